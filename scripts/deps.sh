@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what Delvora needs to build, run and test on Debian 12.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git ca-certificates
+  qt6-base-dev libqt6svg6 libcurl4-openssl-dev
+  libpoppler-cpp-dev libzip-dev zipcmp zipmerge ziptool libpugixml-dev libxml2-dev
+  libuchardet-dev libgmime-3.0-dev
+  clang libclang-rt-14-dev libbenchmark-dev
+  poppler-utils xvfb xauth
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds Delvora and runs every test: once in a normal build,
+# once under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target briefly.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/deps.sh
+jobs=${DELVORA_JOBS:-$(nproc)}
+
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build && ctest --output-on-failure -j "$jobs")
+
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DDELVORA_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j "$jobs" -LE no-sanitize)
+
+if compgen -G "fuzz/*.cpp" >/dev/null || compgen -G "*/fuzz/*.cpp" >/dev/null; then
+  scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DDELVORA_FUZZ=ON -DDELVORA_TESTS=OFF
+  scripts/run-fuzzers.sh build-fuzz "${DELVORA_FUZZ_SECONDS:-10}"
+fi
+echo "All tests passed."
