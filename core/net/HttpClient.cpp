@@ -1,0 +1,343 @@
+#include "core/net/HttpClient.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An error answer's body is kept for the caller, but not without limit.
+constexpr qsizetype kMaxErrorBody = 1024 * 1024;
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter
+{
+    void operator()(CURL *c) const { curl_easy_cleanup(c); }
+};
+struct MultiDeleter
+{
+    void operator()(CURLM *m) const { curl_multi_cleanup(m); }
+};
+struct SlistDeleter
+{
+    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
+};
+
+} // namespace
+
+struct HttpClient::Request
+{
+    QString url;
+    bool upload = false;
+    int uploadFd = -1;
+    const QByteArray *uploadData = nullptr;
+    qint64 uploadOffset = 0;
+    QIODevice *sink = nullptr;
+
+    CURL *easy = nullptr;
+    const HttpClient *client = nullptr;
+    HttpResponse response;
+    bool uploadFailed = false;
+    QString sinkError;
+
+    Clock::time_point lastMove;
+    curl_off_t lastDown = -1;
+    curl_off_t lastUp = -1;
+    bool timedOut = false;
+    bool cancelled = false;
+
+    bool readTimeoutExpired(Clock::time_point now) const
+    {
+        return client->m_readTimeoutMs > 0 &&
+               now - lastMove >= std::chrono::milliseconds(client->m_readTimeoutMs);
+    }
+
+    bool redirectBody() const
+    {
+        const int s = response.statusCode;
+        return client->m_followRedirects && s >= 300 && s < 400 &&
+               !response.header("Location").isNull();
+    }
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *self)
+    {
+        auto *r = static_cast<Request *>(self);
+        const size_t n = size * count;
+        QByteArray line(data, static_cast<qsizetype>(n));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith("HTTP/")) {
+            // A new status line: an interim answer (100) or a redirect went before.
+            r->response.headers.clear();
+            r->response.body.clear();
+            const QList<QByteArray> parts = line.split(' ');
+            r->response.statusCode = parts.size() > 1 ? parts[1].toInt() : 0;
+            const qsizetype reason = line.indexOf(' ', line.indexOf(' ') + 1);
+            r->response.statusText = reason > 0 ? line.mid(reason + 1).trimmed() : QByteArray();
+        } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+            r->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        }
+        return n;
+    }
+
+    static size_t onBody(char *data, size_t size, size_t count, void *self)
+    {
+        auto *r = static_cast<Request *>(self);
+        const size_t n = size * count;
+        if (r->redirectBody())
+            return n;
+        if (r->sink && r->response.statusCode < 400) {
+            if (r->sink->write(data, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
+                r->sinkError = r->sink->errorString();
+                return 0;
+            }
+            return n;
+        }
+        if (r->sink && r->response.body.size() >= kMaxErrorBody)
+            return n;
+        r->response.body.append(data, static_cast<qsizetype>(n));
+        return n;
+    }
+
+    static size_t onRead(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *r = static_cast<Request *>(self);
+        const size_t room = size * count;
+        if (r->uploadData) {
+            const qint64 left = r->uploadData->size() - r->uploadOffset;
+            const size_t n = static_cast<size_t>(std::min<qint64>(left, static_cast<qint64>(room)));
+            std::copy_n(r->uploadData->constData() + r->uploadOffset, n, buffer);
+            r->uploadOffset += static_cast<qint64>(n);
+            return n;
+        }
+        for (;;) {
+            const ssize_t got = ::read(r->uploadFd, buffer, room);
+            if (got >= 0)
+                return static_cast<size_t>(got);
+            if (errno != EINTR) {
+                r->uploadFailed = true;
+                return CURL_READFUNC_ABORT;
+            }
+        }
+    }
+
+    static int onProgress(void *self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up)
+    {
+        auto *r = static_cast<Request *>(self);
+        const auto now = Clock::now();
+        if (down != r->lastDown || up != r->lastUp) {
+            r->lastDown = down;
+            r->lastUp = up;
+            r->lastMove = now;
+        }
+        if (r->readTimeoutExpired(now)) {
+            r->timedOut = true;
+            return 1;
+        }
+        if (r->client->m_progress) {
+            curl_off_t total = -1;
+            curl_easy_getinfo(r->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+            if (r->redirectBody())
+                return 0;
+            if (!r->client->m_progress(static_cast<qint64>(down), static_cast<qint64>(total))) {
+                r->cancelled = true;
+                return 1;
+            }
+        }
+        return 0;
+    }
+};
+
+HttpClient::HttpClient()
+{
+    initCurlOnce();
+}
+
+void HttpClient::setHeader(const QByteArray &name, const QByteArray &value)
+{
+    m_headers.removeIf(
+        [&](const auto &h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
+    if (!value.isNull())
+        m_headers.append({name, value});
+}
+
+void HttpClient::setFollowRedirects(bool follow, int maxRedirects)
+{
+    m_followRedirects = follow;
+    m_maxRedirects = maxRedirects;
+}
+
+HttpResponse HttpClient::get(const QString &url)
+{
+    Request r;
+    r.url = url;
+    return perform(r);
+}
+
+HttpResponse HttpClient::get(const QString &url, QIODevice &sink)
+{
+    Request r;
+    r.url = url;
+    r.sink = &sink;
+    return perform(r);
+}
+
+HttpResponse HttpClient::put(const QString &url, int fd)
+{
+    Request r;
+    r.url = url;
+    r.upload = true;
+    r.uploadFd = fd;
+    return perform(r);
+}
+
+HttpResponse HttpClient::put(const QString &url, const QByteArray &body)
+{
+    Request r;
+    r.url = url;
+    r.upload = true;
+    r.uploadData = &body;
+    return perform(r);
+}
+
+HttpResponse HttpClient::perform(Request &r)
+{
+    using Kind = HttpTransportError::Kind;
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi)
+        throw HttpTransportError(Kind::Failure, "Cannot create an HTTP connection");
+    CURL *e = easy.get();
+    r.easy = e;
+    r.client = this;
+
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const QByteArray url = r.url.toUtf8();
+    curl_easy_setopt(e, CURLOPT_URL, url.constData());
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    // A new connection for every request; nothing is shared between calls.
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    // The loopback is never reached through a proxy from the environment.
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, m_followRedirects ? 1L : 0L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(m_maxRedirects));
+    if (m_connectTimeoutMs > 0)
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_connectTimeoutMs));
+
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Request::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Request::onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &r);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Request::onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &r);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+
+    if (r.upload) {
+        curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(e, CURLOPT_READFUNCTION, &Request::onRead);
+        curl_easy_setopt(e, CURLOPT_READDATA, &r);
+        curl_off_t length = -1;
+        if (r.uploadData) {
+            length = r.uploadData->size();
+        } else {
+            struct stat st
+            {
+            };
+            const off_t at = ::lseek(r.uploadFd, 0, SEEK_CUR);
+            if (::fstat(r.uploadFd, &st) == 0 && S_ISREG(st.st_mode) && at >= 0)
+                length = std::max<curl_off_t>(0, st.st_size - at);
+        }
+        curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, length);
+    }
+
+    std::unique_ptr<curl_slist, SlistDeleter> headerList;
+    auto addHeader = [&](const QByteArray &line) {
+        curl_slist *l = curl_slist_append(headerList.get(), line.constData());
+        if (l) {
+            headerList.release();
+            headerList.reset(l);
+        }
+    };
+    // libcurl would otherwise announce "Expect: 100-continue" and wait for the go-ahead.
+    addHeader("Expect:");
+    for (const auto &h : m_headers)
+        addHeader(h.first + ": " + h.second);
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, headerList.get());
+
+    // The multi interface lets the wait for data end exactly when the read time-out is due;
+    // curl_easy_perform would only notice it on its next once-a-second wake-up.
+    curl_multi_add_handle(multi.get(), e);
+    r.lastMove = Clock::now();
+    CURLcode result = CURLE_OK;
+    bool finished = false;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+            break;
+        int queued = 0;
+        while (CURLMsg *msg = curl_multi_info_read(multi.get(), &queued)) {
+            if (msg->msg == CURLMSG_DONE) {
+                result = msg->data.result;
+                finished = true;
+            }
+        }
+        if (finished || running == 0 || r.timedOut || r.cancelled)
+            break;
+        const auto now = Clock::now();
+        if (r.readTimeoutExpired(now)) {
+            r.timedOut = true;
+            break;
+        }
+        int waitMs = 1000;
+        if (m_readTimeoutMs > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                r.lastMove + std::chrono::milliseconds(m_readTimeoutMs) - now);
+            waitMs = static_cast<int>(std::clamp<qint64>(left.count() + 1, 1, 1000));
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+    }
+    curl_multi_remove_handle(multi.get(), e);
+
+    if (r.timedOut)
+        throw HttpTransportError(Kind::Timeout, "Read timed out");
+    if (r.cancelled)
+        throw HttpTransportError(Kind::Cancelled, "Cancelled");
+    if (!finished)
+        throw HttpTransportError(Kind::Failure, "The HTTP exchange ended unexpectedly");
+    if (result != CURLE_OK) {
+        std::string message;
+        if (!r.sinkError.isEmpty())
+            message = "Cannot write the received data: " + r.sinkError.toStdString();
+        else if (r.uploadFailed)
+            message = "Cannot read the data to send";
+        else
+            message = errorBuffer[0] ? errorBuffer : curl_easy_strerror(result);
+        throw HttpTransportError(Kind::Failure, message);
+    }
+    if (r.response.statusCode >= 400)
+        throw HttpStatusError(std::move(r.response));
+    return std::move(r.response);
+}
+
+} // namespace dv

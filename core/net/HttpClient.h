@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/net/HttpResponse.h"
+#include "core/net/HttpStatusError.h"
+#include "core/net/HttpTransportError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+
+namespace dv {
+
+// A small blocking HTTP/1.1 client (plain HTTP only) over libcurl. Each request runs on the
+// calling thread over a fresh connection; the object only keeps the settings, so one client
+// may send several requests one after the other.
+//
+// Failures are exceptions: HttpStatusError for an answer with status 400 or above,
+// HttpTransportError for everything else (its what() is the message to show).
+class HttpClient
+{
+public:
+    // Received body bytes so far and the announced length (-1 when unknown, e.g. chunked).
+    // Returning false cancels the request. Also called while no data moves, about once a second.
+    using ProgressCallback = std::function<bool(qint64 received, qint64 total)>;
+
+    HttpClient();
+
+    // Sets (or, with a null Value, removes) a request header.
+    void setHeader(const QByteArray &name, const QByteArray &value);
+    void setContentType(const QByteArray &value) { setHeader("Content-Type", value); }
+    void setAccept(const QByteArray &value) { setHeader("Accept", value); }
+    void setUserAgent(const QByteArray &value) { setHeader("User-Agent", value); }
+
+    // Longest wait for any data (either direction) in milliseconds; 0 waits forever.
+    void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
+    int readTimeout() const { return m_readTimeoutMs; }
+    // Longest wait for the connection; 0 keeps the library's default.
+    void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
+    // Redirects are not followed unless asked for.
+    void setFollowRedirects(bool follow, int maxRedirects = 5);
+    void setProgressCallback(ProgressCallback callback) { m_progress = std::move(callback); }
+
+    // GET with the body kept in the response.
+    HttpResponse get(const QString &url);
+    // GET with the body of a successful answer written to Sink (an error answer's body is
+    // kept in the thrown error instead).
+    HttpResponse get(const QString &url, QIODevice &sink);
+    // PUT with the body streamed from Fd, from its current offset to its end; the length is
+    // announced when Fd is a regular file, else the body goes chunked.
+    HttpResponse put(const QString &url, int fd);
+    // PUT with the body from memory.
+    HttpResponse put(const QString &url, const QByteArray &body);
+
+private:
+    struct Request;
+    HttpResponse perform(Request &request);
+
+    HttpHeaderList m_headers;
+    int m_readTimeoutMs = 0;
+    int m_connectTimeoutMs = 0;
+    bool m_followRedirects = false;
+    int m_maxRedirects = 5;
+    ProgressCallback m_progress;
+};
+
+} // namespace dv

@@ -1,0 +1,276 @@
+#include "core/net/HttpClient.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace dv;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
+
+namespace {
+
+QByteArray patternBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 x = 12345;
+    for (qsizetype i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+// A port on the loopback where nothing listens.
+QString refusedUrl()
+{
+    quint16 port;
+    {
+        LoopbackHttpServer s;
+        port = s.port();
+    }
+    return QStringLiteral("http://127.0.0.1:%1/tika").arg(port);
+}
+
+} // namespace
+
+class TestHttpClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void getSendsHeadersAndReturnsStatusHeadersAndBody()
+    {
+        LoopbackHttpServer server;
+        HttpAnswer answer = HttpAnswer::text("hello");
+        answer.headers.append(qMakePair(QByteArray("X-Thing"), QByteArray("42")));
+        server.setAnswer("/doc", answer);
+
+        HttpClient client;
+        client.setAccept("text/plain; charset=utf-8");
+        client.setUserAgent("Delvora-test");
+        const HttpResponse r = client.get(server.url("/doc"));
+        QCOMPARE(r.statusCode, 200);
+        QCOMPARE(r.statusText, QByteArray("OK"));
+        QCOMPARE(r.body, QByteArray("hello"));
+        QCOMPARE(r.header("x-thing"), QByteArray("42"));
+        QVERIFY(r.header("X-Missing").isNull());
+
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].method, QByteArray("GET"));
+        QCOMPARE(requests[0].path, QByteArray("/doc"));
+        QCOMPARE(requests[0].header("Accept"), QByteArray("text/plain; charset=utf-8"));
+        QCOMPARE(requests[0].header("User-Agent"), QByteArray("Delvora-test"));
+    }
+
+    void putStreamsAFileExactlyWithoutExpect()
+    {
+        QTemporaryDir dir;
+        const QByteArray content = patternBytes(3 * 1024 * 1024 + 17);
+        const QString path = testsupport::writeFile(dir.path(), "big.bin", content);
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text("text"));
+
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        HttpClient client;
+        client.setContentType("application/octet-stream");
+        QElapsedTimer timer;
+        timer.start();
+        const HttpResponse r = client.put(server.url("/tika"), fd);
+        ::close(fd);
+        QCOMPARE(r.body, QByteArray("text"));
+
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].method, QByteArray("PUT"));
+        QCOMPARE(requests[0].header("Content-Type"), QByteArray("application/octet-stream"));
+        QCOMPARE(requests[0].header("Content-Length"), QByteArray::number(content.size()));
+        QVERIFY(!requests[0].hasHeader("Expect"));
+        QVERIFY(requests[0].bodyComplete);
+        QCOMPARE(requests[0].bodySize, content.size());
+        QVERIFY(requests[0].body == content);
+    }
+
+    void putFromAPipeGoesChunked()
+    {
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        QVERIFY(::write(fds[1], "streamed", 8) == 8);
+        ::close(fds[1]);
+        LoopbackHttpServer server;
+        server.setAnswer("/up", HttpAnswer::text("ok"));
+        HttpClient client;
+        client.put(server.url("/up"), fds[0]);
+        ::close(fds[0]);
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(requests[0].header("Transfer-Encoding").contains("chunked"));
+        QCOMPARE(requests[0].body, QByteArray("streamed"));
+    }
+
+    void errorStatusKeepsCodeReasonAndBody()
+    {
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text("cannot parse", 422, "Unprocessable Entity"));
+        HttpClient client;
+        try {
+            client.put(server.url("/tika"), QByteArray("abc"));
+            QFAIL("no error");
+        } catch (const HttpStatusError &e) {
+            QCOMPARE(e.statusCode(), 422);
+            QCOMPARE(e.statusText(), QByteArray("Unprocessable Entity"));
+            QCOMPARE(e.response().body, QByteArray("cannot parse"));
+        }
+    }
+
+    void transportFailures_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("refused") << 0;
+        QTest::newRow("closed mid-body") << 1;
+    }
+    void transportFailures()
+    {
+        QFETCH(int, kind);
+        LoopbackHttpServer server;
+        QString url = server.url("/x");
+        if (kind == 0) {
+            url = refusedUrl();
+        } else if (kind == 1) {
+            HttpAnswer a = HttpAnswer::text(QByteArray(10000, 'a'));
+            a.closeAfterBodyBytes = 100;
+            server.setAnswer("/x", a);
+        }
+        HttpClient client;
+        try {
+            client.get(url);
+            QFAIL("no error");
+        } catch (const HttpTransportError &e) {
+            QCOMPARE(e.kind(), HttpTransportError::Kind::Failure);
+            QVERIFY(!QByteArray(e.what()).isEmpty());
+        } catch (const HttpStatusError &e) {
+            QFAIL(qPrintable(QStringLiteral("status error %1").arg(e.statusCode())));
+        }
+    }
+
+    // The time-out bounds each wait for data, not the whole exchange.
+    void readTimeoutIsPerWait()
+    {
+        LoopbackHttpServer server;
+        HttpAnswer silent = HttpAnswer::text("late");
+        silent.delayBeforeMs = 5000;
+        server.setAnswer("/silent", silent);
+        HttpAnswer trickle = HttpAnswer::text(QByteArray(8, 'x'));
+        trickle.pieceSize = 1;
+        trickle.delayBetweenPiecesMs = 150;
+        server.setAnswer("/trickle", trickle);
+
+        HttpClient client;
+        client.setReadTimeout(600);
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            client.get(server.url("/silent"));
+            QFAIL("no time-out");
+        } catch (const HttpTransportError &e) {
+            QCOMPARE(e.kind(), HttpTransportError::Kind::Timeout);
+            QCOMPARE(QByteArray(e.what()), QByteArray("Read timed out"));
+        }
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(elapsed >= 550 && elapsed < 4500, QByteArray::number(elapsed).constData());
+
+        // About a second in all, each gap well inside the time-out.
+        QCOMPARE(client.get(server.url("/trickle")).body, QByteArray(8, 'x'));
+    }
+
+    void redirects()
+    {
+        LoopbackHttpServer server;
+        server.setAnswer("/a", HttpAnswer::redirect("/b"));
+        server.setAnswer("/b", HttpAnswer::redirect(server.url("/c").toUtf8(), 301));
+        server.setAnswer("/c", HttpAnswer::text("final"));
+        server.setAnswer("/loop", HttpAnswer::redirect("/loop"));
+
+        HttpClient plain;
+        const HttpResponse notFollowed = plain.get(server.url("/a"));
+        QCOMPARE(notFollowed.statusCode, 302);
+        QCOMPARE(notFollowed.header("Location"), QByteArray("/b"));
+
+        HttpClient following;
+        following.setFollowRedirects(true, 5);
+        const HttpResponse r = following.get(server.url("/a"));
+        QCOMPARE(r.statusCode, 200);
+        QCOMPARE(r.body, QByteArray("final"));
+
+        QBuffer sink;
+        sink.open(QIODevice::WriteOnly);
+        following.get(server.url("/a"), sink);
+        QCOMPARE(sink.data(), QByteArray("final"));
+
+        following.setFollowRedirects(true, 2);
+        QVERIFY_THROWS_EXCEPTION(HttpTransportError, following.get(server.url("/loop")));
+    }
+
+    void chunkedDownloadToFileWithProgressAndCancel()
+    {
+        LoopbackHttpServer server;
+        const QByteArray payload = patternBytes(300000);
+        HttpAnswer chunked;
+        chunked.body = payload;
+        chunked.chunked = true;
+        chunked.pieceSize = 50000;
+        server.setAnswer("/chunked", chunked);
+        HttpAnswer sized = chunked;
+        sized.chunked = false;
+        sized.delayBetweenPiecesMs = 100;
+        server.setAnswer("/sized", sized);
+        server.setAnswer("/missing", HttpAnswer::text("nope", 404, "Not Found"));
+
+        QTemporaryDir dir;
+        QFile file(dir.filePath("download.bin"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        qint64 lastReceived = 0, lastTotal = 0;
+        HttpClient client;
+        client.setProgressCallback([&](qint64 received, qint64 total) {
+            lastReceived = received;
+            lastTotal = total;
+            return true;
+        });
+        client.get(server.url("/chunked"), file);
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == payload);
+        QCOMPARE(lastTotal, qint64(-1));
+        QCOMPARE(lastReceived, payload.size());
+
+        // An error answer never lands in the download.
+        QBuffer sink;
+        sink.open(QIODevice::WriteOnly);
+        QVERIFY_THROWS_EXCEPTION(HttpStatusError, client.get(server.url("/missing"), sink));
+        QVERIFY(sink.data().isEmpty());
+
+        client.setProgressCallback([&](qint64 received, qint64 total) {
+            lastTotal = total;
+            return received < 100000;
+        });
+        try {
+            client.get(server.url("/sized"));
+            QFAIL("not cancelled");
+        } catch (const HttpTransportError &e) {
+            QCOMPARE(e.kind(), HttpTransportError::Kind::Cancelled);
+        }
+        QCOMPARE(lastTotal, payload.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpClient)
+#include "tst_HttpClient.moc"

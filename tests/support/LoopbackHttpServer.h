@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+using HttpHeaderList = QList<QPair<QByteArray, QByteArray>>;
+
+// One scripted answer of the loopback server.
+struct HttpAnswer
+{
+    int status = 200;
+    QByteArray reason = "OK";
+    HttpHeaderList headers; // sent as given, after the status line
+    QByteArray body;
+    bool chunked = false;      // Transfer-Encoding: chunked instead of Content-Length
+    bool contentLength = true; // false (and not chunked): the body ends when the connection closes
+    int pieceSize = 0;         // body sent in pieces of this many bytes (0: all at once)
+    int delayBeforeMs = 0;     // wait before the status line is sent
+    int delayBetweenPiecesMs = 0;    // wait before every piece of the body after the first
+    qint64 closeAfterBodyBytes = -1; // close the connection after this many body bytes
+    bool readBody = true;            // false: answer without reading the request body
+
+    static HttpAnswer text(const QByteArray &body, int status = 200,
+                           const QByteArray &reason = "OK");
+    static HttpAnswer redirect(const QByteArray &location, int status = 302);
+};
+
+// A received request as the server saw it.
+struct HttpRequestRecord
+{
+    QByteArray method;
+    QByteArray path; // request target, query included
+    HttpHeaderList headers;
+    QByteArray body;
+    qint64 bodySize = 0;
+    bool bodyComplete = false; // the whole announced body arrived
+
+    // Value of the first header named Name (case-insensitive); null when absent.
+    QByteArray header(const QByteArray &name) const;
+    bool hasHeader(const QByteArray &name) const;
+};
+
+// A real HTTP/1.1 server on 127.0.0.1 and a free port, serving on its own threads so that a
+// blocking client can run on the test's thread. Answers are scripted per path; unknown paths
+// get 404. Every connection is closed after one answer.
+class LoopbackHttpServer
+{
+public:
+    using Handler = std::function<HttpAnswer(const HttpRequestRecord &)>;
+
+    LoopbackHttpServer();
+    ~LoopbackHttpServer();
+    LoopbackHttpServer(const LoopbackHttpServer &) = delete;
+    LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
+
+    quint16 port() const { return m_port; }
+    // "http://127.0.0.1:<port>"
+    QString baseUrl() const;
+    // baseUrl() + Path
+    QString url(const QString &path) const;
+
+    // Answer for requests whose path (without query) is Path.
+    void setAnswer(const QByteArray &path, const HttpAnswer &answer);
+    // Computes the answer for every request that has no fixed answer.
+    void setHandler(Handler handler);
+
+    QList<HttpRequestRecord> requests() const;
+    int requestCount() const;
+    void clearRequests();
+
+    // Stops listening and ends every connection; the destructor calls it.
+    void stop();
+
+private:
+    void acceptLoop();
+    void serve(int fd);
+    bool sleepUnlessStopped(int ms);
+
+    int m_listenFd = -1;
+    int m_wakePipe[2] = {-1, -1};
+    quint16 m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_acceptThread;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_stopCv;
+    std::map<QByteArray, HttpAnswer> m_answers;
+    Handler m_handler;
+    QList<HttpRequestRecord> m_requests;
+    std::vector<std::thread> m_connections;
+    std::vector<int> m_openFds;
+};
+
+} // namespace testsupport
