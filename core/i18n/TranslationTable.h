@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace dv {
+
+// Raised inside the loader when a translation file cannot be used; never shown to the user.
+class TranslationError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The language table of transl.dt: column 0 is English and the key column, row 0 holds the
+// display names, row 1 the codes, later rows the interface texts. Immutable once parsed.
+class TranslationTable
+{
+public:
+    TranslationTable() = default;
+
+    // Parses the bytes of a translation file; throws TranslationError when they form no table.
+    static TranslationTable Parse(QByteArrayView bytes);
+
+    int ColumnCount() const { return fColumnCount; }
+    int RowCount() const { return fRowCount; }
+    // Text of row Row in column Column; empty outside the table.
+    QString Cell(int column, int row) const;
+    QString DisplayName(int column) const { return Cell(column, 0); }
+    QString Code(int column) const { return Cell(column, 1); }
+    // First column whose code equals Code ignoring case, or -1.
+    int ColumnOfCode(QStringView code) const;
+    // Key's text in Column: the first row whose English text equals Key; Key itself when the
+    // column is English or out of range, the key is unknown or its translation is empty.
+    QString Translate(const QString &key, int column) const;
+
+private:
+    QStringList fLines; // without line 0; row r of column c is fLines[r * N + c]
+    int fColumnCount = 0;
+    int fRowCount = 0;
+    QHash<QString, int> fFirstRowOfKey; // same answer as scanning column 0 from the top
+};
+
+} // namespace dv
