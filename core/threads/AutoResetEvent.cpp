@@ -1,0 +1,27 @@
+#include "core/threads/AutoResetEvent.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace dv {
+
+void TAutoResetEvent::SetEvent()
+{
+    {
+        std::lock_guard<std::mutex> guard(fLock);
+        fSignalled = true;
+    }
+    fCondition.notify_one();
+}
+
+bool TAutoResetEvent::WaitFor(int pTimeoutMs)
+{
+    std::unique_lock<std::mutex> lock(fLock);
+    if (!fCondition.wait_for(lock, std::chrono::milliseconds(std::max(0, pTimeoutMs)),
+                             [this] { return fSignalled; }))
+        return false;
+    fSignalled = false;
+    return true;
+}
+
+} // namespace dv

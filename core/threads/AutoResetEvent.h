@@ -1,0 +1,22 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+namespace dv {
+
+// An event that releases one waiter and resets itself.
+class TAutoResetEvent
+{
+public:
+    void SetEvent();
+    // True when signalled within pTimeoutMs (the signal is consumed).
+    bool WaitFor(int pTimeoutMs);
+
+private:
+    std::mutex fLock;
+    std::condition_variable fCondition;
+    bool fSignalled = false;
+};
+
+} // namespace dv
