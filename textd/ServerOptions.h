@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace dv::textd {
+
+// A command line that cannot be used; the text is shown to the user as it is.
+class OptionError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Settings of one server run, from the command line.
+struct ServerOptions
+{
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 9998;
+    bool allowRemote = false;
+    bool showHelp = false;
+    int workers = 0; // 0: chosen from the processor count
+    int timeoutSeconds = 120;
+    int cpuLimitSeconds = 120;
+    qint64 memoryLimitMiB = 2048;
+    int connectionTimeoutSeconds = 30;
+};
+
+// Parses the arguments after the program name; throws OptionError for a bad one.
+ServerOptions parseServerOptions(const QStringList &arguments);
+
+// The text printed for --help.
+QString serverUsage();
+
+} // namespace dv::textd

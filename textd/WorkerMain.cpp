@@ -1,0 +1,198 @@
+#include "textd/WorkerMain.h"
+
+#include "textd/extract/Extract.h"
+#include "textd/WorkerProtocol.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DV_TEXTD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DV_TEXTD_ASAN 1
+#endif
+#endif
+
+namespace dv::textd {
+
+namespace {
+
+using namespace protocol;
+
+// Test hook, honoured only in worker mode and only with DELVORA_TEXTD_TEST_FAULTS=1 in the
+// environment: a document starting with "DELVORA-TEST-FAULT:<kind>" makes this child crash,
+// hang, spin or allocate without bound, so the tests can show the server survives each.
+void maybeInjectFault(const QByteArray &content)
+{
+    static const bool enabled = qgetenv("DELVORA_TEXTD_TEST_FAULTS") == "1";
+    static const QByteArray prefix = "DELVORA-TEST-FAULT:";
+    if (!enabled || !content.startsWith(prefix))
+        return;
+    const QByteArray kind = content.mid(prefix.size()).trimmed();
+    if (kind == "crash") {
+        std::raise(SIGSEGV);
+    } else if (kind == "hang") {
+        for (;;)
+            ::pause();
+    } else if (kind == "spin") {
+        volatile unsigned long n = 0;
+        for (;;)
+            n = n + 1;
+    } else if (kind == "allocate") {
+        std::vector<char *> blocks;
+        for (;;) {
+            char *b = new char[16 * 1024 * 1024];
+            std::memset(b, 1, 16 * 1024 * 1024);
+            blocks.push_back(b);
+        }
+    }
+}
+
+void limitCpuForNextJob(unsigned seconds)
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const rlim_t used = rlim_t(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1;
+    rlimit lim{};
+    getrlimit(RLIMIT_CPU, &lim);
+    // Only the soft limit moves (SIGXCPU ends the child); the hard one could not be raised again.
+    lim.rlim_cur = used + seconds;
+    if (lim.rlim_max != RLIM_INFINITY && lim.rlim_cur > lim.rlim_max)
+        lim.rlim_cur = lim.rlim_max;
+    setrlimit(RLIMIT_CPU, &lim);
+}
+
+bool sendResult(int fd, ExtractStatus status, const QByteArray &text, const QString &error,
+                bool retiring)
+{
+    const QByteArray err = error.toUtf8();
+    ResultHeader h;
+    h.status = std::uint32_t(status);
+    h.textSize = std::uint64_t(text.size());
+    h.errorSize = std::uint32_t(err.size());
+    h.retiring = retiring ? 1 : 0;
+    return writeAll(fd, &h, sizeof h, NoDeadline) == IoResult::Ok &&
+           writeAll(fd, text.constData(), size_t(text.size()), NoDeadline) == IoResult::Ok &&
+           writeAll(fd, err.constData(), size_t(err.size()), NoDeadline) == IoResult::Ok;
+}
+
+class Mapping
+{
+public:
+    ~Mapping()
+    {
+        if (data != MAP_FAILED && size > 0)
+            ::munmap(data, size);
+    }
+    void *data = MAP_FAILED;
+    size_t size = 0;
+};
+
+} // namespace
+
+int runWorker(int fd, pid_t serverPid, qint64 memoryLimitMiB)
+{
+    // Never outlive the server.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::prctl(PR_SET_NAME, "textd-worker");
+    if (::getppid() != serverPid)
+        return 0;
+#ifndef DV_TEXTD_ASAN
+    // Under AddressSanitizer the shadow memory needs terabytes of address space; the server
+    // then caps the resident size through ASAN_OPTIONS instead.
+    if (memoryLimitMiB > 0) {
+        rlimit lim{};
+        lim.rlim_cur = lim.rlim_max = rlim_t(memoryLimitMiB) * 1024 * 1024;
+        setrlimit(RLIMIT_AS, &lim);
+    }
+#else
+    Q_UNUSED(memoryLimitMiB);
+#endif
+    const char ready = ReadyByte;
+    if (writeAll(fd, &ready, 1, NoDeadline) != IoResult::Ok)
+        return 1;
+
+    for (;;) {
+        JobHeader h;
+        int bodyFd = -1;
+        const IoResult r = readAllWithDescriptor(fd, &h, sizeof h, &bodyFd);
+        if (r == IoResult::Closed)
+            return 0;
+        if (r != IoResult::Ok || h.magic != JobMagic)
+            return 1;
+        QByteArray typeHint(qsizetype(h.typeHintSize), Qt::Uninitialized);
+        QByteArray nameHint(qsizetype(h.nameHintSize), Qt::Uninitialized);
+        if (readAll(fd, typeHint.data(), size_t(typeHint.size()), NoDeadline) != IoResult::Ok ||
+            readAll(fd, nameHint.data(), size_t(nameHint.size()), NoDeadline) != IoResult::Ok)
+            return 1;
+
+        QByteArray content;
+        Mapping mapping;
+        bool loaded = true;
+        try {
+            if (h.bodyInFile) {
+                if (bodyFd < 0)
+                    return 1;
+                mapping.size = size_t(h.bodySize);
+                mapping.data = ::mmap(nullptr, mapping.size, PROT_READ, MAP_PRIVATE, bodyFd, 0);
+                ::close(bodyFd);
+                bodyFd = -1;
+                if (mapping.data == MAP_FAILED)
+                    loaded = false;
+                else
+                    content = QByteArray::fromRawData(static_cast<const char *>(mapping.data),
+                                                      qsizetype(mapping.size));
+            } else {
+                content = QByteArray(qsizetype(h.bodySize), Qt::Uninitialized);
+                if (readAll(fd, content.data(), size_t(content.size()), NoDeadline) != IoResult::Ok)
+                    return 1;
+            }
+        } catch (const std::bad_alloc &) {
+            return 1; // the rest of the body is still in the socket: start afresh
+        }
+        if (bodyFd >= 0)
+            ::close(bodyFd);
+        if (!loaded) {
+            if (!sendResult(fd, ExtractStatus::Unparseable, {},
+                            QStringLiteral("the document does not fit the memory limit"), false))
+                return 1;
+            continue;
+        }
+
+        limitCpuForNextJob(h.cpuSeconds);
+        ExtractResult result;
+        bool retiring = false;
+        try {
+            maybeInjectFault(content);
+            result = extractDocument(content, QString::fromUtf8(typeHint),
+                                     QString::fromUtf8(nameHint), h.limits);
+        } catch (const std::bad_alloc &) {
+            // The heap may be fragmented or half-full of leaks: answer, then make room for a
+            // fresh worker.
+            result = {ExtractStatus::Unparseable, {}, QStringLiteral("out of memory")};
+            retiring = true;
+        } catch (const std::exception &e) {
+            result = {ExtractStatus::Unparseable, {}, QString::fromLocal8Bit(e.what())};
+        } catch (...) {
+            result = {ExtractStatus::Unparseable, {}, QStringLiteral("parser failure")};
+        }
+        if (!sendResult(fd, result.status, result.utf8Text, result.error, retiring))
+            return 1;
+        if (retiring)
+            return 0;
+    }
+}
+
+} // namespace dv::textd

@@ -1,0 +1,356 @@
+#include "textd/WorkerPool.h"
+
+#include "textd/RequestBody.h"
+#include "textd/WorkerMain.h"
+#include "textd/WorkerProtocol.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DV_TEXTD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DV_TEXTD_ASAN 1
+#endif
+#endif
+
+namespace dv::textd {
+
+using namespace protocol;
+using std::chrono::seconds;
+
+namespace {
+
+constexpr auto StartTimeout = seconds(20);
+
+QString describeExit(int status)
+{
+    if (WIFSIGNALED(status))
+        return QStringLiteral("the parser process was ended by signal %1 (%2)")
+            .arg(WTERMSIG(status))
+            .arg(QString::fromLocal8Bit(strsignal(WTERMSIG(status))));
+    if (WIFEXITED(status))
+        return QStringLiteral("the parser process exited with code %1").arg(WEXITSTATUS(status));
+    return QStringLiteral("the parser process ended");
+}
+
+} // namespace
+
+WorkerPool::WorkerPool(const Settings &settings) : m_settings(settings)
+{
+    if (m_settings.workers < 1)
+        m_settings.workers = 1;
+}
+
+WorkerPool::~WorkerPool()
+{
+    std::vector<Worker> idle;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        idle.swap(m_idle);
+    }
+    // Closing the socket ends an idle child; one that does not go at once is killed.
+    for (Worker &w : idle)
+        ::close(w.fd);
+    for (Worker &w : idle) {
+        int status = 0;
+        for (int i = 0; i < 50 && ::waitpid(w.pid, &status, WNOHANG) == 0; ++i)
+            ::usleep(10'000);
+        if (::waitpid(w.pid, &status, WNOHANG) == 0) {
+            ::kill(w.pid, SIGKILL);
+            ::waitpid(w.pid, &status, 0);
+        }
+    }
+}
+
+void WorkerPool::start()
+{
+    for (int i = 0; i < m_settings.workers; ++i) {
+        std::optional<Worker> w = spawn();
+        if (!w)
+            break;
+        std::lock_guard lock(m_mutex);
+        ++m_live;
+        m_idle.push_back(*w);
+    }
+}
+
+std::optional<WorkerPool::Worker> WorkerPool::spawn()
+{
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+        return std::nullopt;
+    ::fcntl(sv[0], F_SETFL, ::fcntl(sv[0], F_GETFL) | O_NONBLOCK);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, sv[1], WorkerSocketFd);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // The server blocks and ignores some signals; a child starts with the defaults.
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGXCPU})
+        sigaddset(&defaults, s);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const std::string pid = std::to_string(::getpid());
+    const std::string memory = std::to_string(m_settings.memoryLimitMiB);
+    char arg0[] = "delvora-textd";
+    char arg1[] = "--worker";
+    char *argv[] = {arg0, arg1, const_cast<char *>(pid.c_str()), const_cast<char *>(memory.c_str()),
+                    nullptr};
+
+    std::vector<std::string> envStrings;
+    std::vector<char *> env;
+#ifdef DV_TEXTD_ASAN
+    // No address-space limit works under AddressSanitizer: cap the resident size instead.
+    std::string asan = "ASAN_OPTIONS=";
+    if (const char *old = std::getenv("ASAN_OPTIONS"))
+        asan += std::string(old) + ":";
+    asan += "hard_rss_limit_mb=" + memory;
+    envStrings.push_back(asan);
+    for (char **e = environ; *e; ++e) {
+        if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
+            envStrings.emplace_back(*e);
+    }
+#else
+    for (char **e = environ; *e; ++e)
+        envStrings.emplace_back(*e);
+#endif
+    for (std::string &s : envStrings)
+        env.push_back(s.data());
+    env.push_back(nullptr);
+
+    pid_t child = -1;
+    // /proc/self/exe is this very image, even when the file was replaced since the start.
+    const int rc = ::posix_spawn(&child, "/proc/self/exe", &actions, &attr, argv, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(sv[1]);
+    if (rc != 0) {
+        std::fprintf(stderr, "delvora-textd: cannot start a parser process: %s\n",
+                     std::strerror(rc));
+        ::close(sv[0]);
+        return std::nullopt;
+    }
+    Worker w;
+    w.pid = child;
+    w.fd = sv[0];
+    return w;
+}
+
+bool WorkerPool::awaitReady(Worker &worker, std::chrono::steady_clock::time_point deadline)
+{
+    if (worker.ready)
+        return true;
+    char byte = 0;
+    if (readAll(worker.fd, &byte, 1, std::min(deadline, Clock::now() + StartTimeout)) !=
+            IoResult::Ok ||
+        byte != ReadyByte)
+        return false;
+    worker.ready = true;
+    return true;
+}
+
+std::optional<WorkerPool::Worker>
+WorkerPool::acquire(std::chrono::steady_clock::time_point deadline)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::optional<Worker> w;
+        {
+            std::unique_lock lock(m_mutex);
+            while (m_idle.empty() && m_live >= m_settings.workers) {
+                if (m_freed.wait_until(lock, deadline) == std::cv_status::timeout &&
+                    m_idle.empty() && m_live >= m_settings.workers)
+                    return std::nullopt;
+            }
+            if (!m_idle.empty()) {
+                w = m_idle.back();
+                m_idle.pop_back();
+            } else {
+                ++m_live;
+            }
+        }
+        if (!w) {
+            w = spawn();
+            if (!w) {
+                std::lock_guard lock(m_mutex);
+                --m_live;
+                m_freed.notify_one();
+                return std::nullopt;
+            }
+        }
+        if (awaitReady(*w, deadline))
+            return w;
+        discard(*w, false, "did not start");
+    }
+    return std::nullopt;
+}
+
+void WorkerPool::release(Worker worker)
+{
+    if (++worker.jobs >= m_settings.jobsPerWorker) {
+        discard(worker, true, nullptr);
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_idle.push_back(worker);
+    m_freed.notify_one();
+}
+
+int WorkerPool::endWorker(Worker &worker, bool graceful)
+{
+    int status = 0;
+    if (graceful) {
+        ::close(worker.fd);
+        // A retiring child exits by itself; give it a moment before the hard way.
+        for (int i = 0; i < 100 && ::waitpid(worker.pid, &status, WNOHANG) == 0; ++i)
+            ::usleep(10'000);
+        if (::waitpid(worker.pid, &status, WNOHANG) == 0) {
+            ::kill(worker.pid, SIGKILL);
+            ::waitpid(worker.pid, &status, 0);
+        }
+    } else {
+        // Killed first: it may have died on its own, and then the kill changes nothing.
+        ::kill(worker.pid, SIGKILL);
+        ::close(worker.fd);
+        ::waitpid(worker.pid, &status, 0);
+    }
+    worker = Worker{};
+    return status;
+}
+
+void WorkerPool::replaceEnded()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping) {
+            --m_live;
+            m_freed.notify_one();
+            return;
+        }
+    }
+    // The slot stays counted while the replacement starts.
+    std::optional<Worker> replacement = spawn();
+    std::lock_guard lock(m_mutex);
+    if (replacement)
+        m_idle.push_back(*replacement);
+    else
+        --m_live;
+    m_freed.notify_one();
+}
+
+void WorkerPool::discard(Worker &worker, bool graceful, const char *why)
+{
+    const pid_t pid = worker.pid;
+    endWorker(worker, graceful);
+    if (why)
+        std::fprintf(stderr, "delvora-textd: parser process %d %s\n", int(pid), why);
+    replaceEnded();
+}
+
+JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
+                           const QByteArray &nameHint)
+{
+    JobOutcome outcome;
+    const auto wallTime = seconds(m_settings.timeoutSeconds);
+    const auto deadline = Clock::now() + wallTime;
+
+    JobHeader h;
+    h.bodyInFile = body.inFile() ? 1 : 0;
+    h.bodySize = std::uint64_t(body.size());
+    h.typeHintSize = std::uint32_t(typeHint.size());
+    h.nameHintSize = std::uint32_t(nameHint.size());
+    h.cpuSeconds = std::uint32_t(m_settings.cpuLimitSeconds);
+    h.limits = m_settings.limits;
+
+    // A child may have died while idle (killed from outside): then the job goes to another one.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::optional<Worker> w = acquire(deadline);
+        if (!w) {
+            outcome.kind = JobOutcome::Kind::Unavailable;
+            outcome.error = QStringLiteral("no parser process is available");
+            return outcome;
+        }
+        IoResult io = body.inFile() ? writeAllWithDescriptor(w->fd, &h, sizeof h,
+                                                             body.fileDescriptor(), deadline)
+                                    : writeAll(w->fd, &h, sizeof h, deadline);
+        if (io == IoResult::Closed && attempt == 0) {
+            discard(*w, false, "was gone before its job");
+            continue;
+        }
+        if (io == IoResult::Ok)
+            io = writeAll(w->fd, typeHint.constData(), size_t(typeHint.size()), deadline);
+        if (io == IoResult::Ok)
+            io = writeAll(w->fd, nameHint.constData(), size_t(nameHint.size()), deadline);
+        if (io == IoResult::Ok && !body.inFile())
+            io = writeAll(w->fd, body.bytes().constData(), size_t(body.size()), deadline);
+
+        ResultHeader r;
+        if (io == IoResult::Ok)
+            io = readAll(w->fd, &r, sizeof r, deadline);
+        if (io == IoResult::Ok && r.magic != ResultMagic)
+            io = IoResult::Failed;
+        if (io == IoResult::Ok) {
+            try {
+                outcome.utf8Text = QByteArray(qsizetype(r.textSize), Qt::Uninitialized);
+                QByteArray error(qsizetype(r.errorSize), Qt::Uninitialized);
+                io = readAll(w->fd, outcome.utf8Text.data(), size_t(r.textSize), deadline);
+                if (io == IoResult::Ok)
+                    io = readAll(w->fd, error.data(), size_t(r.errorSize), deadline);
+                outcome.error = QString::fromUtf8(error);
+            } catch (const std::bad_alloc &) {
+                io = IoResult::Failed;
+            }
+        }
+
+        switch (io) {
+        case IoResult::Ok:
+            outcome.kind = JobOutcome::Kind::Done;
+            outcome.status = ExtractStatus(r.status);
+            if (r.retiring)
+                discard(*w, true, "retired after running out of memory");
+            else
+                release(*w);
+            return outcome;
+        case IoResult::TimedOut:
+            outcome = {};
+            outcome.kind = JobOutcome::Kind::TimedOut;
+            outcome.error = QStringLiteral("no result within %1 s").arg(m_settings.timeoutSeconds);
+            discard(*w, false, "was stopped at the time limit");
+            return outcome;
+        case IoResult::Closed:
+        case IoResult::Failed: {
+            outcome = {};
+            outcome.kind = JobOutcome::Kind::Crashed;
+            const pid_t pid = w->pid;
+            outcome.error = describeExit(endWorker(*w, false));
+            std::fprintf(stderr, "delvora-textd: parser process %d failed: %s\n", int(pid),
+                         outcome.error.toLocal8Bit().constData());
+            replaceEnded();
+            return outcome;
+        }
+        }
+    }
+    outcome.kind = JobOutcome::Kind::Unavailable;
+    outcome.error = QStringLiteral("no parser process is available");
+    return outcome;
+}
+
+} // namespace dv::textd
