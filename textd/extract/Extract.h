@@ -15,19 +15,20 @@ enum class ExtractStatus
 
 struct ExtractLimits
 {
-    // Output beyond this many characters is refused when it also exceeds maxCompressionRatio
-    // times the input size (a decompression bomb); below the ratio the text is cut here.
+    // A document whose text grows beyond this many characters while also exceeding
+    // maxCompressionRatio times the input size is refused as a decompression bomb.
     qint64 maxOutputChars = 1'000'000;
-    // Total bytes inflated from archives (zip members, nested containers) per document.
+    // Total bytes inflated from archives (zip members, nested archives) per document.
     qint64 maxDecompressedBytes = 256LL * 1024 * 1024;
-    // Nesting: XML elements, RTF groups, archives inside archives, MIME parts.
-    int maxDepth = 100;
-    // Output-to-input ratio above which a large output counts as a bomb.
+    // Structural nesting: XML elements, RTF groups, MIME parts.
+    int maxDepth = 200;
     qint64 maxCompressionRatio = 100;
-    // Largest single zip member inflated.
+    // Largest single archive member inflated.
     qint64 maxEntryBytes = 128LL * 1024 * 1024;
-    // Most zip entries looked at.
-    int maxZipEntries = 10000;
+    // Archive members looked at per archive.
+    int maxZipEntries = 20'000;
+    // Documents inside documents (attachments, embedded objects, zip in zip).
+    int maxEmbeddingDepth = 8;
 };
 
 struct ExtractResult

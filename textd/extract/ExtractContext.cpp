@@ -1,0 +1,133 @@
+#include "textd/extract/ExtractContext.h"
+
+#include "textd/extract/ExtractError.h"
+
+#include <algorithm>
+
+namespace dv::textd {
+
+ExtractContext::ExtractContext(const ExtractLimits &limits, qint64 inputBytes)
+    : m_limits(limits), m_inputBytes(std::max<qint64>(inputBytes, 1))
+{}
+
+void ExtractContext::flushPending()
+{
+    if (m_pending == 0)
+        return;
+    const int pending = m_pending;
+    m_pending = 0;
+    if (m_text.isEmpty())
+        return;
+    switch (pending) {
+    case 1:
+        if (!m_text.endsWith(' ') && !m_text.endsWith('\n') && !m_text.endsWith('\t'))
+            countAndCheck(" ", 1);
+        break;
+    case 2:
+        countAndCheck("\t", 1);
+        break;
+    case 3:
+        if (!m_text.endsWith('\n'))
+            countAndCheck("\n", 1);
+        break;
+    default:
+        if (m_text.endsWith("\n\n"))
+            break;
+        if (m_text.endsWith('\n'))
+            countAndCheck("\n", 1);
+        else
+            countAndCheck("\n\n", 2);
+        break;
+    }
+}
+
+void ExtractContext::countAndCheck(const char *data, qsizetype size)
+{
+    // Characters, not bytes: count every byte that starts a UTF-8 sequence.
+    qint64 chars = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        chars += (static_cast<unsigned char>(data[i]) & 0xC0) != 0x80;
+    m_chars += chars;
+    if (m_chars > m_limits.maxOutputChars && m_chars > m_limits.maxCompressionRatio * m_inputBytes)
+        throw ExtractError(ExtractError::Kind::Limit,
+                           "output exceeds the allowed ratio to the input (possible bomb)");
+    m_text.append(data, size);
+}
+
+void ExtractContext::appendUtf8(const char *data, qsizetype size)
+{
+    if (size <= 0)
+        return;
+    flushPending();
+    countAndCheck(data, size);
+}
+
+void ExtractContext::append(QStringView text)
+{
+    if (text.isEmpty())
+        return;
+    appendUtf8(text.toUtf8());
+}
+
+void ExtractContext::appendCollapsed(const char *data, qsizetype size)
+{
+    qsizetype i = 0;
+    while (i < size) {
+        const auto isSpace = [](char c) {
+            return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+        };
+        if (isSpace(data[i])) {
+            while (i < size && isSpace(data[i]))
+                ++i;
+            space();
+            continue;
+        }
+        qsizetype end = i;
+        while (end < size && !isSpace(data[end]))
+            ++end;
+        appendUtf8(data + i, end - i);
+        i = end;
+    }
+}
+
+void ExtractContext::space()
+{
+    m_pending = std::max(m_pending, 1);
+}
+
+void ExtractContext::tab()
+{
+    m_pending = std::max(m_pending, 2);
+}
+
+void ExtractContext::lineBreak()
+{
+    m_pending = std::max(m_pending, 3);
+}
+
+void ExtractContext::paragraphBreak()
+{
+    m_pending = 4;
+}
+
+void ExtractContext::chargeInflated(qint64 bytes)
+{
+    m_inflated += bytes;
+    if (m_inflated > m_limits.maxDecompressedBytes)
+        throw ExtractError(ExtractError::Kind::Limit, "too many bytes decompressed");
+}
+
+void ExtractContext::enterEmbedded()
+{
+    if (m_embeddingDepth >= m_limits.maxEmbeddingDepth)
+        throw ExtractError(ExtractError::Kind::Limit, "documents nested too deeply");
+    ++m_embeddingDepth;
+}
+
+QByteArray ExtractContext::takeText()
+{
+    m_pending = 0;
+    return std::exchange(m_text, {});
+}
+
+} // namespace dv::textd

@@ -1,0 +1,170 @@
+#include "textd/extract/ExtractContext.h"
+#include "textd/extract/ExtractError.h"
+#include "textd/extract/Extractors.h"
+#include "textd/extract/XmlReader.h"
+
+#include <climits>
+#include <cstring>
+#include <libxml/HTMLparser.h>
+#include <memory>
+
+namespace dv::textd {
+
+namespace {
+
+bool isOneOf(const char *name, std::initializer_list<const char *> names)
+{
+    for (const char *n : names) {
+        if (!std::strcmp(name, n))
+            return true;
+    }
+    return false;
+}
+
+// Elements whose content is not text a reader sees.
+bool isSkipped(const char *name)
+{
+    return isOneOf(name,
+                   {"script", "style", "template", "noscript", "object", "svg", "math", "iframe"});
+}
+
+bool isBlock(const char *name)
+{
+    return isOneOf(name, {"p",          "div",   "br",      "li",       "ul",         "ol",
+                          "dl",         "dt",    "dd",      "tr",       "table",      "h1",
+                          "h2",         "h3",    "h4",      "h5",       "h6",         "pre",
+                          "blockquote", "hr",    "section", "article",  "header",     "footer",
+                          "nav",        "aside", "main",    "figure",   "figcaption", "form",
+                          "address",    "title", "caption", "fieldset", "legend",     "details",
+                          "summary",    "body",  "thead",   "tbody",    "tfoot",      "option"});
+}
+
+void enterElement(const char *name, ExtractContext &context)
+{
+    if (isBlock(name))
+        context.lineBreak();
+}
+
+void leaveElement(const char *name, ExtractContext &context)
+{
+    if (!std::strcmp(name, "td") || !std::strcmp(name, "th"))
+        context.tab();
+    else if (isBlock(name))
+        context.lineBreak();
+}
+
+// Walks the tree without recursion: broken HTML can nest thousands of unclosed elements.
+void walkHtml(xmlNodePtr root, ExtractContext &context)
+{
+    int inPre = 0;
+    xmlNodePtr node = root;
+    while (node) {
+        bool descend = false;
+        const char *name = node->name ? reinterpret_cast<const char *>(node->name) : "";
+        if (node->type == XML_ELEMENT_NODE) {
+            if (!isSkipped(name)) {
+                enterElement(name, context);
+                if (!std::strcmp(name, "pre"))
+                    ++inPre;
+                descend = node->children != nullptr;
+                if (!descend) {
+                    leaveElement(name, context);
+                    if (!std::strcmp(name, "pre"))
+                        --inPre;
+                }
+            }
+        } else if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) &&
+                   node->content) {
+            const char *text = reinterpret_cast<const char *>(node->content);
+            if (inPre > 0)
+                context.appendUtf8(text, qsizetype(std::strlen(text)));
+            else
+                context.appendCollapsed(text, qsizetype(std::strlen(text)));
+        }
+        if (descend) {
+            node = node->children;
+            continue;
+        }
+        // Climb until a sibling is found, leaving each element on the way.
+        while (node && node != root && !node->next) {
+            node = node->parent;
+            if (node && node->type == XML_ELEMENT_NODE && node != root) {
+                const char *parentName = reinterpret_cast<const char *>(node->name);
+                leaveElement(parentName, context);
+                if (!std::strcmp(parentName, "pre"))
+                    --inPre;
+            }
+        }
+        if (!node || node == root)
+            break;
+        node = node->next;
+    }
+}
+
+bool declaresCharset(const QByteArray &content)
+{
+    return content.left(4096).toLower().contains("charset");
+}
+
+} // namespace
+
+void extractHtml(const QByteArray &content, ExtractContext &context)
+{
+    extractHtml(content, context, QByteArray());
+}
+
+void extractHtml(const QByteArray &content, ExtractContext &context,
+                 const QByteArray &knownEncoding)
+{
+    XmlReader::initialise();
+    if (content.size() > INT_MAX)
+        throw ExtractError(ExtractError::Kind::Limit, "HTML too large");
+    // Without a declared charset libxml2 would fall back to Latin-1; tell it what the bytes are.
+    QByteArray encoding = knownEncoding;
+    const bool hasBom = content.startsWith("\xEF\xBB\xBF") || content.startsWith("\xFF\xFE") ||
+                        content.startsWith("\xFE\xFF");
+    if (encoding.isEmpty() && !hasBom && !declaresCharset(content)) {
+        if (QByteArrayView(content).isValidUtf8())
+            encoding = "UTF-8";
+        else
+            encoding = detectCharset(content);
+        if (encoding == "ASCII")
+            encoding = "UTF-8";
+    }
+    const int options = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR |
+                        HTML_PARSE_NOWARNING | HTML_PARSE_COMPACT;
+    std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> document(
+        htmlReadMemory(content.constData(), int(content.size()), nullptr,
+                       encoding.isEmpty() ? nullptr : encoding.constData(), options),
+        &xmlFreeDoc);
+    if (!document && !encoding.isEmpty()) {
+        // An encoding libxml2 does not know: let it guess.
+        document.reset(
+            htmlReadMemory(content.constData(), int(content.size()), nullptr, nullptr, options));
+    }
+    if (!document)
+        throw ExtractError(ExtractError::Kind::Corrupt, "cannot parse HTML");
+    xmlNodePtr root = xmlDocGetRootElement(document.get());
+    if (root)
+        walkHtml(root, context);
+}
+
+void extractXml(const QByteArray &content, ExtractContext &context)
+{
+    XmlReader reader(content, context.limits().maxDepth);
+    while (reader.next()) {
+        if (reader.node() != XmlReader::Node::Text)
+            continue;
+        const char *text = reader.text();
+        if (reader.isWhitespace()) {
+            if (std::strchr(text, '\n'))
+                context.lineBreak();
+            else
+                context.space();
+        } else {
+            context.appendUtf8(text, qsizetype(std::strlen(text)));
+        }
+    }
+}
+
+} // namespace dv::textd
