@@ -1,0 +1,827 @@
+#include "gui/app/TMainForm.h"
+
+#include "gui/app/TLinkLabel.h"
+#include "gui/app/TUpDown.h"
+#include "gui/app/TWrapCheckBox.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+// Resources of a static library must be registered by name, outside any namespace.
+static void InitDelvoraResources()
+{
+    Q_INIT_RESOURCE(delvora);
+}
+
+namespace dv {
+
+namespace {
+
+QString Tr(const QString &key)
+{
+    return key;
+}
+
+// Halves are rounded to the nearest integer, ties to even.
+int RoundHalf(int value)
+{
+    return static_cast<int>(std::lrint(value / 2.0));
+}
+
+// Grey on white, for the notices shown over an empty box.
+void StyleNotice(QLabel *notice)
+{
+    notice->setAutoFillBackground(true);
+    QPalette p = notice->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    p.setColor(QPalette::WindowText, QColor(109, 108, 109));
+    notice->setPalette(p);
+}
+
+// A read-only box without border or wrapping whose selection stays visible without the focus.
+void StyleReadOnlyBox(QPlainTextEdit *box)
+{
+    box->setReadOnly(true);
+    box->setFrameShape(QFrame::NoFrame);
+    box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette p = box->palette();
+    p.setColor(QPalette::Inactive, QPalette::Highlight,
+               p.color(QPalette::Active, QPalette::Highlight));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText,
+               p.color(QPalette::Active, QPalette::HighlightedText));
+    box->setPalette(p);
+}
+
+QToolButton *MakeImageButton(QWidget *parent, const QString &name, const QString &icon)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setAutoRaise(true);
+    b->setIcon(QIcon(QStringLiteral(":/delvora/icons/") + icon));
+    b->setIconSize(QSize(25, 25));
+    b->setFixedSize(31, 31);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+// An empty framed area holding the place of a control that is set later.
+QWidget *MakePlaceholder(const QString &name)
+{
+    auto *frame = new QFrame;
+    frame->setObjectName(name);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setBackgroundRole(QPalette::Base);
+    frame->setAutoFillBackground(true);
+    return frame;
+}
+
+template <class T> T *Named(T *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
+TMainForm::TMainForm(const QStringList &commandLine, QWidget *parent) : QMainWindow(parent)
+{
+    InitDelvoraResources();
+    setObjectName(QStringLiteral("MainForm"));
+    CreateControls();
+    FormCreate(commandLine);
+}
+
+TMainForm::~TMainForm() = default;
+
+QString TMainForm::HomePageUrl()
+{
+    return QStringLiteral(DELVORA_HOME_PAGE_URL);
+}
+
+QString TMainForm::WebSiteText()
+{
+    return QStringLiteral(DELVORA_WEB_SITE_TEXT);
+}
+
+// ---- construction ------------------------------------------------------------------------
+
+void TMainForm::CreateControls()
+{
+    setMinimumWidth(471);
+    resize(1371, 663);
+    move(358, 152);
+
+    Splitter1 = Named(new QSplitter(Qt::Horizontal, this), "Splitter1");
+    Splitter1->setHandleWidth(4);
+    Splitter1->setChildrenCollapsible(false);
+    setCentralWidget(Splitter1);
+
+    CreateLeftColumn();
+    CreateRightPart();
+
+    Splitter1->addWidget(Panel3);
+    Splitter1->addWidget(Panel1);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({329, 1371 - 329 - 4});
+
+    StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+    setStatusBar(StatusBar1);
+    fStatusLabel = Named(new QLabel(StatusBar1), "StatusText");
+    StatusBar1->addWidget(fStatusLabel, 1);
+    SetStatusText(QStringLiteral("  Ready"));
+
+    // Over the right end of the status bar, placed by FormResize.
+    lbHomepageURL = Named(new TLinkLabel(this), "lbHomepageURL");
+    lbHomepageURL->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lbHomepageURL->setFixedSize(264, 17);
+    connect(lbHomepageURL, &TLinkLabel::Clicked, this, &TMainForm::lbHomepageURLClick);
+
+    TimerStopper = Named(new QTimer(this), "TimerStopper");
+    TimerStopper->setInterval(1000);
+    TimerStopper->setSingleShot(true);
+    connect(TimerStopper, &QTimer::timeout, this, &TMainForm::TimerStopperTimer);
+    TimerListUpdate = Named(new QTimer(this), "TimerListUpdate");
+    TimerListUpdate->setInterval(500);
+    TimerListUpdate->setSingleShot(true);
+    connect(TimerListUpdate, &QTimer::timeout, this, &TMainForm::TimerListUpdateTimer);
+
+    PopupMenuLang = Named(new QMenu(this), "PopupMenuLang");
+
+    // Key preview: the window sees key presses before the focused control.
+    qApp->installEventFilter(this);
+}
+
+void TMainForm::CreateSearchPages()
+{
+    SearchOptionControl = Named(new QTabWidget(Panel5), "SearchOptionControl");
+    SearchOptionControl->setDocumentMode(false);
+
+    // Filter
+    SearchValues = Named(new QWidget, "SearchValues");
+    {
+        auto *g = new QVBoxLayout(SearchValues);
+        g->setContentsMargins(8, 6, 8, 6);
+        g->setSpacing(2);
+        Label1 = Named(new QLabel(QStringLiteral("File Name Filter:"), SearchValues), "Label1");
+        SearchField = Named(new QLineEdit(QStringLiteral("*.*"), SearchValues), "SearchField");
+        Label2 = Named(new QLabel(QStringLiteral("Text to find:"), SearchValues), "Label2");
+        edtTextToFind = Named(new QLineEdit(SearchValues), "edtTextToFind");
+        Label1->setBuddy(SearchField);
+        Label2->setBuddy(edtTextToFind);
+        g->addWidget(Label1);
+        g->addWidget(SearchField);
+        g->addSpacing(4);
+        g->addWidget(Label2);
+        g->addWidget(edtTextToFind);
+        g->addStretch(1);
+    }
+    SearchOptionControl->addTab(SearchValues, QStringLiteral("Filter"));
+
+    // Date
+    SearchDate = Named(new QWidget, "SearchDate");
+    {
+        auto *g = new QGridLayout(SearchDate);
+        g->setContentsMargins(8, 6, 8, 6);
+        g->setVerticalSpacing(4);
+        SearchAllRB =
+            Named(new QRadioButton(QStringLiteral("All files"), SearchDate), "SearchAllRB");
+        SearchDateRB =
+            Named(new QRadioButton(QStringLiteral("Find files"), SearchDate), "SearchDateRB");
+        SearchOptionsCombo = Named(new QComboBox(SearchDate), "SearchOptionsCombo");
+        SearchOptionsCombo->addItems(
+            {QStringLiteral("Accessed"), QStringLiteral("Created"), QStringLiteral("Modified")});
+        Label3 = Named(new QLabel(QStringLiteral("between"), SearchDate), "Label3");
+        Label4 = Named(new QLabel(QStringLiteral("and"), SearchDate), "Label4");
+        const QString dateFormat = QLocale().dateFormat(QLocale::ShortFormat);
+        for (QDateTimeEdit **picker : {&SearchMinDate, &SearchMaxDate}) {
+            *picker = new QDateTimeEdit(SearchDate);
+            (*picker)->setCalendarPopup(true);
+            (*picker)->setDisplayFormat(dateFormat);
+            // Their natural width would widen the left column beyond its design.
+            (*picker)->setMinimumWidth(60);
+        }
+        SearchMinDate->setObjectName(QStringLiteral("SearchMinDate"));
+        SearchMaxDate->setObjectName(QStringLiteral("SearchMaxDate"));
+        SearchAllRB->setChecked(true);
+
+        auto *kindRow = new QHBoxLayout;
+        kindRow->addWidget(SearchDateRB);
+        kindRow->addWidget(SearchOptionsCombo, 1);
+        auto *rangeRow = new QHBoxLayout;
+        rangeRow->addWidget(Label3);
+        rangeRow->addWidget(SearchMinDate, 1);
+        rangeRow->addWidget(Label4);
+        rangeRow->addWidget(SearchMaxDate, 1);
+        g->addWidget(SearchAllRB, 0, 0);
+        g->addLayout(kindRow, 1, 0);
+        g->addLayout(rangeRow, 2, 0);
+        g->setRowStretch(3, 1);
+    }
+    SearchOptionControl->addTab(SearchDate, QStringLiteral("Date"));
+
+    // Size
+    TabSheet1 = Named(new QWidget, "TabSheet1");
+    {
+        auto *g = new QGridLayout(TabSheet1);
+        g->setContentsMargins(8, 6, 8, 6);
+        g->setVerticalSpacing(4);
+        chSize1 = Named(new QRadioButton(QStringLiteral("All files"), TabSheet1), "chSize1");
+        chSize2 = Named(new QRadioButton(QStringLiteral("Size is:"), TabSheet1), "chSize2");
+        FileSizeCombo = Named(new QComboBox(TabSheet1), "FileSizeCombo");
+        FileSizeCombo->addItems(
+            {QStringLiteral("greater or equals"), QStringLiteral("less or equals")});
+        FileSizeCombo->setCurrentIndex(0);
+        FileSize = Named(new QLineEdit(QStringLiteral("0"), TabSheet1), "FileSize");
+        UpDown1 = Named(new TUpDown(FileSize, 0, 100000000, TabSheet1), "UpDown1");
+        Label6 = Named(new QLabel(QStringLiteral("KB"), TabSheet1), "Label6");
+        chSize1->setChecked(true);
+
+        auto *sizeRow = new QHBoxLayout;
+        sizeRow->addWidget(chSize2);
+        sizeRow->addWidget(FileSizeCombo, 1);
+        auto *valueRow = new QHBoxLayout;
+        valueRow->setSpacing(0);
+        valueRow->addSpacing(20);
+        valueRow->addWidget(FileSize, 1);
+        valueRow->addWidget(UpDown1);
+        valueRow->addSpacing(6);
+        valueRow->addWidget(Label6);
+        valueRow->addStretch(1);
+        g->addWidget(chSize1, 0, 0);
+        g->addLayout(sizeRow, 1, 0);
+        g->addLayout(valueRow, 2, 0);
+        g->setRowStretch(3, 1);
+    }
+    SearchOptionControl->addTab(TabSheet1, QStringLiteral("Size"));
+
+    // Advanced
+    SearchAdvanced = Named(new QWidget, "SearchAdvanced");
+    {
+        auto *g = new QVBoxLayout(SearchAdvanced);
+        g->setContentsMargins(8, 6, 8, 6);
+        g->setSpacing(4);
+        chkShowHidden =
+            Named(new QCheckBox(QStringLiteral("Show hidden objects in result"), SearchAdvanced),
+                  "chkShowHidden");
+        chSearchInSubfolders =
+            Named(new QCheckBox(QStringLiteral("Search in subfolders"), SearchAdvanced),
+                  "chSearchInSubfolders");
+        CheckBox1 =
+            Named(new TWrapCheckBox(
+                      QStringLiteral("Search in unrecognized formats (preview is unavailable)"),
+                      SearchAdvanced),
+                  "CheckBox1");
+        chSearchInSubfolders->setChecked(true);
+        g->addWidget(chkShowHidden);
+        g->addWidget(chSearchInSubfolders);
+        g->addWidget(CheckBox1);
+        g->addStretch(1);
+    }
+    SearchOptionControl->addTab(SearchAdvanced, QStringLiteral("Advanced"));
+    SearchOptionControl->setCurrentWidget(SearchValues);
+
+    // Clicks and programmatic changes (the settings file) take the same path.
+    connect(SearchAllRB, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            SearchAllRBClick();
+    });
+    connect(SearchDateRB, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            SearchDateRBClick();
+    });
+    connect(chSize1, &QRadioButton::toggled, this, &TMainForm::chSize2Click);
+    connect(chSize2, &QRadioButton::toggled, this, &TMainForm::chSize2Click);
+    SearchAllRBClick();
+    chSize2Click();
+}
+
+void TMainForm::CreateLeftColumn()
+{
+    Panel3 = Named(new QWidget, "Panel3");
+    auto *column = new QVBoxLayout(Panel3);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    Panel5 = Named(new QWidget(Panel3), "Panel5");
+    Panel5->setFixedHeight(141);
+    CreateSearchPages();
+    auto *p5 = new QVBoxLayout(Panel5);
+    p5->setContentsMargins(0, 0, 0, 0);
+    p5->addWidget(SearchOptionControl);
+    column->addWidget(Panel5);
+
+    Panel6 = Named(new QLabel(QStringLiteral("  Where to search:"), Panel3), "Panel6");
+    Panel6->setFixedHeight(25);
+    Panel6->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label8 = Named(new TLinkLabel(Panel6), "Label8");
+    Label8->setText(QStringLiteral("Uncheck All"));
+    Label8->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label8->setFixedWidth(117);
+    connect(Label8, &TLinkLabel::Clicked, this, &TMainForm::Label8Click);
+    auto *p6 = new QHBoxLayout(Panel6);
+    p6->setContentsMargins(0, 0, 6, 0);
+    p6->addStretch(1);
+    p6->addWidget(Label8);
+    column->addWidget(Panel6);
+
+    Splitter3 = Named(new QSplitter(Qt::Vertical, Panel3), "Splitter3");
+    Splitter3->setHandleWidth(8);
+    Splitter3->setChildrenCollapsible(false);
+    DvShellTree1 = MakePlaceholder(QStringLiteral("DvShellTree1"));
+    Splitter3->addWidget(DvShellTree1);
+
+    Panel7 = Named(new QWidget, "Panel7");
+    Memo1 = Named(new QPlainTextEdit(Panel7), "Memo1");
+    StyleReadOnlyBox(Memo1);
+    auto *p7 = new QVBoxLayout(Panel7);
+    p7->setContentsMargins(3, 0, 3, 3);
+    p7->addWidget(Memo1);
+    StaticText1 = Named(new QLabel(QStringLiteral("No Folders Selected"), Panel7), "StaticText1");
+    StyleNotice(StaticText1);
+    Panel7->installEventFilter(this);
+    Splitter3->addWidget(Panel7);
+    Splitter3->setStretchFactor(0, 1);
+    Splitter3->setStretchFactor(1, 0);
+    column->addWidget(Splitter3, 1);
+}
+
+void TMainForm::CreateRightPart()
+{
+    Panel1 = Named(new QWidget, "Panel1");
+    auto *right = new QVBoxLayout(Panel1);
+    right->setContentsMargins(0, 0, 0, 0);
+    Splitter2 = Named(new QSplitter(Qt::Vertical, Panel1), "Splitter2");
+    Splitter2->setHandleWidth(8);
+    Splitter2->setChildrenCollapsible(false);
+    right->addWidget(Splitter2);
+
+    // The tool strip stands beside the result list; the preview spans the whole width below.
+    auto *upper = Named(new QWidget, "ResultArea");
+    auto *upperRow = new QHBoxLayout(upper);
+    upperRow->setContentsMargins(0, 0, 0, 0);
+    upperRow->setSpacing(0);
+    Panel2 = Named(new QWidget(upper), "Panel2");
+    Panel2->setFixedWidth(33);
+    auto *strip = new QVBoxLayout(Panel2);
+    strip->setContentsMargins(1, 2, 1, 2);
+    strip->setSpacing(2);
+    StartSearchButton =
+        MakeImageButton(Panel2, QStringLiteral("StartSearchButton"), QStringLiteral("search.svg"));
+    StopSearchButton =
+        MakeImageButton(Panel2, QStringLiteral("StopSearchButton"), QStringLiteral("stop.svg"));
+    SpeedButton2 =
+        MakeImageButton(Panel2, QStringLiteral("SpeedButton2"), QStringLiteral("language.svg"));
+    SpeedButton3 =
+        MakeImageButton(Panel2, QStringLiteral("SpeedButton3"), QStringLiteral("info.svg"));
+    StartSearchButton->setToolTip(QStringLiteral("Search Now"));
+    StopSearchButton->setToolTip(QStringLiteral("Cancel Search"));
+    SpeedButton2->setToolTip(QStringLiteral("Language"));
+    SpeedButton3->setToolTip(QStringLiteral("About..."));
+    StopSearchButton->setEnabled(false);
+    for (QToolButton *b : {StartSearchButton, StopSearchButton, SpeedButton2, SpeedButton3})
+        strip->addWidget(b);
+    strip->addStretch(1);
+    connect(StartSearchButton, &QToolButton::clicked, this, &TMainForm::StartSearchButtonClick);
+    connect(StopSearchButton, &QToolButton::clicked, this, &TMainForm::StopSearchButtonClick);
+    connect(SpeedButton2, &QToolButton::clicked, this, &TMainForm::SpeedButton2Click);
+    connect(SpeedButton3, &QToolButton::clicked, this, &TMainForm::SpeedButton3Click);
+    SearchResultList = MakePlaceholder(QStringLiteral("SearchResultList"));
+    SearchResultList->setMinimumHeight(50);
+    upperRow->addWidget(Panel2);
+    upperRow->addWidget(SearchResultList, 1);
+    Splitter2->addWidget(upper);
+
+    pnlPreview = Named(new QWidget, "pnlPreview");
+    auto *previewRow = new QHBoxLayout(pnlPreview);
+    previewRow->setContentsMargins(0, 0, 0, 0);
+    previewRow->setSpacing(0);
+    Panel4 = Named(new QWidget(pnlPreview), "Panel4");
+    Panel4->setFixedWidth(33);
+    auto *nav = new QVBoxLayout(Panel4);
+    nav->setContentsMargins(1, 2, 1, 2);
+    nav->setSpacing(2);
+    btPrevious = MakeImageButton(Panel4, QStringLiteral("btPrevious"), QStringLiteral("up.svg"));
+    btNext = MakeImageButton(Panel4, QStringLiteral("btNext"), QStringLiteral("down.svg"));
+    btPrevious->setToolTip(QStringLiteral("Previous match"));
+    btNext->setToolTip(QStringLiteral("Next match"));
+    nav->addWidget(btPrevious);
+    nav->addWidget(btNext);
+    nav->addStretch(1);
+    connect(btPrevious, &QToolButton::clicked, this, &TMainForm::btPreviousClick);
+    connect(btNext, &QToolButton::clicked, this, &TMainForm::btNextClick);
+
+    Panel8 = Named(new QWidget(pnlPreview), "Panel8");
+    auto *p8 = new QVBoxLayout(Panel8);
+    p8->setContentsMargins(0, 0, 0, 0);
+    FPreview = Named(new QPlainTextEdit(Panel8), "FPreview");
+    StyleReadOnlyBox(FPreview);
+    p8->addWidget(FPreview);
+    StaticText2 =
+        Named(new QLabel(QStringLiteral("Preview is not Available"), Panel8), "StaticText2");
+    StyleNotice(StaticText2);
+    Panel8->installEventFilter(this);
+    previewRow->addWidget(Panel4);
+    previewRow->addWidget(Panel8, 1);
+    Splitter2->addWidget(pnlPreview);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setStretchFactor(1, 0);
+    SetPreviewHeight(101);
+}
+
+void TMainForm::FormCreate(const QStringList &commandLine)
+{
+    setWindowTitle(ApplicationTitle() + QLatin1Char(' ') + VersionText());
+    lbHomepageURL->setText(HomePageUrl());
+    const QDateTime now = QDateTime::currentDateTime();
+    SearchMinDate->setDateTime(now.addDays(-30));
+    SearchMaxDate->setDateTime(now);
+    SearchOptionsCombo->setCurrentIndex(2);
+    LoadSettings();
+    if (!commandLine.isEmpty()) {
+        const CommandLineFolders folders = FoldersOfCommandLine(commandLine);
+        ApplyCommandLineFolders(folders.entries, folders.last);
+        RestartListUpdateTimer();
+    }
+    UpdateLanguageMenu();
+    TranslateInterface();
+    FormResize();
+}
+
+TMainForm::CommandLineFolders TMainForm::FoldersOfCommandLine(const QStringList &arguments)
+{
+    CommandLineFolders result;
+    for (const QString &arg : arguments) {
+        if (arg.isEmpty())
+            continue;
+        const QFileInfo info(arg);
+        if (info.isSymLink() || !info.isDir())
+            continue;
+        result.last = arg;
+        result.entries.append(arg + QStringLiteral("/*"));
+    }
+    return result;
+}
+
+// ---- seams -------------------------------------------------------------------------------
+
+void TMainForm::ReplaceInSplitter(QSplitter *splitter, QWidget *&slot, QWidget *replacement,
+                                  const QString &name)
+{
+    if (!replacement || replacement == slot)
+        return;
+    replacement->setObjectName(name);
+    QWidget *old = slot;
+    QLayout *layout = old->parentWidget() ? old->parentWidget()->layout() : nullptr;
+    const int index = splitter->indexOf(old);
+    if (index >= 0) {
+        const QList<int> sizes = splitter->sizes();
+        splitter->replaceWidget(index, replacement);
+        splitter->setSizes(sizes);
+    } else if (layout) {
+        delete layout->replaceWidget(old, replacement);
+    }
+    slot = replacement;
+    old->hide();
+    old->deleteLater();
+}
+
+void TMainForm::SetResultList(QWidget *list)
+{
+    if (list)
+        list->setMinimumHeight(50);
+    ReplaceInSplitter(Splitter2, SearchResultList, list, QStringLiteral("SearchResultList"));
+}
+
+void TMainForm::SetFolderTree(QWidget *tree)
+{
+    ReplaceInSplitter(Splitter3, DvShellTree1, tree, QStringLiteral("DvShellTree1"));
+}
+
+QString TMainForm::StatusText() const
+{
+    return fStatusLabel->text();
+}
+
+void TMainForm::SetStatusText(const QString &text)
+{
+    fStatusLabel->setText(text);
+}
+
+int TMainForm::LeftColumnWidth() const
+{
+    return Splitter1->sizes().value(0);
+}
+
+void TMainForm::SetLeftColumnWidth(int width)
+{
+    QList<int> sizes = Splitter1->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    Splitter1->setSizes({width, std::max(0, total - width)});
+}
+
+int TMainForm::FolderListHeight() const
+{
+    return Splitter3->sizes().value(1);
+}
+
+void TMainForm::SetFolderListHeight(int height)
+{
+    QList<int> sizes = Splitter3->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    Splitter3->setSizes({std::max(0, total - height), height});
+}
+
+int TMainForm::PreviewHeight() const
+{
+    return Splitter2->sizes().value(1);
+}
+
+void TMainForm::SetPreviewHeight(int height)
+{
+    QList<int> sizes = Splitter2->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    Splitter2->setSizes({std::max(0, total - height), height});
+}
+
+// Filled by the settings file handling.
+void TMainForm::LoadSettings() {}
+void TMainForm::SaveSettings() {}
+
+// Filled by the folder selection: append to the checked-folder list and select Last.
+void TMainForm::ApplyCommandLineFolders(const QStringList &, const QString &) {}
+
+// Filled by the result list.
+void TMainForm::ClearResultList() {}
+
+// ---- handlers other subsystems fill ------------------------------------------------------
+
+void TMainForm::StartSearchButtonClick() {}
+void TMainForm::StopSearchButtonClick() {}
+
+void TMainForm::TimerStopperTimer()
+{
+    TimerStopper->stop();
+}
+
+void TMainForm::btNextClick() {}
+void TMainForm::btPreviousClick() {}
+
+void TMainForm::RestartListUpdateTimer()
+{
+    TimerListUpdate->stop();
+    TimerListUpdate->start();
+}
+
+void TMainForm::TimerListUpdateTimer()
+{
+    TimerListUpdate->stop();
+}
+
+void TMainForm::Label8Click() {}
+
+// ---- language ----------------------------------------------------------------------------
+
+void TMainForm::UpdateLanguageMenu() {}
+
+void TMainForm::TranslateInterface()
+{
+    SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchValues),
+                                    Tr(QStringLiteral("Filter")));
+    Label1->setText(Tr(QStringLiteral("File Name Filter:")));
+    Label2->setText(Tr(QStringLiteral("Text to find:")));
+    SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchDate),
+                                    Tr(QStringLiteral("Date")));
+    SearchAllRB->setText(Tr(QStringLiteral("All files")));
+    SearchDateRB->setText(Tr(QStringLiteral("Find files")));
+    Label3->setText(Tr(QStringLiteral("between")));
+    {
+        const int selected = SearchOptionsCombo->currentIndex();
+        SearchOptionsCombo->setItemText(0, Tr(QStringLiteral("Accessed")));
+        SearchOptionsCombo->setItemText(1, Tr(QStringLiteral("Created")));
+        SearchOptionsCombo->setItemText(2, Tr(QStringLiteral("Modified")));
+        SearchOptionsCombo->setCurrentIndex(selected);
+    }
+    Label4->setText(Tr(QStringLiteral("and")));
+    SearchOptionControl->setTabText(SearchOptionControl->indexOf(TabSheet1),
+                                    Tr(QStringLiteral("Size")));
+    chSize1->setText(Tr(QStringLiteral("All files")));
+    chSize2->setText(Tr(QStringLiteral("Size is:")));
+    {
+        const int selected = FileSizeCombo->currentIndex();
+        FileSizeCombo->setItemText(0, Tr(QStringLiteral("greater or equals")));
+        FileSizeCombo->setItemText(1, Tr(QStringLiteral("less or equals")));
+        FileSizeCombo->setCurrentIndex(selected);
+    }
+    Label6->setText(Tr(QStringLiteral("KB")));
+    SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchAdvanced),
+                                    Tr(QStringLiteral("Advanced")));
+    chkShowHidden->setText(Tr(QStringLiteral("Show hidden objects in result")));
+    chSearchInSubfolders->setText(Tr(QStringLiteral("Search in subfolders")));
+    CheckBox1->setText(
+        Tr(QStringLiteral("Search in unrecognized formats (preview is unavailable)")));
+    Panel6->setText(QStringLiteral("  ") + Tr(QStringLiteral("Where to search:")));
+    Label8->setText(Tr(QStringLiteral("Uncheck All")));
+    StaticText1->setText(Tr(QStringLiteral("No Folders Selected")));
+    StaticText2->setText(Tr(QStringLiteral("Preview is not Available")));
+    SetStatusText(QStringLiteral("  ") + Tr(QStringLiteral("Ready")));
+    StartSearchButton->setToolTip(Tr(QStringLiteral("Search Now")));
+    StopSearchButton->setToolTip(Tr(QStringLiteral("Cancel Search")));
+    SpeedButton2->setToolTip(Tr(QStringLiteral("Language")));
+    btPrevious->setToolTip(Tr(QStringLiteral("Previous match")));
+    btNext->setToolTip(Tr(QStringLiteral("Next match")));
+    SpeedButton3->setToolTip(Tr(QStringLiteral("About...")));
+
+    // The notices change width with their text.
+    StaticText1->adjustSize();
+    StaticText2->adjustSize();
+    Panel7ConstrainedResize();
+    Panel8ConstrainedResize();
+}
+
+void TMainForm::MItemClick(QAction *item)
+{
+    Q_UNUSED(item);
+}
+
+void TMainForm::SpeedButton2Click()
+{
+    PopupMenuLang->popup(SpeedButton2->mapToGlobal(QPoint(0, SpeedButton2->height())));
+}
+
+// ---- about box and home page -------------------------------------------------------------
+
+QString TMainForm::AboutMessage(const QDate &today)
+{
+    const QString year = QString::number(today.year());
+    const QStringList lines{
+        ApplicationTitle(),
+        Tr(QStringLiteral("Version:")) + QLatin1Char(' ') + VersionText(),
+        QString(),
+        Tr(QStringLiteral("Website:")) + QLatin1Char(' ') + WebSiteText(),
+        QString(),
+        Tr(QStringLiteral(
+            "This program is protected by copyright law and international treaties.")) +
+            QLatin1Char(' ') +
+            Tr(QStringLiteral(
+                "Unauthorized reproduction or distribution of this program, or any "
+                "portion of it, may result in severe civil and criminal penalties, "
+                "and will be prosecuted to the maximum extent possible under the law.")),
+        QString(),
+        Tr(QStringLiteral("Copyright")) + QStringLiteral(" \u00A9 ") + year +
+            QStringLiteral(" Brennick. ") + Tr(QStringLiteral("All rights reserved.")),
+    };
+    return lines.join(QLatin1Char('\n'));
+}
+
+void TMainForm::SpeedButton3Click()
+{
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(),
+                    AboutMessage(QDate::currentDate()), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("AboutBox"));
+    box.exec();
+}
+
+void TMainForm::lbHomepageURLClick()
+{
+    QDesktopServices::openUrl(QUrl(HomePageUrl()));
+}
+
+// ---- search form enabling rules ----------------------------------------------------------
+
+void TMainForm::SearchAllRBClick()
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{SearchMinDate, SearchMaxDate,
+                                                       SearchOptionsCombo, Label3, Label4})
+        w->setEnabled(false);
+    SearchDateRB->setChecked(false);
+}
+
+void TMainForm::SearchDateRBClick()
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{SearchMinDate, SearchMaxDate,
+                                                       SearchOptionsCombo, Label3, Label4})
+        w->setEnabled(true);
+}
+
+void TMainForm::chSize2Click()
+{
+    const bool on = chSize2->isChecked();
+    for (QWidget *w : std::initializer_list<QWidget *>{FileSizeCombo, FileSize, UpDown1, Label6})
+        w->setEnabled(on);
+}
+
+// ---- placement ---------------------------------------------------------------------------
+
+void TMainForm::FormResize()
+{
+    if (!lbHomepageURL || !StatusBar1)
+        return;
+    const int left = width() - lbHomepageURL->width() - 15;
+    const QRect bar = StatusBar1->geometry();
+    const int top =
+        bar.top() + bar.height() - RoundHalf(bar.height()) - RoundHalf(lbHomepageURL->height());
+    lbHomepageURL->move(left, top);
+    lbHomepageURL->raise();
+}
+
+void TMainForm::Panel7ConstrainedResize()
+{
+    StaticText1->move(RoundHalf(Panel7->width()) - RoundHalf(StaticText1->width()),
+                      RoundHalf(Panel7->height()) - RoundHalf(StaticText1->height()));
+    StaticText1->raise();
+}
+
+void TMainForm::Panel8ConstrainedResize()
+{
+    StaticText2->move(RoundHalf(Panel8->width()) - RoundHalf(StaticText2->width()),
+                      RoundHalf(Panel8->height()) - RoundHalf(StaticText2->height()));
+    StaticText2->raise();
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+// ---- keys and closing --------------------------------------------------------------------
+
+void TMainForm::FormKeyPress(QChar key)
+{
+    // Enter while a search runs ("Search Now" disabled) is ignored: restarting from here could
+    // stop the list while a candidate is being judged.
+    if (key == QChar(13) && StartSearchButton->isEnabled())
+        StartSearchButtonClick();
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Resize:
+        if (watched == Panel7)
+            Panel7ConstrainedResize();
+        else if (watched == Panel8)
+            Panel8ConstrainedResize();
+        break;
+    case QEvent::KeyPress: {
+        // Seen once per key: by the control that has the focus, or by the window when none has.
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (!w || w->window() != this)
+            break;
+        QWidget *focus = QApplication::focusWidget();
+        QWidget *first = focus && focus->window() == this ? focus : this;
+        if (w != first)
+            break;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            FormKeyPress(QChar(13));
+        break; // never consumed: the focused control gets the key as well
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::FormClose()
+{
+    SaveSettings();
+    ClearResultList();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace dv

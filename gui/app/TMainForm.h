@@ -1,0 +1,188 @@
+#pragma once
+
+#include <QDate>
+#include <QMainWindow>
+#include <QStringList>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QRadioButton;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+
+namespace dv {
+
+class TLinkLabel;
+class TUpDown;
+
+// The main window: the search form on the left (option pages, where-to-search caption, folder
+// tree, list of folders to search), the tool strip, the result list and the preview on the
+// right, the status bar with the home-page link. The controls are public and carry their
+// names as object names, so that the handlers of every subsystem reach them directly.
+class TMainForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // CommandLine: the program's arguments without the program name (folders to check).
+    explicit TMainForm(const QStringList &commandLine = {}, QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    static QString ApplicationTitle() { return QStringLiteral("Delvora"); }
+    static QString VersionText() { return QStringLiteral("2.4"); }
+    static QString HomePageUrl();
+    static QString WebSiteText();
+
+    // The about box's text for the year of Today, in the current language.
+    static QString AboutMessage(const QDate &today);
+
+    // Folder entries that the command line adds, in order, and the last folder of them;
+    // arguments that are empty or not folders (a symbolic link counts as not a folder) are
+    // skipped.
+    struct CommandLineFolders
+    {
+        QStringList entries;
+        QString last;
+    };
+    static CommandLineFolders FoldersOfCommandLine(const QStringList &arguments);
+
+    // Seams for the real controls: each replaces the placeholder (or an earlier control)
+    // in its place, gives it the object name and takes ownership.
+    void SetResultList(QWidget *list);
+    void SetFolderTree(QWidget *tree);
+
+    // Single text of the status bar.
+    QString StatusText() const;
+    void SetStatusText(const QString &text);
+
+    // Sizes kept by the settings file.
+    int LeftColumnWidth() const;
+    void SetLeftColumnWidth(int width);
+    int FolderListHeight() const;
+    void SetFolderListHeight(int height);
+    int PreviewHeight() const;
+    void SetPreviewHeight(int height);
+
+    // Controls, named as their object names.
+    QWidget *Panel3 = nullptr;
+    QWidget *Panel5 = nullptr;
+    QTabWidget *SearchOptionControl = nullptr;
+    QWidget *SearchValues = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *SearchField = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *edtTextToFind = nullptr;
+    QWidget *SearchDate = nullptr;
+    QRadioButton *SearchAllRB = nullptr;
+    QRadioButton *SearchDateRB = nullptr;
+    QComboBox *SearchOptionsCombo = nullptr;
+    QLabel *Label3 = nullptr;
+    QDateTimeEdit *SearchMinDate = nullptr;
+    QLabel *Label4 = nullptr;
+    QDateTimeEdit *SearchMaxDate = nullptr;
+    QWidget *TabSheet1 = nullptr;
+    QRadioButton *chSize1 = nullptr;
+    QRadioButton *chSize2 = nullptr;
+    QComboBox *FileSizeCombo = nullptr;
+    QLineEdit *FileSize = nullptr;
+    TUpDown *UpDown1 = nullptr;
+    QLabel *Label6 = nullptr;
+    QWidget *SearchAdvanced = nullptr;
+    QCheckBox *chkShowHidden = nullptr;
+    QCheckBox *chSearchInSubfolders = nullptr;
+    QCheckBox *CheckBox1 = nullptr;
+    QLabel *Panel6 = nullptr;
+    TLinkLabel *Label8 = nullptr;
+    QSplitter *Splitter3 = nullptr;
+    QWidget *DvShellTree1 = nullptr; // placeholder until the folder tree is set
+    QWidget *Panel7 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    QLabel *StaticText1 = nullptr;
+    QSplitter *Splitter1 = nullptr;
+    QSplitter *Splitter2 = nullptr;
+    QWidget *Panel1 = nullptr;
+    QWidget *Panel2 = nullptr;
+    QToolButton *StartSearchButton = nullptr;
+    QToolButton *StopSearchButton = nullptr;
+    QToolButton *SpeedButton2 = nullptr;
+    QToolButton *SpeedButton3 = nullptr;
+    QWidget *SearchResultList = nullptr; // placeholder until the result list is set
+    QWidget *pnlPreview = nullptr;
+    QWidget *Panel4 = nullptr;
+    QToolButton *btPrevious = nullptr;
+    QToolButton *btNext = nullptr;
+    QWidget *Panel8 = nullptr;
+    QPlainTextEdit *FPreview = nullptr;
+    QLabel *StaticText2 = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+    TLinkLabel *lbHomepageURL = nullptr;
+    QTimer *TimerStopper = nullptr;
+    QTimer *TimerListUpdate = nullptr;
+    QMenu *PopupMenuLang = nullptr;
+
+public slots:
+    // Search controller.
+    virtual void StartSearchButtonClick();
+    virtual void StopSearchButtonClick();
+    virtual void TimerStopperTimer();
+    // Preview and match navigation.
+    virtual void btNextClick();
+    virtual void btPreviousClick();
+    // Where-to-search panel.
+    void RestartListUpdateTimer();
+    virtual void TimerListUpdateTimer();
+    virtual void Label8Click();
+    // Language.
+    void UpdateLanguageMenu();
+    void TranslateInterface();
+    void MItemClick(QAction *item);
+    void SpeedButton2Click();
+    // About box and home page.
+    void SpeedButton3Click();
+    void lbHomepageURLClick();
+    // Search form enabling rules.
+    void SearchAllRBClick();
+    void SearchDateRBClick();
+    void chSize2Click();
+    // Placement by hand.
+    void FormResize();
+    void Panel7ConstrainedResize();
+    void Panel8ConstrainedResize();
+    // Window sees a character key before the focused control.
+    void FormKeyPress(QChar key);
+
+protected:
+    // Settings file.
+    virtual void LoadSettings();
+    virtual void SaveSettings();
+    // Appends command-line folder entries to the checked-folder list and selects Last in the tree.
+    virtual void ApplyCommandLineFolders(const QStringList &entries, const QString &last);
+    // Empties the result list when the window closes.
+    virtual void ClearResultList();
+
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    void CreateSearchPages();
+    void CreateLeftColumn();
+    void CreateRightPart();
+    void FormCreate(const QStringList &commandLine);
+    void FormClose();
+    void ReplaceInSplitter(QSplitter *splitter, QWidget *&slot, QWidget *replacement,
+                           const QString &name);
+
+    QLabel *fStatusLabel = nullptr;
+};
+
+} // namespace dv

@@ -1,0 +1,448 @@
+#include "gui/app/TLinkLabel.h"
+#include "gui/app/TMainForm.h"
+#include "gui/app/TUpDown.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+using dv::TMainForm;
+
+namespace {
+
+// Counts the search starts instead of running a search.
+class CountingForm : public TMainForm
+{
+public:
+    using TMainForm::TMainForm;
+    int starts = 0;
+    void StartSearchButtonClick() override { ++starts; }
+};
+
+} // namespace
+
+class TstTMainForm : public QObject
+{
+    Q_OBJECT
+private slots:
+    void controlsCarryTheirNames_data();
+    void controlsCarryTheirNames();
+    void designDefaults();
+    void enablingRules_data();
+    void enablingRules();
+    void homePageLinkFollowsResize_data();
+    void homePageLinkFollowsResize();
+    void noticesStayCentred();
+    void aboutBoxShowsYearOfOpening();
+    void enterStartsSearchUnlessRunning();
+    void commandLineKeepsExistingFoldersOnly();
+    void realControlsReplacePlaceholders();
+    void upDownStepsFromTypedNumber();
+};
+
+void TstTMainForm::controlsCarryTheirNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    const QList<QPair<const char *, const char *>> controls{
+        {"Panel3", "QWidget"},
+        {"Panel5", "QWidget"},
+        {"SearchOptionControl", "QTabWidget"},
+        {"SearchValues", "QWidget"},
+        {"Label1", "QLabel"},
+        {"SearchField", "QLineEdit"},
+        {"Label2", "QLabel"},
+        {"edtTextToFind", "QLineEdit"},
+        {"SearchDate", "QWidget"},
+        {"SearchAllRB", "QRadioButton"},
+        {"SearchDateRB", "QRadioButton"},
+        {"SearchOptionsCombo", "QComboBox"},
+        {"Label3", "QLabel"},
+        {"SearchMinDate", "QDateTimeEdit"},
+        {"Label4", "QLabel"},
+        {"SearchMaxDate", "QDateTimeEdit"},
+        {"TabSheet1", "QWidget"},
+        {"chSize1", "QRadioButton"},
+        {"chSize2", "QRadioButton"},
+        {"FileSizeCombo", "QComboBox"},
+        {"FileSize", "QLineEdit"},
+        {"UpDown1", "dv::TUpDown"},
+        {"Label6", "QLabel"},
+        {"SearchAdvanced", "QWidget"},
+        {"chkShowHidden", "QCheckBox"},
+        {"chSearchInSubfolders", "QCheckBox"},
+        {"CheckBox1", "QCheckBox"},
+        {"Panel6", "QLabel"},
+        {"Label8", "dv::TLinkLabel"},
+        {"DvShellTree1", "QWidget"},
+        {"Splitter3", "QSplitter"},
+        {"Panel7", "QWidget"},
+        {"Memo1", "QPlainTextEdit"},
+        {"StaticText1", "QLabel"},
+        {"Splitter1", "QSplitter"},
+        {"Panel1", "QWidget"},
+        {"Panel2", "QWidget"},
+        {"StartSearchButton", "QToolButton"},
+        {"StopSearchButton", "QToolButton"},
+        {"SpeedButton2", "QToolButton"},
+        {"SpeedButton3", "QToolButton"},
+        {"SearchResultList", "QWidget"},
+        {"Splitter2", "QSplitter"},
+        {"pnlPreview", "QWidget"},
+        {"Panel4", "QWidget"},
+        {"btPrevious", "QToolButton"},
+        {"btNext", "QToolButton"},
+        {"Panel8", "QWidget"},
+        {"FPreview", "QPlainTextEdit"},
+        {"StaticText2", "QLabel"},
+        {"StatusBar1", "QStatusBar"},
+        {"lbHomepageURL", "dv::TLinkLabel"},
+        {"TimerStopper", "QTimer"},
+        {"TimerListUpdate", "QTimer"},
+        {"PopupMenuLang", "QMenu"},
+    };
+    for (const auto &[name, kind] : controls)
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind);
+}
+
+void TstTMainForm::controlsCarryTheirNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    TMainForm form;
+    const QList<QObject *> found = form.findChildren<QObject *>(name);
+    QCOMPARE(found.size(), 1);
+    QVERIFY2(found.first()->inherits(kind.toLatin1().constData()),
+             found.first()->metaObject()->className());
+}
+
+void TstTMainForm::designDefaults()
+{
+    TMainForm form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Delvora 2.4"));
+    QCOMPARE(form.size(), QSize(1371, 663));
+    QCOMPARE(form.minimumWidth(), 471);
+    QCOMPARE(form.SearchOptionControl->currentWidget(), form.SearchValues);
+    QCOMPARE(form.SearchOptionControl->count(), 4);
+    QCOMPARE(form.SearchField->text(), QStringLiteral("*.*"));
+    QVERIFY(form.edtTextToFind->text().isEmpty());
+    QVERIFY(form.SearchAllRB->isChecked());
+    QVERIFY(!form.SearchDateRB->isChecked());
+    QCOMPARE(form.SearchOptionsCombo->count(), 3);
+    QCOMPARE(form.SearchOptionsCombo->currentIndex(), 2);
+    QCOMPARE(form.SearchOptionsCombo->currentText(), QStringLiteral("Modified"));
+    QCOMPARE(form.SearchMinDate->date(), QDate::currentDate().addDays(-30));
+    QCOMPARE(form.SearchMaxDate->date(), QDate::currentDate());
+    QVERIFY(form.chSize1->isChecked());
+    QCOMPARE(form.FileSizeCombo->count(), 2);
+    QCOMPARE(form.FileSizeCombo->currentIndex(), 0);
+    QCOMPARE(form.FileSize->text(), QStringLiteral("0"));
+    QCOMPARE(form.UpDown1->Minimum(), 0);
+    QCOMPARE(form.UpDown1->Maximum(), 100000000);
+    QVERIFY(!form.chkShowHidden->isChecked());
+    QVERIFY(form.chSearchInSubfolders->isChecked());
+    QVERIFY(!form.CheckBox1->isChecked());
+    QCOMPARE(form.CheckBox1->text(),
+             QStringLiteral("Search in unrecognized formats (preview is unavailable)"));
+    QCOMPARE(form.Panel6->text(), QStringLiteral("  Where to search:"));
+    QCOMPARE(form.Label8->text(), QStringLiteral("Uncheck All"));
+    QCOMPARE(form.StaticText1->text(), QStringLiteral("No Folders Selected"));
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Preview is not Available"));
+    QCOMPARE(form.StatusText(), QStringLiteral("  Ready"));
+    QCOMPARE(form.lbHomepageURL->text(), TMainForm::HomePageUrl());
+    QCOMPARE(form.lbHomepageURL->size(), QSize(264, 17));
+    QVERIFY(form.lbHomepageURL->font().underline());
+    QVERIFY(form.StartSearchButton->isEnabled());
+    QVERIFY(!form.StopSearchButton->isEnabled());
+    QCOMPARE(form.StartSearchButton->toolTip(), QStringLiteral("Search Now"));
+    QCOMPARE(form.StopSearchButton->toolTip(), QStringLiteral("Cancel Search"));
+    QCOMPARE(form.SpeedButton2->toolTip(), QStringLiteral("Language"));
+    QCOMPARE(form.SpeedButton3->toolTip(), QStringLiteral("About..."));
+    QCOMPARE(form.btPrevious->toolTip(), QStringLiteral("Previous match"));
+    QCOMPARE(form.btNext->toolTip(), QStringLiteral("Next match"));
+    for (QToolButton *b : {form.StartSearchButton, form.StopSearchButton, form.SpeedButton2,
+                           form.SpeedButton3, form.btPrevious, form.btNext}) {
+        QCOMPARE(b->iconSize(), QSize(25, 25));
+        QVERIFY2(!b->icon().pixmap(25, 25).isNull(), qPrintable(b->objectName()));
+    }
+    QVERIFY(form.FPreview->isReadOnly());
+    QCOMPARE(form.FPreview->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QVERIFY(form.Memo1->isReadOnly());
+    QVERIFY(!form.TimerStopper->isActive());
+    QCOMPARE(form.TimerStopper->interval(), 1000);
+    QVERIFY(!form.TimerListUpdate->isActive());
+    QCOMPARE(form.TimerListUpdate->interval(), 500);
+    QVERIFY(form.PopupMenuLang->actions().isEmpty() || form.PopupMenuLang->actions().size() >= 1);
+
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.Panel5->height(), 141);
+    QCOMPARE(form.Panel6->height(), 25);
+    QCOMPARE(form.Panel2->width(), 33);
+    QCOMPARE(form.Panel4->width(), 33);
+    QCOMPARE(form.LeftColumnWidth(), 329);
+    QCOMPARE(form.PreviewHeight(), 101);
+    QCOMPARE(form.Splitter1->handleWidth(), 4);
+    QCOMPARE(form.Splitter2->handleWidth(), 8);
+    QCOMPARE(form.Splitter3->handleWidth(), 8);
+    QVERIFY(form.StaticText1->isVisible());
+    QVERIFY(form.StaticText2->isVisible());
+    const QPalette notice = form.StaticText2->palette();
+    QCOMPARE(notice.color(QPalette::WindowText), QColor(109, 108, 109));
+    QCOMPARE(notice.color(QPalette::Window), QColor(Qt::white));
+}
+
+void TstTMainForm::enablingRules_data()
+{
+    QTest::addColumn<bool>("findFiles");
+    QTest::addColumn<bool>("sizeIs");
+    QTest::addColumn<bool>("byClick");
+    QTest::newRow("defaults") << false << false << false;
+    QTest::newRow("find files set") << true << false << false;
+    QTest::newRow("size is set") << false << true << false;
+    QTest::newRow("both set") << true << true << false;
+    QTest::newRow("find files clicked") << true << false << true;
+    QTest::newRow("size is clicked") << false << true << true;
+    QTest::newRow("both clicked") << true << true << true;
+}
+
+void TstTMainForm::enablingRules()
+{
+    QFETCH(bool, findFiles);
+    QFETCH(bool, sizeIs);
+    QFETCH(bool, byClick);
+    TMainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto select = [&](QRadioButton *rb, int page) {
+        if (byClick) {
+            form.SearchOptionControl->setCurrentIndex(page);
+            QTest::mouseClick(rb, Qt::LeftButton, {}, QPoint(5, rb->height() / 2));
+        } else {
+            rb->setChecked(true);
+        }
+    };
+    if (findFiles)
+        select(form.SearchDateRB, 1);
+    if (sizeIs)
+        select(form.chSize2, 2);
+    QCOMPARE(form.SearchDateRB->isChecked(), findFiles);
+    QCOMPARE(form.SearchAllRB->isChecked(), !findFiles);
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{form.SearchMinDate, form.SearchMaxDate,
+                                          form.SearchOptionsCombo, form.Label3, form.Label4})
+        QVERIFY2(w->isEnabled() == findFiles, qPrintable(w->objectName()));
+    for (QWidget *w : std::initializer_list<QWidget *>{form.FileSizeCombo, form.FileSize,
+                                                       form.UpDown1, form.Label6})
+        QVERIFY2(w->isEnabled() == sizeIs, qPrintable(w->objectName()));
+
+    // And back: "All files" disables again on both pages.
+    select(form.SearchAllRB, 1);
+    select(form.chSize1, 2);
+    QVERIFY(!form.SearchDateRB->isChecked());
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             form.SearchMinDate, form.SearchMaxDate, form.SearchOptionsCombo, form.Label3,
+             form.Label4, form.FileSizeCombo, form.FileSize, form.UpDown1, form.Label6})
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+}
+
+void TstTMainForm::homePageLinkFollowsResize_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("design") << QSize(1371, 663);
+    QTest::newRow("narrow") << QSize(500, 400);
+    QTest::newRow("odd") << QSize(1001, 777);
+}
+
+void TstTMainForm::homePageLinkFollowsResize()
+{
+    QFETCH(QSize, size);
+    TMainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.resize(size);
+    QTRY_COMPARE(form.size(), size);
+    const QRect link = form.lbHomepageURL->geometry();
+    QCOMPARE(form.width() - link.right() - 1, 15);
+    const QRect bar = form.StatusBar1->geometry();
+    QCOMPARE(bar.bottom() + 1, form.height());
+    // Centred on the status bar: at most one pixel off from rounding.
+    QVERIFY2(qAbs((link.top() + link.bottom()) - (bar.top() + bar.bottom())) <= 2,
+             qPrintable(QStringLiteral("link %1..%2 bar %3..%4")
+                            .arg(link.top())
+                            .arg(link.bottom())
+                            .arg(bar.top())
+                            .arg(bar.bottom())));
+    QVERIFY(form.lbHomepageURL->isVisible());
+}
+
+void TstTMainForm::noticesStayCentred()
+{
+    TMainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (int height : {90, 137}) {
+        form.SetPreviewHeight(height);
+        form.SetFolderListHeight(height + 11);
+        QTRY_COMPARE(form.PreviewHeight(), height);
+        for (auto [panel, notice] :
+             {std::pair{form.Panel8, form.StaticText2}, std::pair{form.Panel7, form.StaticText1}}) {
+            const QPoint centreOfPanel = panel->rect().center();
+            const QPoint centreOfNotice = notice->geometry().center();
+            QVERIFY(qAbs(centreOfPanel.x() - centreOfNotice.x()) <= 1);
+            QVERIFY(qAbs(centreOfPanel.y() - centreOfNotice.y()) <= 1);
+        }
+    }
+}
+
+void TstTMainForm::aboutBoxShowsYearOfOpening()
+{
+    TMainForm form;
+    QString shown;
+    QTimer::singleShot(0, &form, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        shown = box->text();
+        QCOMPARE(box->icon(), QMessageBox::Information);
+        QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+        box->accept();
+    });
+    form.SpeedButton3Click();
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 8);
+    QCOMPARE(lines[0], QStringLiteral("Delvora"));
+    QCOMPARE(lines[1], QStringLiteral("Version: 2.4"));
+    QVERIFY(lines[2].isEmpty());
+    QCOMPARE(lines[3], QStringLiteral("Website: ") + TMainForm::WebSiteText());
+    QVERIFY(lines[4].isEmpty() && lines[6].isEmpty());
+    QVERIFY(lines[7].contains(QString::number(QDate::currentDate().year())));
+    QVERIFY(lines[7].contains(QStringLiteral("Brennick")));
+
+    // The year is taken when the box opens, not when the window was made.
+    QVERIFY(TMainForm::AboutMessage(QDate(2031, 6, 1))
+                .endsWith(QStringLiteral("2031 Brennick. All rights reserved.")));
+}
+
+void TstTMainForm::enterStartsSearchUnlessRunning()
+{
+    CountingForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.edtTextToFind->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), form.edtTextToFind);
+    QSignalSpy returned(form.edtTextToFind, &QLineEdit::returnPressed);
+
+    QTest::keyClick(form.edtTextToFind, Qt::Key_A);
+    QCOMPARE(form.starts, 0);
+    QTest::keyClick(form.edtTextToFind, Qt::Key_Return);
+    QCOMPARE(form.starts, 1);
+    QCOMPARE(returned.size(), 1); // the focused control sees the key as well
+    QTest::keyClick(form.edtTextToFind, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(form.starts, 2);
+
+    // Only once per key, also from a control that passes the key on to its parents.
+    form.SearchOptionControl->setCurrentWidget(form.SearchAdvanced);
+    form.CheckBox1->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), form.CheckBox1);
+    QTest::keyClick(form.CheckBox1, Qt::Key_Return);
+    QCOMPARE(form.starts, 3);
+
+    // While a search runs "Search Now" is disabled and Enter does nothing.
+    form.StartSearchButton->setEnabled(false);
+    QTest::keyClick(form.CheckBox1, Qt::Key_Return);
+    QCOMPARE(form.starts, 3);
+}
+
+void TstTMainForm::commandLineKeepsExistingFoldersOnly()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString a = dir.filePath(QStringLiteral("a"));
+    const QString b = dir.filePath(QStringLiteral("b c"));
+    const QString file = dir.filePath(QStringLiteral("file.txt"));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QDir().mkpath(a));
+    QVERIFY(QDir().mkpath(b));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QVERIFY(QFile::link(a, link));
+
+    auto got = TMainForm::FoldersOfCommandLine(
+        {a, QString(), file, dir.filePath("missing"), link, b + "/"});
+    QCOMPARE(got.entries, QStringList({a + "/*", b + "//*"}));
+    QCOMPARE(got.last, b + "/");
+
+    got = TMainForm::FoldersOfCommandLine({file});
+    QVERIFY(got.entries.isEmpty());
+    QVERIFY(got.last.isEmpty());
+}
+
+void TstTMainForm::realControlsReplacePlaceholders()
+{
+    TMainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const int previewHeight = form.PreviewHeight();
+    QPointer<QWidget> oldList = form.SearchResultList;
+    QPointer<QWidget> oldTree = form.DvShellTree1;
+    auto *list = new QTreeView;
+    auto *tree = new QTreeView;
+    form.SetResultList(list);
+    form.SetFolderTree(tree);
+    QCOMPARE(form.SearchResultList, list);
+    QCOMPARE(form.DvShellTree1, tree);
+    QCOMPARE(list->objectName(), QStringLiteral("SearchResultList"));
+    QCOMPARE(tree->objectName(), QStringLiteral("DvShellTree1"));
+    QCOMPARE(list->minimumHeight(), 50);
+    QTRY_VERIFY(oldList.isNull());
+    QTRY_VERIFY(oldTree.isNull());
+    QCOMPARE(form.findChildren<QWidget *>(QStringLiteral("SearchResultList")).size(), 1);
+    QTRY_VERIFY(list->isVisible() && tree->isVisible());
+    QVERIFY(form.Splitter3->isAncestorOf(tree));
+    QVERIFY(form.Panel1->isAncestorOf(list));
+    QCOMPARE(form.PreviewHeight(), previewHeight);
+    QVERIFY(list->width() > 900);
+}
+
+void TstTMainForm::upDownStepsFromTypedNumber()
+{
+    TMainForm form;
+    form.chSize2->setChecked(true);
+    form.FileSize->setText(QStringLiteral("41"));
+    form.UpDown1->Step(1);
+    QCOMPARE(form.FileSize->text(), QStringLiteral("42"));
+    QCOMPARE(form.UpDown1->Position(), 42);
+    // Text that is no number keeps the last position as the start.
+    form.FileSize->setText(QStringLiteral("1,000"));
+    form.UpDown1->Step(-1);
+    QCOMPARE(form.FileSize->text(), QStringLiteral("41"));
+    form.FileSize->setText(QStringLiteral("0"));
+    form.UpDown1->Step(-1);
+    QCOMPARE(form.FileSize->text(), QStringLiteral("0"));
+    form.FileSize->setText(QStringLiteral("100000000"));
+    QTest::keyClick(form.FileSize, Qt::Key_Up);
+    QCOMPARE(form.FileSize->text(), QStringLiteral("100000000"));
+    QTest::keyClick(form.FileSize, Qt::Key_Down);
+    QCOMPARE(form.FileSize->text(), QStringLiteral("99999999"));
+}
+
+QTEST_MAIN(TstTMainForm)
+#include "tst_TMainForm.moc"
