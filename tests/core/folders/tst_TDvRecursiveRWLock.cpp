@@ -40,9 +40,7 @@ private slots:
         lock.EndRead();
 
         // Everything released: another thread can write at once.
-        std::thread other([&] {
-            TDvRecursiveRWLock::WriteGuard guard(lock);
-        });
+        std::thread other([&] { TDvRecursiveRWLock::WriteGuard guard(lock); });
         other.join();
     }
 

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/folders/TDvShellItem.h"
+
+namespace dv {
+
+// How much a shell control re-reads when the link asks it to refresh.
+enum class TRefreshLevel
+{
+    rfFull = 0,       // re-read everything
+    rfSmart = 1,      // re-read the selected item
+    rfCheckboxes = 2, // recompute check boxes only
+};
+
+// A control joined by a TDvShellLink (the folder tree); the link forwards the selection list's
+// change notifications to it.
+class IDvShellControl
+{
+public:
+    virtual ~IDvShellControl() = default;
+
+    // Called by the link on the thread that changed the list. pItemIdList is null for "all
+    // items", else the item whose check box (and those of its loaded relatives) may have changed.
+    virtual void Refresh(TRefreshLevel pRefreshLevel, const TDvShellItem *pItemIdList) = 0;
+};
+
+} // namespace dv
