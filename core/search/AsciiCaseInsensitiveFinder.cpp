@@ -1,0 +1,126 @@
+#include "core/search/AsciiCaseInsensitiveFinder.h"
+
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace dv {
+
+namespace {
+
+constexpr unsigned char fold(unsigned char b)
+{
+    return (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 32) : b;
+}
+
+constexpr std::array<unsigned char, 256> kFold = [] {
+    std::array<unsigned char, 256> t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = fold(static_cast<unsigned char>(i));
+    return t;
+}();
+
+constexpr bool isLowerLetter(unsigned char b)
+{
+    return b >= 'a' && b <= 'z';
+}
+
+// Rough frequency of bytes in source code and prose: lower is rarer.
+int commonness(unsigned char b)
+{
+    static const char *const common = " etaoinsrlcdhu_(){};,.=*/\n\t";
+    const char *at = b ? std::strchr(common, b) : nullptr;
+    if (at)
+        return 100 - static_cast<int>(at - common);
+    return isLowerLetter(b) ? 50 : 10;
+}
+
+} // namespace
+
+AsciiCaseInsensitiveFinder::AsciiCaseInsensitiveFinder(QByteArrayView pattern)
+    : m_pattern(pattern.toByteArray())
+{
+    for (char &c : m_pattern)
+        c = static_cast<char>(kFold[static_cast<unsigned char>(c)]);
+    // Pair the first byte with the rarest other byte, so that fewer candidates need a full look.
+    int best = 1000;
+    for (qsizetype i = 1; i < m_pattern.size(); ++i) {
+        const int c = commonness(static_cast<unsigned char>(m_pattern[i]));
+        if (c < best) {
+            best = c;
+            m_second = i;
+        }
+    }
+}
+
+bool AsciiCaseInsensitiveFinder::matchesAt(const char *at) const
+{
+    const auto *a = reinterpret_cast<const unsigned char *>(at);
+    const auto *p = reinterpret_cast<const unsigned char *>(m_pattern.constData());
+    for (qsizetype i = 0; i < m_pattern.size(); ++i) {
+        if (kFold[a[i]] != p[i])
+            return false;
+    }
+    return true;
+}
+
+qsizetype AsciiCaseInsensitiveFinder::indexIn(const char *data, qsizetype size) const
+{
+    const qsizetype m = m_pattern.size();
+    if (m == 0 || m > size)
+        return -1;
+    const qsizetype last = size - m; // last possible start
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const auto b0 = static_cast<unsigned char>(m_pattern[0]);
+    const auto b1 = static_cast<unsigned char>(m_pattern[m_second]);
+    // A lower-case letter matches both cases: or-ing 0x20 maps only its upper case onto it.
+    const __m128i first = _mm_set1_epi8(static_cast<char>(b0));
+    const __m128i firstMask = _mm_set1_epi8(isLowerLetter(b0) ? 0x20 : 0);
+    const __m128i second = _mm_set1_epi8(static_cast<char>(b1));
+    const __m128i secondMask = _mm_set1_epi8(isLowerLetter(b1) ? 0x20 : 0);
+    for (; i + 15 <= last; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + m_second));
+        const __m128i eq = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, firstMask), first),
+                                         _mm_cmpeq_epi8(_mm_or_si128(b, secondMask), second));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(eq));
+        while (mask) {
+            const int bit = __builtin_ctz(mask);
+            if (matchesAt(data + i + bit))
+                return i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i <= last; ++i) {
+        if (matchesAt(data + i))
+            return i;
+    }
+    return -1;
+}
+
+bool HasNonAsciiByte(const char *data, qsizetype size)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    for (; i + 64 <= size; i += 64) {
+        const auto *p = reinterpret_cast<const __m128i *>(data + i);
+        const __m128i any =
+            _mm_or_si128(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                         _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3)));
+        if (_mm_movemask_epi8(any))
+            return true;
+    }
+#endif
+    for (; i < size; ++i) {
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+} // namespace dv

@@ -1,0 +1,179 @@
+#include "core/search/ContentMatcher.h"
+
+#include "core/search/AsciiCaseInsensitiveFinder.h"
+#include "core/search/PlainTextMatch.h"
+#include "core/search/ReadOnlyFile.h"
+#include "core/search/TextExtraction.h"
+
+#include <QChar>
+
+#include <algorithm>
+#include <vector>
+
+namespace dv {
+
+std::atomic<bool> ScanUnrecognizedFormats{false};
+
+const std::array<const char *, 145> SkippedExtensions = {
+    ".mp4",   ".mkv",   ".avi",  ".mov",    ".wmv",     ".flv",   ".webm",   ".3gp",   ".ts",
+    ".m2ts",  ".mts",   ".ogv",  ".vob",    ".mp3",     ".flac",  ".wav",    ".aac",   ".ogg",
+    ".wma",   ".m4a",   ".alac", ".opus",   ".amr",     ".aiff",  ".au",     ".ra",    ".jpg",
+    ".jpeg",  ".png",   ".gif",  ".bmp",    ".tiff",    ".tif",   ".webp",   ".heic",  ".heif",
+    ".raw",   ".cr2",   ".nef",  ".arw",    ".dng",     ".raf",   ".orf",    ".sr2",   ".rw2",
+    ".pef",   ".kdc",   ".psd",  ".ai",     ".indd",    ".cdr",   ".ttf",    ".otf",   ".woff",
+    ".woff2", ".eot",   ".exe",  ".dll",    ".sys",     ".drv",   ".com",    ".bin",   ".elf",
+    ".so",    ".dylib", ".ocx",  ".o",      ".obj",     ".class", ".pyc",    ".pyd",   ".pdb",
+    ".lib",   ".a",     ".crx",  ".wasm",   ".blend",   ".3ds",   ".max",    ".mesh",  ".mb",
+    ".ma",    ".3dm",   ".3mf",  ".lwo",    ".x3dbin",  ".dwg",   ".prproj", ".veg",   ".flp",
+    ".als",   ".ptx",   ".aup3", ".dds",    ".gltfbin", ".ktx",   ".pkm",    ".pvr",   ".iso",
+    ".img",   ".vmdk",  ".vdi",  ".vhd",    ".vhdx",    ".qcow2", ".ova",    ".pak",   ".dat",
+    ".wad",   ".bfres", ".bnk",  ".uasset", ".umap",    ".pak0",  ".lz",     ".lz4",   ".lzma",
+    ".xz",    ".bz2",   ".zip",  ".rar",    ".gz",      ".exr",   ".hdr",    ".sgi",   ".psb",
+    ".qbb",   ".qbw",   ".pst",  ".ost",    ".dbf",     ".mdf",   ".mdb",    ".accdb", ".sdf",
+    ".ndf",   ".ico",   ".res",  ".bakimg", ".bhv",     ".vfs",   ".trace",  ".etl",   ".dmp",
+    ".core",
+};
+
+QString LowerCasePerCodePoint(QStringView s)
+{
+    QString out(s.size(), Qt::Uninitialized);
+    char16_t *o = reinterpret_cast<char16_t *>(out.data());
+    const char16_t *p = s.utf16();
+    const qsizetype n = s.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c < 0x80) {
+            o[i] = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
+            const char32_t lower = QChar::toLower(QChar::surrogateToUcs4(c, p[i + 1]));
+            if (QChar::requiresSurrogates(lower)) {
+                o[i] = QChar::highSurrogate(lower);
+                o[i + 1] = QChar::lowSurrogate(lower);
+            } else {
+                o[i] = c;
+                o[i + 1] = p[i + 1];
+            }
+            ++i;
+        } else {
+            o[i] = static_cast<char16_t>(QChar::toLower(char32_t(c)));
+        }
+    }
+    return out;
+}
+
+bool IsSkippedExtension(QStringView ext)
+{
+    if (ext.isEmpty())
+        return false;
+    const QString lower = LowerCasePerCodePoint(ext);
+    return std::any_of(SkippedExtensions.begin(), SkippedExtensions.end(),
+                       [&](const char *e) { return lower == QLatin1StringView(e); });
+}
+
+qsizetype PosIgnoreCase(QStringView haystack, QStringView needle)
+{
+    if (haystack.isEmpty() || needle.isEmpty())
+        return 0;
+    const QString h = LowerCasePerCodePoint(haystack);
+    const QString n = LowerCasePerCodePoint(needle);
+    return h.indexOf(n, 0, Qt::CaseSensitive) + 1;
+}
+
+bool IsAsciiOnly(QStringView s)
+{
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() <= 127; });
+}
+
+qsizetype FindBytes(QByteArrayView data, QByteArrayView pattern)
+{
+    if (pattern.isEmpty() || pattern.size() > data.size())
+        return -1;
+    return data.indexOf(pattern);
+}
+
+bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern)
+{
+    if (pattern.isEmpty() || pattern.size() > data.size())
+        return false;
+    // Folded data holds no upper-case letter, so a pattern with one can never match.
+    if (std::any_of(pattern.begin(), pattern.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        return false;
+    return AsciiCaseInsensitiveFinder(pattern).indexIn(data.data(), data.size()) >= 0;
+}
+
+namespace {
+
+bool RawScan(const QString &fileName, const QString &text)
+{
+    const bool ascii = IsAsciiOnly(text);
+    const QByteArray pattern = ascii ? text.toUtf8() : EncodeAnsi(text);
+    if (pattern.isEmpty())
+        return false;
+    const AsciiCaseInsensitiveFinder finder(pattern);
+    QString error;
+    ReadOnlyFile file = OpenFileForReading(fileName, error);
+    if (!file.isOpen())
+        return false;
+    const qsizetype keep = pattern.size() - 1;
+    // Window = carried tail of the previous window followed by the chunk just read.
+    std::vector<char> window(static_cast<size_t>(keep + kRawScanChunkSize));
+    qsizetype carry = 0;
+    for (;;) {
+        const qint64 got = file.read(window.data() + carry, kRawScanChunkSize);
+        if (got < 1)
+            return false;
+        const qsizetype size = carry + got;
+        const bool found = ascii ? finder.indexIn(window.data(), size) >= 0
+                                 : FindBytes(QByteArrayView(window.data(), size), pattern) >= 0;
+        if (found)
+            return true;
+        const qsizetype next = std::min(keep, size);
+        std::copy(window.data() + size - next, window.data() + size, window.data());
+        carry = next;
+    }
+}
+
+bool ExtractedTextContains(const QString &fileName, const QString &text)
+{
+    if (!IsTextExtension(FileExtension(fileName))) {
+        QString extracted;
+        return ExtractText(fileName, kDefaultExtractionLimit, extracted) &&
+               PosIgnoreCase(extracted, text) > 0;
+    }
+    // The direct path, reading into a buffer kept per thread, with a shortcut that answers
+    // for ASCII text straight on the bytes whenever that is provably the same answer.
+    thread_local std::vector<char> buffer;
+    const qint64 n = ReadFileHead(fileName, kDefaultExtractionLimit, buffer);
+    if (n <= 0)
+        return false;
+    if (IsAsciiOnly(text)) {
+        const AsciiCaseInsensitiveFinder finder(text.toLatin1());
+        const PlainTextVerdict verdict = MatchPlainTextFast(buffer.data(), n, finder);
+        if (verdict != PlainTextVerdict::NeedsFullDecode)
+            return verdict == PlainTextVerdict::Found;
+    }
+    return PosIgnoreCase(DecodePlainText(buffer.data(), n), text) > 0;
+}
+
+} // namespace
+
+bool FileContainsText(const QString &fileName, const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    try {
+        if (ExtractedTextContains(fileName, text))
+            return true;
+    } catch (...) {
+        return false;
+    }
+    if (!ScanUnrecognizedFormats)
+        return false;
+    try {
+        return RawScan(fileName, text);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace dv

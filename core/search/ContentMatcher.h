@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <array>
+#include <atomic>
+
+namespace dv {
+
+// Whether a file whose text lacks the text to find is in addition scanned byte by byte.
+// Set from the form at every search start; false until then.
+extern std::atomic<bool> ScanUnrecognizedFormats;
+
+// Extensions (with the dot, lower case) of files that are never content-searched.
+extern const std::array<const char *, 145> SkippedExtensions;
+
+// Bytes read at a time by the raw scan.
+constexpr int kRawScanChunkSize = 65536;
+
+// Lower-cases per code point (simple mapping), so every position stays valid.
+QString LowerCasePerCodePoint(QStringView s);
+// Ext (with its dot, any case) is on the skip list.
+bool IsSkippedExtension(QStringView ext);
+// 1-based position of Needle in Haystack ignoring case; 0 if absent or either is empty.
+qsizetype PosIgnoreCase(QStringView haystack, QStringView needle);
+// Every UTF-16 code unit of S is at most 127 (true for the empty string).
+bool IsAsciiOnly(QStringView s);
+// 0-based index of the first exact occurrence of Pattern in Data; -1 if none or Pattern empty.
+qsizetype FindBytes(QByteArrayView data, QByteArrayView pattern);
+// Some window of Data equals Pattern (given in lower case) once "A"-"Z" in Data are folded.
+bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern);
+// Whether the file contains Text: its extracted text ignoring case, then (when
+// ScanUnrecognizedFormats is set) its raw bytes. False for any failure; never throws.
+bool FileContainsText(const QString &fileName, const QString &text);
+
+} // namespace dv

@@ -1,0 +1,90 @@
+#include "core/search/PlainTextMatch.h"
+
+#include "core/search/TextExtraction.h"
+
+#include <QChar>
+
+#include <algorithm>
+#include <vector>
+
+namespace dv {
+
+namespace {
+
+// BMP code units above 127 whose lower case is ASCII (per-code-point lower-casing).
+const std::vector<bool> &lowersToAscii()
+{
+    static const std::vector<bool> table = [] {
+        std::vector<bool> t(0x10000, false);
+        for (char32_t c = 0x80; c < 0x10000; ++c)
+            t[c] = QChar::toLower(c) < 0x80;
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
+                                    const AsciiCaseInsensitiveFinder &finder)
+{
+    if (count <= 0 || !LooksLikeText(bytes, std::min<qsizetype>(count, kBinaryProbeLength)))
+        return PlainTextVerdict::NotFound;
+    const auto *u = reinterpret_cast<const unsigned char *>(bytes);
+    const qsizetype start = (count >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) ? 3 : 0;
+    const char *text = bytes + start;
+    const qsizetype n = count - start;
+    auto verdict = [&] {
+        return finder.indexIn(text, n) >= 0 ? PlainTextVerdict::Found : PlainTextVerdict::NotFound;
+    };
+    // Every ASCII byte decodes to itself; the ANSI code page keeps ASCII too.
+    if (!HasNonAsciiByte(text, n))
+        return verdict();
+    if (finder.pattern().contains('?'))
+        return PlainTextVerdict::NeedsFullDecode;
+
+    // Walk the bytes exactly as the lenient decoder does, counting its code units and "?".
+    // An ASCII byte is never part of a multi-byte form, so it stays one code unit of its own;
+    // the shortcut holds as long as no other unit can become ASCII after lower-casing.
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    const std::vector<bool> &toAscii = lowersToAscii();
+    auto cont = [&](qsizetype k) { return (p[k] & 0xC0) == 0x80; };
+    qsizetype units = 0;
+    qsizetype questions = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        char32_t unit;
+        if (b < 0x80) {
+            ++units;
+            questions += b == '?';
+            ++i;
+            continue;
+        }
+        if ((b & 0xE0) == 0xC0 && i + 1 < n && cont(i + 1)) {
+            unit = ((b & 0x1F) << 6) | (p[i + 1] & 0x3F);
+            i += 2;
+        } else if ((b & 0xF0) == 0xE0 && i + 2 < n && cont(i + 1) && cont(i + 2)) {
+            unit = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F);
+            i += 3;
+        } else if ((b & 0xF8) == 0xF0 && i + 3 < n && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
+            unit = '?';
+            i += 4;
+        } else {
+            unit = '?';
+            i += 1;
+        }
+        ++units;
+        if (unit == '?') {
+            ++questions;
+            continue;
+        }
+        if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) || toAscii[unit])
+            return PlainTextVerdict::NeedsFullDecode;
+    }
+    if (2 * questions > units)
+        return PlainTextVerdict::NeedsFullDecode;
+    return verdict();
+}
+
+} // namespace dv

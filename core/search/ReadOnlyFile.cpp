@@ -1,0 +1,95 @@
+#include "core/search/ReadOnlyFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace dv {
+
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size)
+{}
+
+ReadOnlyFile &ReadOnlyFile::operator=(ReadOnlyFile &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_size = other.m_size;
+    }
+    return *this;
+}
+
+qint64 ReadOnlyFile::read(char *buffer, qint64 count)
+{
+    if (m_fd < 0)
+        return -1;
+    qint64 total = 0;
+    while (total < count) {
+        const ssize_t n = ::read(m_fd, buffer + total, static_cast<size_t>(count - total));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return total > 0 ? total : -1;
+        }
+        if (n == 0)
+            break;
+        total += n;
+    }
+    return total;
+}
+
+void ReadOnlyFile::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+namespace {
+
+QString openError(const QString &fileName, int error)
+{
+    const QString message = QString::fromLocal8Bit(std::strerror(error));
+    if (error == EIO)
+        return message;
+    return QStringLiteral("OpenError: Cannot open file \"%1\": %2").arg(fileName, message);
+}
+
+} // namespace
+
+ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText)
+{
+    errorText.clear();
+    const QByteArray path = QFile::encodeName(fileName);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        errorText = openError(fileName, errno);
+        return {};
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0) {
+        errorText = openError(fileName, errno);
+        ::close(fd);
+        return {};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errorText = openError(fileName, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        if (!S_ISDIR(st.st_mode))
+            errorText = QStringLiteral("OpenError: Cannot open file \"%1\": not a regular file")
+                            .arg(fileName);
+        ::close(fd);
+        return {};
+    }
+    return ReadOnlyFile(fd, st.st_size);
+}
+
+} // namespace dv

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+namespace dv {
+
+// An open, read-only regular file (owned descriptor, closed on destruction).
+class ReadOnlyFile
+{
+public:
+    ReadOnlyFile() = default;
+    ReadOnlyFile(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+    ~ReadOnlyFile() { close(); }
+    ReadOnlyFile(ReadOnlyFile &&other) noexcept;
+    ReadOnlyFile &operator=(ReadOnlyFile &&other) noexcept;
+    ReadOnlyFile(const ReadOnlyFile &) = delete;
+    ReadOnlyFile &operator=(const ReadOnlyFile &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    // Size when the file was opened.
+    qint64 size() const { return m_size; }
+    // Reads until Count bytes arrived or the file ends; the number read, or -1 on an error.
+    qint64 read(char *buffer, qint64 count);
+    void close();
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+};
+
+// Opens FileName for reading, without locking it against other readers and writers. Only
+// regular files (or links to them) open: a directory, FIFO, socket or device is refused
+// without blocking. On failure the result is closed and ErrorText says why.
+ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText);
+
+} // namespace dv

@@ -1,0 +1,181 @@
+#include "core/search/TextExtraction.h"
+
+#include "core/search/ContentMatcher.h"
+#include "core/search/ExtractionClient.h"
+#include "core/search/ReadOnlyFile.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <algorithm>
+
+namespace dv {
+
+const std::array<const char *, 80> TextExtensions = {
+    ".txt",     ".log",    ".pas",        ".dpr",      ".dfm",  ".dproj", ".ini",    ".cfg",
+    ".conf",    ".config", ".properties", ".xml",      ".xaml", ".xslt",  ".csproj", ".vbproj",
+    ".vcxproj", ".proj",   ".json",       ".json5",    ".csv",  ".tsv",   ".htm",    ".html",
+    ".xhtml",   ".css",    ".scss",       ".sass",     ".less", ".js",    ".jsx",    ".ts",
+    ".tsx",     ".cs",     ".vb",         ".vbs",      ".c",    ".h",     ".hpp",    ".hh",
+    ".cpp",     ".cc",     ".cxx",        ".hxx",      ".java", ".kt",    ".kts",    ".groovy",
+    ".gradle",  ".sql",    ".md",         ".markdown", ".rst",  ".tex",   ".rtf",    ".bat",
+    ".cmd",     ".ps1",    ".psm1",       ".psd1",     ".sh",   ".bash",  ".zsh",    ".php",
+    ".phtml",   ".inc",    ".py",         ".pyw",      ".rb",   ".pl",    ".pm",     ".lua",
+    ".yml",     ".yaml",   ".toml",       ".env",      ".sln",  ".mak",   ".make",   ".mk",
+};
+
+QString FileExtension(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || dot < fileName.lastIndexOf(QLatin1Char('/')))
+        return {};
+    return fileName.mid(dot);
+}
+
+bool IsTextExtension(QStringView ext)
+{
+    if (ext.isEmpty())
+        return false;
+    const QString lower = LowerCasePerCodePoint(ext);
+    return std::any_of(TextExtensions.begin(), TextExtensions.end(),
+                       [&](const char *e) { return lower == QLatin1StringView(e); });
+}
+
+bool LooksLikeText(const char *bytes, qsizetype count)
+{
+    if (count <= 0)
+        return false;
+    qint64 control = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b == 0)
+            return false;
+        if (b < 32 && b != 9 && b != 10 && b != 13)
+            ++control;
+    }
+    return control * 100 / count < 30;
+}
+
+QString DecodeUtf8Lenient(const char *bytes, qsizetype start, qsizetype count)
+{
+    if (count <= 0)
+        return {};
+    // One code unit per byte at most, so the first allocation is the last.
+    QString out(count, Qt::Uninitialized);
+    char16_t *o = reinterpret_cast<char16_t *>(out.data());
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes);
+    qsizetype i = start;
+    const qsizetype end = start + count;
+    auto cont = [&](qsizetype k) { return (p[k] & 0xC0) == 0x80; };
+    while (i < end) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            *o++ = b;
+            i += 1;
+        } else if ((b & 0xE0) == 0xC0 && i + 1 < end && cont(i + 1)) {
+            *o++ = static_cast<char16_t>(((b & 0x1F) << 6) | (p[i + 1] & 0x3F));
+            i += 2;
+        } else if ((b & 0xF0) == 0xE0 && i + 2 < end && cont(i + 1) && cont(i + 2)) {
+            *o++ = static_cast<char16_t>(((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) |
+                                         (p[i + 2] & 0x3F));
+            i += 3;
+        } else if ((b & 0xF8) == 0xF0 && i + 3 < end && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
+            *o++ = u'?';
+            i += 4;
+        } else {
+            *o++ = u'?';
+            i += 1;
+        }
+    }
+    out.truncate(o - reinterpret_cast<const char16_t *>(out.constData()));
+    return out;
+}
+
+QString DecodeUtf8Lenient(const QByteArray &bytes, qsizetype start, qsizetype count)
+{
+    if (start < 0 || count <= 0 || start > bytes.size())
+        return {};
+    return DecodeUtf8Lenient(bytes.constData(), start, std::min(count, bytes.size() - start));
+}
+
+QString DecodeAnsi(const char *bytes, qsizetype count)
+{
+    QStringDecoder decoder("windows-1252");
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes, count);
+    return decoder.decode(QByteArrayView(bytes, count));
+}
+
+QByteArray EncodeAnsi(QStringView text)
+{
+    QStringEncoder encoder("windows-1252");
+    if (!encoder.isValid())
+        return text.toLatin1();
+    // ICU's substitute for a missing character is SUB (0x1A); use "?" like the system would.
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        qsizetype len = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            len = 2;
+        QStringEncoder one("windows-1252", QStringConverter::Flag::Stateless);
+        const QByteArray bytes = one.encode(text.mid(i, len));
+        out += (one.hasError() || bytes.size() != 1) ? QByteArray("?") : bytes;
+        i += len - 1;
+    }
+    return out;
+}
+
+qint64 ReadFileHead(const QString &fileName, qint64 maxBytes, std::vector<char> &buffer)
+{
+    QString error;
+    ReadOnlyFile file = OpenFileForReading(fileName, error);
+    if (!file.isOpen())
+        return -1;
+    const qint64 n = std::min(file.size(), maxBytes);
+    if (n <= 0)
+        return 0;
+    if (static_cast<qint64>(buffer.size()) < n)
+        buffer.resize(static_cast<size_t>(n));
+    return file.read(buffer.data(), n);
+}
+
+QString DecodePlainText(const char *bytes, qsizetype count)
+{
+    if (!LooksLikeText(bytes, std::min<qsizetype>(count, kBinaryProbeLength)))
+        return {};
+    const bool bom = count >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
+                     static_cast<unsigned char>(bytes[1]) == 0xBB &&
+                     static_cast<unsigned char>(bytes[2]) == 0xBF;
+    QString text =
+        bom ? DecodeUtf8Lenient(bytes, 3, count - 3) : DecodeUtf8Lenient(bytes, 0, count);
+    // Mostly "?" means the bytes were no UTF-8 at all: read them as the ANSI code page.
+    if (!text.isEmpty() && 2 * text.count(QLatin1Char('?')) > text.size())
+        text = DecodeAnsi(bytes, count);
+    return text;
+}
+
+bool ExtractText(const QString &fileName, int maxBytes, QString &text)
+{
+    text.clear();
+    try {
+        if (IsTextExtension(FileExtension(fileName))) {
+            std::vector<char> buffer;
+            const qint64 n =
+                ReadFileHead(fileName, maxBytes < 1 ? kDefaultExtractionLimit : maxBytes, buffer);
+            if (n <= 0)
+                return false;
+            text = DecodePlainText(buffer.data(), n);
+            return !text.isEmpty();
+        }
+        QString errorText;
+        if (!ExtractTextViaServer(fileName, text, errorText))
+            text.clear();
+        return !text.isEmpty();
+    } catch (...) {
+        text.clear();
+        return false;
+    }
+}
+
+} // namespace dv

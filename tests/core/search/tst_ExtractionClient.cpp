@@ -1,0 +1,147 @@
+#include "core/search/ExtractionClient.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace dv;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
+
+namespace {
+
+QString refusedEndpoint()
+{
+    LoopbackHttpServer s;
+    const QString url = s.baseUrl();
+    s.stop();
+    return url;
+}
+
+} // namespace
+
+class TestExtractionClient : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void defaultEndpoint()
+    {
+        QCOMPARE(ExtractionServerEndpoint(), u"http://localhost:9998"_qs);
+        SetExtractionServerEndpoint(u"http://127.0.0.1:1"_qs);
+        QCOMPARE(ExtractionServerEndpoint(), u"http://127.0.0.1:1"_qs);
+        SetExtractionServerEndpoint(QString());
+        QCOMPARE(ExtractionServerEndpoint(), DefaultExtractionServerEndpoint());
+    }
+
+    void sendsTheFileAndDecodesTheAnswer()
+    {
+        QByteArray content(3 * 1024 * 1024 + 5, Qt::Uninitialized);
+        for (qsizetype i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>((i * 7919) >> 3);
+        const QString path = testsupport::writeFile(m_dir.path(), "doc.pdf", content);
+        LoopbackHttpServer server;
+        HttpAnswer answer = HttpAnswer::text("Gr\xC3\xBC\xC3\x9F"
+                                             "e \xE2\x82\xAC");
+        answer.headers = {
+            qMakePair(QByteArray("Content-Type"), QByteArray("text/plain; charset=iso-8859-1"))};
+        server.setAnswer("/tika", answer);
+
+        QString text, error = "stale";
+        QVERIFY(ExtractTextViaServer(path, text, error, server.baseUrl() + "/"));
+        // UTF-8 whatever the answer declares.
+        QCOMPARE(text, u"Grüße €"_qs);
+        QVERIFY(error.isEmpty());
+
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), 1);
+        const auto &r = requests[0];
+        QCOMPARE(r.method, QByteArray("PUT"));
+        QCOMPARE(r.path, QByteArray("/tika"));
+        QCOMPARE(r.header("Content-Type"), QByteArray("application/octet-stream"));
+        QCOMPARE(r.header("Accept"), QByteArray("text/plain; charset=utf-8"));
+        QVERIFY(!r.hasHeader("Expect"));
+        QVERIFY(r.bodyComplete);
+        QVERIFY(r.body == content);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("422") << 422 << QByteArray("Unprocessable Entity") << QByteArray("x")
+                             << u"HTTP error (422): Unprocessable Entity"_qs;
+        QTest::newRow("500") << 500 << QByteArray("Internal Server Error") << QByteArray()
+                             << u"HTTP error (500): Internal Server Error"_qs;
+        // A document without text: no success, but nothing went wrong either.
+        QTest::newRow("200 empty") << 200 << QByteArray("OK") << QByteArray() << QString();
+    }
+    void failures()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, reason);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, error);
+        const QString path = testsupport::writeFile(m_dir.path(), "f.doc", "bytes");
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text(body, status, reason));
+        QString text = "stale", errorText = "stale";
+        QVERIFY(!ExtractTextViaServer(path, text, errorText, server.baseUrl()));
+        QVERIFY(text.isEmpty());
+        QCOMPARE(errorText, error);
+    }
+
+    void noServerListening()
+    {
+        const QString path = testsupport::writeFile(m_dir.path(), "f.odt", "bytes");
+        const QString endpoint = refusedEndpoint();
+        for (int i = 0; i < 2; ++i) {
+            QString text, error;
+            QVERIFY(!ExtractTextViaServer(path, text, error, endpoint));
+            QVERIFY2(error.startsWith(u"Error: "), qPrintable(error));
+            QVERIFY(error.size() > 7);
+            QVERIFY(text.isEmpty());
+        }
+    }
+
+    void serverStopsSending()
+    {
+        const QString path = testsupport::writeFile(m_dir.path(), "slow.doc", "bytes");
+        LoopbackHttpServer server;
+        HttpAnswer stalled = HttpAnswer::text(QByteArray(1000, 'a'));
+        stalled.pieceSize = 100;
+        stalled.delayBetweenPiecesMs = 10000;
+        server.setAnswer("/tika", stalled);
+        QElapsedTimer timer;
+        timer.start();
+        QString text, error;
+        QVERIFY(!ExtractTextViaServer(path, text, error, server.baseUrl(), 500));
+        QCOMPARE(error, u"Error: Read timed out"_qs);
+        QVERIFY(text.isEmpty());
+        QVERIFY(timer.elapsed() < 9000);
+    }
+
+    void unopenableFileSendsNothing()
+    {
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text("text"));
+        QString text, error;
+        // A folder stands for a file that cannot be opened (tests run as root).
+        QVERIFY(!ExtractTextViaServer(m_dir.path(), text, error, server.baseUrl()));
+        QVERIFY(error.contains(m_dir.path()));
+        QVERIFY(!error.startsWith(u"Error: "));
+        QVERIFY(
+            !ExtractTextViaServer(m_dir.filePath("missing.pdf"), text, error, server.baseUrl()));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(server.requestCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExtractionClient)
+#include "tst_ExtractionClient.moc"
