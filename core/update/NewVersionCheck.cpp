@@ -1,0 +1,98 @@
+#include "core/update/NewVersionCheck.h"
+
+#include "core/net/HttpClient.h"
+#include "core/update/VersionDocuments.h"
+
+#include <exception>
+
+namespace dv {
+
+namespace {
+
+QString gNewVersionMessage;
+bool gCloseEndsProgram = false;
+
+constexpr int kReadTimeoutMs = 10000;
+// Without it an unreachable host would hold the start for the system's default of minutes.
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kMaxRedirects = 10;
+// Both documents are a few lines; a server that sends more is not heard to the end.
+constexpr qint64 kMaxDocumentBytes = 1024 * 1024;
+
+QByteArray FetchDocument(HttpClient &client, const QString &url)
+{
+    const HttpResponse response = client.get(url);
+    // Anything but a success is a failure, also a redirect left unfollowed.
+    if (response.statusCode < 200 || response.statusCode > 299)
+        throw HttpError("Unexpected status " + std::to_string(response.statusCode));
+    return response.body;
+}
+
+} // namespace
+
+QString UpdateBaseUrl()
+{
+    const QString fromEnvironment = qEnvironmentVariable("DELVORA_UPDATE_URL");
+    return fromEnvironment.isEmpty() ? QStringLiteral(DELVORA_DEFAULT_UPDATE_URL) : fromEnvironment;
+}
+
+QString UpdateServerUrl(const QString &baseUrl, const QString &relativePath)
+{
+    return baseUrl.endsWith(u'/') ? baseUrl + relativePath : baseUrl + u'/' + relativePath;
+}
+
+bool CheckForNewVersion()
+{
+    return CheckForNewVersion(UpdateBaseUrl());
+}
+
+bool CheckForNewVersion(const QString &baseUrl)
+{
+    try {
+        QByteArray versionDocument;
+        QByteArray changesDocument;
+        {
+            HttpClient client;
+            client.setUserAgent("Mozilla/4.0 (compatible; MyApp)");
+            client.setFollowRedirects(true, kMaxRedirects);
+            client.setReadTimeout(kReadTimeoutMs);
+            client.setConnectTimeout(kConnectTimeoutMs);
+            client.setProgressCallback(
+                [](qint64 received, qint64) { return received <= kMaxDocumentBytes; });
+            versionDocument = FetchDocument(
+                client,
+                UpdateServerUrl(baseUrl, QStringLiteral("download/version/delvora-version.html")));
+            // Fetched in every case, also when the version turns out not to be newer.
+            changesDocument = FetchDocument(
+                client,
+                UpdateServerUrl(baseUrl, QStringLiteral("download/version/delvora-changes.html")));
+        }
+        const auto offer =
+            EvaluateVersionDocuments(versionDocument, changesDocument, RunningVersionNumber());
+        if (!offer)
+            return false;
+        if (offer->mandatory)
+            gCloseEndsProgram = true;
+        gNewVersionMessage = offer->message;
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+QString NewVersionMessage()
+{
+    return gNewVersionMessage;
+}
+
+bool CloseEndsProgram()
+{
+    return gCloseEndsProgram;
+}
+
+void SetCloseEndsProgram(bool value)
+{
+    gCloseEndsProgram = value;
+}
+
+} // namespace dv
