@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+#include <cstddef>
+
+namespace dv {
+
+// File names are bytes on this platform and need not be valid UTF-8. A name is shown and
+// handled as a QString decoded from UTF-8; every byte that is not part of a valid UTF-8
+// sequence becomes the lone surrogate U+DC00 + byte (as Python's "surrogateescape" does).
+// Valid UTF-8 never yields a lone surrogate, so EncodeFileName gives back exactly the bytes
+// of the name, and such a path can be opened again.
+
+// Decodes the bytes of a file name or path.
+QString DecodeFileName(const char *pBytes, std::size_t pLength);
+QString DecodeFileName(const QByteArray &pBytes);
+
+// Appends the decoded bytes to Target (saves a temporary per found path).
+void AppendDecodedFileName(QString &pTarget, const char *pBytes, std::size_t pLength);
+
+// Encodes a name or path back into the bytes to pass to the system.
+QByteArray EncodeFileName(QStringView pName);
+
+// True when the bytes are valid UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
+bool IsValidUtf8(const char *pBytes, std::size_t pLength);
+
+} // namespace dv

@@ -1,0 +1,76 @@
+#include "core/platform/FileName.h"
+#include "core/platform/TDvMountTable.h"
+
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+using namespace dv;
+
+class TestPlatformFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fileNameRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("ascii") << QByteArray("plain.txt") << true;
+        QTest::newRow("utf-8") << QByteArray("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80.txt") << true;
+        QTest::newRow("latin-1 byte") << QByteArray("caf\xe9.txt") << false;
+        QTest::newRow("lone continuation") << QByteArray("\x80\xbf") << false;
+        QTest::newRow("truncated sequence") << QByteArray("a\xe2\x82") << false;
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << false;
+        QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << false;
+        QTest::newRow("above U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << false;
+        QTest::newRow("escape lookalike") << QByteArray("\xed\xb2\x80") << false;
+    }
+
+    void fileNameRoundTrip()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        QCOMPARE(IsValidUtf8(bytes.constData(), bytes.size()), valid);
+        const QString name = DecodeFileName(bytes);
+        QCOMPARE(EncodeFileName(name), bytes);
+        if (valid)
+            QCOMPARE(name, QString::fromUtf8(bytes));
+        // Two different names never decode to the same text.
+        QVERIFY(DecodeFileName(bytes + "x") != name);
+    }
+
+    void mountTableParsing()
+    {
+        struct stat root;
+        QVERIFY(stat("/", &root) == 0);
+        const QByteArray rootDev =
+            QByteArray::number(major(root.st_dev)) + ':' + QByteArray::number(minor(root.st_dev));
+        const QByteArray text = "22 28 0:21 / /proc rw,relatime - proc proc rw\n"
+                                "24 28 0:6 / /dev rw - devtmpfs devtmpfs rw\n"
+                                "29 28 0:26 / /run rw shared:5 - tmpfs tmpfs rw\n"
+                                "30 28 7:1 / /mnt/with\\040space rw - ext4 /dev/sdb1 rw\n"
+                                "28 1 " +
+                                rootDev +
+                                " / / rw,relatime - ext4 /dev/vda rw\n"
+                                "broken line\n";
+        const TDvMountTable table = TDvMountTable::Parse(text);
+        QCOMPARE(table.Mounts().size(), size_t(5));
+        QCOMPARE(table.Mounts()[3].MountPoint, QByteArray("/mnt/with space"));
+        QCOMPARE(table.Mounts()[2].Type, QByteArray("tmpfs"));
+        QVERIFY(table.IsPseudoDevice(makedev(0, 21)));
+        QVERIFY(table.IsPseudoDevice(makedev(0, 6)));
+        QVERIFY(!table.IsPseudoDevice(makedev(0, 26))); // tmpfs is searched when asked for
+        QVERIFY(!table.IsPseudoDevice(root.st_dev));
+        // Only real file systems that exist here; "/" first although listed last.
+        const QStringList drives = table.ReadyDrives();
+        QVERIFY(!drives.isEmpty());
+        QCOMPARE(drives.first(), QString("/"));
+        QVERIFY(!drives.contains("/proc/"));
+        QVERIFY(!drives.contains("/run/"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatformFiles)
+#include "tst_platformfiles.moc"
