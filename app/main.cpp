@@ -1,4 +1,7 @@
+#include "core/i18n/Translation.h"
+#include "core/threads/MainThreadQueue.h"
 #include "gui/app/TMainForm.h"
+#include "gui/app/TMainThreadWaker.h"
 
 #include <QApplication>
 
@@ -18,11 +21,20 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(dv::TMainForm::ApplicationTitle());
     QApplication::setApplicationDisplayName(dv::TMainForm::ApplicationTitle());
+    // Workers reach the interface through the main-thread queue; wake the event loop for it.
+    dv::TMainThreadWaker waker;
 
+    dv::LoadTranslations();
     if (!PassUpdateCheck())
         return 0;
 
-    dv::TMainForm form(QApplication::arguments().mid(1));
-    form.show();
-    return QApplication::exec();
+    int result = 0;
+    {
+        dv::TMainForm form(QApplication::arguments().mid(1));
+        form.show();
+        result = QApplication::exec();
+    }
+    // A worker still blocked in a call to the interface is released instead of waiting forever.
+    dv::MainThreadQueue::Shutdown();
+    return result;
 }

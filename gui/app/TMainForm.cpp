@@ -1,5 +1,7 @@
 #include "gui/app/TMainForm.h"
 
+#include "core/app/AboutText.h"
+#include "core/i18n/Translation.h"
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TUpDown.h"
 #include "gui/app/TWrapCheckBox.h"
@@ -42,11 +44,6 @@ static void InitDelvoraResources()
 namespace dv {
 
 namespace {
-
-QString Tr(const QString &key)
-{
-    return key;
-}
 
 // Halves are rounded to the nearest integer, ties to even.
 int RoundHalf(int value)
@@ -610,55 +607,66 @@ void TMainForm::Label8Click() {}
 
 // ---- language ----------------------------------------------------------------------------
 
-void TMainForm::UpdateLanguageMenu() {}
+void TMainForm::UpdateLanguageMenu()
+{
+    const int count = LanguageCount();
+    for (int i = 0; i < count; ++i) {
+        auto *item = new QAction(LanguageDisplayName(i), PopupMenuLang);
+        item->setData(i);
+        item->setCheckable(true);
+        item->setChecked(i == CurrentLanguageIndex());
+        connect(item, &QAction::triggered, this, [this, item] { MItemClick(item); });
+        PopupMenuLang->addAction(item);
+    }
+}
 
 void TMainForm::TranslateInterface()
 {
     SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchValues),
-                                    Tr(QStringLiteral("Filter")));
-    Label1->setText(Tr(QStringLiteral("File Name Filter:")));
-    Label2->setText(Tr(QStringLiteral("Text to find:")));
+                                    Translate(QStringLiteral("Filter")));
+    Label1->setText(Translate(QStringLiteral("File Name Filter:")));
+    Label2->setText(Translate(QStringLiteral("Text to find:")));
     SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchDate),
-                                    Tr(QStringLiteral("Date")));
-    SearchAllRB->setText(Tr(QStringLiteral("All files")));
-    SearchDateRB->setText(Tr(QStringLiteral("Find files")));
-    Label3->setText(Tr(QStringLiteral("between")));
+                                    Translate(QStringLiteral("Date")));
+    SearchAllRB->setText(Translate(QStringLiteral("All files")));
+    SearchDateRB->setText(Translate(QStringLiteral("Find files")));
+    Label3->setText(Translate(QStringLiteral("between")));
     {
         const int selected = SearchOptionsCombo->currentIndex();
-        SearchOptionsCombo->setItemText(0, Tr(QStringLiteral("Accessed")));
-        SearchOptionsCombo->setItemText(1, Tr(QStringLiteral("Created")));
-        SearchOptionsCombo->setItemText(2, Tr(QStringLiteral("Modified")));
+        SearchOptionsCombo->setItemText(0, Translate(QStringLiteral("Accessed")));
+        SearchOptionsCombo->setItemText(1, Translate(QStringLiteral("Created")));
+        SearchOptionsCombo->setItemText(2, Translate(QStringLiteral("Modified")));
         SearchOptionsCombo->setCurrentIndex(selected);
     }
-    Label4->setText(Tr(QStringLiteral("and")));
+    Label4->setText(Translate(QStringLiteral("and")));
     SearchOptionControl->setTabText(SearchOptionControl->indexOf(TabSheet1),
-                                    Tr(QStringLiteral("Size")));
-    chSize1->setText(Tr(QStringLiteral("All files")));
-    chSize2->setText(Tr(QStringLiteral("Size is:")));
+                                    Translate(QStringLiteral("Size")));
+    chSize1->setText(Translate(QStringLiteral("All files")));
+    chSize2->setText(Translate(QStringLiteral("Size is:")));
     {
         const int selected = FileSizeCombo->currentIndex();
-        FileSizeCombo->setItemText(0, Tr(QStringLiteral("greater or equals")));
-        FileSizeCombo->setItemText(1, Tr(QStringLiteral("less or equals")));
+        FileSizeCombo->setItemText(0, Translate(QStringLiteral("greater or equals")));
+        FileSizeCombo->setItemText(1, Translate(QStringLiteral("less or equals")));
         FileSizeCombo->setCurrentIndex(selected);
     }
-    Label6->setText(Tr(QStringLiteral("KB")));
+    Label6->setText(Translate(QStringLiteral("KB")));
     SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchAdvanced),
-                                    Tr(QStringLiteral("Advanced")));
-    chkShowHidden->setText(Tr(QStringLiteral("Show hidden objects in result")));
-    chSearchInSubfolders->setText(Tr(QStringLiteral("Search in subfolders")));
+                                    Translate(QStringLiteral("Advanced")));
+    chkShowHidden->setText(Translate(QStringLiteral("Show hidden objects in result")));
+    chSearchInSubfolders->setText(Translate(QStringLiteral("Search in subfolders")));
     CheckBox1->setText(
-        Tr(QStringLiteral("Search in unrecognized formats (preview is unavailable)")));
-    Panel6->setText(QStringLiteral("  ") + Tr(QStringLiteral("Where to search:")));
-    Label8->setText(Tr(QStringLiteral("Uncheck All")));
-    StaticText1->setText(Tr(QStringLiteral("No Folders Selected")));
-    StaticText2->setText(Tr(QStringLiteral("Preview is not Available")));
-    SetStatusText(QStringLiteral("  ") + Tr(QStringLiteral("Ready")));
-    StartSearchButton->setToolTip(Tr(QStringLiteral("Search Now")));
-    StopSearchButton->setToolTip(Tr(QStringLiteral("Cancel Search")));
-    SpeedButton2->setToolTip(Tr(QStringLiteral("Language")));
-    btPrevious->setToolTip(Tr(QStringLiteral("Previous match")));
-    btNext->setToolTip(Tr(QStringLiteral("Next match")));
-    SpeedButton3->setToolTip(Tr(QStringLiteral("About...")));
+        Translate(QStringLiteral("Search in unrecognized formats (preview is unavailable)")));
+    Panel6->setText(QStringLiteral("  ") + Translate(QStringLiteral("Where to search:")));
+    Label8->setText(Translate(QStringLiteral("Uncheck All")));
+    StaticText1->setText(Translate(QStringLiteral("No Folders Selected")));
+    StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
+    SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));
+    StartSearchButton->setToolTip(Translate(QStringLiteral("Search Now")));
+    StopSearchButton->setToolTip(Translate(QStringLiteral("Cancel Search")));
+    SpeedButton2->setToolTip(Translate(QStringLiteral("Language")));
+    btPrevious->setToolTip(Translate(QStringLiteral("Previous match")));
+    btNext->setToolTip(Translate(QStringLiteral("Next match")));
+    SpeedButton3->setToolTip(Translate(QStringLiteral("About...")));
 
     // The notices change width with their text.
     StaticText1->adjustSize();
@@ -669,7 +677,20 @@ void TMainForm::TranslateInterface()
 
 void TMainForm::MItemClick(QAction *item)
 {
-    Q_UNUSED(item);
+    if (!item)
+        return;
+    for (QAction *a : PopupMenuLang->actions())
+        a->setChecked(false);
+    SetCurrentLanguage(item->data().toInt());
+    item->setChecked(true);
+    try {
+        SaveCurrentLanguage();
+    } catch (const std::exception &e) {
+        // The new language stays current; the texts follow at the next successful choice.
+        QMessageBox::critical(this, ApplicationTitle(), QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    TranslateInterface();
 }
 
 void TMainForm::SpeedButton2Click()
@@ -679,33 +700,12 @@ void TMainForm::SpeedButton2Click()
 
 // ---- about box and home page -------------------------------------------------------------
 
-QString TMainForm::AboutMessage(const QDate &today)
-{
-    const QString year = QString::number(today.year());
-    const QStringList lines{
-        ApplicationTitle(),
-        Tr(QStringLiteral("Version:")) + QLatin1Char(' ') + VersionText(),
-        QString(),
-        Tr(QStringLiteral("Website:")) + QLatin1Char(' ') + WebSiteText(),
-        QString(),
-        Tr(QStringLiteral(
-            "This program is protected by copyright law and international treaties.")) +
-            QLatin1Char(' ') +
-            Tr(QStringLiteral(
-                "Unauthorized reproduction or distribution of this program, or any "
-                "portion of it, may result in severe civil and criminal penalties, "
-                "and will be prosecuted to the maximum extent possible under the law.")),
-        QString(),
-        Tr(QStringLiteral("Copyright")) + QStringLiteral(" \u00A9 ") + year +
-            QStringLiteral(" Brennick. ") + Tr(QStringLiteral("All rights reserved.")),
-    };
-    return lines.join(QLatin1Char('\n'));
-}
-
 void TMainForm::SpeedButton3Click()
 {
-    QMessageBox box(QMessageBox::Information, ApplicationTitle(),
-                    AboutMessage(QDate::currentDate()), QMessageBox::Ok, this);
+    // Line breaks as the platform's message box expects them.
+    QString text = AboutBoxText(QDate::currentDate().year());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(), text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("AboutBox"));
     box.exec();
 }

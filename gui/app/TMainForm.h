@@ -41,9 +41,6 @@ public:
     static QString HomePageUrl();
     static QString WebSiteText();
 
-    // The about box's text for the year of Today, in the current language.
-    static QString AboutMessage(const QDate &today);
-
     // Folder entries that the command line adds, in order, and the last folder of them;
     // arguments that are empty or not folders (a symbolic link counts as not a folder) are
     // skipped.

@@ -1,3 +1,4 @@
+#include "core/i18n/Translation.h"
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStatusBar>
@@ -38,10 +40,33 @@ public:
 
 } // namespace
 
+// Three languages; "KB" has no German translation, and every text of the window has one in
+// the third language so that a forgotten assignment shows.
+const char kTable[] = "3\nEnglish\nDeutsch\nPseudo\nen\nde\nxx\n"
+                      "Filter\nFilter-de\n[Filter]\n"
+                      "Ready\nBereit\n[Ready]\n"
+                      "Accessed\nZugriff\n[Accessed]\n"
+                      "Created\nErstellt\n[Created]\n"
+                      "Modified\nGeändert\n[Modified]\n"
+                      "greater or equals\nmindestens\n[greater or equals]\n"
+                      "less or equals\nhöchstens\n[less or equals]\n"
+                      "KB\n\n[KB]\n"
+                      "Where to search:\nSuchen in:\n[Where to search:]\n"
+                      "Search Now\nJetzt suchen\n[Search Now]\n";
+
 class TstTMainForm : public QObject
 {
     Q_OBJECT
+    QTemporaryDir fDir;
+
+    QString languageStoreFile() const
+    {
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Delvora"))
+            .fileName();
+    }
+
 private slots:
+    void initTestCase();
     void controlsCarryTheirNames_data();
     void controlsCarryTheirNames();
     void designDefaults();
@@ -55,7 +80,27 @@ private slots:
     void commandLineKeepsExistingFoldersOnly();
     void realControlsReplacePlaceholders();
     void upDownStepsFromTypedNumber();
+    void languageMenuSwitchesTexts();
+    void languageStoreFailureKeepsTexts();
+    void noTableNoLanguages();
 };
+
+void TstTMainForm::initTestCase()
+{
+    QVERIFY(fDir.isValid());
+    // The language choice lives in the user's configuration folder: keep it in ours.
+    qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+    QFile table(fDir.filePath(QStringLiteral("transl.dt")));
+    QVERIFY(table.open(QIODevice::WriteOnly));
+    table.write(kTable);
+    table.close();
+    dv::SetTranslationFilePath(table.fileName());
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Delvora"))
+        .setValue(QStringLiteral("CurrentLanguage"), QStringLiteral("en"));
+    dv::LoadTranslations();
+    QCOMPARE(dv::LanguageCount(), 3);
+    QCOMPARE(dv::CurrentLanguageIndex(), 0);
+}
 
 void TstTMainForm::controlsCarryTheirNames_data()
 {
@@ -189,7 +234,6 @@ void TstTMainForm::designDefaults()
     QCOMPARE(form.TimerStopper->interval(), 1000);
     QVERIFY(!form.TimerListUpdate->isActive());
     QCOMPARE(form.TimerListUpdate->interval(), 500);
-    QVERIFY(form.PopupMenuLang->actions().isEmpty() || form.PopupMenuLang->actions().size() >= 1);
 
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -334,10 +378,6 @@ void TstTMainForm::aboutBoxShowsYearOfOpening()
     QVERIFY(lines[4].isEmpty() && lines[6].isEmpty());
     QVERIFY(lines[7].contains(QString::number(QDate::currentDate().year())));
     QVERIFY(lines[7].contains(QStringLiteral("Brennick")));
-
-    // The year is taken when the box opens, not when the window was made.
-    QVERIFY(TMainForm::AboutMessage(QDate(2031, 6, 1))
-                .endsWith(QStringLiteral("2031 Brennick. All rights reserved.")));
 }
 
 void TstTMainForm::enterStartsSearchUnlessRunning()
@@ -442,6 +482,111 @@ void TstTMainForm::upDownStepsFromTypedNumber()
     QCOMPARE(form.FileSize->text(), QStringLiteral("100000000"));
     QTest::keyClick(form.FileSize, Qt::Key_Down);
     QCOMPARE(form.FileSize->text(), QStringLiteral("99999999"));
+}
+
+void TstTMainForm::languageMenuSwitchesTexts()
+{
+    TMainForm form;
+    const QList<QAction *> items = form.PopupMenuLang->actions();
+    QCOMPARE(items.size(), 3);
+    QStringList captions;
+    for (QAction *a : items)
+        captions << a->text();
+    QCOMPARE(captions, QStringList({"English", "Deutsch", "Pseudo"}));
+    auto checked = [&] {
+        QList<int> on;
+        for (int i = 0; i < items.size(); ++i)
+            if (items[i]->isChecked())
+                on << i;
+        return on;
+    };
+    QCOMPARE(checked(), QList<int>{0});
+
+    form.SearchOptionsCombo->setCurrentIndex(0);
+    form.FileSizeCombo->setCurrentIndex(1);
+    form.edtTextToFind->setText(QStringLiteral("Ready"));
+    form.SetStatusText(QStringLiteral("Items found: 3"));
+
+    items[1]->trigger();
+    QCOMPARE(checked(), QList<int>{1});
+    QCOMPARE(dv::CurrentLanguageCode(), QStringLiteral("de"));
+    QCOMPARE(QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Delvora"))
+                 .value(QStringLiteral("CurrentLanguage"))
+                 .toString(),
+             QStringLiteral("de"));
+    QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("Filter-de"));
+    QCOMPARE(form.Panel6->text(), QStringLiteral("  Suchen in:"));
+    QCOMPARE(form.StatusText(), QStringLiteral("  Bereit"));
+    QCOMPARE(form.StartSearchButton->toolTip(), QStringLiteral("Jetzt suchen"));
+    QCOMPARE(form.Label6->text(), QStringLiteral("KB"));                // no translation: English
+    QCOMPARE(form.Label1->text(), QStringLiteral("File Name Filter:")); // not in the table
+    QCOMPARE(form.SearchOptionsCombo->currentIndex(), 0);
+    QCOMPARE(form.SearchOptionsCombo->currentText(), QStringLiteral("Zugriff"));
+    QCOMPARE(form.SearchOptionsCombo->itemText(2), QStringLiteral("Geändert"));
+    QCOMPARE(form.FileSizeCombo->currentIndex(), 1);
+    QCOMPARE(form.FileSizeCombo->currentText(), QStringLiteral("höchstens"));
+    QCOMPARE(form.edtTextToFind->text(), QStringLiteral("Ready")); // edit contents untouched
+    QCOMPARE(form.windowTitle(), QStringLiteral("Delvora 2.4"));
+    QCOMPARE(form.lbHomepageURL->text(), TMainForm::HomePageUrl());
+
+    // Every text of the window goes through the table.
+    items[2]->trigger();
+    QCOMPARE(checked(), QList<int>{2});
+    for (QLabel *l : {form.Label6, form.Panel6})
+        QVERIFY2(l->text().contains(QLatin1Char('[')), qPrintable(l->text()));
+    QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("[Filter]"));
+    QCOMPARE(form.FileSizeCombo->itemText(0), QStringLiteral("[greater or equals]"));
+    for (QAction *a : items)
+        QVERIFY(!a->text().contains(QLatin1Char('[')));
+
+    // Choosing the current language again runs the whole choice: the status is "Ready" again.
+    form.SetStatusText(QStringLiteral("Items found: 3"));
+    items[2]->trigger();
+    QCOMPARE(checked(), QList<int>{2});
+    QCOMPARE(form.StatusText(), QStringLiteral("  [Ready]"));
+
+    items[0]->trigger();
+    QCOMPARE(checked(), QList<int>{0});
+    QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("Filter"));
+    QCOMPARE(form.SearchOptionsCombo->currentText(), QStringLiteral("Accessed"));
+    QCOMPARE(form.FileSizeCombo->currentIndex(), 1);
+    QCOMPARE(form.StatusText(), QStringLiteral("  Ready"));
+    QCOMPARE(dv::CurrentLanguageCode(), QStringLiteral("en"));
+}
+
+void TstTMainForm::languageStoreFailureKeepsTexts()
+{
+    TMainForm form;
+    // A folder where the settings store's file belongs makes writing it fail.
+    const QString store = languageStoreFile();
+    QFile::remove(store);
+    QVERIFY(QDir().mkpath(store));
+    QString reported;
+    QTimer::singleShot(0, &form, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        reported = box->text();
+        box->accept();
+    });
+    form.PopupMenuLang->actions().at(1)->trigger();
+    QVERIFY(QDir().rmdir(store));
+    QVERIFY(!reported.isEmpty());
+    QCOMPARE(dv::CurrentLanguageIndex(), 1);
+    QVERIFY(form.PopupMenuLang->actions().at(1)->isChecked());
+    QVERIFY(!form.PopupMenuLang->actions().at(0)->isChecked());
+    QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("Filter")); // old texts stay
+
+    form.PopupMenuLang->actions().at(0)->trigger();
+    QCOMPARE(dv::CurrentLanguageIndex(), 0);
+}
+
+void TstTMainForm::noTableNoLanguages()
+{
+    dv::SetTranslationFilePath(fDir.filePath(QStringLiteral("missing.dt")));
+    dv::LoadTranslations();
+    TMainForm form;
+    QVERIFY(form.PopupMenuLang->actions().isEmpty());
+    QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("Filter"));
 }
 
 QTEST_MAIN(TstTMainForm)
