@@ -89,8 +89,16 @@ void TCustomThreadPool::ThreadTerminated(TDvThread *pThread)
     AfterThreadRemoved();
     if (fThreads.empty()) {
         DoAllThreadsTerminated();
-        fTerminated.store(false);
+        if (fStopping.load() == 0)
+            fTerminated.store(false);
     }
+}
+
+void TCustomThreadPool::EndStopping()
+{
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    if (fStopping.fetch_sub(1) == 1 && fThreads.empty())
+        fTerminated.store(false);
 }
 
 void TCustomThreadPool::AfterThreadRemoved() {}
@@ -153,6 +161,7 @@ bool TCustomThreadPool::IsListed(const TDvThread *pThread) const
 void TCustomThreadPool::TerminateThreads(bool pForce)
 {
     const bool onMainThread = MainThreadQueue::IsMainThread();
+    fStopping.fetch_add(1);
     if (ThreadCount() > 0) {
         fTerminated.store(true);
         RequestTerminationOfAllThreads();
@@ -162,6 +171,7 @@ void TCustomThreadPool::TerminateThreads(bool pForce)
     if (pForce)
         WaitForThreads();
     RunPendingIfMain(onMainThread);
+    EndStopping();
 }
 
 void TCustomThreadPool::WaitForThreads()
@@ -221,7 +231,7 @@ void TCustomThreadPool::Abandon(const std::shared_ptr<TDvThread> &pThread)
     } catch (...) {
     }
     RemoveThread(pThread.get());
-    if (fThreads.empty())
+    if (fThreads.empty() && fStopping.load() == 0)
         fTerminated.store(false);
 }
 

@@ -71,9 +71,15 @@ protected:
     // Text of the hard-terminate message for pThread.
     virtual QString HardTerminateMessage(TDvThread *pThread) const;
 
+    // Ends a stop: clears fTerminated when no thread is left (under fLock).
+    void EndStopping();
+
     mutable std::recursive_mutex fLock; // guards fThreads
     std::vector<std::shared_ptr<TDvThread>> fThreads;
     std::atomic<bool> fTerminated{false};
+    // TerminateThreads calls in progress: fTerminated stays set until they end, so that
+    // the callbacks they cause see it even when the threads leave early.
+    std::atomic<int> fStopping{0};
 
 private:
     void Abandon(const std::shared_ptr<TDvThread> &pThread);

@@ -274,6 +274,7 @@ int TWorkerThreadPool::TerminateWorkItems(const void *OnlyForTag, const void *On
 void TWorkerThreadPool::TerminateThreads(bool pForce)
 {
     const bool onMainThread = MainThreadQueue::IsMainThread();
+    fStopping.fetch_add(1);
     if (ThreadCount() > 0) {
         fTerminated.store(true);
         RequestTerminationOfAllThreads();
@@ -297,6 +298,10 @@ void TWorkerThreadPool::TerminateThreads(bool pForce)
     }
     if (onMainThread)
         MainThreadQueue::RunPending();
+    EndStopping();
+    // Items offered while we stopped (after the queue was emptied) still get a thread.
+    if (QueueLength() > 0)
+        CheckAddNewWorkerThread();
 }
 
 QString TWorkerThreadPool::HardTerminateMessage(TDvThread *pThread) const
