@@ -43,21 +43,20 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
     if (finder.pattern().contains('?'))
         return PlainTextVerdict::NeedsFullDecode;
 
-    // Walk the bytes exactly as the lenient decoder does, counting its code units and "?".
-    // An ASCII byte is never part of a multi-byte form, so it stays one code unit of its own;
-    // the shortcut holds as long as no other unit can become ASCII after lower-casing.
+    // Walk the bytes exactly as the lenient decoder does. An ASCII byte is never part of a
+    // multi-byte form, so it stays one code unit of its own; every other byte goes into a unit
+    // that is "?" (absent from the text to find) or non-ASCII. The shortcut holds as long as
+    // no such unit becomes ASCII, by decoding (overlong forms) or by lower-casing (U+212A).
+    // The ANSI fallback cannot change the answer: Windows-1252 turns every ASCII byte into
+    // itself and every other byte into a character that stays non-ASCII when lower-cased.
     const auto *p = reinterpret_cast<const unsigned char *>(text);
     const std::vector<bool> &toAscii = lowersToAscii();
     auto cont = [&](qsizetype k) { return (p[k] & 0xC0) == 0x80; };
-    qsizetype units = 0;
-    qsizetype questions = 0;
     qsizetype i = 0;
     while (i < n) {
         const unsigned char b = p[i];
         char32_t unit;
         if (b < 0x80) {
-            ++units;
-            questions += b == '?';
             ++i;
             continue;
         }
@@ -68,22 +67,16 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
             unit = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F);
             i += 3;
         } else if ((b & 0xF8) == 0xF0 && i + 3 < n && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-            unit = '?';
-            i += 4;
+            i += 4; // one "?"
+            continue;
         } else {
-            unit = '?';
-            i += 1;
-        }
-        ++units;
-        if (unit == '?') {
-            ++questions;
+            i += 1; // one "?"
             continue;
         }
+        // Surrogates may pair up into a code point of their own when lower-cased.
         if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) || toAscii[unit])
             return PlainTextVerdict::NeedsFullDecode;
     }
-    if (2 * questions > units)
-        return PlainTextVerdict::NeedsFullDecode;
     return verdict();
 }
 

@@ -15,7 +15,7 @@ enum class PlainTextVerdict
 // (DecodePlainText) and searching the text with PosIgnoreCase would find the ASCII text that
 // Finder holds. Gives NeedsFullDecode whenever the shortcut could answer differently: a
 // multi-byte form that decodes or lower-cases to ASCII (overlong forms, U+212A), surrogates,
-// the ANSI fallback, or a "?" in the text together with bytes that may decode to "?".
+// or a "?" in the text together with bytes that may decode to "?".
 PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
                                     const AsciiCaseInsensitiveFinder &finder);
 

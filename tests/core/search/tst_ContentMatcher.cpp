@@ -1,0 +1,390 @@
+#include "core/search/AsciiCaseInsensitiveFinder.h"
+#include "core/search/ContentMatcher.h"
+#include "core/search/ExtractionClient.h"
+#include "core/search/FileAcceptance.h"
+#include "core/search/PlainTextMatch.h"
+#include "core/search/TextExtraction.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace dv;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
+
+namespace {
+
+// What the plain-text path answers without the shortcut: decode, then search ignoring case.
+bool fullPathFinds(const QByteArray &bytes, const QString &needle)
+{
+    return PosIgnoreCase(DecodePlainText(bytes.constData(), bytes.size()), needle) > 0;
+}
+
+// Restores the process-wide switch whatever a test does.
+struct ScanSwitch
+{
+    explicit ScanSwitch(bool on) { ScanUnrecognizedFormats = on; }
+    ~ScanSwitch() { ScanUnrecognizedFormats = false; }
+};
+
+} // namespace
+
+class TestContentMatcher : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    LoopbackHttpServer m_server;
+
+    QString write(const QString &name, const QByteArray &bytes)
+    {
+        return testsupport::writeFile(m_dir.path(), name, bytes);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_server.setAnswer("/tika", HttpAnswer::text("Extracted Document Text"));
+        SetExtractionServerEndpoint(m_server.baseUrl());
+    }
+    void init() { m_server.clearRequests(); }
+    void cleanupTestCase() { SetExtractionServerEndpoint(QString()); }
+
+    void skippedExtensions_data()
+    {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<bool>("skipped");
+        QTest::newRow(".MP4") << ".MP4" << true;
+        QTest::newRow(".mp4") << ".mp4" << true;
+        QTest::newRow(".ts") << ".ts" << true;
+        QTest::newRow(".core") << ".core" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow(".txt") << ".txt" << false;
+        QTest::newRow(".7z") << ".7z" << false;
+        QTest::newRow(".tar") << ".tar" << false;
+        QTest::newRow("no dot") << "mp4" << false;
+    }
+    void skippedExtensions()
+    {
+        QFETCH(QString, ext);
+        QFETCH(bool, skipped);
+        QCOMPARE(IsSkippedExtension(ext), skipped);
+    }
+
+    void posIgnoreCase_data()
+    {
+        QTest::addColumn<QString>("haystack");
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<qsizetype>("pos");
+        QTest::newRow("basic") << "Hello World"
+                               << "WORLD" << qsizetype(7);
+        QTest::newRow("empty needle") << "Hello"
+                                      << "" << qsizetype(0);
+        QTest::newRow("empty haystack") << ""
+                                        << "a" << qsizetype(0);
+        QTest::newRow("absent") << "Hello"
+                                << "xyz" << qsizetype(0);
+        QTest::newRow("non-ascii") << "ein ÄRGER"
+                                   << "ärger" << qsizetype(5);
+        QTest::newRow("greek") << "ΑΒΓ"
+                               << "βγ" << qsizetype(2);
+        QTest::newRow("kelvin") << u"20 \u212A"_qs << "k" << qsizetype(4);
+        // One code unit per character: the position after it is still right.
+        QTest::newRow("dotted I keeps length") << u"\u0130x"_qs << "x" << qsizetype(2);
+        QTest::newRow("dotted I is no i") << u"\u0130"_qs << "i" << qsizetype(0);
+        QTest::newRow("beyond BMP") << u"a\U00010400b"_qs << u"\U00010428B"_qs << qsizetype(2);
+    }
+    void posIgnoreCase()
+    {
+        QFETCH(QString, haystack);
+        QFETCH(QString, needle);
+        QFETCH(qsizetype, pos);
+        QCOMPARE(PosIgnoreCase(haystack, needle), pos);
+    }
+
+    void asciiOnly()
+    {
+        QVERIFY(IsAsciiOnly(u""));
+        QVERIFY(IsAsciiOnly(u"abc\x7F"));
+        QVERIFY(!IsAsciiOnly(u"abc\x80"));
+        QVERIFY(!IsAsciiOnly(u"Ärger"));
+    }
+
+    void findBytes_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("pattern");
+        QTest::addColumn<qsizetype>("exact");
+        QTest::addColumn<bool>("folded");
+        QTest::newRow("found") << QByteArray("xxABCabc") << QByteArray("abc") << qsizetype(5)
+                               << true;
+        QTest::newRow("case only")
+            << QByteArray("xxABC") << QByteArray("abc") << qsizetype(-1) << true;
+        QTest::newRow("empty pattern")
+            << QByteArray("abc") << QByteArray() << qsizetype(-1) << false;
+        QTest::newRow("longer") << QByteArray("ab") << QByteArray("abc") << qsizetype(-1) << false;
+        // Folded data has no capitals, so an unfolded pattern never matches.
+        QTest::newRow("pattern with capital")
+            << QByteArray("ABC") << QByteArray("ABC") << qsizetype(0) << false;
+        QTest::newRow("non-letters exact")
+            << QByteArray("a[b") << QByteArray("a{b") << qsizetype(-1) << false;
+        QTest::newRow("high bytes exact")
+            << QByteArray("\xC4rger") << QByteArray("\xE4rger") << qsizetype(-1) << false;
+        QTest::newRow("long data") << QByteArray(100, 'a') + "PM_Resume" + QByteArray(7, 'z')
+                                   << QByteArray("pm_resume") << qsizetype(-1) << true;
+        QTest::newRow("at the very end")
+            << QByteArray(40, '-') + "x" << QByteArray("x") << qsizetype(40) << true;
+    }
+    void findBytes()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, pattern);
+        QFETCH(qsizetype, exact);
+        QFETCH(bool, folded);
+        QCOMPARE(FindBytes(data, pattern), exact);
+        QCOMPARE(FindBytesAsciiIgnoreCase(data, pattern), folded);
+    }
+
+    // The vector search against a plain reference at every offset and length.
+    void finderAgreesWithReference()
+    {
+        QRandomGenerator rng(7);
+        const char alphabet[] = "aAbB_-zZ\x80\xC1";
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray data(rng.bounded(90), Qt::Uninitialized);
+            for (char &c : data)
+                c = alphabet[rng.bounded(10)];
+            QByteArray pattern(1 + rng.bounded(4), Qt::Uninitialized);
+            for (char &c : pattern)
+                c = alphabet[rng.bounded(10)];
+            const QByteArray lower = pattern.toLower();
+            qsizetype expected = -1;
+            for (qsizetype i = 0; i + pattern.size() <= data.size() && expected < 0; ++i) {
+                bool same = true;
+                for (qsizetype k = 0; k < pattern.size() && same; ++k) {
+                    const char d = data[i + k];
+                    same = (d >= 'A' && d <= 'Z' ? char(d + 32) : d) ==
+                           (lower[k] >= 'A' && lower[k] <= 'Z' ? char(lower[k] + 32) : lower[k]);
+                }
+                if (same)
+                    expected = i;
+            }
+            QCOMPARE(AsciiCaseInsensitiveFinder(pattern).indexIn(data.constData(), data.size()),
+                     expected);
+        }
+    }
+
+    // The byte-level shortcut must give the answer of decode-then-search, or step aside.
+    void shortcutAgreesWithFullPath_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("ascii") << QByteArray("int PM_RESUME;") << "pm_resume" << true;
+        QTest::newRow("ascii absent") << QByteArray("int PM_SUSPEND;") << "pm_resume" << false;
+        QTest::newRow("utf-8 around")
+            << QByteArray("\xC3\xA4PM_resume\xE2\x82\xAC") << "PM_RESUME" << true;
+        QTest::newRow("split by utf-8") << QByteArray("pm_\xC3\xA4resume") << "pm_resume" << false;
+        QTest::newRow("overlong letters") << QByteArray("pm_r\xC1\xA5sume") << "pm_resume" << true;
+        QTest::newRow("overlong 3-byte")
+            << QByteArray("pm_r\xE0\x81\xA5sume") << "pm_resume" << true;
+        QTest::newRow("kelvin sign") << QByteArray("\xE2\x84\xAAilo") << "kilo" << true;
+        QTest::newRow("dotted capital I") << QByteArray("\xC4\xB0nt") << "int" << false;
+        QTest::newRow("emoji is ?") << QByteArray("why\xF0\x9F\x98\x80") << "why?" << true;
+        QTest::newRow("invalid is ?") << QByteArray("why\xFF") << "y?" << true;
+        QTest::newRow("genuine ?") << QByteArray("why?") << "y?" << true;
+        QTest::newRow("bom") << QByteArray("\xEF\xBB\xBF"
+                                           "abc")
+                             << "abc" << true;
+        QTest::newRow("ansi fallback") << QByteArray("\xE4\xF6\xFC\xE4\xF6 key") << "key" << true;
+        QTest::newRow("ansi fallback, non-ascii text")
+            << QByteArray("\xE4\xF6\xFC\xE4\xF6\xFC ab") << u"ü AB"_qs << true;
+        QTest::newRow("lone surrogates") << QByteArray("\xED\xA0\x81\xED\xB0\x80x") << "x" << true;
+        QTest::newRow("binary") << QByteArray("abc\0def", 7) << "abc" << false;
+        QTest::newRow("nul after probe")
+            << QByteArray(9000, 'a') + QByteArray("\0key", 4) << "key" << true;
+        QTest::newRow("truncated at end") << QByteArray("key\xE2\x84") << "key" << true;
+    }
+    void shortcutAgreesWithFullPath()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, needle);
+        QFETCH(bool, found);
+        QCOMPARE(fullPathFinds(bytes, needle), found);
+        if (IsAsciiOnly(needle)) {
+            const PlainTextVerdict v = MatchPlainTextFast(
+                bytes.constData(), bytes.size(), AsciiCaseInsensitiveFinder(needle.toLatin1()));
+            if (v != PlainTextVerdict::NeedsFullDecode)
+                QCOMPARE(v == PlainTextVerdict::Found, found);
+        }
+        // And end to end through the file.
+        QCOMPARE(FileContainsText(write("agree.c", bytes), needle), found);
+    }
+
+    // Random mixes of the fragments that trip a byte-level search.
+    void shortcutAgreesOnRandomMixes()
+    {
+        // clang-format off
+        const QList<QByteArray> fragments = {
+            "a", "K", "k", "i", "I", "?", " ", "\t", "\xC3\xA4", "\xC4\xB0", "\xE2\x84\xAA",
+            "\xC1\x8B", "\xC1\xA9", "\xE0\x81\xAB", "\xF0\x9F\x98\x80", "\xFF", "\x80",
+            "\xED\xA0\x80", "\xE2\x84", "\xEF\xBB\xBF", "\xE4", "\xE4\xF6"};
+        // clang-format on
+        const QStringList needles = {"k", "ki", "IK", "a?", "?", "k a", "aik"};
+        QRandomGenerator rng(11);
+        int decided = 0;
+        for (int round = 0; round < 4000; ++round) {
+            QByteArray bytes;
+            const int parts = 1 + rng.bounded(12);
+            for (int p = 0; p < parts; ++p)
+                bytes += fragments[rng.bounded(fragments.size())];
+            const QString needle = needles[rng.bounded(needles.size())];
+            const PlainTextVerdict v = MatchPlainTextFast(
+                bytes.constData(), bytes.size(), AsciiCaseInsensitiveFinder(needle.toLatin1()));
+            if (v == PlainTextVerdict::NeedsFullDecode)
+                continue;
+            ++decided;
+            QVERIFY2((v == PlainTextVerdict::Found) == fullPathFinds(bytes, needle),
+                     qPrintable(needle + " in " + bytes.toHex(' ')));
+        }
+        QVERIFY(decided > 500);
+    }
+
+    void fileContainsText_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("withoutScan");
+        QTest::addColumn<bool>("withScan");
+        QTest::newRow("plain text")
+            << "a.txt" << QByteArray("Some Content here") << "content" << true << true;
+        QTest::newRow("non-ascii ignores case")
+            << "b.txt" << QByteArray("ein \xC3\x84RGER") << "ärger" << true << true;
+        QTest::newRow("absent") << "c.txt" << QByteArray("nothing") << "zzz" << false << false;
+        QTest::newRow("short file") << "d.dat2" << QByteArray("ab") << "abc" << false << false;
+        // Binary: the extracted text fails, the raw bytes still hold the text.
+        QTest::newRow("binary text file")
+            << "e.txt" << QByteArray("\0\0NEEDLE\0", 9) << "needle" << false << true;
+        // Only the exact ANSI bytes match in the raw scan.
+        QTest::newRow("ansi raw exact")
+            << "f.bin2" << QByteArray("\0x \xC4rger", 8) << "Ärger" << false << true;
+        QTest::newRow("ansi raw other case")
+            << "g.bin2" << QByteArray("\0x \xE4rger", 8) << "Ärger" << false << false;
+        QTest::newRow("server text")
+            << "h.pdf" << QByteArray("%PDF") << "document TEXT" << true << true;
+        QTest::newRow("server lacks, bytes have")
+            << "i.pdf" << QByteArray("%PDF secret") << "SECRET" << false << true;
+        QTest::newRow("empty text") << "j.txt" << QByteArray("abc") << "" << false << false;
+    }
+    void fileContainsText()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QFETCH(bool, withoutScan);
+        QFETCH(bool, withScan);
+        const QString path = write(name, bytes);
+        {
+            ScanSwitch scan(false);
+            QCOMPARE(FileContainsText(path, text), withoutScan);
+        }
+        {
+            ScanSwitch scan(true);
+            QCOMPARE(FileContainsText(path, text), withScan);
+        }
+    }
+
+    void beyondTheExtractionLimit()
+    {
+        QByteArray bytes(3 * 1024 * 1024, 'x');
+        bytes.replace(2 * 1024 * 1024 + 100, 6, "Needle");
+        const QString path = write("late.log", bytes);
+        {
+            ScanSwitch scan(false);
+            QVERIFY(!FileContainsText(path, "needle"));
+        }
+        ScanSwitch scan(true);
+        QVERIFY(FileContainsText(path, "needle"));
+    }
+
+    void rawScanAcrossChunks_data()
+    {
+        QTest::addColumn<int>("offset");
+        QTest::newRow("straddles 64 KiB") << kRawScanChunkSize - 3;
+        QTest::newRow("ends at 64 KiB") << kRawScanChunkSize - 6;
+        QTest::newRow("starts at 64 KiB") << kRawScanChunkSize;
+        QTest::newRow("straddles 128 KiB") << 2 * kRawScanChunkSize - 1;
+    }
+    void rawScanAcrossChunks()
+    {
+        QFETCH(int, offset);
+        QByteArray bytes(3 * kRawScanChunkSize, '\0');
+        bytes.replace(offset, 6, "NeEdLe");
+        const QString path = write(QStringLiteral("chunks%1.bin2").arg(offset), bytes);
+        ScanSwitch scan(true);
+        QVERIFY(FileContainsText(path, "needle"));
+        QVERIFY(!FileContainsText(path, "needles"));
+    }
+
+    void unreadableFilesAreNotAccepted()
+    {
+        ScanSwitch scan(true);
+        const QString dir = m_dir.filePath("dir.txt");
+        QDir().mkpath(dir);
+        const QString fifo = m_dir.filePath("fifo.txt");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString fifoDoc = m_dir.filePath("fifo.pdf");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifoDoc).constData(), 0600), 0);
+        for (const QString &path : {dir, fifo, fifoDoc, m_dir.filePath("gone.txt")}) {
+            QVERIFY2(!FileContainsText(path, "x"), qPrintable(path));
+            QVERIFY(!AcceptCandidateFile(path, "x"));
+        }
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    void acceptCandidateFile()
+    {
+        // No text: accepted unseen, even when the file is gone.
+        QVERIFY(AcceptCandidateFile(m_dir.filePath("nowhere.mp4"), QString()));
+        // Skip list: refused without being read, though it holds the text.
+        ScanSwitch scan(true);
+        const QString movie = write("clip.MP4", "needle");
+        QVERIFY(!AcceptCandidateFile(movie, "needle"));
+        QVERIFY(AcceptCandidateFile(write("clip.txt", "needle"), "needle"));
+        QVERIFY(!AcceptCandidateFile(write("clip2.txt", "other"), "needle"));
+        // ".ts" is a text extension too, but the search never looks inside.
+        QVERIFY(!AcceptCandidateFile(write("code.ts", "needle"), "needle"));
+        QVERIFY(FileContainsText(m_dir.filePath("code.ts"), "needle"));
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    void unreachableServerLeavesTheRawScan()
+    {
+        LoopbackHttpServer gone;
+        const QString endpoint = gone.baseUrl();
+        gone.stop();
+        SetExtractionServerEndpoint(endpoint);
+        const QString path = write("doc.odt", "PK\x03\x04 plain words");
+        {
+            ScanSwitch scan(false);
+            QVERIFY(!FileContainsText(path, "words"));
+        }
+        {
+            ScanSwitch scan(true);
+            QVERIFY(FileContainsText(path, "WORDS"));
+        }
+        SetExtractionServerEndpoint(m_server.baseUrl());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestContentMatcher)
+#include "tst_ContentMatcher.moc"
