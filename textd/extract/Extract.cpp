@@ -144,7 +144,9 @@ void extractAny(const QByteArray &content, const QString &contentTypeHint,
 void extractEmbedded(const QByteArray &content, const QString &fileNameHint,
                      ExtractContext &context)
 {
-    if (content.isEmpty())
+    // Deeper documents are left out rather than refusing the whole: a zip that contains itself
+    // over and over ends here.
+    if (content.isEmpty() || context.embeddingDepth() >= context.limits().maxEmbeddingDepth)
         return;
     EmbeddedScope scope(context);
     context.paragraphBreak();

@@ -97,7 +97,9 @@ void ExtractContext::space()
 
 void ExtractContext::tab()
 {
-    m_pending = std::max(m_pending, 2);
+    // Between table cells a tab replaces the line break that ended the cell's last paragraph.
+    if (m_pending != 4)
+        m_pending = 2;
 }
 
 void ExtractContext::lineBreak()
@@ -119,8 +121,6 @@ void ExtractContext::chargeInflated(qint64 bytes)
 
 void ExtractContext::enterEmbedded()
 {
-    if (m_embeddingDepth >= m_limits.maxEmbeddingDepth)
-        throw ExtractError(ExtractError::Kind::Limit, "documents nested too deeply");
     ++m_embeddingDepth;
 }
 

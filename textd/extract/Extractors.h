@@ -30,8 +30,8 @@ DocumentType detectDocumentType(const QByteArray &content, const QString &conten
 // Detects and extracts one (possibly embedded) document into the context.
 void extractAny(const QByteArray &content, const QString &contentTypeHint,
                 const QString &fileNameHint, ExtractContext &context);
-// Extracts a document found inside another; ones that are unsupported or broken are skipped,
-// limits still refuse the whole.
+// Extracts a document found inside another; ones that are unsupported, broken or nested too
+// deeply are skipped, other limits still refuse the whole.
 void extractEmbedded(const QByteArray &content, const QString &fileNameHint,
                      ExtractContext &context);
 

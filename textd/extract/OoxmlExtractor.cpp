@@ -269,8 +269,8 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
     XmlReader reader(mainXml, context.limits().maxDepth);
     while (reader.next()) {
         if (reader.node() == XmlReader::Node::StartElement && reader.isName("sheet"))
-            sheets.append(
-                {reader.attribute("name"), targetOfId(relationships, reader.attribute("id"))});
+            sheets.append({reader.attribute("name"),
+                           targetOfId(relationships, reader.prefixedAttribute("id"))});
     }
     for (const Sheet &sheet : sheets) {
         QByteArray xml;
@@ -291,7 +291,7 @@ void extractPresentation(ZipArchive &archive, const QString &mainPart, const QBy
     XmlReader reader(mainXml, context.limits().maxDepth);
     while (reader.next()) {
         if (reader.node() == XmlReader::Node::StartElement && reader.isName("sldId")) {
-            const QString part = targetOfId(relationships, reader.attribute("id"));
+            const QString part = targetOfId(relationships, reader.prefixedAttribute("id"));
             if (!part.isEmpty())
                 slides.append(part);
         }

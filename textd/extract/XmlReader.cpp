@@ -119,6 +119,16 @@ const char *XmlReader::namespaceUri() const
 
 QByteArray XmlReader::attribute(const char *localName) const
 {
+    return findAttribute(localName, false);
+}
+
+QByteArray XmlReader::prefixedAttribute(const char *localName) const
+{
+    return findAttribute(localName, true);
+}
+
+QByteArray XmlReader::findAttribute(const char *localName, bool namespaced) const
+{
     if (m_node != Node::StartElement)
         return {};
     xmlNodePtr node = xmlTextReaderCurrentNode(m_reader);
@@ -126,6 +136,8 @@ QByteArray XmlReader::attribute(const char *localName) const
         return {};
     for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
         if (!attr->name || std::strcmp(reinterpret_cast<const char *>(attr->name), localName) != 0)
+            continue;
+        if (namespaced && !attr->ns)
             continue;
         QByteArray value;
         // Attribute values are plain text children once parsed; entity references are skipped.

@@ -34,6 +34,8 @@ public:
     const char *namespaceUri() const;
     // Value of the attribute with this local name (any namespace); empty when absent.
     QByteArray attribute(const char *localName) const;
+    // Value of the attribute with this local name in some namespace, as r:id next to an id.
+    QByteArray prefixedAttribute(const char *localName) const;
     // Text of a text, CDATA or significant white-space node.
     const char *text() const;
     bool isWhitespace() const { return m_whitespace; }
@@ -47,6 +49,8 @@ public:
     static void initialise();
 
 private:
+    QByteArray findAttribute(const char *localName, bool namespaced) const;
+
     xmlTextReaderPtr m_reader = nullptr;
     int m_maxDepth;
     Node m_node = Node::Other;

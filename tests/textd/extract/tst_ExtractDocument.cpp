@@ -1,0 +1,281 @@
+#include "textd/extract/Extract.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTest>
+
+using namespace dv::textd;
+
+namespace {
+
+QByteArray fixture(const QString &name)
+{
+    QFile file(QStringLiteral(DV_EXTRACT_FIXTURES "/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing fixture %s", qPrintable(name));
+    return file.readAll();
+}
+
+ExtractResult extract(const QByteArray &content, const QString &fileName = QString(),
+                      const QString &contentType = QStringLiteral("application/octet-stream"))
+{
+    return extractDocument(content, contentType, fileName, ExtractLimits());
+}
+
+QByteArray encoded(const QString &text, const char *encoding)
+{
+    QStringEncoder encoder(encoding);
+    return encoder.encode(text);
+}
+
+} // namespace
+
+class tst_ExtractDocument : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formats_data();
+    void formats();
+    void pdfPagesAreSeparatedByABlankLine();
+    void plainText_data();
+    void plainText();
+    void contentDecidesOverTheName();
+    void unsupported_data();
+    void unsupported();
+    void unparseable_data();
+    void unparseable();
+    void emptyInputIsEmptyText();
+};
+
+void tst_ExtractDocument::formats_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("inOrder");
+    QTest::addColumn<QStringList>("absent");
+
+    QTest::newRow("docx")
+        << "sample.docx"
+        << QStringList{"Confidential header",    "Quarterly report of the lighthouse keepers",
+                       "Left\tRight\nNext line", "Cell A1\tCell B1",
+                       "Cell A2\tCell B2",       "Café crème über 日本",
+                       "A footnote about fog",   "Page footer text"}
+        << QStringList{"deleted words", "PAGE", "720"};
+    QTest::newRow("xlsx") << "sample.xlsx"
+                          << QStringList{"Budget", "Harbour dues\t1250.5", "Rich text\tTRUE\t2501",
+                                         "Staff", "Keeper\tInline name"}
+                          << QStringList{"PHONETIC", "B1*2"};
+    QTest::newRow("pptx") << "sample.pptx"
+                          << QStringList{"First slide title\nOpening words",
+                                         "Speaker note about tides", "Second slide title",
+                                         "Closing words"}
+                          << QStringList{"7"};
+    QTest::newRow("odt") << "sample.odt"
+                         << QStringList{"Harbour log",
+                                        "Wind from the north east,   calm\tsea\nsecond line",
+                                        "T1\tT2"}
+                         << QStringList{"removed sentence", "Table1"};
+    QTest::newRow("ods") << "sample.ods"
+                         << QStringList{"Inventory", "Rope\t", "42", "Second sheet", "Lamp oil"}
+                         << QStringList{};
+    QTest::newRow("odp") << "sample.odp"
+                         << QStringList{"Slide one words", "Presenter notes here",
+                                        "Slide two words"}
+                         << QStringList{};
+    QTest::newRow("odg") << "sample.odg" << QStringList{"Diagram label"} << QStringList{};
+    QTest::newRow("epub") << "sample.epub"
+                          << QStringList{"Chapter One", "It began with a bell.", "Chapter Two",
+                                         "The storm passed at dawn."}
+                          << QStringList{"color", "margin"};
+    QTest::newRow("pdf") << "sample.pdf"
+                         << QStringList{"Lighthouse inspection report", "First page body text",
+                                        "Second page conclusion"}
+                         << QStringList{};
+    QTest::newRow("rtf") << "sample.rtf"
+                         << QStringList{"Tide tables for spring\n",
+                                        "Café naïve € euro\n",
+                                        "Привет\n",
+                                        "Link text\n",
+                                        "Cell one\tCell two\t\n",
+                                        "Braces { and } and backslash \\ done"}
+                         << QStringList{"Arial",     "Hidden title", "Nobody",      "Normal",
+                                        "HYPERLINK", "0102",         "Handwritten", "?"};
+    QTest::newRow("eml") << "sample.eml"
+                         << QStringList{"Subject: Storm warning – tonight",
+                                        "From: Jörg Keeper <keeper@lighthouse.invalid>",
+                                        "To: Harbour Master <master@harbour.invalid>",
+                                        "Gale expected after möonrise; secure the boats.",
+                                        "Attached logbook entry"}
+                         << QStringList{"HTML version only", "=C3", "QXR0"};
+    QTest::newRow("html") << "sample.html"
+                          << QStringList{"Harbour page", "Welcome aboard",
+                                         "Ships & boats,\ncafé and more", "Left cell\tRight cell",
+                                         "  keep   spacing"}
+                          << QStringList{"script words", "font-family", "a comment"};
+}
+
+void tst_ExtractDocument::formats()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, inOrder);
+    QFETCH(QStringList, absent);
+
+    const ExtractResult result = extract(fixture(file));
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    const QString text = QString::fromUtf8(result.utf8Text);
+    qsizetype from = 0;
+    for (const QString &expected : inOrder) {
+        const qsizetype at = text.indexOf(expected, from);
+        if (at < 0)
+            qWarning().noquote() << "extracted text:\n" << text;
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("missing or out of order: ") + expected));
+        from = at + expected.size();
+    }
+    for (const QString &unwanted : absent)
+        QVERIFY2(!text.contains(unwanted), qPrintable(QStringLiteral("unexpected: ") + unwanted));
+}
+
+void tst_ExtractDocument::pdfPagesAreSeparatedByABlankLine()
+{
+    const ExtractResult result = extract(fixture(QStringLiteral("sample.pdf")));
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    QVERIFY2(result.utf8Text.contains("First page body text\n\nSecond page conclusion"),
+             result.utf8Text.constData());
+}
+
+void tst_ExtractDocument::plainText_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("expected");
+
+    const QString sample =
+        QStringLiteral("fn main() {\n    println!(\"Grüße, señor – 日本\");\n}\n");
+    QTest::newRow("utf8 .rs") << sample.toUtf8() << "main.rs" << sample;
+    QTest::newRow("utf8 README") << QByteArray("Read me first.\r\nThen build.\n") << "README"
+                                 << "Read me first.\r\nThen build.\n";
+    QTest::newRow("Makefile with tabs") << QByteArray("all:\n\tcc -o x x.c\n") << "Makefile"
+                                        << "all:\n\tcc -o x x.c\n";
+    QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF") + sample.toUtf8() << "a.go" << sample;
+    QTest::newRow("utf16le bom") << QByteArray("\xFF\xFE") + encoded(sample, "UTF-16LE")
+                                 << "a.swift" << sample;
+    QTest::newRow("utf16be bom") << QByteArray("\xFE\xFF") + encoded(sample, "UTF-16BE")
+                                 << "board.dts" << sample;
+    QTest::newRow("utf32le bom") << QByteArray("\xFF\xFE\x00\x00", 4) + encoded(sample, "UTF-32LE")
+                                 << "notes" << sample;
+    QTest::newRow("utf16le without bom")
+        << encoded(QStringLiteral("plain old notes saved by an editor\n"), "UTF-16LE") << "notes"
+        << "plain old notes saved by an editor\n";
+
+    // Legacy charsets must be guessed from the bytes.
+    const QString french = QStringLiteral(
+        "Le café crème est très apprécié à la française. Où est la gare ? Déjà vu, "
+        "l'été dernier, à Noël, près de la forêt, nous étions très fatigués après la fête.\n");
+    QTest::newRow("windows-1252") << encoded(french, "windows-1252") << "lettre" << french;
+    const QString russian = QStringLiteral(
+        "Съешь же ещё этих мягких французских булок, да выпей чаю. Широкая электрификация "
+        "южных губерний даст мощный толчок подъёму сельского хозяйства.\n");
+    QTest::newRow("windows-1251") << encoded(russian, "windows-1251") << "letter.txt" << russian;
+}
+
+void tst_ExtractDocument::plainText()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(QString, expected);
+
+    const ExtractResult result = extract(content, fileName);
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
+}
+
+void tst_ExtractDocument::contentDecidesOverTheName()
+{
+    // A PDF saved as .txt is still a PDF; an HTML fragment is HTML because of its name or type.
+    const ExtractResult pdf =
+        extract(fixture(QStringLiteral("sample.pdf")), "notes.txt", QStringLiteral("text/plain"));
+    QCOMPARE(pdf.status, ExtractStatus::Ok);
+    QVERIFY(pdf.utf8Text.contains("Second page conclusion"));
+
+    const QByteArray fragment("<p>Tide <b>at</b> noon</p><script>x()</script>");
+    QCOMPARE(extract(fragment, "page.html").utf8Text, QByteArray("Tide at noon"));
+    QCOMPARE(extract(fragment, QString(), QStringLiteral("text/html; charset=utf-8")).utf8Text,
+             QByteArray("Tide at noon"));
+    QCOMPARE(extract(fragment, "fragment.txt").utf8Text, fragment);
+
+    // Mail is recognised by its headers even without a name.
+    const QByteArray mail("From: a@b.invalid\nTo: c@d.invalid\nSubject: Tide\n\nBody line\n");
+    const QString text = QString::fromUtf8(extract(mail).utf8Text);
+    QVERIFY2(text.contains(u"Subject: Tide") && text.contains(u"Body line"), qPrintable(text));
+
+    // XML by its declaration: text content only.
+    QCOMPARE(extract("<?xml version=\"1.0\"?><log><entry a=\"hidden\">calm</entry></log>").utf8Text,
+             QByteArray("calm"));
+}
+
+void tst_ExtractDocument::unsupported_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\x00\x00\x00\x01", 24)
+                         << "picture.png";
+    QTest::newRow("legacy word") << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\x00\x00", 10)
+                                 << "old.doc";
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i)
+        binary.append(char((i * 7919) % 256));
+    QTest::newRow("binary noise") << binary << "data.bin";
+    // A plain zip that is no document: stored "a.txt" with "hi".
+    QTest::newRow("plain zip") << QByteArray::fromHex(
+                                      "504b0304140000000000152a8a5dac2a93d8020000000200000005000000"
+                                      "612e7478746869504b010214"
+                                      "03140000000000152a8a5dac2a93d8020000000200000005000000000000"
+                                      "0000000000800100000000612e"
+                                      "747874504b0506000000000100010033000000250000000000")
+                               << "archive.zip";
+}
+
+void tst_ExtractDocument::unsupported()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    const ExtractResult result = extract(content, fileName);
+    QCOMPARE(result.status, ExtractStatus::Unsupported);
+    QVERIFY(result.utf8Text.isEmpty());
+}
+
+void tst_ExtractDocument::unparseable_data()
+{
+    QTest::addColumn<QByteArray>("content");
+
+    QTest::newRow("truncated docx") << fixture(QStringLiteral("corrupt.docx"));
+    QTest::newRow("password-protected pdf") << fixture(QStringLiteral("encrypted.pdf"));
+    QTest::newRow("pdf header only") << QByteArray("%PDF-1.7\n1 0 obj << /Type /Catalog");
+    QByteArray docx = fixture(QStringLiteral("sample.docx"));
+    // Flip bytes inside the compressed document: the checksum or the inflater must object.
+    const qsizetype at = docx.indexOf("word/document.xml") + 40;
+    for (qsizetype i = at; i < at + 64 && i < docx.size(); ++i)
+        docx[i] = char(docx[i] ^ 0x5A);
+    QTest::newRow("damaged member") << docx;
+}
+
+void tst_ExtractDocument::unparseable()
+{
+    QFETCH(QByteArray, content);
+    const ExtractResult result = extract(content);
+    QCOMPARE(result.status, ExtractStatus::Unparseable);
+    QVERIFY(result.utf8Text.isEmpty());
+    QVERIFY(!result.error.isEmpty());
+}
+
+void tst_ExtractDocument::emptyInputIsEmptyText()
+{
+    const ExtractResult result = extract(QByteArray(), QStringLiteral("empty.docx"));
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    QVERIFY(result.utf8Text.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_ExtractDocument)
+#include "tst_ExtractDocument.moc"
