@@ -180,9 +180,10 @@ TDvSelectionList::ListChildren(const QString &folder)
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         const fs::directory_entry &entry = *it;
         std::error_code entryEc;
-        const fs::file_status status = entry.status(entryEc); // follows symbolic links
+        // The member tests follow symbolic links and use the listing's file type when it has
+        // one, so ordinary entries cost no stat.
         const QString name = fromFs(entry.path().filename());
-        if (fs::is_directory(status)) {
+        if (entry.is_directory(entryEc)) {
             if (entry.is_symlink(entryEc)) {
                 // A link back to the folder or one of its ancestors is never walked.
                 if (!canonicalFolder)
@@ -196,7 +197,7 @@ TDvSelectionList::ListChildren(const QString &folder)
                     continue;
             }
             children.push_back({name, true});
-        } else if (fs::is_regular_file(status)) {
+        } else if (entry.is_regular_file(entryEc)) {
             children.push_back({name, false});
         }
     }
