@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+namespace dv {
+
+// What an enumeration (TDvFileSearch) needs of the result list it fills. Every call comes on
+// the main thread, while the enumerating worker waits. The desktop program's result list
+// implements it with rows and the OnAddItem/OnAddPath events; delvora-find with its output.
+class IDvFileSearchTarget
+{
+public:
+    virtual ~IDvFileSearchTarget() = default;
+
+    // Bracket around one batch of paths: the list redraws once, at EndUpdate.
+    virtual void BeginUpdate() = 0;
+    virtual void EndUpdate() = 0;
+
+    // Offers one found path (a folder's path ends with "/"): the list adds it as a candidate,
+    // asks its acceptance handler (OnAddPath: CanAdd) and keeps it only when accepted.
+    // Returns whether it was kept. Argument errors propagate to the enumeration.
+    virtual bool AddPath(const QString &pPath) = 0;
+
+    // Whether the list already holds an item for the path (letter case and one trailing "/"
+    // not considered); used by enumerations that hand over only new files.
+    virtual bool IsItemInList(const QString &pPath) = 0;
+
+    // Number of items in the list.
+    virtual int ItemCount() const = 0;
+
+    // Re-sorts the items by the chosen column; does nothing when no column is chosen.
+    virtual void Sort() = 0;
+
+    // A search of pPath starts: watch that folder (and its subfolders) for changes instead of
+    // the one watched so far. Nothing by default.
+    virtual void WatchSearchRoot(const QString &pPath) { (void)pPath; }
+};
+
+} // namespace dv

@@ -1,0 +1,79 @@
+#include "core/filesearch/TDvFileListSearch.h"
+
+#include "core/filesearch/IDvFileSearchTarget.h"
+#include "core/filesearch/TDvFileSearch.h"
+#include "core/platform/Ticks.h"
+#include "core/threads/MainThreadQueue.h"
+#include "core/threads/WorkerThreadPool.h"
+
+namespace dv {
+
+TDvFileListSearch::TDvFileListSearch(IDvFileSearchTarget &aList) : fList(aList) {}
+
+TDvFileListSearch::~TDvFileListSearch()
+{
+    fAlive.reset();
+    if (fSearchThreadPool) {
+        fSearchThreadPool->SetOnAllWorkItemsDone({});
+        fSearchThreadPool.reset();
+    }
+}
+
+void TDvFileListSearch::EnsurePool()
+{
+    if (fSearchThreadPool)
+        return;
+    fSearchThreadPool = std::make_unique<TWorkerThreadPool>(true);
+    // The pool calls this on whichever thread emptied it; the handler runs on the main
+    // thread, and never after this object is gone.
+    fSearchThreadPool->SetOnAllWorkItemsDone(
+        [this, alive = std::weak_ptr<int>(fAlive)](bool /*pTerminated*/) {
+            MainThreadQueue::Post([this, alive] {
+                if (alive.lock() && fOnEndSearch)
+                    fOnEndSearch();
+            });
+        });
+}
+
+void TDvFileListSearch::Search(const QString &Path)
+{
+    fIgnoreNewFiles = false;
+    fList.WatchSearchRoot(Path);
+    fLastSearchPath = Path;
+    fLastSearchTickCount = GetTickCount();
+    EnsurePool();
+    fSearchThreadPool->AddWorkItem(CreateFileSearch(Path, false));
+}
+
+std::shared_ptr<TDvFileSearch> TDvFileListSearch::CreateFileSearch(const QString &Path,
+                                                                   bool pOnlyNewFiles)
+{
+    return std::make_shared<TDvFileSearch>(fSearchOptions, &fList, Path, pOnlyNewFiles);
+}
+
+bool TDvFileListSearch::Rescan(const QString &Path)
+{
+    if (!fSearchThreadPool)
+        return false;
+    const bool recursive = fSearchOptions.RecursiveSearch();
+    fSearchOptions.SetRecursiveSearch(false);
+    auto item = CreateFileSearch(Path, true);
+    fSearchOptions.SetRecursiveSearch(recursive);
+    fSearchThreadPool->AddWorkItem(item);
+    return true;
+}
+
+void TDvFileListSearch::Stop()
+{
+    if (!fSearchThreadPool)
+        return;
+    fSearchThreadPool->TerminateThreads(true);
+    fList.Sort();
+}
+
+bool TDvFileListSearch::IsSearching() const
+{
+    return fSearchThreadPool && fSearchThreadPool->WorkItemsCount() > 0;
+}
+
+} // namespace dv

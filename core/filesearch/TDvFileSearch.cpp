@@ -1,0 +1,254 @@
+#include "core/filesearch/TDvFileSearch.h"
+
+#include "core/filesearch/IDvFileSearchTarget.h"
+#include "core/platform/DesktopFolder.h"
+#include "core/platform/FileName.h"
+#include "core/platform/TDvFindData.h"
+#include "core/platform/Ticks.h"
+#include "core/threads/MainThreadQueue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <unistd.h>
+
+namespace dv {
+
+namespace {
+
+constexpr std::uint32_t kBatchIntervalMs = 400;
+constexpr std::uint32_t kResortIntervalMs = 1000;
+constexpr int kResortItemLimit = 10000;
+
+QString WithTrailingSeparator(const QString &pPath)
+{
+    return pPath.endsWith(QLatin1Char('/')) ? pPath : pPath + QLatin1Char('/');
+}
+
+// Closes a descriptor at the end of a scope.
+class FdCloser
+{
+public:
+    explicit FdCloser(int pFd) : fFd(pFd) {}
+    ~FdCloser()
+    {
+        if (fFd >= 0)
+            close(fFd);
+    }
+    FdCloser(const FdCloser &) = delete;
+    FdCloser &operator=(const FdCloser &) = delete;
+
+private:
+    int fFd;
+};
+
+} // namespace
+
+TDvFileSearch::TDvFileSearch(const TDvSearchOptions &aSearchOptions,
+                             IDvFileSearchTarget *aDvFileList, const QString &aInitialPath,
+                             bool pOnlyNewFiles)
+    : fDvFileList(aDvFileList), fInitialPath(aInitialPath), fLastResortTickCount(GetTickCount()),
+      fLastUpdateTickCount(GetTickCount()), fOnlyNewFiles(pOnlyNewFiles)
+{
+    fSearchOptions.Assign(aSearchOptions);
+}
+
+TDvFileSearch::~TDvFileSearch() = default;
+
+void TDvFileSearch::DoWork()
+{
+    try {
+        if (!IsCanceled()) {
+            fMounts = TDvMountTable::Load();
+            if (!fInitialPath.isEmpty()) {
+                SearchRoot(WithTrailingSeparator(fInitialPath), false);
+            } else if (fSearchOptions.RecursiveSearch()) {
+                for (const QString &drive : fMounts.ReadyDrives()) {
+                    if (IsCanceled())
+                        break;
+                    SearchRoot(drive, true);
+                }
+            } else {
+                SearchRoot(WithTrailingSeparator(DesktopFolder()), false);
+            }
+        }
+    } catch (...) {
+        // What is pending still goes to the list; the first failure is the one reported.
+        const std::exception_ptr failure = std::current_exception();
+        try {
+            FinalFlush();
+        } catch (...) {
+        }
+        std::rethrow_exception(failure);
+    }
+    FinalFlush();
+}
+
+void TDvFileSearch::FinalFlush()
+{
+    fSearchComplete = true;
+    // A batch that fails part-way keeps the paths not yet offered; they are offered still,
+    // and the first failure is the one passed on.
+    std::exception_ptr failure;
+    for (;;) {
+        try {
+            MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); });
+            break;
+        } catch (const TMainThreadQueueClosed &) {
+            throw;
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+            if (fItemsToAdd.isEmpty() || IsCanceled())
+                break;
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
+{
+    const int fd = TDvDirectoryReader::OpenFolder(EncodeFileName(pFolder));
+    if (fd < 0)
+        return;
+    FdCloser closer(fd);
+    TDvFolderIdentity identity;
+    if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device))
+        return;
+    fStayOnDrive = pStayOnDrive;
+    fAncestors.clear();
+    SearchFolder(fd, pFolder, identity);
+}
+
+void TDvFileSearch::SearchFolder(int pFolderFd, const QString &pFolder,
+                                 const TDvFolderIdentity &pIdentity)
+{
+    fAncestors.push_back(pIdentity);
+    struct PopAncestor
+    {
+        std::vector<TDvFolderIdentity> &Stack;
+        ~PopAncestor() { Stack.pop_back(); }
+    } popAncestor{fAncestors};
+
+    const bool recursive = fSearchOptions.RecursiveSearch();
+    const bool includeHidden = fSearchOptions.IncludeHidden();
+
+    // Subfolders to enter after this folder's own entries: names packed in one string.
+    std::string subfolderNames;
+    std::vector<std::pair<std::size_t, bool>> subfolders; // name offset, is a link
+
+    TDvDirectoryReader::Entry entry;
+    fReader.Start(pFolderFd);
+    while (fReader.Next(entry)) {
+        if (IsCanceled())
+            return;
+        TDvFindData data(pFolderFd, entry.Name, entry.Length, entry.Type);
+        if (!data.IsDotOrDotDot()) {
+            if (fSearchOptions.Matches(data, pFolder)) {
+                QString path;
+                path.reserve(pFolder.size() + static_cast<qsizetype>(entry.Length) + 1);
+                path.append(pFolder);
+                AppendDecodedFileName(path, entry.Name, entry.Length);
+                if (data.IsDirectory())
+                    path.append(QLatin1Char('/'));
+                std::lock_guard<std::mutex> lock(fItemsToAddLock);
+                fItemsToAdd.append(std::move(path));
+            }
+            if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
+                subfolders.emplace_back(subfolderNames.size(), data.IsSymbolicLink());
+                subfolderNames.append(entry.Name, entry.Length);
+                subfolderNames.push_back('\0');
+            }
+        }
+        CheckFlush();
+    }
+
+    for (const auto &[offset, isLink] : subfolders) {
+        if (IsCanceled())
+            return;
+        const char *name = subfolderNames.c_str() + offset;
+        const int fd = TDvDirectoryReader::OpenSubfolder(pFolderFd, name, isLink);
+        if (fd < 0)
+            continue; // unreadable or gone: skipped with its subtree
+        FdCloser closer(fd);
+        TDvFolderIdentity identity;
+        if (!TDvDirectoryReader::Identify(fd, identity))
+            continue;
+        const bool otherMount = identity.IsMountRoot || (identity.Device != pIdentity.Device &&
+                                                         fMounts.HasDevice(identity.Device));
+        if (otherMount && (fStayOnDrive || fMounts.IsPseudoDevice(identity.Device)))
+            continue;
+        const bool isAncestor =
+            std::any_of(fAncestors.begin(), fAncestors.end(), [&](const TDvFolderIdentity &a) {
+                return a.Device == identity.Device && a.Inode == identity.Inode;
+            });
+        if (isAncestor)
+            continue;
+        QString child = pFolder;
+        AppendDecodedFileName(child, name, std::strlen(name));
+        child.append(QLatin1Char('/'));
+        SearchFolder(fd, child, identity);
+    }
+}
+
+void TDvFileSearch::CheckFlush()
+{
+    if (fItemsToAdd.isEmpty())
+        return;
+    if (GetTickCount() - fLastUpdateTickCount.load(std::memory_order_relaxed) <= kBatchIntervalMs)
+        return;
+    MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); });
+}
+
+void TDvFileSearch::FlushItemsToAdd()
+{
+    if (IsCanceled())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(fItemsToAddLock);
+        fDvFileList->BeginUpdate();
+        try {
+            // Each path leaves the pending list before it is offered, so a path whose Add
+            // fails is not offered again by the final batch, nor are those before it.
+            qsizetype next = 0;
+            try {
+                for (; next < fItemsToAdd.size(); ++next) {
+                    const QString path = std::move(fItemsToAdd[next]);
+                    if (fOnlyNewFiles && fDvFileList->IsItemInList(path))
+                        continue;
+                    fWereItemsAddedSinceLastSort = true;
+                    fDvFileList->AddPath(path);
+                }
+            } catch (...) {
+                fItemsToAdd.remove(0, std::min(next + 1, fItemsToAdd.size()));
+                throw;
+            }
+            fItemsToAdd.clear();
+        } catch (...) {
+            fDvFileList->EndUpdate();
+            fLastUpdateTickCount = GetTickCount();
+            throw;
+        }
+        fDvFileList->EndUpdate();
+    }
+    fLastUpdateTickCount = GetTickCount();
+    ResortIfNeeded();
+}
+
+void TDvFileSearch::ResortIfNeeded()
+{
+    if (!fWereItemsAddedSinceLastSort)
+        return;
+    if (!fSearchComplete) {
+        if (GetTickCount() - fLastResortTickCount <= kResortIntervalMs ||
+            fDvFileList->ItemCount() >= kResortItemLimit)
+            return;
+    }
+    fDvFileList->Sort();
+    fLastResortTickCount = GetTickCount();
+    fWereItemsAddedSinceLastSort = false;
+}
+
+} // namespace dv
