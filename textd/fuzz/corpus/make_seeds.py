@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Builds the seed corpora from the extraction test fixtures. Run from this folder."""
+import os
+import shutil
+import zipfile
+
+FIXTURES = "../../../tests/textd/extract/fixtures"
+
+
+def seed(target, name, data):
+    os.makedirs(target, exist_ok=True)
+    with open(os.path.join(target, name), "wb") as f:
+        f.write(data)
+
+
+def fixture(name):
+    with open(os.path.join(FIXTURES, name), "rb") as f:
+        return f.read()
+
+
+def members(name, wanted):
+    with zipfile.ZipFile(os.path.join(FIXTURES, name)) as z:
+        return b"\x1e".join(z.read(m) if m in z.namelist() else b"" for m in wanted)
+
+
+text = "Grüße – 日本\nsecond line\n"
+seed("fuzz_text", "utf8.txt", text.encode())
+seed("fuzz_text", "utf16le-bom.txt", b"\xff\xfe" + text.encode("utf-16-le"))
+seed("fuzz_text", "utf16be.txt", text.encode("utf-16-be"))
+seed("fuzz_text", "cp1252.txt", "Café crème à la française, déjà vu.\n".encode("cp1252"))
+for name in ("sample.pdf", "encrypted.pdf"):
+    seed("fuzz_pdf", name, fixture(name))
+seed("fuzz_rtf", "sample.rtf", fixture("sample.rtf"))
+seed("fuzz_html", "sample.html", fixture("sample.html"))
+seed("fuzz_html", "fragment.html", b"<p>a<b>b<i>c</b>d</i><pre> x </pre><table><td>1<td>2</table>")
+seed("fuzz_xml", "doctype.xml",
+     b'<?xml version="1.0"?><!DOCTYPE r [<!ENTITY a "x">]><r>t &a; <![CDATA[c]]><s>u</s>\n</r>')
+seed("fuzz_eml", "sample.eml", fixture("sample.eml"))
+for name in ("sample.docx", "sample.xlsx", "sample.pptx", "sample.odt", "sample.epub"):
+    seed("fuzz_zip", name, fixture(name))
+seed("fuzz_package", "docx", b"\x00" + members("sample.docx", [
+    "word/document.xml", "word/_rels/document.xml.rels", "word/header1.xml", "word/footnotes.xml"]))
+seed("fuzz_package", "xlsx", b"\x01" + members("sample.xlsx", [
+    "xl/workbook.xml", "xl/_rels/workbook.xml.rels", "xl/sharedStrings.xml",
+    "xl/worksheets/sheet1.xml"]))
+seed("fuzz_package", "pptx", b"\x02" + members("sample.pptx", [
+    "ppt/presentation.xml", "ppt/_rels/presentation.xml.rels", "ppt/slides/slide2.xml",
+    "ppt/slides/_rels/slide2.xml.rels", "ppt/notesSlides/notesSlide1.xml"]).replace(
+        b"slides/slide2.xml", b"slides/slide1.xml"))
+seed("fuzz_package", "odt", b"\x03" + members("sample.odt", ["content.xml"]))
+seed("fuzz_package", "epub", b"\x04" + members("sample.epub", [
+    "META-INF/container.xml", "OEBPS/content.opf", "OEBPS/text/b.xhtml"]).replace(
+        b"text/b.xhtml", b"c1.xhtml").replace(b"text/chapter%201.xhtml", b"c2.xhtml"))
+for selector, name in enumerate(("sample.rtf", "sample.html", "sample.eml", "sample.odp")):
+    seed("fuzz_document", name, bytes([selector + 1]) + fixture(name))
+seed("fuzz_document", "readme", bytes([6]) + b"Plain notes without a name.\n")

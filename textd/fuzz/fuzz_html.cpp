@@ -1,0 +1,10 @@
+#include "textd/fuzz/FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    dv::textd::fuzzOne(data, size,
+                       [](const QByteArray &content, dv::textd::ExtractContext &context) {
+                           dv::textd::extractHtml(content, context);
+                       });
+    return 0;
+}

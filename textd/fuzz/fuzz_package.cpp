@@ -1,0 +1,132 @@
+#include "textd/fuzz/FuzzSupport.h"
+
+#include <QList>
+
+#include <zlib.h>
+
+// Mutated zip files rarely get past the checksums, so this target builds a valid stored zip
+// around the fuzzer's data: the first byte picks the kind of package, the rest is split at
+// "\n#\n" into the members that kind reads. The XML walkers then see the mutations.
+namespace {
+
+void put16(QByteArray &out, quint16 v)
+{
+    out.append(char(v & 0xFF));
+    out.append(char(v >> 8));
+}
+
+void put32(QByteArray &out, quint32 v)
+{
+    put16(out, quint16(v & 0xFFFF));
+    put16(out, quint16(v >> 16));
+}
+
+QByteArray storedZip(const QList<QPair<QByteArray, QByteArray>> &members)
+{
+    QByteArray out, directory;
+    for (const auto &[name, data] : members) {
+        const quint32 crc =
+            quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+        const quint32 offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        put16(out, 10);
+        put16(out, 0);
+        put16(out, 0);
+        put32(out, 0);
+        put32(out, crc);
+        put32(out, quint32(data.size()));
+        put32(out, quint32(data.size()));
+        put16(out, quint16(name.size()));
+        put16(out, 0);
+        out += name + data;
+        put32(directory, 0x02014b50);
+        put16(directory, 20);
+        put16(directory, 10);
+        put16(directory, 0);
+        put16(directory, 0);
+        put32(directory, 0);
+        put32(directory, crc);
+        put32(directory, quint32(data.size()));
+        put32(directory, quint32(data.size()));
+        put16(directory, quint16(name.size()));
+        put32(directory, 0); // extra field and comment lengths
+        put32(directory, 0); // disk number and internal attributes
+        put32(directory, 0); // external attributes
+        put32(directory, offset);
+        directory += name;
+    }
+    const quint32 directoryOffset = quint32(out.size());
+    out += directory;
+    put32(out, 0x06054b50);
+    put32(out, 0);
+    put16(out, quint16(members.size()));
+    put16(out, quint16(members.size()));
+    put32(out, quint32(directory.size()));
+    put32(out, directoryOffset);
+    put16(out, 0);
+    return out;
+}
+
+const char kTypes[] =
+    "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>";
+
+QByteArray packageRels(const char *target)
+{
+    return QByteArray("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                      "relationships\"><Relationship Id=\"rId1\" Type=\"http://schemas."
+                      "openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+                      "Target=\"") +
+           target + "\"/></Relationships>";
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const int kind = data[0] % 5;
+    const QList<QByteArray> parts =
+        QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)).split('\x1e');
+    const auto part = [&](int i) { return i < parts.size() ? parts[i] : QByteArray(); };
+    QList<QPair<QByteArray, QByteArray>> members;
+    switch (kind) {
+    case 0:
+        members = {
+            {"[Content_Types].xml", kTypes}, {"_rels/.rels", packageRels("word/document.xml")},
+            {"word/document.xml", part(0)},  {"word/_rels/document.xml.rels", part(1)},
+            {"word/header1.xml", part(2)},   {"word/footnotes.xml", part(3)}};
+        break;
+    case 1:
+        members = {
+            {"[Content_Types].xml", kTypes},   {"_rels/.rels", packageRels("xl/workbook.xml")},
+            {"xl/workbook.xml", part(0)},      {"xl/_rels/workbook.xml.rels", part(1)},
+            {"xl/sharedStrings.xml", part(2)}, {"xl/worksheets/sheet1.xml", part(3)}};
+        break;
+    case 2:
+        members = {{"[Content_Types].xml", kTypes},
+                   {"_rels/.rels", packageRels("ppt/presentation.xml")},
+                   {"ppt/presentation.xml", part(0)},
+                   {"ppt/_rels/presentation.xml.rels", part(1)},
+                   {"ppt/slides/slide1.xml", part(2)},
+                   {"ppt/slides/_rels/slide1.xml.rels", part(3)},
+                   {"ppt/notesSlides/notesSlide1.xml", part(4)}};
+        break;
+    case 3:
+        members = {{"mimetype", "application/vnd.oasis.opendocument.text"},
+                   {"content.xml", part(0)}};
+        break;
+    default:
+        members = {{"mimetype", "application/epub+zip"},
+                   {"META-INF/container.xml", part(0)},
+                   {"OEBPS/content.opf", part(1)},
+                   {"OEBPS/c1.xhtml", part(2)}};
+        break;
+    }
+    const QByteArray zip = storedZip(members);
+    dv::textd::fuzzOne(reinterpret_cast<const uint8_t *>(zip.constData()), size_t(zip.size()),
+                       [](const QByteArray &content, dv::textd::ExtractContext &context) {
+                           dv::textd::extractZipDocument(content, context);
+                       });
+    return 0;
+}
