@@ -177,7 +177,7 @@ TDvSelectionList::ListChildren(const QString &folder)
         return std::nullopt;
     std::vector<ListedChild> children;
     std::optional<fs::path> canonicalFolder;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const fs::directory_entry &entry = *it;
         std::error_code entryEc;
         // The member tests follow symbolic links and use the listing's file type when it has
