@@ -2,6 +2,8 @@
 
 #include "textd/extract/ExtractError.h"
 
+#include <QString>
+
 #include <algorithm>
 
 namespace dv::textd {
@@ -59,6 +61,12 @@ void ExtractContext::appendUtf8(const char *data, qsizetype size)
     if (size <= 0)
         return;
     flushPending();
+    // Parsers pass on what broken input gives them; the output stays UTF-8 whatever happens.
+    if (!QByteArrayView(data, size).isValidUtf8()) {
+        const QByteArray repaired = QString::fromUtf8(data, size).toUtf8();
+        countAndCheck(repaired.constData(), repaired.size());
+        return;
+    }
     countAndCheck(data, size);
 }
 
