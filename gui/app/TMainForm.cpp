@@ -1,7 +1,9 @@
 #include "gui/app/TMainForm.h"
 
 #include "core/app/AboutText.h"
+#include "core/app/SettingsFile.h"
 #include "core/i18n/Translation.h"
+#include "core/platform/FileTime.h"
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TUpDown.h"
 #include "gui/app/TWrapCheckBox.h"
@@ -25,6 +27,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -98,6 +101,24 @@ QWidget *MakePlaceholder(const QString &name)
     frame->setBackgroundRole(QPalette::Base);
     frame->setAutoFillBackground(true);
     return frame;
+}
+
+// The local date-time of an OLE date; the sign belongs to the day count, the fraction is
+// always the time of day.
+QDateTime LocalFromOleDate(double oleDate)
+{
+    if (!std::isfinite(oleDate) || std::fabs(oleDate) > 1e7)
+        return {};
+    const double days = std::trunc(oleDate);
+    const qint64 ms =
+        std::min<qint64>(std::llround(std::fabs(oleDate - days) * 86400000.0), 86399999);
+    return QDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(days)),
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+}
+
+double OleDateOf(const QDateTime &local)
+{
+    return OleDateFromLocal(local.date(), local.time());
 }
 
 template <class T> T *Named(T *widget, const char *name)
@@ -234,6 +255,7 @@ void TMainForm::CreateSearchPages()
         kindRow->addWidget(SearchDateRB);
         kindRow->addWidget(SearchOptionsCombo, 1);
         auto *rangeRow = new QHBoxLayout;
+        rangeRow->setSpacing(4);
         rangeRow->addWidget(Label3);
         rangeRow->addWidget(SearchMinDate, 1);
         rangeRow->addWidget(Label4);
@@ -268,7 +290,9 @@ void TMainForm::CreateSearchPages()
         auto *valueRow = new QHBoxLayout;
         valueRow->setSpacing(0);
         valueRow->addSpacing(20);
-        valueRow->addWidget(FileSize, 1);
+        FileSize->setFixedWidth(90);
+        UpDown1->setFixedHeight(FileSize->sizeHint().height());
+        valueRow->addWidget(FileSize);
         valueRow->addWidget(UpDown1);
         valueRow->addSpacing(6);
         valueRow->addWidget(Label6);
@@ -462,6 +486,7 @@ void TMainForm::FormCreate(const QStringList &commandLine)
     SearchMinDate->setDateTime(now.addDays(-30));
     SearchMaxDate->setDateTime(now);
     SearchOptionsCombo->setCurrentIndex(2);
+    fSettingsFilePath = GetSettingsFilePath();
     LoadSettings();
     if (!commandLine.isEmpty()) {
         const CommandLineFolders folders = FoldersOfCommandLine(commandLine);
@@ -569,9 +594,110 @@ void TMainForm::SetPreviewHeight(int height)
     Splitter2->setSizes({std::max(0, total - height), height});
 }
 
-// Filled by the settings file handling.
-void TMainForm::LoadSettings() {}
-void TMainForm::SaveSettings() {}
+SettingsFormState TMainForm::FormState() const
+{
+    SettingsFormState s;
+    s.fileNameFilter = SearchField->text();
+    s.textToFind = edtTextToFind->text();
+    s.dateAllFiles = SearchAllRB->isChecked();
+    s.dateKind = SearchOptionsCombo->currentIndex();
+    s.firstDate = OleDateOf(SearchMinDate->dateTime());
+    s.lastDate = OleDateOf(SearchMaxDate->dateTime());
+    s.sizeAllFiles = chSize1->isChecked();
+    s.sizeComparison = FileSizeCombo->currentIndex();
+    s.sizeValue = FileSize->text();
+    s.showHidden = chkShowHidden->isChecked();
+    s.searchInSubfolders = chSearchInSubfolders->isChecked();
+    s.searchUnrecognizedFormats = CheckBox1->isChecked();
+    s.maximized = isMaximized();
+    // Position of the frame, size of the client area: what move and resize take back.
+    s.windowLeft = pos().x();
+    s.windowTop = pos().y();
+    s.windowWidth = width();
+    s.windowHeight = height();
+    s.leftColumnWidth = LeftColumnWidth();
+    s.folderListHeight = FolderListHeight();
+    s.previewHeight = PreviewHeight();
+    s.selectedFolder = SelectedFolder();
+    s.sizePosition = UpDown1->Position();
+    return s;
+}
+
+void TMainForm::ApplySettings(const SettingsReadResult &result)
+{
+    const SettingsFormState &s = result.state;
+    const int n = result.fieldsRead;
+    if (n >= 2)
+        SearchField->setText(s.fileNameFilter);
+    if (n >= 3)
+        edtTextToFind->setText(s.textToFind);
+    if (n >= 4)
+        (s.dateAllFiles ? SearchAllRB : SearchDateRB)->setChecked(true);
+    if (n >= 5)
+        SearchOptionsCombo->setCurrentIndex(s.dateKind);
+    if (n >= 6)
+        SearchMinDate->setDateTime(LocalFromOleDate(s.firstDate));
+    if (n >= 7)
+        SearchMaxDate->setDateTime(LocalFromOleDate(s.lastDate));
+    if (n >= 8)
+        (s.sizeAllFiles ? chSize1 : chSize2)->setChecked(true);
+    if (n >= 9)
+        FileSizeCombo->setCurrentIndex(s.sizeComparison);
+    if (n >= 10) {
+        FileSize->setText(s.sizeValue);
+        if (result.sizePositionRead)
+            UpDown1->SetPosition(s.sizePosition);
+    }
+    if (n >= 11)
+        chkShowHidden->setChecked(s.showHidden);
+    if (n >= 12)
+        chSearchInSubfolders->setChecked(s.searchInSubfolders);
+    if (n >= 13)
+        CheckBox1->setChecked(s.searchUnrecognizedFormats);
+    if (n >= 14 && s.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    const bool maximized = windowState().testFlag(Qt::WindowMaximized);
+    if (n >= 15 && !maximized)
+        move(s.windowLeft, pos().y());
+    if (n >= 16 && !maximized)
+        move(pos().x(), s.windowTop);
+    if (n >= 17 && !maximized)
+        resize(s.windowWidth, height());
+    if (n >= 18 && !maximized)
+        resize(width(), s.windowHeight);
+    if (n >= 19)
+        SetLeftColumnWidth(s.leftColumnWidth);
+    if (n >= 20)
+        SetFolderListHeight(s.folderListHeight);
+    if (n >= 21)
+        SetPreviewHeight(s.previewHeight);
+    if (n >= 22)
+        SetSelectedFolder(s.selectedFolder);
+}
+
+void TMainForm::LoadSettings()
+{
+    SettingsReadResult result;
+    switch (ReadSettingsFile(fSettingsFilePath, result, FormState())) {
+    case SettingsFileStatus::Missing:
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            const QSize area = screen->size();
+            move(RoundHalf(area.width()) - RoundHalf(width()),
+                 RoundHalf(area.height()) - RoundHalf(height()));
+        }
+        break;
+    case SettingsFileStatus::Unreadable:
+        break;
+    case SettingsFileStatus::Read:
+        ApplySettings(result);
+        break;
+    }
+}
+
+void TMainForm::SaveSettings()
+{
+    WriteSettingsFile(fSettingsFilePath, FormState());
+}
 
 // Filled by the folder selection: append to the checked-folder list and select Last.
 void TMainForm::ApplyCommandLineFolders(const QStringList &, const QString &) {}

@@ -21,6 +21,8 @@ class QToolButton;
 
 namespace dv {
 
+struct SettingsFormState;
+struct SettingsReadResult;
 class TLinkLabel;
 class TUpDown;
 
@@ -55,6 +57,19 @@ public:
     // in its place, gives it the object name and takes ownership.
     void SetResultList(QWidget *list);
     void SetFolderTree(QWidget *tree);
+
+    // Settings file: path computed once at creation, the form as its fields, reading and
+    // writing (neither reports anything).
+    QString SettingsFilePath() const { return fSettingsFilePath; }
+    SettingsFormState FormState() const;
+    // Applies the fields Result read, in file order; later fields are left alone.
+    void ApplySettings(const SettingsReadResult &result);
+    void LoadSettings();
+    void SaveSettings();
+
+    // The folder selected in the folder tree; kept here until the tree takes it over.
+    virtual QString SelectedFolder() const { return fSelectedFolder; }
+    virtual void SetSelectedFolder(const QString &folder) { fSelectedFolder = folder; }
 
     // Single text of the status bar.
     QString StatusText() const;
@@ -157,9 +172,6 @@ public slots:
     void FormKeyPress(QChar key);
 
 protected:
-    // Settings file.
-    virtual void LoadSettings();
-    virtual void SaveSettings();
     // Appends command-line folder entries to the checked-folder list and selects Last in the tree.
     virtual void ApplyCommandLineFolders(const QStringList &entries, const QString &last);
     // Empties the result list when the window closes.
@@ -180,6 +192,8 @@ private:
                            const QString &name);
 
     QLabel *fStatusLabel = nullptr;
+    QString fSettingsFilePath;
+    QString fSelectedFolder;
 };
 
 } // namespace dv

@@ -60,7 +60,8 @@ void TWrapCheckBox::paintEvent(QPaintEvent *)
     const int indicatorHeight = style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this);
     const int lineHeight = fontMetrics().height();
     // The box sits level with the first line of the caption.
-    option.rect = QRect(0, std::max(0, (lineHeight - indicatorHeight) / 2) + 1, IndicatorWidth(),
+    const int indicatorWidth = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this);
+    option.rect = QRect(0, std::max(0, (lineHeight - indicatorHeight) / 2) + 1, indicatorWidth,
                         indicatorHeight);
     p.drawPrimitive(QStyle::PE_IndicatorCheckBox, option);
     const QRect textRect = TextRect(width()).translated(0, 1);

@@ -1,0 +1,211 @@
+#include "core/app/SettingsFile.h"
+#include "gui/app/TMainForm.h"
+#include "gui/app/TUpDown.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using dv::SettingsFormState;
+using dv::TMainForm;
+
+class TstTMainFormSettings : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir fDir;
+
+    QString settingsPath() const { return QDir(fDir.path()).filePath("Delvora/settings.dt"); }
+
+    void writeSettings(const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(settingsPath()).path());
+        QFile f(settingsPath());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+    // A state unlike the built-in defaults in every field.
+    static SettingsFormState changedState()
+    {
+        SettingsFormState s;
+        s.fileNameFilter = QStringLiteral("*.txt;*.md");
+        s.textToFind = QStringLiteral("  needle ");
+        s.dateAllFiles = false;
+        s.dateKind = 0;
+        s.firstDate = 45352.0; // 2024-03-01 00:00
+        s.lastDate = 45356.5;  // 2024-03-05 12:00
+        s.sizeAllFiles = false;
+        s.sizeComparison = 1;
+        s.sizeValue = QStringLiteral("3000000");
+        s.showHidden = true;
+        s.searchInSubfolders = false;
+        s.searchUnrecognizedFormats = true;
+        s.windowLeft = 40;
+        s.windowTop = 30;
+        s.windowWidth = 1100;
+        s.windowHeight = 700;
+        s.leftColumnWidth = 360;
+        s.folderListHeight = 120;
+        s.previewHeight = 150;
+        s.selectedFolder = QStringLiteral("/srv/data");
+        return s;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(fDir.isValid());
+        qputenv("APPDATA", fDir.path().toLocal8Bit());
+    }
+
+    void init() { QFile::remove(settingsPath()); }
+
+    void noFileCentresTheWindow()
+    {
+        TMainForm form;
+        QCOMPARE(form.SettingsFilePath(), settingsPath());
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        // Halves round to even: 1371 / 2 gives 686, 663 / 2 gives 332.
+        QCOMPARE(form.pos(), QPoint(int(std::lrint(screen.width() / 2.0)) - 686,
+                                    int(std::lrint(screen.height() / 2.0)) - 332));
+        QCOMPARE(form.SearchField->text(), QStringLiteral("*.*"));
+        QCOMPARE(form.SearchOptionsCombo->currentIndex(), 2);
+    }
+
+    void closingStoresWhatTheNextStartShows()
+    {
+        {
+            TMainForm form;
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            form.SearchField->setText(QStringLiteral("*.log"));
+            form.edtTextToFind->setText(QStringLiteral(" two words "));
+            form.SearchDateRB->setChecked(true);
+            form.SearchOptionsCombo->setCurrentIndex(1);
+            form.SearchMinDate->setDateTime(QDateTime(QDate(2024, 3, 1), QTime(8, 30)));
+            form.SearchMaxDate->setDateTime(QDateTime(QDate(2024, 3, 5), QTime(0, 0)));
+            form.chSize2->setChecked(true);
+            form.FileSizeCombo->setCurrentIndex(1);
+            form.FileSize->setText(QStringLiteral("77"));
+            form.chkShowHidden->setChecked(true);
+            form.chSearchInSubfolders->setChecked(false);
+            form.CheckBox1->setChecked(true);
+            form.SetLeftColumnWidth(350);
+            form.SetPreviewHeight(140);
+            form.SetFolderListHeight(130);
+            form.SetSelectedFolder(QStringLiteral("/home"));
+            QTRY_COMPARE(form.LeftColumnWidth(), 350);
+            QVERIFY(form.close());
+        }
+        QVERIFY(QFile::exists(settingsPath()));
+        TMainForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.SearchField->text(), QStringLiteral("*.log"));
+        QCOMPARE(form.edtTextToFind->text(), QStringLiteral(" two words "));
+        QVERIFY(form.SearchDateRB->isChecked());
+        QVERIFY(form.SearchMinDate->isEnabled());
+        QCOMPARE(form.SearchOptionsCombo->currentIndex(), 1);
+        QCOMPARE(form.SearchMinDate->dateTime(), QDateTime(QDate(2024, 3, 1), QTime(8, 30)));
+        QCOMPARE(form.SearchMaxDate->dateTime(), QDateTime(QDate(2024, 3, 5), QTime(0, 0)));
+        QVERIFY(form.chSize2->isChecked());
+        QVERIFY(form.FileSize->isEnabled());
+        QCOMPARE(form.FileSizeCombo->currentIndex(), 1);
+        QCOMPARE(form.FileSize->text(), QStringLiteral("77"));
+        QCOMPARE(form.UpDown1->Position(), 77);
+        QVERIFY(form.chkShowHidden->isChecked());
+        QVERIFY(!form.chSearchInSubfolders->isChecked());
+        QVERIFY(form.CheckBox1->isChecked());
+        QCOMPARE(form.LeftColumnWidth(), 350);
+        QCOMPARE(form.PreviewHeight(), 140);
+        QCOMPARE(form.FolderListHeight(), 130);
+        QCOMPARE(form.SelectedFolder(), QStringLiteral("/home"));
+        QCOMPARE(form.size(), QSize(1371, 663));
+    }
+
+    void everyFieldApplies()
+    {
+        SettingsFormState s = changedState();
+        writeSettings(dv::EncodeSettings(s));
+        s.sizePosition = 3000000; // the spin follows the size text
+        TMainForm form;
+        QCOMPARE(form.pos(), QPoint(40, 30));
+        QCOMPARE(form.size(), QSize(1100, 700));
+        QCOMPARE(form.SearchMaxDate->dateTime(), QDateTime(QDate(2024, 3, 5), QTime(12, 0)));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        SettingsFormState back = form.FormState();
+        back.windowLeft = s.windowLeft; // the platform may place a shown window itself
+        back.windowTop = s.windowTop;
+        QCOMPARE(back, s);
+    }
+
+    void shortFileKeepsLaterDefaults()
+    {
+        // Cut after the size comparison (field 9): 4+(4+2*10)+(4+2*10)+1+4+8+8+1+4 bytes.
+        const QByteArray full = dv::EncodeSettings(changedState());
+        writeSettings(full.left(4 + 24 + 24 + 1 + 4 + 8 + 8 + 1 + 4));
+        TMainForm form;
+        QCOMPARE(form.SearchField->text(), QStringLiteral("*.txt;*.md"));
+        QCOMPARE(form.SearchOptionsCombo->currentIndex(), 0);
+        QVERIFY(form.chSize2->isChecked());
+        QCOMPARE(form.FileSizeCombo->currentIndex(), 1);
+        QCOMPARE(form.FileSize->text(), QStringLiteral("0"));
+        QVERIFY(!form.chkShowHidden->isChecked());
+        QVERIFY(form.chSearchInSubfolders->isChecked());
+        QCOMPARE(form.size(), QSize(1371, 663));
+        QCOMPARE(form.pos(), QPoint(358, 152)); // neither restored nor centred
+        QVERIFY(form.SelectedFolder().isEmpty());
+    }
+
+    void sizeTextThatIsNoNumberStopsReading()
+    {
+        SettingsFormState s = changedState();
+        s.sizeValue = QStringLiteral("1,000");
+        writeSettings(dv::EncodeSettings(s));
+        TMainForm form;
+        QCOMPARE(form.FileSize->text(), QStringLiteral("1,000"));
+        QCOMPARE(form.UpDown1->Position(), 0);
+        QVERIFY(!form.chkShowHidden->isChecked());
+        QVERIFY(form.chSearchInSubfolders->isChecked());
+        QVERIFY(form.SelectedFolder().isEmpty());
+    }
+
+    void maximizedKeepsBoundsButAppliesPanels()
+    {
+        SettingsFormState s = changedState();
+        s.maximized = true;
+        writeSettings(dv::EncodeSettings(s));
+        TMainForm form;
+        QVERIFY(form.windowState().testFlag(Qt::WindowMaximized));
+        QVERIFY(form.size() != QSize(1100, 700));
+        QCOMPARE(form.SelectedFolder(), QStringLiteral("/srv/data"));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_COMPARE(form.LeftColumnWidth(), 360);
+        QCOMPARE(form.PreviewHeight(), 150);
+    }
+
+    void unreadableFileKeepsDesignPosition()
+    {
+        QVERIFY(QDir().mkpath(settingsPath())); // a folder where the file belongs
+        TMainForm form;
+        QCOMPARE(form.pos(), QPoint(358, 152));
+        QCOMPARE(form.SearchField->text(), QStringLiteral("*.*"));
+        form.SaveSettings(); // quietly fails
+        QVERIFY(QDir().rmdir(settingsPath()));
+    }
+};
+
+QTEST_MAIN(TstTMainFormSettings)
+#include "tst_TMainFormSettings.moc"
