@@ -6,6 +6,7 @@
 #include "core/search/TextExtraction.h"
 
 #include <QChar>
+#include <QSet>
 
 #include <algorithm>
 #include <vector>
@@ -63,11 +64,13 @@ QString LowerCasePerCodePoint(QStringView s)
 
 bool IsSkippedExtension(QStringView ext)
 {
-    if (ext.isEmpty())
-        return false;
-    const QString lower = LowerCasePerCodePoint(ext);
-    return std::any_of(SkippedExtensions.begin(), SkippedExtensions.end(),
-                       [&](const char *e) { return lower == QLatin1StringView(e); });
+    static const QSet<QString> set = [] {
+        QSet<QString> s;
+        for (const char *e : SkippedExtensions)
+            s.insert(QString::fromLatin1(e));
+        return s;
+    }();
+    return !ext.isEmpty() && set.contains(LowerCasePerCodePoint(ext));
 }
 
 qsizetype PosIgnoreCase(QStringView haystack, QStringView needle)

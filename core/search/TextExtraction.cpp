@@ -4,10 +4,15 @@
 #include "core/search/ExtractionClient.h"
 #include "core/search/ReadOnlyFile.h"
 
+#include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace dv {
 
@@ -34,11 +39,13 @@ QString FileExtension(const QString &fileName)
 
 bool IsTextExtension(QStringView ext)
 {
-    if (ext.isEmpty())
-        return false;
-    const QString lower = LowerCasePerCodePoint(ext);
-    return std::any_of(TextExtensions.begin(), TextExtensions.end(),
-                       [&](const char *e) { return lower == QLatin1StringView(e); });
+    static const QSet<QString> set = [] {
+        QSet<QString> s;
+        for (const char *e : TextExtensions)
+            s.insert(QString::fromLatin1(e));
+        return s;
+    }();
+    return !ext.isEmpty() && set.contains(LowerCasePerCodePoint(ext));
 }
 
 bool LooksLikeText(const char *bytes, qsizetype count)
@@ -46,7 +53,36 @@ bool LooksLikeText(const char *bytes, qsizetype count)
     if (count <= 0)
         return false;
     qint64 control = 0;
-    for (qsizetype i = 0; i < count; ++i) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // 16 bytes at a time: a zero byte ends the test, bytes 1-31 except tab, LF, CR count.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i max = _mm_set1_epi8(31);
+    const __m128i tab = _mm_set1_epi8(9), lf = _mm_set1_epi8(10), cr = _mm_set1_epi8(13);
+    // Per-lane counters (a control byte's mask is -1, so subtracting it adds one), summed
+    // before a lane could overflow.
+    __m128i lanes = zero;
+    int blocks = 0;
+    auto flush = [&] {
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        control += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+        lanes = zero;
+        blocks = 0;
+    };
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)))
+            return false;
+        const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, max), v);
+        const __m128i allowed = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
+        lanes = _mm_sub_epi8(lanes, _mm_andnot_si128(allowed, low));
+        if (++blocks == 255)
+            flush();
+    }
+    flush();
+#endif
+    for (; i < count; ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
         if (b == 0)
             return false;

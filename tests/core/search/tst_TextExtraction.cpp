@@ -103,6 +103,17 @@ private slots:
         QVERIFY(!LooksLikeText("abc", 0));
         QVERIFY(!LooksLikeText("a\0c", 3));
         QVERIFY(LooksLikeText("a\tb\r\n", 5));
+        QByteArray longer(100, 'a');
+        longer[50] = '\0';
+        QVERIFY(!LooksLikeText(longer.constData(), longer.size()));
+        // High bytes are no control characters.
+        const QByteArray high(100, '\xC3');
+        QVERIFY(LooksLikeText(high.constData(), high.size()));
+        QByteArray controls(100, '\x1F');
+        controls.replace(0, 71, QByteArray(71, '\x7F'));
+        QVERIFY(LooksLikeText(controls.constData(), controls.size()));
+        controls[0] = '\x1B';
+        QVERIFY(!LooksLikeText(controls.constData(), controls.size()));
     }
 
     void decodeUtf8Lenient_data()
