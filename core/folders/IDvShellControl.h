@@ -21,6 +21,8 @@ public:
 
     // Called by the link on the thread that changed the list. pItemIdList is null for "all
     // items", else the item whose check box (and those of its loaded relatives) may have changed.
+    // A notification from the selection list arrives while the list holds its write lock: the
+    // control may read the list (the lock is recursive) but must not wait for threads that do.
     virtual void Refresh(TRefreshLevel pRefreshLevel, const TDvShellItem *pItemIdList) = 0;
 };
 

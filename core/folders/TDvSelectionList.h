@@ -32,9 +32,9 @@ public:
     TDvSelectionState GetPathSelectionState(const QString &path, bool &IsSubItem) const override;
     // GetPathSelectionState without the sub-item flag.
     TDvSelectionState IsPathSelected(const QString &Path) const;
-    // State of a shell item: null gives ssDisabled; Computer gives ssGrayed when some local entry
-    // exists, else ssDisabled (it can never be checked itself); Network likewise with network
-    // entries; any other item the state of its file-system path.
+    // State of a shell item: null gives ssDisabled; Computer gives ssGrayed when some entry
+    // exists, else ssDisabled (it can never be checked itself); Network gives ssDisabled; any
+    // other item the state of its file-system path. Safe on worker threads.
     TDvSelectionState IsPIDLSelected(const TDvShellItem *PIDL, bool &bIsSubItemOf) const;
 
     // Nests change notifications; the outermost EndUpdate sends one notification for all items.
