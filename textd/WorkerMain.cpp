@@ -31,15 +31,17 @@ namespace {
 
 using namespace protocol;
 
-// Test hook, honoured only in worker mode and only with DELVORA_TEXTD_TEST_FAULTS=1 in the
-// environment: a document starting with "DELVORA-TEST-FAULT:<kind>" makes this child crash,
-// hang, spin or allocate without bound, so the tests can show the server survives each.
-void maybeInjectFault(const QByteArray &content)
+// Test hook, honoured only in worker mode and only with DELVORA_TEXTD_TEST_HOOKS=1 in the
+// environment: a document starting with "DELVORA-TEST:<kind>" makes this child crash, hang,
+// spin or allocate without bound (so the tests can show the server survives each), or answer
+// with the hints it was given.
+bool runTestHook(const QByteArray &content, const QString &typeHint, const QString &nameHint,
+                 ExtractResult &result)
 {
-    static const bool enabled = qgetenv("DELVORA_TEXTD_TEST_FAULTS") == "1";
-    static const QByteArray prefix = "DELVORA-TEST-FAULT:";
+    static const bool enabled = qgetenv("DELVORA_TEXTD_TEST_HOOKS") == "1";
+    static const QByteArray prefix = "DELVORA-TEST:";
     if (!enabled || !content.startsWith(prefix))
-        return;
+        return false;
     const QByteArray kind = content.mid(prefix.size()).trimmed();
     if (kind == "crash") {
         std::raise(SIGSEGV);
@@ -57,7 +59,12 @@ void maybeInjectFault(const QByteArray &content)
             std::memset(b, 1, 16 * 1024 * 1024);
             blocks.push_back(b);
         }
+    } else if (kind == "hints") {
+        result = {
+            ExtractStatus::Ok, ("type=" + typeHint + "\nname=" + nameHint + "\n").toUtf8(), {}};
+        return true;
     }
+    return false;
 }
 
 void limitCpuForNextJob(unsigned seconds)
@@ -175,9 +182,10 @@ int runWorker(int fd, pid_t serverPid, qint64 memoryLimitMiB)
         ExtractResult result;
         bool retiring = false;
         try {
-            maybeInjectFault(content);
-            result = extractDocument(content, QString::fromUtf8(typeHint),
-                                     QString::fromUtf8(nameHint), h.limits);
+            const QString type = QString::fromUtf8(typeHint);
+            const QString name = QString::fromUtf8(nameHint);
+            if (!runTestHook(content, type, name, result))
+                result = extractDocument(content, type, name, h.limits);
         } catch (const std::bad_alloc &) {
             // The heap may be fragmented or half-full of leaks: answer, then make room for a
             // fresh worker.
