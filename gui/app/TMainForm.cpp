@@ -699,37 +699,11 @@ void TMainForm::SaveSettings()
     WriteSettingsFile(fSettingsFilePath, FormState());
 }
 
-// Filled by the folder selection: append to the checked-folder list and select Last.
-void TMainForm::ApplyCommandLineFolders(const QStringList &, const QString &) {}
-
-// Filled by the result list.
-void TMainForm::ClearResultList() {}
-
-// ---- handlers other subsystems fill ------------------------------------------------------
-
-void TMainForm::StartSearchButtonClick() {}
-void TMainForm::StopSearchButtonClick() {}
-
-void TMainForm::TimerStopperTimer()
-{
-    TimerStopper->stop();
-}
-
-void TMainForm::btNextClick() {}
-void TMainForm::btPreviousClick() {}
-
 void TMainForm::RestartListUpdateTimer()
 {
     TimerListUpdate->stop();
     TimerListUpdate->start();
 }
-
-void TMainForm::TimerListUpdateTimer()
-{
-    TimerListUpdate->stop();
-}
-
-void TMainForm::Label8Click() {}
 
 // ---- language ----------------------------------------------------------------------------
 

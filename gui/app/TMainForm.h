@@ -68,8 +68,8 @@ public:
     void SaveSettings();
 
     // The folder selected in the folder tree; kept here until the tree takes it over.
-    virtual QString SelectedFolder() const { return fSelectedFolder; }
-    virtual void SetSelectedFolder(const QString &folder) { fSelectedFolder = folder; }
+    QString SelectedFolder() const;
+    void SetSelectedFolder(const QString &folder);
 
     // Single text of the status bar.
     QString StatusText() const;
@@ -140,18 +140,22 @@ public:
     QTimer *TimerListUpdate = nullptr;
     QMenu *PopupMenuLang = nullptr;
 
+    // The handlers of the search run, the preview and the folder selection live in
+    // TMainFormSearch.cpp, TMainFormPreview.cpp and TMainFormFolders.cpp, one file per subsystem.
+    // They run from the constructor on (FormCreate), so fill them in place, do not override.
+
 public slots:
     // Search controller.
-    virtual void StartSearchButtonClick();
-    virtual void StopSearchButtonClick();
-    virtual void TimerStopperTimer();
+    virtual void StartSearchButtonClick(); // virtual only so that a test can count the calls
+    void StopSearchButtonClick();
+    void TimerStopperTimer();
     // Preview and match navigation.
-    virtual void btNextClick();
-    virtual void btPreviousClick();
+    void btNextClick();
+    void btPreviousClick();
     // Where-to-search panel.
     void RestartListUpdateTimer();
-    virtual void TimerListUpdateTimer();
-    virtual void Label8Click();
+    void TimerListUpdateTimer();
+    void Label8Click();
     // Language.
     void UpdateLanguageMenu();
     void TranslateInterface();
@@ -173,9 +177,9 @@ public slots:
 
 protected:
     // Appends command-line folder entries to the checked-folder list and selects Last in the tree.
-    virtual void ApplyCommandLineFolders(const QStringList &entries, const QString &last);
+    void ApplyCommandLineFolders(const QStringList &entries, const QString &last);
     // Empties the result list when the window closes.
-    virtual void ClearResultList();
+    void ClearResultList();
 
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -24,10 +25,21 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 
 using dv::TMainForm;
 
 namespace {
+
+// Receives the addresses the desktop services are asked to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
 
 // Counts the search starts instead of running a search.
 class CountingForm : public TMainForm
@@ -80,6 +92,8 @@ private slots:
     void commandLineKeepsExistingFoldersOnly();
     void realControlsReplacePlaceholders();
     void upDownStepsFromTypedNumber();
+    void linksLoseUnderlineUnderPointer();
+    void homePageLinkOpensTheHomePage();
     void languageMenuSwitchesTexts();
     void languageStoreFailureKeepsTexts();
     void noTableNoLanguages();
@@ -482,6 +496,43 @@ void TstTMainForm::upDownStepsFromTypedNumber()
     QCOMPARE(form.FileSize->text(), QStringLiteral("100000000"));
     QTest::keyClick(form.FileSize, Qt::Key_Down);
     QCOMPARE(form.FileSize->text(), QStringLiteral("99999999"));
+}
+
+void TstTMainForm::linksLoseUnderlineUnderPointer()
+{
+    TMainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (dv::TLinkLabel *link : {form.lbHomepageURL, form.Label8}) {
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(link->font().underline());
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), link->mapToGlobal(QPointF(2, 2)));
+        QApplication::sendEvent(link, &enter);
+        QVERIFY2(!link->font().underline(), qPrintable(link->objectName()));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(link, &leave);
+        QVERIFY(link->font().underline());
+    }
+    QCOMPARE(form.Label8->width(), 117);
+    QVERIFY(form.Label8->alignment().testFlag(Qt::AlignRight));
+    QVERIFY(form.lbHomepageURL->alignment().testFlag(Qt::AlignRight));
+}
+
+void TstTMainForm::homePageLinkOpensTheHomePage()
+{
+    UrlCatcher catcher;
+    const QUrl home(TMainForm::HomePageUrl());
+    QDesktopServices::setUrlHandler(home.scheme(), &catcher, "open");
+    TMainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // A press dragged off the link is no click.
+    QTest::mousePress(form.lbHomepageURL, Qt::LeftButton, {}, QPoint(250, 8));
+    QTest::mouseRelease(form.lbHomepageURL, Qt::LeftButton, {}, QPoint(300, 8));
+    QVERIFY(catcher.opened.isEmpty());
+    QTest::mouseClick(form.lbHomepageURL, Qt::LeftButton, {}, QPoint(250, 8));
+    QDesktopServices::unsetUrlHandler(home.scheme());
+    QCOMPARE(catcher.opened, QList<QUrl>{home});
 }
 
 void TstTMainForm::languageMenuSwitchesTexts()

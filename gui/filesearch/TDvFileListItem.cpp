@@ -1,0 +1,83 @@
+#include "gui/filesearch/TDvFileListItem.h"
+
+#include "core/platform/FileName.h"
+#include "core/threads/CancellationToken.h"
+
+#include <sys/stat.h>
+
+namespace dv {
+
+TDvFileListItem::TShown::TShown() : Token(std::make_shared<TCustomCancellationToken>()) {}
+
+TDvFileListItem::TShown::~TShown()
+{
+    Token->Cancel();
+}
+
+TDvFileListItem::TDvFileListItem(QString pFolder, QString pName, bool pIsFolder)
+    : fFolder(std::move(pFolder)), fName(std::move(pName)), fIsFolder(pIsFolder)
+{
+}
+
+TDvFileListItem::~TDvFileListItem() = default;
+
+QString TDvFileListItem::Path() const
+{
+    return fFolder + fName;
+}
+
+QString TDvFileListItem::FolderDisplay() const
+{
+    if (fFolder.size() > 1 && fFolder.endsWith(QLatin1Char('/')))
+        return fFolder.left(fFolder.size() - 1);
+    return fFolder;
+}
+
+bool TDvFileListItem::NamesPath(QStringView pPath) const
+{
+    if (pPath.size() > 1 && pPath.endsWith(QLatin1Char('/')))
+        pPath.chop(1);
+    if (pPath.size() != fFolder.size() + fName.size())
+        return false;
+    return pPath.left(fFolder.size()).compare(fFolder, Qt::CaseInsensitive) == 0 &&
+           pPath.mid(fFolder.size()).compare(fName, Qt::CaseInsensitive) == 0;
+}
+
+void TDvFileListItem::ReadFileData()
+{
+    if (fDataState != kNotRead)
+        return;
+    struct stat st;
+    if (::stat(EncodeFileName(Path()).constData(), &st) != 0) {
+        fDataState = kFailed;
+        fFileSize = -1;
+        return;
+    }
+    fDataState = kValid;
+    fFileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
+    fModifiedMs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+}
+
+void TDvFileListItem::Invalidate()
+{
+    fDataState = kNotRead;
+    fFileSize = -1;
+    fModifiedMs = 0;
+    fShown.reset();
+}
+
+void TDvFileListItem::SetPath(QString pFolder, QString pName)
+{
+    fFolder = std::move(pFolder);
+    fName = std::move(pName);
+    Invalidate();
+}
+
+TDvFileListItem::TShown &TDvFileListItem::EnsureShown()
+{
+    if (!fShown)
+        fShown = std::make_unique<TShown>();
+    return *fShown;
+}
+
+} // namespace dv
