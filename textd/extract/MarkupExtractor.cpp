@@ -21,11 +21,12 @@ bool isOneOf(const char *name, std::initializer_list<const char *> names)
     return false;
 }
 
-// Elements whose content is not text a reader sees.
+// Elements whose content is not text a reader sees. The head goes too: its title repeats the
+// first heading of nearly every book chapter, and the body is what is shown.
 bool isSkipped(const char *name)
 {
-    return isOneOf(name,
-                   {"script", "style", "template", "noscript", "object", "svg", "math", "iframe"});
+    return isOneOf(name, {"head", "script", "style", "template", "noscript", "object", "svg",
+                          "math", "iframe"});
 }
 
 bool isBlock(const char *name)

@@ -143,15 +143,25 @@ void extractWord(ZipArchive &archive, const QString &mainPart, const QByteArray 
     }
 }
 
-QList<QByteArray> readSharedStrings(ZipArchive &archive, const QString &part,
-                                    ExtractContext &context)
+// The shared strings of a workbook in one buffer: a table of millions of tiny strings must not
+// cost an object each.
+struct SharedStrings
 {
-    QList<QByteArray> strings;
+    QByteArray text;
+    std::vector<std::pair<qsizetype, qsizetype>> spans; // offset, length
+
+    qsizetype size() const { return qsizetype(spans.size()); }
+    QByteArray at(qsizetype i) const { return text.mid(spans[i].first, spans[i].second); }
+};
+
+SharedStrings readSharedStrings(ZipArchive &archive, const QString &part, ExtractContext &context)
+{
+    SharedStrings strings;
     QByteArray xml;
     if (part.isEmpty() || !archive.read(part, xml))
         return strings;
     XmlReader reader(xml, context.limits().maxDepth);
-    QByteArray current;
+    qsizetype start = 0;
     bool inItem = false;
     int inText = 0;
     while (reader.next()) {
@@ -159,7 +169,7 @@ QList<QByteArray> readSharedStrings(ZipArchive &archive, const QString &part,
         case XmlReader::Node::StartElement:
             if (reader.isName("si")) {
                 inItem = true;
-                current.clear();
+                start = strings.text.size();
             } else if (reader.isName("rPh")) {
                 reader.skipElement(); // phonetic reading, not the text
             } else if (reader.isName("t")) {
@@ -169,14 +179,14 @@ QList<QByteArray> readSharedStrings(ZipArchive &archive, const QString &part,
         case XmlReader::Node::EndElement:
             if (reader.isName("si")) {
                 inItem = false;
-                strings.append(current);
+                strings.spans.emplace_back(start, strings.text.size() - start);
             } else if (reader.isName("t")) {
                 inText = std::max(0, inText - 1);
             }
             break;
         case XmlReader::Node::Text:
             if (inItem && inText > 0)
-                current += reader.text();
+                strings.text += reader.text();
             break;
         case XmlReader::Node::Other:
             break;
@@ -185,8 +195,7 @@ QList<QByteArray> readSharedStrings(ZipArchive &archive, const QString &part,
     return strings;
 }
 
-void walkSheet(const QByteArray &xml, const QList<QByteArray> &sharedStrings,
-               ExtractContext &context)
+void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, ExtractContext &context)
 {
     XmlReader reader(xml, context.limits().maxDepth);
     QByteArray type;
@@ -228,7 +237,7 @@ void walkSheet(const QByteArray &xml, const QList<QByteArray> &sharedStrings,
                     bool ok = false;
                     const qsizetype index = value.trimmed().toLongLong(&ok);
                     if (ok && index >= 0 && index < sharedStrings.size())
-                        text = sharedStrings[index];
+                        text = sharedStrings.at(index);
                 } else if (type == "b") {
                     text = value.trimmed() == "1" ? "TRUE" : "FALSE";
                 } else {
@@ -257,7 +266,7 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
 {
     const auto relationships = readRelationships(archive, mainPart, context);
     const QStringList stringsParts = targetsOfType(relationships, u"/sharedStrings");
-    const QList<QByteArray> sharedStrings = readSharedStrings(
+    const SharedStrings sharedStrings = readSharedStrings(
         archive, stringsParts.isEmpty() ? QString() : stringsParts.first(), context);
 
     struct Sheet

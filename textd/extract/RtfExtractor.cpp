@@ -461,9 +461,11 @@ private:
 
 void extractRtf(const QByteArray &content, ExtractContext &context)
 {
-    if (!content.trimmed().startsWith("{\\rtf"))
+    // Some writers put a UTF-8 byte-order mark before the group.
+    const QByteArray rtf = content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content;
+    if (!rtf.trimmed().startsWith("{\\rtf"))
         throw ExtractError(ExtractError::Kind::Corrupt, "not RTF");
-    RtfParser(content, context).run();
+    RtfParser(rtf, context).run();
 }
 
 } // namespace dv::textd

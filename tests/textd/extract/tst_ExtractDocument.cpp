@@ -85,7 +85,7 @@ void tst_ExtractDocument::formats_data()
                          << QStringList{};
     QTest::newRow("odg") << "sample.odg" << QStringList{"Diagram label"} << QStringList{};
     QTest::newRow("epub") << "sample.epub"
-                          << QStringList{"Chapter One", "It began with a bell.", "Chapter Two",
+                          << QStringList{"Chapter One\nIt began with a bell.\n\nChapter Two\n"
                                          "The storm passed at dawn."}
                           << QStringList{"color", "margin"};
     QTest::newRow("pdf") << "sample.pdf"
@@ -109,10 +109,10 @@ void tst_ExtractDocument::formats_data()
                                         "Attached logbook entry"}
                          << QStringList{"HTML version only", "=C3", "QXR0"};
     QTest::newRow("html") << "sample.html"
-                          << QStringList{"Harbour page", "Welcome aboard",
-                                         "Ships & boats,\ncafé and more", "Left cell\tRight cell",
-                                         "  keep   spacing"}
-                          << QStringList{"script words", "font-family", "a comment"};
+                          << QStringList{"Welcome aboard", "Ships & boats,\ncafé and more",
+                                         "Left cell\tRight cell", "  keep   spacing"}
+                          << QStringList{"Harbour page", "script words", "font-family",
+                                         "a comment"};
 }
 
 void tst_ExtractDocument::formats()
