@@ -1,9 +1,174 @@
+#include "cli/TCliOptions.h"
+#include "cli/TCliResultList.h"
+#include "core/filesearch/TDvFileListSearch.h"
+#include "core/platform/FileName.h"
+#include "core/platform/FileTime.h"
+#include "core/search/ContentMatcher.h"
+#include "core/threads/MainThreadQueue.h"
+
 #include <QCoreApplication>
+
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <signal.h>
+#include <sys/stat.h>
+
+using namespace dv;
+
+namespace {
+
+constexpr int kExitFound = 0;
+constexpr int kExitNothing = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+std::atomic<bool> gStop{false};
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnSignal(int)
+{
+    gInterrupted = true;
+    gStop = true;
+}
+
+void InstallSignalHandlers()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed pipe shows as a failed write, which ends the search like Ctrl+C.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void PrintError(const QString &pMessage)
+{
+    std::fprintf(stderr, "delvora-find: %s\n", pMessage.toUtf8().constData());
+}
+
+// Warns about a folder argument that cannot be searched; true when it can.
+bool CheckFolder(const QString &pFolder)
+{
+    const QByteArray bytes = EncodeFileName(pFolder);
+    struct stat st;
+    if (stat(bytes.constData(), &st) != 0) {
+        std::fprintf(stderr, "delvora-find: warning: '%s': no such folder\n", bytes.constData());
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "delvora-find: warning: '%s': not a folder\n", bytes.constData());
+        return false;
+    }
+    return true;
+}
+
+// Trims white space and control characters at both ends, as the search form does.
+QString TrimText(const QString &pText)
+{
+    auto blank = [](QChar c) {
+        return c.unicode() <= 0x20 || c.isSpace() || c.category() == QChar::Other_Control;
+    };
+    qsizetype begin = 0, end = pText.size();
+    while (begin < end && blank(pText[begin]))
+        ++begin;
+    while (end > begin && blank(pText[end - 1]))
+        --end;
+    return pText.mid(begin, end - begin);
+}
+
+void FillOptions(const TCliOptions &pCli, TDvSearchOptions &o)
+{
+    o.Reset();
+    o.SetFilter(pCli.Filter);
+    if (pCli.Dates != TCliOptions::DateKind::None) {
+        const double from = OleDateFromLocal(pCli.DateFrom, QTime(0, 0));
+        const double to = OleDateFromLocal(pCli.DateTo, QTime(23, 59, 59, 999));
+        switch (pCli.Dates) {
+        case TCliOptions::DateKind::Accessed:
+            o.SetAccessDateMin(from);
+            o.SetAccessDateMax(to);
+            break;
+        case TCliOptions::DateKind::Created:
+            o.SetCreationDateMin(from);
+            o.SetCreationDateMax(to);
+            break;
+        default:
+            o.SetLastWriteDateMin(from);
+            o.SetLastWriteDateMax(to);
+            break;
+        }
+    }
+    if (pCli.MinSizeBytes)
+        o.SetMinFileSize(*pCli.MinSizeBytes);
+    if (pCli.MaxSizeBytes)
+        o.SetMaxFileSize(*pCli.MaxSizeBytes);
+    o.SetRecursiveSearch(pCli.Recursive);
+    o.SetFilesAndFolders(ffFilesOnly);
+    o.SetIncludeHidden(pCli.IncludeHidden);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    std::puts("delvora-find: the search engine is not built yet");
-    return 2;
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("delvora-find"));
+    MainThreadQueue::SetMainThread();
+
+    TCliOptions cli;
+    QString error;
+    if (!TCliOptions::Parse(argc, argv, cli, error)) {
+        PrintError(error);
+        std::fputs(TCliOptions::Usage().toUtf8().constData(), stderr);
+        return kExitUsage;
+    }
+    if (cli.Help) {
+        std::fputs(TCliOptions::Usage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (cli.Version) {
+        std::printf("delvora-find %s\n", DELVORA_VERSION);
+        return 0;
+    }
+
+    QStringList roots;
+    for (const QString &folder : cli.Folders)
+        if (CheckFolder(folder))
+            roots << folder;
+    if (!cli.Folders.isEmpty() && roots.isEmpty())
+        return kExitNothing;
+    if (cli.Folders.isEmpty())
+        roots << QString(); // every drive, or the desktop folder without subfolders
+
+    InstallSignalHandlers();
+    ScanUnrecognizedFormats = cli.Unrecognized;
+
+    TCliResultList list(TrimText(cli.Text), gStop);
+    TDvFileListSearch search(list);
+    bool ended = false;
+    search.SetOnEndSearch([&ended] { ended = true; });
+    FillOptions(cli, search.SearchOptions());
+    for (const QString &root : roots)
+        search.Search(root);
+
+    bool stopping = false;
+    while (!ended) {
+        MainThreadQueue::WaitForWork(100);
+        MainThreadQueue::RunPending();
+        // Never from inside a batch: only here, between batches.
+        if (gStop && !stopping && !ended) {
+            stopping = true;
+            search.Stop();
+        }
+    }
+    list.ClearProgress();
+    std::fflush(stdout);
+
+    const int code = gInterrupted ? kExitInterrupted : list.Found() > 0 ? kExitFound : kExitNothing;
+    // Every enumeration has ended; tearing the pool down would only wait for idle threads.
+    std::_Exit(code);
 }

@@ -100,7 +100,7 @@ void TDvFileSearch::FinalFlush()
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();
-            if (fItemsToAdd.isEmpty() || IsCanceled())
+            if (!HasPending() || IsCanceled())
                 break;
         }
     }
@@ -119,10 +119,10 @@ void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
         return;
     fStayOnDrive = pStayOnDrive;
     fAncestors.clear();
-    SearchFolder(fd, pFolder, identity);
+    SearchFolder(fd, EncodeFileName(pFolder), identity);
 }
 
-void TDvFileSearch::SearchFolder(int pFolderFd, const QString &pFolder,
+void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
                                  const TDvFolderIdentity &pIdentity)
 {
     fAncestors.push_back(pIdentity);
@@ -146,15 +146,13 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QString &pFolder,
             return;
         TDvFindData data(pFolderFd, entry.Name, entry.Length, entry.Type);
         if (!data.IsDotOrDotDot()) {
-            if (fSearchOptions.Matches(data, pFolder)) {
-                QString path;
-                path.reserve(pFolder.size() + static_cast<qsizetype>(entry.Length) + 1);
-                path.append(pFolder);
-                AppendDecodedFileName(path, entry.Name, entry.Length);
-                if (data.IsDirectory())
-                    path.append(QLatin1Char('/'));
+            if (fSearchOptions.MatchesInFolder(data, pFolder)) {
                 std::lock_guard<std::mutex> lock(fItemsToAddLock);
-                fItemsToAdd.append(std::move(path));
+                fItemsToAdd.append(pFolder);
+                fItemsToAdd.append(entry.Name, static_cast<qsizetype>(entry.Length));
+                if (data.IsDirectory())
+                    fItemsToAdd.append('/');
+                fItemsToAddEnds.push_back(fItemsToAdd.size());
             }
             if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
                 subfolders.emplace_back(subfolderNames.size(), data.IsSymbolicLink());
@@ -186,16 +184,17 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QString &pFolder,
             });
         if (isAncestor)
             continue;
-        QString child = pFolder;
-        AppendDecodedFileName(child, name, std::strlen(name));
-        child.append(QLatin1Char('/'));
+        QByteArray child;
+        const std::size_t nameLength = std::strlen(name);
+        child.reserve(pFolder.size() + static_cast<qsizetype>(nameLength) + 1);
+        child.append(pFolder).append(name, static_cast<qsizetype>(nameLength)).append('/');
         SearchFolder(fd, child, identity);
     }
 }
 
 void TDvFileSearch::CheckFlush()
 {
-    if (fItemsToAdd.isEmpty())
+    if (!HasPending())
         return;
     if (GetTickCount() - fLastUpdateTickCount.load(std::memory_order_relaxed) <= kBatchIntervalMs)
         return;
@@ -212,20 +211,32 @@ void TDvFileSearch::FlushItemsToAdd()
         try {
             // Each path leaves the pending list before it is offered, so a path whose Add
             // fails is not offered again by the final batch, nor are those before it.
-            qsizetype next = 0;
+            std::size_t next = 0;
+            qsizetype start = 0;
+            QString path;
             try {
-                for (; next < fItemsToAdd.size(); ++next) {
-                    const QString path = std::move(fItemsToAdd[next]);
+                for (; next < fItemsToAddEnds.size(); ++next) {
+                    const qsizetype begin = start;
+                    start = fItemsToAddEnds[next];
+                    path.resize(0);
+                    AppendDecodedFileName(path, fItemsToAdd.constData() + begin,
+                                          static_cast<std::size_t>(start - begin));
                     if (fOnlyNewFiles && fDvFileList->IsItemInList(path))
                         continue;
                     fWereItemsAddedSinceLastSort = true;
                     fDvFileList->AddPath(path);
                 }
             } catch (...) {
-                fItemsToAdd.remove(0, std::min(next + 1, fItemsToAdd.size()));
+                fItemsToAdd.remove(0, start);
+                fItemsToAddEnds.erase(fItemsToAddEnds.begin(),
+                                      fItemsToAddEnds.begin() +
+                                          static_cast<std::ptrdiff_t>(next + 1));
+                for (qsizetype &end : fItemsToAddEnds)
+                    end -= start;
                 throw;
             }
             fItemsToAdd.clear();
+            fItemsToAddEnds.clear();
         } catch (...) {
             fDvFileList->EndUpdate();
             fLastUpdateTickCount = GetTickCount();

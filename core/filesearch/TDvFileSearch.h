@@ -5,8 +5,8 @@
 #include "core/platform/TDvMountTable.h"
 #include "core/threads/BasicWorkItem.h"
 
+#include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -43,14 +43,19 @@ public:
 
 private:
     void SearchRoot(const QString &pFolder, bool pStayOnDrive);
-    void SearchFolder(int pFolderFd, const QString &pFolder, const TDvFolderIdentity &pIdentity);
+    // pFolder: the bytes of the folder's path, ending with "/".
+    void SearchFolder(int pFolderFd, const QByteArray &pFolder, const TDvFolderIdentity &pIdentity);
+    bool HasPending() const { return !fItemsToAddEnds.empty(); }
     void CheckFlush();
     void FlushItemsToAdd();
     void ResortIfNeeded();
     void FinalFlush();
 
     TDvSearchOptions fSearchOptions;
-    QStringList fItemsToAdd;
+    // Found paths not yet handed over, in the order found: their bytes one after another,
+    // and where each ends. Decoded to text one at a time while a batch is handed over.
+    QByteArray fItemsToAdd;
+    std::vector<qsizetype> fItemsToAddEnds;
     std::mutex fItemsToAddLock;
     IDvFileSearchTarget *fDvFileList;
     QString fInitialPath;

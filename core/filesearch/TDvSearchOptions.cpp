@@ -167,7 +167,7 @@ bool TDvSearchOptions::FileNameMatchesMask(QStringView pName, QStringView pMask)
     return prepared.Mask.Matches(pName);
 }
 
-bool TDvSearchOptions::NameMatches(const TDvFindData &pEntry, const QString &pFolderPath) const
+bool TDvSearchOptions::NameMatches(const TDvFindData &pEntry, QByteArrayView pFolderPath) const
 {
     if (fPreparedMasks.empty())
         return true;
@@ -177,7 +177,7 @@ bool TDvSearchOptions::NameMatches(const TDvFindData &pEntry, const QString &pFo
             return true;
         if (fUseFullPathWhenComparing) {
             if (fullPath.isEmpty())
-                fullPath = EncodeFileName(pFolderPath) +
+                fullPath = pFolderPath.toByteArray() +
                            QByteArray(pEntry.Name(), static_cast<qsizetype>(pEntry.NameLength()));
             if (MatchesPrepared(mask, fullPath.constData(),
                                 static_cast<std::size_t>(fullPath.size())))
@@ -188,6 +188,13 @@ bool TDvSearchOptions::NameMatches(const TDvFindData &pEntry, const QString &pFo
 }
 
 bool TDvSearchOptions::Matches(const TDvFindData &pWin32FindData, const QString &pFolderPath) const
+{
+    return MatchesInFolder(pWin32FindData,
+                           fUseFullPathWhenComparing ? EncodeFileName(pFolderPath) : QByteArray());
+}
+
+bool TDvSearchOptions::MatchesInFolder(const TDvFindData &pWin32FindData,
+                                       QByteArrayView pFolderPath) const
 {
     if (pWin32FindData.IsDotOrDotDot())
         return false;

@@ -3,6 +3,7 @@
 #include "core/platform/TDvFindData.h"
 #include "core/platform/TDvWildcardMask.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +38,8 @@ public:
     virtual void Reset();
     // Whether one entry found in pFolderPath (ending with "/") is a result.
     virtual bool Matches(const TDvFindData &pWin32FindData, const QString &pFolderPath) const;
+    // The same, with the folder given as the bytes of its path (what the walk has at hand).
+    bool MatchesInFolder(const TDvFindData &pWin32FindData, QByteArrayView pFolderPath) const;
     // Copies all criteria from Source.
     virtual void Assign(const TDvSearchOptions &Source);
 
@@ -93,7 +96,7 @@ private:
 
     void BuildMaskList();
     void AddMask(const QString &pMask);
-    bool NameMatches(const TDvFindData &pEntry, const QString &pFolderPath) const;
+    bool NameMatches(const TDvFindData &pEntry, QByteArrayView pFolderPath) const;
     static PreparedMask Prepare(const QString &pMask);
     static bool MatchesPrepared(const PreparedMask &pMask, const char *pName, std::size_t pLength);
 

@@ -16,7 +16,7 @@ void TDvDirectoryReader::Start(int pFolderFd)
 {
     fFd = pFolderFd;
     fPos = fEnd = 0;
-    fDone = pFolderFd < 0 || lseek(pFolderFd, 0, SEEK_SET) != 0;
+    fDone = pFolderFd < 0;
 }
 
 bool TDvDirectoryReader::Next(Entry &pEntry)

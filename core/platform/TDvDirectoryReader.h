@@ -31,7 +31,7 @@ public:
 
     explicit TDvDirectoryReader(std::size_t pBufferSize = 64 * 1024);
 
-    // Starts listing the folder open as pFolderFd from its beginning.
+    // Starts listing the folder open as pFolderFd, freshly opened (its position is not reset).
     void Start(int pFolderFd);
     // The next entry; false at the end of the listing or when reading fails.
     bool Next(Entry &pEntry);

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/filesearch/IDvFileSearchTarget.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+namespace dv {
+
+// The result list of delvora-find: each candidate passes the same acceptance as in the
+// desktop program, and an accepted path is written as one line of raw name bytes. Output is
+// flushed once per batch when it is not a terminal. While stderr is a terminal a progress
+// line there shows the count found and the path being processed.
+class TCliResultList : public IDvFileSearchTarget
+{
+public:
+    // pStop is set by a signal or by a closed output: from then on every candidate is refused.
+    TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop);
+    ~TCliResultList() override;
+
+    void BeginUpdate() override;
+    void EndUpdate() override;
+    bool AddPath(const QString &pPath) override;
+    bool IsItemInList(const QString &pPath) override;
+    int ItemCount() const override;
+    void Sort() override;
+
+    int Found() const { return fFound; }
+    // True once writing to stdout failed (a closed pipe).
+    bool OutputClosed() const { return fOutputClosed; }
+    // Removes the progress line (at the end, before messages).
+    void ClearProgress();
+
+private:
+    void ShowProgress(const QString &pPath);
+    void Write(const QByteArray &pBytes);
+
+    QString fTextToFind;
+    std::atomic<bool> &fStop;
+    int fFound = 0;
+    bool fStdoutIsTerminal;
+    bool fProgress;
+    bool fProgressShown = false;
+    bool fOutputClosed = false;
+    std::uint64_t fLastProgressTick = 0;
+};
+
+} // namespace dv
