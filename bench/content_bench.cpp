@@ -10,7 +10,6 @@
 #include <QStringList>
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <vector>
 
