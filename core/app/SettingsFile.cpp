@@ -126,7 +126,8 @@ QString GetSettingsFilePath()
     QString base = qEnvironmentVariable("APPDATA");
     if (base.isEmpty())
         base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
+    // A relative folder would depend on the working folder of the moment.
+    if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::home().filePath(QStringLiteral(".config"));
     const QString folder = QDir(base).filePath(QStringLiteral("Delvora"));
     QDir().mkpath(folder); // a failure shows up later as a file that cannot be opened

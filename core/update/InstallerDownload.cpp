@@ -50,7 +50,6 @@ QString InstallerDownload::DefaultUrl()
 
 QString InstallerDownload::Run(const ProgressFn &progress)
 {
-    fCancelRequested.store(false);
     const QString path =
         QDir(CreatePrivateDownloadFolder()).filePath(QStringLiteral("brn_update.exe"));
 

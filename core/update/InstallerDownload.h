@@ -23,7 +23,8 @@ private:
 };
 
 // Downloads the installer "brn_update.exe" from the update server into a new folder that only
-// this user can write.
+// this user can write. One object per download: a cancel request is never taken back, so an
+// "Abort" pressed while the transfer is still starting is not lost.
 class InstallerDownload
 {
 public:

@@ -246,6 +246,9 @@ private slots:
         QTest::newRow("home") << ""
                               << ""
                               << "home/.config";
+        QTest::newRow("relative XDG_CONFIG_HOME") << ""
+                                                  << "=relative"
+                                                  << "home/.config";
     }
     void settingsFolder()
     {
@@ -256,6 +259,8 @@ private slots:
         auto setOrUnset = [&](const char *name, const QString &sub) {
             if (sub.isEmpty())
                 qunsetenv(name);
+            else if (sub.startsWith('='))
+                qputenv(name, sub.mid(1).toLocal8Bit());
             else
                 qputenv(name, QDir(root).filePath(sub).toLocal8Bit());
         };
