@@ -93,10 +93,14 @@ void MainThreadQueue::RunBlocking(TCall pCall)
     }
     auto blocking = std::make_shared<TBlockingCall>();
     Enqueue(TEntry{std::move(pCall), blocking});
-    std::unique_lock<std::mutex> lock(blocking->Lock);
-    blocking->DoneCondition.wait(lock, [&] { return blocking->Done; });
-    if (blocking->Error)
-        std::rethrow_exception(blocking->Error);
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(blocking->Lock);
+        blocking->DoneCondition.wait(lock, [&] { return blocking->Done; });
+        error = std::move(blocking->Error);
+    }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void MainThreadQueue::Post(TCall pCall)
@@ -138,8 +142,9 @@ int MainThreadQueue::RunPending()
         }
         // Free the call's captures before the worker goes on.
         entry.Call = nullptr;
+        // No reference to the exception may stay here: the worker frees it.
         if (entry.Blocking)
-            entry.Blocking->Complete(error);
+            entry.Blocking->Complete(std::move(error));
         else if (error)
             ReportException(error);
         ++ran;
