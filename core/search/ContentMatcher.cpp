@@ -109,7 +109,14 @@ namespace {
 bool RawScan(const QString &fileName, const QString &text)
 {
     const bool ascii = IsAsciiOnly(text);
-    const QByteArray pattern = ascii ? text.toUtf8() : EncodeAnsi(text);
+    // A search asks for the same text file after file: encode it once.
+    thread_local QString lastText;
+    thread_local QByteArray lastPattern;
+    if (text != lastText) {
+        lastPattern = ascii ? text.toUtf8() : EncodeAnsi(text);
+        lastText = text;
+    }
+    const QByteArray pattern = lastPattern;
     if (pattern.isEmpty())
         return false;
     const AsciiCaseInsensitiveFinder finder(pattern);

@@ -144,19 +144,20 @@ QString DecodeAnsi(const char *bytes, qsizetype count)
 
 QByteArray EncodeAnsi(QStringView text)
 {
-    QStringEncoder encoder("windows-1252");
+    QStringEncoder encoder("windows-1252", QStringConverter::Flag::Stateless);
     if (!encoder.isValid())
         return text.toLatin1();
-    // ICU's substitute for a missing character is SUB (0x1A); use "?" like the system would.
+    // One character at a time: ICU puts SUB (0x1A) for a character the code page lacks,
+    // where the system would put "?".
     QByteArray out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         qsizetype len = 1;
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             len = 2;
-        QStringEncoder one("windows-1252", QStringConverter::Flag::Stateless);
-        const QByteArray bytes = one.encode(text.mid(i, len));
-        out += (one.hasError() || bytes.size() != 1) ? QByteArray("?") : bytes;
+        const QByteArray bytes = encoder.encode(text.mid(i, len));
+        const bool missing = bytes.size() != 1 || (bytes[0] == '\x1A' && text[i] != QChar(0x1A));
+        out += missing ? '?' : bytes[0];
         i += len - 1;
     }
     return out;
