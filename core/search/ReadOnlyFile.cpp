@@ -1,6 +1,6 @@
 #include "core/search/ReadOnlyFile.h"
 
-#include <QFile>
+#include "core/platform/FileName.h"
 
 #include <cerrno>
 #include <cstring>
@@ -66,7 +66,8 @@ QString openError(const QString &fileName, int error)
 ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText)
 {
     errorText.clear();
-    const QByteArray path = QFile::encodeName(fileName);
+    // The exact bytes of the name, also for names that are not valid UTF-8.
+    const QByteArray path = EncodeFileName(fileName);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {

@@ -1,3 +1,4 @@
+#include "core/platform/FileName.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/ReadOnlyFile.h"
 #include "core/search/TextExtraction.h"
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +25,15 @@ class TestTextExtraction : public QObject
 
     QTemporaryDir m_dir;
     LoopbackHttpServer m_server;
+
+    static bool writeRaw(const QByteArray &path, const QByteArray &bytes)
+    {
+        FILE *fp = ::fopen(path.constData(), "w");
+        if (!fp)
+            return false;
+        ::fwrite(bytes.constData(), 1, bytes.size(), fp);
+        return ::fclose(fp) == 0;
+    }
 
     QString write(const QString &name, const QByteArray &bytes)
     {
@@ -254,13 +265,10 @@ private slots:
         } else if (kind == "link") {
             QVERIFY(QFile::link(base + "/gone.txt", path));
         } else if (kind == "badname") {
-            // A name the walk can only hand over lossily: the decoded path names no file.
-            const QByteArray raw = QFile::encodeName(base) + "/caf\xE9.txt";
-            FILE *fp = ::fopen(raw.constData(), "w");
-            QVERIFY(fp);
-            ::fputs("content", fp);
-            ::fclose(fp);
-            path = QFile::decodeName(raw);
+            // Decoded lossily, the name no longer names the file.
+            const QByteArray raw = EncodeFileName(base) + "/caf\xE9.txt";
+            QVERIFY(writeRaw(raw, "content"));
+            path = QString::fromUtf8(raw);
         }
         QElapsedTimer timer;
         timer.start();
@@ -275,6 +283,20 @@ private slots:
         QVERIFY(!error.isEmpty());
         QVERIFY2(error.contains(path), qPrintable(error));
         QVERIFY(timer.elapsed() < 20000);
+    }
+
+    // Names that are not valid UTF-8 reach the file through the file-name codec.
+    void namesNotValidUtf8()
+    {
+        const QByteArray raw = EncodeFileName(m_dir.path()) + "/na\xEFve\xFF.txt";
+        QVERIFY(writeRaw(raw, "caf\xC3\xA9"));
+        QString text;
+        QVERIFY(ExtractText(DecodeFileName(raw), 0, text));
+        QCOMPARE(text, u"café"_qs);
+        const QByteArray doc = EncodeFileName(m_dir.path()) + "/\xFE.pdf";
+        QVERIFY(writeRaw(doc, "%PDF"));
+        QVERIFY(ExtractText(DecodeFileName(doc), 0, text));
+        QCOMPARE(text, u"from server"_qs);
     }
 
     void openFileForReadingShares()
