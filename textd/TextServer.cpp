@@ -19,10 +19,15 @@ const char *const PlainTextUtf8 = "text/plain; charset=UTF-8";
 MHD_Result queue(MHD_Connection *connection, unsigned status, const QByteArray &body,
                  const char *allow = nullptr)
 {
-    MHD_Response *response = MHD_create_response_from_buffer(
-        size_t(body.size()), const_cast<char *>(body.constData()), MHD_RESPMEM_MUST_COPY);
-    if (!response)
+    // The response keeps its own reference to the bytes: no copy of a large text.
+    auto *owned = new QByteArray(body);
+    MHD_Response *response = MHD_create_response_from_buffer_with_free_callback_cls(
+        size_t(owned->size()), const_cast<char *>(owned->constData()),
+        [](void *bytes) { delete static_cast<QByteArray *>(bytes); }, owned);
+    if (!response) {
+        delete owned;
         return MHD_NO;
+    }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, PlainTextUtf8);
     if (allow)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <cstdlib>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -59,6 +60,13 @@ WorkerPool::~WorkerPool()
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
+        m_spawnWanted.notify_all();
+        m_freed.notify_all();
+    }
+    if (m_spawner.joinable())
+        m_spawner.join();
+    {
+        std::lock_guard lock(m_mutex);
         idle.swap(m_idle);
     }
     // Closing the socket ends an idle child; one that does not go at once is killed.
@@ -77,14 +85,41 @@ WorkerPool::~WorkerPool()
 
 void WorkerPool::start()
 {
-    for (int i = 0; i < m_settings.workers; ++i) {
-        std::optional<Worker> w = spawn();
-        if (!w)
-            break;
+    {
         std::lock_guard lock(m_mutex);
-        ++m_live;
-        m_idle.push_back(*w);
+        m_live = m_settings.workers;
+        m_spawnsWanted = m_settings.workers;
     }
+    m_spawner = std::thread([this] { spawnLoop(); });
+}
+
+void WorkerPool::spawnLoop()
+{
+    // Children are started from this one long-lived thread: a child asks the kernel to end it
+    // when the thread that started it ends, and request threads come and go.
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_spawnWanted.wait(lock, [this] { return m_stopping || m_spawnsWanted > 0; });
+        if (m_stopping)
+            return;
+        --m_spawnsWanted;
+        lock.unlock();
+        std::optional<Worker> w = spawn();
+        lock.lock();
+        if (w) {
+            m_idle.push_back(*w);
+        } else {
+            --m_live;
+            ++m_spawnFailures;
+        }
+        m_freed.notify_all();
+    }
+}
+
+void WorkerPool::requestSpawnLocked()
+{
+    ++m_spawnsWanted;
+    m_spawnWanted.notify_one();
 }
 
 std::optional<WorkerPool::Worker> WorkerPool::spawn()
@@ -175,26 +210,19 @@ WorkerPool::acquire(std::chrono::steady_clock::time_point deadline)
         std::optional<Worker> w;
         {
             std::unique_lock lock(m_mutex);
-            while (m_idle.empty() && m_live >= m_settings.workers) {
-                if (m_freed.wait_until(lock, deadline) == std::cv_status::timeout &&
-                    m_idle.empty() && m_live >= m_settings.workers)
+            const int failuresBefore = m_spawnFailures;
+            while (m_idle.empty()) {
+                if (m_stopping || m_spawnFailures != failuresBefore)
+                    return std::nullopt;
+                if (m_live < m_settings.workers) {
+                    ++m_live;
+                    requestSpawnLocked();
+                }
+                if (m_freed.wait_until(lock, deadline) == std::cv_status::timeout && m_idle.empty())
                     return std::nullopt;
             }
-            if (!m_idle.empty()) {
-                w = m_idle.back();
-                m_idle.pop_back();
-            } else {
-                ++m_live;
-            }
-        }
-        if (!w) {
-            w = spawn();
-            if (!w) {
-                std::lock_guard lock(m_mutex);
-                --m_live;
-                m_freed.notify_one();
-                return std::nullopt;
-            }
+            w = m_idle.back();
+            m_idle.pop_back();
         }
         if (awaitReady(*w, deadline))
             return w;
@@ -238,22 +266,14 @@ int WorkerPool::endWorker(Worker &worker, bool graceful)
 
 void WorkerPool::replaceEnded()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping) {
-            --m_live;
-            m_freed.notify_one();
-            return;
-        }
-    }
     // The slot stays counted while the replacement starts.
-    std::optional<Worker> replacement = spawn();
     std::lock_guard lock(m_mutex);
-    if (replacement)
-        m_idle.push_back(*replacement);
-    else
+    if (m_stopping) {
         --m_live;
-    m_freed.notify_one();
+        m_freed.notify_all();
+        return;
+    }
+    requestSpawnLocked();
 }
 
 void WorkerPool::discard(Worker &worker, bool graceful, const char *why)

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace dv::textd {
@@ -53,7 +54,7 @@ public:
     WorkerPool &operator=(const WorkerPool &) = delete;
     ~WorkerPool();
 
-    // Starts the children ahead of the first request.
+    // Starts the spawner thread and the children, ahead of the first request.
     void start();
     // Parses one document in a child, within the wall time.
     JobOutcome run(const RequestBody &body, const QByteArray &typeHint, const QByteArray &nameHint);
@@ -76,14 +77,20 @@ private:
     // Ends the child, reports Why (when given) and replaces it.
     void discard(Worker &worker, bool graceful, const char *why);
     std::optional<Worker> spawn();
+    void spawnLoop();
+    void requestSpawnLocked();
     bool awaitReady(Worker &worker, std::chrono::steady_clock::time_point deadline);
 
     Settings m_settings;
     std::mutex m_mutex;
-    std::condition_variable m_freed;
+    std::condition_variable m_freed;       // a child became idle, or a start failed
+    std::condition_variable m_spawnWanted; // wakes the spawner thread
     std::vector<Worker> m_idle;
-    int m_live = 0; // children alive, idle or busy
+    int m_live = 0; // children alive or being started, idle or busy
+    int m_spawnsWanted = 0;
+    int m_spawnFailures = 0;
     bool m_stopping = false;
+    std::thread m_spawner;
 };
 
 } // namespace dv::textd

@@ -293,6 +293,9 @@ void TextdServerTest::failingParseCostsOneRequest()
         QCOMPARE(next.body.trimmed(), "still serving " + QByteArray::number(i));
     }
     QCOMPARE(server.process().state(), QProcess::Running);
+    // The replacement was ready and alive: no job had to be moved off a dead child.
+    const QByteArray log = server.process().readAllStandardError();
+    QVERIFY2(!log.contains("was gone"), log.constData());
 }
 
 void TextdServerTest::concurrentRequests()
