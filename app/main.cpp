@@ -1,9 +1,11 @@
 #include "core/i18n/Translation.h"
+#include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 namespace {
 
@@ -23,6 +25,13 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(dv::TMainForm::ApplicationTitle());
     // Workers reach the interface through the main-thread queue; wake the event loop for it.
     dv::TMainThreadWaker waker;
+    // Exceptions that escape background work are shown as an error box, from the main thread.
+    dv::SetExceptionReportHook([](const QString &message) {
+        dv::MainThreadQueue::Post([message] {
+            QMessageBox::critical(QApplication::activeWindow(), dv::TMainForm::ApplicationTitle(),
+                                  message);
+        });
+    });
 
     dv::LoadTranslations();
     if (!PassUpdateCheck())
@@ -35,6 +44,7 @@ int main(int argc, char *argv[])
         result = QApplication::exec();
     }
     // A worker still blocked in a call to the interface is released instead of waiting forever.
+    dv::SetExceptionReportHook({});
     dv::MainThreadQueue::Shutdown();
     return result;
 }

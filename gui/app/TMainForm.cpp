@@ -181,6 +181,8 @@ void TMainForm::CreateControls()
     lbHomepageURL = Named(new TLinkLabel(this), "lbHomepageURL");
     lbHomepageURL->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lbHomepageURL->setFixedSize(264, 17);
+    // Long status texts run under the link instead of through it.
+    lbHomepageURL->setAutoFillBackground(true);
     connect(lbHomepageURL, &TLinkLabel::Clicked, this, &TMainForm::lbHomepageURLClick);
 
     TimerStopper = Named(new QTimer(this), "TimerStopper");

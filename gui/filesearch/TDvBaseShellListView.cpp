@@ -1,0 +1,171 @@
+#include "gui/filesearch/TDvBaseShellListView.h"
+
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+
+#include <algorithm>
+
+#include <stdexcept>
+
+namespace dv {
+
+TDvBaseShellListView::TDvBaseShellListView(QWidget *parent)
+    : QTreeView(parent), fModel(new TDvFileListModel(this))
+{
+    setModel(fModel);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true); // no size query per row: texts stay lazy
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::EditKeyPressed);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setSortingEnabled(false);
+
+    QHeaderView *head = header();
+    head->setSectionsMovable(false);
+    head->setSectionsClickable(true);
+    head->setSortIndicatorShown(false);
+    head->setStretchLastSection(false);
+    head->resizeSection(TDvFileListModel::ColName, 220);
+    head->resizeSection(TDvFileListModel::ColInFolder, 260);
+    head->resizeSection(TDvFileListModel::ColSize, 80);
+    head->resizeSection(TDvFileListModel::ColType, 140);
+    head->resizeSection(TDvFileListModel::ColDateModified, 140);
+    connect(head, &QHeaderView::sectionClicked, this, [this](int section) {
+        SetSortColumn(section);
+    });
+    head->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(head, &QHeaderView::customContextMenuRequested, this,
+            &TDvBaseShellListView::ShowHeaderMenu);
+
+    fChangeTimer.setSingleShot(true);
+    fChangeTimer.setInterval(200);
+    connect(&fChangeTimer, &QTimer::timeout, this, &TDvBaseShellListView::DoSelectionChanged);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TDvBaseShellListView::SelectionStateChanged);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TDvBaseShellListView::SelectionStateChanged);
+}
+
+TDvBaseShellListView::~TDvBaseShellListView() = default;
+
+void TDvBaseShellListView::SelectionStateChanged()
+{
+    if (fIgnoreChanges || fChangeTimer.isActive())
+        return;
+    fChangeTimer.start();
+}
+
+void TDvBaseShellListView::DoSelectionChanged()
+{
+    fChangeTimer.stop();
+    if (OnSelectionChanged)
+        OnSelectionChanged(Item(ItemIndex()));
+}
+
+int TDvBaseShellListView::ItemIndex() const
+{
+    const QItemSelectionModel *sel = selectionModel();
+    const QModelIndex current = sel->currentIndex();
+    if (current.isValid() && sel->isRowSelected(current.row(), QModelIndex()))
+        return current.row();
+    int first = -1;
+    for (const QItemSelectionRange &range : sel->selection())
+        if (first < 0 || range.top() < first)
+            first = range.top();
+    return first;
+}
+
+int TDvBaseShellListView::SelCount() const
+{
+    int count = 0;
+    for (const QItemSelectionRange &range : selectionModel()->selection())
+        count += range.height();
+    return count;
+}
+
+QString TDvBaseShellListView::SelectedPath() const
+{
+    const TDvFileListItem *item = Item(ItemIndex());
+    return item ? item->Path() : QString();
+}
+
+std::vector<TDvFileListItem *> TDvBaseShellListView::SelectedItems() const
+{
+    std::vector<int> rows;
+    for (const QItemSelectionRange &range : selectionModel()->selection())
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::vector<TDvFileListItem *> items;
+    items.reserve(rows.size());
+    for (int r : rows)
+        if (TDvFileListItem *item = Item(r))
+            items.push_back(item);
+    return items;
+}
+
+void TDvBaseShellListView::SelectItem(int pIndex)
+{
+    const QModelIndex index = fModel->index(pIndex, 0);
+    if (!index.isValid())
+        return;
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                 QItemSelectionModel::Rows);
+    scrollTo(index);
+}
+
+bool TDvBaseShellListView::DefaultDescending(int pColumn)
+{
+    return pColumn == TDvFileListModel::ColSize || pColumn == TDvFileListModel::ColDateModified;
+}
+
+void TDvBaseShellListView::SetSortColumn(int pColumn)
+{
+    if (pColumn < 0 || pColumn >= TDvFileListModel::ColumnCount)
+        throw std::invalid_argument("The column index passed exceeds the range of existing columns.");
+    if (pColumn == fSortColumn)
+        fReverseSortOrder = !fReverseSortOrder;
+    else
+        fReverseSortOrder = DefaultDescending(pColumn);
+    fSortColumn = pColumn;
+    header()->setSortIndicatorShown(true);
+    header()->setSortIndicator(pColumn, fReverseSortOrder ? Qt::DescendingOrder
+                                                          : Qt::AscendingOrder);
+    Sort();
+}
+
+void TDvBaseShellListView::Sort()
+{
+    if (fSortColumn < 0)
+        return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        fModel->SortBy(fSortColumn, fReverseSortOrder);
+    } catch (...) {
+        QGuiApplication::restoreOverrideCursor();
+        throw;
+    }
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void TDvBaseShellListView::ShowHeaderMenu(const QPoint &pPos)
+{
+    // Further columns could be offered here; the name stays, In Folder is always second.
+    QMenu menu(this);
+    for (int c = 0; c < TDvFileListModel::ColumnCount; ++c) {
+        QAction *action = menu.addAction(TDvFileListModel::ColumnCaption(c));
+        action->setCheckable(true);
+        action->setChecked(!isColumnHidden(c));
+        action->setEnabled(c != TDvFileListModel::ColName);
+        connect(action, &QAction::toggled, this, [this, c](bool on) { setColumnHidden(c, !on); });
+    }
+    menu.exec(header()->viewport()->mapToGlobal(pPos));
+}
+
+} // namespace dv

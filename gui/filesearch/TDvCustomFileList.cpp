@@ -1,0 +1,410 @@
+#include "gui/filesearch/TDvCustomFileList.h"
+
+#include "gui/filesearch/TDvFilePropertiesDialog.h"
+#include "gui/filesearch/TDvShellOperations.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDrag>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
+
+#include <stdexcept>
+
+namespace dv {
+
+namespace {
+
+// More files than this are opened only after asking: a select-all and Enter could otherwise
+// start thousands of programs.
+constexpr int kOpenWithoutAsking = 15;
+
+QStringList PathsOf(const std::vector<TDvFileListItem *> &pItems)
+{
+    QStringList paths;
+    paths.reserve(static_cast<qsizetype>(pItems.size()));
+    for (const TDvFileListItem *item : pItems)
+        paths.append(item->Path());
+    return paths;
+}
+
+} // namespace
+
+TDvCustomFileList::TDvCustomFileList(QWidget *parent) : TDvBaseShellListView(parent)
+{
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    fModel->OnRename = [this](TDvFileListItem &item, const QString &name) {
+        return RenameItem(item, name);
+    };
+}
+
+TDvCustomFileList::~TDvCustomFileList() = default;
+
+TDvFileListItem *TDvCustomFileList::Add(const QString &Path, bool Checked, int pPos)
+{
+    (void)Checked; // the result list has no check boxes
+    if (Path.isEmpty())
+        throw std::invalid_argument("pPath must be assigned");
+    if (!Path.startsWith(QLatin1Char('/')))
+        throw std::invalid_argument("pItemIdList must be assigned");
+
+    const bool isFolder = Path.size() > 1 && Path.endsWith(QLatin1Char('/'));
+    QStringView path(Path);
+    if (isFolder)
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    QString folder;
+    QString name;
+    if (path.size() == 1) {
+        name = path.toString(); // the root itself
+    } else {
+        const QStringView folderView = path.left(slash + 1);
+        if (folderView != fLastFolder)
+            fLastFolder = folderView.toString();
+        folder = fLastFolder;
+        name = path.mid(slash + 1).toString();
+    }
+
+    if (!fAllowDuplicates) {
+        if (TDvFileListItem *existing = ReturnItemInList(Path)) {
+            const int index = fModel->IndexOf(existing);
+            existing->Invalidate();
+            fModel->ItemChanged(index);
+            if (CanAddItem(*existing))
+                return existing;
+            fModel->Remove(fModel->IndexOf(existing));
+            return nullptr;
+        }
+    }
+
+    TDvFileListItem *item = fModel->Insert(
+        std::make_unique<TDvFileListItem>(std::move(folder), std::move(name), isFolder), pPos);
+    bool accepted = false;
+    try {
+        accepted = CanAddItem(*item);
+    } catch (...) {
+        fModel->Remove(fModel->IndexOf(item));
+        throw;
+    }
+    if (!accepted) {
+        // Usually the last row: look there first.
+        const int last = ItemCount() - 1;
+        fModel->Remove(Item(last) == item ? last : fModel->IndexOf(item));
+        return nullptr;
+    }
+    ItemAccepted(*item);
+    return item;
+}
+
+bool TDvCustomFileList::CanAddItem(TDvFileListItem &pItem)
+{
+    bool canAdd = true;
+    if (OnAddItem)
+        OnAddItem(pItem, canAdd);
+    if (canAdd && OnAddPath)
+        OnAddPath(pItem.Path(), canAdd);
+    return canAdd;
+}
+
+TDvFileListItem *TDvCustomFileList::ReturnItemInList(const QString &pFilePath,
+                                                     int lStartIndex) const
+{
+    for (int i = std::max(0, lStartIndex); i < ItemCount(); ++i)
+        if (Item(i)->NamesPath(pFilePath))
+            return Item(i);
+    return nullptr;
+}
+
+bool TDvCustomFileList::IsItemInList(const QString &FileName) const
+{
+    return ReturnItemInList(FileName, 0) != nullptr;
+}
+
+void TDvCustomFileList::Clear()
+{
+    fModel->Clear();
+    fLastFolder.clear();
+}
+
+void TDvCustomFileList::ItemDeleted(const QString &pPath)
+{
+    if (TDvFileListItem *item = ReturnItemInList(pPath))
+        fModel->Remove(fModel->IndexOf(item));
+}
+
+void TDvCustomFileList::ItemRenamed(const QString &pOldPath, const QString &pNewPath)
+{
+    TDvFileListItem *item = ReturnItemInList(pOldPath);
+    if (!item)
+        return;
+    QStringView path(pNewPath);
+    if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || path.size() < 2)
+        return;
+    item->SetPath(path.left(slash + 1).toString(), path.mid(slash + 1).toString());
+    fModel->ItemChanged(fModel->IndexOf(item));
+}
+
+void TDvCustomFileList::ReportError(const QString &pText)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(), pText,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void TDvCustomFileList::OpenSelected()
+{
+    const std::vector<TDvFileListItem *> items = SelectedItems();
+    if (items.empty())
+        return;
+    if (static_cast<int>(items.size()) > kOpenWithoutAsking &&
+        QMessageBox::question(this, QApplication::applicationName(),
+                              QStringLiteral("Open %1 files?").arg(items.size())) !=
+            QMessageBox::Yes)
+        return;
+    for (const TDvFileListItem *item : items)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(item->Path()));
+}
+
+void TDvCustomFileList::OpenContainingFolder()
+{
+    if (const TDvFileListItem *item = Item(ItemIndex()))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(item->FolderDisplay()));
+}
+
+void TDvCustomFileList::ShowProperties()
+{
+    if (const TDvFileListItem *item = Item(ItemIndex())) {
+        auto *dialog = new TDvFilePropertiesDialog(item->Path(), this);
+        dialog->show();
+    }
+}
+
+void TDvCustomFileList::ClearCutMarks()
+{
+    for (int i = 0; i < ItemCount(); ++i) {
+        if (Item(i)->IsCut()) {
+            Item(i)->SetCut(false);
+            fModel->ItemChanged(i);
+        }
+    }
+}
+
+void TDvCustomFileList::CopySelected(bool pCut)
+{
+    if (pCut && fReadOnly)
+        return;
+    const std::vector<TDvFileListItem *> items = SelectedItems();
+    if (items.empty())
+        return;
+    ClearCutMarks();
+    QApplication::clipboard()->setMimeData(TDvShellOperations::FileUrlsMimeData(PathsOf(items), pCut));
+    if (pCut) {
+        for (TDvFileListItem *item : items) {
+            item->SetCut(true);
+            fModel->ItemChanged(fModel->IndexOf(item));
+        }
+    }
+}
+
+void TDvCustomFileList::CopyPaths()
+{
+    const std::vector<TDvFileListItem *> items = SelectedItems();
+    if (!items.empty())
+        QApplication::clipboard()->setText(PathsOf(items).join(QLatin1Char('\n')));
+}
+
+void TDvCustomFileList::Paste()
+{
+    if (fReadOnly)
+        return;
+    const TDvFileListItem *target = Item(ItemIndex());
+    if (!target)
+        return;
+    const QString folder = target->Folder();
+    const QMimeData *data = QApplication::clipboard()->mimeData();
+    const QStringList files = TDvShellOperations::LocalFiles(data);
+    if (files.isEmpty())
+        return;
+    const bool move = TDvShellOperations::IsCut(data);
+    QStringList failures;
+    for (const QString &source : files) {
+        QString error;
+        const QString placed = TDvShellOperations::Paste(source, folder, move, &error);
+        if (placed.isEmpty())
+            failures.append(source + QStringLiteral(": ") + error);
+        else if (move && placed != source)
+            ItemRenamed(source, placed);
+    }
+    if (move) {
+        // What was cut is gone from where it was: the clipboard no longer offers it.
+        ClearCutMarks();
+        QApplication::clipboard()->clear();
+    }
+    if (!failures.isEmpty()) {
+        fLastError = failures.join(QLatin1Char('\n'));
+        ReportError(fLastError);
+    }
+}
+
+void TDvCustomFileList::RenameSelected()
+{
+    if (fReadOnly)
+        return;
+    const int index = ItemIndex();
+    if (index < 0)
+        return;
+    const QModelIndex cell = fModel->index(index, TDvFileListModel::ColName);
+    setCurrentIndex(cell);
+    edit(cell);
+}
+
+bool TDvCustomFileList::RenameItem(TDvFileListItem &pItem, const QString &pNewName)
+{
+    if (fReadOnly)
+        return false;
+    QString error;
+    if (!TDvShellOperations::Rename(pItem.Path(), pNewName, &error)) {
+        fLastError = error;
+        ReportError(error);
+        return false;
+    }
+    pItem.SetPath(pItem.Folder(), pNewName);
+    return true;
+}
+
+void TDvCustomFileList::DeleteSelected()
+{
+    if (fReadOnly)
+        return;
+    const std::vector<TDvFileListItem *> items = SelectedItems();
+    if (items.empty())
+        return;
+    std::vector<TDvFileListItem *> trashed;
+    QStringList failures;
+    for (TDvFileListItem *item : items) {
+        QString error;
+        if (TDvShellOperations::MoveToTrash(item->Path(), &error))
+            trashed.push_back(item);
+        else
+            failures.append(item->Path() + QStringLiteral(": ") + error);
+    }
+    for (TDvFileListItem *item : trashed)
+        fModel->Remove(fModel->IndexOf(item));
+    if (!failures.isEmpty()) {
+        fLastError = failures.join(QLatin1Char('\n'));
+        ReportError(fLastError);
+    }
+}
+
+void TDvCustomFileList::RefreshItems()
+{
+    fModel->Refresh();
+}
+
+QMenu *TDvCustomFileList::CreateContextMenu(QWidget *pParent)
+{
+    auto *menu = new QMenu(pParent);
+    const int count = SelCount();
+    const bool one = ItemIndex() >= 0;
+    const bool writable = !fReadOnly;
+
+    QAction *open = menu->addAction(QStringLiteral("Open"), this, [this] { OpenSelected(); });
+    QFont bold = open->font();
+    bold.setBold(true);
+    open->setFont(bold);
+    open->setEnabled(count > 0);
+    menu->addAction(QStringLiteral("Open containing folder"), this, [this] {
+        OpenContainingFolder();
+    })->setEnabled(one);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Copy"), this, [this] { CopySelected(false); })
+        ->setEnabled(count > 0);
+    menu->addAction(QStringLiteral("Cut"), this, [this] { CopySelected(true); })
+        ->setEnabled(count > 0 && writable);
+    const bool canPaste =
+        !TDvShellOperations::LocalFiles(QApplication::clipboard()->mimeData()).isEmpty();
+    menu->addAction(QStringLiteral("Paste"), this, [this] { Paste(); })
+        ->setEnabled(one && writable && canPaste);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Rename"), this, [this] { RenameSelected(); })
+        ->setEnabled(one && writable);
+    menu->addAction(QStringLiteral("Move to Trash"), this, [this] { DeleteSelected(); })
+        ->setEnabled(count > 0 && writable);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Properties"), this, [this] { ShowProperties(); })
+        ->setEnabled(one);
+    menu->addAction(QStringLiteral("Copy path"), this, [this] { CopyPaths(); })
+        ->setEnabled(count > 0);
+    return menu;
+}
+
+void TDvCustomFileList::contextMenuEvent(QContextMenuEvent *event)
+{
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (index.isValid() && !selectionModel()->isRowSelected(index.row(), QModelIndex()))
+        SelectItem(index.row());
+    QMenu *menu = CreateContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void TDvCustomFileList::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const int key = event->key();
+    if (state() == QAbstractItemView::EditingState)
+        return TDvBaseShellListView::keyPressEvent(event);
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::AltModifier) {
+        ShowProperties();
+    } else if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
+        OpenSelected();
+    } else if (mods == Qt::ControlModifier && key == Qt::Key_A) {
+        selectAll();
+    } else if (mods == Qt::ControlModifier && key == Qt::Key_C) {
+        CopySelected(false);
+    } else if (mods == Qt::ControlModifier && key == Qt::Key_X) {
+        CopySelected(true);
+    } else if (mods == Qt::ControlModifier && key == Qt::Key_V) {
+        Paste();
+    } else if (mods == Qt::NoModifier && key == Qt::Key_F2) {
+        RenameSelected();
+    } else if (mods == Qt::NoModifier && key == Qt::Key_Delete) {
+        DeleteSelected();
+    } else if (mods == Qt::NoModifier && key == Qt::Key_F5) {
+        RefreshItems();
+    } else {
+        return TDvBaseShellListView::keyPressEvent(event);
+    }
+    event->accept();
+}
+
+void TDvCustomFileList::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    TDvBaseShellListView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+        OpenSelected();
+}
+
+void TDvCustomFileList::startDrag(Qt::DropActions supportedActions)
+{
+    (void)supportedActions;
+    const std::vector<TDvFileListItem *> items = SelectedItems();
+    if (items.empty())
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(TDvShellOperations::FileUrlsMimeData(PathsOf(items), false));
+    drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+} // namespace dv
