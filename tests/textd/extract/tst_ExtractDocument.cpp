@@ -219,7 +219,7 @@ void tst_ExtractDocument::unsupported_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("fileName");
 
-    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\x00\x00\x00\x01", 24)
+    QTest::newRow("png") << QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001")
                          << "picture.png";
     QTest::newRow("legacy word") << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\x00\x00", 10)
                                  << "old.doc";
