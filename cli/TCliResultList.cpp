@@ -34,6 +34,7 @@ void TCliResultList::BeginUpdate() {}
 
 void TCliResultList::EndUpdate()
 {
+    WriteOut();
     if (!fOutputClosed && std::fflush(stdout) != 0) {
         fOutputClosed = true;
         fStop = true;
@@ -49,23 +50,30 @@ bool TCliResultList::AddPath(const QString &pPath)
     if (!AcceptCandidateFile(pPath, fTextToFind))
         return false;
     ++fFound;
-    QByteArray line = EncodeFileName(pPath);
-    line.append('\n');
-    if (fProgressShown && fStdoutIsTerminal)
-        ClearProgress();
-    Write(line);
+    AppendEncodedFileName(fOut, pPath);
+    fOut.append('\n');
+    if (fStdoutIsTerminal) {
+        if (fProgressShown)
+            ClearProgress();
+        WriteOut();
+    } else if (fOut.size() >= (1 << 16)) {
+        WriteOut();
+    }
     return true;
 }
 
-void TCliResultList::Write(const QByteArray &pBytes)
+void TCliResultList::WriteOut()
 {
-    if (fOutputClosed)
+    if (fOut.isEmpty() || fOutputClosed) {
+        fOut.resize(0);
         return;
-    if (std::fwrite(pBytes.constData(), 1, static_cast<std::size_t>(pBytes.size()), stdout) !=
-        static_cast<std::size_t>(pBytes.size())) {
+    }
+    if (std::fwrite(fOut.constData(), 1, static_cast<std::size_t>(fOut.size()), stdout) !=
+        static_cast<std::size_t>(fOut.size())) {
         fOutputClosed = true;
         fStop = true;
     }
+    fOut.resize(0);
 }
 
 bool TCliResultList::IsItemInList(const QString &pPath)

@@ -36,9 +36,10 @@ public:
 
 private:
     void ShowProgress(const QString &pPath);
-    void Write(const QByteArray &pBytes);
+    void WriteOut();
 
     QString fTextToFind;
+    QByteArray fOut; // accepted paths not yet written
     std::atomic<bool> &fStop;
     int fFound = 0;
     bool fStdoutIsTerminal;

@@ -1,5 +1,7 @@
 #include "core/platform/FileName.h"
 
+#include <QStringEncoder>
+
 #include <cstdint>
 
 namespace dv {
@@ -127,16 +129,32 @@ QString DecodeFileName(const QByteArray &pBytes)
     return DecodeFileName(pBytes.constData(), static_cast<std::size_t>(pBytes.size()));
 }
 
+namespace {
+bool HasEscapedBytes(QStringView pName)
+{
+    for (QChar c : pName)
+        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF)
+            return true;
+    return false;
+}
+} // namespace
+
+void AppendEncodedFileName(QByteArray &pTarget, QStringView pName)
+{
+    if (HasEscapedBytes(pName)) {
+        pTarget.append(EncodeFileName(pName));
+        return;
+    }
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    const qsizetype old = pTarget.size();
+    pTarget.resize(old + encoder.requiredSpace(pName.size()));
+    const char *end = encoder.appendToBuffer(pTarget.data() + old, pName);
+    pTarget.resize(end - pTarget.constData());
+}
+
 QByteArray EncodeFileName(QStringView pName)
 {
-    bool escaped = false;
-    for (QChar c : pName) {
-        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF) {
-            escaped = true;
-            break;
-        }
-    }
-    if (!escaped)
+    if (!HasEscapedBytes(pName))
         return pName.toUtf8();
 
     QByteArray result;

@@ -23,6 +23,8 @@ void AppendDecodedFileName(QString &pTarget, const char *pBytes, std::size_t pLe
 
 // Encodes a name or path back into the bytes to pass to the system.
 QByteArray EncodeFileName(QStringView pName);
+// Appends the encoded bytes to Target (saves a temporary per path written).
+void AppendEncodedFileName(QByteArray &pTarget, QStringView pName);
 
 // True when the bytes are valid UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(const char *pBytes, std::size_t pLength);

@@ -35,6 +35,9 @@ private slots:
         QCOMPARE(IsValidUtf8(bytes.constData(), bytes.size()), valid);
         const QString name = DecodeFileName(bytes);
         QCOMPARE(EncodeFileName(name), bytes);
+        QByteArray appended("/dir/");
+        AppendEncodedFileName(appended, name);
+        QCOMPARE(appended, "/dir/" + bytes);
         if (valid)
             QCOMPARE(name, QString::fromUtf8(bytes));
         // Two different names never decode to the same text.

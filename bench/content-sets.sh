@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Content search of delvora-find against grep -rliF and rg -j1 on the Linux sources, with a
+# check that all three find the same set of files (sorted outputs compared).
+# Usage: bench/content-sets.sh [build dir, default build] [text, default PM_RESUME]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+text=${2:-PM_RESUME}
+tree=$(../shared/bench/linux-tree.sh)
+bin=$build/cli/delvora-find
+[[ -x $bin ]] || { echo "no $bin: build delvora-find (Release) first" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+ours="$bin --name '*.c;*.h' --text $text $tree"
+grep_cmd="grep -rliF --include='*.[ch]' $text $tree"
+rg_cmd="rg -j1 -il -F -g '*.{c,h}' $text $tree"
+
+eval "$ours" | sort >"$work/ours"
+eval "$grep_cmd" | sort >"$work/grep"
+eval "$rg_cmd" | sort >"$work/rg"
+same=yes
+cmp -s "$work/ours" "$work/grep" || { same=no; echo "differs from grep:" >&2; diff "$work/ours" "$work/grep" >&2 || true; }
+cmp -s "$work/ours" "$work/rg" || { same=no; echo "differs from rg:" >&2; diff "$work/ours" "$work/rg" >&2 || true; }
+echo "content: $(wc -l <"$work/ours") files found, same set as grep and rg: $same"
+
+hyperfine --output=pipe --warmup 1 --runs "${RUNS:-10}" --export-json "$work/json" \
+  -n delvora-find "$ours" -n "grep -rliF" "$grep_cmd" -n "rg -j1" "$rg_cmd" >&2
+python3 - "$work/json" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))["results"]
+ours = r[0]
+for other in r[1:]:
+    print(f'content: delvora-find {ours["mean"]*1000:6.1f} ms  {other["command"]:<12} '
+          f'{other["mean"]*1000:6.1f} ms  ratio {ours["mean"]/other["mean"]:.2f}')
+PY
+[[ $same == yes ]]

@@ -1,0 +1,225 @@
+// delvora-find as a user runs it: the built program on temporary trees.
+#include "core/platform/FileName.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace dv;
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QByteArray out, err;
+    QStringList lines() const
+    {
+        QStringList l;
+        for (const QByteArray &line : out.split('\n'))
+            if (!line.isEmpty())
+                l << DecodeFileName(line);
+        l.sort();
+        return l;
+    }
+};
+
+QString Program()
+{
+    return QString::fromLocal8Bit(qgetenv("DELVORA_BUILD_DIR")) + "/cli/delvora-find";
+}
+
+Result RunFind(const QStringList &args)
+{
+    QProcess p;
+    p.start(Program(), args);
+    Result r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void SetModified(const QString &path, const QDateTime &when)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+class TestDelvoraFind : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString root;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(Program()), "build delvora-find before running this test");
+        root = tmp.path();
+        testsupport::writeFile(root, "a.txt", "alpha needle omega");
+        testsupport::writeFile(root, "b.txt", "nothing here");
+        testsupport::writeFile(root, "Makefile", "all: needle");
+        testsupport::writeFile(root, "movie.mp4", "needle");
+        testsupport::writeFile(root, ".hidden.txt", "needle");
+        testsupport::writeFile(root, "sub/c.txt", "NEEDLE in caps");
+        testsupport::writeFile(root, "sub/big.bin", QByteArray(5000, 'x'));
+        SetModified(root + "/b.txt", QDateTime(QDate(2024, 3, 5), QTime(23, 59, 59)));
+        SetModified(root + "/a.txt", QDateTime(QDate(2024, 3, 6), QTime(0, 0, 0)));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << "unknown option '--bogus'";
+        QTest::newRow("missing value") << QStringList{"--name"} << "'--name' needs an argument";
+        QTest::newRow("size not a number")
+            << QStringList{"--min-size", "abc"} << "--min-size: 'abc' is not a number";
+        QTest::newRow("negative size")
+            << QStringList{"--max-size", "-5"} << "--max-size: '-5' is not a number";
+        QTest::newRow("size overflows")
+            << QStringList{"--max-size", "99999999999999999999"} << "is not a number";
+        QTest::newRow("impossible date") << QStringList{"--modified", "2024-02-30", "2024-03-01"}
+                                         << "--modified: '2024-02-30' is not a date";
+        QTest::newRow("date shape")
+            << QStringList{"--created", "2024-1-1", "2024-03-01"} << "'2024-1-1' is not a date";
+        QTest::newRow("one date only")
+            << QStringList{"--accessed", "2024-01-01"} << "needs two dates";
+        QTest::newRow("two date conditions")
+            << QStringList{"--created",  "2024-01-01", "2024-01-02",
+                           "--modified", "2024-01-01", "2024-01-02"}
+            << "only one of --accessed, --created and --modified";
+    }
+
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        const Result r = RunFind(QStringList{root} + args);
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.out.isEmpty());
+        const QString err = QString::fromUtf8(r.err);
+        const QString first = err.section('\n', 0, 0);
+        QVERIFY2(first.startsWith("delvora-find: ") && first.contains(message), qPrintable(err));
+        QVERIFY(err.contains("Usage: delvora-find"));
+    }
+
+    void helpAndVersion()
+    {
+        Result r = RunFind({"--help"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.startsWith("Usage: delvora-find"));
+        r = RunFind({"--version"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("delvora-find 2.4\n"));
+    }
+
+    void criteria_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("default filter: every visible file")
+            << QStringList{} << QStringList{"/Makefile",  "/a.txt",       "/b.txt",
+                                            "/movie.mp4", "/sub/big.bin", "/sub/c.txt"};
+        QTest::newRow("masks") << QStringList{"-n", "*.txt; *.BIN"}
+                               << QStringList{"/a.txt", "/b.txt", "/sub/big.bin", "/sub/c.txt"};
+        QTest::newRow("plain name widened") << QStringList{"--name=ak"} << QStringList{"/Makefile"};
+        QTest::newRow("hidden") << QStringList{"-H", "-n", "*.txt"}
+                                << QStringList{"/.hidden.txt", "/a.txt", "/b.txt", "/sub/c.txt"};
+        QTest::newRow("no subfolders")
+            << QStringList{"--no-subfolders", "-n", "*.txt"} << QStringList{"/a.txt", "/b.txt"};
+        QTest::newRow("min size") << QStringList{"--min-size", "4"} << QStringList{"/sub/big.bin"};
+        QTest::newRow("max size") << QStringList{"--max-size", "1", "-n", "*.txt"}
+                                  << QStringList{"/a.txt", "/b.txt", "/sub/c.txt"};
+        QTest::newRow("modified on whole days")
+            << QStringList{"--modified", "2024-03-01", "2024-03-05"} << QStringList{"/b.txt"};
+        // A skipped extension (movie.mp4) is never opened; a file that is not plain text
+        // (Makefile) is found through the extraction server or, when allowed, its raw bytes.
+        QTest::newRow("text and name") << QStringList{"--text", "  needle  ", "-n", "*.txt"}
+                                       << QStringList{"/a.txt", "/sub/c.txt"};
+        QTest::newRow("text and raw bytes") << QStringList{"-u", "-t", "needle"}
+                                            << QStringList{"/Makefile", "/a.txt", "/sub/c.txt"};
+    }
+
+    void criteria()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, expected);
+        const Result r = RunFind(args << root);
+        QCOMPARE(r.code, 0);
+        QStringList got;
+        for (const QString &line : r.lines())
+            got << line.mid(root.size());
+        QCOMPARE(got, expected);
+        QVERIFY(r.err.isEmpty());
+    }
+
+    void nothingFoundAndMissingFolders()
+    {
+        Result r = RunFind({"-n", "*.none", root});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.out.isEmpty());
+
+        r = RunFind({root + "/missing"});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.contains("missing': no such folder"));
+
+        // The other folders are still searched; a file given as a folder is warned about.
+        r = RunFind({"-n", "c.txt", root + "/missing", root + "/a.txt", root + "/sub"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.lines(), QStringList{root + "/sub/c.txt"});
+        QVERIFY(r.err.contains("no such folder"));
+        QVERIFY(r.err.contains("a.txt': not a folder"));
+    }
+
+    void rawNameBytesAreWritten()
+    {
+        QTemporaryDir dir;
+        const QByteArray name = EncodeFileName(dir.path()) + "/caf\xe9.txt";
+        const int fd = open(name.constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(write(fd, "needle", 6), ssize_t(6));
+        close(fd);
+        const Result r = RunFind({"-t", "needle", dir.path()});
+        unlink(name.constData());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, name + "\n");
+    }
+
+    void interruptEndsCleanly()
+    {
+        // The whole file system as the root, with a name that matches nothing: long enough.
+        QProcess p;
+        p.start(Program(), {"-n", "no-such-name-anywhere.xyz", "/"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(400);
+        if (p.state() == QProcess::NotRunning)
+            QSKIP("the walk of / ended before it could be interrupted");
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDelvoraFind)
+#include "tst_delvorafind.moc"
