@@ -61,9 +61,25 @@ struct HttpClient::Request
     curl_off_t lastUp = -1;
     bool timedOut = false;
     bool cancelled = false;
+    bool isConnected = false;
 
-    bool readTimeoutExpired(Clock::time_point now) const
+    // The read time-out counts from the connection on; until then the connect time-out rules.
+    bool connected()
     {
+        if (!isConnected) {
+            long port = 0;
+            curl_off_t connectTime = 0;
+            curl_easy_getinfo(easy, CURLINFO_LOCAL_PORT, &port);
+            curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
+            isConnected = port != 0 || connectTime > 0;
+        }
+        return isConnected;
+    }
+
+    bool readTimeoutExpired(Clock::time_point now)
+    {
+        if (!connected())
+            lastMove = now;
         return client->m_readTimeoutMs > 0 &&
                now - lastMove >= std::chrono::milliseconds(client->m_readTimeoutMs);
     }

@@ -34,7 +34,8 @@ public:
     void setAccept(const QByteArray &value) { setHeader("Accept", value); }
     void setUserAgent(const QByteArray &value) { setHeader("User-Agent", value); }
 
-    // Longest wait for any data (either direction) in milliseconds; 0 waits forever.
+    // Longest wait for any data (either direction) once connected, in milliseconds; 0 waits
+    // forever.
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
     int readTimeout() const { return m_readTimeoutMs; }
     // Longest wait for the connection; 0 keeps the library's default.

@@ -8,8 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace dv;
 using testsupport::HttpAnswer;
@@ -190,6 +194,43 @@ private slots:
 
         // About a second in all, each gap well inside the time-out.
         QCOMPARE(client.get(server.url("/trickle")).body, QByteArray(8, 'x'));
+    }
+
+    // While the connection is still being set up, only the connect time-out applies.
+    void readTimeoutStartsWithTheConnection()
+    {
+        // A listener whose queue is full: further connection attempts hang in the handshake.
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        QCOMPARE(::listen(listener, 0), 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        std::vector<int> fillers;
+        for (int i = 0; i < 4; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+            fillers.push_back(fd);
+        }
+        QTest::qWait(200);
+
+        HttpClient client;
+        client.setReadTimeout(200);
+        client.setConnectTimeout(1500);
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            client.get(QStringLiteral("http://127.0.0.1:%1/").arg(ntohs(addr.sin_port)));
+            QFAIL("connected");
+        } catch (const HttpTransportError &e) {
+            QVERIFY2(QByteArray(e.what()) != "Read timed out", e.what());
+        }
+        QVERIFY(timer.elapsed() >= 1000);
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
     }
 
     void redirects()
