@@ -5,7 +5,6 @@
 #include <QMenu>
 
 #include <algorithm>
-
 #include <stdexcept>
 
 namespace dv {
@@ -35,9 +34,8 @@ TDvBaseShellListView::TDvBaseShellListView(QWidget *parent)
     head->resizeSection(TDvFileListModel::ColSize, 80);
     head->resizeSection(TDvFileListModel::ColType, 140);
     head->resizeSection(TDvFileListModel::ColDateModified, 140);
-    connect(head, &QHeaderView::sectionClicked, this, [this](int section) {
-        SetSortColumn(section);
-    });
+    connect(head, &QHeaderView::sectionClicked, this,
+            [this](int section) { SetSortColumn(section); });
     head->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(head, &QHeaderView::customContextMenuRequested, this,
             &TDvBaseShellListView::ShowHeaderMenu);
@@ -128,15 +126,16 @@ bool TDvBaseShellListView::DefaultDescending(int pColumn)
 void TDvBaseShellListView::SetSortColumn(int pColumn)
 {
     if (pColumn < 0 || pColumn >= TDvFileListModel::ColumnCount)
-        throw std::invalid_argument("The column index passed exceeds the range of existing columns.");
+        throw std::invalid_argument(
+            "The column index passed exceeds the range of existing columns.");
     if (pColumn == fSortColumn)
         fReverseSortOrder = !fReverseSortOrder;
     else
         fReverseSortOrder = DefaultDescending(pColumn);
     fSortColumn = pColumn;
     header()->setSortIndicatorShown(true);
-    header()->setSortIndicator(pColumn, fReverseSortOrder ? Qt::DescendingOrder
-                                                          : Qt::AscendingOrder);
+    header()->setSortIndicator(pColumn,
+                               fReverseSortOrder ? Qt::DescendingOrder : Qt::AscendingOrder);
     Sort();
 }
 

@@ -33,6 +33,8 @@ public:
     QString SelectedPath() const;
     // The selected rows in list order.
     std::vector<TDvFileListItem *> SelectedItems() const;
+    // A caption is being edited in place.
+    bool IsEditing() const { return state() == QAbstractItemView::EditingState; }
     // Makes the row the current, only selected one and shows it.
     void SelectItem(int pIndex);
 

@@ -207,7 +207,8 @@ void TDvCustomFileList::CopySelected(bool pCut)
     if (items.empty())
         return;
     ClearCutMarks();
-    QApplication::clipboard()->setMimeData(TDvShellOperations::FileUrlsMimeData(PathsOf(items), pCut));
+    QApplication::clipboard()->setMimeData(
+        TDvShellOperations::FileUrlsMimeData(PathsOf(items), pCut));
     if (pCut) {
         for (TDvFileListItem *item : items) {
             item->SetCut(true);
@@ -323,9 +324,9 @@ QMenu *TDvCustomFileList::CreateContextMenu(QWidget *pParent)
     bold.setBold(true);
     open->setFont(bold);
     open->setEnabled(count > 0);
-    menu->addAction(QStringLiteral("Open containing folder"), this, [this] {
-        OpenContainingFolder();
-    })->setEnabled(one);
+    menu->addAction(QStringLiteral("Open containing folder"), this,
+                    [this] { OpenContainingFolder(); })
+        ->setEnabled(one);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Copy"), this, [this] { CopySelected(false); })
         ->setEnabled(count > 0);

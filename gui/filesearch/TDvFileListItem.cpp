@@ -16,8 +16,7 @@ TDvFileListItem::TShown::~TShown()
 
 TDvFileListItem::TDvFileListItem(QString pFolder, QString pName, bool pIsFolder)
     : fFolder(std::move(pFolder)), fName(std::move(pName)), fIsFolder(pIsFolder)
-{
-}
+{}
 
 TDvFileListItem::~TDvFileListItem() = default;
 
@@ -55,7 +54,8 @@ void TDvFileListItem::ReadFileData()
     }
     fDataState = kValid;
     fFileSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
-    fModifiedMs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    fModifiedMs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
 void TDvFileListItem::Invalidate()

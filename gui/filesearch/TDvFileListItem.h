@@ -72,7 +72,12 @@ public:
     TShown &EnsureShown();
 
 private:
-    enum : std::uint8_t { kNotRead, kValid, kFailed };
+    enum : std::uint8_t
+    {
+        kNotRead,
+        kValid,
+        kFailed
+    };
 
     QString fFolder;
     QString fName;

@@ -19,7 +19,15 @@ class TDvFileListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum TColumn { ColName, ColInFolder, ColSize, ColType, ColDateModified, ColumnCount };
+    enum TColumn
+    {
+        ColName,
+        ColInFolder,
+        ColSize,
+        ColType,
+        ColDateModified,
+        ColumnCount
+    };
 
     explicit TDvFileListModel(QObject *parent = nullptr);
     ~TDvFileListModel() override;

@@ -141,12 +141,11 @@ bool TDvShellOperations::MoveToTrash(const QString &pPath, QString *pError)
     const QString filesDir = target.absolutePath();
     const QString trashDir = QFileInfo(filesDir).absolutePath();
     const QString trashName = QFileInfo(trashDir).fileName();
-    const bool inTrash = !pathInTrash.isEmpty() && Exists(pathInTrash) &&
-                         QFileInfo(filesDir).fileName() == QLatin1String("files") &&
-                         (trashName == QLatin1String("Trash") ||
-                          trashName.startsWith(QLatin1String(".Trash")) ||
-                          QFileInfo(QFileInfo(trashDir).absolutePath()).fileName() ==
-                              QLatin1String(".Trash"));
+    const bool inTrash =
+        !pathInTrash.isEmpty() && Exists(pathInTrash) &&
+        QFileInfo(filesDir).fileName() == QLatin1String("files") &&
+        (trashName == QLatin1String("Trash") || trashName.startsWith(QLatin1String(".Trash")) ||
+         QFileInfo(QFileInfo(trashDir).absolutePath()).fileName() == QLatin1String(".Trash"));
     if (inTrash && !Exists(pPath))
         return true;
     if (!pathInTrash.isEmpty() && Exists(pathInTrash) && !Exists(pPath)) {
@@ -193,8 +192,8 @@ QString TDvShellOperations::FreeName(const QString &pFolder, const QString &pNam
     }
 }
 
-QString TDvShellOperations::Paste(const QString &pSource, const QString &pTargetFolder,
-                                  bool pMove, QString *pError)
+QString TDvShellOperations::Paste(const QString &pSource, const QString &pTargetFolder, bool pMove,
+                                  QString *pError)
 {
     const QFileInfo source(pSource);
     if (!Exists(pSource)) {

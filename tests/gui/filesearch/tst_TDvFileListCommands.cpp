@@ -1,0 +1,236 @@
+#include "gui/filesearch/TDvFileList.h"
+#include "gui/filesearch/TDvShellOperations.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+using namespace dv;
+
+namespace {
+
+using testsupport::writeFile;
+
+QByteArray readAll(const QString &pPath)
+{
+    QFile file(pPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Files below pRoot whose name is pName.
+QStringList findNamed(const QString &pRoot, const QString &pName)
+{
+    QStringList found;
+    QDirIterator it(pRoot, {pName}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+} // namespace
+
+class tst_TDvFileListCommands : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        fList = std::make_unique<TDvFileList>();
+        fList->resize(700, 300);
+        fList->show();
+        QVERIFY(QTest::qWaitForWindowExposed(fList.get()));
+    }
+    void cleanup() { fList.reset(); }
+
+    void renameInPlace()
+    {
+        QTemporaryDir dir;
+        const QString old = writeFile(dir.path(), "old.txt", "content");
+        writeFile(dir.path(), "taken.txt", "other");
+        fList->Add(old);
+        fList->SelectItem(0);
+        fList->setFocus();
+
+        QTest::keyClick(fList.get(), Qt::Key_F2);
+        QVERIFY(fList->IsEditing());
+        auto *editor = fList->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->setText("new.txt");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(fList->Item(0)->Caption(), QString("new.txt"));
+        QCOMPARE(fList->Item(0)->Path(), dir.path() + "/new.txt");
+        QCOMPARE(readAll(dir.path() + "/new.txt"), QByteArray("content"));
+        QVERIFY(!QFile::exists(old));
+
+        // An existing name is never replaced.
+        const QModelIndex cell = fList->Model()->index(0, TDvFileListModel::ColName);
+        QVERIFY(!fList->Model()->setData(cell, "taken.txt", Qt::EditRole));
+        QCOMPARE(fList->Item(0)->Caption(), QString("new.txt"));
+        QCOMPARE(readAll(dir.path() + "/taken.txt"), QByteArray("other"));
+        QCOMPARE(readAll(dir.path() + "/new.txt"), QByteArray("content"));
+        QVERIFY(!fList->LastError().isEmpty());
+        QVERIFY(!fList->Model()->setData(cell, "../escape.txt", Qt::EditRole));
+        QVERIFY(QFile::exists(dir.path() + "/new.txt"));
+    }
+
+    // Qt 6.4 drops the file into the current folder when the data folder is missing; the
+    // list creates the trash and checks where the file went.
+    void deleteMovesToTrashWithMissingDataFolder()
+    {
+        QTemporaryDir dir;
+        QTemporaryDir cwd;
+        const QString dataHome = dir.path() + "/home/data"; // does not exist yet
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        const QString oldCwd = QDir::currentPath();
+        qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
+        QDir::setCurrent(cwd.path());
+        const QString file = writeFile(dir.path(), "files/doomed.txt", "bye");
+        const QString kept = writeFile(dir.path(), "files/kept.txt", "stay");
+        fList->Add(file);
+        fList->Add(kept);
+        fList->SelectItem(0);
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_Delete);
+        QDir::setCurrent(oldCwd);
+        if (oldData.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", oldData);
+
+        QVERIFY(!QFile::exists(file));
+        QVERIFY(findNamed(cwd.path(), "doomed.txt").isEmpty());
+        const QStringList trashed = findNamed(dir.path(), "doomed.txt");
+        QCOMPARE(trashed.size(), 1);
+        QVERIFY2(trashed.first().contains("/Trash/files/") || trashed.first().contains("/.Trash"),
+                 qPrintable(trashed.first()));
+        QCOMPARE(readAll(trashed.first()), QByteArray("bye"));
+        QCOMPARE(fList->ItemCount(), 1);
+        QCOMPARE(fList->Item(0)->Path(), kept);
+    }
+
+    void deleteOfVanishedFileKeepsOthers()
+    {
+        QTemporaryDir dir;
+        const QString gone = writeFile(dir.path(), "gone.txt", "x");
+        fList->Add(gone);
+        QVERIFY(QFile::remove(gone));
+        fList->SelectItem(0);
+        fList->DeleteSelected();
+        QCOMPARE(fList->ItemCount(), 1); // nothing was trashed: the row stays
+        QVERIFY(fList->LastError().contains("gone.txt"));
+    }
+
+    void clipboardHoldsFileUrls()
+    {
+        QTemporaryDir dir;
+        const QString a = writeFile(dir.path(), "a b.txt", "a");
+        const QString b = writeFile(dir.path(), "b.txt", "b");
+        fList->Add(a);
+        fList->Add(b);
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(fList->SelCount(), 2);
+
+        QTest::keyClick(fList.get(), Qt::Key_C, Qt::ControlModifier);
+        const QMimeData *data = QApplication::clipboard()->mimeData();
+        QVERIFY(data);
+        QCOMPARE(data->urls(), (QList<QUrl>{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}));
+        QVERIFY(!TDvShellOperations::IsCut(data));
+        QVERIFY(!fList->Item(0)->IsCut());
+
+        QTest::keyClick(fList.get(), Qt::Key_X, Qt::ControlModifier);
+        data = QApplication::clipboard()->mimeData();
+        QVERIFY(TDvShellOperations::IsCut(data));
+        QCOMPARE(TDvShellOperations::LocalFiles(data), (QStringList{a, b}));
+        QVERIFY(fList->Item(0)->IsCut() && fList->Item(1)->IsCut());
+    }
+
+    void pasteIntoFolderOfSelectedRow()
+    {
+        QTemporaryDir dir;
+        const QString source = writeFile(dir.path(), "from/data.bin", "payload");
+        const QString target = writeFile(dir.path(), "to/here.txt", "h");
+        fList->Add(source);
+        fList->Add(target);
+
+        // Copy: the file is copied next to the selected row; a second paste gets a new name.
+        fList->SelectItem(0);
+        fList->CopySelected(false);
+        fList->SelectItem(1);
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(readAll(dir.path() + "/to/data.bin"), QByteArray("payload"));
+        fList->Paste();
+        QCOMPARE(readAll(dir.path() + "/to/data - Copy.bin"), QByteArray("payload"));
+        QCOMPARE(readAll(source), QByteArray("payload"));
+
+        // Cut: the file moves, and its row follows it.
+        fList->SelectItem(0);
+        fList->CopySelected(true);
+        QVERIFY(QFile::remove(dir.path() + "/to/data.bin"));
+        fList->SelectItem(1);
+        fList->Paste();
+        QVERIFY(!QFile::exists(source));
+        QCOMPARE(readAll(dir.path() + "/to/data.bin"), QByteArray("payload"));
+        QCOMPARE(fList->Item(0)->Path(), dir.path() + "/to/data.bin");
+        QVERIFY(!fList->Item(0)->IsCut());
+    }
+
+    void contextMenuEntries()
+    {
+        QTemporaryDir dir;
+        fList->Add(writeFile(dir.path(), "a.txt", "a"));
+        fList->SelectItem(0);
+        std::unique_ptr<QMenu> menu(fList->CreateContextMenu(nullptr));
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            if (!action->isSeparator())
+                texts << action->text();
+        QCOMPARE(texts, (QStringList{"Open", "Open containing folder", "Copy", "Cut", "Paste",
+                                     "Rename", "Move to Trash", "Properties", "Copy path"}));
+        for (QAction *action : menu->actions())
+            if (action->text() == "Copy path")
+                action->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), dir.path() + "/a.txt");
+
+        fList->SetReadOnly(true);
+        menu.reset(fList->CreateContextMenu(nullptr));
+        for (QAction *action : menu->actions())
+            if (action->text() == "Move to Trash" || action->text() == "Rename")
+                QVERIFY(!action->isEnabled());
+    }
+
+    void propertiesDialog()
+    {
+        QTemporaryDir dir;
+        fList->Add(writeFile(dir.path(), "p.txt", QByteArray(1340, 'p')));
+        fList->SelectItem(0);
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_Return, Qt::AltModifier);
+        auto *dialog = fList->findChild<QDialog *>();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        bool sizeShown = false;
+        for (QLabel *label : dialog->findChildren<QLabel *>())
+            sizeShown |= label->text() == "1.30 KB (1,340 bytes)";
+        QVERIFY(sizeShown);
+        dialog->close();
+    }
+
+private:
+    std::unique_ptr<TDvFileList> fList;
+};
+
+QTEST_MAIN(tst_TDvFileListCommands)
+#include "tst_TDvFileListCommands.moc"
