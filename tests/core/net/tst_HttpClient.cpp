@@ -136,6 +136,23 @@ private slots:
         }
     }
 
+    // A server may refuse an upload before reading it; its answer still counts.
+    void earlyAnswerDuringUpload()
+    {
+        LoopbackHttpServer server;
+        HttpAnswer refuse = HttpAnswer::text("too big", 413, "Payload Too Large");
+        refuse.readBody = false;
+        server.setAnswer("/tika", refuse);
+        HttpClient client;
+        client.setReadTimeout(10000);
+        try {
+            client.put(server.url("/tika"), patternBytes(8 * 1024 * 1024));
+            QFAIL("no error");
+        } catch (const HttpStatusError &e) {
+            QCOMPARE(e.statusCode(), 413);
+        }
+    }
+
     void transportFailures_data()
     {
         QTest::addColumn<int>("kind");
