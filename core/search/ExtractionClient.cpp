@@ -55,6 +55,9 @@ bool ExtractTextViaServer(const QString &fileName, QString &text, QString &error
             throw;
         }
         file.close();
+        // Redirects are not followed: an answer other than 2xx carries no document text.
+        if (response.statusCode < 200 || response.statusCode > 299)
+            throw HttpStatusError(std::move(response));
         text = QString::fromUtf8(response.body);
         return !text.isEmpty();
     } catch (const HttpStatusError &e) {

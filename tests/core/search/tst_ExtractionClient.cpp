@@ -79,6 +79,8 @@ private slots:
                              << u"HTTP error (422): Unprocessable Entity"_qs;
         QTest::newRow("500") << 500 << QByteArray("Internal Server Error") << QByteArray()
                              << u"HTTP error (500): Internal Server Error"_qs;
+        QTest::newRow("302") << 302 << QByteArray("Found") << QByteArray("moved")
+                             << u"HTTP error (302): Found"_qs;
         // A document without text: no success, but nothing went wrong either.
         QTest::newRow("200 empty") << 200 << QByteArray("OK") << QByteArray() << QString();
     }
