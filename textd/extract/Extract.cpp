@@ -5,7 +5,6 @@
 #include "textd/extract/Extractors.h"
 
 #include <QRegularExpression>
-#include <QStringDecoder>
 
 #include <new>
 

@@ -41,6 +41,8 @@ private slots:
     void pdfPagesAreSeparatedByABlankLine();
     void plainText_data();
     void plainText();
+    void mailParts_data();
+    void mailParts();
     void contentDecidesOverTheName();
     void unsupported_data();
     void unsupported();
@@ -188,6 +190,45 @@ void tst_ExtractDocument::plainText()
     const ExtractResult result = extract(content, fileName);
     QCOMPARE(result.status, ExtractStatus::Ok);
     QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
+}
+
+void tst_ExtractDocument::mailParts_data()
+{
+    QTest::addColumn<QByteArray>("mail");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray head = "From: a@b.invalid\r\nTo: c@d.invalid\r\nSubject: Parts\r\n"
+                            "MIME-Version: 1.0\r\n";
+    QTest::newRow("html only, latin-1 quoted-printable")
+        << head + "Content-Type: text/html; charset=iso-8859-1\r\n"
+                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                  "<html><body><p>Gr=FC=DFe aus K=F6ln</p><script>no()</script></body></html>\r\n"
+        << QStringList{"Subject: Parts", "Grüße aus Köln"};
+    QTest::newRow("forwarded message")
+        << head + "Content-Type: message/rfc822\r\n\r\n"
+                  "From: e@f.invalid\r\nSubject: Inner subject\r\n\r\nInner body\r\n"
+        << QStringList{"Subject: Parts", "Subject: Inner subject", "Inner body"};
+    QTest::newRow("word attachment")
+        << head +
+               "Content-Type: multipart/mixed; boundary=x\r\n\r\n--x\r\n"
+               "Content-Type: text/plain\r\n\r\nSee attached.\r\n--x\r\n"
+               "Content-Type: application/octet-stream; name=r.docx\r\n"
+               "Content-Disposition: attachment; filename=r.docx\r\n"
+               "Content-Transfer-Encoding: base64\r\n\r\n" +
+               fixture(QStringLiteral("sample.docx")).toBase64() + "\r\n--x--\r\n"
+        << QStringList{"See attached.", "Quarterly report of the lighthouse keepers"};
+}
+
+void tst_ExtractDocument::mailParts()
+{
+    QFETCH(QByteArray, mail);
+    QFETCH(QStringList, expected);
+    const ExtractResult result = extract(mail, QStringLiteral("message.eml"));
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    const QString text = QString::fromUtf8(result.utf8Text);
+    for (const QString &part : expected)
+        QVERIFY2(text.contains(part), qPrintable(text));
+    QVERIFY(!text.contains(u"no()"));
 }
 
 void tst_ExtractDocument::contentDecidesOverTheName()
