@@ -139,6 +139,11 @@ TMainForm::TMainForm(const QStringList &commandLine, QWidget *parent) : QMainWin
 
 TMainForm::~TMainForm() = default;
 
+QString TMainForm::VersionText()
+{
+    return QStringLiteral(DELVORA_VERSION);
+}
+
 QString TMainForm::HomePageUrl()
 {
     return QStringLiteral(DELVORA_HOME_PAGE_URL);

@@ -39,7 +39,7 @@ public:
     ~TMainForm() override;
 
     static QString ApplicationTitle() { return QStringLiteral("Delvora"); }
-    static QString VersionText() { return QStringLiteral("2.4"); }
+    static QString VersionText();
     static QString HomePageUrl();
     static QString WebSiteText();
 
