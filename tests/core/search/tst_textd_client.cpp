@@ -59,6 +59,9 @@ private slots:
                                       << QString() << "HTTP error (422): Unprocessable";
         QTest::newRow("encrypted pdf") << "secret.pdf" << fixture("encrypted.pdf") << false
                                        << QString() << "HTTP error (422): Unprocessable";
+        // Inflates to far more text than a document of its size can hold.
+        QTest::newRow("zip bomb") << "bomb.docx" << fixture("bomb.docx") << false << QString()
+                                  << "HTTP error (422): Unprocessable";
         QTest::newRow("empty file") << "empty.bin" << QByteArray() << false << QString()
                                     << "HTTP error (422): Unprocessable";
     }
