@@ -161,6 +161,11 @@ bool ExtractedTextContains(const QString &fileName, const QString &text)
         const PlainTextVerdict verdict = MatchPlainTextFast(buffer.data(), n, finder);
         if (verdict != PlainTextVerdict::NeedsFullDecode)
             return verdict == PlainTextVerdict::Found;
+    } else if (const QByteArray fragment = RequiredAsciiFragment(text); fragment.size() >= 2) {
+        // Other text: a file whose text lacks the text's longest ASCII run is not decoded.
+        const AsciiCaseInsensitiveFinder finder(fragment);
+        if (MatchPlainTextFast(buffer.data(), n, finder) == PlainTextVerdict::NotFound)
+            return false;
     }
     return PosIgnoreCase(DecodePlainText(buffer.data(), n), text) > 0;
 }

@@ -1,5 +1,6 @@
 #include "core/search/PlainTextMatch.h"
 
+#include "core/search/ContentMatcher.h"
 #include "core/search/TextExtraction.h"
 
 #include <QChar>
@@ -78,6 +79,28 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
             return PlainTextVerdict::NeedsFullDecode;
     }
     return verdict();
+}
+
+QByteArray RequiredAsciiFragment(QStringView text)
+{
+    const QString lower = LowerCasePerCodePoint(text);
+    qsizetype bestStart = 0, bestLength = 0;
+    for (qsizetype i = 0; i < lower.size();) {
+        auto fits = [&](qsizetype k) { return lower[k].unicode() < 0x80 && lower[k] != u'?'; };
+        if (!fits(i)) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < lower.size() && fits(end))
+            ++end;
+        if (end - i > bestLength) {
+            bestStart = i;
+            bestLength = end - i;
+        }
+        i = end;
+    }
+    return lower.mid(bestStart, bestLength).toLatin1();
 }
 
 } // namespace dv

@@ -258,6 +258,53 @@ private slots:
         QVERIFY(decided > 500);
     }
 
+    void requiredAsciiFragment_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("fragment");
+        QTest::newRow("ascii") << "PM_Resume" << QByteArray("pm_resume");
+        QTest::newRow("umlaut") << "Größe von X" << QByteArray("e von x");
+        QTest::newRow("question mark splits") << "ä?abc?d" << QByteArray("abc");
+        QTest::newRow("kelvin lowers to k") << u"\u212Ab€"_qs << QByteArray("kb");
+        QTest::newRow("none") << "äöü" << QByteArray();
+    }
+    void requiredAsciiFragment()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, fragment);
+        QCOMPARE(RequiredAsciiFragment(text), fragment);
+    }
+
+    // Non-ASCII text: files lacking its ASCII run are refused unread; the rest are decoded.
+    void nonAsciiTextAgreesWithFullPath()
+    {
+        // clang-format off
+        const QList<QByteArray> fragments = {
+            "a", "r", "g", "E", "R", "?", " ", "\xC3\xA4", "\xC3\x84", "\xC4", "\xE4",
+            "\xE2\x84\xAA", "\xC1\xA5", "\xFF", "\xEF\xBB\xBF"};
+        // clang-format on
+        const QStringList needles = {"Ärger", "ärg", "rgä", "a?ä", u"\u212Ar"_qs};
+        QRandomGenerator rng(5);
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray bytes;
+            const int parts = 1 + rng.bounded(10);
+            for (int p = 0; p < parts; ++p)
+                bytes += fragments[rng.bounded(fragments.size())];
+            const QString needle = needles[rng.bounded(needles.size())];
+            const bool found = fullPathFinds(bytes, needle);
+            // The shortcut may only refuse what decoding would refuse.
+            const AsciiCaseInsensitiveFinder finder(RequiredAsciiFragment(needle));
+            if (MatchPlainTextFast(bytes.constData(), bytes.size(), finder) ==
+                PlainTextVerdict::NotFound)
+                QVERIFY2(!found, qPrintable(needle + " in " + bytes.toHex(' ')));
+            if (round < 200) {
+                const QString path = write(QStringLiteral("mix%1.txt").arg(round % 8), bytes);
+                QVERIFY2(FileContainsText(path, needle) == found,
+                         qPrintable(needle + " in " + bytes.toHex(' ')));
+            }
+        }
+    }
+
     void fileContainsText_data()
     {
         QTest::addColumn<QString>("name");
