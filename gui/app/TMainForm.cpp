@@ -137,7 +137,11 @@ TMainForm::TMainForm(const QStringList &commandLine, QWidget *parent) : QMainWin
     FormCreate(commandLine);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    // Key presses that arrive while the controls are being torn down are none of ours.
+    qApp->removeEventFilter(this);
+}
 
 QString TMainForm::VersionText()
 {

@@ -90,6 +90,7 @@ private slots:
     void aboutBoxShowsYearOfOpening();
     void enterStartsSearchUnlessRunning();
     void commandLineKeepsExistingFoldersOnly();
+    void commandLineFoldersReachTheWindow();
     void realControlsReplacePlaceholders();
     void upDownStepsFromTypedNumber();
     void linksLoseUnderlineUnderPointer();
@@ -447,6 +448,24 @@ void TstTMainForm::commandLineKeepsExistingFoldersOnly()
     got = TMainForm::FoldersOfCommandLine({file});
     QVERIFY(got.entries.isEmpty());
     QVERIFY(got.last.isEmpty());
+}
+
+void TstTMainForm::commandLineFoldersReachTheWindow()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString first = dir.filePath(QStringLiteral("first"));
+    const QString second = dir.filePath(QStringLiteral("second"));
+    QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+    {
+        TMainForm form({first, second, dir.filePath(QStringLiteral("missing"))});
+        QCOMPARE(form.SelectedFolder(), second);
+        QVERIFY(form.TimerListUpdate->isActive());
+    }
+    {
+        TMainForm form;
+        QVERIFY(!form.TimerListUpdate->isActive());
+    }
 }
 
 void TstTMainForm::realControlsReplacePlaceholders()
