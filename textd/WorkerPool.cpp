@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
-#include <cstdlib>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -290,7 +290,8 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
 {
     JobOutcome outcome;
     const auto wallTime = seconds(m_settings.timeoutSeconds);
-    const auto deadline = Clock::now() + wallTime;
+    // Waiting for a free child and parsing each get the wall time.
+    const auto queueDeadline = Clock::now() + wallTime;
 
     JobHeader h;
     h.bodyInFile = body.inFile() ? 1 : 0;
@@ -302,12 +303,13 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
 
     // A child may have died while idle (killed from outside): then the job goes to another one.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        std::optional<Worker> w = acquire(deadline);
+        std::optional<Worker> w = acquire(queueDeadline);
         if (!w) {
             outcome.kind = JobOutcome::Kind::Unavailable;
             outcome.error = QStringLiteral("no parser process is available");
             return outcome;
         }
+        const auto deadline = Clock::now() + wallTime;
         IoResult io = body.inFile() ? writeAllWithDescriptor(w->fd, &h, sizeof h,
                                                              body.fileDescriptor(), deadline)
                                     : writeAll(w->fd, &h, sizeof h, deadline);

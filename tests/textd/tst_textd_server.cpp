@@ -1,10 +1,13 @@
 #include "tests/support/TextdServer.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -110,6 +113,7 @@ private slots:
     void hintsReachTheParser();
     void failingParseCostsOneRequest_data();
     void failingParseCostsOneRequest();
+    void idleWorkerKilledFromOutside();
     void concurrentRequests();
     void malformedHttp_data();
     void malformedHttp();
@@ -296,6 +300,36 @@ void TextdServerTest::failingParseCostsOneRequest()
     // The replacement was ready and alive: no job had to be moved off a dead child.
     const QByteArray log = server.process().readAllStandardError();
     QVERIFY2(!log.contains("was gone"), log.constData());
+}
+
+void TextdServerTest::idleWorkerKilledFromOutside()
+{
+    // As the kernel's out-of-memory killer might: the request goes to a replacement.
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1")}),
+             qPrintable(server.errorText()));
+    QCOMPARE(exchange(server.port(), put("warm up")).status, 200);
+    QList<qint64> children;
+    const QString task = QStringLiteral("/proc/%1/task").arg(server.process().processId());
+    for (const QString &tid : QDir(task).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(task + QLatin1Char('/') + tid + QStringLiteral("/children"));
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &pid : f.readAll().simplified().split(' '))
+                if (!pid.isEmpty())
+                    children << pid.toLongLong();
+    }
+    QCOMPARE(children.size(), qsizetype(1));
+    QCOMPARE(::kill(pid_t(children.first()), SIGKILL), 0);
+    // Dead (a zombie until the server reaps it), so its end of the socket is closed.
+    const auto isZombie = [&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(children.first()));
+        return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(isZombie(), 30000);
+
+    const Reply r = exchange(server.port(), put("after the kill"));
+    QCOMPARE(r.status, 200);
+    QCOMPARE(r.body.trimmed(), QByteArray("after the kill"));
 }
 
 void TextdServerTest::concurrentRequests()
