@@ -60,15 +60,15 @@ TDvFileListItem *TDvCustomFileList::Add(const QString &Path, bool Checked, int p
         path.chop(1);
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     QString folder;
-    QString name;
+    QStringView name;
     if (path.size() == 1) {
-        name = path.toString(); // the root itself
+        name = path; // the root itself
     } else {
         const QStringView folderView = path.left(slash + 1);
         if (folderView != fLastFolder)
             fLastFolder = folderView.toString();
         folder = fLastFolder;
-        name = path.mid(slash + 1).toString();
+        name = path.mid(slash + 1);
     }
 
     if (!fAllowDuplicates) {
@@ -83,8 +83,8 @@ TDvFileListItem *TDvCustomFileList::Add(const QString &Path, bool Checked, int p
         }
     }
 
-    TDvFileListItem *item = fModel->Insert(
-        std::make_unique<TDvFileListItem>(std::move(folder), std::move(name), isFolder), pPos);
+    TDvFileListItem *item =
+        fModel->Insert(std::make_unique<TDvFileListItem>(std::move(folder), name, isFolder), pPos);
     bool accepted = false;
     try {
         accepted = CanAddItem(*item);
@@ -149,7 +149,7 @@ void TDvCustomFileList::ItemRenamed(const QString &pOldPath, const QString &pNew
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0 || path.size() < 2)
         return;
-    item->SetPath(path.left(slash + 1).toString(), path.mid(slash + 1).toString());
+    item->SetPath(path.left(slash + 1).toString(), path.mid(slash + 1));
     fModel->ItemChanged(fModel->IndexOf(item));
 }
 

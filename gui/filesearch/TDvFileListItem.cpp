@@ -3,6 +3,9 @@
 #include "core/platform/FileName.h"
 #include "core/threads/CancellationToken.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <sys/stat.h>
 
 namespace dv {
@@ -14,15 +17,30 @@ TDvFileListItem::TShown::~TShown()
     Token->Cancel();
 }
 
-TDvFileListItem::TDvFileListItem(QString pFolder, QString pName, bool pIsFolder)
-    : fFolder(std::move(pFolder)), fName(std::move(pName)), fIsFolder(pIsFolder)
-{}
+TDvFileListItem::TDvFileListItem(QString pFolder, QStringView pName, bool pIsFolder)
+    : fFolder(std::move(pFolder)), fIsFolder(pIsFolder)
+{
+    SetName(pName);
+}
+
+void TDvFileListItem::SetName(QStringView pName)
+{
+    const auto length = static_cast<std::uint16_t>(std::min<qsizetype>(pName.size(), UINT16_MAX));
+    auto name = std::make_unique_for_overwrite<char16_t[]>(length);
+    std::copy_n(pName.utf16(), length, name.get());
+    fName = std::move(name);
+    fNameLength = length;
+}
 
 TDvFileListItem::~TDvFileListItem() = default;
 
 QString TDvFileListItem::Path() const
 {
-    return fFolder + fName;
+    QString path;
+    path.reserve(fFolder.size() + fNameLength);
+    path.append(fFolder);
+    path.append(CaptionView());
+    return path;
 }
 
 QString TDvFileListItem::FolderDisplay() const
@@ -36,10 +54,10 @@ bool TDvFileListItem::NamesPath(QStringView pPath) const
 {
     if (pPath.size() > 1 && pPath.endsWith(QLatin1Char('/')))
         pPath.chop(1);
-    if (pPath.size() != fFolder.size() + fName.size())
+    if (pPath.size() != fFolder.size() + fNameLength)
         return false;
     return pPath.left(fFolder.size()).compare(fFolder, Qt::CaseInsensitive) == 0 &&
-           pPath.mid(fFolder.size()).compare(fName, Qt::CaseInsensitive) == 0;
+           pPath.mid(fFolder.size()).compare(CaptionView(), Qt::CaseInsensitive) == 0;
 }
 
 void TDvFileListItem::ReadFileData()
@@ -66,10 +84,10 @@ void TDvFileListItem::Invalidate()
     fShown.reset();
 }
 
-void TDvFileListItem::SetPath(QString pFolder, QString pName)
+void TDvFileListItem::SetPath(QString pFolder, QStringView pName)
 {
     fFolder = std::move(pFolder);
-    fName = std::move(pName);
+    SetName(pName);
     Invalidate();
 }
 

@@ -18,7 +18,7 @@ class TDvFileListItem
 {
 public:
     // pFolder ends with "/"; pName is the row's caption.
-    TDvFileListItem(QString pFolder, QString pName, bool pIsFolder);
+    TDvFileListItem(QString pFolder, QStringView pName, bool pIsFolder);
     ~TDvFileListItem();
 
     TDvFileListItem(const TDvFileListItem &) = delete;
@@ -27,7 +27,11 @@ public:
     // The file-system path (a folder's without the trailing "/", except for "/").
     QString Path() const;
     // The caption: the file's name.
-    const QString &Caption() const { return fName; }
+    QString Caption() const
+    {
+        return QString(reinterpret_cast<const QChar *>(fName.get()), fNameLength);
+    }
+    QStringView CaptionView() const { return QStringView(fName.get(), fNameLength); }
     // The containing folder, with its trailing "/".
     const QString &Folder() const { return fFolder; }
     // The containing folder as the In Folder column shows it (no trailing "/" but for "/").
@@ -53,7 +57,7 @@ public:
     void SetCut(bool pValue) { fCut = pValue; }
 
     // Moves the row to another path (rename), forgetting what was read about the old one.
-    void SetPath(QString pFolder, QString pName);
+    void SetPath(QString pFolder, QStringView pName);
 
     // What a shown row keeps: its texts and icon, and the token of its background jobs
     // (cancelled when the record goes, so a job whose row is gone delivers nothing).
@@ -79,11 +83,14 @@ private:
         kFailed
     };
 
+    void SetName(QStringView pName);
+
     QString fFolder;
-    QString fName;
+    std::unique_ptr<char16_t[]> fName; // no string header: rows are many
     std::int64_t fFileSize = -1;
     std::int64_t fModifiedMs = 0;
     std::unique_ptr<TShown> fShown;
+    std::uint16_t fNameLength = 0; // a file name has at most 255 bytes
     std::uint8_t fDataState = kNotRead;
     bool fIsFolder = false;
     bool fCut = false;

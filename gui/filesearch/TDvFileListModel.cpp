@@ -30,11 +30,11 @@ QString ExtensionKey(const TDvFileListItem &pItem)
 {
     if (pItem.IsFolder())
         return kFolderKey;
-    const QString &name = pItem.Caption();
+    const QStringView name = pItem.CaptionView();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0 || dot + 1 >= name.size())
         return QString();
-    return name.mid(dot + 1).toLower();
+    return name.mid(dot + 1).toString().toLower();
 }
 
 QFileIconProvider &IconProvider()
@@ -411,14 +411,54 @@ void TDvFileListModel::SortBy(int pColumn, bool pDescending)
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
 
     // Keys are gathered once per row, never per comparison: a file is read at most once.
-    std::vector<QString> types;
+    // Folder and type texts repeat a lot: each distinct text is ranked once, and rows
+    // compare by rank.
+    std::vector<int> rank;
     if (pColumn == ColSize || pColumn == ColDateModified) {
         for (auto &item : fItems)
             item->ReadFileData();
-    } else if (pColumn == ColType) {
-        types.reserve(n);
-        for (auto &item : fItems)
-            types.push_back(TypeDescription(*item));
+    } else if (pColumn == ColInFolder || pColumn == ColType) {
+        std::vector<QString> texts; // distinct texts (by identity; equal ones rank equal)
+        QHash<const void *, int> byData;
+        QHash<QString, int> byType;
+        rank.reserve(n);
+        for (auto &item : fItems) {
+            int id;
+            if (pColumn == ColInFolder) {
+                const QString &folder = item->Folder();
+                auto it = byData.constFind(folder.constData());
+                if (it == byData.constEnd()) {
+                    it = byData.insert(folder.constData(), static_cast<int>(texts.size()));
+                    texts.push_back(folder.size() > 1 ? folder.left(folder.size() - 1) : folder);
+                }
+                id = *it;
+            } else {
+                const QString type = TypeDescription(*item);
+                auto it = byType.constFind(type);
+                if (it == byType.constEnd()) {
+                    it = byType.insert(type, static_cast<int>(texts.size()));
+                    texts.push_back(type);
+                }
+                id = *it;
+            }
+            rank.push_back(id);
+        }
+        std::vector<int> distinct(texts.size());
+        std::iota(distinct.begin(), distinct.end(), 0);
+        std::sort(distinct.begin(), distinct.end(), [&](int a, int b) {
+            return CompareLogical(texts[static_cast<std::size_t>(a)],
+                                  texts[static_cast<std::size_t>(b)]) < 0;
+        });
+        std::vector<int> rankOf(texts.size());
+        int current = 0;
+        for (std::size_t i = 0; i < distinct.size(); ++i) {
+            if (i > 0 && CompareLogical(texts[static_cast<std::size_t>(distinct[i - 1])],
+                                        texts[static_cast<std::size_t>(distinct[i])]) != 0)
+                ++current;
+            rankOf[static_cast<std::size_t>(distinct[i])] = current;
+        }
+        for (int &r : rank)
+            r = rankOf[static_cast<std::size_t>(r)];
     }
     auto number = [pColumn](const TDvFileListItem &item) -> std::int64_t {
         if (!item.FileDataValid())
@@ -433,19 +473,12 @@ void TDvFileListModel::SortBy(int pColumn, bool pDescending)
         int r = 0;
         switch (pColumn) {
         case ColInFolder:
-            if (x.Folder().constData() != y.Folder().constData()) {
-                QStringView fx = x.Folder(), fy = y.Folder();
-                if (fx.size() > 1)
-                    fx.chop(1);
-                if (fy.size() > 1)
-                    fy.chop(1);
-                r = CompareLogical(fx, fy);
-            }
+        case ColType: {
+            const int rx = rank[static_cast<std::size_t>(a)],
+                      ry = rank[static_cast<std::size_t>(b)];
+            r = rx < ry ? -1 : (rx > ry ? 1 : 0);
             break;
-        case ColType:
-            r = CompareLogical(types[static_cast<std::size_t>(a)],
-                               types[static_cast<std::size_t>(b)]);
-            break;
+        }
         case ColSize:
         case ColDateModified: {
             const std::int64_t vx = number(x), vy = number(y);
@@ -455,7 +488,7 @@ void TDvFileListModel::SortBy(int pColumn, bool pDescending)
         default:
             break;
         }
-        return r != 0 ? r : CompareLogical(x.Caption(), y.Caption());
+        return r != 0 ? r : CompareLogical(x.CaptionView(), y.CaptionView());
     };
     std::vector<int> order(n);
     std::iota(order.begin(), order.end(), 0);
