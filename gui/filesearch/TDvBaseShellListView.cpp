@@ -67,12 +67,8 @@ void TDvBaseShellListView::DoSelectionChanged()
 
 int TDvBaseShellListView::ItemIndex() const
 {
-    const QItemSelectionModel *sel = selectionModel();
-    const QModelIndex current = sel->currentIndex();
-    if (current.isValid() && sel->isRowSelected(current.row(), QModelIndex()))
-        return current.row();
     int first = -1;
-    for (const QItemSelectionRange &range : sel->selection())
+    for (const QItemSelectionRange &range : selectionModel()->selection())
         if (first < 0 || range.top() < first)
             first = range.top();
     return first;

@@ -26,7 +26,7 @@ public:
     // Number of rows (also those of an open update bracket).
     int ItemCount() const { return fModel->ItemCount(); }
     TDvFileListItem *Item(int pIndex) const { return fModel->Item(pIndex); }
-    // The row of the current selected item, else the first selected one; -1 when none.
+    // The first selected row in list order; -1 when none.
     int ItemIndex() const;
     int SelCount() const;
     // The path of the selected row (ItemIndex); empty when none.

@@ -89,17 +89,26 @@ TDvFileListItem *TDvCustomFileList::Add(const QString &Path, bool Checked, int p
     try {
         accepted = CanAddItem(*item);
     } catch (...) {
-        fModel->Remove(fModel->IndexOf(item));
+        fModel->Remove(IndexOfCandidate(item));
         throw;
     }
+    // The handlers may let the window work (a header click sorts, a command removes rows):
+    // the row is looked up again, at the end first, where it usually still is.
+    const int index = IndexOfCandidate(item);
+    if (index < 0)
+        return nullptr;
     if (!accepted) {
-        // Usually the last row: look there first.
-        const int last = ItemCount() - 1;
-        fModel->Remove(Item(last) == item ? last : fModel->IndexOf(item));
+        fModel->Remove(index);
         return nullptr;
     }
     ItemAccepted(*item);
     return item;
+}
+
+int TDvCustomFileList::IndexOfCandidate(const TDvFileListItem *pItem) const
+{
+    const int last = ItemCount() - 1;
+    return Item(last) == pItem ? last : fModel->IndexOf(pItem);
 }
 
 bool TDvCustomFileList::CanAddItem(TDvFileListItem &pItem)

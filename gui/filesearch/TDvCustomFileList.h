@@ -85,6 +85,7 @@ protected:
     void startDrag(Qt::DropActions supportedActions) override;
 
 private:
+    int IndexOfCandidate(const TDvFileListItem *pItem) const;
     bool RenameItem(TDvFileListItem &pItem, const QString &pNewName);
     void ClearCutMarks();
 

@@ -180,6 +180,27 @@ private slots:
         QCOMPARE(list.ItemCount(), 3);
     }
 
+    // The acceptance handler lets the window work; a header click sorts the list in the
+    // middle of a batch, and the candidate row is still found and refused.
+    void sortDuringBatch()
+    {
+        TDvFileList list;
+        QAbstractItemModelTester tester(list.Model());
+        list.OnAddPath = [&](const QString &path, bool &canAdd) {
+            if (path.endsWith("/b"))
+                list.SetSortColumn(TDvFileListModel::ColName);
+            canAdd = !path.endsWith("/b");
+        };
+        list.BeginUpdate();
+        for (const char *name : {"/x/d", "/x/c", "/x/b", "/x/a"})
+            list.Add(name);
+        list.EndUpdate();
+        QCOMPARE(captions(list), (QStringList{"c", "d", "a"}));
+        QCOMPARE(list.Model()->rowCount(), 3);
+        list.Sort();
+        QCOMPARE(captions(list), (QStringList{"a", "c", "d"}));
+    }
+
     // Texts are made when the view asks for a row, not when the row is added.
     void columnsAndLazyTexts()
     {
