@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
@@ -40,6 +41,16 @@ QStringList findNamed(const QString &pRoot, const QString &pName)
 
 } // namespace
 
+// Receives what the list asks the desktop to open, instead of a real application.
+class UrlReceiver : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
 class tst_TDvFileListCommands : public QObject
 {
     Q_OBJECT
@@ -52,6 +63,43 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(fList.get()));
     }
     void cleanup() { fList.reset(); }
+
+    void openWithDefaultApplication()
+    {
+        QTemporaryDir dir;
+        const QString a = writeFile(dir.path(), "a.txt", "a");
+        const QString b = writeFile(dir.path(), "b.txt", "b");
+        fList->Add(a);
+        fList->Add(b);
+        UrlReceiver receiver;
+        QDesktopServices::setUrlHandler("file", &receiver, "open");
+
+        fList->selectAll();
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_Return);
+        QCOMPARE(receiver.opened, (QList<QUrl>{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}));
+
+        receiver.opened.clear();
+        const QRect row = fList->visualRect(fList->Model()->index(1, 0));
+        QTest::mouseClick(fList->viewport(), Qt::LeftButton, {}, row.center());
+        QTest::mouseDClick(fList->viewport(), Qt::LeftButton, {}, row.center());
+        QCOMPARE(receiver.opened, (QList<QUrl>{QUrl::fromLocalFile(b)}));
+        QDesktopServices::unsetUrlHandler("file");
+    }
+
+    void refreshReadsFilesAgain()
+    {
+        QTemporaryDir dir;
+        const QString file = writeFile(dir.path(), "grow.txt", "1234");
+        fList->Add(file);
+        const QModelIndex size = fList->Model()->index(0, TDvFileListModel::ColSize);
+        QCOMPARE(size.data().toString(), "4 bytes");
+        writeFile(dir.path(), "grow.txt", QByteArray(2048, 'x'));
+        QCOMPARE(size.data().toString(), "4 bytes"); // read once, kept
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_F5);
+        QCOMPARE(size.data().toString(), "2.00 KB");
+    }
 
     void renameInPlace()
     {
