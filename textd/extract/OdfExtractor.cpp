@@ -15,9 +15,10 @@ constexpr char kTableNs[] = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
 constexpr char kDrawNs[] = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
 constexpr char kOfficeNs[] = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 
-// The body of content.xml: paragraphs, headings, spaces, tabs, tables (with sheet names),
-// pages of drawings and presentations with their notes.
-void walkOdfContent(const QByteArray &xml, ExtractContext &context)
+// The body of content.xml (or the master pages of styles.xml, where headers and footers
+// live): paragraphs, headings, spaces, tabs, tables (with sheet names), pages of drawings and
+// presentations with their notes.
+void walkOdfContent(const QByteArray &xml, const char *container, ExtractContext &context)
 {
     XmlReader reader(xml, context.limits().maxDepth);
     bool inBody = false;
@@ -28,7 +29,7 @@ void walkOdfContent(const QByteArray &xml, ExtractContext &context)
         const char *name = reader.name();
         switch (reader.node()) {
         case XmlReader::Node::StartElement:
-            if (!std::strcmp(ns, kOfficeNs) && !std::strcmp(name, "body")) {
+            if (!std::strcmp(ns, kOfficeNs) && !std::strcmp(name, container)) {
                 inBody = true;
             } else if (inBody && !std::strcmp(ns, kOfficeNs) && !std::strcmp(name, "spreadsheet")) {
                 spreadsheet = true;
@@ -82,7 +83,7 @@ void walkOdfContent(const QByteArray &xml, ExtractContext &context)
                 context.paragraphBreak();
             else if (!std::strcmp(ns, kDrawNs) && !std::strcmp(name, "page"))
                 context.paragraphBreak();
-            else if (!std::strcmp(ns, kOfficeNs) && !std::strcmp(name, "body"))
+            else if (!std::strcmp(ns, kOfficeNs) && !std::strcmp(name, container))
                 inBody = false;
             break;
         case XmlReader::Node::Text:
@@ -108,7 +109,16 @@ void extractOdf(ZipArchive &archive, ExtractContext &context)
     QByteArray xml;
     if (!archive.read(QStringLiteral("content.xml"), xml))
         throw ExtractError(ExtractError::Kind::Corrupt, "OpenDocument without content.xml");
-    walkOdfContent(xml, context);
+    walkOdfContent(xml, "body", context);
+
+    // Headers and footers of text documents. Those of spreadsheets and presentations hold
+    // only fields and placeholders.
+    const QByteArray mimetype = archive.peek(QStringLiteral("mimetype"), 256).trimmed();
+    if (mimetype.startsWith("application/vnd.oasis.opendocument.text") &&
+        archive.read(QStringLiteral("styles.xml"), xml)) {
+        context.paragraphBreak();
+        walkOdfContent(xml, "master-styles", context);
+    }
 }
 
 } // namespace dv::textd

@@ -76,7 +76,7 @@ void tst_ExtractDocument::formats_data()
     QTest::newRow("odt") << "sample.odt"
                          << QStringList{"Harbour log",
                                         "Wind from the north east,   calm\tsea\nsecond line",
-                                        "T1\tT2"}
+                                        "T1\tT2", "Log header", "Log footer 1"}
                          << QStringList{"removed sentence", "Table1"};
     QTest::newRow("ods") << "sample.ods"
                          << QStringList{"Inventory", "Rope\t", "42", "Second sheet", "Lamp oil"}
