@@ -1,0 +1,18 @@
+#include "gui/folders/TDvFolderListingJob.h"
+
+#include "gui/folders/TDvFolderLister.h"
+
+#include <algorithm>
+
+namespace dv {
+
+TDvFolderListingJob::TDvFolderListingJob(const QString &aFolder) : fFolder(aFolder) {}
+
+void TDvFolderListingJob::DoWork()
+{
+    fNames = TDvFolderLister::ListFolders(fFolder, [this] { return IsCanceled(); });
+    if (fNames && !IsCanceled())
+        std::sort(fNames->begin(), fNames->end(), &TDvFolderLister::NameLess);
+}
+
+} // namespace dv

@@ -1,0 +1,438 @@
+#include "core/folders/TDvShellLink.h"
+#include "gui/app/TMainThreadWaker.h"
+#include "gui/folders/EnvironmentReferences.h"
+#include "gui/folders/TDvSelectionStateDelegate.h"
+#include "gui/folders/TDvShellTree.h"
+#include "gui/folders/TDvShellTreeModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <stdexcept>
+#include <sys/stat.h>
+
+using dv::TDvSelectionState;
+using dv::TDvShellTree;
+using dv::TDvShellTreeNode;
+using TListing = TDvShellTreeNode::TListing;
+
+Q_DECLARE_METATYPE(dv::TDvSelectionState)
+
+namespace {
+
+constexpr int kWait = 20000;
+
+} // namespace
+
+class TstTDvShellTree : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void listsVisibleFoldersOnFirstExpand();
+    void archiveRule_data();
+    void archiveRule();
+    void checkingAChildGraysItsParents();
+    void checkingEveryChildChecksTheParent();
+    void uncheckingOneChildOfACheckedFolder();
+    void boxClickAndSpaceToggle();
+    void childrenOfACheckedFolderShowCheckedAtOnce();
+    void clearingTheListUnchecksEveryNode();
+    void selectedFolderRoundTrip_data();
+    void selectedFolderRoundTrip();
+    void selectedFolderIgnoresMissingPaths();
+    void renameWithF2KeepsTheFolderChecked();
+    void defaultRootsStartWithTheFileSystemRoot();
+    void unknownRefreshLevelIsRefused();
+
+private:
+    QString path(const QString &relative) const { return fDir->path() + u'/' + relative; }
+    TDvShellTreeNode *node(const QString &relative) const
+    {
+        return fTree->FindLoadedNode(relative.isEmpty() ? fDir->path() : path(relative));
+    }
+    TDvSelectionState state(const QString &relative) const
+    {
+        TDvShellTreeNode *n = node(relative);
+        return n == nullptr ? TDvSelectionState::ssUnused : n->CheckState();
+    }
+    bool listed(const QString &relative) const
+    {
+        TDvShellTreeNode *n = node(relative);
+        return n != nullptr && n->Listing == TListing::Listed;
+    }
+    // Expands a loaded node and waits for its children.
+    void expandAndWait(const QString &relative);
+    QStringList childNames(const QString &relative) const;
+    QStringList entries() const { return fLink->SelectionList()->Paths(); }
+
+    std::unique_ptr<dv::TMainThreadWaker> fWaker;
+    std::unique_ptr<QTemporaryDir> fDir;
+    std::shared_ptr<dv::TDvShellLink> fLink;
+    std::unique_ptr<TDvShellTree> fTree;
+};
+
+void TstTDvShellTree::initTestCase()
+{
+    qRegisterMetaType<dv::TDvSelectionState>();
+    fWaker = std::make_unique<dv::TMainThreadWaker>();
+}
+
+void TstTDvShellTree::init()
+{
+    // Root/
+    //   A/ (only the folders B and C)   B/ holds X and Y
+    //   D/ (a file, no folders)   .hidden/   backup.zip/   backup.ZIP/   old.rar/   notes.txt
+    fDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(fDir->isValid());
+    QDir root(fDir->path());
+    for (const char *folder : {"A/B/X", "A/B/Y", "A/C", "D", ".hidden/inner", "backup.zip",
+                               "backup.ZIP", "old.rar", "zip"})
+        QVERIFY(root.mkpath(QString::fromLatin1(folder)));
+    testsupport::writeFile(fDir->path(), QStringLiteral("D/readme.txt"), "x");
+    testsupport::writeFile(fDir->path(), QStringLiteral("notes.txt"), "x");
+    QVERIFY(QFile::link(path(QStringLiteral("A/B")), path(QStringLiteral("linkToB"))));
+    QCOMPARE(mkfifo(QFile::encodeName(path(QStringLiteral("pipe"))).constData(), 0600), 0);
+
+    fLink = std::make_shared<dv::TDvShellLink>();
+    fTree = std::make_unique<TDvShellTree>(fLink);
+    fTree->SetRootFolders({fDir->path()});
+    fTree->resize(400, 600);
+    fTree->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fTree.get()));
+    // The root folder's first state comes from its job.
+    QTRY_COMPARE_WITH_TIMEOUT(state(QString()), TDvSelectionState::ssUnChecked, kWait);
+}
+
+void TstTDvShellTree::cleanup()
+{
+    fTree.reset();
+    fLink.reset();
+    fDir.reset();
+}
+
+void TstTDvShellTree::expandAndWait(const QString &relative)
+{
+    TDvShellTreeNode *n = node(relative);
+    QVERIFY(n != nullptr);
+    fTree->expand(fTree->TreeModel()->IndexOf(n));
+    QTRY_VERIFY_WITH_TIMEOUT(listed(relative), kWait);
+}
+
+QStringList TstTDvShellTree::childNames(const QString &relative) const
+{
+    QStringList names;
+    if (TDvShellTreeNode *n = node(relative)) {
+        for (const auto &child : n->Children)
+            names << child->Caption;
+    }
+    return names;
+}
+
+void TstTDvShellTree::listsVisibleFoldersOnFirstExpand()
+{
+    TDvShellTreeNode *top = node(QString());
+    QVERIFY(top != nullptr);
+    QCOMPARE(top->Listing, TListing::NotListed);
+    QVERIFY(top->Children.empty());
+    QVERIFY(fTree->TreeModel()->hasChildren(fTree->TreeModel()->IndexOf(top)));
+
+    expandAndWait(QString());
+    // Folders and links to folders; no hidden ones, no ".zip"/".rar", no files or FIFOs.
+    QCOMPARE(childNames(QString()), QStringList({"A", "backup.ZIP", "D", "linkToB", "zip"}));
+    // Below a listed folder nothing is read until it is expanded; a folder without subfolders
+    // loses its expand button once probed.
+    QVERIFY(node(QStringLiteral("A"))->Children.empty());
+    const QModelIndex d = fTree->TreeModel()->IndexOf(node(QStringLiteral("D")));
+    QTRY_VERIFY_WITH_TIMEOUT(!fTree->TreeModel()->hasChildren(d), kWait);
+    QVERIFY(fTree->TreeModel()->hasChildren(fTree->TreeModel()->IndexOf(node("A"))));
+
+    expandAndWait(QStringLiteral("linkToB"));
+    QCOMPARE(childNames(QStringLiteral("linkToB")), QStringList({"X", "Y"}));
+}
+
+void TstTDvShellTree::archiveRule_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("zip") << "backup.zip" << false;
+    QTest::newRow("rar") << "old.rar" << false;
+    QTest::newRow("upper case stays") << "backup.ZIP" << true;
+    QTest::newRow("last extension counts") << "backup.zip.d" << true;
+    QTest::newRow("double extension") << "backup.tar.zip" << false;
+    QTest::newRow("no dot") << "zip" << true;
+}
+
+void TstTDvShellTree::archiveRule()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, shown);
+    bool canAdd = true;
+    TDvShellTree::ArchiveFilter(nullptr, QStringLiteral("/some.zip/") + name, canAdd);
+    QCOMPARE(canAdd, shown);
+}
+
+void TstTDvShellTree::checkingAChildGraysItsParents()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    expandAndWait(QStringLiteral("A/B"));
+    for (const char *relative : {"A/B", "A/C", "A/B/X", "A/B/Y"})
+        QTRY_VERIFY_WITH_TIMEOUT(node(QString::fromLatin1(relative))->StateEvaluated, kWait);
+    QSignalSpy changes(fTree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
+
+    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    QCOMPARE(state("A/B"), TDvSelectionState::ssChecked); // at once
+    QCOMPARE(entries(), QStringList({path("A/B") + "/*"}));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(state(""), TDvSelectionState::ssGrayed, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/B/X"), TDvSelectionState::ssChecked, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/B/Y"), TDvSelectionState::ssChecked, kWait);
+    // The link to B shows B's folder, not an entry: unchecked.
+    QCOMPARE(state("linkToB"), TDvSelectionState::ssUnChecked);
+    QCOMPARE(state("A/C"), TDvSelectionState::ssUnChecked);
+
+    // Every visible change was reported, once each.
+    QStringList changed;
+    for (const QList<QVariant> &args : changes)
+        changed << args.at(0).toString();
+    changed.sort();
+    QStringList expected{fDir->path(), path("A"), path("A/B"), path("A/B/X"), path("A/B/Y")};
+    expected.sort();
+    QCOMPARE(changed, expected);
+}
+
+void TstTDvShellTree::checkingEveryChildChecksTheParent()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssUnChecked, kWait);
+    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
+    fTree->ToggleCheckBox(node(QStringLiteral("A/C")));
+    QCOMPARE(entries(), QStringList({path("A") + "/*"}));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssChecked, kWait);
+    QCOMPARE(state("A/B"), TDvSelectionState::ssChecked);
+    QCOMPARE(state("A/C"), TDvSelectionState::ssChecked);
+    // The top folder also holds other folders and files: only partly checked.
+    QCOMPARE(state(""), TDvSelectionState::ssGrayed);
+}
+
+void TstTDvShellTree::uncheckingOneChildOfACheckedFolder()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/B"), TDvSelectionState::ssChecked, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssChecked, kWait);
+
+    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    QCOMPARE(entries(), QStringList({path("A/C") + "/*"}));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
+    QCOMPARE(state("A/B"), TDvSelectionState::ssUnChecked);
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssChecked, kWait);
+
+    // A partly checked folder becomes checked when clicked.
+    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    QCOMPARE(entries(), QStringList({path("A") + "/*"}));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/B"), TDvSelectionState::ssChecked, kWait);
+}
+
+void TstTDvShellTree::boxClickAndSpaceToggle()
+{
+    expandAndWait(QString());
+    TDvShellTreeNode *d = node(QStringLiteral("D"));
+    QTRY_COMPARE_WITH_TIMEOUT(d->CheckState(), TDvSelectionState::ssUnChecked, kWait);
+    const QModelIndex index = fTree->TreeModel()->IndexOf(d);
+    fTree->scrollTo(index);
+
+    QStyleOptionViewItem option;
+    option.initFrom(fTree->viewport());
+    option.widget = fTree.get();
+    option.rect = fTree->visualRect(index);
+    auto *delegate = qobject_cast<dv::TDvSelectionStateDelegate *>(fTree->itemDelegate());
+    QVERIFY(delegate != nullptr);
+    const QRect box = delegate->CheckRect(option, index);
+    QVERIFY(box.isValid());
+
+    // A click on the box checks the folder without selecting it.
+    fTree->setCurrentIndex(fTree->TreeModel()->IndexOf(node(QStringLiteral("A"))));
+    QTest::mouseClick(fTree->viewport(), Qt::LeftButton, {}, box.center());
+    QCOMPARE(entries(), QStringList({path("D") + "/*"}));
+    QCOMPARE(d->CheckState(), TDvSelectionState::ssChecked);
+    QCOMPARE(fTree->CurrentNode(), node(QStringLiteral("A")));
+
+    // A click beside the box selects the row and leaves the list alone.
+    QTest::mouseClick(fTree->viewport(), Qt::LeftButton, {},
+                      QPoint(box.right() + 30, box.center().y()));
+    QCOMPARE(fTree->CurrentNode(), d);
+    QCOMPARE(entries(), QStringList({path("D") + "/*"}));
+
+    // Space unchecks the selected node.
+    QTest::keyClick(fTree.get(), Qt::Key_Space);
+    QVERIFY(entries().isEmpty());
+    QCOMPARE(d->CheckState(), TDvSelectionState::ssUnChecked);
+}
+
+void TstTDvShellTree::childrenOfACheckedFolderShowCheckedAtOnce()
+{
+    expandAndWait(QString());
+    QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssUnChecked, kWait);
+    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    QTRY_COMPARE_WITH_TIMEOUT(state(""), TDvSelectionState::ssGrayed, kWait);
+
+    // The state each child has when it appears, before any job has answered for it.
+    QStringList atInsertion;
+    connect(
+        fTree->TreeModel(), &QAbstractItemModel::rowsInserted, this,
+        [&](const QModelIndex &parent, int first, int last) {
+            for (int row = first; row <= last; ++row) {
+                const QModelIndex child = fTree->TreeModel()->index(row, 0, parent);
+                atInsertion << child.data(Qt::DisplayRole).toString() + u'=' +
+                                   child.data(dv::TDvShellTreeModel::SelectionStateRole).toString();
+            }
+        });
+    QSignalSpy changes(fTree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
+    expandAndWait(QStringLiteral("A"));
+    const QString checked = QString::number(int(TDvSelectionState::ssChecked));
+    QCOMPARE(atInsertion, QStringList({"B=" + checked, "C=" + checked}));
+    QTRY_VERIFY_WITH_TIMEOUT(node("A/B")->StateEvaluated && node("A/C")->StateEvaluated, kWait);
+    QCOMPARE(state("A/B"), TDvSelectionState::ssChecked);
+    QCOMPARE(changes.count(), 0); // a first evaluation is no change
+}
+
+void TstTDvShellTree::clearingTheListUnchecksEveryNode()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    // Nothing checked: the Computer root cannot be checked and a click on it does nothing.
+    TDvShellTreeNode *root = fTree->TreeModel()->Root();
+    QCOMPARE(root->CheckState(), TDvSelectionState::ssDisabled);
+    fTree->ToggleCheckBox(root);
+    QVERIFY(entries().isEmpty());
+
+    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    fTree->ToggleCheckBox(node(QStringLiteral("D")));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
+    QSignalSpy changes(fTree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
+
+    fLink->SelectionList()->Clear();
+    for (const char *relative : {"", "A", "A/B", "A/C", "D"})
+        QTRY_COMPARE_WITH_TIMEOUT(state(QString::fromLatin1(relative)),
+                                  TDvSelectionState::ssUnChecked, kWait);
+    QCOMPARE(root->CheckState(), TDvSelectionState::ssDisabled);
+    QVERIFY(changes.count() >= 4); // the panel hears of it
+}
+
+void TstTDvShellTree::selectedFolderRoundTrip_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("plain path") << QStringLiteral("<dir>/A/B/Y") << "A/B/Y";
+    QTest::newRow("trailing slash") << QStringLiteral("<dir>/A/C/") << "A/C";
+    QTest::newRow("dollar variable") << QStringLiteral("$DV_TREE_TEST/A/B") << "A/B";
+    QTest::newRow("braced variable") << QStringLiteral("${DV_TREE_TEST}/D") << "D";
+    QTest::newRow("percent variable") << QStringLiteral("%DV_TREE_TEST%/A") << "A";
+    QTest::newRow("through a link") << QStringLiteral("<dir>/linkToB/X") << "linkToB/X";
+}
+
+void TstTDvShellTree::selectedFolderRoundTrip()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, relative);
+    qputenv("DV_TREE_TEST", QFile::encodeName(fDir->path()));
+    fTree->SetSelectedFolder(QString(written).replace(QStringLiteral("<dir>"), fDir->path()));
+    // The walk lists the folders on the way in the background; meanwhile the getter already
+    // answers with the folder being walked to.
+    QCOMPARE(fTree->SelectedFolder(), path(relative));
+    QTRY_VERIFY_WITH_TIMEOUT(fTree->CurrentNode() == node(relative) && node(relative), kWait);
+    QCOMPARE(fTree->SelectedFolder(), path(relative));
+    QVERIFY(fTree->isExpanded(fTree->TreeModel()->IndexOf(node(relative)->Parent)));
+
+    fTree->SetSelectedFolder(QString());
+    QCOMPARE(fTree->CurrentNode(), fTree->TreeModel()->Root());
+    QCOMPARE(fTree->SelectedFolder(), QString());
+}
+
+void TstTDvShellTree::selectedFolderIgnoresMissingPaths()
+{
+    fTree->SetSelectedFolder(fDir->path());
+    QCOMPARE(fTree->SelectedFolder(), fDir->path());
+    for (const QString &bad : {path("missing"), path("notes.txt"), QStringLiteral("relative/A"),
+                               QStringLiteral("$DV_TREE_UNSET_VARIABLE/A")})
+        fTree->SetSelectedFolder(bad);
+    QCOMPARE(fTree->SelectedFolder(), fDir->path());
+    QCOMPARE(fTree->CurrentNode(), node(QString()));
+
+    // A hidden folder is not in the tree: the walk stops at the deepest folder shown.
+    fTree->SetSelectedFolder(path(".hidden/inner"));
+    QTRY_COMPARE_WITH_TIMEOUT(fTree->SelectedFolder(), fDir->path(), kWait);
+}
+
+void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    expandAndWait(QStringLiteral("A/B"));
+    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/B/X"), TDvSelectionState::ssChecked, kWait);
+
+    fTree->setCurrentIndex(fTree->TreeModel()->IndexOf(node(QStringLiteral("A/B"))));
+    fTree->setFocus();
+    QTest::keyClick(fTree.get(), Qt::Key_F2);
+    auto *editor = fTree->findChild<QLineEdit *>();
+    QVERIFY(editor != nullptr);
+    QCOMPARE(editor->text(), QStringLiteral("B"));
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("Zeta"));
+    QTest::keyClick(editor, Qt::Key_Return);
+
+    // The view commits the edit from its event loop.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path("A/Zeta/X")).isDir(), kWait);
+    QVERIFY(!QFileInfo::exists(path("A/B")));
+    QCOMPARE(entries(), QStringList({path("A/Zeta") + "/*"}));
+    QCOMPARE(node("A/B"), nullptr);
+    QCOMPARE(childNames(QStringLiteral("A")), QStringList({"C", "Zeta"})); // sorted again
+    QCOMPARE(state("A/Zeta"), TDvSelectionState::ssChecked);
+    QCOMPARE(node("A/Zeta/Y")->FullPath(), path("A/Zeta/Y"));
+    QCOMPARE(fTree->SelectedFolder(), path("A/Zeta"));
+
+    // A name that is taken is refused and changes nothing.
+    QVERIFY(!fTree->RenameNode(node(QStringLiteral("A/Zeta")), QStringLiteral("C")));
+    QVERIFY(QFileInfo(path("A/Zeta")).isDir());
+    QCOMPARE(entries(), QStringList({path("A/Zeta") + "/*"}));
+    // The refusal is told in a box that does not block.
+    auto *box = fTree->findChild<QMessageBox *>();
+    QVERIFY(box != nullptr);
+    box->close();
+}
+
+void TstTDvShellTree::defaultRootsStartWithTheFileSystemRoot()
+{
+    QStringList roots = TDvShellTree::DefaultRootFolders();
+    QVERIFY(!roots.isEmpty());
+    QCOMPARE(roots.first(), QStringLiteral("/"));
+    QVERIFY(roots.contains(QDir::cleanPath(QDir::homePath())));
+    QCOMPARE(roots.removeDuplicates(), 0);
+    for (const QString &root : roots)
+        QVERIFY2(root == u"/" || !root.endsWith(u'/'), qPrintable(root));
+}
+
+void TstTDvShellTree::unknownRefreshLevelIsRefused()
+{
+    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, fTree->Refresh(dv::TRefreshLevel(7), nullptr));
+}
+
+QTEST_MAIN(TstTDvShellTree)
+#include "tst_TDvShellTree.moc"
