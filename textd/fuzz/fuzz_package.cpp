@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         break;
     case 3:
         members = {{"mimetype", "application/vnd.oasis.opendocument.text"},
-                   {"content.xml", part(0)}};
+                   {"content.xml", part(0)},
+                   {"styles.xml", part(1)}};
         break;
     default:
         members = {{"mimetype", "application/epub+zip"},
