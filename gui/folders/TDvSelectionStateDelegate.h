@@ -4,9 +4,10 @@
 
 namespace dv {
 
-// Draws the tree's check boxes from the node's selection state: unchecked, checked, and in a
-// disabled look unchecked (not checkable) or checked (partly checked). The box is the style's
-// own item-view check box; the rest of the row is drawn as usual.
+// Draws the tree's check boxes from the node's selection state: unchecked, checked, partly
+// checked (the style's own mark for it, which tells it apart at a glance from checked), and
+// unchecked in a disabled look for a node that cannot be checked. The box is the style's
+// item-view check box; the rest of the row is drawn as usual.
 class TDvSelectionStateDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

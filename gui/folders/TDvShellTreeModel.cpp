@@ -195,8 +195,9 @@ QVariant TDvShellTreeModel::data(const QModelIndex &index, int role) const
         case TDvSelectionState::ssUnused:
             return {};
         case TDvSelectionState::ssChecked:
-        case TDvSelectionState::ssGrayed:
             return int(Qt::Checked);
+        case TDvSelectionState::ssGrayed:
+            return int(Qt::PartiallyChecked);
         case TDvSelectionState::ssDisabled:
         case TDvSelectionState::ssUnChecked:
             return int(Qt::Unchecked);

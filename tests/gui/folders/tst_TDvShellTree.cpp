@@ -53,6 +53,9 @@ private slots:
     void selectedFolderRoundTrip();
     void selectedFolderIgnoresMissingPaths();
     void renameWithF2KeepsTheFolderChecked();
+    void f5ReadsTheFoldersAgain();
+    void environmentReferences_data();
+    void environmentReferences();
     void defaultRootsStartWithTheFileSystemRoot();
     void unknownRefreshLevelIsRefused();
 
@@ -416,6 +419,57 @@ void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()
     auto *box = fTree->findChild<QMessageBox *>();
     QVERIFY(box != nullptr);
     box->close();
+}
+
+void TstTDvShellTree::f5ReadsTheFoldersAgain()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssChecked, kWait);
+    QVERIFY(QDir(path("A")).mkdir(QStringLiteral("New")));
+    QVERIFY(QDir(path("A/C")).removeRecursively());
+    QVERIFY(QDir(path("D")).mkdir(QStringLiteral("Sub")));
+
+    fTree->setFocus();
+    QTest::keyClick(fTree.get(), Qt::Key_F5);
+    QTRY_COMPARE_WITH_TIMEOUT(childNames(QStringLiteral("A")), QStringList({"B", "New"}), kWait);
+    // The new folder lies in a checked folder.
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/New"), TDvSelectionState::ssChecked, kWait);
+    // A collapsed folder is read again when it is next expanded.
+    const QModelIndex d = fTree->TreeModel()->IndexOf(node(QStringLiteral("D")));
+    QTRY_VERIFY_WITH_TIMEOUT(fTree->TreeModel()->hasChildren(d), kWait);
+    expandAndWait(QStringLiteral("D"));
+    QCOMPARE(childNames(QStringLiteral("D")), QStringList({"Sub"}));
+}
+
+void TstTDvShellTree::environmentReferences_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("expanded");
+    const QString home = QDir::homePath();
+    QTest::newRow("date and time") << "/x/%DATE%_%TIME%"
+                                   << "/x/2024-03-07_09-05-01";
+    QTest::newRow("lower case names") << "/x/%date%"
+                                      << "/x/2024-03-07";
+    QTest::newRow("unknown stays") << "/x/%DV_TREE_UNSET%/$DV_TREE_UNSET"
+                                   << "/x/%DV_TREE_UNSET%/$DV_TREE_UNSET";
+    QTest::newRow("home") << "~/x" << home + "/x";
+    QTest::newRow("tilde inside stays") << "/x/~y"
+                                        << "/x/~y";
+    QTest::newRow("variable then text") << "$DV_TREE_VALUE.d/${DV_TREE_VALUE}x"
+                                        << "/v.d//vx";
+    QTest::newRow("lone signs") << "/a%b/c$"
+                                << "/a%b/c$";
+}
+
+void TstTDvShellTree::environmentReferences()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, expanded);
+    qputenv("DV_TREE_VALUE", "/v");
+    const QDateTime now(QDate(2024, 3, 7), QTime(9, 5, 1));
+    QCOMPARE(dv::ExpandEnvironmentReferences(written, now), expanded);
 }
 
 void TstTDvShellTree::defaultRootsStartWithTheFileSystemRoot()
