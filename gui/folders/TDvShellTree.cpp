@@ -19,6 +19,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -27,9 +28,11 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <QUrl>
 
 #include <stdexcept>
+#include <utility>
 
 namespace dv {
 
@@ -86,11 +89,31 @@ TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *pa
             [this](TDvShellTreeNode *aNode, const QString &aName) { RenameNode(aNode, aName); });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
         TDvShellTreeNode *node = fModel->NodeOf(index);
-        if (node != nullptr && node->Listing == TListing::Running) {
+        if (node == nullptr)
+            return;
+        if (node->Listing == TListing::Running) {
             node->CancelListing();
             node->Listing = TListing::NotListed;
         }
+        if (!node->IsRoot())
+            fWatcher->removePath(node->FullPath());
     });
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
+        TDvShellTreeNode *node = fModel->NodeOf(index);
+        if (node != nullptr && node->Listing == TListing::Listed && !node->IsRoot())
+            fWatcher->addPath(node->FullPath());
+    });
+    // Changes inside an expanded folder come from the system's change notifications; a burst
+    // of them (a copy of many folders) is read once.
+    fWatcher = new QFileSystemWatcher(this);
+    fChangeTimer = new QTimer(this);
+    fChangeTimer->setSingleShot(true);
+    fChangeTimer->setInterval(200);
+    connect(fWatcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString &aPath) {
+        fChangedFolders.insert(aPath);
+        fChangeTimer->start();
+    });
+    connect(fChangeTimer, &QTimer::timeout, this, &TDvShellTree::ReadChangedFolders);
 
     fRootFolders = DefaultRootFolders();
     fShellLink = std::move(aShellLink);
@@ -143,6 +166,14 @@ void TDvShellTree::SetCheckboxes(bool aValue)
     InitRootState();
     all.erase(all.begin()); // the root is set directly
     QueueStateJobs(all, false);
+}
+
+void TDvShellTree::TranslateTexts()
+{
+    if (TDvShellTreeNode *root = fModel->Root()) {
+        root->Caption = Translate(QStringLiteral("Computer"));
+        fModel->NodeChanged(root);
+    }
 }
 
 void TDvShellTree::SetRootFolders(const QStringList &aFolders)
@@ -264,8 +295,26 @@ void TDvShellTree::ApplyListing(TDvShellTreeNode *aNode, const TDvFolderListingJ
         fModel->ExpandButtonsChanged();
     } else {
         MergeChildren(aNode, *aJob.Names(), aRefreshKept);
+        if (isExpanded(fModel->IndexOf(aNode)))
+            fWatcher->addPath(aNode->FullPath());
     }
     ContinueSelection();
+}
+
+void TDvShellTree::ReadChangedFolders()
+{
+    const QSet<QString> folders = std::exchange(fChangedFolders, {});
+    for (const QString &folder : folders) {
+        bool shown = false;
+        for (TDvShellTreeNode *node : LoadedNodesOf(folder)) {
+            if (node->Listing != TListing::Listed || !isExpanded(fModel->IndexOf(node)))
+                continue;
+            shown = true;
+            StartListing(node, false);
+        }
+        if (!shown)
+            fWatcher->removePath(folder);
+    }
 }
 
 void TDvShellTree::MergeChildren(TDvShellTreeNode *aNode, const QStringList &aNames,
@@ -692,6 +741,9 @@ bool TDvShellTree::RenameNode(TDvShellTreeNode *aNode, const QString &aNewName)
         nodes.push_back(aNode);
     for (TDvShellTreeNode *node : nodes)
         ApplyRename(node, aNewName, newPath);
+    // Watches follow the folder itself, but report under the name they were set with.
+    if (fWatcher->removePath(oldPath))
+        fWatcher->addPath(newPath);
     return true;
 }
 

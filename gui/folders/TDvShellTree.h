@@ -4,6 +4,7 @@
 #include "core/folders/TDvSelectionState.h"
 #include "gui/folders/TDvShellTreeNode.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QTreeView>
 
@@ -11,6 +12,9 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+class QFileSystemWatcher;
+class QTimer;
 
 namespace dv {
 
@@ -77,6 +81,9 @@ public:
     // message box when the name is refused.
     bool RenameNode(TDvShellTreeNode *aNode, const QString &aNewName);
 
+    // Sets the root's caption in the current language.
+    void TranslateTexts();
+
     TDvShellTreeModel *TreeModel() const { return fModel; }
     // The loaded node of a path, below the innermost root folder that holds it; null when it
     // is not loaded.
@@ -124,6 +131,7 @@ private:
     void ShowProperties(TDvShellTreeNode *aNode);
     void ShowError(const QString &aMessage);
     void ClearCutMarks(TDvShellTreeNode *aNode);
+    void ReadChangedFolders();
 
     TDvShellTreeModel *fModel;
     TDvSelectionStateDelegate *fDelegate;
@@ -134,6 +142,9 @@ private:
     std::uint64_t fStateSequence = 0;
     QString fPendingSelection;
     bool fCheckBoxPressed = false;
+    QFileSystemWatcher *fWatcher = nullptr; // the expanded folders
+    QTimer *fChangeTimer = nullptr;
+    QSet<QString> fChangedFolders;
 };
 
 } // namespace dv

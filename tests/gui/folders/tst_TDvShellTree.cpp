@@ -54,6 +54,7 @@ private slots:
     void selectedFolderIgnoresMissingPaths();
     void renameWithF2KeepsTheFolderChecked();
     void f5ReadsTheFoldersAgain();
+    void expandedFoldersFollowTheDisk();
     void environmentReferences_data();
     void environmentReferences();
     void defaultRootsStartWithTheFileSystemRoot();
@@ -441,6 +442,17 @@ void TstTDvShellTree::f5ReadsTheFoldersAgain()
     QTRY_VERIFY_WITH_TIMEOUT(fTree->TreeModel()->hasChildren(d), kWait);
     expandAndWait(QStringLiteral("D"));
     QCOMPARE(childNames(QStringLiteral("D")), QStringList({"Sub"}));
+}
+
+void TstTDvShellTree::expandedFoldersFollowTheDisk()
+{
+    expandAndWait(QString());
+    expandAndWait(QStringLiteral("A"));
+    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    QVERIFY(QDir(path("A")).mkdir(QStringLiteral("Fresh")));
+    QVERIFY(QDir(path("A/C")).removeRecursively());
+    QTRY_COMPARE_WITH_TIMEOUT(childNames(QStringLiteral("A")), QStringList({"B", "Fresh"}), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(state("A/Fresh"), TDvSelectionState::ssChecked, kWait);
 }
 
 void TstTDvShellTree::environmentReferences_data()
