@@ -1,13 +1,13 @@
 #include "core/net/HttpClient.h"
 
+#include "core/net/CurlApi.h"
+
 #include <QIODevice>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <curl/curl.h>
 #include <memory>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,23 +20,20 @@ using Clock = std::chrono::steady_clock;
 // An error answer's body is kept for the caller, but not without limit.
 constexpr qsizetype kMaxErrorBody = 1024 * 1024;
 
-void initCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct EasyDeleter
 {
-    void operator()(CURL *c) const { curl_easy_cleanup(c); }
+    const CurlApi *Api;
+    void operator()(CURL *c) const { Api->easy_cleanup(c); }
 };
 struct MultiDeleter
 {
-    void operator()(CURLM *m) const { curl_multi_cleanup(m); }
+    const CurlApi *Api;
+    void operator()(CURLM *m) const { Api->multi_cleanup(m); }
 };
 struct SlistDeleter
 {
-    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
+    const CurlApi *Api;
+    void operator()(curl_slist *l) const { Api->slist_free_all(l); }
 };
 
 } // namespace
@@ -50,6 +47,7 @@ struct HttpClient::Request
     qint64 uploadOffset = 0;
     QIODevice *sink = nullptr;
 
+    const CurlApi *api = nullptr;
     CURL *easy = nullptr;
     const HttpClient *client = nullptr;
     HttpResponse response;
@@ -69,8 +67,8 @@ struct HttpClient::Request
         if (!isConnected) {
             long port = 0;
             curl_off_t connectTime = 0;
-            curl_easy_getinfo(easy, CURLINFO_LOCAL_PORT, &port);
-            curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
+            api->easy_getinfo(easy, CURLINFO_LOCAL_PORT, &port);
+            api->easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
             isConnected = port != 0 || connectTime > 0;
         }
         return isConnected;
@@ -168,7 +166,7 @@ struct HttpClient::Request
         }
         if (r->client->m_progress) {
             curl_off_t total = -1;
-            curl_easy_getinfo(r->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+            r->api->easy_getinfo(r->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
             if (r->redirectBody())
                 return 0;
             if (!r->client->m_progress(static_cast<qint64>(down), static_cast<qint64>(total))) {
@@ -180,10 +178,8 @@ struct HttpClient::Request
     }
 };
 
-HttpClient::HttpClient()
-{
-    initCurlOnce();
-}
+// libcurl is loaded by the first request, not here: a client costs nothing until used.
+HttpClient::HttpClient() = default;
 
 void HttpClient::setHeader(const QByteArray &name, const QByteArray &value)
 {
@@ -235,44 +231,46 @@ HttpResponse HttpClient::put(const QString &url, const QByteArray &body)
 HttpResponse HttpClient::perform(Request &r)
 {
     using Kind = HttpTransportError::Kind;
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    const CurlApi &api = CurlApi::Get();
+    std::unique_ptr<CURL, EasyDeleter> easy(api.easy_init(), EasyDeleter{&api});
+    std::unique_ptr<CURLM, MultiDeleter> multi(api.multi_init(), MultiDeleter{&api});
     if (!easy || !multi)
         throw HttpTransportError(Kind::Failure, "Cannot create an HTTP connection");
     CURL *e = easy.get();
+    r.api = &api;
     r.easy = e;
     r.client = this;
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     const QByteArray url = r.url.toUtf8();
-    curl_easy_setopt(e, CURLOPT_URL, url.constData());
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    api.easy_setopt(e, CURLOPT_URL, url.constData());
+    api.easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+    api.easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    api.easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+    api.easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    api.easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     // A new connection for every request; nothing is shared between calls.
-    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    api.easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    api.easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     // The loopback is never reached through a proxy from the environment.
-    curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, m_followRedirects ? 1L : 0L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(m_maxRedirects));
+    api.easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    api.easy_setopt(e, CURLOPT_FOLLOWLOCATION, m_followRedirects ? 1L : 0L);
+    api.easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(m_maxRedirects));
     if (m_connectTimeoutMs > 0)
-        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_connectTimeoutMs));
+        api.easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_connectTimeoutMs));
 
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Request::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Request::onBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &r);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Request::onProgress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &r);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    api.easy_setopt(e, CURLOPT_HEADERFUNCTION, &Request::onHeader);
+    api.easy_setopt(e, CURLOPT_HEADERDATA, &r);
+    api.easy_setopt(e, CURLOPT_WRITEFUNCTION, &Request::onBody);
+    api.easy_setopt(e, CURLOPT_WRITEDATA, &r);
+    api.easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Request::onProgress);
+    api.easy_setopt(e, CURLOPT_XFERINFODATA, &r);
+    api.easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
     if (r.upload) {
-        curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(e, CURLOPT_READFUNCTION, &Request::onRead);
-        curl_easy_setopt(e, CURLOPT_READDATA, &r);
+        api.easy_setopt(e, CURLOPT_UPLOAD, 1L);
+        api.easy_setopt(e, CURLOPT_READFUNCTION, &Request::onRead);
+        api.easy_setopt(e, CURLOPT_READDATA, &r);
         curl_off_t length = -1;
         if (r.uploadData) {
             length = r.uploadData->size();
@@ -284,12 +282,12 @@ HttpResponse HttpClient::perform(Request &r)
             if (::fstat(r.uploadFd, &st) == 0 && S_ISREG(st.st_mode) && at >= 0)
                 length = std::max<curl_off_t>(0, st.st_size - at);
         }
-        curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, length);
+        api.easy_setopt(e, CURLOPT_INFILESIZE_LARGE, length);
     }
 
-    std::unique_ptr<curl_slist, SlistDeleter> headerList;
+    std::unique_ptr<curl_slist, SlistDeleter> headerList(nullptr, SlistDeleter{&api});
     auto addHeader = [&](const QByteArray &line) {
-        curl_slist *l = curl_slist_append(headerList.get(), line.constData());
+        curl_slist *l = api.slist_append(headerList.get(), line.constData());
         if (l) {
             headerList.release();
             headerList.reset(l);
@@ -299,20 +297,20 @@ HttpResponse HttpClient::perform(Request &r)
     addHeader("Expect:");
     for (const auto &h : m_headers)
         addHeader(h.first + ": " + h.second);
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, headerList.get());
+    api.easy_setopt(e, CURLOPT_HTTPHEADER, headerList.get());
 
     // The multi interface lets the wait for data end exactly when the read time-out is due;
     // curl_easy_perform would only notice it on its next once-a-second wake-up.
-    curl_multi_add_handle(multi.get(), e);
+    api.multi_add_handle(multi.get(), e);
     r.lastMove = Clock::now();
     CURLcode result = CURLE_OK;
     bool finished = false;
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+        if (api.multi_perform(multi.get(), &running) != CURLM_OK)
             break;
         int queued = 0;
-        while (CURLMsg *msg = curl_multi_info_read(multi.get(), &queued)) {
+        while (CURLMsg *msg = api.multi_info_read(multi.get(), &queued)) {
             if (msg->msg == CURLMSG_DONE) {
                 result = msg->data.result;
                 finished = true;
@@ -331,9 +329,9 @@ HttpResponse HttpClient::perform(Request &r)
                 r.lastMove + std::chrono::milliseconds(m_readTimeoutMs) - now);
             waitMs = static_cast<int>(std::clamp<qint64>(left.count() + 1, 1, 1000));
         }
-        curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+        api.multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
     }
-    curl_multi_remove_handle(multi.get(), e);
+    api.multi_remove_handle(multi.get(), e);
 
     if (r.timedOut)
         throw HttpTransportError(Kind::Timeout, "Read timed out");
@@ -348,7 +346,7 @@ HttpResponse HttpClient::perform(Request &r)
         else if (r.uploadFailed)
             message = "Cannot read the data to send";
         else
-            message = errorBuffer[0] ? errorBuffer : curl_easy_strerror(result);
+            message = errorBuffer[0] ? errorBuffer : api.easy_strerror(result);
         throw HttpTransportError(Kind::Failure, message);
     }
     if (r.response.statusCode >= 400)

@@ -1,4 +1,5 @@
 #include "core/net/HttpClient.h"
+#include "core/net/CurlApi.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -50,6 +52,45 @@ class TestHttpClient : public QObject
     Q_OBJECT
 
 private slots:
+    // Runs first: programs that never send a request must not pay for loading libcurl.
+    void libcurlIsLoadedByTheFirstRequestOnly()
+    {
+        const auto curlLoaded = [] {
+            void *h = dlopen("libcurl.so.4", RTLD_LAZY | RTLD_NOLOAD);
+            if (h)
+                dlclose(h);
+            return h != nullptr;
+        };
+        QVERIFY(!curlLoaded());
+        HttpClient client;
+        QVERIFY(!curlLoaded());
+        LoopbackHttpServer server;
+        server.setAnswer("/x", HttpAnswer::text("x"));
+        QCOMPARE(client.get(server.url("/x")).body, QByteArray("x"));
+        QVERIFY(curlLoaded());
+    }
+
+    void unusableLibraryIsATransportError_data()
+    {
+        QTest::addColumn<QByteArray>("library");
+        QTest::addColumn<QByteArray>("named");
+        QTest::newRow("missing") << QByteArray("libdelvora-absent.so.0")
+                                 << QByteArray("libdelvora-absent.so.0");
+        QTest::newRow("not libcurl") << QByteArray("libc.so.6") << QByteArray("curl_global_init");
+    }
+    void unusableLibraryIsATransportError()
+    {
+        QFETCH(QByteArray, library);
+        QFETCH(QByteArray, named);
+        try {
+            CurlApi::Load(library.constData());
+            QFAIL("loaded");
+        } catch (const HttpTransportError &e) {
+            QCOMPARE(e.kind(), HttpTransportError::Kind::Failure);
+            QVERIFY2(QByteArray(e.what()).contains(named), e.what());
+        }
+    }
+
     void getSendsHeadersAndReturnsStatusHeadersAndBody()
     {
         LoopbackHttpServer server;
