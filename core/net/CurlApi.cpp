@@ -17,8 +17,7 @@ void Resolve(void *pHandle, const char *pLibrary, const char *pSymbol, Function 
     void *address = dlsym(pHandle, pSymbol);
     if (!address)
         throw HttpTransportError(HttpTransportError::Kind::Failure,
-                                 std::string("The HTTP library ") + pLibrary + " lacks " +
-                                     pSymbol);
+                                 std::string("The HTTP library ") + pLibrary + " lacks " + pSymbol);
     pTarget = reinterpret_cast<Function *>(address);
 }
 

@@ -1,5 +1,5 @@
-#include "core/net/HttpClient.h"
 #include "core/net/CurlApi.h"
+#include "core/net/HttpClient.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
 
