@@ -82,6 +82,8 @@ TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *pa
     setAllColumnsShowFocus(true);
     // Editing starts with F2 or the menu only: a double click expands.
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
 
     connect(fModel, &TDvShellTreeModel::ListingRequested, this,
             [this](TDvShellTreeNode *aNode) { StartListing(aNode, false); });

@@ -1,7 +1,10 @@
 #include "gui/folders/TDvShellTreeModel.h"
 
+#include "gui/filesearch/TDvShellOperations.h"
+
 #include <QApplication>
 #include <QFileIconProvider>
+#include <QMimeData>
 #include <QPalette>
 
 namespace dv {
@@ -227,10 +230,36 @@ Qt::ItemFlags TDvShellTreeModel::flags(const QModelIndex &index) const
     if (node == nullptr)
         return Qt::NoItemFlags;
     Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (!node->IsRoot())
+        result |= Qt::ItemIsDragEnabled;
     // The drives and the home folder are the tree's fixed points: they are not renamed here.
     if (!node->IsRoot() && !node->Parent->IsRoot())
         result |= Qt::ItemIsEditable;
     return result;
+}
+
+QStringList TDvShellTreeModel::mimeTypes() const
+{
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData *TDvShellTreeModel::mimeData(const QModelIndexList &indexes) const
+{
+    QStringList paths;
+    for (const QModelIndex &index : indexes) {
+        const TDvShellTreeNode *node = NodeOf(index);
+        if (node != nullptr && !node->IsRoot() && !paths.contains(node->FullPath()))
+            paths.append(node->FullPath());
+    }
+    if (paths.isEmpty())
+        return nullptr;
+    return TDvShellOperations::FileUrlsMimeData(paths, false);
+}
+
+Qt::DropActions TDvShellTreeModel::supportedDragActions() const
+{
+    // Never a move: the view would then try to remove the dragged rows itself.
+    return Qt::CopyAction | Qt::LinkAction;
 }
 
 } // namespace dv

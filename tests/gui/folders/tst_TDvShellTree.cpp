@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -164,6 +165,12 @@ void TstTDvShellTree::listsVisibleFoldersOnFirstExpand()
 
     expandAndWait(QStringLiteral("linkToB"));
     QCOMPARE(childNames(QStringLiteral("linkToB")), QStringList({"X", "Y"}));
+
+    // Dragged out as a file address.
+    std::unique_ptr<QMimeData> dragged(fTree->TreeModel()->mimeData(
+        {fTree->TreeModel()->IndexOf(node(QStringLiteral("linkToB/X")))}));
+    QVERIFY(dragged != nullptr);
+    QCOMPARE(dragged->urls(), QList<QUrl>({QUrl::fromLocalFile(path("linkToB/X"))}));
 }
 
 void TstTDvShellTree::archiveRule_data()
