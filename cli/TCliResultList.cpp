@@ -12,7 +12,8 @@ namespace dv {
 
 namespace {
 constexpr std::uint64_t kProgressIntervalMs = 100;
-}
+constexpr std::size_t kOutChunk = 1 << 16;
+} // namespace
 
 TCliResultList::TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop)
     : fTextToFind(pTextToFind), fStop(pStop), fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1),
@@ -22,7 +23,7 @@ TCliResultList::TCliResultList(const QString &pTextToFind, std::atomic<bool> &pS
     if (fStdoutIsTerminal)
         std::setvbuf(stdout, nullptr, _IOLBF, 0);
     else
-        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+        std::setvbuf(stdout, nullptr, _IOFBF, kOutChunk);
 }
 
 TCliResultList::~TCliResultList()
@@ -49,31 +50,52 @@ bool TCliResultList::AddPath(const QString &pPath)
         ShowProgress(pPath);
     if (!AcceptCandidateFile(pPath, fTextToFind))
         return false;
+    fEncoded.resize(0);
+    AppendEncodedFileName(fEncoded, pPath);
+    fOut.append(fEncoded.constData(), static_cast<std::size_t>(fEncoded.size()));
+    Accepted();
+    return true;
+}
+
+bool TCliResultList::AddEncodedPath(QByteArrayView pPath)
+{
+    // A content test needs the text of the path; without one every candidate is accepted and
+    // the bytes go out as found, never turned into text and back.
+    if (!fTextToFind.isEmpty())
+        return AddPath(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
+    if (fStop || fOutputClosed)
+        return false;
+    if (fProgress && ProgressDue())
+        ShowProgress(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
+    fOut.append(pPath.data(), static_cast<std::size_t>(pPath.size()));
+    Accepted();
+    return true;
+}
+
+void TCliResultList::Accepted()
+{
     ++fFound;
-    AppendEncodedFileName(fOut, pPath);
-    fOut.append('\n');
+    fOut.push_back('\n');
     if (fStdoutIsTerminal) {
         if (fProgressShown)
             ClearProgress();
         WriteOut();
-    } else if (fOut.size() >= (1 << 16)) {
+    } else if (fOut.size() >= kOutChunk) {
         WriteOut();
     }
-    return true;
 }
 
 void TCliResultList::WriteOut()
 {
-    if (fOut.isEmpty() || fOutputClosed) {
-        fOut.resize(0);
+    if (fOut.empty() || fOutputClosed) {
+        fOut.clear();
         return;
     }
-    if (std::fwrite(fOut.constData(), 1, static_cast<std::size_t>(fOut.size()), stdout) !=
-        static_cast<std::size_t>(fOut.size())) {
+    if (std::fwrite(fOut.data(), 1, fOut.size(), stdout) != fOut.size()) {
         fOutputClosed = true;
         fStop = true;
     }
-    fOut.resize(0);
+    fOut.clear();
 }
 
 bool TCliResultList::IsItemInList(const QString &pPath)
@@ -89,12 +111,16 @@ int TCliResultList::ItemCount() const
 
 void TCliResultList::Sort() {}
 
+bool TCliResultList::ProgressDue() const
+{
+    return !fProgressShown || GetTickCount64() - fLastProgressTick >= kProgressIntervalMs;
+}
+
 void TCliResultList::ShowProgress(const QString &pPath)
 {
-    const std::uint64_t now = GetTickCount64();
-    if (fProgressShown && now - fLastProgressTick < kProgressIntervalMs)
+    if (!ProgressDue())
         return;
-    fLastProgressTick = now;
+    fLastProgressTick = GetTickCount64();
     int width = 80;
     struct winsize size;
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace dv {
 
@@ -24,6 +25,7 @@ public:
     void BeginUpdate() override;
     void EndUpdate() override;
     bool AddPath(const QString &pPath) override;
+    bool AddEncodedPath(QByteArrayView pPath) override;
     bool IsItemInList(const QString &pPath) override;
     int ItemCount() const override;
     void Sort() override;
@@ -35,11 +37,15 @@ public:
     void ClearProgress();
 
 private:
+    bool ProgressDue() const;
     void ShowProgress(const QString &pPath);
+    // After an accepted path was appended to the output.
+    void Accepted();
     void WriteOut();
 
     QString fTextToFind;
-    QByteArray fOut; // accepted paths not yet written
+    std::string fOut;    // accepted paths not yet written
+    QByteArray fEncoded; // one path turned back into bytes
     std::atomic<bool> &fStop;
     int fFound = 0;
     bool fStdoutIsTerminal;

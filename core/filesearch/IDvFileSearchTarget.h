@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/platform/FileName.h"
+
+#include <QByteArrayView>
 #include <QString>
 
 namespace dv {
@@ -20,6 +23,13 @@ public:
     // asks its acceptance handler (OnAddPath: CanAdd) and keeps it only when accepted.
     // Returns whether it was kept. Argument errors propagate to the enumeration.
     virtual bool AddPath(const QString &pPath) = 0;
+
+    // The same path given as the bytes the walk found (decoded as DecodeFileName does). By
+    // default it is decoded and offered to AddPath; a list that writes bytes can skip the text.
+    virtual bool AddEncodedPath(QByteArrayView pPath)
+    {
+        return AddPath(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
+    }
 
     // Whether the list already holds an item for the path (letter case and one trailing "/"
     // not considered); used by enumerations that hand over only new files.

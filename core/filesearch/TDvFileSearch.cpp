@@ -20,6 +20,7 @@ namespace {
 constexpr std::uint32_t kBatchIntervalMs = 400;
 constexpr std::uint32_t kResortIntervalMs = 1000;
 constexpr int kResortItemLimit = 10000;
+constexpr unsigned kEntriesPerCheck = 64;
 
 QString WithTrailingSeparator(const QString &pPath)
 {
@@ -141,17 +142,29 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
 
     TDvDirectoryReader::Entry entry;
     fReader.Start(pFolderFd);
+    // The pending list stays locked while this folder's entries are judged; the lock is let
+    // go before a batch can be handed over, which takes it on the main thread.
+    std::unique_lock<std::mutex> pending(fItemsToAddLock, std::defer_lock);
+    // Asking for a cancel or for the time costs more than judging an entry: every few entries.
+    unsigned sinceCheck = 0;
     while (fReader.Next(entry)) {
-        if (IsCanceled())
-            return;
+        if (++sinceCheck == kEntriesPerCheck) {
+            sinceCheck = 0;
+            if (pending.owns_lock())
+                pending.unlock();
+            if (IsCanceled())
+                return;
+            CheckFlush();
+        }
         TDvFindData data(pFolderFd, entry.Name, entry.Length, entry.Type);
         if (!data.IsDotOrDotDot()) {
             if (fSearchOptions.MatchesInFolder(data, pFolder)) {
-                std::lock_guard<std::mutex> lock(fItemsToAddLock);
-                fItemsToAdd.append(pFolder);
-                fItemsToAdd.append(entry.Name, static_cast<qsizetype>(entry.Length));
+                if (!pending.owns_lock())
+                    pending.lock();
+                fItemsToAdd.append(pFolder.constData(), static_cast<std::size_t>(pFolder.size()));
+                fItemsToAdd.append(entry.Name, entry.Length);
                 if (data.IsDirectory())
-                    fItemsToAdd.append('/');
+                    fItemsToAdd.push_back('/');
                 fItemsToAddEnds.push_back(fItemsToAdd.size());
             }
             if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
@@ -160,8 +173,12 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
                 subfolderNames.push_back('\0');
             }
         }
-        CheckFlush();
     }
+    if (pending.owns_lock())
+        pending.unlock();
+    if (IsCanceled())
+        return;
+    CheckFlush();
 
     for (const auto &[offset, isLink] : subfolders) {
         if (IsCanceled())
@@ -212,26 +229,33 @@ void TDvFileSearch::FlushItemsToAdd()
             // Each path leaves the pending list before it is offered, so a path whose Add
             // fails is not offered again by the final batch, nor are those before it.
             std::size_t next = 0;
-            qsizetype start = 0;
+            std::size_t start = 0;
             QString path;
             try {
                 for (; next < fItemsToAddEnds.size(); ++next) {
-                    const qsizetype begin = start;
+                    const std::size_t begin = start;
                     start = fItemsToAddEnds[next];
-                    path.resize(0);
-                    AppendDecodedFileName(path, fItemsToAdd.constData() + begin,
-                                          static_cast<std::size_t>(start - begin));
-                    if (fOnlyNewFiles && fDvFileList->IsItemInList(path))
+                    const QByteArrayView bytes(fItemsToAdd.data() + begin,
+                                               static_cast<qsizetype>(start - begin));
+                    if (fOnlyNewFiles) {
+                        path.resize(0);
+                        AppendDecodedFileName(path, bytes.data(),
+                                              static_cast<std::size_t>(bytes.size()));
+                        if (fDvFileList->IsItemInList(path))
+                            continue;
+                        fWereItemsAddedSinceLastSort = true;
+                        fDvFileList->AddPath(path);
                         continue;
+                    }
                     fWereItemsAddedSinceLastSort = true;
-                    fDvFileList->AddPath(path);
+                    fDvFileList->AddEncodedPath(bytes);
                 }
             } catch (...) {
-                fItemsToAdd.remove(0, start);
+                fItemsToAdd.erase(0, start);
                 fItemsToAddEnds.erase(fItemsToAddEnds.begin(),
                                       fItemsToAddEnds.begin() +
                                           static_cast<std::ptrdiff_t>(next + 1));
-                for (qsizetype &end : fItemsToAddEnds)
+                for (std::size_t &end : fItemsToAddEnds)
                     end -= start;
                 throw;
             }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace dv {
@@ -53,9 +54,9 @@ private:
 
     TDvSearchOptions fSearchOptions;
     // Found paths not yet handed over, in the order found: their bytes one after another,
-    // and where each ends. Decoded to text one at a time while a batch is handed over.
-    QByteArray fItemsToAdd;
-    std::vector<qsizetype> fItemsToAddEnds;
+    // and where each ends. Offered to the list as bytes while a batch is handed over.
+    std::string fItemsToAdd;
+    std::vector<std::size_t> fItemsToAddEnds;
     std::mutex fItemsToAddLock;
     IDvFileSearchTarget *fDvFileList;
     QString fInitialPath;

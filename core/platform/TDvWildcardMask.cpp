@@ -101,10 +101,16 @@ std::vector<char32_t> LoweredCodePoints(QStringView s)
 
 TDvWildcardMask::TDvWildcardMask(QStringView pMask)
     : fMask(pMask.toString()), fLowered(LoweredCodePoints(pMask))
-{}
+{
+    // A leading star can take the whole name when the rest can match nothing.
+    fMatchesAll = !fLowered.empty() && fLowered[0] == kStar &&
+                  RestMatchesEmpty(fLowered.data(), 1, fLowered.size());
+}
 
 bool TDvWildcardMask::Matches(const char *pName, std::size_t pLength) const
 {
+    if (fMatchesAll)
+        return true;
     if (IsAscii(pName, pLength)) {
         const auto *n = reinterpret_cast<const unsigned char *>(pName);
         return MatchImpl(fLowered.data(), fLowered.size(), pLength,
@@ -115,6 +121,8 @@ bool TDvWildcardMask::Matches(const char *pName, std::size_t pLength) const
 
 bool TDvWildcardMask::Matches(QStringView pName) const
 {
+    if (fMatchesAll)
+        return true;
     const std::vector<char32_t> name = LoweredCodePoints(pName);
     return MatchImpl(fLowered.data(), fLowered.size(), name.size(),
                      [&name](std::size_t i) { return name[i]; });

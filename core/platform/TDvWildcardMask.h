@@ -29,6 +29,7 @@ public:
 private:
     QString fMask;
     std::vector<char32_t> fLowered;
+    bool fMatchesAll = false; // "*", "*.*" and the like: no name needs to be looked at
 };
 
 // The platform wildcard match: the whole name against the mask, as TDvWildcardMask does.

@@ -74,14 +74,15 @@ public:
 };
 
 // Makes every cancellation check of a walk take a while, so that a walk of a small tree
-// lasts long enough to be handed over in several batches or stopped half-way.
+// lasts long enough to be handed over in several batches or stopped half-way. The walk asks
+// before and after each folder (and every few dozen entries within one).
 class SlowToken : public ICancellationToken
 {
 public:
     void Cancel() override {}
     bool IsCancellationRequested() const override
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         return false;
     }
 };

@@ -156,6 +156,9 @@ private slots:
         QTest::newRow("non-ASCII question mark") << "?.txt" << QByteArray("é.txt") << true;
         QTest::newRow("invalid UTF-8 name") << "*.txt" << QByteArray("caf\xe9.txt") << true;
         QTest::newRow("invalid UTF-8 other") << "*.doc" << QByteArray("caf\xe9.txt") << false;
+        QTest::newRow("star alone, invalid UTF-8") << "*" << QByteArray("\xff\xfe") << true;
+        QTest::newRow("stars and dot-star") << "**.*" << QByteArray("Makefile") << true;
+        QTest::newRow("dot-star, then more") << "*.*.c" << QByteArray("main.h") << false;
     }
 
     void names()
