@@ -1,6 +1,7 @@
 #include "core/i18n/Translation.h"
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/WorkerThreadPool.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
 
@@ -43,7 +44,9 @@ int main(int argc, char *argv[])
         form.show();
         result = QApplication::exec();
     }
-    // A worker still blocked in a call to the interface is released instead of waiting forever.
+    // The shared pool's jobs (check states, icons) end before the queue they report through;
+    // a worker still blocked in a call to the interface is then released, not left waiting.
+    dv::TWorkerThreadPool::Instance().TerminateThreads(true);
     dv::SetExceptionReportHook({});
     dv::MainThreadQueue::Shutdown();
     return result;

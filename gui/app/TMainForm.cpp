@@ -2,11 +2,13 @@
 
 #include "core/app/AboutText.h"
 #include "core/app/SettingsFile.h"
+#include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
 #include "core/platform/FileTime.h"
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TUpDown.h"
 #include "gui/app/TWrapCheckBox.h"
+#include "gui/filesearch/TDvFileList.h"
 
 #include <QAction>
 #include <QApplication>
@@ -133,14 +135,31 @@ TMainForm::TMainForm(const QStringList &commandLine, QWidget *parent) : QMainWin
 {
     InitDelvoraResources();
     setObjectName(QStringLiteral("MainForm"));
+    fShellLink = std::make_shared<TDvShellLink>();
+    // Every change of the checked folders postpones the refresh of the list of folders to
+    // search; changes may come from any thread, the timer lives on ours.
+    fShellLink->SelectionList()->SetOnChange([this](TDvBaseSelectionList *) {
+        QMetaObject::invokeMethod(this, &TMainForm::RestartListUpdateTimer, Qt::QueuedConnection);
+    });
     CreateControls();
     FormCreate(commandLine);
 }
 
 TMainForm::~TMainForm()
 {
+    fDestroying = true;
     // Key presses that arrive while the controls are being torn down are none of ours.
     qApp->removeEventFilter(this);
+    fShellLink->SelectionList()->SetOnChange({});
+    // The list stops its enumerations while it goes; its events must not reach a window
+    // whose fields are already gone.
+    if (fFileList) {
+        fFileList->OnAddPath = nullptr;
+        fFileList->OnSelectionChanged = nullptr;
+        fFileList->SetOnEndSearch({});
+        delete fFileList.data();
+    }
+    SetBusyPointer(false);
 }
 
 QString TMainForm::VersionText()
@@ -204,6 +223,8 @@ void TMainForm::CreateControls()
     connect(TimerListUpdate, &QTimer::timeout, this, &TMainForm::TimerListUpdateTimer);
 
     PopupMenuLang = Named(new QMenu(this), "PopupMenuLang");
+
+    JoinResultList(qobject_cast<TDvFileList *>(SearchResultList));
 
     // Key preview: the window sees key presses before the focused control.
     qApp->installEventFilter(this);
@@ -446,7 +467,7 @@ void TMainForm::CreateRightPart()
     connect(StopSearchButton, &QToolButton::clicked, this, &TMainForm::StopSearchButtonClick);
     connect(SpeedButton2, &QToolButton::clicked, this, &TMainForm::SpeedButton2Click);
     connect(SpeedButton3, &QToolButton::clicked, this, &TMainForm::SpeedButton3Click);
-    SearchResultList = MakePlaceholder(QStringLiteral("SearchResultList"));
+    SearchResultList = Named(new TDvFileList, "SearchResultList");
     SearchResultList->setMinimumHeight(50);
     upperRow->addWidget(Panel2);
     upperRow->addWidget(SearchResultList, 1);
@@ -549,9 +570,32 @@ void TMainForm::ReplaceInSplitter(QSplitter *splitter, QWidget *&slot, QWidget *
 
 void TMainForm::SetResultList(QWidget *list)
 {
-    if (list)
-        list->setMinimumHeight(50);
+    if (!list || list == SearchResultList)
+        return;
+    list->setMinimumHeight(50);
+    if (fFileList) {
+        // The list that goes must not call back into the window.
+        fFileList->OnAddPath = nullptr;
+        fFileList->OnSelectionChanged = nullptr;
+        fFileList->SetOnEndSearch({});
+        fFileList->Stop();
+    }
     ReplaceInSplitter(Splitter2, SearchResultList, list, QStringLiteral("SearchResultList"));
+    JoinResultList(qobject_cast<TDvFileList *>(list));
+}
+
+void TMainForm::JoinResultList(TDvFileList *list)
+{
+    fFileList = list;
+    if (!fFileList)
+        return;
+    fFileList->OnAddPath = [this](const QString &Path, bool &CanAdd) {
+        SearchResultListAddPath(Path, CanAdd);
+    };
+    fFileList->SetOnEndSearch([this] { SearchResultListEndSearch(); });
+    fFileList->OnSelectionChanged = [this](TDvFileListItem *) {
+        SearchResultListSelectionChanged();
+    };
 }
 
 void TMainForm::SetFolderTree(QWidget *tree)

@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
+
+#include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -23,6 +28,9 @@ namespace dv {
 
 struct SettingsFormState;
 struct SettingsReadResult;
+class TDvFileList;
+class TDvSelectionList;
+class TDvShellLink;
 class TLinkLabel;
 class TUpDown;
 
@@ -54,9 +62,38 @@ public:
     static CommandLineFolders FoldersOfCommandLine(const QStringList &arguments);
 
     // Seams for the real controls: each replaces the placeholder (or an earlier control)
-    // in its place, gives it the object name and takes ownership.
+    // in its place, gives it the object name and takes ownership. A TDvFileList set here
+    // becomes the list the search runs on (its events join the window's handlers).
     void SetResultList(QWidget *list);
     void SetFolderTree(QWidget *tree);
+
+    // The result list the search runs on; null once something else took its place.
+    TDvFileList *FileList() const;
+    // The link of the folder controls and its list of checked entries.
+    std::shared_ptr<TDvShellLink> ShellLink() const { return fShellLink; }
+    TDvSelectionList *SelectionList() const;
+
+    // Search run state, touched on the main thread only.
+    bool SearchCancelled = false;
+    int MatchCount = 0;
+    // The text to find of the current search (trimmed), taken at its start.
+    QString TextToFind() const { return FTextToFind; }
+    // FTextToFind, or the trimmed box when that is empty (a search started without text picks
+    // up text typed later, for the acceptance and for the preview).
+    QString EffectiveTextToFind() const;
+
+    // 1-based position of the first occurrence of Sub at or after From (ignoring case), or of
+    // the last one starting before Before; 0 when none or either text is empty.
+    static qsizetype FindNextIgnoreCase(QStringView Text, QStringView Sub, qsizetype From);
+    static qsizetype FindPreviousIgnoreCase(QStringView Text, QStringView Sub, qsizetype Before);
+
+    // The preview's text as positions count it (line breaks as CR LF); the box shows one line
+    // per break.
+    const QString &PreviewText() const { return fPreviewText; }
+    // Selection of the preview in positions of PreviewText (start 0-based).
+    qsizetype PreviewSelStart() const;
+    qsizetype PreviewSelLength() const;
+    void SetPreviewSelection(qsizetype start, qsizetype length);
 
     // Settings file: path computed once at creation, the form as its fields, reading and
     // writing (neither reports anything).
@@ -149,7 +186,11 @@ public slots:
     virtual void StartSearchButtonClick(); // virtual only so that a test can count the calls
     void StopSearchButtonClick();
     void TimerStopperTimer();
+    void SearchResultListAddPath(const QString &Path, bool &CanAdd);
+    void SearchResultListEndSearch();
     // Preview and match navigation.
+    void SearchResultListSelectionChanged();
+    void UpdatePreview();
     void btNextClick();
     void btPreviousClick();
     // Where-to-search panel.
@@ -195,9 +236,25 @@ private:
     void ReplaceInSplitter(QSplitter *splitter, QWidget *&slot, QWidget *replacement,
                            const QString &name);
 
+    void JoinResultList(TDvFileList *list);
+    void SearchFileEntry(const QString &path);
+    void SetBusyPointer(bool on);
+    void SelectMatch(qsizetype pos, qsizetype length);
+    qsizetype WidgetPosOfText(qsizetype pos) const;
+    qsizetype TextPosOfWidget(qsizetype pos) const;
+
     QLabel *fStatusLabel = nullptr;
     QString fSettingsFilePath;
     QString fSelectedFolder;
+    QPointer<TDvFileList> fFileList;
+    std::shared_ptr<TDvShellLink> fShellLink;
+    QString FTextToFind;
+    QElapsedTimer fStatusPaintClock; // paints of the running status, at most one per 15 ms
+    int fAddPathDepth = 0;           // inside the per-file callback (possibly nested)
+    bool fBusyPointer = false;
+    bool fDestroying = false;
+    QString fPreviewText;
+    std::vector<qsizetype> fPreviewBreaks; // positions of the breaks in the box's text
 };
 
 } // namespace dv

@@ -1,19 +1,288 @@
 // The search run's handlers of the main window.
+#include "core/filesearch/TDvSearchOptions.h"
+#include "core/folders/TDvShellLink.h"
+#include "core/i18n/Translation.h"
+#include "core/platform/FileTime.h"
+#include "core/platform/TDvFindData.h"
+#include "core/search/ContentMatcher.h"
+#include "core/search/FileAcceptance.h"
 #include "gui/app/TMainForm.h"
+#include "gui/filesearch/TDvFileList.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QTimer>
+#include <QToolButton>
+
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
 
 namespace dv {
 
-void TMainForm::StartSearchButtonClick() {}
+namespace {
 
-void TMainForm::StopSearchButtonClick() {}
+// Trimmed of white space and control characters at both ends.
+QString TrimmedText(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    auto blank = [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; };
+    while (begin < end && blank(text.at(begin)))
+        ++begin;
+    while (end > begin && blank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// KB as typed, in bytes; false for a text that is not an integer or whose bytes do not fit.
+bool KilobytesToBytes(const QString &text, std::int64_t &bytes)
+{
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok);
+    constexpr qlonglong limit = std::numeric_limits<std::int64_t>::max() / 1024;
+    if (!ok || value > limit || value < -limit)
+        return false;
+    bytes = static_cast<std::int64_t>(value) * 1024;
+    return true;
+}
+
+} // namespace
+
+TDvFileList *TMainForm::FileList() const
+{
+    return fFileList.data();
+}
+
+QString TMainForm::EffectiveTextToFind() const
+{
+    if (!FTextToFind.isEmpty())
+        return FTextToFind;
+    return TrimmedText(edtTextToFind->text());
+}
+
+void TMainForm::SetBusyPointer(bool on)
+{
+    if (on == fBusyPointer)
+        return;
+    fBusyPointer = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::StartSearchButtonClick()
+{
+    // Restarting from inside the per-file callback would stop the list the callback serves.
+    if (fAddPathDepth > 0 || !fFileList)
+        return;
+    SaveSettings();
+    SearchCancelled = false;
+    MatchCount = 0;
+    TimerStopper->stop(); // a stop due from an earlier cancel must not hit this search
+    FPreview->clear();
+    fPreviewText.clear();
+    fPreviewBreaks.clear();
+    fFileList->Stop();
+    SearchMinDate->setTime(QTime(0, 0));
+    SearchMaxDate->setTime(QTime(0, 0));
+    StartSearchButton->setEnabled(false);
+    StopSearchButton->setEnabled(true);
+    SetStatusText(Translate(QStringLiteral("Searching...")));
+    SetBusyPointer(true);
+    fFileList->Clear();
+    fFileList->setFocus();
+    FTextToFind = TrimmedText(edtTextToFind->text());
+
+    TDvSearchOptions &options = fFileList->SearchOptions();
+    options.Reset();
+    options.SetFilter(SearchField->text());
+    ScanUnrecognizedFormats.store(CheckBox1->isChecked());
+    if (SearchDateRB->isChecked()) {
+        SearchMaxDate->setTime(QTime(23, 59, 59, 999));
+        // From the pickers' dates: a picker may keep its time to the second only.
+        const double first = OleDateFromLocal(SearchMinDate->date(), QTime(0, 0));
+        const double last = OleDateFromLocal(SearchMaxDate->date(), QTime(23, 59, 59, 999));
+        switch (SearchOptionsCombo->currentIndex()) {
+        case 0:
+            options.SetAccessDateMin(first);
+            options.SetAccessDateMax(last);
+            break;
+        case 1:
+            options.SetCreationDateMin(first);
+            options.SetCreationDateMax(last);
+            break;
+        default:
+            options.SetLastWriteDateMin(first);
+            options.SetLastWriteDateMax(last);
+            break;
+        }
+    }
+    if (chSize1->isChecked()) {
+        options.SetMinFileSize(0);
+        options.SetMaxFileSize(-1);
+    } else if (!FileSize->text().isEmpty()) {
+        std::int64_t bytes = 0;
+        const bool valid = KilobytesToBytes(FileSize->text(), bytes);
+        if (FileSizeCombo->currentIndex() == 0)
+            options.SetMinFileSize(valid ? bytes : 0);
+        else if (FileSizeCombo->currentIndex() == 1)
+            options.SetMaxFileSize(valid ? bytes : -1);
+    }
+    options.SetRecursiveSearch(chSearchInSubfolders->isChecked());
+    options.SetFilesAndFolders(ffFilesOnly);
+    options.SetIncludeHidden(chkShowHidden->isChecked());
+
+    const QStringList entries = SelectionList()->Paths();
+    if (entries.isEmpty()) {
+        fFileList->Search(QString());
+        return;
+    }
+    // Files that stay checked after their folder was split are judged here, after the folders
+    // are queued; the list may change while a candidate is judged, so keep the loop's copy.
+    QStringList files;
+    bool searched = false;
+    for (const QString &entry : entries) {
+        if (entry.endsWith(QLatin1String("/*"))) {
+            const QString root = entry.chopped(2);
+            fFileList->Search(root.isEmpty() ? QStringLiteral("/") : root);
+            searched = true;
+        } else if (!entry.isEmpty()) {
+            files.append(entry);
+        }
+        if (SearchCancelled)
+            break;
+    }
+    for (const QString &file : std::as_const(files)) {
+        if (SearchCancelled || !fFileList)
+            break;
+        SearchFileEntry(file);
+    }
+    // With no enumeration queued no end of search would ever be reported.
+    if (!searched && fFileList)
+        QTimer::singleShot(0, this, &TMainForm::SearchResultListEndSearch);
+}
+
+// A checked file is a candidate like a found one: the same criteria, then the same callback.
+void TMainForm::SearchFileEntry(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || slash == path.size() - 1)
+        return;
+    const QString folder = path.left(slash + 1);
+    const QByteArray name = QFile::encodeName(path.mid(slash + 1));
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    bool candidate = false;
+    {
+        TDvFindData entry(fd, name.constData(), static_cast<std::size_t>(name.size()), 0);
+        candidate =
+            entry.Kind() == TDvEntryKind::File && fFileList->SearchOptions().Matches(entry, folder);
+    }
+    ::close(fd);
+    if (!candidate || fFileList->IsItemInList(path))
+        return;
+    try {
+        fFileList->Add(path);
+    } catch (const std::exception &) {
+        // A name that cannot be turned into a row is simply not listed.
+    }
+}
+
+void TMainForm::StopSearchButtonClick()
+{
+    SearchCancelled = true;
+}
 
 void TMainForm::TimerStopperTimer()
 {
     TimerStopper->stop();
+    if (!fFileList)
+        return;
+    // A tick seen while a candidate is judged (the callback lets events run) must wait: the
+    // enumeration that offered the candidate waits for the callback, Stop for the enumeration.
+    if (fAddPathDepth > 0) {
+        TimerStopper->start();
+        return;
+    }
+    fFileList->Stop();
 }
 
-void TMainForm::ClearResultList() {}
+void TMainForm::SearchResultListAddPath(const QString &Path, bool &CanAdd)
+{
+    if (SearchCancelled) {
+        CanAdd = false;
+        if (!TimerStopper->isActive())
+            TimerStopper->start();
+        return;
+    }
+    ++fAddPathDepth;
+    SetStatusText(Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
+                  QString::number(MatchCount) + QStringLiteral(". ") +
+                  Translate(QStringLiteral("Processing:")) + QLatin1Char(' ') + Path);
+    // Painting and running pending events for every candidate would cost more than the walk.
+    if (!fStatusPaintClock.isValid() || fStatusPaintClock.elapsed() >= 15) {
+        fStatusLabel->repaint();
+        QCoreApplication::processEvents();
+        fStatusPaintClock.start();
+    }
+    --fAddPathDepth;
+    if (SearchCancelled || fDestroying) {
+        // Cancelled (or closed) while events ran: this candidate is the first refused one.
+        CanAdd = false;
+        if (!fDestroying && !TimerStopper->isActive())
+            TimerStopper->start();
+        return;
+    }
+    const QString text = EffectiveTextToFind();
+    if (text.isEmpty()) {
+        CanAdd = true;
+        return;
+    }
+    CanAdd = AcceptCandidateFile(Path, text);
+    if (CanAdd)
+        ++MatchCount;
+}
+
+void TMainForm::SearchResultListEndSearch()
+{
+    if (fDestroying || !fFileList)
+        return;
+    // A late report of a search that was stopped for a new one: the new one reports its own.
+    if (fFileList->IsSearching())
+        return;
+    // Nothing left to stop: a stop still due would hit the next search.
+    TimerStopper->stop();
+    StartSearchButton->setEnabled(true);
+    StopSearchButton->setEnabled(false);
+    SetStatusText(Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
+                  QString::number(fFileList->ItemCount()));
+    SetBusyPointer(false);
+    SearchCancelled = false;
+}
+
+void TMainForm::ClearResultList()
+{
+    if (!fFileList)
+        return;
+    if (fAddPathDepth > 0) {
+        // Closed while a candidate is judged: refuse the rest and stop from the event loop.
+        SearchCancelled = true;
+        QTimer::singleShot(0, this, &TMainForm::ClearResultList);
+        return;
+    }
+    fFileList->Stop();
+    fFileList->Clear();
+}
 
 } // namespace dv

@@ -1,0 +1,477 @@
+// The search run through the main window: from "Search Now" to the end status against real
+// folders and a real extraction server, the preview and its match navigation, the list of
+// folders to search, and the folders of the command line.
+#include "core/app/SettingsFile.h"
+#include "core/folders/TDvSelectionList.h"
+#include "core/search/ExtractionClient.h"
+#include "gui/app/TMainForm.h"
+#include "gui/app/TMainThreadWaker.h"
+#include "gui/filesearch/TDvFileList.h"
+#include "gui/filesearch/TDvFileListItem.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/TextdServer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+using dv::TMainForm;
+
+namespace {
+
+constexpr int kSearchTimeout = 20000;
+
+QStringList ResultNames(const TMainForm &form)
+{
+    QStringList names;
+    for (int i = 0; i < form.FileList()->ItemCount(); ++i)
+        names << QFileInfo(form.FileList()->Item(i)->Path()).fileName();
+    names.sort();
+    return names;
+}
+
+bool SetModified(const QString &path, const QDateTime &when)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+} // namespace
+
+class TstTMainFormSearch : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir fDir;
+    testsupport::TextdServer fServer;
+    std::unique_ptr<dv::TMainThreadWaker> fWaker; // as the program has
+
+    QString tree(const QString &relative = {}) const
+    {
+        return relative.isEmpty() ? fDir.filePath(QStringLiteral("tree"))
+                                  : fDir.filePath(QStringLiteral("tree/") + relative);
+    }
+
+    // Runs "Search Now" on the form as it stands and waits for the end of the search.
+    static bool runSearch(TMainForm &form)
+    {
+        form.StartSearchButtonClick();
+        if (!QTest::qWaitFor([&] { return form.StartSearchButton->isEnabled(); }, kSearchTimeout))
+            return false;
+        return !form.StopSearchButton->isEnabled();
+    }
+
+    // Searches Folder for Find and selects the only result; false when it does not show up.
+    bool previewOf(TMainForm &form, const QString &folder, const QString &find)
+    {
+        form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});
+        form.edtTextToFind->setText(find);
+        if (!runSearch(form) || form.FileList()->ItemCount() != 1)
+            return false;
+        const QString path = form.FileList()->Item(0)->Path();
+        form.FileList()->SelectItem(0);
+        return QTest::qWaitFor([&] { return form.StatusText() == path; }, kSearchTimeout);
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void wholeSearch_data();
+    void wholeSearch();
+    void cancelledSearchEndsAndNextStartsFresh();
+    void searchStartStoresTheForm();
+    void findInText_data();
+    void findInText();
+    void previewNavigation_data();
+    void previewNavigation();
+    void previewScrollsOnlyOnClickAndNoticeShowsWithoutText();
+    void folderPanelFollowsSelection();
+    void commandLineFoldersAreChecked();
+};
+
+void TstTMainFormSearch::initTestCase()
+{
+    QVERIFY(fDir.isValid());
+    fWaker = std::make_unique<dv::TMainThreadWaker>();
+    qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
+    QVERIFY2(fServer.start(), qPrintable(fServer.errorText()));
+    dv::SetExtractionServerEndpoint(fServer.baseUrl());
+
+    const QString t = tree();
+    testsupport::writeFile(t, "plain/a.txt", "hello needle world\n");
+    testsupport::writeFile(t, "plain/sub/b.txt", "nothing here\n");
+    testsupport::writeFile(t, "plain/sub/c.md", "NEEDLE twice needle\n");
+    // Only the extraction server turns a mail into text.
+    testsupport::writeFile(t, "plain/mail.eml",
+                           "From: a@example.org\r\nTo: b@example.org\r\nSubject: hi\r\n"
+                           "Content-Type: text/plain\r\n\r\nthe needle in a mail\r\n");
+    testsupport::writeFile(t, "plain/clip.mp4", "needle");
+    testsupport::writeFile(t, "plain/big.dat", QByteArray(5000, 'x'));
+
+    const QString old = testsupport::writeFile(t, "dates/old.txt", "x");
+    const QString edge = testsupport::writeFile(t, "dates/edge.txt", "x");
+    const QString after = testsupport::writeFile(t, "dates/after.txt", "x");
+    const QString before = testsupport::writeFile(t, "dates/before.txt", "x");
+    QVERIFY(SetModified(old, QDateTime(QDate(2024, 3, 3), QTime(12, 0))));
+    QVERIFY(SetModified(edge, QDateTime(QDate(2024, 3, 5), QTime(23, 59, 59))));
+    QVERIFY(SetModified(after, QDateTime(QDate(2024, 3, 6), QTime(0, 0, 0, 500))));
+    QVERIFY(SetModified(before, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59))));
+}
+
+// Every search start stores the form: each case starts from the defaults again.
+void TstTMainFormSearch::init()
+{
+    QFile::remove(fDir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
+}
+
+void TstTMainFormSearch::cleanupTestCase()
+{
+    dv::SetExtractionServerEndpoint(QString());
+    fWaker.reset();
+}
+
+void TstTMainFormSearch::wholeSearch_data()
+{
+    QTest::addColumn<QStringList>("entries"); // relative to the tree
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("size"); // "" all files, else combo index and text: "0:4"
+    QTest::addColumn<bool>("dates");   // modified 2024-03-01 .. 2024-03-05
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("matches");
+
+    const QStringList plain{"plain/*"};
+    const QStringList all{"a.txt", "b.txt", "big.dat", "c.md", "clip.mp4", "mail.eml"};
+    QTest::newRow("no text takes every file") << plain << "*.*"
+                                              << ""
+                                              << "" << false << all << 0;
+    QTest::newRow("text, server and skip list")
+        << plain << "*.*"
+        << "  NeEdLe\t"
+        << "" << false << QStringList{"a.txt", "c.md", "mail.eml"} << 3;
+    QTest::newRow("filter") << plain << "*.txt;*.md"
+                            << ""
+                            << "" << false << QStringList{"a.txt", "b.txt", "c.md"} << 0;
+    QTest::newRow("at least 4 KB") << plain << "*.*"
+                                   << ""
+                                   << "0:4" << false << QStringList{"big.dat"} << 0;
+    QTest::newRow("at most 1 KB") << plain << "*.*"
+                                  << ""
+                                  << "1:1" << false
+                                  << QStringList{"a.txt", "b.txt", "c.md", "clip.mp4", "mail.eml"}
+                                  << 0;
+    QTest::newRow("no number: no lower limit") << plain << "*.*"
+                                               << ""
+                                               << "0:abc" << false << all << 0;
+    QTest::newRow("no number: no upper limit") << plain << "*.*"
+                                               << ""
+                                               << "1:abc" << false << all << 0;
+    QTest::newRow("empty size text") << plain << "*.*"
+                                     << ""
+                                     << "1:" << false << all << 0;
+    QTest::newRow("whole days") << QStringList{"dates/*"} << "*.*"
+                                << ""
+                                << "" << true << QStringList{"edge.txt", "old.txt"} << 0;
+    // A file left checked by a split is searched as itself, under the same criteria.
+    QTest::newRow("file entries") << QStringList{"plain/a.txt", "plain/big.dat", "plain/sub/*"}
+                                  << "*.txt;*.md"
+                                  << ""
+                                  << "" << false << QStringList{"a.txt", "b.txt", "c.md"} << 0;
+    QTest::newRow("only file entries still end")
+        << QStringList{"plain/big.dat", "plain/missing.txt"} << "*.*"
+        << ""
+        << "" << false << QStringList{"big.dat"} << 0;
+}
+
+void TstTMainFormSearch::wholeSearch()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, filter);
+    QFETCH(QString, text);
+    QFETCH(QString, size);
+    QFETCH(bool, dates);
+    QFETCH(QStringList, expected);
+    QFETCH(int, matches);
+
+    TMainForm form;
+    QStringList paths;
+    for (const QString &e : entries)
+        paths << tree(e);
+    form.SelectionList()->SetPaths(paths);
+    form.SearchField->setText(filter);
+    form.edtTextToFind->setText(text);
+    if (!size.isEmpty()) {
+        form.chSize2->setChecked(true);
+        form.FileSizeCombo->setCurrentIndex(size.section(':', 0, 0).toInt());
+        form.FileSize->setText(size.section(':', 1));
+    }
+    if (dates) {
+        form.SearchDateRB->setChecked(true);
+        form.SearchOptionsCombo->setCurrentIndex(2);
+        form.SearchMinDate->setDateTime(QDateTime(QDate(2024, 3, 1), QTime(15, 30)));
+        form.SearchMaxDate->setDateTime(QDateTime(QDate(2024, 3, 5), QTime(8, 0)));
+    }
+
+    form.StartSearchButtonClick();
+    QVERIFY(!form.StartSearchButton->isEnabled());
+    QVERIFY(form.StopSearchButton->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QVERIFY(!form.StopSearchButton->isEnabled());
+    QCOMPARE(ResultNames(form), expected);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: %1").arg(expected.size()));
+    QCOMPARE(form.MatchCount, matches);
+    QCOMPARE(form.TextToFind(), text.trimmed());
+    QCOMPARE(form.SearchMinDate->time().hour(), 0);
+    QCOMPARE(form.SearchMaxDate->time().hour(), dates ? 23 : 0);
+    QCOMPARE(form.FileList()->SearchOptions().MaxFileSize(),
+             size == "1:1" ? std::int64_t(1024) : std::int64_t(-1));
+}
+
+void TstTMainFormSearch::cancelledSearchEndsAndNextStartsFresh()
+{
+    TMainForm form;
+    form.SelectionList()->SetPaths({tree("plain/*")});
+    form.StartSearchButtonClick();
+    // Cancelled before the first candidate: every candidate is refused, the first one arms
+    // the stop timer, and the stop ends the search.
+    form.StopSearchButtonClick();
+    QVERIFY(form.SearchCancelled);
+    QCOMPARE(form.StatusText(), QStringLiteral("Searching..."));
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QCOMPARE(form.FileList()->ItemCount(), 0);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 0"));
+    QVERIFY(!form.SearchCancelled);
+    QVERIFY(!form.TimerStopper->isActive());
+
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    QVERIFY(runSearch(form));
+    QCOMPARE(ResultNames(form), QStringList({"a.txt", "c.md", "mail.eml"}));
+    QCOMPARE(form.MatchCount, 3);
+}
+
+void TstTMainFormSearch::searchStartStoresTheForm()
+{
+    TMainForm form;
+    form.SelectionList()->SetPaths({tree("dates/*")});
+    form.SearchField->setText(QStringLiteral(" *.txt "));
+    form.edtTextToFind->setText(QStringLiteral(" x "));
+    QVERIFY(runSearch(form));
+    dv::SettingsReadResult read;
+    QCOMPARE(dv::ReadSettingsFile(form.SettingsFilePath(), read, form.FormState()),
+             dv::SettingsFileStatus::Read);
+    QCOMPARE(read.state.fileNameFilter, QStringLiteral(" *.txt "));
+    QCOMPARE(read.state.textToFind, QStringLiteral(" x "));
+
+    form.SearchField->setText(QStringLiteral("*.md"));
+    form.close();
+    QCOMPARE(dv::ReadSettingsFile(form.SettingsFilePath(), read, form.FormState()),
+             dv::SettingsFileStatus::Read);
+    QCOMPARE(read.state.fileNameFilter, QStringLiteral("*.md"));
+    TMainForm again;
+    QCOMPARE(again.SearchField->text(), QStringLiteral("*.md"));
+    QCOMPARE(again.edtTextToFind->text(), QStringLiteral(" x "));
+}
+
+void TstTMainFormSearch::findInText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sub");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<int>("next");
+    QTest::addColumn<int>("previous");
+
+    QTest::newRow("from the start") << "xabxAB"
+                                    << "ab" << 1 << 2 << 0;
+    QTest::newRow("after the first") << "xabxAB"
+                                     << "Ab" << 4 << 5 << 2;
+    QTest::newRow("below one counts as one") << "abab"
+                                             << "ab" << -3 << 1 << 0;
+    QTest::newRow("past the end") << "abab"
+                                  << "ab" << 9 << 0 << 3;
+    QTest::newRow("overlapping") << "aaaa"
+                                 << "aa" << 5 << 0 << 3;
+    QTest::newRow("empty sub") << "abc"
+                               << "" << 1 << 0 << 0;
+    QTest::newRow("empty text") << ""
+                                << "a" << 1 << 0 << 0;
+}
+
+void TstTMainFormSearch::findInText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, sub);
+    QFETCH(int, at);
+    QFETCH(int, next);
+    QFETCH(int, previous);
+    QCOMPARE(TMainForm::FindNextIgnoreCase(text, sub, at), qsizetype(next));
+    QCOMPARE(TMainForm::FindPreviousIgnoreCase(text, sub, at), qsizetype(previous));
+}
+
+void TstTMainFormSearch::previewNavigation_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("clicks");    // n: next, p: previous, 0: caret to the start
+    QTest::addColumn<QList<int>>("starts"); // after selecting, then after each click
+
+    QTest::newRow("next wraps") << QByteArray("one ab two AB three") << "ab"
+                                << "nn" << QList<int>{4, 11, 4};
+    QTest::newRow("next after selection") << QByteArray("xabxab") << "ab"
+                                          << "n" << QList<int>{1, 4};
+    QTest::newRow("previous does not wrap") << QByteArray("xabxab") << "ab"
+                                            << "p" << QList<int>{1, 1};
+    QTest::newRow("previous from the start takes the last, overlapping")
+        << QByteArray("aaaa") << "aa"
+        << "ppn" << QList<int>{0, 2, 1, 0};
+    QTest::newRow("caret at start") << QByteArray("xabxab") << "AB"
+                                    << "0p" << QList<int>{1, 0, 4};
+    // Positions count every break as CR LF.
+    QTest::newRow("mixed line breaks") << QByteArray("ab\nab\r\nab\rab") << "ab"
+                                       << "nnnn" << QList<int>{0, 4, 8, 12, 0};
+    QTest::newRow("no text to find") << QByteArray("abc\nabc") << ""
+                                     << "np" << QList<int>{0, 0, 0};
+}
+
+void TstTMainFormSearch::previewNavigation()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, find);
+    QFETCH(QString, clicks);
+    QFETCH(QList<int>, starts);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    testsupport::writeFile(dir.path(), "f.txt", content);
+    TMainForm form;
+    form.resize(900, 600);
+    QVERIFY(previewOf(form, dir.path(), find));
+    QVERIFY(form.StaticText2->isHidden());
+    QCOMPARE(form.PreviewText().count(QStringLiteral("\r\n")),
+             content.count('\n') + content.count('\r') - content.count("\r\n"));
+    QCOMPARE(form.FPreview->blockCount(), form.PreviewText().count(QStringLiteral("\r\n")) + 1);
+
+    const auto check = [&](int step) {
+        QCOMPARE(form.PreviewSelStart(), qsizetype(starts.at(step)));
+        const QString selected = form.FPreview->textCursor().selectedText();
+        if (find.isEmpty() || (step > 0 && clicks.at(step - 1) == '0'))
+            QVERIFY(selected.isEmpty());
+        else
+            QCOMPARE(selected.toLower(), find.toLower());
+    };
+    check(0);
+    for (int i = 0; i < clicks.size(); ++i) {
+        if (clicks.at(i) == 'n')
+            form.btNextClick();
+        else if (clicks.at(i) == 'p')
+            form.btPreviousClick();
+        else
+            form.SetPreviewSelection(0, 0);
+        check(i + 1);
+    }
+}
+
+void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // Far down a long file: "Next match" brings it into view.
+    QByteArray content;
+    for (int i = 0; i < 400; ++i)
+        content += "line " + QByteArray::number(i) + "\n";
+    content += "the needle\n";
+    const QString path = testsupport::writeFile(dir.path(), "long.txt", content);
+    TMainForm form;
+    form.resize(900, 600);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(previewOf(form, dir.path(), QStringLiteral("needle")));
+    QCOMPARE(form.FPreview->verticalScrollBar()->value(), 0); // selected, not scrolled
+    form.btNextClick();
+    const QRect caret = form.FPreview->cursorRect();
+    QVERIFY(form.FPreview->viewport()->rect().contains(caret.center()));
+    QCOMPARE(form.focusWidget(), form.FPreview);
+
+    // A result whose file is gone: no text, and the notice shows.
+    form.FileList()->SetAutomaticRefresh(false);
+    QVERIFY(runSearch(form));
+    QVERIFY(QFile::remove(path));
+    form.FileList()->SelectItem(0);
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
+    QVERIFY(form.PreviewText().isEmpty());
+    QVERIFY(form.FPreview->toPlainText().isEmpty());
+    QVERIFY(!form.StaticText2->isHidden());
+}
+
+void TstTMainFormSearch::folderPanelFollowsSelection()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString data = dir.filePath(QStringLiteral("data"));
+    const QString gone = dir.filePath(QStringLiteral("gone"));
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QVERIFY(QDir().mkpath(data) && QDir().mkpath(gone) && QDir().mkpath(other));
+    testsupport::writeFile(data, "notes.txt", "x");
+    QVERIFY(QDir(gone).removeRecursively());
+
+    TMainForm form;
+    QVERIFY(!form.StaticText1->isHidden());
+    QSignalSpy fired(form.TimerListUpdate, &QTimer::timeout);
+    form.SelectionList()->SetPaths(
+        {data + "/*", data + "/notes.txt", gone + "/*", QStringLiteral("/*"), other + "//*"});
+    // A burst of restarts gives one refresh, half a second after the last one.
+    for (int i = 0; i < 3; ++i) {
+        form.RestartListUpdateTimer();
+        QTest::qWait(100);
+    }
+    QCOMPARE(fired.size(), 0);
+    QVERIFY(fired.wait(5000));
+    QTest::qWait(600);
+    QCOMPARE(fired.size(), 1);
+    QCOMPARE(form.Memo1->toPlainText(), QStringList({data, "/", other + "/"}).join('\n'));
+    QVERIFY(form.StaticText1->isHidden());
+
+    // Changes of the selection list itself restart the timer.
+    form.SelectionList()->SetPaths({});
+    form.SelectionList()->AddPathToSelection(other);
+    QTRY_COMPARE(form.Memo1->toPlainText(), other);
+    form.Label8Click();
+    QVERIFY(form.SelectionList()->IsEmpty());
+    QTRY_VERIFY(form.Memo1->toPlainText().isEmpty());
+    QVERIFY(!form.StaticText1->isHidden());
+}
+
+void TstTMainFormSearch::commandLineFoldersAreChecked()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString first = dir.filePath(QStringLiteral("first"));
+    const QString second = dir.filePath(QStringLiteral("second"));
+    QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+    testsupport::writeFile(first, "hit.txt", "needle");
+    const QString file = testsupport::writeFile(dir.path(), "file.txt", "needle");
+
+    TMainForm form({first, file, QString(), second + "/"});
+    QCOMPARE(form.SelectionList()->Paths(), QStringList({first + "/*", second + "//*"}));
+    QCOMPARE(form.SelectedFolder(), second + "/");
+    QTRY_COMPARE(form.Memo1->toPlainText(), first + "\n" + second + "/");
+    // And they are what the search walks.
+    QVERIFY(runSearch(form));
+    QCOMPARE(ResultNames(form), QStringList{"hit.txt"});
+}
+
+QTEST_MAIN(TstTMainFormSearch)
+#include "tst_TMainFormSearch.moc"
