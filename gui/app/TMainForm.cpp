@@ -202,6 +202,10 @@ void TMainForm::CreateControls()
     StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
     setStatusBar(StatusBar1);
     fStatusLabel = Named(new QLabel(StatusBar1), "StatusText");
+    fStatusFlush = new QTimer(this);
+    fStatusFlush->setSingleShot(true);
+    fStatusFlush->setInterval(15);
+    connect(fStatusFlush, &QTimer::timeout, this, &TMainForm::FlushStatusText);
     StatusBar1->addWidget(fStatusLabel, 1);
     SetStatusText(QStringLiteral("  Ready"));
 
@@ -605,11 +609,13 @@ void TMainForm::SetFolderTree(QWidget *tree)
 
 QString TMainForm::StatusText() const
 {
-    return fStatusLabel->text();
+    return fStatusText;
 }
 
 void TMainForm::SetStatusText(const QString &text)
 {
+    fStatusText = text;
+    fStatusDirty = false;
     fStatusLabel->setText(text);
 }
 

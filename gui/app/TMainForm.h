@@ -237,6 +237,7 @@ private:
                            const QString &name);
 
     void JoinResultList(TDvFileList *list);
+    void FlushStatusText();
     void SearchFileEntry(const QString &path);
     void SetBusyPointer(bool on);
     void SelectMatch(qsizetype pos, qsizetype length);
@@ -244,6 +245,9 @@ private:
     qsizetype TextPosOfWidget(qsizetype pos) const;
 
     QLabel *fStatusLabel = nullptr;
+    QString fStatusText;
+    bool fStatusDirty = false; // fStatusText not shown yet (running status between paints)
+    QTimer *fStatusFlush = nullptr;
     QString fSettingsFilePath;
     QString fSelectedFolder;
     QPointer<TDvFileList> fFileList;

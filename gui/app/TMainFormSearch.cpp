@@ -199,6 +199,14 @@ void TMainForm::SearchFileEntry(const QString &path)
     }
 }
 
+void TMainForm::FlushStatusText()
+{
+    if (!fStatusDirty)
+        return;
+    fStatusDirty = false;
+    fStatusLabel->setText(fStatusText);
+}
+
 void TMainForm::StopSearchButtonClick()
 {
     SearchCancelled = true;
@@ -227,14 +235,19 @@ void TMainForm::SearchResultListAddPath(const QString &Path, bool &CanAdd)
         return;
     }
     ++fAddPathDepth;
-    SetStatusText(Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
+    // The text is kept for every candidate; the label takes it, paints it and lets pending
+    // events run at most once per 15 ms (per candidate that would cost more than the walk).
+    fStatusText = Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
                   QString::number(MatchCount) + QStringLiteral(". ") +
-                  Translate(QStringLiteral("Processing:")) + QLatin1Char(' ') + Path);
-    // Painting and running pending events for every candidate would cost more than the walk.
+                  Translate(QStringLiteral("Processing:")) + QLatin1Char(' ') + Path;
+    fStatusDirty = true;
     if (!fStatusPaintClock.isValid() || fStatusPaintClock.elapsed() >= 15) {
+        FlushStatusText();
         fStatusLabel->repaint();
         QCoreApplication::processEvents();
         fStatusPaintClock.start();
+    } else if (!fStatusFlush->isActive()) {
+        fStatusFlush->start(); // the last candidate's text shows even when none follows
     }
     --fAddPathDepth;
     if (SearchCancelled || fDestroying) {
