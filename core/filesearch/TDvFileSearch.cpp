@@ -22,6 +22,13 @@ constexpr std::uint32_t kResortIntervalMs = 1000;
 constexpr int kResortItemLimit = 10000;
 constexpr unsigned kEntriesPerCheck = 64;
 
+// The pending paths are records of a tag, bytes and a '\0' (which no path holds): a folder
+// (its path, ending with "/"), then the names found in it. A folder's path is kept once, not
+// once per entry, which keeps a batch of a large tree small.
+constexpr char kFolderRecord = 'F';
+constexpr char kNameRecord = 'N';
+constexpr std::size_t kPendingReserve = 4 << 20;
+
 QString WithTrailingSeparator(const QString &pPath)
 {
     return pPath.endsWith(QLatin1Char('/')) ? pPath : pPath + QLatin1Char('/');
@@ -62,6 +69,9 @@ void TDvFileSearch::DoWork()
     try {
         if (!IsCanceled()) {
             fMounts = TDvMountTable::Load();
+            // Address space only: pages are used as paths arrive, and none is copied while
+            // the batch of a tree the size of an operating system's sources grows.
+            fItemsToAdd.reserve(kPendingReserve);
             if (!fInitialPath.isEmpty()) {
                 SearchRoot(WithTrailingSeparator(fInitialPath), false);
             } else if (fSearchOptions.RecursiveSearch()) {
@@ -135,6 +145,7 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
 
     const bool recursive = fSearchOptions.RecursiveSearch();
     const bool includeHidden = fSearchOptions.IncludeHidden();
+    const std::uint64_t folderSerial = ++fFolderSerial;
 
     // Subfolders to enter after this folder's own entries: names packed in one string.
     std::string subfolderNames;
@@ -161,11 +172,18 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
             if (fSearchOptions.MatchesInFolder(data, pFolder)) {
                 if (!pending.owns_lock())
                     pending.lock();
-                fItemsToAdd.append(pFolder.constData(), static_cast<std::size_t>(pFolder.size()));
+                if (fPendingFolder != folderSerial) {
+                    fItemsToAdd.push_back(kFolderRecord);
+                    fItemsToAdd.append(pFolder.constData(),
+                                       static_cast<std::size_t>(pFolder.size()));
+                    fItemsToAdd.push_back('\0');
+                    fPendingFolder = folderSerial;
+                }
+                fItemsToAdd.push_back(kNameRecord);
                 fItemsToAdd.append(entry.Name, entry.Length);
                 if (data.IsDirectory())
                     fItemsToAdd.push_back('/');
-                fItemsToAddEnds.push_back(fItemsToAdd.size());
+                fItemsToAdd.push_back('\0');
             }
             if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
                 subfolders.emplace_back(subfolderNames.size(), data.IsSymbolicLink());
@@ -228,39 +246,50 @@ void TDvFileSearch::FlushItemsToAdd()
         try {
             // Each path leaves the pending list before it is offered, so a path whose Add
             // fails is not offered again by the final batch, nor are those before it.
-            std::size_t next = 0;
-            std::size_t start = 0;
-            QString path;
+            std::size_t start = 0; // where the records not yet offered begin
+            std::string path;      // the folder of the latest folder record, then a name
+            std::size_t folderLength = 0;
+            QString text;
             try {
-                for (; next < fItemsToAddEnds.size(); ++next) {
-                    const std::size_t begin = start;
-                    start = fItemsToAddEnds[next];
-                    const QByteArrayView bytes(fItemsToAdd.data() + begin,
-                                               static_cast<qsizetype>(start - begin));
+                while (start < fItemsToAdd.size()) {
+                    const char tag = fItemsToAdd[start];
+                    const char *bytes = fItemsToAdd.data() + start + 1;
+                    const std::size_t length = std::strlen(bytes);
+                    start += length + 2;
+                    if (tag == kFolderRecord) {
+                        path.assign(bytes, length);
+                        folderLength = length;
+                        continue;
+                    }
+                    path.resize(folderLength);
+                    path.append(bytes, length);
+                    const QByteArrayView found(path.data(), static_cast<qsizetype>(path.size()));
                     if (fOnlyNewFiles) {
-                        path.resize(0);
-                        AppendDecodedFileName(path, bytes.data(),
-                                              static_cast<std::size_t>(bytes.size()));
-                        if (fDvFileList->IsItemInList(path))
+                        text.resize(0);
+                        AppendDecodedFileName(text, path.data(), path.size());
+                        if (fDvFileList->IsItemInList(text))
                             continue;
                         fWereItemsAddedSinceLastSort = true;
-                        fDvFileList->AddPath(path);
+                        fDvFileList->AddPath(text);
                         continue;
                     }
                     fWereItemsAddedSinceLastSort = true;
-                    fDvFileList->AddEncodedPath(bytes);
+                    fDvFileList->AddEncodedPath(found);
                 }
             } catch (...) {
-                fItemsToAdd.erase(0, start);
-                fItemsToAddEnds.erase(fItemsToAddEnds.begin(),
-                                      fItemsToAddEnds.begin() +
-                                          static_cast<std::ptrdiff_t>(next + 1));
-                for (std::size_t &end : fItemsToAddEnds)
-                    end -= start;
+                // The records left keep their folder in front of them.
+                if (start < fItemsToAdd.size()) {
+                    std::string folder(1, kFolderRecord);
+                    folder.append(path, 0, folderLength).push_back('\0');
+                    fItemsToAdd.replace(0, start, folder);
+                } else {
+                    fItemsToAdd.clear();
+                    fPendingFolder = 0;
+                }
                 throw;
             }
             fItemsToAdd.clear();
-            fItemsToAddEnds.clear();
+            fPendingFolder = 0;
         } catch (...) {
             fDvFileList->EndUpdate();
             fLastUpdateTickCount = GetTickCount();

@@ -46,17 +46,18 @@ private:
     void SearchRoot(const QString &pFolder, bool pStayOnDrive);
     // pFolder: the bytes of the folder's path, ending with "/".
     void SearchFolder(int pFolderFd, const QByteArray &pFolder, const TDvFolderIdentity &pIdentity);
-    bool HasPending() const { return !fItemsToAddEnds.empty(); }
+    bool HasPending() const { return !fItemsToAdd.empty(); }
     void CheckFlush();
     void FlushItemsToAdd();
     void ResortIfNeeded();
     void FinalFlush();
 
     TDvSearchOptions fSearchOptions;
-    // Found paths not yet handed over, in the order found: their bytes one after another,
-    // and where each ends. Offered to the list as bytes while a batch is handed over.
+    // Found paths not yet handed over, in the order found: folder records, each followed by
+    // the names found in that folder. Offered to the list as bytes while a batch is handed over.
     std::string fItemsToAdd;
-    std::vector<std::size_t> fItemsToAddEnds;
+    // The folder (by its serial) of the last folder record in fItemsToAdd; 0 for none.
+    std::uint64_t fPendingFolder = 0;
     std::mutex fItemsToAddLock;
     IDvFileSearchTarget *fDvFileList;
     QString fInitialPath;
@@ -71,6 +72,7 @@ private:
     TDvDirectoryReader fReader;
     std::vector<TDvFolderIdentity> fAncestors;
     bool fStayOnDrive = false;
+    std::uint64_t fFolderSerial = 0; // counts the folders entered
 };
 
 } // namespace dv
