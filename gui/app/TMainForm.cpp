@@ -9,6 +9,7 @@
 #include "gui/app/TUpDown.h"
 #include "gui/app/TWrapCheckBox.h"
 #include "gui/filesearch/TDvFileList.h"
+#include "gui/folders/TDvShellTree.h"
 
 #include <QAction>
 #include <QApplication>
@@ -92,17 +93,6 @@ QToolButton *MakeImageButton(QWidget *parent, const QString &name, const QString
     b->setFixedSize(31, 31);
     b->setFocusPolicy(Qt::NoFocus);
     return b;
-}
-
-// An empty framed area holding the place of a control that is set later.
-QWidget *MakePlaceholder(const QString &name)
-{
-    auto *frame = new QFrame;
-    frame->setObjectName(name);
-    frame->setFrameShape(QFrame::StyledPanel);
-    frame->setBackgroundRole(QPalette::Base);
-    frame->setAutoFillBackground(true);
-    return frame;
 }
 
 // The local date-time of an OLE date; the sign belongs to the day count, the fraction is
@@ -413,7 +403,11 @@ void TMainForm::CreateLeftColumn()
     Splitter3 = Named(new QSplitter(Qt::Vertical, Panel3), "Splitter3");
     Splitter3->setHandleWidth(8);
     Splitter3->setChildrenCollapsible(false);
-    DvShellTree1 = MakePlaceholder(QStringLiteral("DvShellTree1"));
+    fFolderTree = Named(new TDvShellTree(fShellLink), "DvShellTree1");
+    DvShellTree1 = fFolderTree;
+    // Its check boxes follow the selection list; each change postpones the folder list.
+    connect(fFolderTree, &TDvShellTree::OnTreeNodeCheckStateChanged, this,
+            &TMainForm::RestartListUpdateTimer);
     Splitter3->addWidget(DvShellTree1);
 
     Panel7 = Named(new QWidget, "Panel7");
@@ -604,7 +598,13 @@ void TMainForm::JoinResultList(TDvFileList *list)
 
 void TMainForm::SetFolderTree(QWidget *tree)
 {
+    if (!tree || tree == DvShellTree1)
+        return;
     ReplaceInSplitter(Splitter3, DvShellTree1, tree, QStringLiteral("DvShellTree1"));
+    fFolderTree = qobject_cast<TDvShellTree *>(tree);
+    if (fFolderTree)
+        connect(fFolderTree, &TDvShellTree::OnTreeNodeCheckStateChanged, this,
+                &TMainForm::RestartListUpdateTimer, Qt::UniqueConnection);
 }
 
 QString TMainForm::StatusText() const
@@ -820,6 +820,8 @@ void TMainForm::TranslateInterface()
     Panel6->setText(QStringLiteral("  ") + Translate(QStringLiteral("Where to search:")));
     Label8->setText(Translate(QStringLiteral("Uncheck All")));
     StaticText1->setText(Translate(QStringLiteral("No Folders Selected")));
+    if (fFolderTree)
+        fFolderTree->TranslateTexts();
     StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));
     StartSearchButton->setToolTip(Translate(QStringLiteral("Search Now")));

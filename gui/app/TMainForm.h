@@ -31,6 +31,7 @@ struct SettingsReadResult;
 class TDvFileList;
 class TDvSelectionList;
 class TDvShellLink;
+class TDvShellTree;
 class TLinkLabel;
 class TUpDown;
 
@@ -104,7 +105,7 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // The folder selected in the folder tree; kept here until the tree takes it over.
+    // The folder selected in the folder tree (the last one asked for while no tree is set).
     QString SelectedFolder() const;
     void SetSelectedFolder(const QString &folder);
 
@@ -151,7 +152,7 @@ public:
     QLabel *Panel6 = nullptr;
     TLinkLabel *Label8 = nullptr;
     QSplitter *Splitter3 = nullptr;
-    QWidget *DvShellTree1 = nullptr; // placeholder until the folder tree is set
+    QWidget *DvShellTree1 = nullptr; // the folder tree
     QWidget *Panel7 = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     QLabel *StaticText1 = nullptr;
@@ -251,6 +252,7 @@ private:
     QString fSettingsFilePath;
     QString fSelectedFolder;
     QPointer<TDvFileList> fFileList;
+    QPointer<TDvShellTree> fFolderTree;
     std::shared_ptr<TDvShellLink> fShellLink;
     QString FTextToFind;
     QElapsedTimer fStatusPaintClock; // paints of the running status, at most one per 15 ms

@@ -2,6 +2,7 @@
 // the list of folders to search and "Uncheck All".
 #include "core/folders/TDvShellLink.h"
 #include "gui/app/TMainForm.h"
+#include "gui/folders/TDvShellTree.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -17,12 +18,14 @@ TDvSelectionList *TMainForm::SelectionList() const
 
 QString TMainForm::SelectedFolder() const
 {
-    return fSelectedFolder;
+    return fFolderTree ? fFolderTree->SelectedFolder() : fSelectedFolder;
 }
 
 void TMainForm::SetSelectedFolder(const QString &folder)
 {
     fSelectedFolder = folder;
+    if (fFolderTree)
+        fFolderTree->SetSelectedFolder(folder);
 }
 
 void TMainForm::ApplyCommandLineFolders(const QStringList &entries, const QString &last)

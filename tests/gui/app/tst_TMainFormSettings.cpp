@@ -57,7 +57,7 @@ class TstTMainFormSettings : public QObject
         s.leftColumnWidth = 360;
         s.folderListHeight = 120;
         s.previewHeight = 150;
-        s.selectedFolder = QStringLiteral("/srv/data");
+        s.selectedFolder = QStringLiteral("/usr/share"); // a folder the tree can select
         return s;
     }
 
@@ -189,7 +189,7 @@ private slots:
         TMainForm form;
         QVERIFY(form.windowState().testFlag(Qt::WindowMaximized));
         QVERIFY(form.size() != QSize(1100, 700));
-        QCOMPARE(form.SelectedFolder(), QStringLiteral("/srv/data"));
+        QCOMPARE(form.SelectedFolder(), QStringLiteral("/usr/share"));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTRY_COMPARE(form.LeftColumnWidth(), 360);
