@@ -11,6 +11,7 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/TextdServer.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -229,8 +230,10 @@ void TstTMainFormSearch::wholeSearch()
     form.StartSearchButtonClick();
     QVERIFY(!form.StartSearchButton->isEnabled());
     QVERIFY(form.StopSearchButton->isEnabled());
+    QVERIFY(QApplication::overrideCursor());
     QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
     QVERIFY(!form.StopSearchButton->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
     QCOMPARE(ResultNames(form), expected);
     QCOMPARE(form.StatusText(), QStringLiteral("Items found: %1").arg(expected.size()));
     QCOMPARE(form.MatchCount, matches);
@@ -260,6 +263,15 @@ void TstTMainFormSearch::cancelledSearchEndsAndNextStartsFresh()
     form.edtTextToFind->setText(QStringLiteral("needle"));
     QVERIFY(runSearch(form));
     QCOMPARE(ResultNames(form), QStringList({"a.txt", "c.md", "mail.eml"}));
+    QCOMPARE(form.MatchCount, 3);
+
+    // Once cancelled, a candidate is refused without touching the status and arms the stop.
+    form.SearchCancelled = true;
+    bool canAdd = true;
+    form.SearchResultListAddPath(tree("plain/a.txt"), canAdd);
+    QVERIFY(!canAdd);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 3"));
+    QVERIFY(form.TimerStopper->isActive());
     QCOMPARE(form.MatchCount, 3);
 }
 
