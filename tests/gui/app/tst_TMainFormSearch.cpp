@@ -94,6 +94,7 @@ private slots:
     void wholeSearch_data();
     void wholeSearch();
     void cancelledSearchEndsAndNextStartsFresh();
+    void restartKeepsSearchingUntilItsOwnEnd();
     void searchStartStoresTheForm();
     void findInText_data();
     void findInText();
@@ -273,6 +274,19 @@ void TstTMainFormSearch::cancelledSearchEndsAndNextStartsFresh()
     QCOMPARE(form.StatusText(), QStringLiteral("Items found: 3"));
     QVERIFY(form.TimerStopper->isActive());
     QCOMPARE(form.MatchCount, 3);
+}
+
+void TstTMainFormSearch::restartKeepsSearchingUntilItsOwnEnd()
+{
+    TMainForm form;
+    form.SelectionList()->SetPaths({tree("plain/*"), tree("dates/*")});
+    form.StartSearchButtonClick();
+    // The first search's end, reported by its stop at once or later, does not end the second.
+    form.StartSearchButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QVERIFY(!form.FileList()->IsSearching());
+    QCOMPARE(form.FileList()->ItemCount(), 10);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 10"));
 }
 
 void TstTMainFormSearch::searchStartStoresTheForm()
