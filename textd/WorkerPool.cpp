@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
@@ -285,6 +286,17 @@ void WorkerPool::discard(Worker &worker, bool graceful, const char *why)
     replaceEnded();
 }
 
+namespace {
+
+// An idle child never writes, so anything readable or a hang-up on its socket means it is gone.
+bool idleWorkerGone(int fd)
+{
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) != 0;
+}
+
+} // namespace
+
 JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
                            const QByteArray &nameHint)
 {
@@ -308,6 +320,10 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
             outcome.kind = JobOutcome::Kind::Unavailable;
             outcome.error = QStringLiteral("no parser process is available");
             return outcome;
+        }
+        if (attempt == 0 && idleWorkerGone(w->fd)) {
+            discard(*w, false, "was gone before its job");
+            continue;
         }
         const auto deadline = Clock::now() + wallTime;
         IoResult io = body.inFile() ? writeAllWithDescriptor(w->fd, &h, sizeof h,
@@ -362,7 +378,16 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
             outcome = {};
             outcome.kind = JobOutcome::Kind::Crashed;
             const pid_t pid = w->pid;
-            outcome.error = describeExit(endWorker(*w, false));
+            const int status = endWorker(*w, false);
+            // Killed from outside (as the out-of-memory killer does, possibly while idle, before
+            // the job reached it): the job gets one more chance on a fresh child.
+            if (attempt == 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+                std::fprintf(stderr, "delvora-textd: parser process %d was killed; retrying\n",
+                             int(pid));
+                replaceEnded();
+                continue;
+            }
+            outcome.error = describeExit(status);
             std::fprintf(stderr, "delvora-textd: parser process %d failed: %s\n", int(pid),
                          outcome.error.toLocal8Bit().constData());
             replaceEnded();
