@@ -2,8 +2,7 @@
 
 #include "core/folders/IDvShellControl.h"
 #include "core/folders/TDvShellLink.h"
-
-#include <QFile>
+#include "core/platform/FileName.h"
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -102,25 +101,27 @@ QString itemPathOf(const QString &entry)
     return entry.endsWith(u'*') ? barePath(entry) : entry;
 }
 
+// Names that are not valid UTF-8 travel as escaped bytes, so they reach the system unchanged.
 fs::path toFs(const QString &path)
 {
-    return fs::path(QFile::encodeName(path).toStdString());
+    return fs::path(EncodeFileName(path).toStdString());
 }
 
 QString fromFs(const fs::path &path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+    const std::string &bytes = path.native();
+    return DecodeFileName(bytes.data(), bytes.size());
 }
 
 bool statPath(const QString &path, struct stat &st)
 {
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::stat(EncodeFileName(path).constData(), &st) == 0;
 }
 
 bool volumeAccessible(const QString &root)
 {
     struct statvfs vfs;
-    return ::statvfs(QFile::encodeName(root).constData(), &vfs) == 0;
+    return ::statvfs(EncodeFileName(root).constData(), &vfs) == 0;
 }
 
 } // namespace

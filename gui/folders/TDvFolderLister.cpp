@@ -98,6 +98,14 @@ bool TDvFolderLister::HasSubfolders(const QString &pFolder)
     return found;
 }
 
+bool TDvFolderLister::IsFolder(const QString &pPath)
+{
+    struct stat st
+    {
+    };
+    return ::stat(EncodeFileName(pPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool TDvFolderLister::NameLess(const QString &pLeft, const QString &pRight)
 {
     const int order = CompareLogical(pLeft, pRight);

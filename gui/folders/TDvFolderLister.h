@@ -20,6 +20,8 @@ public:
                                                   const std::function<bool()> &pCanceled = {});
     // Whether pFolder holds at least one folder the tree would show.
     static bool HasSubfolders(const QString &pFolder);
+    // Whether pPath is a folder or a symbolic link to one; the name need not be valid UTF-8.
+    static bool IsFolder(const QString &pPath);
     // The tree's order of names: as a person reads them (file9 before file10), case only
     // breaking ties.
     static bool NameLess(const QString &pLeft, const QString &pRight);

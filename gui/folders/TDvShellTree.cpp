@@ -679,7 +679,7 @@ void TDvShellTree::SetSelectedFolder(const QString &Value)
     if (!QDir::isAbsolutePath(expanded))
         return;
     const QString path = QDir::cleanPath(expanded);
-    if (!QFileInfo(path).isDir())
+    if (!TDvFolderLister::IsFolder(path))
         return; // no such folder: the selection stays
     fPendingSelection = path;
     ContinueSelection();

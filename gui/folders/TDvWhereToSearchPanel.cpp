@@ -1,8 +1,8 @@
 #include "gui/folders/TDvWhereToSearchPanel.h"
 
 #include "core/i18n/Translation.h"
+#include "gui/folders/TDvFolderLister.h"
 
-#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -47,7 +47,7 @@ QStringList TDvWhereToSearchPanel::FoldersToShow(const QStringList &aPaths)
             folder.chop(2);
         else if (folder == u"/*")
             folder = QStringLiteral("/"); // the root folder's entry
-        if (QFileInfo(folder).isDir())
+        if (TDvFolderLister::IsFolder(folder))
             lines.append(folder);
     }
     return lines;

@@ -1,6 +1,7 @@
 #include "core/folders/IDvShellControl.h"
 #include "core/folders/TDvSelectionList.h"
 #include "core/folders/TDvShellLink.h"
+#include "core/platform/FileName.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -9,8 +10,10 @@
 #include <QtTest>
 
 #include <atomic>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace dv;
 using S = TDvSelectionState;
@@ -347,6 +350,35 @@ private slots:
         list.AddPathToSelection(abs("D"));
         list.AddPathToSelection(abs("F"));
         QCOMPARE(relAll(list.Paths()), (QStringList{"D/*", "F/*"}));
+    }
+
+    // File names are bytes: a folder whose name is not valid UTF-8 is checked, completed and
+    // split like any other, and its children keep their own names.
+    void namesThatAreNotUtf8()
+    {
+        makeTree({"A/B/"});
+        const QByteArray odd = EncodeFileName(abs("A")) + "/caf\xE9";
+        QVERIFY(::mkdir(odd.constData(), 0755) == 0);
+        QVERIFY(::mkdir((odd + "/sub\xFE").constData(), 0755) == 0);
+        const int fd = ::open((odd + "/x\xFF.txt").constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const QString folder = DecodeFileName(odd);
+        const QString file = DecodeFileName(odd + "/x\xFF.txt");
+        QVERIFY(folder.endsWith(QChar(0xDCE9)));
+
+        TDvSelectionList list;
+        list.AddPathToSelection(folder);
+        QCOMPARE(list.Paths(), QStringList{folder + QStringLiteral("/*")});
+        QCOMPARE(list.IsPathSelected(file), S::ssChecked);
+        list.AddPathToSelection(abs("A/B"));
+        QCOMPARE(relAll(list.Paths()), QStringList{"A/*"});
+
+        list.RemovePathFromSelection(DecodeFileName(odd + "/sub\xFE"));
+        QCOMPARE(sorted(list.Paths()), sorted(QStringList{abs("A/B/*"), file}));
+        QCOMPARE(list.IsPathSelected(folder), S::ssGrayed);
+        list.AddPathToSelection(DecodeFileName(odd + "/sub\xFE/"));
+        QCOMPARE(relAll(list.Paths()), QStringList{"A/*"});
     }
 
     void renameRewritesEntriesInPlace()

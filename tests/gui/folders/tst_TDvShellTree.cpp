@@ -1,4 +1,5 @@
 #include "core/folders/TDvShellLink.h"
+#include "core/platform/FileName.h"
 #include "gui/app/TMainThreadWaker.h"
 #include "gui/folders/EnvironmentReferences.h"
 #include "gui/folders/TDvSelectionStateDelegate.h"
@@ -53,6 +54,7 @@ private slots:
     void selectedFolderRoundTrip_data();
     void selectedFolderRoundTrip();
     void selectedFolderIgnoresMissingPaths();
+    void folderWithANameThatIsNotUtf8();
     void renameWithF2KeepsTheFolderChecked();
     void f5ReadsTheFoldersAgain();
     void expandedFoldersFollowTheDisk();
@@ -389,6 +391,25 @@ void TstTDvShellTree::selectedFolderIgnoresMissingPaths()
     // A hidden folder is not in the tree: the walk stops at the deepest folder shown.
     fTree->SetSelectedFolder(path(".hidden/inner"));
     QTRY_COMPARE_WITH_TIMEOUT(fTree->SelectedFolder(), fDir->path(), kWait);
+}
+
+// File names are bytes: such a folder is selected and checked like any other.
+void TstTDvShellTree::folderWithANameThatIsNotUtf8()
+{
+    const QByteArray odd = dv::EncodeFileName(path(QStringLiteral("A/C"))) + "/caf\xE9";
+    QCOMPARE(::mkdir(odd.constData(), 0755), 0);
+    const QString folder = dv::DecodeFileName(odd);
+    fTree->SetSelectedFolder(folder);
+    QCOMPARE(fTree->SelectedFolder(), folder);
+    QTRY_VERIFY_WITH_TIMEOUT(fTree->CurrentNode() != nullptr &&
+                                 fTree->CurrentNode() == fTree->FindLoadedNode(folder),
+                             kWait);
+
+    fTree->ToggleCheckBox(fTree->CurrentNode());
+    // Its parent holds nothing else, so the parent's entry stands for it.
+    QCOMPARE(entries(), QStringList{path(QStringLiteral("A/C/*"))});
+    QTRY_COMPARE_WITH_TIMEOUT(fTree->CurrentNode()->CheckState(), TDvSelectionState::ssChecked,
+                              kWait);
 }
 
 void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()

@@ -1,3 +1,4 @@
+#include "core/platform/FileName.h"
 #include "gui/folders/TDvWhereToSearchPanel.h"
 #include "tests/support/TestSupport.h"
 
@@ -7,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using dv::TDvWhereToSearchPanel;
 
@@ -34,6 +37,7 @@ void TstTDvWhereToSearchPanel::initTestCase()
                         fDir.path() + QStringLiteral("/LinkToOther")));
     QVERIFY(QFile::link(fDir.path() + QStringLiteral("/gone"),
                         fDir.path() + QStringLiteral("/Dangling")));
+    QCOMPARE(::mkdir((dv::EncodeFileName(fDir.path()) + "/caf\xE9").constData(), 0755), 0);
 }
 
 void TstTDvWhereToSearchPanel::foldersToShow_data()
@@ -53,6 +57,9 @@ void TstTDvWhereToSearchPanel::foldersToShow_data()
     QTest::newRow("trailing slash kept")
         << QStringList({"<d>/Data//*"}) << QStringList({"<d>/Data/"});
     QTest::newRow("root folder") << QStringList({"/*"}) << QStringList({"/"});
+    const QString notUtf8 = QStringLiteral("<d>/") + dv::DecodeFileName("caf\xE9");
+    QTest::newRow("name not UTF-8")
+        << QStringList({notUtf8 + QStringLiteral("/*")}) << QStringList({notUtf8});
 }
 
 void TstTDvWhereToSearchPanel::foldersToShow()
