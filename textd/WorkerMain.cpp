@@ -1,6 +1,7 @@
 #include "textd/WorkerMain.h"
 
 #include "textd/extract/Extract.h"
+#include "textd/Sanitizers.h"
 #include "textd/WorkerProtocol.h"
 
 #include <QByteArray>
@@ -16,14 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define DV_TEXTD_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define DV_TEXTD_ASAN 1
-#endif
-#endif
 
 namespace dv::textd {
 

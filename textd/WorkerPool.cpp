@@ -1,6 +1,7 @@
 #include "textd/WorkerPool.h"
 
 #include "textd/RequestBody.h"
+#include "textd/Sanitizers.h"
 #include "textd/WorkerMain.h"
 #include "textd/WorkerProtocol.h"
 
@@ -18,14 +19,6 @@
 #include <unistd.h>
 
 extern char **environ;
-
-#if defined(__SANITIZE_ADDRESS__)
-#define DV_TEXTD_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define DV_TEXTD_ASAN 1
-#endif
-#endif
 
 namespace dv::textd {
 
