@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,6 +33,22 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
+// After a send or receive failed with errno: nothing when the call is to be made again (an
+// interrupt, or the socket became ready before the deadline), else the outcome.
+std::optional<IoResult> afterFailedTransfer(int fd, short events, Clock::time_point deadline)
+{
+    if (errno == EINTR)
+        return std::nullopt;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!waitFor(fd, events, deadline))
+            return IoResult::TimedOut;
+        return std::nullopt;
+    }
+    if (errno == EPIPE || errno == ECONNRESET)
+        return IoResult::Closed;
+    return IoResult::Failed;
+}
+
 IoResult writeImpl(int fd, const char *data, size_t size, int passFd, Clock::time_point deadline)
 {
     while (size > 0) {
@@ -54,16 +71,9 @@ IoResult writeImpl(int fd, const char *data, size_t size, int passFd, Clock::tim
             n = ::send(fd, data, size, MSG_NOSIGNAL);
         }
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (!waitFor(fd, POLLOUT, deadline))
-                    return IoResult::TimedOut;
-                continue;
-            }
-            if (errno == EPIPE || errno == ECONNRESET)
-                return IoResult::Closed;
-            return IoResult::Failed;
+            if (const std::optional<IoResult> outcome = afterFailedTransfer(fd, POLLOUT, deadline))
+                return *outcome;
+            continue;
         }
         passFd = -1; // the descriptor went with the first bytes
         data += n;
@@ -93,16 +103,9 @@ IoResult readAll(int fd, void *data, size_t size, Clock::time_point deadline)
         if (n == 0)
             return IoResult::Closed;
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (!waitFor(fd, POLLIN, deadline))
-                    return IoResult::TimedOut;
-                continue;
-            }
-            if (errno == ECONNRESET)
-                return IoResult::Closed;
-            return IoResult::Failed;
+            if (const std::optional<IoResult> outcome = afterFailedTransfer(fd, POLLIN, deadline))
+                return *outcome;
+            continue;
         }
         p += n;
         size -= size_t(n);
