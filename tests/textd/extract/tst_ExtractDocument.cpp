@@ -1,6 +1,6 @@
+#include "tests/textd/extract/ExtractFixture.h"
 #include "textd/extract/Extract.h"
 
-#include <QFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTest>
@@ -8,14 +8,6 @@
 using namespace dv::textd;
 
 namespace {
-
-QByteArray fixture(const QString &name)
-{
-    QFile file(QStringLiteral(DV_EXTRACT_FIXTURES "/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", qPrintable(name));
-    return file.readAll();
-}
 
 ExtractResult extract(const QByteArray &content, const QString &fileName = QString(),
                       const QString &contentType = QStringLiteral("application/octet-stream"))

@@ -1,3 +1,4 @@
+#include "tests/textd/extract/ExtractFixture.h"
 #include "textd/extract/Extract.h"
 
 #include <QElapsedTimer>
@@ -8,14 +9,6 @@
 using namespace dv::textd;
 
 namespace {
-
-QByteArray fixture(const QString &name)
-{
-    QFile file(QStringLiteral(DV_EXTRACT_FIXTURES "/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", qPrintable(name));
-    return file.readAll();
-}
 
 ExtractResult extract(const QByteArray &content, const QString &fileName = QString(),
                       const ExtractLimits &limits = ExtractLimits())
