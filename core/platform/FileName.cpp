@@ -176,4 +176,23 @@ QByteArray EncodeFileName(QStringView pName)
     return result;
 }
 
+QUrl FileUrlFromPath(const QString &pPath)
+{
+    if (pPath.isEmpty())
+        return {};
+    return QUrl::fromEncoded("file://" + EncodeFileName(pPath).toPercentEncoding("/"),
+                             QUrl::StrictMode);
+}
+
+QString PathFromFileUrl(const QUrl &pUrl)
+{
+    if (!pUrl.isLocalFile())
+        return {};
+    const QString host = pUrl.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return {};
+    return DecodeFileName(
+        QByteArray::fromPercentEncoding(pUrl.path(QUrl::FullyEncoded).toLatin1()));
+}
+
 } // namespace dv

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
+#include <QUrl>
 
 #include <cstddef>
 
@@ -25,6 +26,13 @@ void AppendDecodedFileName(QString &pTarget, const char *pBytes, std::size_t pLe
 QByteArray EncodeFileName(QStringView pName);
 // Appends the encoded bytes to Target (saves a temporary per path written).
 void AppendEncodedFileName(QByteArray &pTarget, QStringView pName);
+
+// The file:// address of an absolute path, carrying the path's own bytes. QUrl::fromLocalFile
+// would encode an escaped byte as the UTF-8 of its surrogate, naming another file.
+QUrl FileUrlFromPath(const QString &pPath);
+// The path named by a local file:// address, with bytes that are not UTF-8 escaped as
+// DecodeFileName does; empty when the address is not a local file.
+QString PathFromFileUrl(const QUrl &pUrl);
 
 // True when the bytes are valid UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(const char *pBytes, std::size_t pLength);

@@ -1,5 +1,6 @@
 #include "gui/filesearch/TDvCustomFileList.h"
 
+#include "core/platform/FileName.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
 #include "gui/filesearch/TDvShellOperations.h"
 
@@ -181,13 +182,13 @@ void TDvCustomFileList::OpenSelected()
             QMessageBox::Yes)
         return;
     for (const TDvFileListItem *item : items)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(item->Path()));
+        QDesktopServices::openUrl(FileUrlFromPath(item->Path()));
 }
 
 void TDvCustomFileList::OpenContainingFolder()
 {
     if (const TDvFileListItem *item = Item(ItemIndex()))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(item->FolderDisplay()));
+        QDesktopServices::openUrl(FileUrlFromPath(item->FolderDisplay()));
 }
 
 void TDvCustomFileList::ShowProperties()

@@ -2,6 +2,7 @@
 
 #include "core/platform/FileName.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,10 +11,13 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace dv {
 
@@ -61,23 +65,144 @@ bool RenameNoReplace(const QString &pFrom, const QString &pTo, int *pErrno)
     return false;
 }
 
-bool CopyRecursively(const QString &pSource, const QString &pTarget)
+// Copies with the name's own bytes: Qt's file classes would re-encode an escaped byte and
+// name another file. Never replaces an existing target.
+bool CopyFileBytes(const QByteArray &pSource, const QByteArray &pTarget, mode_t pMode)
 {
-    const QFileInfo info(pSource);
-    if (!info.isDir() || info.isSymLink()) {
-        if (info.isSymLink())
-            return QFile::link(info.symLinkTarget(), pTarget);
-        return QFile::copy(pSource, pTarget);
-    }
-    if (!QDir().mkdir(pTarget))
+    const int in = ::open(pSource.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
         return false;
-    const QDir dir(pSource);
-    const QStringList names =
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &name : names)
-        if (!CopyRecursively(dir.filePath(name), pTarget + QLatin1Char('/') + name))
+    const int out =
+        ::open(pTarget.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, pMode & 07777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    ::close(in);
+    if (::close(out) != 0)
+        ok = false;
+    if (!ok)
+        ::unlink(pTarget.constData()); // no half copy left behind
+    return ok;
+}
+
+bool CopyRecursively(const QByteArray &pSource, const QByteArray &pTarget)
+{
+    struct stat st;
+    if (::lstat(pSource.constData(), &st) != 0)
+        return false;
+    if (S_ISLNK(st.st_mode)) {
+        QByteArray link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(pSource.constData(), link.data(), link.size());
+        if (n < 0 || n >= link.size())
             return false;
-    return true;
+        link.truncate(n);
+        return ::symlink(link.constData(), pTarget.constData()) == 0;
+    }
+    if (!S_ISDIR(st.st_mode))
+        return CopyFileBytes(pSource, pTarget, st.st_mode);
+    if (::mkdir(pTarget.constData(), 0777) != 0)
+        return false;
+    DIR *dir = ::opendir(pSource.constData());
+    if (!dir)
+        return false;
+    bool ok = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        if (!CopyRecursively(pSource + '/' + entry->d_name, pTarget + '/' + entry->d_name)) {
+            ok = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+bool RemoveRecursively(const QByteArray &pPath)
+{
+    struct stat st;
+    if (::lstat(pPath.constData(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(pPath.constData()) == 0;
+    DIR *dir = ::opendir(pPath.constData());
+    if (!dir)
+        return false;
+    bool ok = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        if (!RemoveRecursively(pPath + '/' + entry->d_name))
+            ok = false;
+    }
+    ::closedir(dir);
+    return ok && ::rmdir(pPath.constData()) == 0;
+}
+
+// Moves a name that is not UTF-8 into the home trash by its own bytes (QFile::moveToTrash
+// re-encodes the name and would miss the file). Only within the home trash's file system;
+// false when it cannot be done, leaving the file in place.
+bool MoveToHomeTrashRaw(const QByteArray &pPath, const QString &pDataHome)
+{
+    const QByteArray trash = EncodeFileName(pDataHome) + "/Trash";
+    const QByteArray files = trash + "/files/";
+    const QByteArray info = trash + "/info/";
+    struct stat source, target;
+    if (::lstat(pPath.constData(), &source) != 0 || ::stat(files.constData(), &target) != 0 ||
+        source.st_dev != target.st_dev)
+        return false;
+    const QByteArray name = pPath.mid(pPath.lastIndexOf('/') + 1);
+    const QByteArray content =
+        "[Trash Info]\nPath=" + pPath.toPercentEncoding("/") +
+        "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() +
+        '\n';
+    for (int n = 1; n < 10000; ++n) {
+        const QByteArray entry = n == 1 ? name : name + '.' + QByteArray::number(n);
+        // The info file is made first and exclusively: it reserves the name.
+        const QByteArray infoPath = info + entry + ".trashinfo";
+        const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool written = ::write(fd, content.constData(), content.size()) == content.size();
+        if (::close(fd) != 0 || !written) {
+            ::unlink(infoPath.constData());
+            return false;
+        }
+        int err = 0;
+        if (RenameNoReplace(DecodeFileName(pPath), DecodeFileName(files + entry), &err))
+            return true;
+        ::unlink(infoPath.constData());
+        if (err != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 } // namespace
@@ -88,7 +213,7 @@ QMimeData *TDvShellOperations::FileUrlsMimeData(const QStringList &pPaths, bool 
     QList<QUrl> urls;
     QByteArray gnome = pCut ? QByteArrayLiteral("cut") : QByteArrayLiteral("copy");
     for (const QString &path : pPaths) {
-        const QUrl url = QUrl::fromLocalFile(path);
+        const QUrl url = FileUrlFromPath(path);
         urls.append(url);
         gnome += '\n' + url.toEncoded();
     }
@@ -104,9 +229,14 @@ QStringList TDvShellOperations::LocalFiles(const QMimeData *pData)
     QStringList files;
     if (!pData)
         return files;
-    for (const QUrl &url : pData->urls())
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            files.append(url.toLocalFile());
+    for (const QUrl &url : pData->urls()) {
+        QString path = PathFromFileUrl(url);
+        // A folder may be given as "dir/": the name is what is pasted.
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+        if (!path.isEmpty())
+            files.append(path);
+    }
     return files;
 }
 
@@ -129,6 +259,13 @@ bool TDvShellOperations::MoveToTrash(const QString &pPath, QString *pError)
     if (!dataHome.isEmpty()) {
         QDir().mkpath(dataHome + QStringLiteral("/Trash/files"));
         QDir().mkpath(dataHome + QStringLiteral("/Trash/info"));
+    }
+    const QByteArray bytes = EncodeFileName(pPath);
+    if (bytes != pPath.toUtf8()) {
+        if (!dataHome.isEmpty() && MoveToHomeTrashRaw(bytes, dataHome))
+            return true;
+        SetError(pError, QStringLiteral("The file could not be moved to the trash."));
+        return false;
     }
     QString pathInTrash;
     if (!QFile::moveToTrash(pPath, &pathInTrash)) {
@@ -195,22 +332,24 @@ QString TDvShellOperations::FreeName(const QString &pFolder, const QString &pNam
 QString TDvShellOperations::Paste(const QString &pSource, const QString &pTargetFolder, bool pMove,
                                   QString *pError)
 {
-    const QFileInfo source(pSource);
-    if (!Exists(pSource)) {
+    struct stat st;
+    if (::lstat(EncodeFileName(pSource).constData(), &st) != 0) {
         SetError(pError, QStringLiteral("The file no longer exists."));
         return {};
     }
+    const bool isFolder = S_ISDIR(st.st_mode);
     QString folder = pTargetFolder;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    if (source.isDir() && !source.isSymLink() &&
+    if (isFolder &&
         (folder == pSource + QLatin1Char('/') || folder.startsWith(pSource + QLatin1Char('/')))) {
         SetError(pError, QStringLiteral("The destination folder is inside the source folder."));
         return {};
     }
-    if (pMove && source.absolutePath() + QLatin1Char('/') == folder)
+    const qsizetype slash = pSource.lastIndexOf(QLatin1Char('/'));
+    if (pMove && pSource.left(slash + 1) == folder)
         return pSource; // moving a file onto itself leaves it where it is
-    const QString target = folder + FreeName(folder, source.fileName());
+    const QString target = folder + FreeName(folder, pSource.mid(slash + 1));
     if (pMove) {
         int err = 0;
         if (RenameNoReplace(pSource, target, &err))
@@ -220,15 +359,12 @@ QString TDvShellOperations::Paste(const QString &pSource, const QString &pTarget
             return {};
         }
     }
-    if (!CopyRecursively(pSource, target)) {
+    if (!CopyRecursively(EncodeFileName(pSource), EncodeFileName(target))) {
         SetError(pError, QStringLiteral("The file could not be copied."));
         return {};
     }
     if (pMove) {
-        const bool removed = source.isDir() && !source.isSymLink()
-                                 ? QDir(pSource).removeRecursively()
-                                 : QFile::remove(pSource);
-        if (!removed) {
+        if (!RemoveRecursively(EncodeFileName(pSource))) {
             SetError(pError, QStringLiteral("The file was copied but could not be removed."));
             return target;
         }

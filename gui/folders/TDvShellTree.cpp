@@ -2,6 +2,7 @@
 
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
+#include "core/platform/FileName.h"
 #include "core/platform/TDvMountTable.h"
 #include "core/threads/WorkerThreadPool.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
@@ -65,6 +66,14 @@ public:
     BusyCursor(const BusyCursor &) = delete;
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
+
+// The folder holding an absolute path, taken from the text alone (QFileInfo would re-encode
+// a name with bytes that are not UTF-8).
+QString ParentFolder(const QString &pPath)
+{
+    const qsizetype slash = pPath.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : pPath.left(slash);
+}
 
 } // namespace
 
@@ -931,9 +940,9 @@ void TDvShellTree::ShowContextMenu(const QModelIndex &index, const QPoint &aGlob
     if (!self || chosen == nullptr || alive->IsCancellationRequested())
         return;
     if (chosen == open)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        QDesktopServices::openUrl(FileUrlFromPath(path));
     else if (chosen == openFolder)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+        QDesktopServices::openUrl(FileUrlFromPath(ParentFolder(path)));
     else if (chosen == cut || chosen == copy)
         CopyToClipboard(node, chosen == cut);
     else if (chosen == paste)
@@ -991,7 +1000,7 @@ void TDvShellTree::PasteInto(TDvShellTreeNode *aNode)
         if (TDvShellOperations::Paste(source, target, move, &error).isEmpty())
             errors.append(Translate(error));
         else if (move)
-            touchedFolders.insert(QFileInfo(source).absolutePath());
+            touchedFolders.insert(ParentFolder(source));
     }
     if (move) {
         QGuiApplication::clipboard()->clear();

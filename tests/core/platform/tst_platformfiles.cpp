@@ -44,6 +44,48 @@ private slots:
         QVERIFY(DecodeFileName(bytes + "x") != name);
     }
 
+    void fileUrl_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("plain") << QByteArray("/tmp/a.txt") << QByteArray("file:///tmp/a.txt");
+        QTest::newRow("reserved characters") << QByteArray("/tmp/my file%20#1?.txt")
+                                             << QByteArray("file:///tmp/my%20file%2520%231%3F.txt");
+        QTest::newRow("utf-8") << QByteArray("/tmp/caf\xc3\xa9 \xf0\x9f\x98\x80")
+                               << QByteArray("file:///tmp/caf%C3%A9%20%F0%9F%98%80");
+        QTest::newRow("latin-1 byte")
+            << QByteArray("/tmp/caf\xe9/x") << QByteArray("file:///tmp/caf%E9/x");
+        QTest::newRow("mixed") << QByteArray("/t\xc3\xa9/\xff\xc3\xa9\x80")
+                               << QByteArray("file:///t%C3%A9/%FF%C3%A9%80");
+    }
+
+    void fileUrl()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, encoded);
+        const QString name = DecodeFileName(path);
+        const QUrl url = FileUrlFromPath(name);
+        QCOMPARE(url.toEncoded(), encoded);
+        QCOMPARE(PathFromFileUrl(url), name);
+        // What another program puts on the clipboard comes back the same way.
+        const QUrl parsed(QString::fromLatin1(encoded));
+        QCOMPARE(EncodeFileName(PathFromFileUrl(parsed)), path);
+        if (IsValidUtf8(path.constData(), path.size())) {
+            QCOMPARE(url, QUrl::fromLocalFile(name));
+            QCOMPARE(PathFromFileUrl(url), url.toLocalFile());
+        }
+    }
+
+    void fileUrlNotLocal()
+    {
+        QCOMPARE(PathFromFileUrl(QUrl(QStringLiteral("https://example.com/a"))), QString());
+        QCOMPARE(PathFromFileUrl(QUrl(QStringLiteral("file://server/share/a"))), QString());
+        QCOMPARE(PathFromFileUrl(QUrl()), QString());
+        QCOMPARE(PathFromFileUrl(QUrl(QStringLiteral("file://localhost/tmp/a"))),
+                 QStringLiteral("/tmp/a"));
+        QVERIFY(FileUrlFromPath(QString()).isEmpty());
+    }
+
     void mountTableParsing()
     {
         struct stat root;

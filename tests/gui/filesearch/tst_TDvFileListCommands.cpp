@@ -1,3 +1,4 @@
+#include "core/platform/FileName.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvShellOperations.h"
 #include "tests/support/TestSupport.h"
@@ -13,9 +14,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace dv;
 
@@ -37,6 +42,20 @@ QStringList findNamed(const QString &pRoot, const QString &pName)
     while (it.hasNext())
         found << it.next();
     return found;
+}
+
+// Reads a file by its raw bytes name, past Qt's re-encoding of names.
+QByteArray readRaw(const QByteArray &pPath)
+{
+    const int fd = ::open(pPath.constData(), O_RDONLY);
+    if (fd < 0)
+        return "<missing>";
+    QByteArray result;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        result.append(buffer, n);
+    ::close(fd);
+    return result;
 }
 
 } // namespace
@@ -233,6 +252,77 @@ private slots:
         QCOMPARE(readAll(dir.path() + "/to/data.bin"), QByteArray("payload"));
         QCOMPARE(fList->Item(0)->Path(), dir.path() + "/to/data.bin");
         QVERIFY(!fList->Item(0)->IsCut());
+    }
+
+    void pasteFileWithNonUtf8Name()
+    {
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        QVERIFY(QDir().mkpath(dir.path() + "/from") && QDir().mkpath(dir.path() + "/to"));
+        const QByteArray sourceBytes = root + "/from/caf\xe9 #1.txt";
+        // QTemporaryDir cannot remove names that are not UTF-8.
+        const auto removeRaw = qScopeGuard([&] {
+            for (const char *name : {"/from/caf\xe9 #1.txt", "/to/caf\xe9 #1.txt",
+                                     "/to/caf\xe9 #1 - Copy.txt", "/to/caf\xe9 #1 - Copy (2).txt"})
+                ::unlink((root + name).constData());
+        });
+        const int fd = ::open(sourceBytes.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "payload", 7), 7);
+        ::close(fd);
+        const QString source = DecodeFileName(sourceBytes);
+        fList->Add(source);
+        fList->Add(writeFile(dir.path(), "to/here.txt", "h"));
+
+        fList->SelectItem(0);
+        fList->CopySelected(false);
+        const QMimeData *data = QApplication::clipboard()->mimeData();
+        QVERIFY(data);
+        QCOMPARE(data->urls().value(0).toEncoded(), "file://" + root + "/from/caf%E9%20%231.txt");
+        fList->SelectItem(1);
+        fList->Paste();
+        fList->Paste();
+        QCOMPARE(readRaw(root + "/to/caf\xe9 #1.txt"), QByteArray("payload"));
+        QCOMPARE(readRaw(root + "/to/caf\xe9 #1 - Copy.txt"), QByteArray("payload"));
+
+        fList->SelectItem(0);
+        fList->CopySelected(true);
+        fList->SelectItem(1);
+        fList->Paste();
+        QCOMPARE(readRaw(sourceBytes), QByteArray("<missing>"));
+        QCOMPARE(readRaw(root + "/to/caf\xe9 #1 - Copy (2).txt"), QByteArray("payload"));
+        QCOMPARE(EncodeFileName(fList->Item(0)->Path()), root + "/to/caf\xe9 #1 - Copy (2).txt");
+
+        // Its properties are read from the file itself.
+        fList->SelectItem(0);
+        fList->setFocus();
+        QTest::keyClick(fList.get(), Qt::Key_Return, Qt::AltModifier);
+        auto *dialog = fList->findChild<QDialog *>();
+        QVERIFY(dialog);
+        QStringList texts;
+        for (QLabel *label : dialog->findChildren<QLabel *>())
+            texts << label->text();
+        QVERIFY2(texts.contains("7 bytes (7 bytes)"), qPrintable(texts.join('|')));
+        dialog->close();
+
+        // Into the trash with its name and where it came from.
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", root + "/data");
+        QTest::keyClick(fList.get(), Qt::Key_Delete);
+        if (oldData.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", oldData);
+        const QByteArray trashed = root + "/data/Trash/files/caf\xe9 #1 - Copy (2).txt";
+        const QByteArray info = root + "/data/Trash/info/caf\xe9 #1 - Copy (2).txt.trashinfo";
+        const auto removeTrashed = qScopeGuard([&] {
+            ::unlink(trashed.constData());
+            ::unlink(info.constData());
+        });
+        QCOMPARE(readRaw(trashed), QByteArray("payload"));
+        QVERIFY(readRaw(info).contains("\nPath=" + root +
+                                       "/to/caf%E9%20%231%20-%20Copy%20%282%29.txt\n"));
+        QCOMPARE(fList->ItemCount(), 1);
     }
 
     void contextMenuEntries()
