@@ -1,13 +1,28 @@
 #include "gui/app/TLinkLabel.h"
 
+#include "gui/app/TLinkLabelAccessible.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+
+#include <algorithm>
 
 namespace dv {
 
 TLinkLabel::TLinkLabel(QWidget *parent) : QLabel(parent)
 {
+    TLinkLabelAccessible::Install();
     setCursor(Qt::PointingHandCursor);
+    // Tab reaches it; a click does not take the focus from where the user works.
+    setFocusPolicy(Qt::TabFocus);
     SetUnderlined(true);
+}
+
+void TLinkLabel::Press()
+{
+    emit Clicked();
 }
 
 void TLinkLabel::SetUnderlined(bool underlined)
@@ -43,7 +58,39 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent *event)
     fPressed = false;
     QLabel::mouseReleaseEvent(event);
     if (click)
-        emit Clicked();
+        Press();
+}
+
+void TLinkLabel::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter ||
+                  key == Qt::Key_Select)) {
+        event->accept();
+        Press();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void TLinkLabel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // A label draws no focus of its own: show where the keyboard is.
+    QStylePainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    const int textWidth = fontMetrics().horizontalAdvance(text()) + 4;
+    QRect box = contentsRect();
+    if (alignment() & Qt::AlignRight)
+        box.setLeft(std::max(box.left(), box.right() - textWidth));
+    else
+        box.setWidth(std::min(box.width(), textWidth));
+    option.rect = box;
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
 }
 
 } // namespace dv

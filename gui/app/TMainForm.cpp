@@ -11,6 +11,7 @@
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -219,6 +220,7 @@ void TMainForm::CreateControls()
     PopupMenuLang = Named(new QMenu(this), "PopupMenuLang");
 
     JoinResultList(qobject_cast<TDvFileList *>(SearchResultList));
+    CreateKeyboardCommands();
 
     // Key preview: the window sees key presses before the focused control.
     qApp->installEventFilter(this);
@@ -526,6 +528,8 @@ void TMainForm::FormCreate(const QStringList &commandLine)
     UpdateLanguageMenu();
     TranslateInterface();
     FormResize();
+    // The filter is what a search starts from.
+    SearchField->setFocus(Qt::OtherFocusReason);
 }
 
 TMainForm::CommandLineFolders TMainForm::FoldersOfCommandLine(const QStringList &arguments)
@@ -617,6 +621,11 @@ void TMainForm::SetStatusText(const QString &text)
     fStatusText = text;
     fStatusDirty = false;
     fStatusLabel->setText(text);
+    // Announced to assistive technology as a name change; the running status of every
+    // candidate only paints the label (a label with a name of its own reports no text change).
+    fStatusLabel->setAccessibleName(text);
+    QAccessibleEvent changed(fStatusLabel, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 int TMainForm::LeftColumnWidth() const
@@ -824,12 +833,8 @@ void TMainForm::TranslateInterface()
         fFolderTree->TranslateTexts();
     StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));
-    StartSearchButton->setToolTip(Translate(QStringLiteral("Search Now")));
-    StopSearchButton->setToolTip(Translate(QStringLiteral("Cancel Search")));
-    SpeedButton2->setToolTip(Translate(QStringLiteral("Language")));
-    btPrevious->setToolTip(Translate(QStringLiteral("Previous match")));
-    btNext->setToolTip(Translate(QStringLiteral("Next match")));
-    SpeedButton3->setToolTip(Translate(QStringLiteral("About...")));
+    // Names for assistive technology, and the hints of the image buttons with their keys.
+    TranslateAccessibleTexts();
 
     // The notices change width with their text.
     StaticText1->adjustSize();
@@ -870,6 +875,7 @@ void TMainForm::SpeedButton3Click()
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(QMessageBox::Information, ApplicationTitle(), text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("AboutBox"));
+    box.setInformativeText(KeyboardHelpText());
     box.exec();
 }
 
@@ -964,10 +970,9 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
         QWidget *first = focus && focus->window() == this ? focus : this;
         if (w != first)
             break;
-        const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-            FormKeyPress(QChar(13));
-        break; // never consumed: the focused control gets the key as well
+        if (FormKeyDown(first, static_cast<QKeyEvent *>(event)))
+            return true;
+        break; // Enter from the search form reaches the focused control as well
     }
     default:
         break;

@@ -178,6 +178,17 @@ public:
     QTimer *TimerListUpdate = nullptr;
     QMenu *PopupMenuLang = nullptr;
 
+    // Keyboard commands of the window (TMainFormKeyboard.cpp). Esc (cancel a running search)
+    // and Enter (Search Now from the search form) are judged per key, not as shortcuts.
+    QAction *actNextMatch = nullptr;       // F3
+    QAction *actPreviousMatch = nullptr;   // Shift+F3
+    QAction *actFocusFilter = nullptr;     // Ctrl+L
+    QAction *actFocusTextToFind = nullptr; // Ctrl+F
+    QAction *actAbout = nullptr;           // F1
+    QAction *actLanguage = nullptr;        // Alt+L
+    // The keys and what they do, one per line, translated (shown in the about box).
+    QString KeyboardHelpText() const;
+
     // The handlers of the search run, the preview and the folder selection live in
     // TMainFormSearch.cpp, TMainFormPreview.cpp and TMainFormFolders.cpp, one file per subsystem.
     // They run from the constructor on (FormCreate), so fill them in place, do not override.
@@ -234,6 +245,12 @@ private:
     void CreateRightPart();
     void FormCreate(const QStringList &commandLine);
     void FormClose();
+    void CreateKeyboardCommands();
+    void TranslateAccessibleTexts();
+    // A key the window sees before the focused control; true when it was used up.
+    bool FormKeyDown(QWidget *focus, const QKeyEvent *key);
+    bool IsSearchFormControl(const QWidget *focus) const;
+    bool IsItemEditor(const QWidget *focus) const;
     void ReplaceInSplitter(QSplitter *splitter, QWidget *&slot, QWidget *replacement,
                            const QString &name);
 

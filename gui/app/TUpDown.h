@@ -23,6 +23,9 @@ public:
     int Maximum() const { return fMaximum; }
     // One step up (+1) or down (-1).
     void Step(int delta);
+    // The two arrows, for their accessible names.
+    QToolButton *UpButton() const { return fUp; }
+    QToolButton *DownButton() const { return fDown; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

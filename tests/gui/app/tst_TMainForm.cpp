@@ -231,12 +231,12 @@ void TstTMainForm::designDefaults()
     QVERIFY(form.lbHomepageURL->font().underline());
     QVERIFY(form.StartSearchButton->isEnabled());
     QVERIFY(!form.StopSearchButton->isEnabled());
-    QCOMPARE(form.StartSearchButton->toolTip(), QStringLiteral("Search Now"));
-    QCOMPARE(form.StopSearchButton->toolTip(), QStringLiteral("Cancel Search"));
-    QCOMPARE(form.SpeedButton2->toolTip(), QStringLiteral("Language"));
-    QCOMPARE(form.SpeedButton3->toolTip(), QStringLiteral("About..."));
-    QCOMPARE(form.btPrevious->toolTip(), QStringLiteral("Previous match"));
-    QCOMPARE(form.btNext->toolTip(), QStringLiteral("Next match"));
+    QCOMPARE(form.StartSearchButton->toolTip(), QStringLiteral("Search Now (Enter)"));
+    QCOMPARE(form.StopSearchButton->toolTip(), QStringLiteral("Cancel Search (Esc)"));
+    QCOMPARE(form.SpeedButton2->toolTip(), QStringLiteral("Language (Alt+L)"));
+    QCOMPARE(form.SpeedButton3->toolTip(), QStringLiteral("About... (F1)"));
+    QCOMPARE(form.btPrevious->toolTip(), QStringLiteral("Previous match (Shift+F3)"));
+    QCOMPARE(form.btNext->toolTip(), QStringLiteral("Next match (F3)"));
     for (QToolButton *b : {form.StartSearchButton, form.StopSearchButton, form.SpeedButton2,
                            form.SpeedButton3, form.btPrevious, form.btNext}) {
         QCOMPARE(b->iconSize(), QSize(25, 25));
@@ -587,7 +587,7 @@ void TstTMainForm::languageMenuSwitchesTexts()
     QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("Filter-de"));
     QCOMPARE(form.Panel6->text(), QStringLiteral("  Suchen in:"));
     QCOMPARE(form.StatusText(), QStringLiteral("  Bereit"));
-    QCOMPARE(form.StartSearchButton->toolTip(), QStringLiteral("Jetzt suchen"));
+    QCOMPARE(form.StartSearchButton->toolTip(), QStringLiteral("Jetzt suchen (Enter)"));
     QCOMPARE(form.Label6->text(), QStringLiteral("KB"));                // no translation: English
     QCOMPARE(form.Label1->text(), QStringLiteral("File Name Filter:")); // not in the table
     QCOMPARE(form.SearchOptionsCombo->currentIndex(), 0);
