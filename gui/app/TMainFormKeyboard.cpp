@@ -120,6 +120,8 @@ void TMainForm::TranslateAccessibleTexts()
     name(UpDown1, "Size in KB");
     name(UpDown1->UpButton(), "Increase size");
     name(UpDown1->DownButton(), "Decrease size");
+    for (QToolButton *arrow : {UpDown1->UpButton(), UpDown1->DownButton()})
+        arrow->setToolTip(arrow->accessibleName());
     name(DvShellTree1, "Folders");
     name(Memo1, "Folders to search");
     name(SearchResultList, "Results");

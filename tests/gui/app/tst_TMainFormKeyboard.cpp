@@ -186,8 +186,10 @@ void TstTMainFormKeyboard::initTestCase()
     qputenv("XDG_CONFIG_HOME", fDir.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
 
-    QFile shipped(QDir(QFileInfo(QStringLiteral(__FILE__)).absolutePath())
-                      .filePath(QStringLiteral("../../../resources/transl.dt")));
+    // The compiler may name this file relative to the build folder.
+    const QFileInfo self(QDir(qEnvironmentVariable("DELVORA_BUILD_DIR")).filePath(__FILE__));
+    QFile shipped(
+        QDir(self.absolutePath()).filePath(QStringLiteral("../../../resources/transl.dt")));
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(shipped.readAll()).split(QLatin1Char('\n'));
     const int columns = lines.value(0).toInt();
