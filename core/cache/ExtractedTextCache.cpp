@@ -177,6 +177,18 @@ QByteArray QueryText(sqlite3 *db, const char *sql)
     return QByteArray(text, size);
 }
 
+// Settings of every connection. The WAL stays when the last connection closes (only cut to
+// nothing): a program still holding a database that another one has moved aside would
+// otherwise delete, by name, the WAL of the new database.
+void Configure(sqlite3 *db, int busyTimeoutMs)
+{
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_exec(db, "PRAGMA journal_size_limit = 8388608", nullptr, nullptr, nullptr);
+}
+
 void Close(sqlite3 *&db)
 {
     if (db)
@@ -519,8 +531,7 @@ private:
             setError(QString::fromUtf8(sqlite3_errstr(rc)));
             return OpenResult::Unusable;
         }
-        sqlite3_extended_result_codes(m_writer, 1);
-        sqlite3_busy_timeout(m_writer, kWriterBusyTimeoutMs);
+        Configure(m_writer, kWriterBusyTimeoutMs);
         try {
             const qint64 applicationId = QueryInteger(m_writer, "PRAGMA application_id");
             const qint64 version = QueryInteger(m_writer, "PRAGMA user_version");
@@ -612,8 +623,7 @@ private:
         auto reader = std::make_unique<Reader>();
         Check(nullptr, sqlite3_open_v2(m_dbPath.constData(), &reader->db,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr));
-        sqlite3_extended_result_codes(reader->db, 1);
-        sqlite3_busy_timeout(reader->db, kReaderBusyTimeoutMs);
+        Configure(reader->db, kReaderBusyTimeoutMs);
         reader->lookup = std::make_unique<Statement>(reader->db, kLookupSql);
         return reader;
     }

@@ -290,6 +290,12 @@ private slots:
             QCOMPARE(Found(cache.lookup(docBytes, after)), QString("text one"));
             QCOMPARE(Found(cache.lookup(EncodeFileName(path), after)), kMiss);
         }
+        // The text of the new version replaces the old one under its path.
+        cache.store(EncodeFileName(path), after, "text two");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(path), after)), QString("text two"));
+        if (path == doc)
+            QCOMPARE(Found(cache.lookup(docBytes, before)), kMiss);
     }
 
     void leastRecentlyUsedGoFirst()
