@@ -54,9 +54,11 @@ void BM_LookupHit(benchmark::State &state)
     QTemporaryDir dir;
     const QString text = DocumentText(state.range(0), 1);
     dv::ExtractedTextCache cache(dir.path(), dv::kDefaultTextCacheBytes, 0);
-    for (int i = 0; i < kEntries; ++i)
+    for (int i = 0; i < kEntries; ++i) {
         cache.store(PathFor(i), IdentityFor(i), text);
-    cache.flush();
+        if (i % 8 == 7)
+            cache.flush(); // the queue drops what goes beyond its bound
+    }
     int i = 0;
     qint64 hits = 0;
     for (auto _ : state) {
@@ -118,7 +120,8 @@ void BM_StoreBatch(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kEntries);
     state.SetBytesProcessed(state.iterations() * kEntries * text.size() * 2);
 }
-BENCHMARK(BM_StoreBatch)->Arg(4 << 10)->Arg(64 << 10)->Unit(benchmark::kMillisecond);
+// Real time: the work is done on the cache's writer thread.
+BENCHMARK(BM_StoreBatch)->Arg(4 << 10)->Arg(64 << 10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
