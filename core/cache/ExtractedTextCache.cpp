@@ -380,13 +380,21 @@ public:
         } catch (const SqliteError &e) {
             failed(e);
             return std::nullopt;
+        } catch (const std::exception &e) { // no memory for a large text
+            setError(QString::fromUtf8(e.what()));
+            return std::nullopt;
         }
         returnReader(std::move(reader));
         if (!bytes)
             return std::nullopt;
-        Operation touch{Operation::Touch, path, identity, QString(), entryId, NextUseTime()};
-        enqueue(std::move(touch), 0);
-        return QString::fromUtf8(*bytes);
+        try {
+            QString text = QString::fromUtf8(*bytes);
+            enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
+            return text;
+        } catch (const std::exception &e) {
+            setError(QString::fromUtf8(e.what()));
+            return std::nullopt;
+        }
     }
 
     void store(const QByteArray &path, const FileIdentity &identity, const QString &text)
@@ -396,8 +404,12 @@ public:
         if (m_settleNs > 0 &&
             NowNs() - std::max(identity.changedNs, identity.modifiedNs) < m_settleNs)
             return;
-        Operation operation{Operation::Store, path, identity, text, 0, NextUseTime()};
-        enqueue(std::move(operation), qint64(text.size()) * 2 + path.size());
+        try {
+            enqueue({Operation::Store, path, identity, text, 0, NextUseTime()},
+                    qint64(text.size()) * 2 + path.size());
+        } catch (const std::exception &e) {
+            setError(QString::fromUtf8(e.what()));
+        }
     }
 
     void flush()
@@ -660,10 +672,15 @@ private:
             const bool rebuild = m_rebuildRequested;
             const quint64 upTo = m_enqueued;
             lock.unlock();
-            if (rebuild)
-                rebuildDatabase();
-            if (!batch.empty() && m_available)
-                writeBatch(batch);
+            // The thread must outlive any failure: what fails is only not cached.
+            try {
+                if (rebuild)
+                    rebuildDatabase();
+                if (!batch.empty() && m_available)
+                    writeBatch(batch);
+            } catch (const std::exception &e) {
+                setError(QString::fromUtf8(e.what()));
+            }
             batch.clear(); // the texts are freed outside the lock
             lock.lock();
             if (rebuild)
