@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
-  qt6-base-dev libqt6svg6 libcurl4-openssl-dev
+  qt6-base-dev libqt6svg6 libcurl4-openssl-dev libsqlite3-dev libzstd-dev
   libpoppler-cpp-dev libzip-dev zipcmp zipmerge ziptool libpugixml-dev libxml2-dev
   libuchardet-dev libgmime-3.0-dev libmicrohttpd-dev
   clang libclang-rt-14-dev libbenchmark-dev

@@ -1,0 +1,894 @@
+#include "core/cache/ExtractedTextCache.h"
+
+#include "core/cache/TextCompression.h"
+#include "core/platform/FileName.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <errno.h>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <sqlite3.h>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace dv {
+
+namespace {
+
+// "DvTx" in the database header: tells our file from any other SQLite database.
+constexpr int kApplicationId = 0x44765478;
+constexpr int kSchemaVersion = 1;
+// A writer waits this long for another program's write; a reader only for recovery.
+constexpr int kWriterBusyTimeoutMs = 5000;
+constexpr int kReaderBusyTimeoutMs = 1000;
+// How long the writer gathers stores before one transaction, unless flushed.
+constexpr auto kBatchDelay = std::chrono::milliseconds(200);
+// Stores queued beyond this many bytes of text are dropped: the writer cannot keep up.
+constexpr qint64 kMaxQueuedBytes = 64LL * 1024 * 1024;
+// What an entry costs beyond its compressed text and path: its row and index records.
+constexpr qint64 kEntryOverhead = 128;
+constexpr size_t kMaxIdleReaders = 4;
+constexpr auto kOpenLockTimeout = std::chrono::seconds(5);
+
+const char *const kSchema = R"(
+CREATE TABLE entries(
+  id INTEGER PRIMARY KEY,
+  path BLOB NOT NULL UNIQUE,
+  device INTEGER NOT NULL,
+  inode INTEGER NOT NULL,
+  size INTEGER NOT NULL,
+  modified_ns INTEGER NOT NULL,
+  changed_ns INTEGER NOT NULL,
+  text_bytes INTEGER NOT NULL,
+  cost INTEGER NOT NULL,
+  last_used INTEGER NOT NULL);
+CREATE INDEX entries_by_use ON entries(last_used);
+CREATE TABLE texts(id INTEGER PRIMARY KEY, data BLOB NOT NULL);
+CREATE TABLE totals(id INTEGER PRIMARY KEY CHECK(id = 0), cost INTEGER NOT NULL);
+INSERT INTO totals VALUES(0, 0);
+CREATE TRIGGER entries_added AFTER INSERT ON entries BEGIN
+  UPDATE totals SET cost = cost + new.cost WHERE id = 0;
+END;
+CREATE TRIGGER entries_changed AFTER UPDATE OF cost ON entries BEGIN
+  UPDATE totals SET cost = cost - old.cost + new.cost WHERE id = 0;
+END;
+CREATE TRIGGER entries_removed AFTER DELETE ON entries BEGIN
+  UPDATE totals SET cost = cost - old.cost WHERE id = 0;
+  DELETE FROM texts WHERE id = old.id;
+END;
+)";
+
+const char *const kLookupSql =
+    "SELECT e.id, e.text_bytes, t.data FROM entries e JOIN texts t ON t.id = e.id "
+    "WHERE e.path = ?1 AND e.device = ?2 AND e.inode = ?3 AND e.size = ?4 "
+    "AND e.modified_ns = ?5 AND e.changed_ns = ?6";
+
+class SqliteError : public std::runtime_error
+{
+public:
+    SqliteError(sqlite3 *db, int code)
+        : std::runtime_error(db ? sqlite3_errmsg(db) : sqlite3_errstr(code)), code(code)
+    {}
+    int code;
+    bool isCorruption() const
+    {
+        return (code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB;
+    }
+};
+
+void Check(sqlite3 *db, int rc)
+{
+    if (rc != SQLITE_OK)
+        throw SqliteError(db, rc);
+}
+
+void Exec(sqlite3 *db, const char *sql)
+{
+    Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+}
+
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql) : m_db(db)
+    {
+        Check(db, sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr));
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    Statement &bind(int index, qint64 value)
+    {
+        Check(m_db, sqlite3_bind_int64(m_stmt, index, value));
+        return *this;
+    }
+    Statement &bind(int index, const QByteArray &blob)
+    {
+        Check(m_db, sqlite3_bind_blob64(m_stmt, index, blob.constData(),
+                                        sqlite3_uint64(blob.size()), SQLITE_STATIC));
+        return *this;
+    }
+    // True for a row, false when done; throws on an error.
+    bool step()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        throw SqliteError(m_db, rc);
+    }
+    void reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    const char *blob(int column, qsizetype &size) const
+    {
+        const char *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+        size = sqlite3_column_bytes(m_stmt, column);
+        return data;
+    }
+
+private:
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// Resets a statement at the end of a scope, also when a step threw.
+class ResetGuard
+{
+public:
+    explicit ResetGuard(Statement &statement) : m_statement(statement) {}
+    ~ResetGuard() { m_statement.reset(); }
+
+private:
+    Statement &m_statement;
+};
+
+qint64 QueryInteger(sqlite3 *db, const char *sql)
+{
+    Statement statement(db, sql);
+    return statement.step() ? statement.integer(0) : 0;
+}
+
+QByteArray QueryText(sqlite3 *db, const char *sql)
+{
+    Statement statement(db, sql);
+    if (!statement.step())
+        return QByteArray();
+    qsizetype size = 0;
+    const char *text = statement.blob(0, size);
+    return QByteArray(text, size);
+}
+
+// Settings of every connection. The WAL stays when the last connection closes (only cut to
+// nothing): a program still holding a database that another one has moved aside would
+// otherwise delete, by name, the WAL of the new database.
+void Configure(sqlite3 *db, int busyTimeoutMs)
+{
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_exec(db, "PRAGMA journal_size_limit = 8388608", nullptr, nullptr, nullptr);
+}
+
+void Close(sqlite3 *&db)
+{
+    if (db)
+        sqlite3_close_v2(db);
+    db = nullptr;
+}
+
+// The bits of an unsigned 64-bit number in SQLite's signed integer.
+qint64 AsStored(quint64 value)
+{
+    qint64 stored;
+    std::memcpy(&stored, &value, sizeof stored);
+    return stored;
+}
+
+qint64 NowNs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Time of last use: microseconds, strictly increasing within the program, so that uses in
+// one batch keep their order.
+qint64 NextUseTime()
+{
+    static std::atomic<qint64> last{0};
+    const qint64 now = NowNs() / 1000;
+    qint64 previous = last.load();
+    qint64 next;
+    do {
+        next = std::max(now, previous + 1);
+    } while (!last.compare_exchange_weak(previous, next));
+    return next;
+}
+
+// Exclusive lock of the folder while one program checks, moves aside or creates the
+// database, so that two programs starting together do not both rebuild it.
+class OpenLock
+{
+public:
+    explicit OpenLock(const QByteArray &path)
+    {
+        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + kOpenLockTimeout;
+        while (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~OpenLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    OpenLock(const OpenLock &) = delete;
+    OpenLock &operator=(const OpenLock &) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+struct Reader
+{
+    sqlite3 *db = nullptr;
+    std::unique_ptr<Statement> lookup;
+    ~Reader()
+    {
+        lookup.reset();
+        Close(db);
+    }
+};
+
+struct WriterStatements
+{
+    explicit WriterStatements(sqlite3 *db)
+        : upsert(db, "INSERT INTO entries(path, device, inode, size, modified_ns, changed_ns, "
+                     "text_bytes, cost, last_used) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
+                     "ON CONFLICT(path) DO UPDATE SET device = excluded.device, "
+                     "inode = excluded.inode, size = excluded.size, "
+                     "modified_ns = excluded.modified_ns, changed_ns = excluded.changed_ns, "
+                     "text_bytes = excluded.text_bytes, cost = excluded.cost, "
+                     "last_used = excluded.last_used RETURNING id"),
+          putText(db, "INSERT OR REPLACE INTO texts(id, data) VALUES(?1, ?2)"),
+          touch(db,
+                "UPDATE entries SET last_used = max(last_used, ?1) WHERE id = ?2 AND path = ?3"),
+          total(db, "SELECT cost FROM totals WHERE id = 0"),
+          oldest(db, "SELECT id, cost FROM entries ORDER BY last_used, id"),
+          remove(db, "DELETE FROM entries WHERE id = ?1"), lookup(db, kLookupSql)
+    {}
+    Statement upsert, putText, touch, total, oldest, remove, lookup;
+};
+
+struct Operation
+{
+    enum Kind
+    {
+        Store,
+        Touch
+    } kind;
+    QByteArray path;
+    FileIdentity identity;
+    QString text;
+    qint64 entryId = 0;
+    qint64 usedAt = 0;
+};
+
+// A store made ready outside the write transaction.
+struct PreparedStore
+{
+    const Operation *operation;
+    QByteArray frame;
+    qint64 textBytes;
+    qint64 cost;
+};
+
+enum class OpenResult
+{
+    Open,
+    Untrusted,
+    Unusable
+};
+
+} // namespace
+
+class ExtractedTextCache::Impl
+{
+public:
+    Impl(const QString &folder, qint64 maxBytes, int settleMs)
+        : m_folder(EncodeFileName(QDir::cleanPath(folder))),
+          m_dbPath(m_folder + '/' + EncodeFileName(FileName())), m_maxBytes(maxBytes),
+          m_settleNs(qint64(settleMs) * 1000000)
+    {
+        if (openDatabase(false)) {
+            m_available = true;
+            m_thread = std::thread([this] { writerLoop(); });
+        }
+    }
+
+    ~Impl()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_queueMutex);
+                m_stop = true;
+            }
+            m_queueCv.notify_all();
+            m_thread.join();
+        }
+        closeReaders();
+        closeDatabase();
+    }
+
+    std::optional<QString> lookup(const QByteArray &path, const FileIdentity &identity)
+    {
+        if (!m_available || m_damaged || path.isEmpty())
+            return std::nullopt;
+        std::shared_lock state(m_stateLock);
+        if (!m_available)
+            return std::nullopt;
+        std::unique_ptr<Reader> reader;
+        std::optional<QByteArray> bytes;
+        qint64 entryId = 0;
+        try {
+            reader = takeReader();
+            Statement &lookup = *reader->lookup;
+            ResetGuard guard(lookup);
+            lookup.bind(1, path)
+                .bind(2, AsStored(identity.device))
+                .bind(3, AsStored(identity.inode))
+                .bind(4, identity.size)
+                .bind(5, identity.modifiedNs)
+                .bind(6, identity.changedNs);
+            if (lookup.step()) {
+                entryId = lookup.integer(0);
+                qsizetype frameSize = 0;
+                const char *frame = lookup.blob(2, frameSize);
+                // A frame that does not give back its recorded size is a miss, never a text.
+                bytes = DecompressText(frame, frameSize, lookup.integer(1));
+            }
+        } catch (const SqliteError &e) {
+            failed(e);
+            return std::nullopt;
+        } catch (const std::exception &e) { // no memory for a large text
+            setError(QString::fromUtf8(e.what()));
+            return std::nullopt;
+        }
+        returnReader(std::move(reader));
+        if (!bytes)
+            return std::nullopt;
+        try {
+            QString text = QString::fromUtf8(*bytes);
+            enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
+            return text;
+        } catch (const std::exception &e) {
+            setError(QString::fromUtf8(e.what()));
+            return std::nullopt;
+        }
+    }
+
+    void store(const QByteArray &path, const FileIdentity &identity, const QString &text)
+    {
+        if (!m_available || path.isEmpty())
+            return;
+        if (m_settleNs > 0 &&
+            NowNs() - std::max(identity.changedNs, identity.modifiedNs) < m_settleNs)
+            return;
+        try {
+            enqueue({Operation::Store, path, identity, text, 0, NextUseTime()},
+                    qint64(text.size()) * 2 + path.size());
+        } catch (const std::exception &e) {
+            setError(QString::fromUtf8(e.what()));
+        }
+    }
+
+    void flush()
+    {
+        std::unique_lock lock(m_queueMutex);
+        if (!m_thread.joinable())
+            return;
+        const quint64 target = m_enqueued;
+        m_flushRequested = true;
+        m_queueCv.notify_all();
+        m_doneCv.wait(lock, [&] { return m_written >= target && !m_rebuildRequested; });
+    }
+
+    QString lastError() const
+    {
+        std::lock_guard lock(m_errorMutex);
+        return m_lastError;
+    }
+
+    std::atomic<bool> m_available{false};
+
+private:
+    void setError(const QString &text)
+    {
+        std::lock_guard lock(m_errorMutex);
+        m_lastError = text;
+    }
+
+    void failed(const SqliteError &e)
+    {
+        setError(QString::fromUtf8(e.what()));
+        if (e.isCorruption() && !m_damaged.exchange(true)) {
+            std::lock_guard lock(m_queueMutex);
+            m_rebuildRequested = true;
+            m_queueCv.notify_all();
+        }
+    }
+
+    void enqueue(Operation operation, qint64 bytes)
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_stop || m_queuedBytes + bytes > kMaxQueuedBytes)
+            return;
+        m_queue.push_back(std::move(operation));
+        m_queuedBytes += bytes;
+        ++m_enqueued;
+        m_queueCv.notify_all();
+    }
+
+    // --- the database file
+
+    bool prepareFolder()
+    {
+        const QByteArray parent = EncodeFileName(QFileInfo(DecodeFileName(m_folder)).path());
+        QDir().mkpath(DecodeFileName(parent));
+        if (::mkdir(m_folder.constData(), 0700) != 0 && errno != EEXIST) {
+            setError(QStringLiteral("Cannot make the folder: ") +
+                     QString::fromLocal8Bit(strerror(errno)));
+            return false;
+        }
+        struct stat st;
+        if (::stat(m_folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != geteuid()) {
+            setError(QStringLiteral("The cache folder is not a folder of this user"));
+            return false;
+        }
+        // The texts are as private as the documents they came from.
+        if ((st.st_mode & 07777) != 0700 && ::chmod(m_folder.constData(), 0700) != 0) {
+            setError(QStringLiteral("Cannot make the cache folder private"));
+            return false;
+        }
+        return true;
+    }
+
+    // Opens the database with the writer's connection; with MoveAsideFirst, the file found
+    // damaged is renamed first (unless another program has replaced it meanwhile).
+    bool openDatabase(bool moveAsideFirst)
+    {
+        if (!prepareFolder())
+            return false;
+        OpenLock lock(m_folder + "/" + EncodeFileName(FileName()) + ".lock");
+        if (!lock.held()) {
+            setError(QStringLiteral("Cannot lock the cache folder"));
+            return false;
+        }
+        if (moveAsideFirst) {
+            struct stat st;
+            if (::stat(m_dbPath.constData(), &st) == 0 && st.st_dev == m_fileDevice &&
+                st.st_ino == m_fileInode && !moveAside())
+                return false;
+        }
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            switch (tryOpen()) {
+            case OpenResult::Open:
+                return true;
+            case OpenResult::Unusable:
+                closeDatabase();
+                return false;
+            case OpenResult::Untrusted:
+                closeDatabase();
+                if (!moveAside())
+                    return false;
+                break;
+            }
+        }
+        return false;
+    }
+
+    OpenResult tryOpen()
+    {
+        const int fd =
+            ::open(m_dbPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            setError(QStringLiteral("Cannot open the cache: ") +
+                     QString::fromLocal8Bit(strerror(errno)));
+            return OpenResult::Unusable;
+        }
+        struct stat st;
+        const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+                          ((st.st_mode & 07777) == 0600 || ::fchmod(fd, 0600) == 0);
+        ::close(fd);
+        if (!ours) {
+            setError(QStringLiteral("The cache file is not a private file of this user"));
+            return OpenResult::Unusable;
+        }
+        m_fileDevice = st.st_dev;
+        m_fileInode = st.st_ino;
+        const int rc = sqlite3_open_v2(m_dbPath.constData(), &m_writer,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            setError(QString::fromUtf8(sqlite3_errstr(rc)));
+            return OpenResult::Unusable;
+        }
+        Configure(m_writer, kWriterBusyTimeoutMs);
+        try {
+            const qint64 applicationId = QueryInteger(m_writer, "PRAGMA application_id");
+            const qint64 version = QueryInteger(m_writer, "PRAGMA user_version");
+            const qint64 objects = QueryInteger(m_writer, "SELECT count(*) FROM sqlite_master");
+            if (applicationId == 0 && version == 0 && objects == 0) {
+                createSchema();
+            } else if (applicationId != kApplicationId) {
+                setError(QStringLiteral("The cache file is not ours"));
+                return OpenResult::Untrusted;
+            } else if (version > kSchemaVersion) {
+                // A newer program's cache: leave it to that program.
+                setError(QStringLiteral("The cache was made by a newer version"));
+                return OpenResult::Unusable;
+            } else if (version != kSchemaVersion) {
+                setError(QStringLiteral("The cache was made by an older version"));
+                return OpenResult::Untrusted;
+            }
+            if (QueryText(m_writer, "PRAGMA journal_mode = WAL") != "wal")
+                return OpenResult::Unusable;
+            Exec(m_writer, "PRAGMA synchronous = NORMAL");
+            m_statements = std::make_unique<WriterStatements>(m_writer);
+            Statement &total = m_statements->total;
+            ResetGuard guard(total);
+            total.step();
+            return OpenResult::Open;
+        } catch (const SqliteError &e) {
+            setError(QString::fromUtf8(e.what()));
+            // Our marker with other tables, or damaged pages: not to be trusted.
+            const int code = e.code & 0xff;
+            return e.isCorruption() || code == SQLITE_ERROR ? OpenResult::Untrusted
+                                                            : OpenResult::Unusable;
+        }
+    }
+
+    void createSchema()
+    {
+        Exec(m_writer, "PRAGMA auto_vacuum = INCREMENTAL");
+        QueryText(m_writer, "PRAGMA journal_mode = WAL");
+        Exec(m_writer, "BEGIN IMMEDIATE");
+        try {
+            Exec(m_writer, kSchema);
+            Exec(m_writer,
+                 ("PRAGMA application_id = " + QByteArray::number(kApplicationId)).constData());
+            Exec(m_writer,
+                 ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
+            Exec(m_writer, "COMMIT");
+        } catch (...) {
+            sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    // Renames the database and its WAL files to FileName() + ".bad" (replacing an earlier
+    // one, so damage never piles up).
+    bool moveAside()
+    {
+        for (const char *suffix : {"", "-wal", "-shm"}) {
+            const QByteArray from = m_dbPath + suffix;
+            const QByteArray to = m_dbPath + ".bad" + suffix;
+            if (::rename(from.constData(), to.constData()) != 0) {
+                if (errno != ENOENT) {
+                    setError(QStringLiteral("Cannot move the damaged cache aside"));
+                    return false;
+                }
+                ::unlink(to.constData());
+            }
+        }
+        return true;
+    }
+
+    void closeDatabase()
+    {
+        m_statements.reset();
+        Close(m_writer);
+    }
+
+    // --- readers
+
+    std::unique_ptr<Reader> takeReader()
+    {
+        {
+            std::lock_guard lock(m_readersMutex);
+            if (!m_idleReaders.empty()) {
+                std::unique_ptr<Reader> reader = std::move(m_idleReaders.back());
+                m_idleReaders.pop_back();
+                return reader;
+            }
+        }
+        auto reader = std::make_unique<Reader>();
+        Check(nullptr, sqlite3_open_v2(m_dbPath.constData(), &reader->db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr));
+        Configure(reader->db, kReaderBusyTimeoutMs);
+        reader->lookup = std::make_unique<Statement>(reader->db, kLookupSql);
+        return reader;
+    }
+
+    void returnReader(std::unique_ptr<Reader> reader)
+    {
+        std::lock_guard lock(m_readersMutex);
+        if (m_idleReaders.size() < kMaxIdleReaders)
+            m_idleReaders.push_back(std::move(reader));
+    }
+
+    void closeReaders()
+    {
+        std::lock_guard lock(m_readersMutex);
+        m_idleReaders.clear();
+    }
+
+    // --- the writer thread
+
+    void writerLoop()
+    {
+        std::unique_lock lock(m_queueMutex);
+        for (;;) {
+            m_queueCv.wait(lock, [&] { return m_stop || m_rebuildRequested || !m_queue.empty(); });
+            if (!m_stop && !m_rebuildRequested && !m_flushRequested)
+                m_queueCv.wait_for(lock, kBatchDelay, [&] {
+                    return m_stop || m_flushRequested || m_rebuildRequested ||
+                           m_queuedBytes >= kMaxQueuedBytes / 4;
+                });
+            std::vector<Operation> batch;
+            batch.swap(m_queue);
+            m_queuedBytes = 0;
+            m_flushRequested = false;
+            const bool rebuild = m_rebuildRequested;
+            const quint64 upTo = m_enqueued;
+            lock.unlock();
+            // The thread must outlive any failure: what fails is only not cached.
+            try {
+                if (rebuild)
+                    rebuildDatabase();
+                if (!batch.empty() && m_available)
+                    writeBatch(batch);
+            } catch (const std::exception &e) {
+                setError(QString::fromUtf8(e.what()));
+            }
+            batch.clear(); // the texts are freed outside the lock
+            lock.lock();
+            if (rebuild)
+                m_rebuildRequested = false;
+            m_written = upTo;
+            m_doneCv.notify_all();
+            if (m_stop && m_queue.empty())
+                return;
+        }
+    }
+
+    void rebuildDatabase()
+    {
+        std::unique_lock state(m_stateLock);
+        closeReaders();
+        closeDatabase();
+        m_available = openDatabase(true);
+        m_damaged = false;
+    }
+
+    void writeBatch(const std::vector<Operation> &batch)
+    {
+        // Compressing before the transaction keeps other programs' writes waiting less.
+        std::vector<PreparedStore> stores;
+        std::map<qint64, const Operation *> touches;
+        for (const Operation &operation : batch) {
+            if (operation.kind == Operation::Touch) {
+                touches[operation.entryId] = &operation;
+                continue;
+            }
+            if (!QStringView(operation.text).isValidUtf16())
+                continue; // would not come back as it was
+            const QByteArray bytes = operation.text.toUtf8();
+            if (bytes.size() > kMaxCachedTextBytes)
+                continue;
+            QByteArray frame = CompressText(bytes);
+            const qint64 cost = frame.size() + operation.path.size() + kEntryOverhead;
+            if (frame.isEmpty() || cost > m_maxBytes)
+                continue;
+            stores.push_back({&operation, std::move(frame), bytes.size(), cost});
+        }
+        if (stores.empty() && touches.empty())
+            return;
+        bool evicted = false;
+        try {
+            Exec(m_writer, "BEGIN IMMEDIATE");
+            try {
+                for (const PreparedStore &store : stores)
+                    writeStore(store);
+                for (const auto &[id, operation] : touches) {
+                    Statement &touch = m_statements->touch;
+                    ResetGuard guard(touch);
+                    touch.bind(1, operation->usedAt).bind(2, id).bind(3, operation->path).step();
+                }
+                evicted = evict();
+                Exec(m_writer, "COMMIT");
+            } catch (...) {
+                sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
+                throw;
+            }
+            if (evicted)
+                sqlite3_exec(m_writer, "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
+        } catch (const SqliteError &e) {
+            // Busy past the time-out, disk full, damage: this batch is lost, the searches
+            // go on without it.
+            failed(e);
+        }
+    }
+
+    void writeStore(const PreparedStore &store)
+    {
+        const Operation &operation = *store.operation;
+        Statement &upsert = m_statements->upsert;
+        qint64 id;
+        {
+            ResetGuard guard(upsert);
+            upsert.bind(1, operation.path)
+                .bind(2, AsStored(operation.identity.device))
+                .bind(3, AsStored(operation.identity.inode))
+                .bind(4, operation.identity.size)
+                .bind(5, operation.identity.modifiedNs)
+                .bind(6, operation.identity.changedNs)
+                .bind(7, store.textBytes)
+                .bind(8, store.cost)
+                .bind(9, operation.usedAt);
+            if (!upsert.step())
+                throw SqliteError(m_writer, SQLITE_ERROR);
+            id = upsert.integer(0);
+            while (upsert.step()) {
+            }
+        }
+        Statement &putText = m_statements->putText;
+        ResetGuard guard(putText);
+        putText.bind(1, id).bind(2, store.frame).step();
+    }
+
+    // Removes the least recently used entries until the total fits the bound.
+    bool evict()
+    {
+        qint64 total;
+        {
+            Statement &statement = m_statements->total;
+            ResetGuard guard(statement);
+            total = statement.step() ? statement.integer(0) : 0;
+        }
+        if (total <= m_maxBytes)
+            return false;
+        std::vector<qint64> victims;
+        {
+            Statement &oldest = m_statements->oldest;
+            ResetGuard guard(oldest);
+            while (total > m_maxBytes && oldest.step()) {
+                victims.push_back(oldest.integer(0));
+                total -= oldest.integer(1);
+            }
+        }
+        Statement &remove = m_statements->remove;
+        for (qint64 id : victims) {
+            ResetGuard guard(remove);
+            remove.bind(1, id).step();
+        }
+        return !victims.empty();
+    }
+
+    const QByteArray m_folder;
+    const QByteArray m_dbPath;
+    const qint64 m_maxBytes;
+    const qint64 m_settleNs;
+
+    // Set when a lookup met damage: lookups miss until the writer has rebuilt the database.
+    std::atomic<bool> m_damaged{false};
+    mutable std::mutex m_errorMutex;
+    QString m_lastError;
+
+    // Shared by each lookup, exclusive while the database is replaced.
+    std::shared_mutex m_stateLock;
+    std::mutex m_readersMutex;
+    std::vector<std::unique_ptr<Reader>> m_idleReaders;
+
+    // Used by the constructor, then only by the writer thread.
+    sqlite3 *m_writer = nullptr;
+    std::unique_ptr<WriterStatements> m_statements;
+    dev_t m_fileDevice = 0;
+    ino_t m_fileInode = 0;
+
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueCv;
+    std::condition_variable m_doneCv;
+    std::vector<Operation> m_queue;
+    qint64 m_queuedBytes = 0;
+    quint64 m_enqueued = 0;
+    quint64 m_written = 0;
+    bool m_stop = false;
+    bool m_flushRequested = false;
+    bool m_rebuildRequested = false;
+    std::thread m_thread;
+};
+
+ExtractedTextCache::ExtractedTextCache(const QString &folder, qint64 maxBytes, int settleMs)
+    : d(std::make_unique<Impl>(folder, maxBytes, settleMs))
+{}
+
+ExtractedTextCache::~ExtractedTextCache() = default;
+
+ExtractedTextCache &ExtractedTextCache::Instance()
+{
+    static ExtractedTextCache cache(DefaultFolder());
+    return cache;
+}
+
+QString ExtractedTextCache::DefaultFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::home().filePath(QStringLiteral(".cache"));
+    return QDir(base).filePath(QStringLiteral("delvora"));
+}
+
+QString ExtractedTextCache::FileName()
+{
+    return QStringLiteral("extracted-text.db");
+}
+
+bool ExtractedTextCache::isAvailable() const
+{
+    return d->m_available;
+}
+
+QString ExtractedTextCache::lastError() const
+{
+    return d->lastError();
+}
+
+std::optional<QString> ExtractedTextCache::lookup(const QByteArray &path,
+                                                  const FileIdentity &identity)
+{
+    return d->lookup(path, identity);
+}
+
+void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
+                               const QString &text)
+{
+    d->store(path, identity, text);
+}
+
+void ExtractedTextCache::flush()
+{
+    d->flush();
+}
+
+} // namespace dv

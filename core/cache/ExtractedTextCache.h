@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/cache/FileIdentity.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace dv {
+
+// Default bound of the extracted-text cache: the sum of the stored (compressed) entries.
+constexpr qint64 kDefaultTextCacheBytes = 512LL * 1024 * 1024;
+// A text is kept only when its file has not changed for this long: a write within the same
+// clock tick as the last one leaves the identity as it was, so a text read from a file that
+// just changed could outlive the change unseen.
+constexpr int kDefaultTextCacheSettleMs = 2000;
+
+// The per-user store of text that the extraction server returned, so that a repeated search or
+// preview of an unchanged document skips the extraction. One SQLite database (WAL, text
+// compressed with zstd) in a private folder, shared by every program of the user at once;
+// an entry is found only under the path's bytes and the file's whole identity.
+//
+// Only whole texts go in: never a text cut off at a first match or at a length bound.
+// Lookups are safe from any thread. Stores are queued and written in batches by a thread of
+// the cache's own; the destructor writes what is still queued. Every failure (folder unusable,
+// disk full, database locked or corrupt) turns into "not cached": lookups miss and stores are
+// dropped; nothing here throws. A damaged database, or a file that is not ours, is renamed to
+// FileName() + ".bad" and a new one is made.
+class ExtractedTextCache
+{
+public:
+    // Opens, and creates when needed, the cache in Folder (made with mode 0700). MaxBytes
+    // bounds it, least recently used entries going first; SettleMs: see the constant above.
+    explicit ExtractedTextCache(const QString &folder, qint64 maxBytes = kDefaultTextCacheBytes,
+                                int settleMs = kDefaultTextCacheSettleMs);
+    ~ExtractedTextCache();
+    ExtractedTextCache(const ExtractedTextCache &) = delete;
+    ExtractedTextCache &operator=(const ExtractedTextCache &) = delete;
+
+    // The cache of this user in DefaultFolder(), opened at the first call.
+    static ExtractedTextCache &Instance();
+    // $XDG_CACHE_HOME/delvora when that variable holds an absolute path, else
+    // ~/.cache/delvora.
+    static QString DefaultFolder();
+    // Name of the database file in the folder.
+    static QString FileName();
+
+    // False when the cache could not be opened (or reopened after damage): then every lookup
+    // misses and every store is dropped.
+    bool isAvailable() const;
+    // Why the cache last failed, for a log; empty when nothing failed.
+    QString lastError() const;
+
+    // The text stored for Path (the file name's bytes) with exactly this Identity, or nothing.
+    std::optional<QString> lookup(const QByteArray &path, const FileIdentity &identity);
+    // Queues the whole text of Path, whose contents had Identity when they were read (take it
+    // from the open descriptor, before and after reading, and store only when both agree).
+    void store(const QByteArray &path, const FileIdentity &identity, const QString &text);
+    // Waits until everything queued so far is written or dropped.
+    void flush();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace dv

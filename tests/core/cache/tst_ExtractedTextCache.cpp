@@ -1,0 +1,549 @@
+#include "core/cache/ExtractedTextCache.h"
+#include "core/cache/FileIdentity.h"
+#include "core/platform/FileName.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace dv;
+
+namespace {
+
+constexpr int kSharedFiles = 60;
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+FileIdentity IdentityOf(const QString &path)
+{
+    return FileIdentity::OfPath(EncodeFileName(path)).value_or(FileIdentity());
+}
+
+// Text that compresses about as badly as a document's: one of 64 characters per position.
+QString RandomText(int length, quint32 seed)
+{
+    static const char alphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \xc3\xbc";
+    const QString letters = QString::fromUtf8(alphabet);
+    QRandomGenerator random(seed);
+    QString text;
+    text.reserve(length);
+    for (int i = 0; i < length; ++i)
+        text += letters.at(int(random.bounded(quint32(letters.size()))));
+    return text;
+}
+
+// What a lookup gave, as one comparable text.
+QString Found(const std::optional<QString> &text)
+{
+    return text ? *text : QStringLiteral("<miss>");
+}
+const QString kMiss = QStringLiteral("<miss>");
+
+int FileMode(const QString &path)
+{
+    struct stat st;
+    return ::stat(EncodeFileName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+void RunSql(const QString &dbPath, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(EncodeFileName(dbPath).constData(), &db), SQLITE_OK);
+    char *error = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    const QByteArray message = error ? QByteArray(error) : QByteArray();
+    sqlite3_free(error);
+    sqlite3_close(db);
+    QVERIFY2(rc == SQLITE_OK, message.constData());
+}
+
+// Overwrites everything after the first page (header and schema) with garbage.
+void DamagePagesAfterFirst(const QString &dbPath)
+{
+    QFile file(dbPath);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    QVERIFY(size > 8192);
+    QVERIFY(file.seek(4096));
+    QCOMPARE(file.write(QByteArray(int(size - 4096), '\xa5')), size - 4096);
+}
+
+// The other program of twoProgramsShareTheCache: stores the odd files of Folder one by one
+// while it reads the even ones that the test stores meanwhile; 0 when it saw them all.
+int RunSharingProgram(const QString &cacheFolder, const QString &filesFolder)
+{
+    ExtractedTextCache cache(cacheFolder, kDefaultTextCacheBytes, 0);
+    if (!cache.isAvailable())
+        return 3;
+    std::vector<bool> seen(kSharedFiles, false);
+    int missing = kSharedFiles / 2;
+    QDeadlineTimer deadline(60000);
+    for (int round = 0; (missing > 0 || round < kSharedFiles / 2) && !deadline.hasExpired();
+         ++round) {
+        if (round < kSharedFiles / 2) {
+            const QString path = filesFolder + "/f" + QString::number(2 * round + 1);
+            cache.store(EncodeFileName(path), IdentityOf(path), "text of " + path);
+            cache.flush();
+        } else {
+            QThread::msleep(20);
+        }
+        for (int i = 0; i < kSharedFiles; i += 2) {
+            if (seen[i])
+                continue;
+            const QString path = filesFolder + "/f" + QString::number(i);
+            const auto text = cache.lookup(EncodeFileName(path), IdentityOf(path));
+            if (text && *text != "text of " + path)
+                return 4;
+            if (text) {
+                seen[i] = true;
+                --missing;
+            }
+        }
+    }
+    return missing == 0 && cache.isAvailable() ? 0 : 5;
+}
+
+} // namespace
+
+class TestExtractedTextCache : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString filePath(const QString &name) const { return m_dir->filePath(name); }
+    QString cacheFolder() const { return ExtractedTextCache::DefaultFolder(); }
+    QString dbPath() const { return cacheFolder() + "/" + ExtractedTextCache::FileName(); }
+
+    // A file and its text stored in a fresh cache that is then closed.
+    void storeAndClose(const QString &name, const QString &text)
+    {
+        WriteFile(filePath(name), "document " + name.toUtf8());
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        cache.store(EncodeFileName(filePath(name)), IdentityOf(filePath(name)), text);
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(filePath(name)), IdentityOf(filePath(name)))),
+                 text);
+    }
+
+    // The coarse clock that stamps change times has moved past File's change time.
+    bool clockTickedSince(const QString &file)
+    {
+        const QString probe = filePath("tick-probe");
+        WriteFile(probe, "x");
+        return IdentityOf(probe).changedNs > IdentityOf(file).changedNs;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        qputenv("XDG_CACHE_HOME", EncodeFileName(m_dir->filePath("cache")));
+    }
+
+    void cleanup() { m_dir.reset(); }
+
+    void defaultFolder_data()
+    {
+        QTest::addColumn<QByteArray>("xdgCacheHome");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("absolute") << QByteArray("/srv/c") << QString("/srv/c/delvora");
+        QTest::newRow("unset") << QByteArray() << QDir::homePath() + "/.cache/delvora";
+        QTest::newRow("relative is ignored")
+            << QByteArray("rel/c") << QDir::homePath() + "/.cache/delvora";
+    }
+
+    void defaultFolder()
+    {
+        QFETCH(QByteArray, xdgCacheHome);
+        QFETCH(QString, expected);
+        if (xdgCacheHome.isNull())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", xdgCacheHome);
+        QCOMPARE(ExtractedTextCache::DefaultFolder(), expected);
+    }
+
+    void storedTextComesBack()
+    {
+        const QString doc = filePath("report \xc3\xa9t\xc3\xa9.pdf");
+        const QString empty = filePath("scan.pdf");
+        WriteFile(doc, "%PDF-1.4 bytes");
+        WriteFile(empty, "%PDF-1.4 image only");
+        const QString text =
+            QString::fromUtf8("M\xc3\xbcller \xf0\x9f\x98\x80 \n") + RandomText(200000, 1);
+        {
+            ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+            QVERIFY(cache.isAvailable());
+            QVERIFY(cache.lastError().isEmpty());
+            cache.store(EncodeFileName(doc), IdentityOf(doc), text);
+            cache.store(EncodeFileName(empty), IdentityOf(empty), QString());
+            // Would come back as U+FFFD, so it is not kept at all.
+            cache.store(EncodeFileName(filePath("x")), IdentityOf(doc), QString(QChar(0xd800)));
+            cache.flush();
+            QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), text);
+            QCOMPARE(Found(cache.lookup(EncodeFileName(empty), IdentityOf(empty))), QString(""));
+            QCOMPARE(Found(cache.lookup(EncodeFileName(filePath("x")), IdentityOf(doc))), kMiss);
+        }
+        // Kept on disk for the next program; the identity of an open descriptor is the same.
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        const int fd = ::open(EncodeFileName(doc).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto identity = FileIdentity::OfDescriptor(fd);
+        ::close(fd);
+        QVERIFY(identity);
+        QCOMPARE(*identity, IdentityOf(doc));
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), *identity)), text);
+        QVERIFY(!FileIdentity::OfPath(EncodeFileName(m_dir->path())));
+        QVERIFY(!FileIdentity::OfPath(QByteArray("/no/such/file")));
+    }
+
+    void changeOfAnyKeyPartMisses_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("content rewritten, same size, time put back") << "rewrite";
+        QTest::newRow("touched") << "touch";
+        QTest::newRow("appended") << "append";
+        QTest::newRow("renamed") << "rename";
+        QTest::newRow("hard link") << "link";
+        QTest::newRow("replaced by another file") << "replace";
+    }
+
+    void changeOfAnyKeyPartMisses()
+    {
+        QFETCH(QString, change);
+        const QString doc = filePath("doc.odt");
+        WriteFile(doc, "version one");
+        const FileIdentity before = IdentityOf(doc);
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), before, "text one");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), before)), QString("text one"));
+
+        // Otherwise a change in the same clock tick leaves every time as it was.
+        QTRY_VERIFY_WITH_TIMEOUT(clockTickedSince(doc), 5000);
+        QString path = doc;
+        const QByteArray docBytes = EncodeFileName(doc);
+        if (change == "rewrite") {
+            WriteFile(doc, "version two");
+            const struct timespec times[2] = {
+                {before.modifiedNs / 1000000000, before.modifiedNs % 1000000000},
+                {before.modifiedNs / 1000000000, before.modifiedNs % 1000000000}};
+            QCOMPARE(utimensat(AT_FDCWD, docBytes.constData(), times, 0), 0);
+        } else if (change == "touch") {
+            QCOMPARE(utimensat(AT_FDCWD, docBytes.constData(), nullptr, 0), 0);
+        } else if (change == "append") {
+            QFile file(doc);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("!");
+        } else if (change == "rename") {
+            path = filePath("renamed.odt");
+            QCOMPARE(::rename(docBytes.constData(), EncodeFileName(path).constData()), 0);
+        } else if (change == "link") {
+            path = filePath("link.odt");
+            QCOMPARE(::link(docBytes.constData(), EncodeFileName(path).constData()), 0);
+        } else if (change == "replace") {
+            WriteFile(filePath("new.odt"), "version one");
+            QCOMPARE(
+                ::rename(EncodeFileName(filePath("new.odt")).constData(), docBytes.constData()), 0);
+        }
+        const FileIdentity after = IdentityOf(path);
+        if (change == "rewrite") {
+            QCOMPARE(after.size, before.size);
+            QCOMPARE(after.modifiedNs, before.modifiedNs);
+        }
+        QCOMPARE(Found(cache.lookup(EncodeFileName(path), after)), kMiss);
+        if (change == "link") {
+            // The new link count moved the change time of both names; the path alone still
+            // tells them apart.
+            cache.store(docBytes, after, "text one");
+            cache.flush();
+            QCOMPARE(Found(cache.lookup(docBytes, after)), QString("text one"));
+            QCOMPARE(Found(cache.lookup(EncodeFileName(path), after)), kMiss);
+        }
+        // The text of the new version replaces the old one under its path.
+        cache.store(EncodeFileName(path), after, "text two");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(path), after)), QString("text two"));
+        if (path == doc)
+            QCOMPARE(Found(cache.lookup(docBytes, before)), kMiss);
+    }
+
+    void leastRecentlyUsedGoFirst()
+    {
+        // About 22 KB compressed each: three fit the bound, four do not.
+        const qint64 bound = 80000;
+        QStringList docs;
+        for (const char *name : {"a.pdf", "b.pdf", "c.pdf", "d.pdf", "huge.pdf"}) {
+            docs << filePath(name);
+            WriteFile(docs.last(), name);
+        }
+        auto key = [&](int i) { return EncodeFileName(docs[i]); };
+        auto text = [&](int i) { return RandomText(i == 4 ? 200000 : 30000, quint32(i)); };
+        ExtractedTextCache cache(cacheFolder(), bound, 0);
+        for (int i = 0; i < 3; ++i) {
+            cache.store(key(i), IdentityOf(docs[i]), text(i));
+            cache.flush();
+        }
+        QCOMPARE(Found(cache.lookup(key(0), IdentityOf(docs[0]))), text(0)); // a is used again
+        cache.flush();
+        cache.store(key(3), IdentityOf(docs[3]), text(3));
+        // Larger than the whole bound: not kept, and nothing is evicted for it.
+        cache.store(key(4), IdentityOf(docs[4]), text(4));
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(key(1), IdentityOf(docs[1]))), kMiss);
+        QCOMPARE(Found(cache.lookup(key(4), IdentityOf(docs[4]))), kMiss);
+        QCOMPARE(Found(cache.lookup(key(0), IdentityOf(docs[0]))), text(0));
+        QCOMPARE(Found(cache.lookup(key(2), IdentityOf(docs[2]))), text(2));
+        QCOMPARE(Found(cache.lookup(key(3), IdentityOf(docs[3]))), text(3));
+    }
+
+    void damagedOrForeignFileIsMovedAside_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("keptAsFound");
+        QTest::newRow("garbage bytes") << "garbage" << true;
+        QTest::newRow("database header, garbage after") << "header" << true;
+        QTest::newRow("another program's database") << "foreign" << true;
+        QTest::newRow("older version of ours") << "older" << true;
+        QTest::newRow("damaged pages") << "pages" << true;
+        QTest::newRow("damaged while open") << "while open" << false;
+    }
+
+    void damagedOrForeignFileIsMovedAside()
+    {
+        QFETCH(QString, damage);
+        QFETCH(bool, keptAsFound);
+        QVERIFY(QDir().mkpath(cacheFolder()));
+        const QString doc = filePath("old.pdf");
+        if (damage == "garbage") {
+            QByteArray bytes;
+            QRandomGenerator random(7);
+            for (int i = 0; i < 16384; ++i)
+                bytes += char(random.bounded(256));
+            WriteFile(dbPath(), bytes);
+        } else if (damage == "header") {
+            WriteFile(dbPath(), QByteArray("SQLite format 3", 16) + QByteArray(8176, '\x7f'));
+        } else if (damage == "foreign") {
+            RunSql(dbPath(), "CREATE TABLE notes(body TEXT); INSERT INTO notes VALUES('mine');");
+        } else if (damage == "older") {
+            RunSql(dbPath(),
+                   "PRAGMA application_id = 1148605560; CREATE TABLE entries(path BLOB);");
+        } else if (damage == "pages" || damage == "while open") {
+            storeAndClose("old.pdf", RandomText(50000, 3));
+            if (damage == "pages")
+                DamagePagesAfterFirst(dbPath());
+        }
+        const QByteArray found = ReadFile(dbPath());
+
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        if (damage == "while open") {
+            DamagePagesAfterFirst(dbPath());
+            QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), kMiss);
+            cache.flush(); // also waits for the new database
+            QVERIFY(cache.isAvailable());
+        }
+        QVERIFY(QFile::exists(dbPath() + ".bad"));
+        if (keptAsFound)
+            QCOMPARE(ReadFile(dbPath() + ".bad"), found);
+        QVERIFY(!QFile::exists(dbPath() + "-wal") || FileMode(dbPath() + "-wal") == 0600);
+
+        const QString fresh = filePath("fresh.pdf");
+        WriteFile(fresh, "fresh");
+        cache.store(EncodeFileName(fresh), IdentityOf(fresh), "fresh text");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(fresh), IdentityOf(fresh))),
+                 QString("fresh text"));
+        if (damage == "pages" || damage == "while open")
+            QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), kMiss);
+    }
+
+    void privateModes()
+    {
+        // A folder that exists with looser modes is made private too.
+        QVERIFY(QDir().mkpath(cacheFolder()));
+        QCOMPARE(::chmod(EncodeFileName(cacheFolder()).constData(), 0755), 0);
+        const QString doc = filePath("doc.epub");
+        WriteFile(doc, "epub");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), "secret");
+        cache.flush();
+        QCOMPARE(FileMode(cacheFolder()), 0700);
+        QCOMPARE(FileMode(dbPath()), 0600);
+        QVERIFY(QFile::exists(dbPath() + "-wal")); // still open: the WAL is in use
+        QCOMPARE(FileMode(dbPath() + "-wal"), 0600);
+        QCOMPARE(FileMode(dbPath() + "-shm"), 0600);
+    }
+
+    void unusableCacheMeansNoCache_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("cache home is a file") << "home file";
+        QTest::newRow("database name is a folder") << "db folder";
+        QTest::newRow("database is a symbolic link") << "db link";
+        QTest::newRow("made by a newer version") << "newer";
+    }
+
+    void unusableCacheMeansNoCache()
+    {
+        QFETCH(QString, obstacle);
+        if (obstacle == "home file") {
+            WriteFile(m_dir->filePath("cache"), "not a folder");
+        } else {
+            QVERIFY(QDir().mkpath(cacheFolder()));
+            if (obstacle == "db folder")
+                QVERIFY(QDir().mkpath(dbPath()));
+            else if (obstacle == "db link")
+                QVERIFY(QFile::link(filePath("elsewhere.db"), dbPath()));
+            else if (obstacle == "newer")
+                RunSql(dbPath(), "PRAGMA application_id = 1148605560; PRAGMA user_version = 99; "
+                                 "CREATE TABLE future(x);");
+        }
+        const QByteArray found = ReadFile(dbPath());
+        const QString doc = filePath("doc.pdf");
+        WriteFile(doc, "pdf");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(!cache.isAvailable());
+        QVERIFY(!cache.lastError().isEmpty());
+        cache.store(EncodeFileName(doc), IdentityOf(doc), "text");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), kMiss);
+        // Nothing of the user's was touched.
+        QCOMPARE(ReadFile(dbPath()), found);
+        QVERIFY(!QFile::exists(dbPath() + ".bad"));
+        QVERIFY(!QFile::exists(filePath("elsewhere.db")));
+    }
+
+    void justChangedFileIsKeptOnlyOnceSettled()
+    {
+        const QString doc = filePath("draft.docx");
+        WriteFile(doc, "draft");
+        ExtractedTextCache cache(cacheFolder());
+        cache.store(EncodeFileName(doc), IdentityOf(doc), "draft text");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), kMiss);
+        auto storedOnceSettled = [&] {
+            cache.store(EncodeFileName(doc), IdentityOf(doc), "draft text");
+            cache.flush();
+            return cache.lookup(EncodeFileName(doc), IdentityOf(doc)) == QString("draft text");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(storedOnceSettled(), 3 * kDefaultTextCacheSettleMs);
+    }
+
+    void lookupsFromSeveralThreads()
+    {
+        constexpr int kFiles = 40;
+        QStringList docs;
+        for (int i = 0; i < kFiles; ++i) {
+            docs << filePath("d" + QString::number(i));
+            WriteFile(docs.last(), QByteArray::number(i));
+        }
+        auto textOf = [](int i) { return RandomText(3000 + i, quint32(i)); };
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        for (int i = 0; i < kFiles / 2; ++i)
+            cache.store(EncodeFileName(docs[i]), IdentityOf(docs[i]), textOf(i));
+        cache.flush();
+
+        // Readers check the stored half while the other half is written.
+        std::atomic<int> wrong{0};
+        std::atomic<bool> writing{true};
+        std::vector<std::thread> readers;
+        for (int t = 0; t < 4; ++t)
+            readers.emplace_back([&, t] {
+                for (int round = 0; round < 20 || writing; ++round)
+                    for (int i = t; i < kFiles; i += 2) {
+                        const auto text =
+                            cache.lookup(EncodeFileName(docs[i]), IdentityOf(docs[i]));
+                        if (text ? *text != textOf(i) : i < kFiles / 2)
+                            ++wrong;
+                    }
+            });
+        for (int i = kFiles / 2; i < kFiles; ++i) {
+            cache.store(EncodeFileName(docs[i]), IdentityOf(docs[i]), textOf(i));
+            if (i % 5 == 0)
+                cache.flush();
+        }
+        cache.flush();
+        writing = false;
+        for (std::thread &reader : readers)
+            reader.join();
+        QCOMPARE(wrong.load(), 0);
+        for (int i = 0; i < kFiles; ++i)
+            QCOMPARE(Found(cache.lookup(EncodeFileName(docs[i]), IdentityOf(docs[i]))), textOf(i));
+    }
+
+    void twoProgramsShareTheCache()
+    {
+        const QString files = filePath("shared");
+        QVERIFY(QDir().mkpath(files));
+        for (int i = 0; i < kSharedFiles; ++i)
+            WriteFile(files + "/f" + QString::number(i), QByteArray::number(i));
+        // Both start on a cache that neither has made yet.
+        QProcess other;
+        other.setProcessChannelMode(QProcess::ForwardedChannels);
+        other.start(QCoreApplication::applicationFilePath(),
+                    {"--share-cache", cacheFolder(), files});
+        QVERIFY(other.waitForStarted());
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        for (int i = 0; i < kSharedFiles; i += 2) {
+            const QString path = files + "/f" + QString::number(i);
+            cache.store(EncodeFileName(path), IdentityOf(path), "text of " + path);
+            cache.flush();
+            const QString odd = files + "/f" + QString::number(i + 1);
+            const auto text = cache.lookup(EncodeFileName(odd), IdentityOf(odd));
+            QVERIFY(!text || *text == "text of " + odd);
+        }
+        QVERIFY(other.waitForFinished(90000));
+        QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(other.exitCode(), 0);
+        for (int i = 0; i < kSharedFiles; ++i) {
+            const QString path = files + "/f" + QString::number(i);
+            QCOMPARE(Found(cache.lookup(EncodeFileName(path), IdentityOf(path))),
+                     "text of " + path);
+        }
+        QVERIFY(cache.isAvailable());
+        QVERIFY2(cache.lastError().isEmpty(), qPrintable(cache.lastError()));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--share-cache") == 0)
+        return RunSharingProgram(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    TestExtractedTextCache test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_ExtractedTextCache.moc"
