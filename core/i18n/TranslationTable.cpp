@@ -32,6 +32,8 @@ int ParseColumnCount(const QString &line)
 
 TranslationTable TranslationTable::Parse(QByteArrayView bytes)
 {
+    if (bytes.size() > kMaxFileBytes)
+        throw TranslationError("The translation file is too large");
     QStringList lines = SplitTextLines(bytes);
     if (lines.isEmpty())
         throw TranslationError("The translation file is empty");

@@ -23,7 +23,12 @@ class TranslationTable
 public:
     TranslationTable() = default;
 
-    // Parses the bytes of a translation file; throws TranslationError when they form no table.
+    // A real table is tens of kilobytes; a file beyond this is not one, and reading it would
+    // only cost the start time and memory.
+    static constexpr qsizetype kMaxFileBytes = 4 * 1024 * 1024;
+
+    // Parses the bytes of a translation file; throws TranslationError when they form no table
+    // or are more than kMaxFileBytes.
     static TranslationTable Parse(QByteArrayView bytes);
 
     int ColumnCount() const { return fColumnCount; }
