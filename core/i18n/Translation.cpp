@@ -22,11 +22,11 @@ constexpr qint64 kMaxTableBytes = TranslationTable::kMaxFileBytes;
 
 struct State
 {
+    std::atomic<int> index{0};
     QReadWriteLock lock;
     TranslationTable table;
     QString code = QStringLiteral("en");
     QString pathOverride;
-    std::atomic<int> index{0};
 };
 
 State &state()
