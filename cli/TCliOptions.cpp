@@ -51,6 +51,8 @@ QString TCliOptions::Usage()
         "      --max-size KB      at most KB kilobytes\n"
         "  -H, --hidden           include hidden files and folders\n"
         "      --no-subfolders    only the folders themselves\n"
+        "  -0, --null             end each path with a NUL byte instead of a line break (for\n"
+        "                         xargs -0; a name may hold a line break)\n"
         "  -h, --help             show this help\n"
         "      --version          show the version\n"
         "\n"
@@ -161,6 +163,10 @@ bool TCliOptions::Parse(int argc, char **argv, TCliOptions &o, QString &pError)
             if (!noValue())
                 return false;
             o.Recursive = false;
+        } else if (name == QLatin1String("-0") || name == QLatin1String("--null")) {
+            if (!noValue())
+                return false;
+            o.NullTerminated = true;
         } else if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
             if (!noValue())
                 return false;

@@ -28,6 +28,7 @@ struct TCliOptions
     std::optional<std::int64_t> MinSizeBytes, MaxSizeBytes;
     bool IncludeHidden = false;
     bool Recursive = true;
+    bool NullTerminated = false; // paths end with '\0' instead of a line break
     bool Help = false;
     bool Version = false;
     QStringList Folders; // decoded with DecodeFileName, so the bytes survive

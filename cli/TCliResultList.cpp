@@ -15,9 +15,10 @@ constexpr std::uint64_t kProgressIntervalMs = 100;
 constexpr std::size_t kOutChunk = 1 << 16;
 } // namespace
 
-TCliResultList::TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop)
-    : fTextToFind(pTextToFind), fStop(pStop), fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1),
-      fProgress(isatty(STDERR_FILENO) == 1)
+TCliResultList::TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop,
+                               char pTerminator)
+    : fTextToFind(pTextToFind), fStop(pStop), fTerminator(pTerminator),
+      fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1), fProgress(isatty(STDERR_FILENO) == 1)
 {
     // A pipe gets large writes, flushed per batch; a terminal gets every line at once.
     if (fStdoutIsTerminal)
@@ -75,7 +76,7 @@ bool TCliResultList::AddEncodedPath(QByteArrayView pPath)
 void TCliResultList::Accepted()
 {
     ++fFound;
-    fOut.push_back('\n');
+    fOut.push_back(fTerminator);
     if (fStdoutIsTerminal) {
         if (fProgressShown)
             ClearProgress();

@@ -12,14 +12,15 @@
 namespace dv {
 
 // The result list of delvora-find: each candidate passes the same acceptance as in the
-// desktop program, and an accepted path is written as one line of raw name bytes. Output is
-// flushed once per batch when it is not a terminal. While stderr is a terminal a progress
-// line there shows the count found and the path being processed.
+// desktop program, and an accepted path is written as one line of raw name bytes (or ended by
+// a NUL byte). Output is flushed once per batch when it is not a terminal. While stderr is a
+// terminal a progress line there shows the count found and the path being processed.
 class TCliResultList : public IDvFileSearchTarget
 {
 public:
     // pStop is set by a signal or by a closed output: from then on every candidate is refused.
-    TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop);
+    // pTerminator ends each path: a line break, or '\0' for names that hold line breaks.
+    TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop, char pTerminator = '\n');
     ~TCliResultList() override;
 
     void BeginUpdate() override;
@@ -47,6 +48,7 @@ private:
     std::string fOut;    // accepted paths not yet written
     QByteArray fEncoded; // one path turned back into bytes
     std::atomic<bool> &fStop;
+    char fTerminator;
     int fFound = 0;
     bool fStdoutIsTerminal;
     bool fProgress;

@@ -149,7 +149,7 @@ int main(int argc, char **argv)
     InstallSignalHandlers();
     ScanUnrecognizedFormats = cli.Unrecognized;
 
-    TCliResultList list(TrimText(cli.Text), gStop);
+    TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n');
     TDvFileListSearch search(list);
     bool ended = false;
     search.SetOnEndSearch([&ended] { ended = true; });

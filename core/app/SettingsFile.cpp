@@ -6,8 +6,10 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 namespace dv {
 
@@ -221,8 +223,28 @@ SettingsFileStatus ReadSettingsFile(const QString &path, SettingsReadResult &res
 
 bool WriteSettingsFile(const QString &path, const SettingsFormState &state)
 {
+    // Only a regular file is replaced. A link is followed only to one, as editors do: its
+    // target gets the new content and the link stays. A device, a FIFO, a folder or a dangling
+    // link in the way is left alone (replacing it would destroy what the link points to).
+    QString target = path;
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat st;
+    if (lstat(encoded.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            if (stat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                return false;
+            target = QFileInfo(path).canonicalFilePath();
+            if (target.isEmpty())
+                return false;
+        } else if (!S_ISREG(st.st_mode)) {
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        return false;
+    }
+
     const QByteArray bytes = EncodeSettings(state);
-    QSaveFile file(path);
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     if (file.write(bytes) != bytes.size()) {

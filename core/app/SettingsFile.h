@@ -42,7 +42,8 @@ SettingsFileStatus ReadSettingsFile(const QString &path, SettingsReadResult &res
                                     const SettingsFormState &base = {});
 
 // Replaces the file at Path with State's content in one step, so no reader ever sees a half
-// written file; false on any error (the old file then stays as it was).
+// written file; false on any error (the old file then stays as it was). Only a regular file,
+// or a link to one (whose target is written), is replaced; false for anything else in the way.
 bool WriteSettingsFile(const QString &path, const SettingsFormState &state);
 
 } // namespace dv

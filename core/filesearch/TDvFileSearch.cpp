@@ -8,6 +8,7 @@
 #include "core/threads/MainThreadQueue.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -21,10 +22,16 @@ constexpr std::uint32_t kBatchIntervalMs = 400;
 constexpr std::uint32_t kResortIntervalMs = 1000;
 constexpr int kResortItemLimit = 10000;
 constexpr unsigned kEntriesPerCheck = 64;
+// Descriptors of open folders per walk: deeper than real trees go, far below the usual limit
+// of 1024 even with a walk per processor. At least the root, a folder and its subfolder.
+constexpr int kDefaultDescriptorBudget = 64;
+constexpr int kMinDescriptorBudget = 3;
 
 // The pending paths are records of a tag, bytes and a '\0' (which no path holds): a folder
 // (its path, ending with "/"), then the names found in it. A folder's path is kept once, not
-// once per entry, which keeps a batch of a large tree small.
+// once per entry, which keeps a batch of a large tree small; and a folder record holds only
+// what differs from the folder before it: after the tag, the length of the path the two share
+// (a size_t), then the rest of the path.
 constexpr char kFolderRecord = 'F';
 constexpr char kNameRecord = 'N';
 constexpr std::size_t kPendingReserve = 4 << 20;
@@ -34,30 +41,14 @@ QString WithTrailingSeparator(const QString &pPath)
     return pPath.endsWith(QLatin1Char('/')) ? pPath : pPath + QLatin1Char('/');
 }
 
-// Closes a descriptor at the end of a scope.
-class FdCloser
-{
-public:
-    explicit FdCloser(int pFd) : fFd(pFd) {}
-    ~FdCloser()
-    {
-        if (fFd >= 0)
-            close(fFd);
-    }
-    FdCloser(const FdCloser &) = delete;
-    FdCloser &operator=(const FdCloser &) = delete;
-
-private:
-    int fFd;
-};
-
 } // namespace
 
 TDvFileSearch::TDvFileSearch(const TDvSearchOptions &aSearchOptions,
                              IDvFileSearchTarget *aDvFileList, const QString &aInitialPath,
                              bool pOnlyNewFiles)
     : fDvFileList(aDvFileList), fInitialPath(aInitialPath), fLastResortTickCount(GetTickCount()),
-      fLastUpdateTickCount(GetTickCount()), fOnlyNewFiles(pOnlyNewFiles)
+      fLastUpdateTickCount(GetTickCount()), fOnlyNewFiles(pOnlyNewFiles),
+      fDescriptorBudget(kDefaultDescriptorBudget)
 {
     fSearchOptions.Assign(aSearchOptions);
 }
@@ -119,40 +110,99 @@ void TDvFileSearch::FinalFlush()
         std::rethrow_exception(failure);
 }
 
-void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
+void TDvFileSearch::SetFolderDescriptorBudget(int pBudget)
 {
-    const int fd = TDvDirectoryReader::OpenFolder(EncodeFileName(pFolder));
-    if (fd < 0)
-        return;
-    FdCloser closer(fd);
-    TDvFolderIdentity identity;
-    if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device))
-        return;
-    fStayOnDrive = pStayOnDrive;
-    fAncestors.clear();
-    SearchFolder(fd, EncodeFileName(pFolder), identity);
+    fDescriptorBudget = std::max(pBudget, kMinDescriptorBudget);
 }
 
-void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
-                                 const TDvFolderIdentity &pIdentity)
+void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
 {
-    fAncestors.push_back(pIdentity);
-    struct PopAncestor
+    const QByteArray path = EncodeFileName(pFolder);
+    const int fd = TDvDirectoryReader::OpenFolder(path);
+    if (fd < 0)
+        return;
+    TDvFolderIdentity identity;
+    if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device) ||
+        !fEntered.Insert(identity.Device, identity.Inode)) {
+        close(fd);
+        return;
+    }
+    fStayOnDrive = pStayOnDrive;
+    fPath.assign(path.constData(), static_cast<std::size_t>(path.size()));
+    fPendingShared = 0;
+    fFrames.clear();
+    Frame &root = fFrames.emplace_back();
+    root.Fd = fd;
+    root.Identity = identity;
+    root.PathLength = fPath.size();
+    fLowestOpen = 0;
+    struct CloseAtEnd
     {
-        std::vector<TDvFolderIdentity> &Stack;
-        ~PopAncestor() { Stack.pop_back(); }
-    } popAncestor{fAncestors};
+        TDvFileSearch &Search;
+        ~CloseAtEnd() { Search.CloseFrames(); }
+    } closeAtEnd{*this};
 
+    // Depth first without recursion: the way down is fFrames, so neither the stack nor the
+    // descriptors grow with the depth, and the paths of all the folders on the way share fPath.
+    if (!ListTopFolder())
+        return;
+    while (!fFrames.empty()) {
+        const Frame &top = fFrames.back();
+        if (top.NextSubfolder == top.Subfolders.size()) {
+            LeaveTopFolder();
+            continue;
+        }
+        if (IsCanceled() || !EnterNextSubfolder())
+            return;
+    }
+}
+
+bool TDvFileSearch::EnterNextSubfolder()
+{
+    Frame &parent = fFrames.back();
+    const auto [offset, isLink] = parent.Subfolders[parent.NextSubfolder++];
+    const char *name = parent.SubfolderNames.c_str() + offset;
+    const int fd = OpenInFolder(parent.Fd, name, isLink);
+    if (fd < 0)
+        return true; // unreadable or gone: skipped with its subtree
+    TDvFolderIdentity identity;
+    bool enter = TDvDirectoryReader::Identify(fd, identity);
+    if (enter) {
+        const bool otherMount =
+            identity.IsMountRoot ||
+            (identity.Device != parent.Identity.Device && fMounts.HasDevice(identity.Device));
+        enter = !(otherMount && (fStayOnDrive || fMounts.IsPseudoDevice(identity.Device)));
+    }
+    // An ancestor (a loop), or a folder already walked under another path through a link.
+    if (enter)
+        enter = fEntered.Insert(identity.Device, identity.Inode);
+    if (!enter) {
+        close(fd);
+        return true;
+    }
+    const std::size_t nameLength = std::strlen(name);
+    fPath.append(name, nameLength).push_back('/');
+    Frame &child = fFrames.emplace_back(); // parent is not used from here on
+    child.Fd = fd;
+    child.Identity = identity;
+    child.PathLength = fPath.size();
+    child.ThroughLink = isLink;
+    if (OpenDescriptors() > fDescriptorBudget)
+        ReleaseDescriptor();
+    return ListTopFolder();
+}
+
+bool TDvFileSearch::ListTopFolder()
+{
+    Frame &frame = fFrames.back();
+    frame.Serial = ++fFolderSerial;
+    const int folderFd = frame.Fd;
+    const QByteArrayView folder(fPath.data(), static_cast<qsizetype>(fPath.size()));
     const bool recursive = fSearchOptions.RecursiveSearch();
     const bool includeHidden = fSearchOptions.IncludeHidden();
-    const std::uint64_t folderSerial = ++fFolderSerial;
-
-    // Subfolders to enter after this folder's own entries: names packed in one string.
-    std::string subfolderNames;
-    std::vector<std::pair<std::size_t, bool>> subfolders; // name offset, is a link
 
     TDvDirectoryReader::Entry entry;
-    fReader.Start(pFolderFd);
+    fReader.Start(folderFd);
     // The pending list stays locked while this folder's entries are judged; the lock is let
     // go before a batch can be handed over, which takes it on the main thread.
     std::unique_lock<std::mutex> pending(fItemsToAddLock, std::defer_lock);
@@ -164,67 +214,173 @@ void TDvFileSearch::SearchFolder(int pFolderFd, const QByteArray &pFolder,
             if (pending.owns_lock())
                 pending.unlock();
             if (IsCanceled())
-                return;
+                return false;
             CheckFlush();
         }
-        TDvFindData data(pFolderFd, entry.Name, entry.Length, entry.Type);
-        if (!data.IsDotOrDotDot()) {
-            if (fSearchOptions.MatchesInFolder(data, pFolder)) {
-                if (!pending.owns_lock())
-                    pending.lock();
-                if (fPendingFolder != folderSerial) {
-                    fItemsToAdd.push_back(kFolderRecord);
-                    fItemsToAdd.append(pFolder.constData(),
-                                       static_cast<std::size_t>(pFolder.size()));
-                    fItemsToAdd.push_back('\0');
-                    fPendingFolder = folderSerial;
-                }
-                fItemsToAdd.push_back(kNameRecord);
-                fItemsToAdd.append(entry.Name, entry.Length);
-                if (data.IsDirectory())
-                    fItemsToAdd.push_back('/');
+        TDvFindData data(folderFd, entry.Name, entry.Length, entry.Type);
+        if (data.IsDotOrDotDot())
+            continue;
+        if (fSearchOptions.MatchesInFolder(data, folder)) {
+            if (!pending.owns_lock())
+                pending.lock();
+            if (fPendingFolder != frame.Serial) {
+                // Only what differs from the folder of the record before is kept; a deep
+                // tree would otherwise keep its long paths once per folder.
+                const std::size_t shared = fPendingFolder == 0 ? 0 : fPendingShared;
+                fItemsToAdd.push_back(kFolderRecord);
+                fItemsToAdd.append(reinterpret_cast<const char *>(&shared), sizeof shared);
+                fItemsToAdd.append(fPath, shared);
                 fItemsToAdd.push_back('\0');
+                fPendingFolder = frame.Serial;
+                fPendingShared = fPath.size();
             }
-            if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
-                subfolders.emplace_back(subfolderNames.size(), data.IsSymbolicLink());
-                subfolderNames.append(entry.Name, entry.Length);
-                subfolderNames.push_back('\0');
-            }
+            fItemsToAdd.push_back(kNameRecord);
+            fItemsToAdd.append(entry.Name, entry.Length);
+            if (data.IsDirectory())
+                fItemsToAdd.push_back('/');
+            fItemsToAdd.push_back('\0');
+        }
+        if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
+            frame.Subfolders.emplace_back(frame.SubfolderNames.size(), data.IsSymbolicLink());
+            frame.SubfolderNames.append(entry.Name, entry.Length);
+            frame.SubfolderNames.push_back('\0');
         }
     }
     if (pending.owns_lock())
         pending.unlock();
     if (IsCanceled())
-        return;
+        return false;
     CheckFlush();
+    return true;
+}
 
-    for (const auto &[offset, isLink] : subfolders) {
-        if (IsCanceled())
-            return;
-        const char *name = subfolderNames.c_str() + offset;
-        const int fd = TDvDirectoryReader::OpenSubfolder(pFolderFd, name, isLink);
-        if (fd < 0)
-            continue; // unreadable or gone: skipped with its subtree
-        FdCloser closer(fd);
-        TDvFolderIdentity identity;
-        if (!TDvDirectoryReader::Identify(fd, identity))
-            continue;
-        const bool otherMount = identity.IsMountRoot || (identity.Device != pIdentity.Device &&
-                                                         fMounts.HasDevice(identity.Device));
-        if (otherMount && (fStayOnDrive || fMounts.IsPseudoDevice(identity.Device)))
-            continue;
-        const bool isAncestor =
-            std::any_of(fAncestors.begin(), fAncestors.end(), [&](const TDvFolderIdentity &a) {
-                return a.Device == identity.Device && a.Inode == identity.Inode;
-            });
-        if (isAncestor)
-            continue;
-        QByteArray child;
-        const std::size_t nameLength = std::strlen(name);
-        child.reserve(pFolder.size() + static_cast<qsizetype>(nameLength) + 1);
-        child.append(pFolder).append(name, static_cast<qsizetype>(nameLength)).append('/');
-        SearchFolder(fd, child, identity);
+void TDvFileSearch::LeaveTopFolder()
+{
+    const int childFd = fFrames.back().Fd;
+    const bool childThroughLink = fFrames.back().ThroughLink;
+    fFrames.pop_back();
+    if (fFrames.empty()) {
+        close(childFd);
+        return;
     }
+    const std::size_t top = fFrames.size() - 1;
+    fPath.resize(fFrames[top].PathLength);
+    fPendingShared = std::min(fPendingShared, fPath.size());
+    fLowestOpen = std::min(fLowestOpen, top + 1);
+    Frame &parent = fFrames[top];
+    if (parent.Fd >= 0) {
+        if (childFd >= 0)
+            close(childFd);
+        return;
+    }
+    // The parent's descriptor was given back on the way down. Its child knows it as "..",
+    // unless the child was reached through a link or the tree has changed meanwhile.
+    if (childFd >= 0 && !childThroughLink) {
+        const int fd = OpenInFolder(childFd, "..", false);
+        TDvFolderIdentity identity;
+        if (fd >= 0 && TDvDirectoryReader::Identify(fd, identity) &&
+            identity.Device == parent.Identity.Device && identity.Inode == parent.Identity.Inode) {
+            parent.Fd = fd;
+            fLowestOpen = top;
+        } else if (fd >= 0) {
+            close(fd);
+        }
+    }
+    if (childFd >= 0)
+        close(childFd);
+    if (parent.Fd < 0 && parent.NextSubfolder < parent.Subfolders.size() && !ReopenTopFromRoot())
+        parent.NextSubfolder = parent.Subfolders.size(); // gone or replaced: nothing more below
+}
+
+bool TDvFileSearch::ReopenTopFromRoot()
+{
+    // Every folder between the root and the top is closed. Reopen them name by name, each
+    // with the same link rule as when it was entered and checked to be the same folder, and
+    // keep the deepest ones open: the way back up passes them next.
+    const std::size_t top = fFrames.size() - 1;
+    const std::size_t keep = static_cast<std::size_t>(fDescriptorBudget - 2);
+    std::size_t lowestKept = top + 1 > keep ? std::max<std::size_t>(top + 1 - keep, 1) : 1;
+    int fd = fFrames[0].Fd;
+    std::string name;
+    for (std::size_t i = 1; i <= top; ++i) {
+        Frame &frame = fFrames[i];
+        const std::size_t from = fFrames[i - 1].PathLength;
+        name.assign(fPath, from, frame.PathLength - 1 - from);
+        int next;
+        for (;;) {
+            next = TDvDirectoryReader::OpenSubfolder(fd, name.c_str(), frame.ThroughLink);
+            if (next >= 0 || (errno != EMFILE && errno != ENFILE) || lowestKept + 1 >= i)
+                break;
+            // Short of descriptors: keep fewer of the folders on the way.
+            close(fFrames[lowestKept].Fd);
+            fFrames[lowestKept].Fd = -1;
+            ++lowestKept;
+        }
+        if (fd != fFrames[0].Fd && i - 1 < lowestKept)
+            close(fd);
+        TDvFolderIdentity identity;
+        if (next >= 0 &&
+            (!TDvDirectoryReader::Identify(next, identity) ||
+             identity.Device != frame.Identity.Device || identity.Inode != frame.Identity.Inode)) {
+            close(next);
+            next = -1;
+        }
+        if (next < 0) {
+            for (std::size_t k = lowestKept; k < i; ++k) {
+                if (fFrames[k].Fd >= 0)
+                    close(fFrames[k].Fd);
+                fFrames[k].Fd = -1;
+            }
+            fLowestOpen = top + 1;
+            return false;
+        }
+        if (i >= lowestKept)
+            frame.Fd = next;
+        fd = next;
+    }
+    fLowestOpen = std::min(lowestKept, top);
+    return true;
+}
+
+int TDvFileSearch::OpenInFolder(int pParentFd, const char *pName, bool pFollowLink)
+{
+    for (;;) {
+        const int fd = TDvDirectoryReader::OpenSubfolder(pParentFd, pName, pFollowLink);
+        if (fd >= 0 || (errno != EMFILE && errno != ENFILE))
+            return fd;
+        // The process is out of descriptors: what the walk holds beyond the root and the top
+        // can be reopened later, and the budget shrinks to what the process allows.
+        if (!ReleaseDescriptor())
+            return fd;
+        fDescriptorBudget = std::max(OpenDescriptors(), kMinDescriptorBudget);
+    }
+}
+
+bool TDvFileSearch::ReleaseDescriptor()
+{
+    const std::size_t top = fFrames.size() - 1;
+    const std::size_t lowest = std::max<std::size_t>(fLowestOpen, 1);
+    if (lowest >= top)
+        return false;
+    close(fFrames[lowest].Fd);
+    fFrames[lowest].Fd = -1;
+    fLowestOpen = lowest + 1;
+    return true;
+}
+
+int TDvFileSearch::OpenDescriptors() const
+{
+    const std::size_t top = fFrames.size() - 1;
+    const std::size_t lowest = std::max<std::size_t>(fLowestOpen, 1);
+    return 1 + static_cast<int>(top >= lowest ? top - lowest + 1 : 0);
+}
+
+void TDvFileSearch::CloseFrames()
+{
+    for (const Frame &frame : fFrames)
+        if (frame.Fd >= 0)
+            close(frame.Fd);
+    fFrames.clear();
 }
 
 void TDvFileSearch::CheckFlush()
@@ -253,14 +409,20 @@ void TDvFileSearch::FlushItemsToAdd()
             try {
                 while (start < fItemsToAdd.size()) {
                     const char tag = fItemsToAdd[start];
+                    if (tag == kFolderRecord) {
+                        std::size_t shared;
+                        std::memcpy(&shared, fItemsToAdd.data() + start + 1, sizeof shared);
+                        const char *rest = fItemsToAdd.data() + start + 1 + sizeof shared;
+                        const std::size_t length = std::strlen(rest);
+                        start += 1 + sizeof shared + length + 1;
+                        path.resize(shared);
+                        path.append(rest, length);
+                        folderLength = path.size();
+                        continue;
+                    }
                     const char *bytes = fItemsToAdd.data() + start + 1;
                     const std::size_t length = std::strlen(bytes);
                     start += length + 2;
-                    if (tag == kFolderRecord) {
-                        path.assign(bytes, length);
-                        folderLength = length;
-                        continue;
-                    }
                     path.resize(folderLength);
                     path.append(bytes, length);
                     const QByteArrayView found(path.data(), static_cast<qsizetype>(path.size()));
@@ -280,6 +442,8 @@ void TDvFileSearch::FlushItemsToAdd()
                 // The records left keep their folder in front of them.
                 if (start < fItemsToAdd.size()) {
                     std::string folder(1, kFolderRecord);
+                    const std::size_t shared = 0;
+                    folder.append(reinterpret_cast<const char *>(&shared), sizeof shared);
                     folder.append(path, 0, folderLength).push_back('\0');
                     fItemsToAdd.replace(0, start, folder);
                 } else {

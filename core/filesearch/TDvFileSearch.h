@@ -2,6 +2,7 @@
 
 #include "core/filesearch/TDvSearchOptions.h"
 #include "core/platform/TDvDirectoryReader.h"
+#include "core/platform/TDvFolderIdentitySet.h"
 #include "core/platform/TDvMountTable.h"
 #include "core/threads/BasicWorkItem.h"
 
@@ -23,9 +24,11 @@ class IDvFileSearchTarget;
 // list on the main thread in batches (at most one per 400 ms, plus a final one).
 //
 // An empty root means every ready drive (recursive search) or the top level of the desktop
-// folder. Folders are opened relative to their parent, so depth is not limited by PATH_MAX;
-// a link to a folder is entered unless it leads back to one of its own ancestors; no walk
-// enters a pseudo file system, and a walk of a drive stays on that drive.
+// folder. Folders are opened relative to their parent, so depth is not limited by PATH_MAX.
+// Each folder (device, inode) is entered once per walk, so a link to a folder is entered
+// only when the folder has not been walked yet (never a link back to an ancestor), and no
+// file is listed twice. No walk enters a pseudo file system, and a walk of a drive stays on
+// that drive. The walk holds a bounded number of descriptors, however deep the tree.
 class TDvFileSearch : public TBasicWorkItem
 {
 public:
@@ -42,10 +45,41 @@ public:
     bool OnlyNewFiles() const { return fOnlyNewFiles; }
     bool SearchComplete() const { return fSearchComplete.load(); }
 
+    // How many folder descriptors the walk keeps open at most (at least 3; 64 by default).
+    // Deeper folders are reopened from an ancestor when the walk comes back to them.
+    void SetFolderDescriptorBudget(int pBudget);
+
 private:
+    // A folder on the way from the root to the folder being walked.
+    struct Frame
+    {
+        int Fd = -1; // -1 while closed to stay within the descriptor budget
+        TDvFolderIdentity Identity;
+        std::size_t PathLength = 0; // its path (ending with "/") is this much of fPath
+        bool ThroughLink = false;   // entered through a symbolic link
+        std::uint64_t Serial = 0;
+        std::string SubfolderNames; // subfolders to enter, each name followed by '\0'
+        std::vector<std::pair<std::size_t, bool>> Subfolders; // name offset, is a link
+        std::size_t NextSubfolder = 0;
+    };
+
     void SearchRoot(const QString &pFolder, bool pStayOnDrive);
-    // pFolder: the bytes of the folder's path, ending with "/".
-    void SearchFolder(int pFolderFd, const QByteArray &pFolder, const TDvFolderIdentity &pIdentity);
+    // Judges the entries of the folder on top and keeps its subfolders; false when cancelled.
+    bool ListTopFolder();
+    // Enters and lists the next subfolder of the top folder when it is to be walked; false
+    // when cancelled.
+    bool EnterNextSubfolder();
+    // Goes back from the top folder to its parent, reopening the parent if it was closed.
+    void LeaveTopFolder();
+    // Reopens the top folder from the root, name by name; false when it is no longer there.
+    bool ReopenTopFromRoot();
+    // Opens pName in pParentFd; short of descriptors, gives back those of ancestors first.
+    int OpenInFolder(int pParentFd, const char *pName, bool pFollowLink);
+    // Closes the descriptor of the shallowest open folder below the top; false if none.
+    bool ReleaseDescriptor();
+    int OpenDescriptors() const;
+    void CloseFrames();
+
     bool HasPending() const { return !fItemsToAdd.empty(); }
     void CheckFlush();
     void FlushItemsToAdd();
@@ -58,6 +92,8 @@ private:
     std::string fItemsToAdd;
     // The folder (by its serial) of the last folder record in fItemsToAdd; 0 for none.
     std::uint64_t fPendingFolder = 0;
+    // How much of fPath still equals the path of that record's folder (worker thread only).
+    std::size_t fPendingShared = 0;
     std::mutex fItemsToAddLock;
     IDvFileSearchTarget *fDvFileList;
     QString fInitialPath;
@@ -70,7 +106,13 @@ private:
     // Walk state, worker thread only.
     TDvMountTable fMounts;
     TDvDirectoryReader fReader;
-    std::vector<TDvFolderIdentity> fAncestors;
+    TDvFolderIdentitySet fEntered; // every folder entered in this walk
+    std::vector<Frame> fFrames;    // the root first, the folder being walked last
+    std::string fPath;             // the path of the top folder, ending with "/"
+    // Frames from here to the top hold open descriptors, and so does the root; those between
+    // are closed.
+    std::size_t fLowestOpen = 0;
+    int fDescriptorBudget;
     bool fStayOnDrive = false;
     std::uint64_t fFolderSerial = 0; // counts the folders entered
 };

@@ -18,16 +18,15 @@ namespace {
 
 const char *const kOrganisation = "Delvora";
 const char *const kLanguageKey = "CurrentLanguage";
-// A real table is a few hundred kilobytes; anything far larger is not one of ours.
-constexpr qint64 kMaxTableBytes = 64 * 1024 * 1024;
+constexpr qint64 kMaxTableBytes = TranslationTable::kMaxFileBytes;
 
 struct State
 {
+    std::atomic<int> index{0};
     QReadWriteLock lock;
     TranslationTable table;
     QString code = QStringLiteral("en");
     QString pathOverride;
-    std::atomic<int> index{0};
 };
 
 State &state()

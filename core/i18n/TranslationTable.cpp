@@ -1,7 +1,5 @@
 #include "core/i18n/TranslationTable.h"
 
-#include "core/i18n/TextLines.h"
-
 #include <limits>
 
 namespace dv {
@@ -9,7 +7,7 @@ namespace dv {
 namespace {
 
 // Line 0: a plain decimal count, optionally with a plus sign; anything else is refused.
-int ParseColumnCount(const QString &line)
+int ParseColumnCount(QStringView line)
 {
     qsizetype i = 0;
     if (i < line.size() && line.at(i) == u'+')
@@ -32,42 +30,69 @@ int ParseColumnCount(const QString &line)
 
 TranslationTable TranslationTable::Parse(QByteArrayView bytes)
 {
-    QStringList lines = SplitTextLines(bytes);
+    if (bytes.size() > kMaxFileBytes)
+        throw TranslationError("The translation file is too large");
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    TranslationTable table;
+    table.fText = QString::fromUtf8(bytes);
+    const QString &text = table.fText;
+
+    // Lines end at CR LF, LF or CR; a break at the very end adds no empty line.
+    QList<Line> lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c != u'\r' && c != u'\n')
+            continue;
+        lines.append(Line{qint32(start), qint32(i - start)});
+        if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(Line{qint32(start), qint32(n - start)});
+
     if (lines.isEmpty())
         throw TranslationError("The translation file is empty");
-    const int n = ParseColumnCount(lines.first());
-    TranslationTable table;
-    if (n == 0)
-        return table;
+    const int columns =
+        ParseColumnCount(QStringView(text).mid(lines.first().Start, lines.first().Length));
+    if (columns == 0)
+        return TranslationTable();
     const qint64 contentLines = lines.size() - 1;
-    if (contentLines < 2 * qint64(n))
+    if (contentLines < 2 * qint64(columns))
         throw TranslationError("The translation file is too short");
-    lines.removeFirst();
-    const qint64 rows = contentLines / n;
-    if (rows > std::numeric_limits<int>::max())
-        throw TranslationError("The translation file is too long");
-    lines.resize(rows * n); // stray lines after the last complete record are not part of it
+    const qint64 rows = contentLines / columns;
+    // Stray lines after the last complete record are not part of the table.
+    lines = lines.mid(1, rows * columns);
     table.fLines = std::move(lines);
-    table.fColumnCount = n;
+    table.fColumnCount = columns;
     table.fRowCount = static_cast<int>(rows);
     table.fFirstRowOfKey.reserve(table.fRowCount);
     // From the bottom up, so that of several equal keys the first row wins.
     for (int r = table.fRowCount - 1; r >= 0; --r)
-        table.fFirstRowOfKey.insert(table.fLines.at(qsizetype(r) * n), r);
+        table.fFirstRowOfKey.insert(table.LineAt(qsizetype(r) * columns), r);
     return table;
+}
+
+QStringView TranslationTable::LineAt(qsizetype index) const
+{
+    const Line &line = fLines.at(index);
+    return QStringView(fText).mid(line.Start, line.Length);
 }
 
 QString TranslationTable::Cell(int column, int row) const
 {
     if (column < 0 || column >= fColumnCount || row < 0 || row >= fRowCount)
         return {};
-    return fLines.at(qsizetype(row) * fColumnCount + column);
+    return LineAt(qsizetype(row) * fColumnCount + column).toString();
 }
 
 int TranslationTable::ColumnOfCode(QStringView code) const
 {
     for (int c = 0; c < fColumnCount; ++c) {
-        if (QStringView(fLines.at(fColumnCount + c)).compare(code, Qt::CaseInsensitive) == 0)
+        if (LineAt(fColumnCount + c).compare(code, Qt::CaseInsensitive) == 0)
             return c;
     }
     return -1;
@@ -77,11 +102,11 @@ QString TranslationTable::Translate(const QString &key, int column) const
 {
     if (column <= 0 || column >= fColumnCount)
         return key;
-    const auto it = fFirstRowOfKey.constFind(key);
+    const auto it = fFirstRowOfKey.constFind(QStringView(key));
     if (it == fFirstRowOfKey.constEnd())
         return key;
-    const QString &text = fLines.at(qsizetype(it.value()) * fColumnCount + column);
-    return text.isEmpty() ? key : text;
+    const QStringView text = LineAt(qsizetype(it.value()) * fColumnCount + column);
+    return text.isEmpty() ? key : text.toString();
 }
 
 } // namespace dv

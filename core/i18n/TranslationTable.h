@@ -2,8 +2,9 @@
 
 #include <QByteArrayView>
 #include <QHash>
+#include <QList>
 #include <QString>
-#include <QStringList>
+#include <QStringView>
 
 #include <stdexcept>
 
@@ -23,7 +24,12 @@ class TranslationTable
 public:
     TranslationTable() = default;
 
-    // Parses the bytes of a translation file; throws TranslationError when they form no table.
+    // A real table is tens of kilobytes; a file beyond this is not one, and reading it would
+    // only cost the start time and memory.
+    static constexpr qsizetype kMaxFileBytes = 4 * 1024 * 1024;
+
+    // Parses the bytes of a translation file; throws TranslationError when they form no table
+    // or are more than kMaxFileBytes.
     static TranslationTable Parse(QByteArrayView bytes);
 
     int ColumnCount() const { return fColumnCount; }
@@ -39,10 +45,20 @@ public:
     QString Translate(const QString &key, int column) const;
 
 private:
-    QStringList fLines; // without line 0; row r of column c is fLines[r * N + c]
+    // A line of the table as a place in fText: one decoded text and two numbers per line, so
+    // a table of many short lines costs little more than its own characters.
+    struct Line
+    {
+        qint32 Start;
+        qint32 Length;
+    };
+    QStringView LineAt(qsizetype index) const;
+
+    QString fText;      // the decoded file; never changed, so the views into it stay valid
+    QList<Line> fLines; // without line 0; row r of column c is fLines[r * N + c]
     int fColumnCount = 0;
     int fRowCount = 0;
-    QHash<QString, int> fFirstRowOfKey; // same answer as scanning column 0 from the top
+    QHash<QStringView, int> fFirstRowOfKey; // same answer as scanning column 0 from the top
 };
 
 } // namespace dv

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace dv;
 
@@ -316,15 +317,89 @@ private slots:
         r.fieldsRead = -1;
         QCOMPARE(ReadSettingsFile(path, r), SettingsFileStatus::Unreadable);
         QCOMPARE(r.fieldsRead, -1);
-        if (kind == "folder") {
-            QVERIFY(!WriteSettingsFile(path, sample()));
-            QVERIFY(QFileInfo(path).isDir());
-        } else {
-            // A FIFO in the way is replaced by a proper file; the write never blocks on it.
-            QVERIFY(WriteSettingsFile(path, sample()));
+    }
+
+    void saveReplacesOnlyRegularFiles_data()
+    {
+        // What stands at settings.dt, whether a save writes, and what becomes of it.
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("nothing") << "missing" << true;
+        QTest::newRow("regular file") << "file" << true;
+        QTest::newRow("link to a file") << "link-file" << true;
+        QTest::newRow("link to a link to a file") << "link-link-file" << true;
+        QTest::newRow("fifo") << "fifo" << false;
+        QTest::newRow("link to a fifo") << "link-fifo" << false;
+        QTest::newRow("folder") << "folder" << false;
+        QTest::newRow("link to a folder") << "link-folder" << false;
+        QTest::newRow("dangling link") << "link-missing" << false;
+    }
+    void saveReplacesOnlyRegularFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("settings.dt");
+        const QString other = dir.filePath("elsewhere/target");
+        QVERIFY(QDir().mkpath(dir.filePath("elsewhere")));
+        const QByteArray old(100, '\x22');
+        const auto link = [&](const QString &target, const QString &at) {
+            QCOMPARE(
+                symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()),
+                0);
+        };
+        if (kind == "file")
+            testsupport::writeFile(dir.path(), "settings.dt", old);
+        if (kind.endsWith("-file"))
+            testsupport::writeFile(dir.path(), "elsewhere/target", old);
+        if (kind.endsWith("fifo"))
+            QCOMPARE(mkfifo(QFile::encodeName(kind == "fifo" ? path : other).constData(), 0600), 0);
+        if (kind.endsWith("folder"))
+            QVERIFY(QDir().mkpath(kind == "folder" ? path : other));
+        if (kind == "link-link-file") {
+            link(other, dir.filePath("middle"));
+            link("middle", path);
+        } else if (kind.startsWith("link-")) {
+            link(other, path);
+        }
+
+        QCOMPARE(WriteSettingsFile(path, sample()), written);
+
+        // A link stays a link, and whatever is not a regular file keeps its kind.
+        struct stat st;
+        QCOMPARE(lstat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(S_ISLNK(st.st_mode), kind.startsWith("link-"));
+        if (kind.endsWith("fifo") || kind.endsWith("folder")) {
+            QCOMPARE(
+                stat(QFile::encodeName(kind.startsWith("link-") ? other : path).constData(), &st),
+                0);
+            QCOMPARE(S_ISFIFO(st.st_mode), kind.endsWith("fifo"));
+            QCOMPARE(S_ISDIR(st.st_mode), kind.endsWith("folder"));
+        }
+        if (kind == "link-missing")
+            QVERIFY(!QFileInfo::exists(other));
+        if (written) {
+            SettingsReadResult r;
             QCOMPARE(ReadSettingsFile(path, r), SettingsFileStatus::Read);
             QCOMPARE(r.state, sample());
+            if (kind.endsWith("-file")) {
+                QFile target(other);
+                QVERIFY(target.open(QIODevice::ReadOnly));
+                QCOMPARE(target.readAll(), EncodeSettings(sample()));
+            }
         }
+        // No temporary file is left behind, written or not.
+        QDir listing(dir.path());
+        listing.setFilter(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QStringList expected{"elsewhere"};
+        if (kind != "missing" || written)
+            expected << "settings.dt";
+        if (kind == "link-link-file")
+            expected << "middle";
+        expected.sort();
+        QStringList entries = listing.entryList();
+        entries.sort();
+        QCOMPARE(entries, expected);
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -37,10 +38,18 @@ QString Program()
     return QString::fromLocal8Bit(qgetenv("DELVORA_BUILD_DIR")) + "/cli/delvora-find";
 }
 
-Result RunFind(const QStringList &args)
+// Runs delvora-find; with pMaxDescriptors, under that limit of open descriptors.
+Result RunFind(const QStringList &args, int pMaxDescriptors = 0)
 {
     QProcess p;
-    p.start(Program(), args);
+    if (pMaxDescriptors > 0)
+        p.start("/bin/sh",
+                QStringList{"-c",
+                            QString("ulimit -n %1 && exec \"$0\" \"$@\"").arg(pMaxDescriptors),
+                            Program()} +
+                    args);
+    else
+        p.start(Program(), args);
     Result r;
     if (!p.waitForFinished(60000)) {
         p.kill();
@@ -203,6 +212,59 @@ private slots:
         unlink(name.constData());
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, name + "\n");
+    }
+
+    void nullEndsEachPath_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("-0") << QStringList{"-0"};
+        QTest::newRow("--null") << QStringList{"--null"};
+        QTest::newRow("--null with a content test") << QStringList{"--null", "-t", "needle"};
+    }
+    void nullEndsEachPath()
+    {
+        // A name may hold a line break; only a NUL byte cannot occur in a path.
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        testsupport::writeFile(dir.path(), "two\nlines.txt", "needle");
+        testsupport::writeFile(dir.path(), "sub/plain.txt", "needle");
+        const Result r = RunFind(args << dir.path());
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.endsWith('\0'));
+        QVERIFY(!r.out.contains("txt\n"));
+        QList<QByteArray> paths = r.out.chopped(1).split('\0');
+        std::sort(paths.begin(), paths.end());
+        const QByteArray root = EncodeFileName(dir.path());
+        QCOMPARE(paths, (QList<QByteArray>{root + "/sub/plain.txt", root + "/two\nlines.txt"}));
+        QVERIFY(RunFind({"--help"}).out.contains("-0, --null"));
+    }
+
+    void deepTreeUnderALowDescriptorLimit()
+    {
+        // A chain of 1,000 folders with a file in each. One descriptor held per level would
+        // run out at the limit and lose everything below it, silently.
+        const int levels = 1000;
+        QTemporaryDir dir;
+        int fd = open(EncodeFileName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(fd >= 0);
+        for (int k = 0; k < levels; ++k) {
+            const int file =
+                openat(fd, QByteArray::number(k).constData(), O_CREAT | O_WRONLY, 0644);
+            QVERIFY(file >= 0);
+            close(file);
+            QCOMPARE(mkdirat(fd, "d", 0755), 0);
+            const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            close(fd);
+            QVERIFY(next >= 0);
+            fd = next;
+        }
+        close(fd);
+
+        const Result r = RunFind({dir.path()}, 40);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.count('\n'), levels);
+        QVERIFY(r.out.contains(QByteArray("/d").repeated(levels - 1) + "/" +
+                               QByteArray::number(levels - 1) + "\n"));
     }
 
     void interruptEndsCleanly()

@@ -165,6 +165,14 @@ private slots:
         QTest::newRow("space before") << " 2\n" + body << -1 << "Ready";
         QTest::newRow("huge count") << "99999999999999999999\n" + body << -1 << "Ready";
         QTest::newRow("count beyond lines") << "2147483647\n" + body << -1 << "Ready";
+        // A real table is far smaller than the bound; a larger file is no table at all.
+        const QByteArray padding(TranslationTable::kMaxFileBytes - body.size() - 2, 'x');
+        QTest::newRow("a large cell, at the bound") << "2\n" + body + padding << 2 << "Bereit";
+        QTest::newRow("line breaks up to the bound")
+            << "2\n" + body + QByteArray(padding.size(), '\n') << 2 << "Bereit";
+        QTest::newRow("beyond the bound") << "2\n" + body + padding + "x" << -1 << "Ready";
+        QTest::newRow("only line breaks, beyond the bound")
+            << "2\n" + body + QByteArray(TranslationTable::kMaxFileBytes, '\n') << -1 << "Ready";
     }
     void fileLayouts()
     {
