@@ -84,6 +84,9 @@ public:
         return got;
     }
 
+    // Bytes received but not read yet.
+    qsizetype buffered() const { return m_buffer.size(); }
+
 private:
     int m_fd;
     QByteArray m_buffer;
@@ -261,6 +264,7 @@ void LoopbackHttpServer::serve(int fd)
 {
     bool abrupt = false;
     qsizetype recordIndex = -1;
+    qint64 overRead = 0; // received past the body along with it
     [&] {
         SocketReader reader(fd);
         HttpRequestRecord request;
@@ -319,6 +323,7 @@ void LoopbackHttpServer::serve(int fd)
                 request.bodyComplete = reader.read(length, request.body) == length;
             }
             request.bodySize = request.body.size();
+            overRead = reader.buffered();
         }
         {
             std::lock_guard lock(m_mutex);
@@ -378,7 +383,7 @@ void LoopbackHttpServer::serve(int fd)
         timeval tv{2, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         char sink[65536];
-        qint64 drained = 0;
+        qint64 drained = overRead;
         for (ssize_t n; !m_stopping && (n = ::recv(fd, sink, sizeof sink, 0)) > 0;)
             drained += n;
         std::lock_guard lock(m_mutex);
@@ -386,6 +391,8 @@ void LoopbackHttpServer::serve(int fd)
             m_requests[recordIndex].bytesAfterBody = drained;
     }
     std::lock_guard lock(m_mutex);
+    if (recordIndex >= 0 && recordIndex < m_requests.size())
+        m_requests[recordIndex].connectionEnded = true;
     m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
     ::close(fd);
 }

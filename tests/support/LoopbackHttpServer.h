@@ -47,8 +47,9 @@ struct HttpRequestRecord
     HttpHeaderList headers;
     QByteArray body;
     qint64 bodySize = 0;
-    bool bodyComplete = false; // the whole announced body arrived
-    qint64 bytesAfterBody = 0; // sent by the client beyond the announced body
+    bool bodyComplete = false;    // the whole announced body arrived
+    qint64 bytesAfterBody = 0;    // sent by the client beyond the announced body
+    bool connectionEnded = false; // the server is done with the connection: all counts final
 
     // Value of the first header named Name (case-insensitive); null when absent.
     QByteArray header(const QByteArray &name) const;
