@@ -499,6 +499,10 @@ void TMainForm::CreateRightPart()
     StaticText2 =
         Named(new QLabel(QStringLiteral("Preview is not Available"), Panel8), "StaticText2");
     StyleNotice(StaticText2);
+    fPreviewCutNotice = Named(new QLabel(Panel8), "fPreviewCutNotice");
+    fPreviewCutNotice->setText(QStringLiteral("The text is longer: only its first part is shown."));
+    fPreviewCutNotice->setVisible(false);
+    p8->addWidget(fPreviewCutNotice);
     Panel8->installEventFilter(this);
     previewRow->addWidget(Panel4);
     previewRow->addWidget(Panel8, 1);
@@ -823,6 +827,8 @@ void TMainForm::TranslateInterface()
     if (fFolderTree)
         fFolderTree->TranslateTexts();
     StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
+    fPreviewCutNotice->setText(
+        Translate(QStringLiteral("The text is longer: only its first part is shown.")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));
     StartSearchButton->setToolTip(Translate(QStringLiteral("Search Now")));
     StopSearchButton->setToolTip(Translate(QStringLiteral("Cancel Search")));
