@@ -56,7 +56,8 @@ QString TCliOptions::Usage()
         "  -h, --help             show this help\n"
         "      --version          show the version\n"
         "\n"
-        "Exit status: 0 when a file was found, 1 when none, 2 on bad usage.\n");
+        "Exit status: 0 when a file was found, 1 when none, 2 on bad usage, 128 + the\n"
+        "signal's number when ended by one (130 for Ctrl+C, 143 for SIGTERM).\n");
 }
 
 bool TCliOptions::Parse(int argc, char **argv, TCliOptions &o, QString &pError)

@@ -4,6 +4,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
 #include "core/search/ContentMatcher.h"
+#include "core/search/ExtractionClient.h"
 #include "core/threads/MainThreadQueue.h"
 
 #include <QCoreApplication>
@@ -21,16 +22,20 @@ namespace {
 constexpr int kExitFound = 0;
 constexpr int kExitNothing = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+// Ended by a signal: 128 + its number, as the shell reports it (130 for SIGINT, 143 for SIGTERM).
+constexpr int kExitSignalBase = 128;
 
 std::atomic<bool> gStop{false};
-std::atomic<bool> gInterrupted{false};
+std::atomic<int> gSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnSignal(int pSignal)
 {
-    gInterrupted = true;
+    gSignal = pSignal;
     gStop = true;
+    // Also ends the exchange or scan of the file under test, not only the candidates after it.
+    ContentTestCancelled = true;
     // A second Ctrl+C ends the program at once, even inside a slow content test.
     signal(pSignal, SIG_DFL);
 }
@@ -170,7 +175,9 @@ int main(int argc, char **argv)
     list.ClearProgress();
     std::fflush(stdout);
 
-    const int code = gInterrupted ? kExitInterrupted : list.Found() > 0 ? kExitFound : kExitNothing;
+    const int code = gSignal != 0       ? kExitSignalBase + gSignal
+                     : list.Found() > 0 ? kExitFound
+                                        : kExitNothing;
     // Every enumeration has ended; tearing the pool down would only wait for idle threads.
     std::_Exit(code);
 }

@@ -45,6 +45,7 @@ struct HttpClient::Request
     int uploadFd = -1;
     const QByteArray *uploadData = nullptr;
     qint64 uploadOffset = 0;
+    qint64 uploadLeft = -1; // of an announced length from Fd; -1 sends to the end (chunked)
     QIODevice *sink = nullptr;
 
     const CurlApi *api = nullptr;
@@ -52,6 +53,7 @@ struct HttpClient::Request
     const HttpClient *client = nullptr;
     HttpResponse response;
     bool uploadFailed = false;
+    bool bodyStopped = false;
     QString sinkError;
 
     Clock::time_point lastMove;
@@ -116,6 +118,14 @@ struct HttpClient::Request
         const size_t n = size * count;
         if (r->redirectBody())
             return n;
+        const int status = r->response.statusCode;
+        if (r->client->m_body && status >= 200 && status < 300) {
+            if (!r->client->m_body(data, static_cast<qsizetype>(n))) {
+                r->bodyStopped = true;
+                return 0;
+            }
+            return n;
+        }
         if (r->sink && r->response.statusCode < 400) {
             if (r->sink->write(data, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
                 r->sinkError = r->sink->errorString();
@@ -123,7 +133,7 @@ struct HttpClient::Request
             }
             return n;
         }
-        if (r->sink && r->response.body.size() >= kMaxErrorBody)
+        if ((r->sink || r->client->m_body) && r->response.body.size() >= kMaxErrorBody)
             return n;
         r->response.body.append(data, static_cast<qsizetype>(n));
         return n;
@@ -140,11 +150,22 @@ struct HttpClient::Request
             r->uploadOffset += static_cast<qint64>(n);
             return n;
         }
+        // Never more than announced: a server answers once it has the announced length and
+        // closes, and a write beyond it would fail the whole request.
+        const size_t want =
+            r->uploadLeft < 0 ? room
+                              : static_cast<size_t>(std::min<qint64>(r->uploadLeft, qint64(room)));
+        if (want == 0)
+            return 0;
         for (;;) {
-            const ssize_t got = ::read(r->uploadFd, buffer, room);
-            if (got >= 0)
+            const ssize_t got = ::read(r->uploadFd, buffer, want);
+            if (got > 0 || (got == 0 && r->uploadLeft < 0)) {
+                if (r->uploadLeft > 0)
+                    r->uploadLeft -= got;
                 return static_cast<size_t>(got);
-            if (errno != EINTR) {
+            }
+            if (got == 0 || errno != EINTR) {
+                // Read failed, or the file shrank below the announced length.
                 r->uploadFailed = true;
                 return CURL_READFUNC_ABORT;
             }
@@ -281,6 +302,7 @@ HttpResponse HttpClient::perform(Request &r)
             const off_t at = ::lseek(r.uploadFd, 0, SEEK_CUR);
             if (::fstat(r.uploadFd, &st) == 0 && S_ISREG(st.st_mode) && at >= 0)
                 length = std::max<curl_off_t>(0, st.st_size - at);
+            r.uploadLeft = length;
         }
         api.easy_setopt(e, CURLOPT_INFILESIZE_LARGE, length);
     }
@@ -323,11 +345,13 @@ HttpResponse HttpClient::perform(Request &r)
             r.timedOut = true;
             break;
         }
-        int waitMs = 1000;
+        // With a progress callback, wake often enough that a cancel it reports ends the
+        // exchange at once, even while no data moves.
+        int waitMs = m_progress ? 100 : 1000;
         if (m_readTimeoutMs > 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 r.lastMove + std::chrono::milliseconds(m_readTimeoutMs) - now);
-            waitMs = static_cast<int>(std::clamp<qint64>(left.count() + 1, 1, 1000));
+            waitMs = static_cast<int>(std::clamp<qint64>(left.count() + 1, 1, waitMs));
         }
         api.multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
     }
@@ -337,6 +361,8 @@ HttpResponse HttpClient::perform(Request &r)
         throw HttpTransportError(Kind::Timeout, "Read timed out");
     if (r.cancelled)
         throw HttpTransportError(Kind::Cancelled, "Cancelled");
+    if (r.bodyStopped)
+        return std::move(r.response);
     if (!finished)
         throw HttpTransportError(Kind::Failure, "The HTTP exchange ended unexpectedly");
     if (result != CURLE_OK) {

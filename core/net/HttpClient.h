@@ -23,8 +23,12 @@ class HttpClient
 {
 public:
     // Received body bytes so far and the announced length (-1 when unknown, e.g. chunked).
-    // Returning false cancels the request. Also called while no data moves, about once a second.
+    // Returning false cancels the request. Also called while no data moves, about ten times a
+    // second, so that a cancel is seen at once.
     using ProgressCallback = std::function<bool(qint64 received, qint64 total)>;
+    // Takes the body of a 2xx answer piece by piece as it arrives, instead of the response.
+    // Returning false stops the transfer; the request then ends as a success.
+    using BodyCallback = std::function<bool(const char *data, qsizetype size)>;
 
     HttpClient();
 
@@ -43,6 +47,7 @@ public:
     // Redirects are not followed unless asked for.
     void setFollowRedirects(bool follow, int maxRedirects = 5);
     void setProgressCallback(ProgressCallback callback) { m_progress = std::move(callback); }
+    void setBodyCallback(BodyCallback callback) { m_body = std::move(callback); }
 
     // GET with the body kept in the response.
     HttpResponse get(const QString &url);
@@ -50,7 +55,9 @@ public:
     // kept in the thrown error instead).
     HttpResponse get(const QString &url, QIODevice &sink);
     // PUT with the body streamed from Fd, from its current offset to its end; the length is
-    // announced when Fd is a regular file, else the body goes chunked.
+    // announced when Fd is a regular file, else the body goes chunked. Exactly the announced
+    // length is sent: what a growing file gains meanwhile is left out, and a file that shrank
+    // fails the request.
     HttpResponse put(const QString &url, int fd);
     // PUT with the body from memory.
     HttpResponse put(const QString &url, const QByteArray &body);
@@ -65,6 +72,7 @@ private:
     bool m_followRedirects = false;
     int m_maxRedirects = 5;
     ProgressCallback m_progress;
+    BodyCallback m_body;
 };
 
 } // namespace dv

@@ -1,6 +1,7 @@
 #include "core/search/ContentMatcher.h"
 
 #include "core/search/AsciiCaseInsensitiveFinder.h"
+#include "core/search/ExtractionClient.h"
 #include "core/search/PlainTextMatch.h"
 #include "core/search/ReadOnlyFile.h"
 #include "core/search/TextExtraction.h"
@@ -106,35 +107,57 @@ bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern)
 
 namespace {
 
-bool RawScan(const QString &fileName, const QString &text)
+// The byte forms a raw scan looks for: the UTF-8 bytes, and for a text beyond ASCII also the
+// ANSI bytes when every character has one (a lossy form would match unrelated "?" runs).
+struct RawPatterns
 {
-    const bool ascii = IsAsciiOnly(text);
+    QByteArray utf8;
+    QByteArray ansi; // empty when not wanted
+    bool ascii = false;
+};
+
+const RawPatterns &RawPatternsFor(const QString &text)
+{
     // A search asks for the same text file after file: encode it once.
     thread_local QString lastText;
-    thread_local QByteArray lastPattern;
-    if (text != lastText) {
-        lastPattern = ascii ? text.toUtf8() : EncodeAnsi(text);
+    thread_local RawPatterns last;
+    if (text != lastText || last.utf8.isEmpty()) {
+        last.ascii = IsAsciiOnly(text);
+        last.utf8 = text.toUtf8();
+        last.ansi = last.ascii ? QByteArray() : EncodeAnsiExact(text);
+        if (last.ansi == last.utf8)
+            last.ansi.clear();
         lastText = text;
     }
-    const QByteArray pattern = lastPattern;
-    if (pattern.isEmpty())
+    return last;
+}
+
+bool RawScan(const QString &fileName, const QString &text)
+{
+    const RawPatterns patterns = RawPatternsFor(text);
+    if (patterns.utf8.isEmpty())
         return false;
-    const AsciiCaseInsensitiveFinder finder(pattern);
+    const AsciiCaseInsensitiveFinder finder(patterns.utf8);
     QString error;
     ReadOnlyFile file = OpenFileForReading(fileName, error);
     if (!file.isOpen())
         return false;
-    const qsizetype keep = pattern.size() - 1;
+    const qsizetype keep = std::max(patterns.utf8.size(), patterns.ansi.size()) - 1;
     // Window = carried tail of the previous window followed by the chunk just read.
     std::vector<char> window(static_cast<size_t>(keep + kRawScanChunkSize));
     qsizetype carry = 0;
     for (;;) {
+        if (ContentTestCancelled)
+            return false;
         const qint64 got = file.read(window.data() + carry, kRawScanChunkSize);
         if (got < 1)
             return false;
         const qsizetype size = carry + got;
-        const bool found = ascii ? finder.indexIn(window.data(), size) >= 0
-                                 : FindBytes(QByteArrayView(window.data(), size), pattern) >= 0;
+        const QByteArrayView data(window.data(), size);
+        const bool found =
+            patterns.ascii ? finder.indexIn(window.data(), size) >= 0
+                           : FindBytes(data, patterns.utf8) >= 0 ||
+                                 (!patterns.ansi.isEmpty() && FindBytes(data, patterns.ansi) >= 0);
         if (found)
             return true;
         const qsizetype next = std::min(keep, size);
@@ -143,13 +166,35 @@ bool RawScan(const QString &fileName, const QString &text)
     }
 }
 
+// Whether the server's text of the file contains Text, ignoring case, matched as the text
+// arrives: only the overlap an occurrence can straddle is held, and reading stops at the
+// first occurrence.
+bool ServerTextContains(const QString &fileName, const QString &text)
+{
+    const QString needle = LowerCasePerCodePoint(text);
+    const qsizetype overlap = needle.size() - 1;
+    QString window;
+    bool found = false;
+    const auto search = [&](QStringView piece) {
+        // Pieces hold whole characters, and the lower-casing maps each code point alone and
+        // keeps lengths: lowering piece by piece equals lowering the whole text.
+        window.append(LowerCasePerCodePoint(piece));
+        if (window.indexOf(needle, 0, Qt::CaseSensitive) >= 0) {
+            found = true;
+            return false;
+        }
+        window.remove(0, std::max<qsizetype>(0, window.size() - overlap));
+        return true;
+    };
+    QString errorText;
+    StreamTextViaServer(fileName, search, errorText);
+    return found;
+}
+
 bool ExtractedTextContains(const QString &fileName, const QString &text)
 {
-    if (!IsTextExtension(FileExtension(fileName))) {
-        QString extracted;
-        return ExtractText(fileName, kDefaultExtractionLimit, extracted) &&
-               PosIgnoreCase(extracted, text) > 0;
-    }
+    if (!IsTextExtension(FileExtension(fileName)))
+        return ServerTextContains(fileName, text);
     // The direct path, reading into a buffer kept per thread, with a shortcut that answers
     // for ASCII text straight on the bytes whenever that is provably the same answer.
     thread_local std::vector<char> buffer;

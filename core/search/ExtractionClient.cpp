@@ -3,20 +3,38 @@
 #include "core/net/HttpClient.h"
 #include "core/search/ReadOnlyFile.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace dv {
+
+std::atomic<bool> ContentTestCancelled{false};
 
 namespace {
 
 std::mutex endpointMutex;
 QString endpointOverride;
 
+// Bytes of an incomplete UTF-8 sequence at the end of Data (0 when it ends on a whole one).
+qsizetype IncompleteUtf8Tail(QByteArrayView data)
+{
+    const qsizetype n = data.size();
+    for (qsizetype back = 1; back <= std::min<qsizetype>(3, n); ++back) {
+        const auto b = static_cast<unsigned char>(data[n - back]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const int need = b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return need > back ? back : 0;
+    }
+    return 0;
+}
+
 } // namespace
 
 QString DefaultExtractionServerEndpoint()
 {
-    return QStringLiteral("http://localhost:9998");
+    const QString fromEnvironment = qEnvironmentVariable("DELVORA_EXTRACTION_URL");
+    return fromEnvironment.isEmpty() ? QStringLiteral("http://localhost:9998") : fromEnvironment;
 }
 
 QString ExtractionServerEndpoint()
@@ -31,10 +49,9 @@ void SetExtractionServerEndpoint(const QString &endpoint)
     endpointOverride = endpoint;
 }
 
-bool ExtractTextViaServer(const QString &fileName, QString &text, QString &errorText,
-                          const QString &endpoint, int readTimeoutMs)
+bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink, QString &errorText,
+                         const QString &endpoint, int readTimeoutMs)
 {
-    text.clear();
     errorText.clear();
     try {
         ReadOnlyFile file = OpenFileForReading(fileName, errorText);
@@ -44,6 +61,31 @@ bool ExtractTextViaServer(const QString &fileName, QString &text, QString &error
         client.setReadTimeout(readTimeoutMs);
         client.setContentType("application/octet-stream");
         client.setAccept("text/plain; charset=utf-8");
+        client.setProgressCallback([](qint64, qint64) { return !ContentTestCancelled; });
+        // A character split between two reads is decoded whole with the second.
+        QByteArray carry;
+        bool anyText = false;
+        bool stopped = false;
+        const auto deliver = [&](QByteArrayView bytes) {
+            const QString piece = QString::fromUtf8(bytes);
+            if (piece.isEmpty())
+                return true;
+            anyText = true;
+            stopped = !sink(piece);
+            return !stopped;
+        };
+        client.setBodyCallback([&](const char *data, qsizetype size) {
+            QByteArrayView bytes(data, size);
+            QByteArray joined;
+            if (!carry.isEmpty()) {
+                joined = carry;
+                joined.append(bytes);
+                bytes = joined;
+            }
+            const qsizetype whole = bytes.size() - IncompleteUtf8Tail(bytes);
+            carry = bytes.sliced(whole).toByteArray();
+            return deliver(bytes.first(whole));
+        });
         QString base = endpoint;
         while (base.endsWith(QLatin1Char('/')))
             base.chop(1);
@@ -58,8 +100,9 @@ bool ExtractTextViaServer(const QString &fileName, QString &text, QString &error
         // Redirects are not followed: an answer other than 2xx carries no document text.
         if (response.statusCode < 200 || response.statusCode > 299)
             throw HttpStatusError(std::move(response));
-        text = QString::fromUtf8(response.body);
-        return !text.isEmpty();
+        if (!stopped && !carry.isEmpty())
+            deliver(carry); // cut off at the very end: decoded as a whole body would be
+        return anyText;
     } catch (const HttpStatusError &e) {
         errorText = QStringLiteral("HTTP error (%1): %2")
                         .arg(e.statusCode())
@@ -69,8 +112,38 @@ bool ExtractTextViaServer(const QString &fileName, QString &text, QString &error
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");
     }
-    text.clear();
     return false;
+}
+
+bool ExtractTextViaServer(const QString &fileName, QString &text, QString &errorText,
+                          const QString &endpoint, int readTimeoutMs, bool *truncated)
+{
+    text.clear();
+    if (truncated)
+        *truncated = false;
+    bool cut = false;
+    const auto keep = [&](QStringView piece) {
+        const qsizetype room = kMaxExtractedTextLength - text.size();
+        if (piece.size() <= room) {
+            text.append(piece);
+            return true;
+        }
+        qsizetype n = room;
+        // Never half a surrogate pair at the end.
+        if (n > 0 && piece[n - 1].isHighSurrogate())
+            --n;
+        text.append(piece.first(n));
+        cut = true;
+        return false;
+    };
+    if (!StreamTextViaServer(fileName, keep, errorText, endpoint, readTimeoutMs) ||
+        text.isEmpty()) {
+        text.clear();
+        return false;
+    }
+    if (truncated)
+        *truncated = cut;
+    return true;
 }
 
 } // namespace dv

@@ -1,13 +1,27 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
+
+#include <atomic>
+#include <functional>
 
 namespace dv {
 
 // Longest wait for any data from the extraction server.
 constexpr int kExtractionReadTimeoutMs = 30000;
+// Most UTF-16 code units of document text ExtractTextViaServer keeps (16 Mi, 32 MB): far
+// beyond the text of real documents, and a bound against a server that never stops sending.
+constexpr qsizetype kMaxExtractedTextLength = 16 * 1024 * 1024;
 
-// "http://localhost:9998": the extraction server on the local machine.
+// Set (from any thread, or from a signal handler) to end the content test under way: a server
+// exchange ends at its next progress report, a raw scan at its next chunk; that file is then
+// not accepted. Whoever sets it clears it before the next search.
+extern std::atomic<bool> ContentTestCancelled;
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// "http://localhost:9998", the extraction server on the local machine, unless the environment
+// variable DELVORA_EXTRACTION_URL names another.
 QString DefaultExtractionServerEndpoint();
 // The endpoint ExtractTextViaServer uses unless told otherwise (process-wide, thread-safe).
 QString ExtractionServerEndpoint();
@@ -18,8 +32,22 @@ void SetExtractionServerEndpoint(const QString &endpoint);
 // answers. True when the exchange succeeded and Text is not empty; on failure Text is empty
 // and ErrorText says why ("HTTP error (%d): %s", "Error: " + message, or the open error; no
 // request is sent when the file cannot be opened). Never throws.
+// Text beyond kMaxExtractedTextLength is not read: Text holds the first part and Truncated
+// (when given) is set.
 bool ExtractTextViaServer(const QString &fileName, QString &text, QString &errorText,
                           const QString &endpoint = ExtractionServerEndpoint(),
-                          int readTimeoutMs = kExtractionReadTimeoutMs);
+                          int readTimeoutMs = kExtractionReadTimeoutMs, bool *truncated = nullptr);
+
+// Receives the document text as it arrives, in pieces of whole characters (a UTF-8 sequence
+// split between two reads is held back until it is complete). Returning false ends the
+// exchange at once.
+using ExtractedTextSink = std::function<bool(QStringView piece)>;
+
+// The same exchange as ExtractTextViaServer, with the text handed to Sink instead of being
+// held. True when the exchange succeeded (or Sink ended it) and some text arrived; on failure
+// ErrorText says why. Never throws.
+bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink, QString &errorText,
+                         const QString &endpoint = ExtractionServerEndpoint(),
+                         int readTimeoutMs = kExtractionReadTimeoutMs);
 
 } // namespace dv

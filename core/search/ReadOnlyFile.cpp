@@ -1,6 +1,7 @@
 #include "core/search/ReadOnlyFile.h"
 
 #include "core/platform/FileName.h"
+#include "core/platform/OpenLongPath.h"
 
 #include <cerrno>
 #include <cstring>
@@ -69,7 +70,8 @@ ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText)
     // The exact bytes of the name, also for names that are not valid UTF-8.
     const QByteArray path = EncodeFileName(fileName);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    // A path beyond PATH_MAX is opened folder by folder, as the walk reached it.
+    const int fd = OpenLongPath(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         errorText = openError(fileName, errno);
         return {};

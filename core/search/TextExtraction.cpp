@@ -163,6 +163,19 @@ QByteArray EncodeAnsi(QStringView text)
     return out;
 }
 
+QByteArray EncodeAnsiExact(QStringView text)
+{
+    QByteArray out = EncodeAnsi(text);
+    // "?" stands for a character the code page lacks wherever the text had none.
+    for (qsizetype i = 0, j = 0; i < text.size(); ++i, ++j) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        if (out[j] == '?' && text[i] != QLatin1Char('?'))
+            return {};
+    }
+    return out;
+}
+
 qint64 ReadFileHead(const QString &fileName, qint64 maxBytes, std::vector<char> &buffer)
 {
     QString error;
@@ -192,21 +205,30 @@ QString DecodePlainText(const char *bytes, qsizetype count)
     return text;
 }
 
-bool ExtractText(const QString &fileName, int maxBytes, QString &text)
+bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated)
 {
     text.clear();
+    if (truncated)
+        *truncated = false;
     try {
         if (IsTextExtension(FileExtension(fileName))) {
             std::vector<char> buffer;
-            const qint64 n =
-                ReadFileHead(fileName, maxBytes < 1 ? kDefaultExtractionLimit : maxBytes, buffer);
+            const qint64 limit = maxBytes < 1 ? kDefaultExtractionLimit : maxBytes;
+            // One byte more tells whether the file goes on past the limit.
+            qint64 n = ReadFileHead(fileName, limit + 1, buffer);
             if (n <= 0)
                 return false;
+            if (truncated)
+                *truncated = n > limit;
+            n = std::min(n, limit);
             text = DecodePlainText(buffer.data(), n);
+            if (text.isEmpty() && truncated)
+                *truncated = false;
             return !text.isEmpty();
         }
         QString errorText;
-        if (!ExtractTextViaServer(fileName, text, errorText))
+        if (!ExtractTextViaServer(fileName, text, errorText, ExtractionServerEndpoint(),
+                                  kExtractionReadTimeoutMs, truncated))
             text.clear();
         return !text.isEmpty();
     } catch (...) {

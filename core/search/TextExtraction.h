@@ -34,9 +34,12 @@ QString DecodeAnsi(const char *bytes, qsizetype count);
 QByteArray EncodeAnsi(QStringView text);
 
 // The text of a file: plain-text extensions are decoded here (at most MaxBytes bytes, the
-// default limit when MaxBytes < 1), every other file goes to the extraction server. True when
-// Text is not empty; never throws.
-bool ExtractText(const QString &fileName, int maxBytes, QString &text);
+// default limit when MaxBytes < 1), every other file goes to the extraction server (at most
+// kMaxExtractedTextLength code units). True when Text is not empty; Truncated (when given)
+// tells whether Text is only the first part. Never throws.
+bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated = nullptr);
+// Encodes Text in the ANSI code page when every character of it has a byte there; else null.
+QByteArray EncodeAnsiExact(QStringView text);
 
 // Building blocks of ExtractText's direct path, shared with the content test.
 //

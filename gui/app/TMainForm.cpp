@@ -501,6 +501,10 @@ void TMainForm::CreateRightPart()
     StaticText2 =
         Named(new QLabel(QStringLiteral("Preview is not Available"), Panel8), "StaticText2");
     StyleNotice(StaticText2);
+    fPreviewCutNotice = Named(new QLabel(Panel8), "fPreviewCutNotice");
+    fPreviewCutNotice->setText(QStringLiteral("The text is longer: only its first part is shown."));
+    fPreviewCutNotice->setVisible(false);
+    p8->addWidget(fPreviewCutNotice);
     Panel8->installEventFilter(this);
     previewRow->addWidget(Panel4);
     previewRow->addWidget(Panel8, 1);
@@ -832,6 +836,8 @@ void TMainForm::TranslateInterface()
     if (fFolderTree)
         fFolderTree->TranslateTexts();
     StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
+    fPreviewCutNotice->setText(
+        Translate(QStringLiteral("The text is longer: only its first part is shown.")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));
     // Names for assistive technology, and the hints of the image buttons with their keys.
     TranslateAccessibleTexts();

@@ -172,6 +172,8 @@ public:
     QWidget *Panel8 = nullptr;
     QPlainTextEdit *FPreview = nullptr;
     QLabel *StaticText2 = nullptr;
+    // Under the preview while it shows only the first part of a longer text.
+    QLabel *fPreviewCutNotice = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     TLinkLabel *lbHomepageURL = nullptr;
     QTimer *TimerStopper = nullptr;

@@ -4,7 +4,6 @@
 #include "gui/app/TMainForm.h"
 #include "gui/filesearch/TDvFileList.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -98,18 +97,20 @@ void TMainForm::UpdatePreview()
 {
     FPreview->setUpdatesEnabled(false);
     FPreview->clear();
+    fPreviewCutNotice->setVisible(false);
     fPreviewText.clear();
     fPreviewBreaks.clear();
     const auto done = [this] { FPreview->setUpdatesEnabled(true); };
     if (!fFileList || fFileList->SelCount() == 0 || fFileList->ItemIndex() < 0)
         return done();
+    // A missing file, a folder or anything else that cannot be read yields no text; no
+    // separate test of the path, which would fail for paths beyond PATH_MAX.
     const QString path = fFileList->SelectedPath();
-    const QFileInfo info(path);
-    if (!info.exists() || info.isDir())
-        return done();
     QString text;
-    if (!ExtractText(path, kPreviewBytes, text))
+    bool cut = false;
+    if (!ExtractText(path, kPreviewBytes, text, &cut))
         return done();
+    fPreviewCutNotice->setVisible(cut);
 
     // Every CR LF, lone CR and lone LF becomes CR LF for the positions, one line in the box.
     QString shown;

@@ -89,6 +89,7 @@ void TMainForm::StartSearchButtonClick()
     MatchCount = 0;
     TimerStopper->stop(); // a stop due from an earlier cancel must not hit this search
     FPreview->clear();
+    fPreviewCutNotice->setVisible(false);
     fPreviewText.clear();
     fPreviewBreaks.clear();
     fFileList->Stop();

@@ -84,6 +84,9 @@ public:
         return got;
     }
 
+    // Bytes received but not read yet.
+    qsizetype buffered() const { return m_buffer.size(); }
+
 private:
     int m_fd;
     QByteArray m_buffer;
@@ -260,6 +263,8 @@ bool LoopbackHttpServer::sleepUnlessStopped(int ms)
 void LoopbackHttpServer::serve(int fd)
 {
     bool abrupt = false;
+    qsizetype recordIndex = -1;
+    qint64 overRead = 0; // received past the body along with it
     [&] {
         SocketReader reader(fd);
         HttpRequestRecord request;
@@ -318,10 +323,12 @@ void LoopbackHttpServer::serve(int fd)
                 request.bodyComplete = reader.read(length, request.body) == length;
             }
             request.bodySize = request.body.size();
+            overRead = reader.buffered();
         }
         {
             std::lock_guard lock(m_mutex);
             m_requests.append(request);
+            recordIndex = m_requests.size() - 1;
         }
         if (!fixed)
             answer = handler ? handler(request) : HttpAnswer::text("not found", 404, "Not Found");
@@ -357,6 +364,14 @@ void LoopbackHttpServer::serve(int fd)
             if (answer.chunked && !sendAll(fd, QByteArray("\r\n")))
                 return;
         }
+        while (!answer.endlessTail.isEmpty() && !abrupt && !m_stopping) {
+            const QByteArray &tail = answer.endlessTail;
+            if (answer.chunked &&
+                !sendAll(fd, QByteArray::number(tail.size(), 16) + "\r\n" + tail + "\r\n"))
+                return;
+            if (!answer.chunked && !sendAll(fd, tail))
+                return;
+        }
         if (answer.chunked && !abrupt)
             sendAll(fd, QByteArray("0\r\n\r\n"));
     }();
@@ -368,10 +383,16 @@ void LoopbackHttpServer::serve(int fd)
         timeval tv{2, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         char sink[65536];
-        while (!m_stopping && ::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
+        qint64 drained = overRead;
+        for (ssize_t n; !m_stopping && (n = ::recv(fd, sink, sizeof sink, 0)) > 0;)
+            drained += n;
+        std::lock_guard lock(m_mutex);
+        if (recordIndex >= 0 && recordIndex < m_requests.size())
+            m_requests[recordIndex].bytesAfterBody = drained;
     }
     std::lock_guard lock(m_mutex);
+    if (recordIndex >= 0 && recordIndex < m_requests.size())
+        m_requests[recordIndex].connectionEnded = true;
     m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
     ::close(fd);
 }

@@ -32,6 +32,7 @@ struct HttpAnswer
     int delayBetweenPiecesMs = 0;    // wait before every piece of the body after the first
     qint64 closeAfterBodyBytes = -1; // close the connection after this many body bytes
     bool readBody = true;            // false: answer without reading the request body
+    QByteArray endlessTail; // sent after the body again and again until the client goes away
 
     static HttpAnswer text(const QByteArray &body, int status = 200,
                            const QByteArray &reason = "OK");
@@ -46,7 +47,9 @@ struct HttpRequestRecord
     HttpHeaderList headers;
     QByteArray body;
     qint64 bodySize = 0;
-    bool bodyComplete = false; // the whole announced body arrived
+    bool bodyComplete = false;    // the whole announced body arrived
+    qint64 bytesAfterBody = 0;    // sent by the client beyond the announced body
+    bool connectionEnded = false; // the server is done with the connection: all counts final
 
     // Value of the first header named Name (case-insensitive); null when absent.
     QByteArray header(const QByteArray &name) const;

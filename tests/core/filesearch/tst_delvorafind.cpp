@@ -1,8 +1,10 @@
 // delvora-find as a user runs it: the built program on temporary trees.
 #include "core/platform/FileName.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,6 +17,8 @@
 #include <unistd.h>
 
 using namespace dv;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
 
 namespace {
 
@@ -265,6 +269,44 @@ private slots:
         QCOMPARE(r.out.count('\n'), levels);
         QVERIFY(r.out.contains(QByteArray("/d").repeated(levels - 1) + "/" +
                                QByteArray::number(levels - 1) + "\n"));
+    }
+
+    // A signal ends the program while it is held in an exchange with an extraction server that
+    // never answers, and the exit code tells which signal (128 + its number).
+    void signalEndsAHeldContentTest_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("code");
+        QTest::newRow("SIGINT") << int(SIGINT) << 130;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    }
+    void signalEndsAHeldContentTest()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, code);
+        LoopbackHttpServer server;
+        HttpAnswer never = HttpAnswer::text("needle");
+        never.delayBeforeMs = 600000;
+        server.setAnswer("/tika", never);
+        QTemporaryDir dir;
+        testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DELVORA_EXTRACTION_URL"), server.baseUrl());
+        p.setProcessEnvironment(env);
+        p.start(Program(), {"-t", "needle", dir.path()});
+        QVERIFY(p.waitForStarted());
+        // Provably busy: the file is with the server, which will not answer for ten minutes.
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 1, 20000);
+        QElapsedTimer timer;
+        timer.start();
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        QVERIFY(p.waitForFinished(20000));
+        // Well before the 30 s read time-out that used to end it.
+        QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), code);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
     }
 
     void interruptEndsCleanly()

@@ -260,7 +260,8 @@ private slots:
             "Size is:", "greater or equals", "less or equals", "KB", "Advanced",
             "Show hidden objects in result", "Search in subfolders",
             "Search in unrecognized formats (preview is unavailable)", "Preview is not Available",
-            "Search Now", "Cancel Search", "Language", "Previous match", "Next match", "About...",
+            "The text is longer: only its first part is shown.", "Search Now", "Cancel Search",
+            "Language", "Previous match", "Next match", "About...",
             // about box
             "Version:", "Website:",
             "Warning: This computer program is protected by copyright law and international "

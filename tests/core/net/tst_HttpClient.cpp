@@ -145,6 +145,94 @@ private slots:
         QVERIFY(requests[0].body == content);
     }
 
+    // A file that grows while it is sent (a log being written): exactly the length announced
+    // goes out, so the server's answer is not followed by writes it will never read.
+    void putOfAGrowingFileSendsTheAnnouncedLength()
+    {
+        QTemporaryDir dir;
+        const QByteArray content = patternBytes(4 * 1024 * 1024 + 1000); // ends mid-read
+        const QString path = testsupport::writeFile(dir.path(), "growing.log", content);
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text("text"));
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        QFile appender(path);
+        QVERIFY(appender.open(QIODevice::Append));
+        int grown = 0;
+        HttpClient client;
+        client.setReadTimeout(10000);
+        // Called all through the transfer: the file grows after its length was announced.
+        client.setProgressCallback([&](qint64, qint64) {
+            if (grown < 16 && appender.write(patternBytes(256 * 1024)) > 0 && appender.flush())
+                ++grown;
+            return true;
+        });
+        const HttpResponse r = client.put(server.url("/tika"), fd);
+        ::close(fd);
+        QCOMPARE(r.body, QByteArray("text"));
+        QVERIFY(grown > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().value(0).connectionEnded, 10000);
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].header("Content-Length"), QByteArray::number(content.size()));
+        QVERIFY(requests[0].bodyComplete);
+        QVERIFY(requests[0].body == content);
+        QCOMPARE(requests[0].bytesAfterBody, qint64(0));
+
+        // A file that shrank below the announced length fails at once, not at the time-out.
+        const int shrinking = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(shrinking >= 0);
+        bool cut = false;
+        client.setProgressCallback([&](qint64, qint64) {
+            if (!cut)
+                cut = appender.resize(1024);
+            return true;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY_THROWS_EXCEPTION(HttpTransportError, client.put(server.url("/tika"), shrinking));
+        ::close(shrinking);
+        QVERIFY(cut);
+        QVERIFY(timer.elapsed() < 10000);
+    }
+
+    // The body of a success handed over as it arrives; the receiver may stop it, also an
+    // endless one, and the request still succeeds.
+    void bodyCallbackTakesTheBodyAndMayStopIt()
+    {
+        LoopbackHttpServer server;
+        HttpAnswer endless;
+        endless.body = "start ";
+        endless.contentLength = false;
+        endless.endlessTail = patternBytes(65536);
+        server.setAnswer("/endless", endless);
+        server.setAnswer("/missing", HttpAnswer::text("nope", 404, "Not Found"));
+        HttpClient client;
+        client.setReadTimeout(10000);
+        qint64 received = 0;
+        QByteArray head;
+        client.setBodyCallback([&](const char *data, qsizetype size) {
+            if (head.size() < 6)
+                head.append(data, std::min<qsizetype>(size, 6 - head.size()));
+            received += size;
+            return received < 4 * 1024 * 1024;
+        });
+        const HttpResponse r = client.get(server.url("/endless"));
+        QCOMPARE(r.statusCode, 200);
+        QVERIFY(r.body.isEmpty());
+        QCOMPARE(head, QByteArray("start "));
+        QVERIFY(received >= 4 * 1024 * 1024);
+        // An error answer's body stays with the error, not with the receiver.
+        received = 0;
+        try {
+            client.get(server.url("/missing"));
+            QFAIL("no error");
+        } catch (const HttpStatusError &e) {
+            QCOMPARE(e.response().body, QByteArray("nope"));
+        }
+        QCOMPARE(received, qint64(0));
+    }
+
     void putFromAPipeGoesChunked()
     {
         int fds[2];

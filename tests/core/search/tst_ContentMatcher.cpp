@@ -13,7 +13,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace dv;
 using testsupport::HttpAnswer;
@@ -33,6 +38,46 @@ struct ScanSwitch
     explicit ScanSwitch(bool on) { ScanUnrecognizedFormats = on; }
     ~ScanSwitch() { ScanUnrecognizedFormats = false; }
 };
+
+// Folders of 250-character names, deep enough that the whole path passes PATH_MAX.
+constexpr int kDeepLevels = 20;
+const std::string kDeepName(250, 'd');
+
+// Writes Name at the bottom of the deep folders under Base (made relative to each other, as
+// no whole path can reach there); the file's full path.
+QString writeDeepFile(const QString &base, const QString &name, const QByteArray &bytes)
+{
+    int dir = ::open(QFile::encodeName(base).constData(), O_DIRECTORY | O_CLOEXEC);
+    QString path = base;
+    for (int i = 0; i < kDeepLevels && dir >= 0; ++i) {
+        ::mkdirat(dir, kDeepName.c_str(), 0700);
+        const int next = ::openat(dir, kDeepName.c_str(), O_DIRECTORY | O_CLOEXEC);
+        ::close(dir);
+        dir = next;
+        path += QLatin1Char('/') + QString::fromStdString(kDeepName);
+    }
+    const int fd = ::openat(dir, QFile::encodeName(name).constData(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd >= 0 && ::write(fd, bytes.constData(), bytes.size()) != bytes.size())
+        qWarning("short write");
+    ::close(fd);
+    ::close(dir);
+    return path + QLatin1Char('/') + name;
+}
+
+// Removes what writeDeepFile made, from the bottom up (QDir cannot reach that deep).
+void removeDeepFile(const QString &base, const QString &name)
+{
+    std::vector<int> dirs{::open(QFile::encodeName(base).constData(), O_DIRECTORY | O_CLOEXEC)};
+    for (int i = 0; i < kDeepLevels && dirs.back() >= 0; ++i)
+        dirs.push_back(::openat(dirs.back(), kDeepName.c_str(), O_DIRECTORY | O_CLOEXEC));
+    ::unlinkat(dirs.back(), QFile::encodeName(name).constData(), 0);
+    for (size_t i = dirs.size() - 1; i > 0; --i) {
+        ::close(dirs[i]);
+        ::unlinkat(dirs[i - 1], kDeepName.c_str(), AT_REMOVEDIR);
+    }
+    ::close(dirs[0]);
+}
 
 } // namespace
 
@@ -331,6 +376,18 @@ private slots:
         QTest::newRow("server lacks, bytes have")
             << "i.pdf" << QByteArray("%PDF secret") << "SECRET" << false << true;
         QTest::newRow("empty text") << "j.txt" << QByteArray("abc") << "" << false << false;
+        // Characters the ANSI code page lacks are never scanned for as "?".
+        QTest::newRow("unencodable text, question marks")
+            << "k.bin2" << QByteArray("\0x ????", 7) << "日本" << false << false;
+        QTest::newRow("unencodable text, utf-8 raw")
+            << "l.bin2" << QByteArray("\0x \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", 12) << "日本"
+            << false << true;
+        QTest::newRow("ansi text, utf-8 raw")
+            << "m.bin2" << QByteArray("\0x \xC3\x84rger", 9) << "Ärger" << false << true;
+        QTest::newRow("mixed text, question marks")
+            << "n.bin2" << QByteArray("\0x \xC4 ?", 6) << "Ä 日" << false << false;
+        QTest::newRow("a question mark of its own")
+            << "o.bin2" << QByteArray("\0x \xC4?", 5) << "Ä?" << false << true;
     }
     void fileContainsText()
     {
@@ -350,17 +407,117 @@ private slots:
         }
     }
 
+    void beyondTheExtractionLimit_data()
+    {
+        QTest::addColumn<QByteArray>("late");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ascii") << QByteArray("Needle") << "needle";
+        QTest::newRow("utf-8") << QByteArray("\xC3\x84rger \xE6\x97\xA5\xE6\x9C\xAC")
+                               << "Ärger 日本";
+        QTest::newRow("ansi") << QByteArray("\xC4rger") << "Ärger";
+    }
     void beyondTheExtractionLimit()
     {
+        QFETCH(QByteArray, late);
+        QFETCH(QString, text);
         QByteArray bytes(3 * 1024 * 1024, 'x');
-        bytes.replace(2 * 1024 * 1024 + 100, 6, "Needle");
-        const QString path = write("late.log", bytes);
+        bytes.replace(2 * 1024 * 1024 + 100, late.size(), late);
+        const QString path =
+            write(QStringLiteral("late-%1.log").arg(QTest::currentDataTag()), bytes);
         {
             ScanSwitch scan(false);
-            QVERIFY(!FileContainsText(path, "needle"));
+            QVERIFY(!FileContainsText(path, text));
         }
         ScanSwitch scan(true);
-        QVERIFY(FileContainsText(path, "needle"));
+        QVERIFY(FileContainsText(path, text));
+    }
+
+    // The server's text is matched as it arrives, however it is cut into network reads:
+    // characters and occurrences straddling two reads, ignoring case beyond ASCII.
+    void serverTextMatchedAsItArrives_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("found");
+        const QByteArray mixed = "ein \xC3\x84RGERnis \xF0\x9F\x98\x80 Smile, \xE2\x82\xAC 5";
+        for (int piece : {1, 2, 3, 7}) {
+            const QByteArray p = QByteArray::number(piece);
+            QTest::addRow("non-ascii, pieces of %d", piece)
+                << mixed + "#" + p << "ärgernis" << true;
+            QTest::addRow("emoji, pieces of %d", piece) << mixed + "#" + p << "😀 smile" << true;
+            QTest::addRow("euro at the end, pieces of %d", piece)
+                << mixed + "#" + p << "€ 5" << true;
+            QTest::addRow("absent, pieces of %d", piece)
+                << mixed + "#" + p << "ärgernis 😀 x" << false;
+        }
+    }
+    void serverTextMatchedAsItArrives()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        QFETCH(bool, found);
+        const int piece = body.mid(body.lastIndexOf('#') + 1).toInt();
+        body.truncate(body.lastIndexOf('#'));
+        LoopbackHttpServer server;
+        HttpAnswer answer = HttpAnswer::text(body);
+        answer.chunked = true;
+        answer.pieceSize = piece;
+        server.setAnswer("/tika", answer);
+        SetExtractionServerEndpoint(server.baseUrl());
+        ScanSwitch scan(false);
+        const bool result = FileContainsText(write("streamed.pdf", "%PDF"), text);
+        SetExtractionServerEndpoint(m_server.baseUrl());
+        QCOMPARE(result, found);
+        QCOMPARE(server.requestCount(), 1);
+    }
+
+    // A server that never ends its answer: reading stops at the first occurrence, and a
+    // text without one is read with bounded memory until the cancel flag ends it.
+    void endlessServerTextStopsAtTheFirstMatch()
+    {
+        LoopbackHttpServer server;
+        HttpAnswer endless;
+        endless.body = QByteArray(8 * 1024 * 1024, 'x') + " The Needle ";
+        endless.contentLength = false;
+        endless.endlessTail = QByteArray(65536, 'y');
+        server.setAnswer("/tika", endless);
+        SetExtractionServerEndpoint(server.baseUrl());
+        ScanSwitch scan(false);
+        const bool found = FileContainsText(write("endless.pdf", "%PDF"), "THE NEEDLE");
+        SetExtractionServerEndpoint(m_server.baseUrl());
+        QVERIFY(found);
+    }
+
+    // A file whose path is longer than PATH_MAX, as the walk reaches it: read by every path
+    // of the content test and by the preview's extraction.
+    void pathsBeyondPathMax_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("scan");
+        QTest::newRow("plain text") << "deep.txt"
+                                    << "needle in the deep" << false;
+        QTest::newRow("server") << "deep.pdf"
+                                << "document text" << false;
+        QTest::newRow("raw scan") << "deep.bin2"
+                                  << "needle in the deep" << true;
+    }
+    void pathsBeyondPathMax()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(bool, scan);
+        const QString path = writeDeepFile(m_dir.path(), name, "Needle in the deep\n");
+        QVERIFY(QFile::encodeName(path).size() > PATH_MAX);
+        ScanSwitch raw(scan);
+        const bool found = FileContainsText(path, text);
+        QString extracted;
+        const bool preview = ExtractText(path, 0, extracted);
+        const bool missing = FileContainsText(path + "-gone", text);
+        removeDeepFile(m_dir.path(), name);
+        QVERIFY(found);
+        QVERIFY(preview);
+        QVERIFY(!missing);
     }
 
     void rawScanAcrossChunks_data()

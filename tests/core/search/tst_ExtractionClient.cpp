@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <thread>
+
 using namespace dv;
 using testsupport::HttpAnswer;
 using testsupport::LoopbackHttpServer;
@@ -36,6 +39,84 @@ private slots:
         QCOMPARE(ExtractionServerEndpoint(), u"http://127.0.0.1:1"_qs);
         SetExtractionServerEndpoint(QString());
         QCOMPARE(ExtractionServerEndpoint(), DefaultExtractionServerEndpoint());
+        // The environment may name another server (delvora-find's tests use that).
+        qputenv("DELVORA_EXTRACTION_URL", "http://127.0.0.1:2");
+        QCOMPARE(ExtractionServerEndpoint(), u"http://127.0.0.1:2"_qs);
+        qunsetenv("DELVORA_EXTRACTION_URL");
+        QCOMPARE(ExtractionServerEndpoint(), u"http://localhost:9998"_qs);
+    }
+
+    // However the answer is cut into network reads, the text is the one-piece decoding.
+    void textIsDecodedWholeAcrossReads_data()
+    {
+        QTest::addColumn<int>("pieceSize");
+        for (int size : {1, 2, 3, 5})
+            QTest::addRow("pieces of %d", size) << size;
+    }
+    void textIsDecodedWholeAcrossReads()
+    {
+        QFETCH(int, pieceSize);
+        const QByteArray body = "Gr\xC3\xBC\xC3\x9F"
+                                "e \xE2\x82\xAC \xF0\x9F\x98\x80 bad \xFF\xC3 "
+                                "end \xE2\x82";
+        const QString path = testsupport::writeFile(m_dir.path(), "pieces.pdf", "bytes");
+        LoopbackHttpServer server;
+        HttpAnswer answer = HttpAnswer::text(body);
+        answer.chunked = true;
+        answer.pieceSize = pieceSize;
+        server.setAnswer("/tika", answer);
+        QString text, error;
+        QVERIFY(ExtractTextViaServer(path, text, error, server.baseUrl()));
+        QCOMPARE(text, QString::fromUtf8(body));
+    }
+
+    // A server that never stops sending: the first part of its text is kept, no more.
+    void endlessTextIsCutAtTheBound()
+    {
+        const QString path = testsupport::writeFile(m_dir.path(), "endless.pdf", "bytes");
+        LoopbackHttpServer server;
+        HttpAnswer endless;
+        endless.body = "first words ";
+        endless.chunked = true;
+        endless.endlessTail = QByteArray(65536, 'w');
+        server.setAnswer("/tika", endless);
+        QString text, error;
+        bool truncated = false;
+        QVERIFY(ExtractTextViaServer(path, text, error, server.baseUrl(), 10000, &truncated));
+        QVERIFY(truncated);
+        QCOMPARE(text.size(), kMaxExtractedTextLength);
+        QVERIFY(text.startsWith(u"first words www"));
+        // A whole text is not marked.
+        server.setAnswer("/tika", HttpAnswer::text("short"));
+        QVERIFY(ExtractTextViaServer(path, text, error, server.baseUrl(), 10000, &truncated));
+        QVERIFY(!truncated);
+        QCOMPARE(text, u"short"_qs);
+    }
+
+    // The cancel flag ends an exchange with a server that never answers at once, long before
+    // the read time-out.
+    void cancelEndsTheExchange()
+    {
+        const QString path = testsupport::writeFile(m_dir.path(), "held.pdf", "bytes");
+        LoopbackHttpServer server;
+        HttpAnswer never = HttpAnswer::text("late");
+        never.delayBeforeMs = 600000;
+        server.setAnswer("/tika", never);
+        std::thread canceller([&] {
+            for (int i = 0; i < 1000 && server.requestCount() == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ContentTestCancelled = true;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        QString text, error;
+        const bool ok = ExtractTextViaServer(path, text, error, server.baseUrl(), 60000);
+        canceller.join();
+        ContentTestCancelled = false;
+        QVERIFY(!ok);
+        QCOMPARE(error, u"Error: Cancelled"_qs);
+        QCOMPARE(server.requestCount(), 1);
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void sendsTheFileAndDecodesTheAnswer()

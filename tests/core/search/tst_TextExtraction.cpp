@@ -214,11 +214,18 @@ private slots:
         bytes[2 * 1024 * 1024] = 'C';
         const QString path = write("big.log", bytes);
         QString text;
-        QVERIFY(ExtractText(path, 0, text));
+        bool truncated = false;
+        QVERIFY(ExtractText(path, 0, text, &truncated));
         QCOMPARE(text.size(), 2 * 1024 * 1024);
         QVERIFY(text.endsWith(u"aB"));
-        QVERIFY(ExtractText(path, 10, text));
+        QVERIFY(truncated);
+        QVERIFY(ExtractText(path, 10, text, &truncated));
         QCOMPARE(text, u"aaaaaaaaaa"_qs);
+        QVERIFY(truncated);
+        // Exactly at the limit nothing is left out.
+        QVERIFY(ExtractText(write("exact.log", QByteArray(10, 'x')), 10, text, &truncated));
+        QCOMPARE(text.size(), 10);
+        QVERIFY(!truncated);
     }
 
     void otherExtensionsGoToTheServer_data()

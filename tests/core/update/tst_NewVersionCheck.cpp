@@ -223,6 +223,15 @@ private slots:
         LoopbackHttpServer server;
         serve(server, "27/20\n" + QByteArray(3 * 1024 * 1024, 'x'), "news");
         QVERIFY(!CheckForNewVersion(server.baseUrl()));
+        // A document that never ends is not read to its end either, whichever it is.
+        HttpAnswer endless = HttpAnswer::text("27/20\n");
+        endless.chunked = true;
+        endless.endlessTail = QByteArray(65536, 'x');
+        for (const QByteArray &path : {kVersionPath, kChangesPath}) {
+            serve(server, "27/20\n", "news");
+            server.setAnswer(path, endless);
+            QVERIFY2(!CheckForNewVersion(server.baseUrl()), path.constData());
+        }
     }
 
     void serverAddressFromTheEnvironment()

@@ -101,6 +101,7 @@ private slots:
     void previewNavigation_data();
     void previewNavigation();
     void previewScrollsOnlyOnClickAndNoticeShowsWithoutText();
+    void previewOfALongTextSaysItShowsThePart();
     void folderPanelFollowsSelection();
     void commandLineFoldersAreChecked();
 };
@@ -440,6 +441,30 @@ void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
     QVERIFY(form.PreviewText().isEmpty());
     QVERIFY(form.FPreview->toPlainText().isEmpty());
     QVERIFY(!form.StaticText2->isHidden());
+}
+
+// Only the first part of a text past the preview's bound is shown, and a notice under the
+// text says so; a text shown whole has no notice.
+void TstTMainFormSearch::previewOfALongTextSaysItShowsThePart()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QByteArray content = "the needle\n" + QByteArray(3 * 1024 * 1024, 'x');
+    testsupport::writeFile(dir.filePath("long"), "long.txt", content);
+    testsupport::writeFile(dir.filePath("short"), "short.txt", "the needle\n");
+    TMainForm form;
+    form.resize(900, 600);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(form.fPreviewCutNotice->isHidden());
+    QVERIFY(previewOf(form, dir.filePath("long"), QStringLiteral("needle")));
+    QCOMPARE(form.PreviewText().size(), 2 * 1024 * 1024 + 1); // LF became CR LF
+    QVERIFY(!form.fPreviewCutNotice->isHidden());
+    QCOMPARE(form.fPreviewCutNotice->text(),
+             QStringLiteral("The text is longer: only its first part is shown."));
+    QCOMPARE(form.PreviewSelStart(), qsizetype(4));
+    QVERIFY(previewOf(form, dir.filePath("short"), QStringLiteral("needle")));
+    QVERIFY(form.fPreviewCutNotice->isHidden());
 }
 
 void TstTMainFormSearch::folderPanelFollowsSelection()
