@@ -5,6 +5,8 @@ function(delvora_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} Qt6::Test)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  # Fixtures are found from the source tree, whatever name the compiler gives __FILE__.
+  target_compile_definitions(${name} PRIVATE DELVORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

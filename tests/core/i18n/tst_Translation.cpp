@@ -23,8 +23,7 @@ const QByteArray kTable = "3\n"
 
 QString shippedTablePath()
 {
-    return QDir(QFileInfo(QStringLiteral(__FILE__)).absolutePath())
-        .filePath(QStringLiteral("../../../resources/transl.dt"));
+    return QStringLiteral(DELVORA_SOURCE_DIR "/resources/transl.dt");
 }
 
 } // namespace

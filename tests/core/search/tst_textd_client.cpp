@@ -15,11 +15,8 @@ namespace {
 
 QByteArray fixture(const char *name)
 {
-    // The extractors' fixtures, found from this file's place in the tree.
-    QFile f(
-        QFileInfo(QStringLiteral(__FILE__))
-            .dir()
-            .filePath(QStringLiteral("../../textd/extract/fixtures/") + QString::fromLatin1(name)));
+    QFile f(QStringLiteral(DELVORA_SOURCE_DIR "/tests/textd/extract/fixtures/") +
+            QString::fromLatin1(name));
     if (!f.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", name);
     return f.readAll();

@@ -186,10 +186,7 @@ void TstTMainFormKeyboard::initTestCase()
     qputenv("XDG_CONFIG_HOME", fDir.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
 
-    // The compiler may name this file relative to the build folder.
-    const QFileInfo self(QDir(qEnvironmentVariable("DELVORA_BUILD_DIR")).filePath(__FILE__));
-    QFile shipped(
-        QDir(self.absolutePath()).filePath(QStringLiteral("../../../resources/transl.dt")));
+    QFile shipped(QStringLiteral(DELVORA_SOURCE_DIR "/resources/transl.dt"));
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(shipped.readAll()).split(QLatin1Char('\n'));
     const int columns = lines.value(0).toInt();
