@@ -111,7 +111,6 @@ struct TextServer::Request
 {
     bool isUpload = false;
     bool bodyFailed = false;
-    bool tooLarge = false;
     RequestBody body;
     QByteArray typeHint;
     QByteArray nameHint;
@@ -242,7 +241,8 @@ MHD_Result TextServer::handle(MHD_Connection *connection, const char *url, const
                              QStringLiteral("The document is larger than the server accepts "
                                             "(%1 MiB).\n")
                                  .arg(m_settings.maxUploadBytes / (1024 * 1024))
-                                 .toUtf8());
+                                 .toUtf8(),
+                             nullptr, true);
         }
         return MHD_YES; // the body, if any, follows in later calls
     }

@@ -64,10 +64,15 @@ void ExtractContext::countAndCheck(const char *data, qsizetype size)
     }
     if (!m_sink)
         return;
-    constexpr qsizetype HandOverBytes = 4 * 1024 * 1024;
+    // The first piece fixes the outcome as success for the client, so it waits long enough
+    // for most failures (a bomb, a broken archive) to show; later pieces only keep data
+    // flowing, well within the client's 30 s without data. By time only: a bomb is found by
+    // its size, which must not be handed on before it is known.
     const auto now = std::chrono::steady_clock::now();
-    if (m_text.size() >= HandOverBytes || now - m_lastHandOver >= std::chrono::seconds(1)) {
+    const auto wait = m_handedOver ? std::chrono::seconds(2) : std::chrono::seconds(10);
+    if (now - m_lastHandOver >= wait) {
         m_lastHandOver = now;
+        m_handedOver = true;
         m_sink(std::exchange(m_text, {}));
     }
 }

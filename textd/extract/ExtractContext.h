@@ -45,8 +45,8 @@ public:
     // The text not yet handed to the sink.
     QByteArray takeText();
 
-    // Hands the text on as it grows (at least every second or every few MB), so a long
-    // document keeps data flowing; takeText() then gives the rest.
+    // Hands the text on as it grows (after 10 s, then every 2 s), so a long document keeps
+    // data flowing; takeText() then gives the rest.
     using Sink = std::function<void(const QByteArray &)>;
     void setSink(Sink sink) { m_sink = std::move(sink); }
 
@@ -61,6 +61,7 @@ private:
     // The last bytes written, also when m_text went to the sink.
     char m_last[2] = {0, 0};
     Sink m_sink;
+    bool m_handedOver = false;
     std::chrono::steady_clock::time_point m_lastHandOver = std::chrono::steady_clock::now();
     qint64 m_chars = 0;
     qint64 m_inflated = 0;
