@@ -51,7 +51,12 @@ ServerOptions parseServerOptions(const QStringList &arguments)
                                            QStringLiteral("--timeout"),
                                            QStringLiteral("--cpu-limit"),
                                            QStringLiteral("--memory-limit"),
-                                           QStringLiteral("--connection-timeout")};
+                                           QStringLiteral("--connection-timeout"),
+                                           QStringLiteral("--max-connections"),
+                                           QStringLiteral("--request-timeout"),
+                                           QStringLiteral("--min-upload-rate"),
+                                           QStringLiteral("--max-upload"),
+                                           QStringLiteral("--retire-memory")};
         if (!valued.contains(name))
             throw OptionError(
                 QStringLiteral("unknown option '%1' (see --help)").arg(arguments[i]).toStdString());
@@ -76,6 +81,16 @@ ServerOptions parseServerOptions(const QStringList &arguments)
             o.memoryLimitMiB = parseNumber(name, value, 64, 1 << 20);
         else if (name == QLatin1String("--connection-timeout"))
             o.connectionTimeoutSeconds = int(parseNumber(name, value, 1, 3600));
+        else if (name == QLatin1String("--max-connections"))
+            o.maxConnections = int(parseNumber(name, value, 1, 4096));
+        else if (name == QLatin1String("--request-timeout"))
+            o.requestTimeoutSeconds = int(parseNumber(name, value, 1, 3600));
+        else if (name == QLatin1String("--min-upload-rate"))
+            o.minUploadRate = parseNumber(name, value, 0, 1LL << 30);
+        else if (name == QLatin1String("--max-upload"))
+            o.maxUploadMiB = parseNumber(name, value, 1, 1 << 20);
+        else if (name == QLatin1String("--retire-memory"))
+            o.retireMemoryMiB = parseNumber(name, value, 0, 1 << 20);
     }
     return o;
 }
@@ -97,6 +112,16 @@ QString serverUsage()
         "  --memory-limit MIB        address space of a parser process (default 2048)\n"
         "  --connection-timeout SECONDS\n"
         "                            close a connection idle this long (default 30)\n"
+        "  --max-connections N       connections served at once (default 64); past that the\n"
+        "                            longest-waiting unfinished request makes room, or the new\n"
+        "                            one is refused with 503\n"
+        "  --request-timeout SECONDS time for a request's headers to arrive whole (default 10)\n"
+        "  --min-upload-rate BYTES   slowest upload accepted, in bytes per second, measured after\n"
+        "                            the request time-out (default 1024; 0: no minimum)\n"
+        "  --max-upload MIB          largest document accepted; larger ones get 413 (default "
+        "1024)\n"
+        "  --retire-memory MIB       replace a parser process left this large by a document\n"
+        "                            (default 512; 0: never)\n"
         "  --help                    show this text\n");
 }
 

@@ -26,6 +26,11 @@ struct ServerOptions
     int cpuLimitSeconds = 120;
     qint64 memoryLimitMiB = 2048;
     int connectionTimeoutSeconds = 30;
+    int maxConnections = 64;
+    int requestTimeoutSeconds = 10;
+    qint64 minUploadRate = 1024; // bytes per second
+    qint64 maxUploadMiB = 1024;
+    qint64 retireMemoryMiB = 512;
 };
 
 // Parses the arguments after the program name; throws OptionError for a bad one.

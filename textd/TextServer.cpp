@@ -7,7 +7,9 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <microhttpd.h>
 
 namespace dv::textd {
@@ -16,8 +18,15 @@ namespace {
 
 const char *const PlainTextUtf8 = "text/plain; charset=UTF-8";
 
+ConnectionGuard::Connection *guardedConnection(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<ConnectionGuard::Connection *>(info->socket_context) : nullptr;
+}
+
 MHD_Result queue(MHD_Connection *connection, unsigned status, const QByteArray &body,
-                 const char *allow = nullptr)
+                 const char *allow = nullptr, bool close = false)
 {
     // The response keeps its own reference to the bytes: no copy of a large text.
     auto *owned = new QByteArray(body);
@@ -31,6 +40,8 @@ MHD_Result queue(MHD_Connection *connection, unsigned status, const QByteArray &
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, PlainTextUtf8);
     if (allow)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    if (close)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result rc = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return rc;
@@ -131,13 +142,22 @@ bool TextServer::start(ListenSocket &socket)
     if (socket.isIpv6())
         flags |= MHD_USE_IPv6;
     const int fd = socket.fd();
+    ConnectionGuard::Settings guard;
+    guard.maxConnections = m_settings.maxConnections;
+    guard.requestTimeoutSeconds = m_settings.requestTimeoutSeconds;
+    guard.idleTimeoutSeconds = m_settings.connectionTimeoutSeconds;
+    guard.minUploadRate = m_settings.minUploadRate;
+    m_guard = std::make_unique<ConnectionGuard>(guard);
     m_daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &TextServer::onAccess, this, MHD_OPTION_LISTEN_SOCKET, fd,
         MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_settings.connectionTimeoutSeconds),
-        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_settings.maxConnections),
-        MHD_OPTION_NOTIFY_COMPLETED, &TextServer::onCompleted, this, MHD_OPTION_END);
-    if (!m_daemon)
+        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_guard->acceptLimit()), MHD_OPTION_NOTIFY_COMPLETED,
+        &TextServer::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION, &TextServer::onConnection,
+        this, MHD_OPTION_END);
+    if (!m_daemon) {
+        m_guard.reset();
         return false;
+    }
     socket.release(); // the daemon closes it
     return true;
 }
@@ -148,6 +168,7 @@ void TextServer::stop()
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
     }
+    m_guard.reset();
 }
 
 MHD_Result TextServer::onAccess(void *self, MHD_Connection *connection, const char *url,
@@ -163,10 +184,28 @@ MHD_Result TextServer::onAccess(void *self, MHD_Connection *connection, const ch
     }
 }
 
-void TextServer::onCompleted(void *, MHD_Connection *, void **state, MHD_RequestTerminationCode)
+void TextServer::onCompleted(void *self, MHD_Connection *connection, void **state,
+                             MHD_RequestTerminationCode)
 {
     delete static_cast<Request *>(*state);
     *state = nullptr;
+    if (ConnectionGuard::Connection *guarded = guardedConnection(connection))
+        static_cast<TextServer *>(self)->m_guard->requestEnded(guarded);
+}
+
+void TextServer::onConnection(void *self, MHD_Connection *connection, void **socketContext,
+                              MHD_ConnectionNotificationCode code)
+{
+    ConnectionGuard &guard = *static_cast<TextServer *>(self)->m_guard;
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const MHD_ConnectionInfo *info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (info)
+            *socketContext = guard.opened(info->connect_fd);
+    } else if (*socketContext) {
+        guard.closed(static_cast<ConnectionGuard::Connection *>(*socketContext));
+        *socketContext = nullptr;
+    }
 }
 
 MHD_Result TextServer::handle(MHD_Connection *connection, const char *url, const char *method,
@@ -178,10 +217,14 @@ MHD_Result TextServer::handle(MHD_Connection *connection, const char *url, const
                        std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
     const bool isPut = std::strcmp(method, MHD_HTTP_METHOD_PUT) == 0;
 
+    ConnectionGuard::Connection *guarded = guardedConnection(connection);
     auto *request = static_cast<Request *>(*state);
     if (!request) {
         request = new Request;
         *state = request;
+        if (guarded && !m_guard->requestStarted(guarded))
+            return queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE,
+                         "The server is busy; try again later.\n", nullptr, true);
         if (tika && isPut) {
             request->isUpload = true;
             request->typeHint = typeHintFrom(headerValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE));
@@ -190,10 +233,26 @@ MHD_Result TextServer::handle(MHD_Connection *connection, const char *url, const
                 name = fileNameFromDisposition(
                     headerValue(connection, MHD_HTTP_HEADER_CONTENT_DISPOSITION));
             request->nameHint = baseName(name);
+            // Refused before a byte of the body is stored.
+            const QByteArray length = headerValue(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
+            bool ok = false;
+            if (length.toLongLong(&ok) > m_settings.maxUploadBytes && ok)
+                return queue(connection, MHD_HTTP_CONTENT_TOO_LARGE,
+                             QStringLiteral("The document is larger than the server accepts "
+                                            "(%1 MiB).\n")
+                                 .arg(m_settings.maxUploadBytes / (1024 * 1024))
+                                 .toUtf8(),
+                             nullptr, true);
         }
         return MHD_YES; // the body, if any, follows in later calls
     }
 
+    if (guarded) {
+        if (*uploadDataSize > 0)
+            m_guard->bodyReceived(guarded, qint64(*uploadDataSize));
+        else
+            m_guard->requestReceived(guarded);
+    }
     if (!request->isUpload) {
         // Anything sent along with a GET is read and dropped.
         if (*uploadDataSize > 0) {
@@ -213,12 +272,76 @@ MHD_Result TextServer::handle(MHD_Connection *connection, const char *url, const
     }
 
     if (*uploadDataSize > 0) {
+        // Only a chunked upload gets here past the cap (a declared length was refused at
+        // once): its end may never come, so the connection goes.
+        if (request->body.size() + qint64(*uploadDataSize) > m_settings.maxUploadBytes)
+            return MHD_NO;
         if (!request->bodyFailed && !request->body.append(uploadData, *uploadDataSize))
             request->bodyFailed = true; // keep reading, to answer cleanly at the end
         *uploadDataSize = 0;
         return MHD_YES;
     }
     return extract(connection, *request);
+}
+
+// The text of a long parse, sent as the child produces it (chunked). Once the first piece is
+// out the status is 200 for good: a parse that fails later ends the connection without the
+// closing chunk, so the client sees a broken transfer, never a truncated text.
+struct TextServer::Stream
+{
+    WorkerPool &pool;
+    std::unique_ptr<WorkerPool::Job> job;
+    QByteArray pending;
+    qsizetype offset = 0;
+    bool finished = false;
+
+    ssize_t read(char *buffer, size_t max)
+    {
+        while (offset >= pending.size()) {
+            if (finished)
+                return MHD_CONTENT_READER_END_OF_STREAM;
+            JobOutcome outcome = pool.next(*job);
+            if (outcome.kind == JobOutcome::Kind::Done &&
+                outcome.status != ExtractStatus::Unparseable) {
+                finished = true;
+            } else if (outcome.kind != JobOutcome::Kind::Partial) {
+                if (outcome.kind != JobOutcome::Kind::ClientGone)
+                    std::fprintf(stderr, "delvora-textd: a parse failed after its text began: %s\n",
+                                 outcome.error.toLocal8Bit().constData());
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            }
+            pending = std::move(outcome.utf8Text);
+            offset = 0;
+        }
+        const size_t n = std::min(max, size_t(pending.size() - offset));
+        std::memcpy(buffer, pending.constData() + offset, n);
+        offset += qsizetype(n);
+        return ssize_t(n);
+    }
+};
+
+MHD_Result TextServer::queueStream(MHD_Connection *connection, std::unique_ptr<WorkerPool::Job> job,
+                                   const QByteArray &first)
+{
+    auto *stream = new Stream{m_pool, std::move(job), first};
+    MHD_Response *response = MHD_create_response_from_callback(
+        MHD_SIZE_UNKNOWN, 64 * 1024,
+        [](void *cls, uint64_t, char *buffer, size_t max) -> ssize_t {
+            try {
+                return static_cast<Stream *>(cls)->read(buffer, max);
+            } catch (...) {
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            }
+        },
+        stream, [](void *cls) { delete static_cast<Stream *>(cls); });
+    if (!response) {
+        delete stream;
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, PlainTextUtf8);
+    const MHD_Result rc = MHD_queue_response(connection, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return rc;
 }
 
 MHD_Result TextServer::extract(MHD_Connection *connection, Request &request)
@@ -229,8 +352,16 @@ MHD_Result TextServer::extract(MHD_Connection *connection, Request &request)
     if (request.body.size() == 0)
         return queue(connection, MHD_HTTP_UNPROCESSABLE_CONTENT, "The document is empty.\n");
 
-    const JobOutcome outcome = m_pool.run(request.body, request.typeHint, request.nameHint);
+    auto job = std::make_unique<WorkerPool::Job>();
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const JobOutcome outcome = m_pool.run(*job, request.body, request.typeHint, request.nameHint,
+                                          info ? info->connect_fd : -1);
     switch (outcome.kind) {
+    case JobOutcome::Kind::Partial:
+        return queueStream(connection, std::move(job), outcome.utf8Text);
+    case JobOutcome::Kind::ClientGone:
+        return MHD_NO;
     case JobOutcome::Kind::Done:
         switch (outcome.status) {
         case ExtractStatus::Ok:

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "textd/ConnectionGuard.h"
 #include "textd/WorkerPool.h"
 
+#include <memory>
 #include <microhttpd.h>
 
 namespace dv::textd {
@@ -18,6 +20,9 @@ public:
     {
         int connectionTimeoutSeconds = 30;
         int maxConnections = 64;
+        int requestTimeoutSeconds = 10;
+        qint64 minUploadRate = 1024; // bytes per second
+        qint64 maxUploadBytes = 1024LL * 1024 * 1024;
     };
 
     TextServer(WorkerPool &pool, const Settings &settings);
@@ -34,18 +39,24 @@ public:
 
 private:
     struct Request;
+    struct Stream;
 
     static MHD_Result onAccess(void *self, MHD_Connection *connection, const char *url,
                                const char *method, const char *version, const char *uploadData,
                                size_t *uploadDataSize, void **state);
     static void onCompleted(void *self, MHD_Connection *connection, void **state,
                             MHD_RequestTerminationCode reason);
+    static void onConnection(void *self, MHD_Connection *connection, void **socketContext,
+                             MHD_ConnectionNotificationCode code);
     MHD_Result handle(MHD_Connection *connection, const char *url, const char *method,
                       const char *uploadData, size_t *uploadDataSize, void **state);
     MHD_Result extract(MHD_Connection *connection, Request &request);
+    MHD_Result queueStream(MHD_Connection *connection, std::unique_ptr<WorkerPool::Job> job,
+                           const QByteArray &first);
 
     WorkerPool &m_pool;
     Settings m_settings;
+    std::unique_ptr<ConnectionGuard> m_guard;
     MHD_Daemon *m_daemon = nullptr;
 };
 

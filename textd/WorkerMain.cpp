@@ -5,11 +5,14 @@
 #include "textd/WorkerProtocol.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QList>
 #include <QString>
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -26,16 +29,19 @@ using namespace protocol;
 
 // Test hook, honoured only in worker mode and only with DELVORA_TEXTD_TEST_HOOKS=1 in the
 // environment: a document starting with "DELVORA-TEST:<kind>" makes this child crash, hang,
-// spin or allocate without bound (so the tests can show the server survives each), or answer
-// with the hints it was given.
+// spin or allocate without bound (so the tests can show the server survives each), answer
+// with the hints it was given or its process id, keep a given number of MiB, or send a first
+// part of its text and the rest only once a given file exists (or fail then).
 bool runTestHook(const QByteArray &content, const QString &typeHint, const QString &nameHint,
-                 ExtractResult &result)
+                 const TextSink &sink, ExtractResult &result)
 {
     static const bool enabled = qgetenv("DELVORA_TEXTD_TEST_HOOKS") == "1";
     static const QByteArray prefix = "DELVORA-TEST:";
     if (!enabled || !content.startsWith(prefix))
         return false;
-    const QByteArray kind = content.mid(prefix.size()).trimmed();
+    const QList<QByteArray> words = content.mid(prefix.size()).simplified().split(' ');
+    const QByteArray kind = words.value(0);
+    const QByteArray pidText = "pid=" + QByteArray::number(::getpid()) + "\n";
     if (kind == "crash") {
         std::raise(SIGSEGV);
     } else if (kind == "hang") {
@@ -56,6 +62,28 @@ bool runTestHook(const QByteArray &content, const QString &typeHint, const QStri
         result = {
             ExtractStatus::Ok, ("type=" + typeHint + "\nname=" + nameHint + "\n").toUtf8(), {}};
         return true;
+    } else if (kind == "pid") {
+        result = {ExtractStatus::Ok, pidText, {}};
+        return true;
+    } else if (kind == "keep") {
+        static std::vector<std::unique_ptr<char[]>> kept;
+        const size_t size = size_t(words.value(1).toULongLong()) * 1024 * 1024;
+        kept.push_back(std::make_unique<char[]>(size));
+        std::memset(kept.back().get(), 1, size);
+        result = {ExtractStatus::Ok, pidText, {}};
+        return true;
+    } else if (kind == "stream-until" || kind == "stream-until-fail") {
+        sink("first part " + pidText);
+        struct stat st
+        {
+        };
+        while (::stat(words.value(1).constData(), &st) != 0)
+            ::usleep(20'000);
+        if (kind == "stream-until-fail")
+            result = {ExtractStatus::Unparseable, {}, QStringLiteral("failed after streaming")};
+        else
+            result = {ExtractStatus::Ok, "second part\n", {}};
+        return true;
     }
     return false;
 }
@@ -75,7 +103,7 @@ void limitCpuForNextJob(unsigned seconds)
 }
 
 bool sendResult(int fd, ExtractStatus status, const QByteArray &text, const QString &error,
-                bool retiring)
+                bool retiring, bool final = true)
 {
     const QByteArray err = error.toUtf8();
     ResultHeader h;
@@ -83,9 +111,21 @@ bool sendResult(int fd, ExtractStatus status, const QByteArray &text, const QStr
     h.textSize = std::uint64_t(text.size());
     h.errorSize = std::uint32_t(err.size());
     h.retiring = retiring ? 1 : 0;
+    h.final = final ? 1 : 0;
     return writeAll(fd, &h, sizeof h, NoDeadline) == IoResult::Ok &&
            writeAll(fd, text.constData(), size_t(text.size()), NoDeadline) == IoResult::Ok &&
            writeAll(fd, err.constData(), size_t(err.size()), NoDeadline) == IoResult::Ok;
+}
+
+// Resident memory of our own (not the mapped document or the libraries' pages).
+qint64 residentAnonymousMiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    const qint64 pages = fields.value(1).toLongLong() - fields.value(2).toLongLong();
+    return pages * ::sysconf(_SC_PAGESIZE) / (1024 * 1024);
 }
 
 class Mapping
@@ -174,11 +214,16 @@ int runWorker(int fd, pid_t serverPid, qint64 memoryLimitMiB)
         limitCpuForNextJob(h.cpuSeconds);
         ExtractResult result;
         bool retiring = false;
+        // Text goes to the server as it grows; a server that is gone ends this child.
+        const TextSink sink = [fd](const QByteArray &text) {
+            if (!sendResult(fd, ExtractStatus::Ok, text, {}, false, false))
+                ::_exit(1);
+        };
         try {
             const QString type = QString::fromUtf8(typeHint);
             const QString name = QString::fromUtf8(nameHint);
-            if (!runTestHook(content, type, name, result))
-                result = extractDocument(content, type, name, h.limits);
+            if (!runTestHook(content, type, name, sink, result))
+                result = extractDocument(content, type, name, h.limits, sink);
         } catch (const std::bad_alloc &) {
             // The heap may be fragmented or half-full of leaks: answer, then make room for a
             // fresh worker.
@@ -189,6 +234,10 @@ int runWorker(int fd, pid_t serverPid, qint64 memoryLimitMiB)
         } catch (...) {
             result = {ExtractStatus::Unparseable, {}, QStringLiteral("parser failure")};
         }
+        // Freed memory mostly stays with the process: a child that grew on a huge document
+        // makes room for a fresh one instead of sitting on it for its remaining jobs.
+        if (h.retireRssMiB > 0 && residentAnonymousMiB() >= qint64(h.retireRssMiB))
+            retiring = true;
         if (!sendResult(fd, result.status, result.utf8Text, result.error, retiring))
             return 1;
         if (retiring)

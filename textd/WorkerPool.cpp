@@ -225,9 +225,9 @@ WorkerPool::acquire(std::chrono::steady_clock::time_point deadline)
     return std::nullopt;
 }
 
-void WorkerPool::release(Worker worker)
+void WorkerPool::release(Worker worker, bool didJob)
 {
-    if (++worker.jobs >= m_settings.jobsPerWorker) {
+    if (didJob && ++worker.jobs >= m_settings.jobsPerWorker) {
         discard(worker, true, nullptr);
         return;
     }
@@ -290,8 +290,54 @@ bool idleWorkerGone(int fd)
 
 } // namespace
 
-JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
-                           const QByteArray &nameHint)
+namespace {
+
+// Waits until the child has something to say or the client hangs up.
+enum class Wait
+{
+    Ready,
+    ClientGone,
+    TimedOut
+};
+
+Wait waitForWorker(int workerFd, int clientFd, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return Wait::TimedOut;
+        pollfd p[2] = {{workerFd, POLLIN, 0}, {clientFd, POLLRDHUP, 0}};
+        const int n = ::poll(p, clientFd >= 0 ? 2 : 1, int(std::min<qint64>(left.count(), 60'000)));
+        if (n < 0 && errno != EINTR)
+            return Wait::Ready; // the read that follows tells what is wrong
+        if (n <= 0)
+            continue;
+        if (clientFd >= 0 && (p[1].revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            return Wait::ClientGone;
+        if (p[0].revents)
+            return Wait::Ready;
+    }
+}
+
+bool clientGone(int clientFd)
+{
+    if (clientFd < 0)
+        return false;
+    pollfd p{clientFd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+} // namespace
+
+WorkerPool::Job::~Job()
+{
+    if (m_worker)
+        m_pool->discard(*m_worker, false, "was stopped: its client is gone");
+}
+
+JobOutcome WorkerPool::run(Job &job, const RequestBody &body, const QByteArray &typeHint,
+                           const QByteArray &nameHint, int clientFd)
 {
     JobOutcome outcome;
     const auto wallTime = seconds(m_settings.timeoutSeconds);
@@ -304,6 +350,7 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
     h.typeHintSize = std::uint32_t(typeHint.size());
     h.nameHintSize = std::uint32_t(nameHint.size());
     h.cpuSeconds = std::uint32_t(m_settings.cpuLimitSeconds);
+    h.retireRssMiB = std::uint32_t(std::max<qint64>(m_settings.retireMemoryMiB, 0));
     h.limits = m_settings.limits;
 
     // A child may have died while idle (killed from outside): then the job goes to another one.
@@ -317,6 +364,11 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
         if (attempt == 0 && idleWorkerGone(w->fd)) {
             discard(*w, false, "was gone before its job");
             continue;
+        }
+        if (clientGone(clientFd)) {
+            release(*w, false);
+            outcome.kind = JobOutcome::Kind::ClientGone;
+            return outcome;
         }
         const auto deadline = Clock::now() + wallTime;
         IoResult io = body.inFile() ? writeAllWithDescriptor(w->fd, &h, sizeof h,
@@ -333,63 +385,124 @@ JobOutcome WorkerPool::run(const RequestBody &body, const QByteArray &typeHint,
         if (io == IoResult::Ok && !body.inFile())
             io = writeAll(w->fd, body.bytes().constData(), size_t(body.size()), deadline);
 
-        ResultHeader r;
-        if (io == IoResult::Ok)
-            io = readAll(w->fd, &r, sizeof r, deadline);
-        if (io == IoResult::Ok && r.magic != ResultMagic)
-            io = IoResult::Failed;
-        if (io == IoResult::Ok) {
-            try {
-                outcome.utf8Text = QByteArray(qsizetype(r.textSize), Qt::Uninitialized);
-                QByteArray error(qsizetype(r.errorSize), Qt::Uninitialized);
-                io = readAll(w->fd, outcome.utf8Text.data(), size_t(r.textSize), deadline);
-                if (io == IoResult::Ok)
-                    io = readAll(w->fd, error.data(), size_t(r.errorSize), deadline);
-                outcome.error = QString::fromUtf8(error);
-            } catch (const std::bad_alloc &) {
-                io = IoResult::Failed;
-            }
-        }
-
-        switch (io) {
-        case IoResult::Ok:
-            outcome.kind = JobOutcome::Kind::Done;
-            outcome.status = ExtractStatus(r.status);
-            if (r.retiring)
-                discard(*w, true, "retired after running out of memory");
-            else
-                release(*w);
+        job.m_pool = this;
+        job.m_worker = *w;
+        job.m_deadline = deadline;
+        job.m_clientFd = clientFd;
+        bool killed = false;
+        outcome = io == IoResult::Ok ? receive(job, attempt == 0 ? &killed : nullptr)
+                                     : failed(job, io, attempt == 0 ? &killed : nullptr);
+        if (!killed)
             return outcome;
-        case IoResult::TimedOut:
-            outcome = {};
-            outcome.kind = JobOutcome::Kind::TimedOut;
-            outcome.error = QStringLiteral("no result within %1 s").arg(m_settings.timeoutSeconds);
-            discard(*w, false, "was stopped at the time limit");
-            return outcome;
-        case IoResult::Closed:
-        case IoResult::Failed: {
-            outcome = {};
-            outcome.kind = JobOutcome::Kind::Crashed;
-            const pid_t pid = w->pid;
-            const int status = endWorker(*w, false);
-            // Killed from outside (as the out-of-memory killer does, possibly while idle, before
-            // the job reached it): the job gets one more chance on a fresh child.
-            if (attempt == 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
-                std::fprintf(stderr, "delvora-textd: parser process %d was killed; retrying\n",
-                             int(pid));
-                replaceEnded();
-                continue;
-            }
-            outcome.error = describeExit(status);
-            std::fprintf(stderr, "delvora-textd: parser process %d failed: %s\n", int(pid),
-                         outcome.error.toLocal8Bit().constData());
-            replaceEnded();
-            return outcome;
-        }
-        }
     }
     outcome.kind = JobOutcome::Kind::Unavailable;
     outcome.error = QStringLiteral("no parser process is available");
+    return outcome;
+}
+
+JobOutcome WorkerPool::next(Job &job)
+{
+    if (!job.m_worker) {
+        JobOutcome outcome;
+        outcome.kind = JobOutcome::Kind::Unavailable;
+        outcome.error = QStringLiteral("the parse has ended");
+        return outcome;
+    }
+    return receive(job, nullptr);
+}
+
+JobOutcome WorkerPool::receive(Job &job, bool *killed)
+{
+    JobOutcome outcome;
+    Worker &w = *job.m_worker;
+    IoResult io = IoResult::Ok;
+    switch (waitForWorker(w.fd, job.m_clientFd, job.m_deadline)) {
+    case Wait::Ready:
+        break;
+    case Wait::ClientGone:
+        outcome.kind = JobOutcome::Kind::ClientGone;
+        outcome.error = QStringLiteral("the client is gone");
+        discard(w, false, "was stopped: its client is gone");
+        job.m_worker.reset();
+        return outcome;
+    case Wait::TimedOut:
+        io = IoResult::TimedOut;
+        break;
+    }
+
+    ResultHeader r;
+    if (io == IoResult::Ok)
+        io = readAll(w.fd, &r, sizeof r, job.m_deadline);
+    if (io == IoResult::Ok && r.magic != ResultMagic)
+        io = IoResult::Failed;
+    if (io == IoResult::Ok) {
+        try {
+            outcome.utf8Text = QByteArray(qsizetype(r.textSize), Qt::Uninitialized);
+            QByteArray error(qsizetype(r.errorSize), Qt::Uninitialized);
+            io = readAll(w.fd, outcome.utf8Text.data(), size_t(r.textSize), job.m_deadline);
+            if (io == IoResult::Ok)
+                io = readAll(w.fd, error.data(), size_t(r.errorSize), job.m_deadline);
+            outcome.error = QString::fromUtf8(error);
+        } catch (const std::bad_alloc &) {
+            io = IoResult::Failed;
+        }
+    }
+
+    switch (io) {
+    case IoResult::Ok:
+        if (!r.final) {
+            outcome.kind = JobOutcome::Kind::Partial;
+            return outcome;
+        }
+        outcome.kind = JobOutcome::Kind::Done;
+        outcome.status = ExtractStatus(r.status);
+        if (r.retiring)
+            discard(w, true, "retired: it ran out of memory or grew too large");
+        else
+            release(w, true);
+        job.m_worker.reset();
+        return outcome;
+    case IoResult::TimedOut:
+    case IoResult::Closed:
+    case IoResult::Failed:
+        break;
+    }
+    return failed(job, io, killed);
+}
+
+JobOutcome WorkerPool::failed(Job &job, IoResult io, bool *killed)
+{
+    JobOutcome outcome;
+    Worker &w = *job.m_worker;
+    switch (io) {
+    case IoResult::Ok:
+        break;
+    case IoResult::TimedOut:
+        outcome.kind = JobOutcome::Kind::TimedOut;
+        outcome.error = QStringLiteral("no result within %1 s").arg(m_settings.timeoutSeconds);
+        discard(w, false, "was stopped at the time limit");
+        job.m_worker.reset();
+        return outcome;
+    case IoResult::Closed:
+    case IoResult::Failed:
+        break;
+    }
+    outcome.kind = JobOutcome::Kind::Crashed;
+    const pid_t pid = w.pid;
+    const int status = endWorker(w, false);
+    job.m_worker.reset();
+    // Killed from outside (as the out-of-memory killer does, possibly while idle, before
+    // the job reached it): the job gets one more chance on a fresh child.
+    if (killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+        std::fprintf(stderr, "delvora-textd: parser process %d was killed; retrying\n", int(pid));
+        replaceEnded();
+        *killed = true;
+        return outcome;
+    }
+    outcome.error = describeExit(status);
+    std::fprintf(stderr, "delvora-textd: parser process %d failed: %s\n", int(pid),
+                 outcome.error.toLocal8Bit().constData());
+    replaceEnded();
     return outcome;
 }
 

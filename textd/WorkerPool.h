@@ -1,6 +1,7 @@
 #pragma once
 
 #include "textd/extract/Extract.h"
+#include "textd/WorkerProtocol.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,10 +23,12 @@ struct JobOutcome
 {
     enum class Kind
     {
-        Done,       // the worker answered: see status
-        Crashed,    // the worker died (crash, memory or processor-time limit)
-        TimedOut,   // no answer within the wall time; the worker was killed
-        Unavailable // no worker could be started
+        Done,        // the worker answered: see status
+        Partial,     // text so far; the worker goes on (WorkerPool::next gives more)
+        Crashed,     // the worker died (crash, memory or processor-time limit)
+        TimedOut,    // no answer within the wall time; the worker was killed
+        Unavailable, // no worker could be started
+        ClientGone   // the client hung up; the worker was stopped
     };
     Kind kind = Kind::Unavailable;
     ExtractStatus status = ExtractStatus::Unsupported;
@@ -45,19 +48,10 @@ public:
         int timeoutSeconds = 120;
         int cpuLimitSeconds = 120;
         qint64 memoryLimitMiB = 2048;
-        int jobsPerWorker = 1000; // a worker is renewed after this many documents
+        int jobsPerWorker = 1000;     // a worker is renewed after this many documents
+        qint64 retireMemoryMiB = 512; // ... or after a document that left it this large
         ExtractLimits limits;
     };
-
-    explicit WorkerPool(const Settings &settings);
-    WorkerPool(const WorkerPool &) = delete;
-    WorkerPool &operator=(const WorkerPool &) = delete;
-    ~WorkerPool();
-
-    // Starts the spawner thread and the children, ahead of the first request.
-    void start();
-    // Parses one document in a child, within the wall time.
-    JobOutcome run(const RequestBody &body, const QByteArray &typeHint, const QByteArray &nameHint);
 
 private:
     struct Worker
@@ -68,8 +62,48 @@ private:
         int jobs = 0;
     };
 
+public:
+    // One parse under way. Its child stays with it until the final answer; a job dropped
+    // before that (its client went away) stops the child.
+    class Job
+    {
+    public:
+        Job() = default;
+        Job(const Job &) = delete;
+        Job &operator=(const Job &) = delete;
+        ~Job();
+
+    private:
+        friend class WorkerPool;
+        WorkerPool *m_pool = nullptr;
+        std::optional<Worker> m_worker;
+        std::chrono::steady_clock::time_point m_deadline;
+        int m_clientFd = -1;
+    };
+
+    explicit WorkerPool(const Settings &settings);
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+    ~WorkerPool();
+
+    // Starts the spawner thread and the children, ahead of the first request.
+    void start();
+    // Starts parsing one document in a child, within the wall time, and waits for its first
+    // answer: the whole outcome, or Partial when the text comes in pieces (then call next()
+    // until another kind). ClientFd, when given, is watched: a client that hangs up while it
+    // waits ends the parse.
+    JobOutcome run(Job &job, const RequestBody &body, const QByteArray &typeHint,
+                   const QByteArray &nameHint, int clientFd = -1);
+    JobOutcome next(Job &job);
+
+private:
+    // Reads the child's next answer; *Killed tells a child killed from outside.
+    JobOutcome receive(Job &job, bool *killed);
+    // Ends the job's child after a failed exchange and tells how it ended.
+    JobOutcome failed(Job &job, protocol::IoResult io, bool *killed);
+
     std::optional<Worker> acquire(std::chrono::steady_clock::time_point deadline);
-    void release(Worker worker);
+    void release(Worker worker, bool didJob);
     // Ends the child (killing it unless Graceful) and reaps it; returns its wait status.
     int endWorker(Worker &worker, bool graceful);
     // Starts a child in the place of one just ended.

@@ -28,12 +28,13 @@ struct JobHeader
     std::uint32_t typeHintSize = 0;
     std::uint32_t nameHintSize = 0;
     std::uint32_t cpuSeconds = 0;
-    std::uint32_t reserved = 0;
+    std::uint32_t retireRssMiB = 0; // the worker retires when it ends a job this large; 0: never
     ExtractLimits limits;
 };
 static_assert(std::is_trivially_copyable_v<JobHeader>);
 
-// The answer; followed by the text and the error message (UTF-8).
+// The answer, in one or more messages, each followed by its text and error message (UTF-8).
+// Text is sent as it is extracted; only the final message carries the status.
 struct ResultHeader
 {
     std::uint32_t magic = ResultMagic;
@@ -41,6 +42,8 @@ struct ResultHeader
     std::uint64_t textSize = 0;
     std::uint32_t errorSize = 0;
     std::uint32_t retiring = 0; // the worker exits after this answer
+    std::uint32_t final = 1;    // 0: more text follows
+    std::uint32_t reserved = 0;
 };
 static_assert(std::is_trivially_copyable_v<ResultHeader>);
 

@@ -79,11 +79,16 @@ int main(int argc, char **argv)
     poolSettings.timeoutSeconds = options.timeoutSeconds;
     poolSettings.cpuLimitSeconds = options.cpuLimitSeconds;
     poolSettings.memoryLimitMiB = options.memoryLimitMiB;
+    poolSettings.retireMemoryMiB = options.retireMemoryMiB;
     WorkerPool pool(poolSettings);
     pool.start();
 
     TextServer::Settings serverSettings;
     serverSettings.connectionTimeoutSeconds = options.connectionTimeoutSeconds;
+    serverSettings.maxConnections = options.maxConnections;
+    serverSettings.requestTimeoutSeconds = options.requestTimeoutSeconds;
+    serverSettings.minUploadRate = options.minUploadRate;
+    serverSettings.maxUploadBytes = options.maxUploadMiB * 1024 * 1024;
     TextServer server(pool, serverSettings);
     if (!server.start(socket))
         return fail(QStringLiteral("cannot start the HTTP server on %1").arg(url), 1);

@@ -3,12 +3,21 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using testsupport::TextdServer;
@@ -20,8 +29,33 @@ struct Reply
     int status = 0; // 0: the connection closed without an answer
     QByteArray statusLine;
     QByteArray headers; // raw, lower-cased
-    QByteArray body;
+    QByteArray body;    // without the chunk framing
+    bool chunked = false;
+    bool complete = true; // false: a chunked body without its closing chunk
 };
+
+// Removes the chunk framing; false when the closing zero-size chunk is missing.
+bool dechunk(const QByteArray &raw, QByteArray &body)
+{
+    body.clear();
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype lineEnd = raw.indexOf("\r\n", pos);
+        if (lineEnd < 0)
+            return false;
+        bool ok = false;
+        const qint64 size = raw.mid(pos, lineEnd - pos).split(';').value(0).toLongLong(&ok, 16);
+        if (!ok)
+            return false;
+        pos = lineEnd + 2;
+        if (size == 0)
+            return raw.indexOf("\r\n", pos) >= 0;
+        if (pos + size + 2 > raw.size())
+            return false;
+        body += raw.mid(pos, size);
+        pos += size + 2;
+    }
+}
 
 Reply parseReply(const QByteArray &raw)
 {
@@ -42,6 +76,9 @@ Reply parseReply(const QByteArray &raw)
     r.status = r.statusLine.split(' ').value(1).toInt();
     r.headers = head.mid(r.statusLine.size()).toLower();
     r.body = rest.mid(headEnd + 4);
+    r.chunked = r.headers.contains("transfer-encoding: chunked");
+    if (r.chunked)
+        r.complete = dechunk(rest.mid(headEnd + 4), r.body);
     return r;
 }
 
@@ -97,6 +134,62 @@ std::pair<int, QByteArray> runToEnd(const QStringList &arguments, QByteArray *ou
     return {p.exitCode(), p.readAllStandardError()};
 }
 
+// A bare client socket for peers that misbehave (blocking connect, writes that never wait).
+int connectRaw(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void sendRaw(int fd, const QByteArray &data)
+{
+    [[maybe_unused]] const ssize_t n =
+        ::send(fd, data.constData(), size_t(data.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+// True once the server has closed or reset the connection (anything it sent is dropped).
+bool closedByPeer(int fd)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return true;
+        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    }
+}
+
+// Reads from Socket until Received contains Text (or the time is up).
+bool readUntil(QTcpSocket &socket, QByteArray &received, const QByteArray &text, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!received.contains(text) && !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+    }
+    return received.contains(text);
+}
+
+void readToEnd(QTcpSocket &socket, QByteArray &received, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+    }
+    received += socket.readAll();
+}
+
 } // namespace
 
 class TextdServerTest : public QObject
@@ -121,6 +214,17 @@ private slots:
     void startUpFailures_data();
     void startUpFailures();
     void help();
+    void longParseStreamsItsText_data();
+    void longParseStreamsItsText();
+    void parseStopsWhenItsClientLeaves();
+    void uploadSizeIsCapped_data();
+    void uploadSizeIsCapped();
+    void grownWorkerIsRetired_data();
+    void grownWorkerIsRetired();
+    void slowClientsDoNotBlockService();
+    void slowRequestsAreCut_data();
+    void slowRequestsAreCut();
+    void excessRequestsAreRefusedWith503();
 
 private:
     TextdServer m_server; // plain server with the real extractors
@@ -457,6 +561,252 @@ void TextdServerTest::help()
     QCOMPARE(code, 0);
     for (const char *option : {"--port", "--host", "--allow-remote", "--timeout", "--memory-limit"})
         QVERIFY2(out.contains(option), option);
+}
+
+void TextdServerTest::longParseStreamsItsText_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<bool>("complete");
+
+    QTest::newRow("parse ends well") << QByteArray("stream-until") << true;
+    // The status is out already: the transfer breaks off rather than ending as if whole.
+    QTest::newRow("parse fails later") << QByteArray("stream-until-fail") << false;
+}
+
+void TextdServerTest::longParseStreamsItsText()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(bool, complete);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString go = dir.filePath(QStringLiteral("go"));
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                           QStringLiteral("--timeout"), QStringLiteral("300")},
+                          hookEnvironment()),
+             qPrintable(server.errorText()));
+
+    // The parse sends its first part, then waits for the file: the first part must reach the
+    // client while the parse goes on.
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(socket.waitForConnected(30000));
+    socket.write(put("DELVORA-TEST:" + kind + " " + QFile::encodeName(go)));
+    QByteArray received;
+    QVERIFY2(readUntil(socket, received, "first part", 30000), received.constData());
+    QVERIFY(QFile(go).open(QIODevice::WriteOnly));
+    readToEnd(socket, received, 30000);
+
+    const Reply r = parseReply(received);
+    QCOMPARE(r.status, 200);
+    QVERIFY(r.chunked);
+    QCOMPARE(r.complete, complete);
+    QVERIFY2(r.body.startsWith("first part pid="), r.body.constData());
+    QCOMPARE(r.body.endsWith("\nsecond part\n"), complete);
+}
+
+void TextdServerTest::parseStopsWhenItsClientLeaves()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                           QStringLiteral("--timeout"), QStringLiteral("300")},
+                          hookEnvironment()),
+             qPrintable(server.errorText()));
+
+    // A parse that would go on to the time limit; its client leaves after the first part.
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(socket.waitForConnected(30000));
+    socket.write(put("DELVORA-TEST:stream-until " + QFile::encodeName(dir.filePath("never"))));
+    QByteArray received;
+    const QRegularExpression pidLine(QStringLiteral("first part pid=(\\d+)\n"));
+    QRegularExpressionMatch match;
+    QDeadlineTimer deadline(30000);
+    while (!(match = pidLine.match(QString::fromLatin1(received))).hasMatch() &&
+           !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+    }
+    QVERIFY2(match.hasMatch(), received.constData());
+    const pid_t child = pid_t(match.captured(1).toLongLong());
+    socket.abort();
+
+    // The child is stopped and reaped at once, and the only slot serves the next document.
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(child, 0) != 0, 30000);
+    const Reply next = exchange(server.port(), put("DELVORA-TEST:pid"), 30000);
+    QCOMPARE(next.status, 200);
+    QVERIFY(next.body.startsWith("pid="));
+    QVERIFY(next.body != "pid=" + QByteArray::number(child) + "\n");
+}
+
+void TextdServerTest::uploadSizeIsCapped_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<int>("status");
+
+    constexpr qsizetype Cap = 1024 * 1024;
+    QTest::newRow("at the cap") << put(QByteArray(Cap, 'a')) << 200;
+    // Refused on the headers alone, before any of the body is stored.
+    QTest::newRow("declared past the cap")
+        << QByteArray("PUT /tika HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(Cap + 1) + "\r\n\r\n")
+        << 413;
+    // Without a length the cap is found while receiving: the connection is dropped.
+    const QByteArray chunk =
+        QByteArray::number(Cap / 2 + 1, 16) + "\r\n" + QByteArray(Cap / 2 + 1, 'a') + "\r\n";
+    QTest::newRow("chunked past the cap")
+        << "PUT /tika HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+           "Transfer-Encoding: chunked\r\n\r\n" +
+               chunk + chunk + "0\r\n\r\n"
+        << 0;
+}
+
+void TextdServerTest::uploadSizeIsCapped()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(int, status);
+
+    static TextdServer capped;
+    if (capped.port() == 0)
+        QVERIFY2(capped.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                               QStringLiteral("--max-upload"), QStringLiteral("1")}),
+                 qPrintable(capped.errorText()));
+    const Reply r = exchange(capped.port(), raw, 30000);
+    QCOMPARE(r.status, status);
+    QCOMPARE(exchange(capped.port(), put("served after")).status, 200);
+}
+
+void TextdServerTest::grownWorkerIsRetired_data()
+{
+    QTest::addColumn<int>("keptMiB");
+    QTest::addColumn<bool>("retired");
+
+    QTest::newRow("grown past the threshold") << 96 << true;
+    QTest::newRow("still small") << 4 << false;
+}
+
+void TextdServerTest::grownWorkerIsRetired()
+{
+    QFETCH(int, keptMiB);
+    QFETCH(bool, retired);
+
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                           QStringLiteral("--retire-memory"), QStringLiteral("64")},
+                          hookEnvironment()),
+             qPrintable(server.errorText()));
+    const Reply before = exchange(server.port(), put("DELVORA-TEST:pid"));
+    QCOMPARE(before.status, 200);
+    // The child keeps the memory, as a heap grown on a huge document does.
+    const Reply grown =
+        exchange(server.port(), put("DELVORA-TEST:keep " + QByteArray::number(keptMiB)));
+    QCOMPARE(grown.status, 200);
+    QCOMPARE(grown.body, before.body);
+    const Reply after = exchange(server.port(), put("DELVORA-TEST:pid"));
+    QCOMPARE(after.status, 200);
+    QCOMPARE(after.body != before.body, retired);
+}
+
+void TextdServerTest::slowClientsDoNotBlockService()
+{
+    // The default configuration against 200 clients that send one byte a second and never
+    // finish their headers.
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1")}),
+             qPrintable(server.errorText()));
+    std::vector<int> slow;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectRaw(server.port());
+        QVERIFY(fd >= 0);
+        sendRaw(fd, "PUT /tika HTTP/1.1\r\nHost: x\r\nX-Slow: ");
+        slow.push_back(fd);
+    }
+    Reply legitimate;
+    std::atomic<bool> done = false;
+    std::thread client([&] {
+        legitimate = exchange(server.port(), put("served among slow clients"), 20000);
+        done = true;
+    });
+    QDeadlineTimer deadline(25000);
+    while (!done && !deadline.hasExpired()) {
+        for (int fd : slow)
+            sendRaw(fd, "a");
+        for (int i = 0; i < 10 && !done; ++i)
+            QThread::msleep(100);
+    }
+    client.join();
+    for (int fd : slow)
+        ::close(fd);
+    QCOMPARE(legitimate.status, 200);
+    QCOMPARE(legitimate.body.trimmed(), QByteArray("served among slow clients"));
+}
+
+void TextdServerTest::slowRequestsAreCut_data()
+{
+    QTest::addColumn<QByteArray>("start");
+
+    QTest::newRow("headers a byte at a time")
+        << QByteArray("PUT /tika HTTP/1.1\r\nHost: x\r\nX-Slow: ");
+    QTest::newRow("body a byte at a time")
+        << QByteArray("PUT /tika HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n");
+}
+
+void TextdServerTest::slowRequestsAreCut()
+{
+    QFETCH(QByteArray, start);
+
+    // Never idle for the connection time-out (30 s), yet far too slow.
+    static TextdServer server;
+    if (server.port() == 0)
+        QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                               QStringLiteral("--request-timeout"), QStringLiteral("2"),
+                               QStringLiteral("--min-upload-rate"), QStringLiteral("1000")}),
+                 qPrintable(server.errorText()));
+    const int fd = connectRaw(server.port());
+    QVERIFY(fd >= 0);
+    sendRaw(fd, start);
+    QDeadlineTimer deadline(20000);
+    bool closed = false;
+    while (!closed && !deadline.hasExpired()) {
+        sendRaw(fd, "a");
+        QThread::msleep(200);
+        closed = closedByPeer(fd);
+    }
+    ::close(fd);
+    QVERIFY(closed);
+}
+
+void TextdServerTest::excessRequestsAreRefusedWith503()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString go = dir.filePath(QStringLiteral("go"));
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                           QStringLiteral("--max-connections"), QStringLiteral("1"),
+                           QStringLiteral("--timeout"), QStringLiteral("300")},
+                          hookEnvironment()),
+             qPrintable(server.errorText()));
+    QTcpSocket busy;
+    busy.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(busy.waitForConnected(30000));
+    busy.write(put("DELVORA-TEST:stream-until " + QFile::encodeName(go)));
+    QByteArray received;
+    QVERIFY2(readUntil(busy, received, "first part", 30000), received.constData());
+
+    // The only slot is at work: a newcomer is told so at once instead of waiting.
+    const Reply refused = exchange(server.port(), put("refused"), 30000);
+    QCOMPARE(refused.status, 503);
+    QVERIFY2(refused.body.contains("busy"), refused.body.constData());
+
+    QVERIFY(QFile(go).open(QIODevice::WriteOnly));
+    readToEnd(busy, received, 30000);
+    QVERIFY(parseReply(received).complete);
+    const Reply served = exchange(server.port(), put("served again"), 30000);
+    QCOMPARE(served.status, 200);
 }
 
 QTEST_GUILESS_MAIN(TextdServerTest)

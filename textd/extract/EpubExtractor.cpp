@@ -22,7 +22,7 @@ QString packagePath(ZipArchive &archive, ExtractContext &context)
     QByteArray xml;
     if (!archive.read(QStringLiteral("META-INF/container.xml"), xml))
         return {};
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     while (reader.next()) {
         if (reader.node() == XmlReader::Node::StartElement && reader.isName("rootfile"))
             return resolveMemberPath(QString(), QString::fromUtf8(reader.attribute("full-path")));
@@ -39,7 +39,7 @@ QStringList spineChapters(ZipArchive &archive, const QString &package, ExtractCo
         return chapters;
     QHash<QByteArray, QString> manifest;
     QList<QByteArray> spine;
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     while (reader.next()) {
         if (reader.node() != XmlReader::Node::StartElement)
             continue;

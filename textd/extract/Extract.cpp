@@ -159,7 +159,8 @@ void extractEmbedded(const QByteArray &content, const QString &fileNameHint,
 }
 
 ExtractResult extractDocument(const QByteArray &content, const QString &contentTypeHint,
-                              const QString &fileNameHint, const ExtractLimits &limits)
+                              const QString &fileNameHint, const ExtractLimits &limits,
+                              const TextSink &sink)
 {
     ExtractResult result;
     if (content.isEmpty()) {
@@ -168,6 +169,7 @@ ExtractResult extractDocument(const QByteArray &content, const QString &contentT
     }
     try {
         ExtractContext context(limits, content.size());
+        context.setSink(sink);
         extractAny(content, contentTypeHint, fileNameHint, context);
         QByteArray text = context.takeText();
         if (!QByteArrayView(text).isValidUtf8())

@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QStringView>
 
+#include <chrono>
+#include <functional>
+
 namespace dv::textd {
 
 // Collects the text of one document and enforces its limits: output size against input size,
@@ -39,15 +42,27 @@ public:
     void leaveEmbedded() { --m_embeddingDepth; }
 
     qint64 outputChars() const { return m_chars; }
+    // The text not yet handed to the sink.
     QByteArray takeText();
+
+    // Hands the text on as it grows (after 10 s, then every 2 s), so a long document keeps
+    // data flowing; takeText() then gives the rest.
+    using Sink = std::function<void(const QByteArray &)>;
+    void setSink(Sink sink) { m_sink = std::move(sink); }
 
 private:
     void flushPending();
     void countAndCheck(const char *data, qsizetype size);
+    bool endsWith(const char *tail) const;
 
     ExtractLimits m_limits;
     qint64 m_inputBytes;
     QByteArray m_text;
+    // The last bytes written, also when m_text went to the sink.
+    char m_last[2] = {0, 0};
+    Sink m_sink;
+    bool m_handedOver = false;
+    std::chrono::steady_clock::time_point m_lastHandOver = std::chrono::steady_clock::now();
     qint64 m_chars = 0;
     qint64 m_inflated = 0;
     int m_embeddingDepth = 0;

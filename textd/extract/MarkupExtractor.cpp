@@ -3,10 +3,13 @@
 #include "textd/extract/Extractors.h"
 #include "textd/extract/XmlReader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
 #include <memory>
+#include <new>
 
 namespace dv::textd {
 
@@ -134,17 +137,27 @@ void extractHtml(const QByteArray &content, ExtractContext &context,
     }
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR |
                         HTML_PARSE_NOWARNING | HTML_PARSE_COMPACT;
+    // libxml2 stops at its nesting bound (256 by default) and keeps what it has read; the
+    // bound goes well beyond real documents, and a parse it still stops is refused whole.
+    xmlParserMaxDepth = unsigned(std::max(context.limits().maxMarkupDepth, 1));
+    std::unique_ptr<htmlParserCtxt, decltype(&htmlFreeParserCtxt)> parser(htmlNewParserCtxt(),
+                                                                          &htmlFreeParserCtxt);
+    if (!parser)
+        throw std::bad_alloc();
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> document(
-        htmlReadMemory(content.constData(), int(content.size()), nullptr,
-                       encoding.isEmpty() ? nullptr : encoding.constData(), options),
+        htmlCtxtReadMemory(parser.get(), content.constData(), int(content.size()), nullptr,
+                           encoding.isEmpty() ? nullptr : encoding.constData(), options),
         &xmlFreeDoc);
     if (!document && !encoding.isEmpty()) {
         // An encoding libxml2 does not know: let it guess.
-        document.reset(
-            htmlReadMemory(content.constData(), int(content.size()), nullptr, nullptr, options));
+        document.reset(htmlCtxtReadMemory(parser.get(), content.constData(), int(content.size()),
+                                          nullptr, nullptr, options));
     }
     if (!document)
         throw ExtractError(ExtractError::Kind::Corrupt, "cannot parse HTML");
+    if (parser->disableSAX)
+        throw ExtractError(ExtractError::Kind::Limit,
+                           "the HTML cannot be read whole (nested too deeply)");
     xmlNodePtr root = xmlDocGetRootElement(document.get());
     if (root)
         walkHtml(root, context);
@@ -152,7 +165,7 @@ void extractHtml(const QByteArray &content, ExtractContext &context,
 
 void extractXml(const QByteArray &content, ExtractContext &context)
 {
-    XmlReader reader(content, context.limits().maxDepth);
+    XmlReader reader(content, context.limits().maxMarkupDepth);
     while (reader.next()) {
         if (reader.node() != XmlReader::Node::Text)
             continue;

@@ -20,7 +20,7 @@ constexpr char kOfficeNs[] = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 // presentations with their notes.
 void walkOdfContent(const QByteArray &xml, const char *container, ExtractContext &context)
 {
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     bool inBody = false;
     bool firstInRow = true;
     bool spreadsheet = false;

@@ -28,7 +28,7 @@ QList<Relationship> readRelationships(ZipArchive &archive, const QString &part,
     QList<Relationship> relationships;
     if (!archive.read(relsPath, xml))
         return relationships;
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     while (reader.next()) {
         if (reader.node() != XmlReader::Node::StartElement || !reader.isName("Relationship"))
             continue;
@@ -64,7 +64,7 @@ QString targetOfId(const QList<Relationship> &relationships, const QByteArray &i
 // Text of WordprocessingML and DrawingML parts: runs of <t>, paragraphs, breaks, tabs, tables.
 void walkOfficeText(const QByteArray &xml, ExtractContext &context)
 {
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     int inText = 0;
     while (reader.next()) {
         switch (reader.node()) {
@@ -160,7 +160,7 @@ SharedStrings readSharedStrings(ZipArchive &archive, const QString &part, Extrac
     QByteArray xml;
     if (part.isEmpty() || !archive.read(part, xml))
         return strings;
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     qsizetype start = 0;
     bool inItem = false;
     int inText = 0;
@@ -197,7 +197,7 @@ SharedStrings readSharedStrings(ZipArchive &archive, const QString &part, Extrac
 
 void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, ExtractContext &context)
 {
-    XmlReader reader(xml, context.limits().maxDepth);
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
     QByteArray type;
     QByteArray value;
     bool inCell = false, inValue = false, inInline = false, firstInRow = true;
@@ -275,7 +275,7 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
         QString part;
     };
     QList<Sheet> sheets;
-    XmlReader reader(mainXml, context.limits().maxDepth);
+    XmlReader reader(mainXml, context.limits().maxMarkupDepth);
     while (reader.next()) {
         if (reader.node() == XmlReader::Node::StartElement && reader.isName("sheet"))
             sheets.append({reader.attribute("name"),
@@ -297,7 +297,7 @@ void extractPresentation(ZipArchive &archive, const QString &mainPart, const QBy
 {
     const auto relationships = readRelationships(archive, mainPart, context);
     QStringList slides;
-    XmlReader reader(mainXml, context.limits().maxDepth);
+    XmlReader reader(mainXml, context.limits().maxMarkupDepth);
     while (reader.next()) {
         if (reader.node() == XmlReader::Node::StartElement && reader.isName("sldId")) {
             const QString part = targetOfId(relationships, reader.prefixedAttribute("id"));
@@ -351,7 +351,7 @@ void extractOoxml(ZipArchive &archive, ExtractContext &context)
     if (mainPart.isEmpty())
         throw ExtractError(ExtractError::Kind::Unsupported, "package without a main document");
 
-    const QString root = rootElementName(mainXml, context.limits().maxDepth);
+    const QString root = rootElementName(mainXml, context.limits().maxMarkupDepth);
     if (root == u"document")
         extractWord(archive, mainPart, mainXml, context);
     else if (root == u"workbook")

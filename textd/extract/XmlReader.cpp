@@ -2,9 +2,11 @@
 
 #include "textd/extract/ExtractError.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 #include <mutex>
 
@@ -42,6 +44,8 @@ XmlReader::XmlReader(const QByteArray &xml, int maxDepth) : m_maxDepth(maxDepth)
     // stay references and libxml2 keeps its own size and depth caps.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                         XML_PARSE_NOCDATA | XML_PARSE_COMPACT;
+    // libxml2's own nesting bound (256 by default) is raised to ours; past ours it stops.
+    xmlParserMaxDepth = unsigned(std::max(maxDepth, 1)) + 1;
     m_reader = xmlReaderForMemory(xml.constData(), int(xml.size()), nullptr, nullptr, options);
     if (!m_reader)
         throw ExtractError(ExtractError::Kind::Corrupt, "cannot read XML");

@@ -160,11 +160,26 @@ void tst_ExtractLimits::deepNesting_data()
                 "\"\n\n--b" + QByteArray::number(i) + "\n";
     mail += "Content-Type: text/plain\n\ndeep\n";
     QTest::newRow("mime parts") << mail << "deep.eml" << ExtractStatus::Unparseable << QByteArray();
-    // Unclosed HTML elements are common in the wild: the parser gives up deep down, but what
-    // it read is still text.
-    QTest::newRow("html elements")
+    // Deeper than real documents get, and than libxml2's own default bound of 256: read whole.
+    const QByteArray deepHtml = "<html><body>" + QByteArray("<div>").repeated(3000) + "deep" +
+                                QByteArray("</div>").repeated(3000) + "<p>after</p></body></html>";
+    QTest::newRow("html 3000 levels")
+        << deepHtml << "deep.html" << ExtractStatus::Ok << QByteArray("deep\nafter");
+    QTest::newRow("html 3000 levels in a mail")
+        << "From: a@b.invalid\nTo: c@d.invalid\nSubject: deep\nMIME-Version: 1.0\n"
+           "Content-Type: text/html; charset=utf-8\n\n" +
+               deepHtml
+        << "deep.eml" << ExtractStatus::Ok
+        << QByteArray("Subject: deep\nFrom: a@b.invalid\nTo: c@d.invalid\n\ndeep\nafter");
+    QTest::newRow("xml 3000 levels")
+        << "<?xml version=\"1.0\"?>" + QByteArray("<a>").repeated(3000) + "deep" +
+               QByteArray("</a>").repeated(3000)
+        << "deep.xml" << ExtractStatus::Ok << QByteArray("deep");
+    // Unclosed HTML elements past the bound: refused whole, never cut off where the parser
+    // gave up.
+    QTest::newRow("html past the bound")
         << "<html><body><p>shallow</p>" + QByteArray("<div>").repeated(100000) + "deep"
-        << "deep.html" << ExtractStatus::Ok << QByteArray("shallow");
+        << "deep.html" << ExtractStatus::Unparseable << QByteArray();
 }
 
 void tst_ExtractLimits::deepNesting()
