@@ -12,12 +12,41 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QUrl>
 
+#include <optional>
+
 namespace dv {
+
+namespace {
+
+// xdg-open reports a type without a program only on its own error output, after the program
+// has ended; ask the desktop's MIME defaults first. Nothing when it cannot be told (no
+// xdg-mime, or no clear answer): then the hand-over itself decides.
+std::optional<bool> HasDebianPackageHandler()
+{
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty())
+        return std::nullopt;
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"),
+                          QStringLiteral("application/vnd.debian.binary-package")});
+    if (!query.waitForFinished(5000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return std::nullopt;
+    }
+    if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+        return std::nullopt;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+} // namespace
 
 TfrmNewVersion::TfrmNewVersion(QWidget *parent)
     : QDialog(parent), fStallTimeoutMs(InstallerDownload::kDefaultStallTimeoutMs),
@@ -227,7 +256,8 @@ void TfrmNewVersion::DownloadFinished(const QString &path, const QString &failur
         return;
     }
     // Never run here: the desktop's package installer opens it and asks for authentication.
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    if (HasDebianPackageHandler() == false ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
         FailurePath(
             Translate(QStringLiteral("No program for installing Debian packages was found.")) +
             QStringLiteral("\r\n") + path);
