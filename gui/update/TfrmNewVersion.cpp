@@ -147,6 +147,23 @@ void TfrmNewVersion::SetCancelCaption(const QString &caption)
 {
     btCancel->setText(caption);
     btCancel->setAccessibleName(caption);
+    FitButtons();
+}
+
+void TfrmNewVersion::FitButtons()
+{
+    // Both buttons keep their place at the right edge; a caption longer than the button (as
+    // "Jetzt aktualisieren") widens it to the left instead of being cut.
+    constexpr int kRight = 397;
+    constexpr int kGap = 13;
+    // The style's size hint asks for at least 80 pixels; only the caption itself counts here.
+    const auto needed = [](const QPushButton *b) {
+        return b->fontMetrics().horizontalAdvance(b->text()) + 16;
+    };
+    const int cancelWidth = qMax(75, needed(btCancel));
+    btCancel->setGeometry(kRight - cancelWidth, 161, cancelWidth, 25);
+    const int updateWidth = qMax(100, needed(btUpdateNow));
+    btUpdateNow->setGeometry(btCancel->x() - kGap - updateWidth, 161, updateWidth, 25);
 }
 
 void TfrmNewVersion::closeEvent(QCloseEvent *event)

@@ -65,6 +65,7 @@ private:
     void DownloadFinished(const QString &path, const QString &failure, bool failed);
     void FailurePath(const QString &cause);
     void SetCancelCaption(const QString &caption);
+    void FitButtons();
     void StopWorker();
 
     int fTag = 0;

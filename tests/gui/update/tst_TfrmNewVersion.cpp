@@ -336,8 +336,17 @@ private slots:
         QVERIFY(d.ProgressBar1->isHidden());
         QCOMPARE(d.ProgressBar1->minimum(), 0);
         QCOMPARE(d.ProgressBar1->maximum(), 100);
-        QCOMPARE(d.btUpdateNow->geometry(), QRect(209, 161, 100, 25));
-        QCOMPARE(d.btCancel->geometry(), QRect(322, 161, 75, 25));
+        if (language == 0) {
+            QCOMPARE(d.btUpdateNow->geometry(), QRect(209, 161, 100, 25));
+            QCOMPARE(d.btCancel->geometry(), QRect(322, 161, 75, 25));
+        }
+        // A longer caption widens its button to the left; nothing is cut or overlaps.
+        for (QPushButton *b : {d.btUpdateNow, d.btCancel})
+            QVERIFY2(b->width() >= b->fontMetrics().horizontalAdvance(b->text()) + 8,
+                     qPrintable(b->text()));
+        QCOMPARE(d.btCancel->geometry().right(), 322 + 75 - 1);
+        QCOMPARE(d.btUpdateNow->geometry().right(), d.btCancel->x() - 13 - 1);
+        QVERIFY(d.btUpdateNow->x() > d.Label1->x());
         // Every control carries its name and a translated accessible name.
         const QList<QPair<QWidget *, QString>> controls{
             {d.Label1, message},
