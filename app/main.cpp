@@ -4,6 +4,7 @@
 #include "core/threads/WorkerThreadPool.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
+#include "gui/update/TfrmNewVersion.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -14,7 +15,7 @@ namespace {
 // false when the program must end before the main window exists.
 bool PassUpdateCheck()
 {
-    return true;
+    return dv::TfrmNewVersion::PassUpdateCheck();
 }
 
 } // namespace

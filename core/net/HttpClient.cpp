@@ -267,8 +267,9 @@ HttpResponse HttpClient::perform(Request &r)
     api.easy_setopt(e, CURLOPT_URL, url.constData());
     api.easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
     api.easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    api.easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
-    api.easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    const char *protocols = m_allowHttps ? "http,https" : "http";
+    api.easy_setopt(e, CURLOPT_PROTOCOLS_STR, protocols);
+    api.easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
     api.easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     // A new connection for every request; nothing is shared between calls.
     api.easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);

@@ -13,9 +13,9 @@ class QIODevice;
 
 namespace dv {
 
-// A small blocking HTTP/1.1 client (plain HTTP only) over libcurl. Each request runs on the
-// calling thread over a fresh connection; the object only keeps the settings, so one client
-// may send several requests one after the other.
+// A small blocking HTTP/1.1 client (plain HTTP, HTTPS when asked for) over libcurl. Each request
+// runs on the calling thread over a fresh connection; the object only keeps the settings, so one
+// client may send several requests one after the other.
 //
 // Failures are exceptions: HttpStatusError for an answer with status 400 or above,
 // HttpTransportError for everything else (its what() is the message to show).
@@ -48,6 +48,9 @@ public:
     void setFollowRedirects(bool follow, int maxRedirects = 5);
     void setProgressCallback(ProgressCallback callback) { m_progress = std::move(callback); }
     void setBodyCallback(BodyCallback callback) { m_body = std::move(callback); }
+    // Also allows https addresses, verified against the system's certificates (libcurl's
+    // defaults: peer and host name checked).
+    void setAllowHttps(bool allow) { m_allowHttps = allow; }
 
     // GET with the body kept in the response.
     HttpResponse get(const QString &url);
@@ -70,6 +73,7 @@ private:
     int m_readTimeoutMs = 0;
     int m_connectTimeoutMs = 0;
     bool m_followRedirects = false;
+    bool m_allowHttps = false;
     int m_maxRedirects = 5;
     ProgressCallback m_progress;
     BodyCallback m_body;

@@ -2,64 +2,104 @@
 
 #include "core/i18n/Translation.h"
 #include "core/net/HttpClient.h"
+#include "core/update/InstallerFolder.h"
 #include "core/update/NewVersionCheck.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
-#include <cerrno>
-#include <cstdlib>
+#include <arpa/inet.h>
 #include <cstring>
-#include <sys/stat.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 namespace dv {
 
 namespace {
+
+// The start of every Debian package: an ar archive whose first member is "debian-binary".
+constexpr char kDebianPackageStart[] = "!<arch>\ndebian-binary";
 
 QString CancelledText()
 {
     return Translate(QStringLiteral("Download is cancelled. Please download manually."));
 }
 
-} // namespace
-
-QString CreatePrivateDownloadFolder()
+bool IsLoopbackHost(const QString &host)
 {
-    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (cache.isEmpty() || QDir::isRelativePath(cache))
-        cache = QDir::home().filePath(QStringLiteral(".cache"));
-    const QString parent = QDir(cache).filePath(QStringLiteral("Delvora"));
-    if (!QDir().mkpath(parent))
-        throw InstallerDownloadError(QStringLiteral("Cannot create the folder ") + parent);
-    // mkdtemp makes the folder with mode 0700 under a name nobody could have prepared.
-    QByteArray pattern = QFile::encodeName(QDir(parent).filePath(QStringLiteral("update-XXXXXX")));
-    if (!::mkdtemp(pattern.data()))
-        throw InstallerDownloadError(QStringLiteral("Cannot create a folder in ") + parent +
-                                     QStringLiteral(": ") +
-                                     QString::fromLocal8Bit(std::strerror(errno)));
-    return QFile::decodeName(pattern);
+    const QByteArray text = host.toLatin1();
+    in_addr v4{};
+    if (::inet_pton(AF_INET, text.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return ::inet_pton(AF_INET6, text.constData(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
+
+bool IsDebianPackage(int fd)
+{
+    char start[sizeof kDebianPackageStart - 1];
+    return ::pread(fd, start, sizeof start, 0) == qint64(sizeof start) &&
+           std::memcmp(start, kDebianPackageStart, sizeof start) == 0;
+}
+
+} // namespace
 
 InstallerDownload::InstallerDownload(QString url) : fUrl(std::move(url)) {}
 
 QString InstallerDownload::DefaultUrl()
 {
-    return UpdateServerUrl(UpdateBaseUrl(), QStringLiteral("download/delvora.exe"));
+    return UpdateServerUrl(UpdateBaseUrl(), QStringLiteral(DELVORA_INSTALLER_PATH));
+}
+
+QString InstallerDownload::FileName()
+{
+    const QString name = QFileInfo(QStringLiteral(DELVORA_INSTALLER_PATH)).fileName();
+    return name.isEmpty() || name == u'.' || name == QStringLiteral("..")
+               ? QStringLiteral("delvora.deb")
+               : name;
+}
+
+bool InstallerDownload::IsSafeSource(const QString &url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid())
+        return false;
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme == QStringLiteral("https"))
+        return !parsed.host().isEmpty();
+    return scheme == QStringLiteral("http") && IsLoopbackHost(parsed.host());
 }
 
 QString InstallerDownload::Run(const ProgressFn &progress)
 {
-    const QString path =
-        QDir(CreatePrivateDownloadFolder()).filePath(QStringLiteral("brn_update.exe"));
+    if (!IsSafeSource(fUrl))
+        throw InstallerDownloadError(
+            Translate(QStringLiteral("The installer is downloaded only over a secure (HTTPS) "
+                                     "connection, and this address does not use one:")) +
+            u' ' + fUrl);
+
+    const InstallerFolder folder = InstallerFolder::Create();
+    const QString path = folder.Path() + u'/' + FileName();
+    QFile file;
+    if (!file.open(folder.CreateFile(FileName()), QIODevice::ReadWrite, QFile::AutoCloseHandle))
+        throw InstallerDownloadError(file.errorString());
 
     HttpClient client;
     client.setUserAgent("Mozilla/4.0 (compatible; MyApp)");
     client.setFollowRedirects(false);
+    client.setAllowHttps(true);
+    client.setReadTimeout(fStallTimeoutMs);
+    client.setConnectTimeout(fStallTimeoutMs);
     bool cancelled = false;
+    bool tooLarge = false;
     client.setProgressCallback([&](qint64 received, qint64 total) {
         if (fCancelRequested.load()) {
             cancelled = true;
+            return false;
+        }
+        if (received > fMaxBytes || total > fMaxBytes) {
+            tooLarge = true;
             return false;
         }
         if (progress)
@@ -67,26 +107,37 @@ QString InstallerDownload::Run(const ProgressFn &progress)
         return true;
     });
 
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw InstallerDownloadError(file.errorString());
-        try {
-            const HttpResponse response = client.get(fUrl, file);
-            if (response.statusCode < 200 || response.statusCode > 299)
-                throw InstallerDownloadError(QStringLiteral("HTTP %1 %2")
-                                                 .arg(response.statusCode)
-                                                 .arg(QString::fromLatin1(response.statusText)));
-        } catch (const HttpError &e) {
-            if (cancelled)
-                throw InstallerDownloadError(CancelledText());
-            throw InstallerDownloadError(QString::fromStdString(e.what()));
-        }
-        if (!file.flush())
-            throw InstallerDownloadError(file.errorString());
+    try {
+        const HttpResponse response = client.get(fUrl, file);
+        if (response.statusCode < 200 || response.statusCode > 299)
+            throw InstallerDownloadError(QStringLiteral("HTTP %1 %2")
+                                             .arg(response.statusCode)
+                                             .arg(QString::fromLatin1(response.statusText)));
+    } catch (const HttpTransportError &e) {
+        if (cancelled)
+            throw InstallerDownloadError(CancelledText());
+        if (tooLarge)
+            throw InstallerDownloadError(
+                Translate(QStringLiteral("The installer is larger than %d MB."))
+                    .replace(QStringLiteral("%d"), QString::number(fMaxBytes / (1024 * 1024))));
+        if (e.kind() == HttpTransportError::Kind::Timeout)
+            throw InstallerDownloadError(
+                Translate(QStringLiteral("No data arrived for %d seconds."))
+                    .replace(QStringLiteral("%d"),
+                             QString::number((fStallTimeoutMs + 999) / 1000)));
+        throw InstallerDownloadError(QString::fromStdString(e.what()));
+    } catch (const HttpError &e) {
+        throw InstallerDownloadError(QString::fromStdString(e.what()));
     }
+    if (!file.flush())
+        throw InstallerDownloadError(file.errorString());
+    const bool isPackage = IsDebianPackage(file.handle());
+    file.close();
     if (!QFileInfo::exists(path))
         throw InstallerDownloadError(Translate(QStringLiteral("Cannot find downloaded file.")));
+    if (!isPackage)
+        throw InstallerDownloadError(
+            Translate(QStringLiteral("The downloaded file is not a Debian package.")));
     return path;
 }
 

@@ -1,40 +1,43 @@
 #pragma once
 
+#include "core/update/InstallerDownloadError.h"
+
 #include <QString>
 
 #include <atomic>
 #include <functional>
-#include <stdexcept>
 
 namespace dv {
 
-// A failed installer download; What() is the text for the error box after the translated
-// "Failed to download update. Please download manually on website." line.
-class InstallerDownloadError : public std::runtime_error
-{
-public:
-    explicit InstallerDownloadError(const QString &message)
-        : std::runtime_error(message.toStdString()), fMessage(message)
-    {}
-    const QString &Message() const { return fMessage; }
-
-private:
-    QString fMessage;
-};
-
-// Downloads the installer "brn_update.exe" from the update server into a new folder that only
-// this user can write. One object per download: a cancel request is never taken back, so an
-// "Abort" pressed while the transfer is still starting is not lost.
+// Downloads the installer, a Debian package, from the update server into a new private folder
+// (InstallerFolder). Only over HTTPS, or over plain HTTP from this computer (a loopback
+// address), so nobody on the network path can hand the user a package of their own. One
+// object per download: a cancel request is never taken back, so an "Abort" pressed while the
+// transfer is still starting is not lost.
 class InstallerDownload
 {
 public:
     // Bytes received so far and the announced length (-1 when none, or when sent chunked).
     using ProgressFn = std::function<void(qint64 received, qint64 total)>;
 
+    static constexpr int kDefaultStallTimeoutMs = 30000;
+    static constexpr qint64 kDefaultMaxBytes = qint64(256) * 1024 * 1024;
+
     explicit InstallerDownload(QString url = DefaultUrl());
 
-    // Where the installer comes from: the update server's download/delvora.exe.
+    // Where the installer comes from: the installer path of the build below the update
+    // server's address.
     static QString DefaultUrl();
+    // The name the installer is saved under: the last part of the build's installer path.
+    static QString FileName();
+    // True for an https address, and for an http address whose host is a loopback address
+    // (127.0.0.0/8 or ::1).
+    static bool IsSafeSource(const QString &url);
+
+    // The download fails when no data arrives for this long (also while connecting).
+    void SetStallTimeout(int ms) { fStallTimeoutMs = ms; }
+    // The download fails when the installer is announced or grows larger than this.
+    void SetMaxBytes(qint64 bytes) { fMaxBytes = bytes; }
 
     // Asks a running download to stop; it fails at its next progress report (about once a
     // second even while no data arrives). Safe from any thread.
@@ -43,16 +46,15 @@ public:
 
     // Runs the transfer on the calling thread and returns the installer's full path. Progress
     // is reported on the same thread. Redirects are not followed and any status but a success
-    // fails. Throws InstallerDownloadError; a partial file is left where it was written.
+    // fails, as does a file that is not a Debian package. Throws InstallerDownloadError; a
+    // partial file is left where it was written.
     QString Run(const ProgressFn &progress = {});
 
 private:
     QString fUrl;
+    int fStallTimeoutMs = kDefaultStallTimeoutMs;
+    qint64 fMaxBytes = kDefaultMaxBytes;
     std::atomic<bool> fCancelRequested{false};
 };
-
-// Creates a new folder, mode 0700, below the user's cache folder ($XDG_CACHE_HOME, else
-// ~/.cache) for one download; throws InstallerDownloadError when that fails.
-QString CreatePrivateDownloadFolder();
 
 } // namespace dv

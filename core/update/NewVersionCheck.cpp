@@ -55,6 +55,7 @@ bool CheckForNewVersion(const QString &baseUrl)
             HttpClient client;
             client.setUserAgent("Mozilla/4.0 (compatible; MyApp)");
             client.setFollowRedirects(true, kMaxRedirects);
+            client.setAllowHttps(true);
             client.setReadTimeout(kReadTimeoutMs);
             client.setConnectTimeout(kConnectTimeoutMs);
             client.setProgressCallback(

@@ -275,7 +275,15 @@ private slots:
             "The new version %s is available", "What's new:", "Update Now", "Exit", "Skip", "Abort",
             "Cannot find downloaded file.",
             "Failed to download update. Please download manually on website.",
-            "Download is cancelled. Please download manually."};
+            "Download is cancelled. Please download manually.", "New Version", "Download progress",
+            // causes of a failed installer download
+            "The installer is downloaded only over a secure (HTTPS) connection, and this address "
+            "does not use one:",
+            "No data arrived for %d seconds.", "The installer is larger than %d MB.",
+            "The downloaded file is not a Debian package.",
+            "No program for installing Debian packages was found.",
+            "The folder %s belongs to another user.", "Other users can change the folder %s.",
+            "Cannot create the folder %s.", "Cannot create a folder in %s."};
         for (const QString &key : keys) {
             for (int c = 1; c < table.ColumnCount(); ++c) {
                 const QString text = table.Translate(key, c);
@@ -284,6 +292,7 @@ private slots:
                     key != "Date" && key != "Version:" && key != "Computer")
                     QFAIL(qPrintable(QString("%1 has no %2 text").arg(key, table.Code(c))));
                 QCOMPARE(text.count("%s"), key.count("%s"));
+                QCOMPARE(text.count("%d"), key.count("%d"));
             }
         }
     }

@@ -1,0 +1,262 @@
+#include "core/update/InstallerFolder.h"
+
+#include "core/i18n/Translation.h"
+#include "core/update/InstallerDownloadError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dv {
+
+namespace {
+
+const QString kAppFolder = QStringLiteral("Delvora");
+const QString kDownloadPrefix = QStringLiteral("update-");
+
+class FdGuard
+{
+public:
+    explicit FdGuard(int fd = -1) : fFd(fd) {}
+    ~FdGuard()
+    {
+        if (fFd >= 0)
+            ::close(fFd);
+    }
+    FdGuard(const FdGuard &) = delete;
+    FdGuard &operator=(const FdGuard &) = delete;
+    void Reset(int fd)
+    {
+        if (fFd >= 0)
+            ::close(fFd);
+        fFd = fd;
+    }
+    int Get() const { return fFd; }
+    int Release()
+    {
+        const int fd = fFd;
+        fFd = -1;
+        return fd;
+    }
+
+private:
+    int fFd;
+};
+
+[[noreturn]] void FailOn(const QString &path)
+{
+    const QString cause = QString::fromLocal8Bit(std::strerror(errno));
+    throw InstallerDownloadError(path + QStringLiteral(": ") + cause);
+}
+
+[[noreturn]] void Refuse(const QString &text, const QString &path)
+{
+    QString message = Translate(text);
+    message.replace(QStringLiteral("%s"), path);
+    throw InstallerDownloadError(message);
+}
+
+int OpenFolderAt(int parent, const QByteArray &name)
+{
+    return ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// A folder on the way may belong to root or to us, and nobody else may change its entries: no
+// write access for group or others, unless the sticky bit keeps them from renaming ours.
+void CheckFolderOnTheWay(int fd, const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        FailOn(path);
+    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+        Refuse(QStringLiteral("The folder %s belongs to another user."), path);
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)
+        Refuse(QStringLiteral("Other users can change the folder %s."), path);
+}
+
+// Our own folder: it must belong to us, and nobody else gets in. Earlier builds made it
+// readable by others; such a folder of ours is closed.
+void MakeOwnFolderPrivate(int fd, const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        FailOn(path);
+    if (st.st_uid != ::geteuid())
+        Refuse(QStringLiteral("The folder %s belongs to another user."), path);
+    if ((st.st_mode & 07077) != 0 && ::fchmod(fd, 0700) != 0)
+        FailOn(path);
+}
+
+// Removes the folder Name below Parent with everything in it, never following a link; what
+// cannot be removed stays.
+void RemoveTree(int parent, const char *name, int depth = 0)
+{
+    if (depth > 32)
+        return;
+    const int fd = OpenFolderAt(parent, name);
+    if (fd < 0)
+        return;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat st
+        {
+        };
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            RemoveTree(fd, entry->d_name, depth + 1);
+        else
+            ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+// Download folders of earlier runs: only our own folders, never what a link points to.
+void RemoveEarlierDownloads(int appFd)
+{
+    const int fd = ::dup(appFd);
+    if (fd < 0)
+        return;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    QList<QByteArray> names;
+    const QByteArray prefix = QFile::encodeName(kDownloadPrefix);
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        struct stat st
+        {
+        };
+        if (name.startsWith(prefix) &&
+            ::fstatat(appFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            names.append(name);
+    }
+    ::closedir(dir);
+    for (const QByteArray &name : names)
+        RemoveTree(appFd, name.constData());
+}
+
+QString RandomSuffix()
+{
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString suffix;
+    for (int i = 0; i < 8; ++i)
+        suffix += QLatin1Char(kChars[QRandomGenerator::system()->bounded(int(sizeof kChars) - 1)]);
+    return suffix;
+}
+
+} // namespace
+
+QString InstallerFolder::UserCacheFolder()
+{
+    const QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!cache.isEmpty() && !QDir::isRelativePath(cache))
+        return cache;
+    return QDir::home().filePath(QStringLiteral(".cache"));
+}
+
+InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
+{
+    const QString cache = cacheFolder.isEmpty() ? UserCacheFolder() : cacheFolder;
+    if (!QDir().mkpath(cache))
+        Refuse(QStringLiteral("Cannot create the folder %s."), cache);
+    // The links on the way are resolved once; the walk below then opens every folder without
+    // following a link, so a path changed after this point fails instead of leading elsewhere.
+    char resolved[PATH_MAX];
+    if (!::realpath(QFile::encodeName(cache).constData(), resolved))
+        FailOn(cache);
+    const QByteArray real(resolved);
+
+    FdGuard folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0)
+        FailOn(QStringLiteral("/"));
+    CheckFolderOnTheWay(folder.Get(), QStringLiteral("/"));
+    QByteArray walked;
+    for (const QByteArray &part : real.split('/')) {
+        if (part.isEmpty())
+            continue;
+        walked += '/' + part;
+        const QString shown = QFile::decodeName(walked);
+        const int next = OpenFolderAt(folder.Get(), part);
+        if (next < 0)
+            FailOn(shown);
+        folder.Reset(next);
+        CheckFolderOnTheWay(folder.Get(), shown);
+    }
+
+    const QByteArray appName = QFile::encodeName(kAppFolder);
+    const QString appPath = QFile::decodeName(walked + '/' + appName);
+    if (::mkdirat(folder.Get(), appName.constData(), 0700) != 0 && errno != EEXIST)
+        FailOn(appPath);
+    FdGuard app(OpenFolderAt(folder.Get(), appName));
+    if (app.Get() < 0)
+        FailOn(appPath);
+    MakeOwnFolderPrivate(app.Get(), appPath);
+
+    RemoveEarlierDownloads(app.Get());
+
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = kDownloadPrefix + RandomSuffix();
+        const QByteArray encoded = QFile::encodeName(name);
+        const QString path = appPath + u'/' + name;
+        if (::mkdirat(app.Get(), encoded.constData(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            FailOn(path);
+        }
+        FdGuard download(OpenFolderAt(app.Get(), encoded));
+        if (download.Get() < 0)
+            FailOn(path);
+        MakeOwnFolderPrivate(download.Get(), path);
+        return InstallerFolder(download.Release(), path);
+    }
+    Refuse(QStringLiteral("Cannot create a folder in %s."), appPath);
+}
+
+InstallerFolder::InstallerFolder(InstallerFolder &&other) noexcept
+    : fFd(other.fFd), fPath(std::move(other.fPath))
+{
+    other.fFd = -1;
+}
+
+InstallerFolder::~InstallerFolder()
+{
+    if (fFd >= 0)
+        ::close(fFd);
+}
+
+int InstallerFolder::CreateFile(const QString &name) const
+{
+    const QByteArray encoded = QFile::encodeName(name);
+    const int fd = ::openat(fFd, encoded.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        FailOn(fPath + u'/' + name);
+    return fd;
+}
+
+} // namespace dv

@@ -1,0 +1,529 @@
+#include "core/i18n/Translation.h"
+#include "core/update/NewVersionCheck.h"
+#include "gui/app/TMainForm.h"
+#include "gui/update/TfrmNewVersion.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+using dv::TfrmNewVersion;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
+
+namespace {
+
+const QByteArray kVersionPath = "/download/version/delvora-version.html";
+const QByteArray kChangesPath = "/download/version/delvora-changes.html";
+const QByteArray kInstallerPath = "/download/delvora.deb";
+
+const char kTable[] = "2\nEnglish\nDeutsch\nen\nde\n"
+                      "The new version %s is available\nDie neue Version %s ist verfügbar\n"
+                      "What's new:\nNeuigkeiten:\n"
+                      "Update Now\nJetzt aktualisieren\n"
+                      "Exit\nBeenden\n"
+                      "Skip\nÜberspringen\n"
+                      "Abort\nAbbrechen\n"
+                      "New Version\nNeue Version\n"
+                      "Download progress\nDownload-Fortschritt\n"
+                      "Failed to download update. Please download manually on website.\n"
+                      "Update fehlgeschlagen.\n"
+                      "Download is cancelled. Please download manually.\nDownload abgebrochen.\n";
+
+QByteArray debPackage(int size)
+{
+    QByteArray b = "!<arch>\ndebian-binary   0           0     0     100644  4         `\n2.0\n";
+    for (int i = 0; i < size; ++i)
+        b += char('a' + i % 26);
+    return b;
+}
+
+// Receives the addresses handed to the desktop services: the file URL of the installer (for
+// the package installer) and the home page. The offscreen platform opens nothing itself.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+// Records where the bar stood at every progress report.
+class RecordingDialog : public TfrmNewVersion
+{
+public:
+    QList<int> positions;
+
+protected:
+    void DownloadProgress(qint64 received, qint64 total) override
+    {
+        TfrmNewVersion::DownloadProgress(received, total);
+        positions << ProgressBar1->value();
+    }
+};
+
+// Runs Action once a visible top-level widget of type T appears (also inside a modal loop);
+// the watch ends with the returned timer.
+template <typename T> std::unique_ptr<QTimer> whenShown(std::function<void(T *)> action)
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(10);
+    QTimer *t = timer.get();
+    QObject::connect(t, &QTimer::timeout, [t, action] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<T *>(w); found && found->isVisible()) {
+                t->stop();
+                action(found);
+                return;
+            }
+        }
+    });
+    timer->start();
+    return timer;
+}
+
+} // namespace
+
+class TstTfrmNewVersion : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir fDir;
+    LoopbackHttpServer *fServer = nullptr;
+    UrlCatcher fCatcher;
+    QStringList fBoxes; // texts of the error boxes, closed with OK
+    QTimer fBoxCloser;
+
+    void announce(const QByteArray &versionLine)
+    {
+        fServer->setAnswer(kVersionPath, HttpAnswer::text(versionLine + "\r\n"));
+        fServer->setAnswer(kChangesPath, HttpAnswer::text("Faster search\r\n\r\nNew icons\r\n"));
+    }
+
+    // Shows the dialog for an announced update (not modal, so the test can drive it).
+    void showDialog(TfrmNewVersion &dialog, const QByteArray &versionLine = "25/20")
+    {
+        announce(versionLine);
+        dv::SetCloseEndsProgram(false);
+        QVERIFY(dv::CheckForNewVersion());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    }
+
+    // Closes every error box with OK as soon as it shows, keeping its text.
+    void watchErrorBoxes()
+    {
+        connect(&fBoxCloser, &QTimer::timeout, this, [this] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                if (!box || !box->isVisible() || box->property("seen").toBool())
+                    continue;
+                box->setProperty("seen", true);
+                fBoxes << box->text();
+                if (box->icon() != QMessageBox::Critical || box->windowTitle() != "Delvora")
+                    fBoxes << QStringLiteral("<not an error box of Delvora>");
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        fBoxCloser.start(10);
+    }
+
+    void registerPackageInstaller(bool registered)
+    {
+        const QString desktopFile =
+            QDir(fDir.path()).filePath("data/applications/test-package-installer.desktop");
+        const QString defaults = QDir(fDir.path()).filePath("config/mimeapps.list");
+        if (!registered) {
+            QFile::remove(desktopFile);
+            QFile::remove(defaults);
+            return;
+        }
+        testsupport::writeFile(QFileInfo(desktopFile).absolutePath(),
+                               QFileInfo(desktopFile).fileName(),
+                               "[Desktop Entry]\nType=Application\nName=Test package installer\n"
+                               "Exec=true %f\nMimeType=application/vnd.debian.binary-package;\n");
+        testsupport::writeFile(QFileInfo(defaults).absolutePath(), "mimeapps.list",
+                               "[Default Applications]\napplication/vnd.debian.binary-package="
+                               "test-package-installer.desktop\n");
+    }
+
+    QList<QUrl> opened(const QString &scheme) const
+    {
+        QList<QUrl> urls;
+        for (const QUrl &u : fCatcher.opened)
+            if (u.scheme() == scheme)
+                urls << u;
+        return urls;
+    }
+
+    bool anyMainWindow() const
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<dv::TMainForm *>(w))
+                return true;
+        return false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(fDir.isValid());
+        qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath("config").toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", QDir(fDir.path()).filePath("cache").toLocal8Bit());
+        dv::SetTranslationFilePath(testsupport::writeFile(fDir.path(), "transl.dt", kTable));
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Delvora"))
+            .setValue(QStringLiteral("CurrentLanguage"), QStringLiteral("en"));
+        dv::LoadTranslations();
+        // The desktop's MIME defaults come from our folders only, in the plain (no desktop
+        // environment) mode of xdg-utils: a package installer is registered for .deb files.
+        for (const char *name :
+             {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+              "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"})
+            qunsetenv(name);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        qputenv("XDG_DATA_HOME", QDir(fDir.path()).filePath("data").toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", QDir(fDir.path()).filePath("no-data").toLocal8Bit());
+        qputenv("XDG_CONFIG_DIRS", QDir(fDir.path()).filePath("no-config").toLocal8Bit());
+        registerPackageInstaller(true);
+        QDesktopServices::setUrlHandler("file", &fCatcher, "open");
+        watchErrorBoxes();
+        QDesktopServices::setUrlHandler(QUrl(dv::TMainForm::HomePageUrl()).scheme(), &fCatcher,
+                                        "open");
+    }
+
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler("file");
+        QDesktopServices::unsetUrlHandler(QUrl(dv::TMainForm::HomePageUrl()).scheme());
+    }
+
+    void init()
+    {
+        fServer = new LoopbackHttpServer;
+        qputenv("DELVORA_UPDATE_URL", fServer->baseUrl().toLocal8Bit() + '/');
+        fCatcher.opened.clear();
+        fBoxes.clear();
+        dv::SetCurrentLanguage(0);
+    }
+
+    void cleanup()
+    {
+        delete fServer;
+        fServer = nullptr;
+        qunsetenv("DELVORA_UPDATE_URL");
+    }
+
+    // Start-up: the dialog comes before any main window; Skip (or the close box of an
+    // optional update) lets start-up go on, Exit (or the close box of a mandatory one) ends it.
+    void startUp_data()
+    {
+        QTest::addColumn<QByteArray>("versionLine");
+        QTest::addColumn<bool>("useCloseBox");
+        QTest::addColumn<QString>("secondButton");
+        QTest::addColumn<bool>("goesOn");
+        QTest::newRow("optional, Skip") << QByteArray("25/20") << false << "Skip" << true;
+        QTest::newRow("optional, close box") << QByteArray("25/20") << true << "Skip" << true;
+        QTest::newRow("mandatory, Exit") << QByteArray("25/25") << false << "Exit" << false;
+        QTest::newRow("mandatory, close box") << QByteArray("25/25") << true << "Exit" << false;
+    }
+    void startUp()
+    {
+        QFETCH(QByteArray, versionLine);
+        QFETCH(bool, useCloseBox);
+        QFETCH(QString, secondButton);
+        QFETCH(bool, goesOn);
+        announce(versionLine);
+        dv::SetCloseEndsProgram(false);
+        bool seen = false;
+        const auto watch = whenShown<TfrmNewVersion>([&](TfrmNewVersion *d) {
+            seen = true;
+            QVERIFY(!anyMainWindow());
+            QVERIFY(d->isModal());
+            QCOMPARE(d->btCancel->text(), secondButton);
+            if (useCloseBox)
+                d->close();
+            else
+                d->btCancel->click();
+        });
+        QCOMPARE(TfrmNewVersion::PassUpdateCheck(), goesOn);
+        QVERIFY(seen);
+        QCOMPARE(fServer->requestCount(), 2); // the two documents, no download
+        QVERIFY(fCatcher.opened.isEmpty());
+    }
+
+    void noDialogWithoutNewerVersion_data()
+    {
+        QTest::addColumn<QByteArray>("versionLine");
+        QTest::newRow("same version") << QByteArray("24/20");
+        QTest::newRow("broken document") << QByteArray("25 / 20");
+        QTest::newRow("no server") << QByteArray();
+    }
+    void noDialogWithoutNewerVersion()
+    {
+        QFETCH(QByteArray, versionLine);
+        if (versionLine.isEmpty())
+            fServer->stop();
+        else
+            announce(versionLine);
+        bool seen = false;
+        const auto watch = whenShown<TfrmNewVersion>([&](TfrmNewVersion *d) {
+            seen = true;
+            d->close();
+        });
+        QVERIFY(TfrmNewVersion::PassUpdateCheck());
+        QVERIFY(!seen);
+    }
+
+    void layoutAndTexts_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QByteArray>("versionLine");
+        QTest::addColumn<QString>("updateNow");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("English, optional") << 0 << QByteArray("25/20") << "Update Now"
+                                           << "Skip"
+                                           << "The new version 2.5 is available\r\n\r\nWhat's "
+                                              "new:\r\nFaster search\r\nNew icons\r\n";
+        QTest::newRow("German, mandatory")
+            << 1 << QByteArray("26/25") << "Jetzt aktualisieren"
+            << "Beenden"
+            << "This version of the software is out of date. You must download the current "
+               "version 2.6 to continue using the software.\r\n\r\nNeuigkeiten:\r\nFaster "
+               "search\r\nNew icons\r\n";
+    }
+    void layoutAndTexts()
+    {
+        QFETCH(int, language);
+        QFETCH(QByteArray, versionLine);
+        QFETCH(QString, updateNow);
+        QFETCH(QString, second);
+        QFETCH(QString, message);
+        dv::SetCurrentLanguage(language);
+        TfrmNewVersion d;
+        QCOMPARE(d.btCancel->text(), QStringLiteral("Cancel")); // until shown
+        showDialog(d, versionLine);
+        QCOMPARE(d.windowTitle(), QStringLiteral(" Delvora"));
+        QCOMPARE(d.Tag(), 1);
+        QCOMPARE(d.btUpdateNow->text(), updateNow);
+        QCOMPARE(d.btCancel->text(), second);
+        QCOMPARE(d.Label1->text(), message);
+        QVERIFY(d.Label1->wordWrap());
+        QCOMPARE(d.size(), QSize(414, 197));
+        QCOMPARE(d.minimumSize(), d.maximumSize());
+        QCOMPARE(d.Label1->geometry(), QRect(90, 11, 327, 115));
+        QCOMPARE(d.VirtualImage1->geometry(), QRect(9, 15, 70, 75));
+        QVERIFY(!d.VirtualImage1->pixmap().isNull());
+        QCOMPARE(d.ProgressBar1->geometry(), QRect(8, 133, 409, 17));
+        QVERIFY(d.ProgressBar1->isHidden());
+        QCOMPARE(d.ProgressBar1->minimum(), 0);
+        QCOMPARE(d.ProgressBar1->maximum(), 100);
+        if (language == 0) {
+            QCOMPARE(d.btUpdateNow->geometry(), QRect(209, 161, 100, 25));
+            QCOMPARE(d.btCancel->geometry(), QRect(322, 161, 75, 25));
+        }
+        // A longer caption widens its button to the left; nothing is cut or overlaps.
+        for (QPushButton *b : {d.btUpdateNow, d.btCancel})
+            QVERIFY2(b->width() >= b->fontMetrics().horizontalAdvance(b->text()) + 8,
+                     qPrintable(b->text()));
+        QCOMPARE(d.btCancel->geometry().right(), 322 + 75 - 1);
+        QCOMPARE(d.btUpdateNow->geometry().right(), d.btCancel->x() - 13 - 1);
+        QVERIFY(d.btUpdateNow->x() > d.Label1->x());
+        // Every control carries its name and a translated accessible name.
+        const QList<QPair<QWidget *, QString>> controls{
+            {d.Label1, message},
+            {d.VirtualImage1, language ? "Neue Version" : "New Version"},
+            {d.ProgressBar1, language ? "Download-Fortschritt" : "Download progress"},
+            {d.btUpdateNow, updateNow},
+            {d.btCancel, second}};
+        for (const auto &[w, name] : controls) {
+            QCOMPARE(d.findChild<QWidget *>(w->objectName()), w);
+            QCOMPARE(w->accessibleName(), name);
+        }
+        QCOMPARE(d.objectName(), QStringLiteral("frmNewVersion"));
+        // Keyboard: the focus starts on "Update Now", Tab goes to the second button; Enter and
+        // Escape are bound to nothing.
+        QApplication::setActiveWindow(&d);
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QCOMPARE(d.focusWidget(), d.btUpdateNow);
+        QTest::keyClick(&d, Qt::Key_Tab);
+        QCOMPARE(d.focusWidget(), d.btCancel);
+        for (QWidget *target : {static_cast<QWidget *>(&d), static_cast<QWidget *>(d.btCancel)}) {
+            QTest::keyClick(target, Qt::Key_Escape);
+            QTest::keyClick(target, Qt::Key_Return);
+            QTest::keyClick(target, Qt::Key_Enter);
+        }
+        QTest::qWait(50);
+        QVERIFY(d.isVisible());
+        QCOMPARE(fServer->requestCount(), 2);
+        // Space presses the focused button, as everywhere.
+        QTest::keyClick(d.btCancel, Qt::Key_Space);
+        QTRY_VERIFY(!d.isVisible());
+        QCOMPARE(d.Tag(), language ? 0 : 1);
+    }
+
+    // Update Now: the bar follows the announced length only; the package is handed to the
+    // desktop (the "file" handler above stands in for the package installer); the program ends.
+    void downloadAndHandOver_data()
+    {
+        QTest::addColumn<int>("framing"); // 0 length, 1 chunked, 2 until the connection closes
+        QTest::addColumn<bool>("barMoves");
+        QTest::newRow("content length") << 0 << true;
+        QTest::newRow("chunked") << 1 << false;
+        QTest::newRow("no length") << 2 << false;
+    }
+    void downloadAndHandOver()
+    {
+        QFETCH(int, framing);
+        QFETCH(bool, barMoves);
+        const QByteArray body = debPackage(20 * 16384);
+        HttpAnswer a = HttpAnswer::text(body);
+        a.chunked = framing == 1;
+        a.contentLength = framing == 0;
+        a.pieceSize = 16384;
+        a.delayBetweenPiecesMs = 30;
+        fServer->setAnswer(kInstallerPath, a);
+        RecordingDialog d;
+        showDialog(d);
+        d.btUpdateNow->click();
+        QVERIFY(dv::CloseEndsProgram());
+        QCOMPARE(d.btCancel->text(), QStringLiteral("Abort"));
+        QVERIFY(!d.btUpdateNow->isEnabled());
+        QVERIFY(d.ProgressBar1->isVisible());
+        QCOMPARE(d.ProgressBar1->value(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 20000);
+        QCOMPARE(d.Tag(), 0);
+        QVERIFY(fBoxes.isEmpty());
+        QVERIFY(!d.positions.isEmpty());
+        if (barMoves) {
+            QVERIFY(std::is_sorted(d.positions.begin(), d.positions.end()));
+            QVERIFY(d.positions.first() < d.positions.last());
+        } else {
+            QCOMPARE(d.positions.count(0), d.positions.size());
+        }
+        const QList<QUrl> files = opened("file");
+        QCOMPARE(files.size(), 1);
+        QFile handed(files.first().toLocalFile());
+        QVERIFY(handed.open(QIODevice::ReadOnly));
+        QCOMPARE(handed.readAll(), body);
+        QVERIFY(opened("http").isEmpty());
+    }
+
+    // Every failure: one error box with the cause, the home page, the end of the program.
+    void failures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("cause"); // what the error box says after the first line
+        QTest::newRow("redirect") << "redirect"
+                                  << "HTTP 302 Found";
+        QTest::newRow("not found") << "404"
+                                   << "HTTP 404 Not Found";
+        QTest::newRow("stall") << "stall"
+                               << "No data arrived for 1 seconds.";
+        QTest::newRow("plain http to another host")
+            << "plain http"
+            << "does not use one: http://192.0.2.1/download/delvora.deb";
+        QTest::newRow("desktop opens no files") << "no handler"
+                                                << "No program for installing Debian packages "
+                                                   "was found.";
+        QTest::newRow("no package installer registered")
+            << "none registered"
+            << "No program for installing Debian packages was found.";
+    }
+    void failures()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, cause);
+        HttpAnswer a = HttpAnswer::text(debPackage(1000));
+        if (kind == "redirect")
+            a = HttpAnswer::redirect(fServer->url("/elsewhere").toLatin1());
+        else if (kind == "404")
+            a = HttpAnswer::text("gone", 404, "Not Found");
+        else if (kind == "stall")
+            a.delayBeforeMs = 60000;
+        fServer->setAnswer(kInstallerPath, a);
+        fServer->setAnswer("/elsewhere", HttpAnswer::text(debPackage(1000)));
+        TfrmNewVersion d;
+        d.SetStallTimeout(1000);
+        showDialog(d);
+        if (kind == "plain http")
+            qputenv("DELVORA_UPDATE_URL", "http://192.0.2.1/");
+        if (kind == "none registered") {
+            if (QStandardPaths::findExecutable("xdg-mime").isEmpty())
+                QSKIP("xdg-mime (xdg-utils) is not installed");
+            registerPackageInstaller(false);
+        }
+        if (kind == "no handler")
+            QDesktopServices::unsetUrlHandler("file"); // offscreen: nothing opens a file
+        d.btUpdateNow->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 20000);
+        if (kind == "no handler")
+            QDesktopServices::setUrlHandler("file", &fCatcher, "open");
+        registerPackageInstaller(true);
+        QCOMPARE(d.Tag(), 0);
+        QCOMPARE(fBoxes.size(), 1);
+        QVERIFY2(fBoxes.first().startsWith(
+                     "Failed to download update. Please download manually on website.\r\n\r\n"),
+                 qPrintable(fBoxes.first()));
+        QVERIFY2(fBoxes.first().contains(cause), qPrintable(fBoxes.first()));
+        QCOMPARE(opened("http"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
+        QVERIFY(opened("file").isEmpty());
+        for (const auto &r : fServer->requests())
+            QVERIFY(r.path != "/elsewhere");
+    }
+
+    // Abort (or the close box) during the download does not close the dialog; the error box
+    // follows at the next progress report, in the interface's language.
+    void abort_data()
+    {
+        QTest::addColumn<bool>("useCloseBox");
+        QTest::newRow("Abort") << false;
+        QTest::newRow("close box") << true;
+    }
+    void abort()
+    {
+        QFETCH(bool, useCloseBox);
+        dv::SetCurrentLanguage(1);
+        HttpAnswer slow = HttpAnswer::text(debPackage(200 * 4096));
+        slow.pieceSize = 4096;
+        slow.delayBetweenPiecesMs = 100;
+        fServer->setAnswer(kInstallerPath, slow);
+        RecordingDialog d;
+        showDialog(d);
+        d.btUpdateNow->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.positions.isEmpty(), 10000);
+        if (useCloseBox)
+            d.close();
+        else
+            d.btCancel->click();
+        QVERIFY(d.DownloadCancelRequested());
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.btCancel->text(), QStringLiteral("Abbrechen"));
+        QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
+        QCOMPARE(d.Tag(), 0);
+        QCOMPARE(fBoxes, QStringList{"Update fehlgeschlagen.\r\n\r\nDownload abgebrochen."});
+        QCOMPARE(opened("http"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
+        QVERIFY(opened("file").isEmpty());
+    }
+};
+
+QTEST_MAIN(TstTfrmNewVersion)
+#include "tst_TfrmNewVersion.moc"
