@@ -167,11 +167,14 @@ private slots:
         QCOMPARE(list.Item(2)->Path(), dir.path() + "/sub");
         QCOMPARE(list.Item(2)->Caption(), "sub");
 
-        QCOMPARE(list.ReturnItemInList(file.toLower()), list.Item(0));
+        // Names differing in letter case are different files here.
+        QCOMPARE(list.ReturnItemInList(file.toLower()), nullptr);
+        QCOMPARE(list.ReturnItemInList(file), list.Item(0));
         QCOMPARE(list.ReturnItemInList(file + "/"), list.Item(0));
         QCOMPARE(list.ReturnItemInList(file, 1), list.Item(1));
         QCOMPARE(list.ReturnItemInList(file, 2), nullptr);
-        QVERIFY(list.IsItemInList(dir.path() + "/SUB"));
+        QVERIFY(list.IsItemInList(dir.path() + "/sub"));
+        QVERIFY(!list.IsItemInList(dir.path() + "/SUB"));
         QVERIFY(!list.IsItemInList(dir.path() + "/Report.TX"));
 
         // A handler that fails leaves no half-added row behind.
