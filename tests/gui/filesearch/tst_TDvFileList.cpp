@@ -120,7 +120,8 @@ private slots:
         list.SetOnEndSearch([&] { ++ends; });
         for (const char *root : {"r1", "r2", "r3"})
             list.Search(dir.filePath(root));
-        QCOMPARE(list.WatchedRoot(), dir.filePath("r3"));
+        QCOMPARE(list.WatchedRoots(),
+                 (QStringList{dir.filePath("r1"), dir.filePath("r2"), dir.filePath("r3")}));
         QTRY_COMPARE_WITH_TIMEOUT(ends, 1, 30000);
         QCOMPARE(list.ItemCount(), 60);
         QTest::qWait(300);
