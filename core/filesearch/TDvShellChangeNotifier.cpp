@@ -1,5 +1,6 @@
 #include "core/filesearch/TDvShellChangeNotifier.h"
 
+#include "core/platform/DesktopFolder.h"
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/TDvDirectoryReader.h"
@@ -147,6 +148,8 @@ private:
         int RootId;
         bool IsRoot;
         bool IsMountRoot;
+        dev_t Device;
+        ino_t Inode;
     };
     struct TPending
     {
@@ -173,6 +176,9 @@ private:
     void UpdateSettled();
     const TRoot *RootOf(int pId) const;
     void ReleaseAll();
+    // Forgets a watch that is gone: its folder (or a new one on the same inode) may be
+    // watched again.
+    void Forget(std::unordered_map<int, TWatch>::iterator pWatch);
     void OpenInstance();
 
     TDvShellChangeNotifier &fOwner;
@@ -343,7 +349,7 @@ bool TDvShellChangeNotifier::TWorker::TakeCommands()
 
 void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOptions pOptions)
 {
-    if (pFolder.isEmpty()) {
+    if (pFolder.isEmpty() && pOptions.Recursive) {
         // Every ready drive, as a search of an empty root walks them: each on its own drive.
         for (const QString &drive : fMounts.ReadyDrives()) {
             TRoot root{fNextRootId++, pFolder, EncodeFileName(drive), pOptions, true, 0};
@@ -352,7 +358,10 @@ void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOpti
         }
         return;
     }
-    TRoot root{fNextRootId++, pFolder, WithSlash(EncodeFileName(pFolder)), pOptions, false, 0};
+    // The top level of the desktop folder stands for an empty root searched without
+    // subfolders.
+    const QString folder = pFolder.isEmpty() ? DesktopFolder() : pFolder;
+    TRoot root{fNextRootId++, pFolder, WithSlash(EncodeFileName(folder)), pOptions, false, 0};
     fRoots.push_back(root);
     fUrgent.push_back({root.Path, root.Id, true, false});
 }
@@ -360,14 +369,13 @@ void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOpti
 void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
 {
     for (auto it = fWatches.begin(); it != fWatches.end();) {
+        auto next = std::next(it);
         if (it->second.RootId == pRootId) {
-            // The IN_IGNORED that follows would find nothing left to release.
+            // The IN_IGNORED that follows finds nothing left to release.
             inotify_rm_watch(fInotify, it->first);
-            TDvWatchBudget::Release();
-            it = fWatches.erase(it);
-        } else {
-            ++it;
+            Forget(it);
         }
+        it = next;
     }
     auto other = [pRootId](const TPending &p) { return p.RootId == pRootId; };
     fUrgent.erase(std::remove_if(fUrgent.begin(), fUrgent.end(), other), fUrgent.end());
@@ -375,14 +383,13 @@ void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
     fRoots.erase(std::remove_if(fRoots.begin(), fRoots.end(),
                                 [pRootId](const TRoot &r) { return r.Id == pRootId; }),
                  fRoots.end());
-    // Folders of the dropped tree may be reached again from another root.
-    fSeen.clear();
-    for (const auto &[wd, watch] : fWatches) {
-        (void)wd;
-        struct stat st;
-        if (stat(watch.Path.constData(), &st) == 0)
-            fSeen.emplace(st.st_dev, st.st_ino);
-    }
+}
+
+void TDvShellChangeNotifier::TWorker::Forget(std::unordered_map<int, TWatch>::iterator pWatch)
+{
+    fSeen.erase({pWatch->second.Device, pWatch->second.Inode});
+    TDvWatchBudget::Release();
+    fWatches.erase(pWatch);
     fOwner.fWatchCount = static_cast<int>(fWatches.size());
 }
 
@@ -427,11 +434,13 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
         const int wd = inotify_add_watch(fInotify, target.constData(), kWatchMask);
         if (wd >= 0) {
             auto [it, inserted] = fWatches.try_emplace(
-                wd, TWatch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot});
+                wd, TWatch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
+                           identity.Device, identity.Inode});
             if (!inserted) {
                 TDvWatchBudget::Release(); // the kernel gave an existing watch back
                 if (pFolder.IsRoot && !it->second.IsRoot)
-                    it->second = TWatch{pFolder.Path, pFolder.RootId, true, identity.IsMountRoot};
+                    it->second = TWatch{pFolder.Path,         pFolder.RootId,  true,
+                                        identity.IsMountRoot, identity.Device, identity.Inode};
             }
             fOwner.fWatchCount = static_cast<int>(fWatches.size());
             errno = 0;
@@ -542,9 +551,7 @@ void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
     if (found == fWatches.end())
         return;
     if (mask & IN_IGNORED) {
-        TDvWatchBudget::Release();
-        fWatches.erase(found);
-        fOwner.fWatchCount = static_cast<int>(fWatches.size());
+        Forget(found);
         return;
     }
     const TWatch watch = found->second;
@@ -646,15 +653,13 @@ void TDvShellChangeNotifier::TWorker::RebaseWatches(const QByteArray &pOldPath,
 void TDvShellChangeNotifier::TWorker::RemoveWatchesBelow(const QByteArray &pPath)
 {
     for (auto it = fWatches.begin(); it != fWatches.end();) {
+        auto next = std::next(it);
         if (!it->second.IsRoot && it->second.Path.startsWith(pPath)) {
             inotify_rm_watch(fInotify, it->first);
-            TDvWatchBudget::Release();
-            it = fWatches.erase(it);
-        } else {
-            ++it;
+            Forget(it);
         }
+        it = next;
     }
-    fOwner.fWatchCount = static_cast<int>(fWatches.size());
 }
 
 void TDvShellChangeNotifier::TWorker::Emit(TNotificationEvent pEvent, const QString &pPath1,

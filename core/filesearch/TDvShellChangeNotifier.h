@@ -68,7 +68,8 @@ public:
     TDvShellChangeNotifier(const TDvShellChangeNotifier &) = delete;
     TDvShellChangeNotifier &operator=(const TDvShellChangeNotifier &) = delete;
 
-    // The watch list. An empty folder stands for every ready drive, each kept on its drive.
+    // The watch list. An empty folder stands for what a search of an empty root walks: every
+    // ready drive, each kept on its drive (the desktop folder when not recursive).
     void AddWatch(const QString &pFolder, TWatchOptions pOptions);
     void AddWatch(const QString &pFolder) { AddWatch(pFolder, TWatchOptions()); }
     void RemoveWatch(const QString &pFolder);

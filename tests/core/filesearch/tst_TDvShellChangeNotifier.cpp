@@ -210,6 +210,18 @@ private slots:
         QVERIFY(w.Sentinel(dir.path()));
         for (const TChange &c : w.Changes)
             QVERIFY2(!c.Path1.contains("late.txt"), qPrintable(c.Path1));
+
+        // Back in, and a folder made where a deleted one was (its inode may be reused): both
+        // are watched again.
+        QVERIFY(rename(outside.path() + "/gone", dir.path() + "/back"));
+        QVERIFY(w.WaitFor(neFolderCreate, dir.path() + "/back"));
+        QVERIFY(QDir(dir.path() + "/back").removeRecursively());
+        QVERIFY(w.WaitFor(neFolderDelete, dir.path() + "/back"));
+        QVERIFY(QDir().mkpath(dir.path() + "/again"));
+        QVERIFY(w.WaitFor(neFolderCreate, dir.path() + "/again"));
+        QVERIFY(w.Settle());
+        const QString inAgain = writeFile(dir.path(), "again/f.txt", "x");
+        QVERIFY(w.WaitFor(neFileCreate, inAgain));
     }
 
     // A folder that appears gets its watch, and what it already held when the watch came is
