@@ -2,11 +2,11 @@
 # Automatic refresh of the result list on the Linux sources (warm cache): the search's time
 # with the refresh on against off (ratio, target <= 1.05), the time from the end of the search
 # until every folder is watched, and the change events caused by reading every file (must be 0).
-# Usage: bench/refresh.sh [build dir, default build]
+# Usage: bench/refresh.sh [build dir, default build]   (DELVORA_CORPUS=tree to skip the fetch)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-tree=$(../shared/bench/linux-tree.sh)
+tree=${DELVORA_CORPUS:-$(../shared/bench/linux-tree.sh)}
 bin=$build/bench/gui_refresh
 [[ -x $bin ]] || { echo "no $bin: build the benchmarks (Release) first" >&2; exit 1; }
 json=$(mktemp)

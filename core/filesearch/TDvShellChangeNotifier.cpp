@@ -559,6 +559,8 @@ void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
     QByteArray path = watch.Path;
     if (pEvent.len > 0)
         path.append(pEvent.name, static_cast<qsizetype>(std::strlen(pEvent.name)));
+    else if (path.size() > 1)
+        path.chop(1); // the folder itself, named as its parent's watch names it
 
     // The half of a move not followed by its other half is a deletion.
     if (fMovedFrom.Valid && !((mask & IN_MOVED_TO) && pEvent.cookie == fMovedFrom.Cookie))
