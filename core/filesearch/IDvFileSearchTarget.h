@@ -31,7 +31,7 @@ public:
         return AddPath(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
     }
 
-    // Whether the list already holds an item for the path (letter case and one trailing "/"
+    // Whether the list already holds an item for the path (compared exactly, one trailing "/"
     // not considered); used by enumerations that hand over only new files.
     virtual bool IsItemInList(const QString &pPath) = 0;
 
@@ -41,8 +41,9 @@ public:
     // Re-sorts the items by the chosen column; does nothing when no column is chosen.
     virtual void Sort() = 0;
 
-    // A search of pPath starts: watch that folder (and its subfolders) for changes instead of
-    // the one watched so far. Nothing by default.
+    // A search of pPath starts: watch that folder (and its subfolders) for changes, together
+    // with the other roots of the same search, instead of those watched so far. Nothing by
+    // default.
     virtual void WatchSearchRoot(const QString &pPath) { (void)pPath; }
 };
 

@@ -29,6 +29,8 @@ void TDvFileListSearch::EnsurePool()
     fSearchThreadPool->SetOnAllWorkItemsDone(
         [this, alive = std::weak_ptr<int>(fAlive)](bool /*pTerminated*/) {
             MainThreadQueue::Post([this, alive] {
+                if (alive.lock() && fOnIdle)
+                    fOnIdle();
                 if (alive.lock() && fOnEndSearch)
                     fOnEndSearch();
             });

@@ -47,6 +47,8 @@ public:
     // Called on the main thread (queued) whenever the pool's count of enumerations falls to 0.
     const TOnEndSearch &OnEndSearch() const { return fOnEndSearch; }
     void SetOnEndSearch(TOnEndSearch pValue) { fOnEndSearch = std::move(pValue); }
+    // For the list itself: called just before OnEndSearch, whoever has set that.
+    void SetOnIdle(TOnEndSearch pValue) { fOnIdle = std::move(pValue); }
 
     // Whether enumerations are queued or running.
     bool IsSearching() const;
@@ -64,6 +66,7 @@ protected:
     IDvFileSearchTarget &fList;
     TDvSearchOptions fSearchOptions;
     TOnEndSearch fOnEndSearch;
+    TOnEndSearch fOnIdle;
     std::unique_ptr<TWorkerThreadPool> fSearchThreadPool;
     std::uint32_t fLastSearchTickCount = 0;
     QString fLastSearchPath;

@@ -10,8 +10,12 @@
 namespace dv {
 
 TDvBaseShellListView::TDvBaseShellListView(QWidget *parent)
-    : QTreeView(parent), fModel(new TDvFileListModel(this))
+    : QTreeView(parent), fModel(new TDvFileListModel(this)),
+      fNotifier(std::make_unique<TDvShellChangeNotifier>())
 {
+    fNotifier->OnChange = [this](TDvShellChangeNotifier &, TNotificationEvent pEvent,
+                                 const QString &pPath1,
+                                 const QString &pPath2) { ChangeNotified(pEvent, pPath1, pPath2); };
     setModel(fModel);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -49,7 +53,18 @@ TDvBaseShellListView::TDvBaseShellListView(QWidget *parent)
             &TDvBaseShellListView::SelectionStateChanged);
 }
 
-TDvBaseShellListView::~TDvBaseShellListView() = default;
+TDvBaseShellListView::~TDvBaseShellListView()
+{
+    fNotifier.reset();
+}
+
+void TDvBaseShellListView::ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
+                                          const QString &pPath2)
+{
+    (void)pEvent;
+    (void)pPath1;
+    (void)pPath2;
+}
 
 void TDvBaseShellListView::SelectionStateChanged()
 {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/filesearch/TDvShellChangeNotifier.h"
 #include "gui/filesearch/TDvFileListModel.h"
 
 #include <QTimer>
 #include <QTreeView>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace dv {
@@ -22,6 +24,8 @@ public:
     ~TDvBaseShellListView() override;
 
     TDvFileListModel *Model() const { return fModel; }
+    // The watcher of the folders whose files the list shows; created disabled.
+    TDvShellChangeNotifier &Notifier() const { return *fNotifier; }
 
     // Number of rows (also those of an open update bracket).
     int ItemCount() const { return fModel->ItemCount(); }
@@ -57,10 +61,14 @@ public:
     void SetChangeDelay(int pMs) { fChangeTimer.setInterval(pMs); }
 
 protected:
+    // A change reported by the notifier (main thread). Nothing here.
+    virtual void ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
+                                const QString &pPath2);
     void SelectionStateChanged();
     void ShowHeaderMenu(const QPoint &pPos);
 
     TDvFileListModel *fModel;
+    std::unique_ptr<TDvShellChangeNotifier> fNotifier;
     bool fIgnoreChanges = false;
 
 private:

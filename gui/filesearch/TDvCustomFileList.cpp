@@ -163,6 +163,16 @@ void TDvCustomFileList::ItemRenamed(const QString &pOldPath, const QString &pNew
     fModel->ItemChanged(fModel->IndexOf(item));
 }
 
+void TDvCustomFileList::ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
+                                       const QString &pPath2)
+{
+    if (pEvent == neFileDelete || pEvent == neFolderDelete)
+        ItemDeleted(pPath1);
+    if (pEvent == neFileRename || pEvent == neFolderRename)
+        ItemRenamed(pPath1, pPath2);
+    // The list is always a report view: no thumbnails to re-sort after a deletion.
+}
+
 void TDvCustomFileList::ReportError(const QString &pText)
 {
     auto *box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(), pText,

@@ -29,7 +29,7 @@ public:
     // rows) and runs the acceptance events; returns the row, or nullptr when refused.
     // Throws std::invalid_argument for an empty or unresolvable path.
     TDvFileListItem *Add(const QString &Path, bool Checked = false, int pPos = -1);
-    // The first row from lStartIndex on that names the path (letter case and one trailing
+    // The first row from lStartIndex on that names the path (exactly; one trailing
     // "/" not considered); nullptr when none.
     TDvFileListItem *ReturnItemInList(const QString &pFilePath, int lStartIndex = 0) const;
     bool IsItemInList(const QString &FileName) const;
@@ -72,6 +72,9 @@ public:
     const QString &LastError() const { return fLastError; }
 
 protected:
+    // Deleted and renamed files: their rows go or follow (the first steps of the refresh).
+    void ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
+                        const QString &pPath2) override;
     // The acceptance events of one row.
     bool CanAddItem(TDvFileListItem &pItem);
     // An item was accepted: the automatic refresh may start watching. Nothing here.

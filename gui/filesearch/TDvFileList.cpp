@@ -1,16 +1,60 @@
 #include "gui/filesearch/TDvFileList.h"
 
+#include "core/platform/FileName.h"
+#include "core/platform/PathCompare.h"
+#include "core/platform/TDvFindData.h"
+#include "core/platform/Ticks.h"
+#include "core/threads/CancellationToken.h"
+#include "core/threads/WorkerThreadPool.h"
+#include "gui/filesearch/TDvItemIdListWorkItem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace dv {
+
+namespace {
+
+// Nothing is refreshed in a list longer than this.
+constexpr int kMaxRefreshedItems = 5000;
+constexpr std::uint32_t kAddIfNotExistsIntervalMs = 1000;
+constexpr std::uint32_t kDeleteIfNotExistsIntervalMs = 1000;
+// Changes that the search of a root caused itself do not start a second enumeration of it.
+constexpr std::uint32_t kRescanAfterSearchMs = 5000;
+
+constexpr TDvShellChangeNotifier::TEventFilter kListEvents =
+    TDvShellChangeNotifier::EventBit(neFileChange) |
+    TDvShellChangeNotifier::EventBit(neFileCreate) |
+    TDvShellChangeNotifier::EventBit(neFileDelete) |
+    TDvShellChangeNotifier::EventBit(neFileRename) | TDvShellChangeNotifier::EventBit(neDriveAdd) |
+    TDvShellChangeNotifier::EventBit(neDriveRemove) |
+    TDvShellChangeNotifier::EventBit(neShellDriveAdd) |
+    TDvShellChangeNotifier::EventBit(neFolderCreate) |
+    TDvShellChangeNotifier::EventBit(neFolderDelete) |
+    TDvShellChangeNotifier::EventBit(neFolderRename) |
+    TDvShellChangeNotifier::EventBit(neFolderUpdate);
+
+} // namespace
 
 TDvFileList::TDvFileList(QWidget *parent)
     : TDvCustomFileList(parent), fSearch(std::make_unique<TDvFileListSearch>(*this))
 {
     setObjectName(QStringLiteral("SearchResultList"));
     SetAllowDuplicates(true);
+    Notifier().SetEventFilter(kListEvents);
+    // Subfolders are watched once the walks are over: the watching never slows a search.
+    fSearch->SetOnIdle([this] { Notifier().SetSubfoldersHeld(false); });
+    fNewFilesTimer.setSingleShot(true);
+    connect(&fNewFilesTimer, &QTimer::timeout, this, &TDvFileList::AddNewFiles);
 }
 
 TDvFileList::~TDvFileList()
 {
+    Notifier().OnChange = {};
+    Notifier().SetEnabled(false);
     // No enumeration may outlive the rows it reports to.
     fSearch.reset();
 }
@@ -25,6 +69,15 @@ void TDvFileList::Stop()
     fSearch->Stop();
 }
 
+void TDvFileList::SetAutomaticRefresh(bool pValue)
+{
+    fAutomaticRefresh = pValue;
+    if (!pValue)
+        Notifier().SetEnabled(false);
+    else if (ItemCount() > 0)
+        Notifier().SetEnabled(true);
+}
+
 bool TDvFileList::AddPath(const QString &pPath)
 {
     return Add(pPath, false, -1) != nullptr;
@@ -37,13 +90,162 @@ bool TDvFileList::IsItemInList(const QString &pPath)
 
 void TDvFileList::WatchSearchRoot(const QString &pPath)
 {
-    fWatchedRoot = pPath;
+    // The roots of one search are passed while the first ones are still being walked; a
+    // search on an idle list is a new one and replaces what was watched.
+    if (!fSearch->IsSearching())
+        Notifier().ClearWatches();
+    TDvShellChangeNotifier::TWatchOptions options;
+    options.Recursive = SearchOptions().RecursiveSearch();
+    options.IncludeHidden = SearchOptions().IncludeHidden();
+    Notifier().SetSubfoldersHeld(true);
+    Notifier().AddWatch(pPath, options);
 }
 
 void TDvFileList::ItemAccepted(TDvFileListItem &pItem)
 {
     (void)pItem;
-    // The change watcher is started here once it exists.
+    if (fAutomaticRefresh)
+        Notifier().SetEnabled(true);
+}
+
+void TDvFileList::ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
+                                 const QString &pPath2)
+{
+    std::weak_ptr<int> alive = fAlive;
+    TDvCustomFileList::ChangeNotified(pEvent, pPath1, pPath2);
+    const bool considerNew = !fSearch->IgnoreNewFiles();
+    if ((pEvent == neFileCreate || pEvent == neFolderCreate) && considerNew)
+        AddIfNotExists(pPath1);
+    if (pEvent == neFileChange && considerNew && !Notifier().IsWatchedFolder(pPath1))
+        AddIfNotExists(pPath1);
+    // The handlers of a new row may let the window work, which may close it.
+    if (!alive.lock())
+        return;
+    if (pEvent == neFolderUpdate && !pPath1.isEmpty() && considerNew)
+        Rescan(pPath1);
+    if (pEvent == neFileChange || pEvent == neFolderDelete)
+        DeleteIfNotExists(pPath1);
+    if (ItemCount() <= kMaxRefreshedItems) {
+        TDvFileListItem *item = ReturnItemInList(pPath1);
+        if (item == nullptr && !pPath2.isEmpty())
+            item = ReturnItemInList(pPath2);
+        if (item != nullptr) {
+            item->Invalidate();
+            fModel->ItemChanged(fModel->IndexOf(item));
+        }
+    }
+}
+
+void TDvFileList::AddIfNotExists(const QString &pPath)
+{
+    if (ItemCount() > kMaxRefreshedItems)
+        return;
+    // Within a second of the last run the path waits for the end of that second: a burst of
+    // new files is taken at the same pace, and none of them is lost.
+    const std::uint32_t elapsed = GetTickCount() - fLastAddIfNotExistsSearch;
+    if (fAddedBefore && elapsed < kAddIfNotExistsIntervalMs) {
+        if (!fNewFiles.contains(pPath))
+            fNewFiles.append(pPath);
+        if (!fNewFilesTimer.isActive())
+            fNewFilesTimer.start(static_cast<int>(kAddIfNotExistsIntervalMs - elapsed));
+        return;
+    }
+    fAddedBefore = true;
+    AddIfMatches(pPath);
+    fLastAddIfNotExistsSearch = GetTickCount();
+}
+
+void TDvFileList::AddNewFiles()
+{
+    const QStringList paths = std::exchange(fNewFiles, {});
+    std::weak_ptr<int> alive = fAlive;
+    for (const QString &path : paths) {
+        if (ItemCount() > kMaxRefreshedItems)
+            break;
+        AddIfMatches(path);
+        if (!alive.lock())
+            return;
+    }
+    fLastAddIfNotExistsSearch = GetTickCount();
+}
+
+void TDvFileList::AddIfMatches(const QString &pPath)
+{
+    if (pPath.isEmpty() || IsItemInList(pPath))
+        return;
+    const qsizetype slash = pPath.lastIndexOf(u'/');
+    if (slash < 0 || slash == pPath.size() - 1)
+        return;
+    const QString folder = pPath.left(slash + 1);
+    const QByteArray name = EncodeFileName(QStringView(pPath).mid(slash + 1));
+    const int fd =
+        ::open(EncodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    bool matches = false;
+    bool isFolder = false;
+    {
+        // The entry as a walk of its folder would see it.
+        struct stat st;
+        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            const unsigned char type = S_ISDIR(st.st_mode)   ? DT_DIR
+                                       : S_ISREG(st.st_mode) ? DT_REG
+                                       : S_ISLNK(st.st_mode) ? DT_LNK
+                                                             : DT_UNKNOWN;
+            TDvFindData data(fd, name.constData(), static_cast<std::size_t>(name.size()), type);
+            matches = SearchOptions().Matches(data, folder);
+            isFolder = data.IsDirectory();
+        }
+    }
+    ::close(fd);
+    if (!matches)
+        return;
+    try {
+        Add(isFolder ? pPath + u'/' : pPath, false, -1);
+    } catch (const std::invalid_argument &) {
+        // Not a path a row can show.
+    }
+}
+
+void TDvFileList::DeleteIfNotExists(const QString &pFolder)
+{
+    if (ItemCount() > kMaxRefreshedItems ||
+        GetTickCount() - fLastDeleteIfNotExistsSearch < kDeleteIfNotExistsIntervalMs)
+        return;
+    BeginUpdate();
+    for (int i = ItemCount() - 1; i >= 0; --i) {
+        TDvFileListItem *item = Item(i);
+        if (!item->CheckPending() && IsPathBelow(item->Path(), pFolder))
+            CheckItem(*item);
+    }
+    EndUpdate();
+    fLastDeleteIfNotExistsSearch = GetTickCount();
+}
+
+void TDvFileList::CheckItem(TDvFileListItem &pItem)
+{
+    pItem.SetCheckPending(true);
+    auto deliver = [this, item = &pItem](bool pExists) {
+        // Runs only while the row's token is live, so the row (and this list) exist.
+        item->SetCheckPending(false);
+        const int index = fModel->IndexOf(item);
+        if (index < 0)
+            return;
+        if (!pExists)
+            fModel->Remove(index);
+    };
+    TWorkerThreadPool::Instance().AddWorkItem(std::make_shared<TDvItemIdListWorkItem>(
+        pItem.Path(), fModel->Fill(pItem).Token, true, std::move(deliver)));
+}
+
+void TDvFileList::Rescan(const QString &pFolder)
+{
+    if (ItemCount() > kMaxRefreshedItems || fSearch->SearchThreadPool() == nullptr)
+        return;
+    if (GetTickCount() - fSearch->LastSearchTickCount() < kRescanAfterSearchMs &&
+        Notifier().WatchedFolders().contains(pFolder))
+        return;
+    fSearch->Rescan(pFolder);
 }
 
 } // namespace dv

@@ -4,6 +4,10 @@
 #include "core/filesearch/TDvFileListSearch.h"
 #include "gui/filesearch/TDvCustomFileList.h"
 
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
 #include <memory>
 
 namespace dv {
@@ -11,6 +15,10 @@ namespace dv {
 // The result list: file rows filled by a search of its own. Search queues one enumeration per
 // root on the list's pool; every path found is added with Add (OnAddItem, OnAddPath) inside
 // the batch's update bracket, and OnEndSearch follows when all enumerations have ended.
+//
+// After a search the list follows the file system under the roots of that search (automatic
+// refresh): new matching files are offered to OnAddPath, deleted files lose their rows,
+// renamed ones keep them under the new name, and changed folders are read again.
 class TDvFileList : public TDvCustomFileList, public IDvFileSearchTarget
 {
     Q_OBJECT
@@ -34,11 +42,11 @@ public:
     const TOnEndSearch &OnEndSearch() const { return fSearch->OnEndSearch(); }
     void SetOnEndSearch(TOnEndSearch pValue) { fSearch->SetOnEndSearch(std::move(pValue)); }
 
-    // Watching the searched folder for changes once an item is accepted.
+    // Watching the searched folders for changes once an item is accepted.
     bool AutomaticRefresh() const { return fAutomaticRefresh; }
-    void SetAutomaticRefresh(bool pValue) { fAutomaticRefresh = pValue; }
-    // The folder the automatic refresh watches: the root of the latest Search.
-    const QString &WatchedRoot() const { return fWatchedRoot; }
+    void SetAutomaticRefresh(bool pValue);
+    // The folders the automatic refresh watches: the roots of the latest search.
+    const QStringList &WatchedRoots() const { return Notifier().WatchedFolders(); }
 
     // The list as the enumerations see it.
     void BeginUpdate() override { TDvCustomFileList::BeginUpdate(); }
@@ -51,11 +59,29 @@ public:
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;
+    void ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
+                        const QString &pPath2) override;
 
 private:
+    // A file or folder that may be new: offered like a search result if it matches. Paths
+    // that come within a second of the last run wait for the end of that second.
+    void AddIfNotExists(const QString &pPath);
+    void AddNewFiles();
+    void AddIfMatches(const QString &pPath);
+    // The rows below a changed folder are checked again in the background.
+    void DeleteIfNotExists(const QString &pFolder);
+    void CheckItem(TDvFileListItem &pItem);
+    // The top level of a changed folder is read again for new files.
+    void Rescan(const QString &pFolder);
+
     std::unique_ptr<TDvFileListSearch> fSearch;
-    QString fWatchedRoot;
     bool fAutomaticRefresh = true;
+    std::uint32_t fLastAddIfNotExistsSearch = 0;
+    std::uint32_t fLastDeleteIfNotExistsSearch = 0;
+    bool fAddedBefore = false; // add-if-new has run at least once
+    QStringList fNewFiles;     // waiting for the end of the current second
+    QTimer fNewFilesTimer;
+    std::shared_ptr<int> fAlive = std::make_shared<int>(0);
 };
 
 } // namespace dv

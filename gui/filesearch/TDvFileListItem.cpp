@@ -56,8 +56,7 @@ bool TDvFileListItem::NamesPath(QStringView pPath) const
         pPath.chop(1);
     if (pPath.size() != fFolder.size() + fNameLength)
         return false;
-    return pPath.left(fFolder.size()).compare(fFolder, Qt::CaseInsensitive) == 0 &&
-           pPath.mid(fFolder.size()).compare(CaptionView(), Qt::CaseInsensitive) == 0;
+    return pPath.left(fFolder.size()) == fFolder && pPath.mid(fFolder.size()) == CaptionView();
 }
 
 void TDvFileListItem::ReadFileData()
@@ -81,7 +80,8 @@ void TDvFileListItem::Invalidate()
     fDataState = kNotRead;
     fFileSize = -1;
     fModifiedMs = 0;
-    fShown.reset();
+    fShown.reset(); // cancels a pending check with the token
+    fCheckPending = false;
 }
 
 void TDvFileListItem::SetPath(QString pFolder, QStringView pName)

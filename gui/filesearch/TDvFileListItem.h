@@ -38,7 +38,7 @@ public:
     QString FolderDisplay() const;
     // The path this row was added with ended with a path separator.
     bool IsFolder() const { return fIsFolder; }
-    // The row names the path (letter case and one trailing "/" not considered).
+    // The row names the path (exactly, letter case included; one trailing "/" not considered).
     bool NamesPath(QStringView pPath) const;
 
     // Size and modification time, read from the file once (ReadFileData) and kept.
@@ -52,6 +52,10 @@ public:
     void ReadFileData();
     // Forgets what was read and shown (a refresh).
     void Invalidate();
+
+    // A background check of the row's file is queued (at most one at a time).
+    bool CheckPending() const { return fCheckPending; }
+    void SetCheckPending(bool pValue) { fCheckPending = pValue; }
 
     bool IsCut() const { return fCut; }
     void SetCut(bool pValue) { fCut = pValue; }
@@ -94,6 +98,7 @@ private:
     std::uint8_t fDataState = kNotRead;
     bool fIsFolder = false;
     bool fCut = false;
+    bool fCheckPending = false;
 };
 
 } // namespace dv

@@ -67,10 +67,12 @@ public:
     static QString ColumnCaption(int pColumn);
     // The type description of a name's extension ("File" for none).
     QString TypeDescription(const TDvFileListItem &pItem) const;
+    // What a shown row keeps, read now unless it was already (its token serves the row's
+    // background jobs).
+    TDvFileListItem::TShown &Fill(TDvFileListItem &pItem) const;
 
 private:
     void ShowPending();
-    TDvFileListItem::TShown &Fill(TDvFileListItem &pItem) const;
     QIcon TypeIcon(const TDvFileListItem &pItem) const;
     QIcon IconNamed(const QString &pIconName) const;
     void RequestExactIcon(TDvFileListItem &pItem) const;

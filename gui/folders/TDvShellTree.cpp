@@ -1,8 +1,10 @@
 #include "gui/folders/TDvShellTree.h"
 
+#include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
+#include "core/platform/PathCompare.h"
 #include "core/platform/TDvMountTable.h"
 #include "core/threads/WorkerThreadPool.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
@@ -20,7 +22,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -107,23 +108,40 @@ TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *pa
             node->Listing = TListing::NotListed;
         }
         if (!node->IsRoot())
-            fWatcher->removePath(node->FullPath());
+            UnwatchFolder(node->FullPath());
     });
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
         TDvShellTreeNode *node = fModel->NodeOf(index);
         if (node != nullptr && node->Listing == TListing::Listed && !node->IsRoot())
-            fWatcher->addPath(node->FullPath());
+            WatchFolder(node->FullPath());
     });
     // Changes inside an expanded folder come from the system's change notifications; a burst
     // of them (a copy of many folders) is read once.
-    fWatcher = new QFileSystemWatcher(this);
+    fWatcher = std::make_unique<TDvShellChangeNotifier>();
+    fWatcher->SetEventFilter(TDvShellChangeNotifier::EventBit(neFolderCreate) |
+                             TDvShellChangeNotifier::EventBit(neFolderDelete) |
+                             TDvShellChangeNotifier::EventBit(neFolderRename) |
+                             TDvShellChangeNotifier::EventBit(neFolderUpdate));
+    fWatcher->OnChange = [this](TDvShellChangeNotifier &, TNotificationEvent, const QString &aPath1,
+                                const QString &aPath2) {
+        // A folder that came, went or was renamed changes its parent's list; a watched
+        // folder that went (or whose events were lost) is read itself.
+        for (const QString &path : {aPath1, aPath2}) {
+            if (path.isEmpty())
+                continue;
+            if (fWatcher->IsWatchedFolder(path))
+                fChangedFolders.insert(path);
+            const qsizetype slash = path.lastIndexOf(u'/');
+            const QString parent = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+            if (fWatcher->IsWatchedFolder(parent))
+                fChangedFolders.insert(parent);
+        }
+        fChangeTimer->start();
+    };
+    fWatcher->SetEnabled(true);
     fChangeTimer = new QTimer(this);
     fChangeTimer->setSingleShot(true);
     fChangeTimer->setInterval(200);
-    connect(fWatcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString &aPath) {
-        fChangedFolders.insert(aPath);
-        fChangeTimer->start();
-    });
     connect(fChangeTimer, &QTimer::timeout, this, &TDvShellTree::ReadChangedFolders);
 
     fRootFolders = DefaultRootFolders();
@@ -307,9 +325,30 @@ void TDvShellTree::ApplyListing(TDvShellTreeNode *aNode, const TDvFolderListingJ
     } else {
         MergeChildren(aNode, *aJob.Names(), aRefreshKept);
         if (isExpanded(fModel->IndexOf(aNode)))
-            fWatcher->addPath(aNode->FullPath());
+            WatchFolder(aNode->FullPath());
     }
     ContinueSelection();
+}
+
+void TDvShellTree::WatchFolder(const QString &aPath)
+{
+    if (fWatcher->IsWatchedFolder(aPath))
+        return;
+    TDvShellChangeNotifier::TWatchOptions options;
+    options.Recursive = false;
+    fWatcher->AddWatch(aPath, options);
+}
+
+bool TDvShellTree::UnwatchFolder(const QString &aPath)
+{
+    for (const QString &folder : fWatcher->WatchedFolders()) {
+        if (SamePath(folder, aPath)) {
+            const QString watched = folder; // the list entry goes with the watch
+            fWatcher->RemoveWatch(watched);
+            return true;
+        }
+    }
+    return false;
 }
 
 void TDvShellTree::ReadChangedFolders()
@@ -324,7 +363,7 @@ void TDvShellTree::ReadChangedFolders()
             StartListing(node, false);
         }
         if (!shown)
-            fWatcher->removePath(folder);
+            UnwatchFolder(folder);
     }
 }
 
@@ -753,8 +792,8 @@ bool TDvShellTree::RenameNode(TDvShellTreeNode *aNode, const QString &aNewName)
     for (TDvShellTreeNode *node : nodes)
         ApplyRename(node, aNewName, newPath);
     // Watches follow the folder itself, but report under the name they were set with.
-    if (fWatcher->removePath(oldPath))
-        fWatcher->addPath(newPath);
+    if (UnwatchFolder(oldPath))
+        WatchFolder(newPath);
     return true;
 }
 

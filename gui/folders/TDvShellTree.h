@@ -13,7 +13,6 @@
 #include <memory>
 #include <vector>
 
-class QFileSystemWatcher;
 class QTimer;
 
 namespace dv {
@@ -21,6 +20,7 @@ namespace dv {
 class TDvCheckStateJob;
 class TDvFolderListingJob;
 class TDvSelectionStateDelegate;
+class TDvShellChangeNotifier;
 class TDvShellLink;
 class TDvShellTreeModel;
 
@@ -132,6 +132,10 @@ private:
     void ShowError(const QString &aMessage);
     void ClearCutMarks(TDvShellTreeNode *aNode);
     void ReadChangedFolders();
+    // Watches an expanded folder (without its subfolders) for changes of its list.
+    void WatchFolder(const QString &aPath);
+    // Whether the folder was watched; it is not any more.
+    bool UnwatchFolder(const QString &aPath);
 
     TDvShellTreeModel *fModel;
     TDvSelectionStateDelegate *fDelegate;
@@ -142,7 +146,9 @@ private:
     std::uint64_t fStateSequence = 0;
     QString fPendingSelection;
     bool fCheckBoxPressed = false;
-    QFileSystemWatcher *fWatcher = nullptr; // the expanded folders
+    // The expanded folders, each without its subfolders; its watches come from the same
+    // budget as the result list's.
+    std::unique_ptr<TDvShellChangeNotifier> fWatcher;
     QTimer *fChangeTimer = nullptr;
     QSet<QString> fChangedFolders;
 };

@@ -120,7 +120,8 @@ private slots:
         list.SetOnEndSearch([&] { ++ends; });
         for (const char *root : {"r1", "r2", "r3"})
             list.Search(dir.filePath(root));
-        QCOMPARE(list.WatchedRoot(), dir.filePath("r3"));
+        QCOMPARE(list.WatchedRoots(),
+                 (QStringList{dir.filePath("r1"), dir.filePath("r2"), dir.filePath("r3")}));
         QTRY_COMPARE_WITH_TIMEOUT(ends, 1, 30000);
         QCOMPARE(list.ItemCount(), 60);
         QTest::qWait(300);
@@ -167,11 +168,14 @@ private slots:
         QCOMPARE(list.Item(2)->Path(), dir.path() + "/sub");
         QCOMPARE(list.Item(2)->Caption(), "sub");
 
-        QCOMPARE(list.ReturnItemInList(file.toLower()), list.Item(0));
+        // Names differing in letter case are different files here.
+        QCOMPARE(list.ReturnItemInList(file.toLower()), nullptr);
+        QCOMPARE(list.ReturnItemInList(file), list.Item(0));
         QCOMPARE(list.ReturnItemInList(file + "/"), list.Item(0));
         QCOMPARE(list.ReturnItemInList(file, 1), list.Item(1));
         QCOMPARE(list.ReturnItemInList(file, 2), nullptr);
-        QVERIFY(list.IsItemInList(dir.path() + "/SUB"));
+        QVERIFY(list.IsItemInList(dir.path() + "/sub"));
+        QVERIFY(!list.IsItemInList(dir.path() + "/SUB"));
         QVERIFY(!list.IsItemInList(dir.path() + "/Report.TX"));
 
         // A handler that fails leaves no half-added row behind.

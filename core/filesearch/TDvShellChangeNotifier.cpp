@@ -1,0 +1,795 @@
+#include "core/filesearch/TDvShellChangeNotifier.h"
+
+#include "core/platform/DesktopFolder.h"
+#include "core/platform/FileName.h"
+#include "core/platform/PathCompare.h"
+#include "core/platform/TDvDirectoryReader.h"
+#include "core/platform/TDvMountTable.h"
+#include "core/platform/TDvWatchBudget.h"
+#include "core/platform/Ticks.h"
+#include "core/threads/MainThreadQueue.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <set>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace dv {
+
+namespace {
+
+// Never IN_ACCESS or IN_OPEN: a content search reads every file it finds.
+constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
+                                     IN_ONLYDIR;
+// A moved-from event whose moved-to half has not come by then is a deletion.
+constexpr std::uint64_t kMovePairMs = 20;
+// Writes and attribute changes of one path within this time are one change.
+constexpr std::uint64_t kCoalesceMs = 50;
+// Folders watched between two looks at the event queue.
+constexpr int kFoldersPerRound = 64;
+
+std::once_flag gWatchLimitWarning;
+std::once_flag gInstanceLimitWarning;
+
+class FdCloser
+{
+public:
+    explicit FdCloser(int pFd) : fFd(pFd) {}
+    ~FdCloser()
+    {
+        if (fFd >= 0)
+            close(fFd);
+    }
+    FdCloser(const FdCloser &) = delete;
+    FdCloser &operator=(const FdCloser &) = delete;
+
+private:
+    int fFd;
+};
+
+QByteArray WithSlash(QByteArray pPath)
+{
+    if (!pPath.endsWith('/'))
+        pPath.append('/');
+    return pPath;
+}
+
+QString Decode(const QByteArray &pPath)
+{
+    QByteArrayView path(pPath);
+    if (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return DecodeFileName(path.data(), static_cast<std::size_t>(path.size()));
+}
+
+struct PairHash
+{
+    std::size_t operator()(const std::pair<dev_t, ino_t> &p) const noexcept
+    {
+        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(p.second) * 1000003u ^
+                                          static_cast<std::uint64_t>(p.first));
+    }
+};
+
+} // namespace
+
+struct TDvShellChangeNotifier::TCommand
+{
+    enum TKind
+    {
+        Add,
+        Remove,
+        Clear,
+        Hold,
+        Pause,
+        Stop
+    } Kind;
+    QString Folder;
+    TWatchOptions Options;
+    bool Flag = false;
+};
+
+class TDvShellChangeNotifier::TWorker
+{
+public:
+    TWorker(TDvShellChangeNotifier &aOwner) : fOwner(aOwner), fAlive(aOwner.fAlive)
+    {
+        fWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+    ~TWorker()
+    {
+        if (fWakeFd >= 0)
+            close(fWakeFd);
+    }
+
+    void Send(TCommand pCommand)
+    {
+        {
+            std::lock_guard<std::mutex> lock(fLock);
+            fCommands.push_back(std::move(pCommand));
+        }
+        const std::uint64_t one = 1;
+        if (write(fWakeFd, &one, sizeof one) < 0) {
+            // The counter is full: the thread is woken anyway.
+        }
+    }
+
+    void Run();
+
+private:
+    struct TRoot
+    {
+        int Id;
+        QString Text;
+        QByteArray Path; // ends with "/"
+        TWatchOptions Options;
+        bool StayOnDrive = false;
+        dev_t Device = 0;
+    };
+    struct TWatch
+    {
+        QByteArray Path; // ends with "/"
+        int RootId;
+        bool IsRoot;
+        bool IsMountRoot;
+        dev_t Device;
+        ino_t Inode;
+    };
+    struct TPending
+    {
+        QByteArray Path; // ends with "/"
+        int RootId;
+        bool IsRoot;
+        bool ReportContents; // a folder that appeared: what it holds was not seen arrive
+    };
+
+    bool TakeCommands();
+    void ReadEvents();
+    void HandleEvent(const inotify_event &pEvent);
+    void AddRoot(const QString &pFolder, TWatchOptions pOptions);
+    void DropRoot(int pRootId);
+    void WatchFolder(const TPending &pFolder);
+    void FolderAppeared(const QByteArray &pPath, int pRootId);
+    void RebaseWatches(const QByteArray &pOldPath, const QByteArray &pNewPath);
+    void RemoveWatchesBelow(const QByteArray &pPath);
+    void FlushMovedFrom();
+    void FlushChanges();
+    void ReportChange(const QByteArray &pPath);
+    void Emit(TNotificationEvent pEvent, const QString &pPath1, const QString &pPath2 = {});
+    void Deliver();
+    void UpdateSettled();
+    const TRoot *RootOf(int pId) const;
+    void ReleaseAll();
+    // Forgets a watch that is gone: its folder (or a new one on the same inode) may be
+    // watched again.
+    void Forget(std::unordered_map<int, TWatch>::iterator pWatch);
+    void OpenInstance();
+
+    TDvShellChangeNotifier &fOwner;
+    std::weak_ptr<int> fAlive;
+    int fWakeFd = -1;
+    std::mutex fLock;
+    std::vector<TCommand> fCommands;
+
+    // Thread state.
+    int fInotify = -1;
+    bool fHeld = false;
+    bool fPaused = false;
+    bool fStop = false;
+    bool fInstanceFailed = false;
+    int fNextRootId = 1;
+    std::vector<TRoot> fRoots;
+    std::unordered_map<int, TWatch> fWatches;
+    std::unordered_set<std::pair<dev_t, ino_t>, PairHash> fSeen;
+    std::deque<TPending> fUrgent;  // roots and folders that appeared: not held back
+    std::deque<TPending> fPending; // subfolders of the watched trees, level by level
+    TDvMountTable fMounts;
+    TDvDirectoryReader fReader{16 * 1024};
+    std::vector<TChange> fOut;
+    struct
+    {
+        bool Valid = false;
+        std::uint32_t Cookie = 0;
+        QByteArray Path;
+        bool IsDir = false;
+        int RootId = 0;
+        std::uint64_t Due = 0;
+    } fMovedFrom;
+    std::vector<QByteArray> fChangedOrder;
+    std::unordered_set<QByteArray> fChanged;
+    std::uint64_t fChangesDue = 0;
+};
+
+void TDvShellChangeNotifier::TWorker::OpenInstance()
+{
+    fInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fInotify < 0) {
+        fInstanceFailed = true;
+        std::call_once(gInstanceLimitWarning, [] {
+            std::fprintf(stderr, "delvora: no inotify instance is available (fs.inotify."
+                                 "max_user_instances); results are not refreshed automatically\n");
+        });
+    }
+}
+
+void TDvShellChangeNotifier::TWorker::Run()
+{
+    pthread_setname_np(pthread_self(), "dv-notifier");
+    fMounts = TDvMountTable::Load();
+    OpenInstance();
+    while (!fStop) {
+        const std::uint64_t now = GetTickCount64();
+        const bool walk =
+            !fPaused && fInotify >= 0 && (!fUrgent.empty() || (!fHeld && !fPending.empty()));
+        int timeout = walk ? 0 : -1;
+        auto until = [&](std::uint64_t pDue) {
+            const int ms = pDue > now ? static_cast<int>(pDue - now) : 0;
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        };
+        if (fMovedFrom.Valid)
+            until(fMovedFrom.Due);
+        if (!fChangedOrder.empty())
+            until(fChangesDue);
+
+        pollfd fds[2] = {{fWakeFd, POLLIN, 0}, {fInotify, POLLIN, 0}};
+        const nfds_t count = (fInotify >= 0 && !fPaused) ? 2 : 1;
+        const int ready = poll(fds, count, timeout);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            std::uint64_t value;
+            if (read(fWakeFd, &value, sizeof value) < 0) {
+                // Nothing to take: a spurious wake.
+            }
+            if (!TakeCommands())
+                break;
+        }
+        if (ready > 0 && count == 2 && !fPaused && (fds[1].revents & POLLIN))
+            ReadEvents();
+        const std::uint64_t after = GetTickCount64();
+        if (fMovedFrom.Valid && after >= fMovedFrom.Due)
+            FlushMovedFrom();
+        if (!fChangedOrder.empty() && after >= fChangesDue)
+            FlushChanges();
+        if (!fPaused && fInotify >= 0) {
+            for (int i = 0; i < kFoldersPerRound; ++i) {
+                if (!fUrgent.empty()) {
+                    const TPending next = std::move(fUrgent.front());
+                    fUrgent.pop_front();
+                    WatchFolder(next);
+                } else if (!fHeld && !fPending.empty()) {
+                    const TPending next = std::move(fPending.front());
+                    fPending.pop_front();
+                    WatchFolder(next);
+                } else {
+                    break;
+                }
+            }
+        }
+        UpdateSettled();
+        Deliver();
+    }
+    ReleaseAll();
+}
+
+void TDvShellChangeNotifier::TWorker::ReleaseAll()
+{
+    if (fInotify >= 0) {
+        close(fInotify);
+        fInotify = -1;
+    }
+    for (std::size_t i = 0; i < fWatches.size(); ++i)
+        TDvWatchBudget::Release();
+    fWatches.clear();
+    fOwner.fWatchCount = 0;
+}
+
+bool TDvShellChangeNotifier::TWorker::TakeCommands()
+{
+    std::vector<TCommand> commands;
+    {
+        std::lock_guard<std::mutex> lock(fLock);
+        commands.swap(fCommands);
+    }
+    fOwner.fSettled = false;
+    fOwner.fTaken += static_cast<unsigned>(commands.size());
+    for (TCommand &command : commands) {
+        switch (command.Kind) {
+        case TCommand::Add:
+            AddRoot(command.Folder, command.Options);
+            break;
+        case TCommand::Remove:
+            for (std::size_t i = fRoots.size(); i-- > 0;)
+                if (fRoots[i].Text == command.Folder)
+                    DropRoot(fRoots[i].Id);
+            break;
+        case TCommand::Clear:
+            // A fresh instance drops every watch at once, and every event still queued.
+            fMovedFrom.Valid = false;
+            fChangedOrder.clear();
+            fChanged.clear();
+            fOut.clear();
+            ReleaseAll();
+            fRoots.clear();
+            fSeen.clear();
+            fUrgent.clear();
+            fPending.clear();
+            if (!fInstanceFailed)
+                OpenInstance();
+            break;
+        case TCommand::Hold:
+            fHeld = command.Flag;
+            break;
+        case TCommand::Pause:
+            fPaused = command.Flag;
+            break;
+        case TCommand::Stop:
+            fStop = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOptions pOptions)
+{
+    if (pFolder.isEmpty() && pOptions.Recursive) {
+        // Every ready drive, as a search of an empty root walks them: each on its own drive.
+        for (const QString &drive : fMounts.ReadyDrives()) {
+            TRoot root{fNextRootId++, pFolder, EncodeFileName(drive), pOptions, true, 0};
+            fRoots.push_back(root);
+            fUrgent.push_back({root.Path, root.Id, true, false});
+        }
+        return;
+    }
+    // The top level of the desktop folder stands for an empty root searched without
+    // subfolders.
+    const QString folder = pFolder.isEmpty() ? DesktopFolder() : pFolder;
+    TRoot root{fNextRootId++, pFolder, WithSlash(EncodeFileName(folder)), pOptions, false, 0};
+    fRoots.push_back(root);
+    fUrgent.push_back({root.Path, root.Id, true, false});
+}
+
+void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
+{
+    for (auto it = fWatches.begin(); it != fWatches.end();) {
+        auto next = std::next(it);
+        if (it->second.RootId == pRootId) {
+            // The IN_IGNORED that follows finds nothing left to release.
+            inotify_rm_watch(fInotify, it->first);
+            Forget(it);
+        }
+        it = next;
+    }
+    auto other = [pRootId](const TPending &p) { return p.RootId == pRootId; };
+    fUrgent.erase(std::remove_if(fUrgent.begin(), fUrgent.end(), other), fUrgent.end());
+    fPending.erase(std::remove_if(fPending.begin(), fPending.end(), other), fPending.end());
+    fRoots.erase(std::remove_if(fRoots.begin(), fRoots.end(),
+                                [pRootId](const TRoot &r) { return r.Id == pRootId; }),
+                 fRoots.end());
+}
+
+void TDvShellChangeNotifier::TWorker::Forget(std::unordered_map<int, TWatch>::iterator pWatch)
+{
+    fSeen.erase({pWatch->second.Device, pWatch->second.Inode});
+    TDvWatchBudget::Release();
+    fWatches.erase(pWatch);
+    fOwner.fWatchCount = static_cast<int>(fWatches.size());
+}
+
+const TDvShellChangeNotifier::TWorker::TRoot *TDvShellChangeNotifier::TWorker::RootOf(int pId) const
+{
+    for (const TRoot &root : fRoots)
+        if (root.Id == pId)
+            return &root;
+    return nullptr;
+}
+
+void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
+{
+    TRoot *root = const_cast<TRoot *>(RootOf(pFolder.RootId));
+    if (root == nullptr || fInotify < 0)
+        return;
+    const int fd = TDvDirectoryReader::OpenFolder(pFolder.Path);
+    if (fd < 0)
+        return;
+    FdCloser closer(fd);
+    TDvFolderIdentity identity;
+    if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device))
+        return;
+    if (pFolder.IsRoot) {
+        root->Device = identity.Device;
+    } else if (identity.Device != root->Device &&
+               (identity.IsMountRoot || fMounts.HasDevice(identity.Device)) && root->StayOnDrive) {
+        return; // another drive's mount point: watched as a drive of its own
+    }
+    // A folder reached twice (a link back to an ancestor, or to a folder watched already)
+    // is watched once.
+    if (!fSeen.emplace(identity.Device, identity.Inode).second)
+        return;
+
+    if (!TDvWatchBudget::Acquire(pFolder.IsRoot ? 0 : TDvWatchBudget::SharedReserve())) {
+        errno = ENOSPC;
+    } else {
+        // Deep paths go through the open descriptor; PATH_MAX does not limit a watch.
+        const QByteArray target = pFolder.Path.size() < PATH_MAX - 1
+                                      ? pFolder.Path
+                                      : QByteArray("/proc/self/fd/") + QByteArray::number(fd);
+        const int wd = inotify_add_watch(fInotify, target.constData(), kWatchMask);
+        if (wd >= 0) {
+            auto [it, inserted] = fWatches.try_emplace(
+                wd, TWatch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
+                           identity.Device, identity.Inode});
+            if (!inserted) {
+                TDvWatchBudget::Release(); // the kernel gave an existing watch back
+                if (pFolder.IsRoot && !it->second.IsRoot)
+                    it->second = TWatch{pFolder.Path,         pFolder.RootId,  true,
+                                        identity.IsMountRoot, identity.Device, identity.Inode};
+            }
+            fOwner.fWatchCount = static_cast<int>(fWatches.size());
+            errno = 0;
+        } else {
+            const int error = errno;
+            TDvWatchBudget::Release();
+            errno = error;
+        }
+    }
+    if (errno == ENOSPC) {
+        // Nearest the root first: what is still queued lies as deep or deeper.
+        fOwner.fLimitReached = true;
+        fPending.clear();
+        std::call_once(gWatchLimitWarning, [] {
+            std::fprintf(stderr, "delvora: the limit of inotify watches is reached "
+                                 "(fs.inotify.max_user_watches); deeper folders of the "
+                                 "results are not watched for changes\n");
+        });
+        return;
+    }
+    if (errno != 0)
+        return;
+
+    if (!root->Options.Recursive && !pFolder.ReportContents)
+        return;
+    // Subfolders are found after the watch exists, so one created meanwhile is reported by
+    // the watch, not missed.
+    TDvDirectoryReader::Entry entry;
+    fReader.Start(fd);
+    const bool recursive = root->Options.Recursive;
+    while (fReader.Next(entry)) {
+        if (entry.Name[0] == '.' &&
+            (entry.Length == 1 || (entry.Length == 2 && entry.Name[1] == '.')))
+            continue;
+        unsigned char type = entry.Type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat st;
+            if (fstatat(fd, entry.Name, &st, 0) != 0)
+                continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        QByteArray path = pFolder.Path;
+        path.append(entry.Name, static_cast<qsizetype>(entry.Length));
+        if (type == DT_DIR) {
+            const bool hidden = entry.Name[0] == '.';
+            if (pFolder.ReportContents)
+                Emit(neFolderCreate, Decode(path));
+            if (recursive && (!hidden || root->Options.IncludeHidden)) {
+                path.append('/');
+                if (pFolder.ReportContents)
+                    fUrgent.push_back({path, pFolder.RootId, false, true});
+                else
+                    fPending.push_back({path, pFolder.RootId, false, false});
+            }
+        } else if (type == DT_REG && pFolder.ReportContents) {
+            Emit(neFileCreate, Decode(path));
+        }
+    }
+}
+
+void TDvShellChangeNotifier::TWorker::FolderAppeared(const QByteArray &pPath, int pRootId)
+{
+    const TRoot *root = RootOf(pRootId);
+    if (root == nullptr || !root->Options.Recursive)
+        return;
+    const qsizetype slash = pPath.lastIndexOf('/', pPath.size() - 2);
+    if (!root->Options.IncludeHidden && pPath.at(slash + 1) == '.')
+        return;
+    fUrgent.push_back({pPath, pRootId, false, true});
+}
+
+void TDvShellChangeNotifier::TWorker::ReadEvents()
+{
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = read(fInotify, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            HandleEvent(*event);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
+{
+    const std::uint32_t mask = pEvent.mask;
+    if (mask & IN_Q_OVERFLOW) {
+        // Changes were lost: every root is read again, and every tree walked again for
+        // folders that appeared unseen.
+        FlushMovedFrom();
+        FlushChanges();
+        std::vector<QString> reported;
+        for (const TRoot &root : fRoots) {
+            if (std::find(reported.begin(), reported.end(), root.Text) == reported.end()) {
+                reported.push_back(root.Text);
+                Emit(neFolderUpdate, root.Text);
+            }
+            if (!fOwner.fLimitReached)
+                fPending.push_back({root.Path, root.Id, false, false});
+        }
+        fSeen.clear();
+        return;
+    }
+    auto found = fWatches.find(pEvent.wd);
+    if (found == fWatches.end())
+        return;
+    if (mask & IN_IGNORED) {
+        Forget(found);
+        return;
+    }
+    const TWatch watch = found->second;
+    const bool isDir = mask & IN_ISDIR;
+    QByteArray path = watch.Path;
+    if (pEvent.len > 0)
+        path.append(pEvent.name, static_cast<qsizetype>(std::strlen(pEvent.name)));
+    else if (path.size() > 1)
+        path.chop(1); // the folder itself, named as its parent's watch names it
+
+    // The half of a move not followed by its other half is a deletion.
+    if (fMovedFrom.Valid && !((mask & IN_MOVED_TO) && pEvent.cookie == fMovedFrom.Cookie))
+        FlushMovedFrom();
+    // Changes are merged only while nothing else happens, so that the order stays: a list
+    // may take a file's change differently once other files have gone.
+    if (!(mask & (IN_CLOSE_WRITE | IN_ATTRIB)) && !fChangedOrder.empty()) {
+        if (mask & (IN_DELETE | IN_MOVED_FROM))
+            fChanged.erase(path);
+        FlushChanges();
+    }
+
+    if (mask & IN_CREATE) {
+        Emit(isDir ? neFolderCreate : neFileCreate, Decode(path));
+        if (isDir)
+            FolderAppeared(WithSlash(path), watch.RootId);
+    } else if (mask & IN_DELETE) {
+        Emit(isDir ? neFolderDelete : neFileDelete, Decode(path));
+    } else if (mask & IN_MOVED_FROM) {
+        fMovedFrom.Valid = true;
+        fMovedFrom.Cookie = pEvent.cookie;
+        fMovedFrom.Path = path;
+        fMovedFrom.IsDir = isDir;
+        fMovedFrom.RootId = watch.RootId;
+        fMovedFrom.Due = GetTickCount64() + kMovePairMs;
+    } else if (mask & IN_MOVED_TO) {
+        if (fMovedFrom.Valid) {
+            fMovedFrom.Valid = false;
+            Emit(isDir ? neFolderRename : neFileRename, Decode(fMovedFrom.Path), Decode(path));
+            if (isDir)
+                RebaseWatches(WithSlash(fMovedFrom.Path), WithSlash(path));
+        } else {
+            Emit(isDir ? neFolderCreate : neFileCreate, Decode(path));
+            if (isDir)
+                FolderAppeared(WithSlash(path), watch.RootId);
+        }
+    } else if (mask & (IN_CLOSE_WRITE | IN_ATTRIB)) {
+        ReportChange(path);
+    } else if (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+        if (watch.IsRoot) {
+            const TRoot *root = RootOf(watch.RootId);
+            Emit(neFolderDelete, root ? root->Text : Decode(watch.Path));
+        }
+    } else if (mask & IN_UNMOUNT) {
+        if (watch.IsMountRoot || watch.IsRoot)
+            Emit(neDriveRemove, Decode(watch.Path));
+    }
+}
+
+void TDvShellChangeNotifier::TWorker::ReportChange(const QByteArray &pPath)
+{
+    if (fChangedOrder.empty())
+        fChangesDue = GetTickCount64() + kCoalesceMs;
+    if (fChanged.insert(pPath).second)
+        fChangedOrder.push_back(pPath);
+}
+
+void TDvShellChangeNotifier::TWorker::FlushChanges()
+{
+    for (const QByteArray &path : fChangedOrder)
+        if (fChanged.erase(path) > 0)
+            Emit(neFileChange, Decode(path));
+    fChangedOrder.clear();
+    fChanged.clear();
+}
+
+void TDvShellChangeNotifier::TWorker::FlushMovedFrom()
+{
+    if (!fMovedFrom.Valid)
+        return;
+    fMovedFrom.Valid = false;
+    Emit(fMovedFrom.IsDir ? neFolderDelete : neFileDelete, Decode(fMovedFrom.Path));
+    // Moved out of the watched trees: its watches would report under names that are gone.
+    if (fMovedFrom.IsDir)
+        RemoveWatchesBelow(WithSlash(fMovedFrom.Path));
+}
+
+void TDvShellChangeNotifier::TWorker::RebaseWatches(const QByteArray &pOldPath,
+                                                    const QByteArray &pNewPath)
+{
+    for (auto &[wd, watch] : fWatches) {
+        (void)wd;
+        if (watch.Path.startsWith(pOldPath))
+            watch.Path = pNewPath + watch.Path.mid(pOldPath.size());
+    }
+    for (auto *queue : {&fUrgent, &fPending})
+        for (TPending &pending : *queue)
+            if (pending.Path.startsWith(pOldPath))
+                pending.Path = pNewPath + pending.Path.mid(pOldPath.size());
+}
+
+void TDvShellChangeNotifier::TWorker::RemoveWatchesBelow(const QByteArray &pPath)
+{
+    for (auto it = fWatches.begin(); it != fWatches.end();) {
+        auto next = std::next(it);
+        if (!it->second.IsRoot && it->second.Path.startsWith(pPath)) {
+            inotify_rm_watch(fInotify, it->first);
+            Forget(it);
+        }
+        it = next;
+    }
+}
+
+void TDvShellChangeNotifier::TWorker::Emit(TNotificationEvent pEvent, const QString &pPath1,
+                                           const QString &pPath2)
+{
+    fOut.push_back({pEvent, pPath1, pPath2});
+}
+
+void TDvShellChangeNotifier::TWorker::UpdateSettled()
+{
+    fOwner.fSettled = fInotify < 0 || (fUrgent.empty() && (fPending.empty() || fHeld));
+}
+
+void TDvShellChangeNotifier::TWorker::Deliver()
+{
+    if (fOut.empty())
+        return;
+    MainThreadQueue::Post([owner = &fOwner, alive = fAlive, changes = std::move(fOut)] {
+        if (alive.lock())
+            owner->Deliver(changes);
+    });
+    fOut.clear();
+}
+
+TDvShellChangeNotifier::TDvShellChangeNotifier() = default;
+
+TDvShellChangeNotifier::~TDvShellChangeNotifier()
+{
+    fAlive.reset();
+    StopThread();
+}
+
+void TDvShellChangeNotifier::Send(TCommand pCommand)
+{
+    if (!fWorker)
+        return;
+    ++fSent;
+    fWorker->Send(std::move(pCommand));
+}
+
+void TDvShellChangeNotifier::AddWatch(const QString &pFolder, TWatchOptions pOptions)
+{
+    fWatchedFolders.append(pFolder);
+    fWatchOptions.push_back(pOptions);
+    Send({TCommand::Add, pFolder, pOptions, false});
+}
+
+void TDvShellChangeNotifier::RemoveWatch(const QString &pFolder)
+{
+    for (qsizetype i = fWatchedFolders.size(); i-- > 0;) {
+        if (fWatchedFolders[i] == pFolder) {
+            fWatchedFolders.removeAt(i);
+            fWatchOptions.erase(fWatchOptions.begin() + i);
+        }
+    }
+    Send({TCommand::Remove, pFolder, {}, false});
+}
+
+void TDvShellChangeNotifier::ClearWatches()
+{
+    fWatchedFolders.clear();
+    fWatchOptions.clear();
+    fLimitReached = false;
+    Send({TCommand::Clear, {}, {}, false});
+}
+
+bool TDvShellChangeNotifier::IsWatchedFolder(QStringView pPath) const
+{
+    return std::any_of(fWatchedFolders.begin(), fWatchedFolders.end(),
+                       [pPath](const QString &folder) { return SamePath(folder, pPath); });
+}
+
+void TDvShellChangeNotifier::SetEnabled(bool pValue)
+{
+    if (pValue == fEnabled)
+        return;
+    fEnabled = pValue;
+    if (pValue)
+        StartThread();
+    else
+        StopThread();
+}
+
+void TDvShellChangeNotifier::SetSubfoldersHeld(bool pValue)
+{
+    fHeld = pValue;
+    Send({TCommand::Hold, {}, {}, pValue});
+}
+
+void TDvShellChangeNotifier::SetReadingPaused(bool pValue)
+{
+    fPaused = pValue;
+    Send({TCommand::Pause, {}, {}, pValue});
+}
+
+void TDvShellChangeNotifier::StartThread()
+{
+    fSettled = false;
+    fSent = 0;
+    fTaken = 0;
+    fWorker = std::make_unique<TWorker>(*this);
+    Send({TCommand::Hold, {}, {}, fHeld});
+    Send({TCommand::Pause, {}, {}, fPaused});
+    for (qsizetype i = 0; i < fWatchedFolders.size(); ++i)
+        Send({TCommand::Add, fWatchedFolders[i], fWatchOptions[std::size_t(i)], false});
+    fThread = std::thread([worker = fWorker.get()] { worker->Run(); });
+}
+
+void TDvShellChangeNotifier::StopThread()
+{
+    if (!fWorker)
+        return;
+    fWorker->Send({TCommand::Stop, {}, {}, false});
+    if (fThread.joinable())
+        fThread.join();
+    fWorker.reset();
+    fSettled = false;
+}
+
+void TDvShellChangeNotifier::Deliver(const std::vector<TChange> &pChanges)
+{
+    std::weak_ptr<int> alive = fAlive;
+    for (const TChange &change : pChanges) {
+        if (!alive.lock() || !fEnabled)
+            return; // the handler removed or stopped the notifier
+        if ((fFilter & EventBit(change.Event)) && OnChange)
+            OnChange(*this, change.Event, change.Path1, change.Path2);
+    }
+}
+
+} // namespace dv

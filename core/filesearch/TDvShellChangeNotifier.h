@@ -1,0 +1,147 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace dv {
+
+// The kinds of change a notifier reports.
+enum TNotificationEvent : int
+{
+    neAssociationChange,
+    neAttributesChange,
+    neFileChange,
+    neFileCreate,
+    neFileDelete,
+    neFileRename,
+    neDriveAdd,
+    neDriveRemove,
+    neShellDriveAdd,
+    neDriveSpaceChange,
+    neMediaInsert,
+    neMediaRemove,
+    neFolderCreate,
+    neFolderDelete,
+    neFolderRename,
+    neFolderUpdate,
+    neNetShare,
+    neServerDisconnect,
+    neImageListChange,
+    neUnknown,
+    neAsyncResult,
+    nePopulated
+};
+
+// Watches folders (each with its subfolders by default) through one inotify instance and
+// reports changes on the main thread through OnChange. A thread of its own reads the events
+// and adds the watches, a folder at a time, nearest the root first; subfolder watches can be
+// held back while a search walks the same tree. Access and open are never watched, so reading
+// the files causes nothing. Created disabled: the watch list is kept, nothing is received.
+//
+// Limits degrade: when the watches run out, the folders nearest the roots stay watched (said
+// once on stderr); when the kernel's queue overflows, each root gets a folder update.
+class TDvShellChangeNotifier
+{
+public:
+    using TOnChange = std::function<void(TDvShellChangeNotifier &Sender, TNotificationEvent pEvent,
+                                         const QString &pPath1, const QString &pPath2)>;
+    using TEventFilter = std::uint32_t;
+
+    struct TWatchOptions
+    {
+        bool Recursive = true;
+        bool IncludeHidden = true;
+    };
+
+    TDvShellChangeNotifier();
+    // Stops the thread; no event is delivered afterwards.
+    ~TDvShellChangeNotifier();
+
+    TDvShellChangeNotifier(const TDvShellChangeNotifier &) = delete;
+    TDvShellChangeNotifier &operator=(const TDvShellChangeNotifier &) = delete;
+
+    // The watch list. An empty folder stands for what a search of an empty root walks: every
+    // ready drive, each kept on its drive (the desktop folder when not recursive).
+    void AddWatch(const QString &pFolder, TWatchOptions pOptions);
+    void AddWatch(const QString &pFolder) { AddWatch(pFolder, TWatchOptions()); }
+    void RemoveWatch(const QString &pFolder);
+    void ClearWatches();
+    // The folders of the watch list, as given.
+    const QStringList &WatchedFolders() const { return fWatchedFolders; }
+    // Whether pPath is one of them (exactly; one trailing "/" not considered).
+    bool IsWatchedFolder(QStringView pPath) const;
+
+    bool Enabled() const { return fEnabled; }
+    void SetEnabled(bool pValue);
+
+    // While held, only the listed folders themselves are watched, not their subfolders.
+    bool SubfoldersHeld() const { return fHeld; }
+    void SetSubfoldersHeld(bool pValue);
+
+    static constexpr TEventFilter EventBit(TNotificationEvent pEvent)
+    {
+        return TEventFilter(1) << pEvent;
+    }
+    static constexpr TEventFilter kAllEvents = (TEventFilter(1) << (nePopulated + 1)) - 1;
+    TEventFilter EventFilter() const { return fFilter; }
+    void SetEventFilter(TEventFilter pValue) { fFilter = pValue; }
+
+    // Called on the main thread for each change whose kind passes the filter.
+    TOnChange OnChange;
+
+    // State of the watching, from any thread: inotify watches held, whether every folder
+    // that can be watched now is (nothing left to add), and whether a limit stopped it.
+    int WatchCount() const { return fWatchCount.load(); }
+    bool AllWatchesAdded() const
+    {
+        return fEnabled && fSettled.load() && fTaken.load() == fSent.load();
+    }
+    bool LimitReached() const { return fLimitReached.load(); }
+
+    // Tests: while paused, the thread reads no events (so that the kernel's queue can fill).
+    void SetReadingPaused(bool pValue);
+
+    struct TChange
+    {
+        TNotificationEvent Event;
+        QString Path1;
+        QString Path2;
+    };
+
+private:
+    struct TCommand;
+    class TWorker;
+
+    void Send(TCommand pCommand);
+    void StartThread();
+    void StopThread();
+    void Deliver(const std::vector<TChange> &pChanges);
+
+    QStringList fWatchedFolders;
+    std::vector<TWatchOptions> fWatchOptions;
+    bool fEnabled = false;
+    bool fHeld = false;
+    bool fPaused = false;
+    TEventFilter fFilter = kAllEvents;
+
+    std::unique_ptr<TWorker> fWorker;
+    std::thread fThread;
+    std::atomic<int> fWatchCount{0};
+    std::atomic<bool> fSettled{false};
+    // Commands sent to the thread and taken by it: settled only counts once all are taken.
+    std::atomic<unsigned> fSent{0};
+    std::atomic<unsigned> fTaken{0};
+    std::atomic<bool> fLimitReached{false};
+    // Tells changes still queued for the main thread whether this object exists.
+    std::shared_ptr<int> fAlive = std::make_shared<int>(0);
+};
+
+} // namespace dv
