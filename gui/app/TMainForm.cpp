@@ -534,11 +534,14 @@ TMainForm::CommandLineFolders TMainForm::FoldersOfCommandLine(const QStringList 
     for (const QString &arg : arguments) {
         if (arg.isEmpty())
             continue;
-        const QFileInfo info(arg);
+        // A relative folder means one below the current folder; the list holds full paths.
+        const QString folder =
+            QDir::isAbsolutePath(arg) ? arg : QDir::cleanPath(QDir::current().absoluteFilePath(arg));
+        const QFileInfo info(folder);
         if (info.isSymLink() || !info.isDir())
             continue;
-        result.last = arg;
-        result.entries.append(arg + QStringLiteral("/*"));
+        result.last = folder;
+        result.entries.append(folder == u"/" ? QStringLiteral("/*") : folder + QStringLiteral("/*"));
     }
     return result;
 }

@@ -38,7 +38,7 @@ public:
     QString FolderDisplay() const;
     // The path this row was added with ended with a path separator.
     bool IsFolder() const { return fIsFolder; }
-    // The row names the path (letter case and one trailing "/" not considered).
+    // The row names the path exactly (one trailing "/" not considered).
     bool NamesPath(QStringView pPath) const;
 
     // Size and modification time, read from the file once (ReadFileData) and kept.

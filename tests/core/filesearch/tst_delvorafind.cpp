@@ -10,7 +10,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace dv;
@@ -207,17 +209,51 @@ private slots:
 
     void interruptEndsCleanly()
     {
-        // The whole file system as the root, with a name that matches nothing: long enough.
-        QProcess p;
-        p.start(Program(), {"-n", "no-such-name-anywhere.xyz", "/"});
-        QVERIFY(p.waitForStarted());
-        QTest::qWait(400);
-        if (p.state() == QProcess::NotRunning)
-            QSKIP("the walk of / ended before it could be interrupted");
-        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 130);
+        // The program is held for certain: its results go to a pipe nobody reads, and there
+        // are more of them than the pipe holds, so it cannot end before the signal.
+        QTemporaryDir dir;
+        const QString stem(120, QLatin1Char('n'));
+        for (int i = 0; i < 1500; ++i)
+            testsupport::writeFile(dir.path(), QStringLiteral("%1%2.txt").arg(stem).arg(i), "x");
+        int out[2];
+        QCOMPARE(pipe2(out, O_CLOEXEC), 0);
+        const int capacity = fcntl(out[0], F_GETPIPE_SZ);
+        QVERIFY(capacity > 0 && capacity < 1500 * (dir.path().size() + 120));
+        const QByteArray program = EncodeFileName(Program());
+        const QByteArray folder = EncodeFileName(dir.path());
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            execl(program.constData(), program.constData(), folder.constData(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        QVERIFY(pid > 0);
+        close(out[1]);
+        // Ends the child should the test fail half-way.
+        struct Reaper
+        {
+            pid_t pid;
+            ~Reaper()
+            {
+                if (waitpid(pid, nullptr, WNOHANG) == 0) {
+                    ::kill(pid, SIGKILL);
+                    waitpid(pid, nullptr, 0);
+                }
+            }
+        } reaper{pid};
+        // The first results show that the search (and its signal handling) has begun.
+        int queued = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(ioctl(out[0], FIONREAD, &queued) == 0 && queued > 0, 20000);
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, WNOHANG), pid_t(0));
+        ::kill(pid, SIGINT);
+        close(out[0]); // as Ctrl+C also ends the reader of the pipe
+        QTRY_VERIFY_WITH_TIMEOUT(waitpid(pid, &status, WNOHANG) == pid, 20000);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 130);
     }
 };
 

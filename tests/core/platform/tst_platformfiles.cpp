@@ -1,4 +1,5 @@
 #include "core/platform/FileName.h"
+#include "core/platform/SamePath.h"
 #include "core/platform/TDvMountTable.h"
 
 #include <QTest>
@@ -42,6 +43,36 @@ private slots:
             QCOMPARE(name, QString::fromUtf8(bytes));
         // Two different names never decode to the same text.
         QVERIFY(DecodeFileName(bytes + "x") != name);
+    }
+
+    void samePath_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("equal") << "/d/a.txt" << "/d/a.txt" << true;
+        QTest::newRow("case differs") << "/d/A.txt" << "/d/a.txt" << false;
+        QTest::newRow("folder case differs") << "/D/a.txt" << "/d/a.txt" << false;
+        QTest::newRow("trailing separator") << "/d/sub/" << "/d/sub" << true;
+        QTest::newRow("two trailing separators") << "/d/sub//" << "/d/sub" << false;
+        QTest::newRow("prefix") << "/d/a.tx" << "/d/a.txt" << false;
+        QTest::newRow("root") << "/" << "/" << true;
+        QTest::newRow("escaped byte") << DecodeFileName(QByteArray("/d/caf\xe9"))
+                                      << DecodeFileName(QByteArray("/d/caf\xc9")) << false;
+    }
+
+    void samePath()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        QCOMPARE(SamePath(a, b), same);
+        QCOMPARE(SamePath(b, a), same);
+        // Held as folder and name, as a result row keeps it.
+        if (!b.endsWith(u'/')) {
+            const qsizetype slash = b.lastIndexOf(u'/');
+            QCOMPARE(SamePath(a, b.left(slash + 1), b.mid(slash + 1)), same);
+        }
     }
 
     void fileUrl_data()

@@ -448,6 +448,14 @@ void TstTMainForm::commandLineKeepsExistingFoldersOnly()
     got = TMainForm::FoldersOfCommandLine({file});
     QVERIFY(got.entries.isEmpty());
     QVERIFY(got.last.isEmpty());
+
+    // Relative folders are taken below the current folder and listed by their full path.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    got = TMainForm::FoldersOfCommandLine({"a", "./b c/", "file.txt", "missing", "."});
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(got.entries, QStringList({a + "/*", b + "/*", dir.path() + "/*"}));
+    QCOMPARE(got.last, dir.path());
 }
 
 void TstTMainForm::commandLineFoldersReachTheWindow()

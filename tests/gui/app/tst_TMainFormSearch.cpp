@@ -103,6 +103,7 @@ private slots:
     void previewScrollsOnlyOnClickAndNoticeShowsWithoutText();
     void folderPanelFollowsSelection();
     void commandLineFoldersAreChecked();
+    void relativeCommandLineFolderIsSearched();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -495,6 +496,23 @@ void TstTMainFormSearch::commandLineFoldersAreChecked()
     QCOMPARE(form.SelectedFolder(), second); // as the tree names it
     QTRY_COMPARE(form.Memo1->toPlainText(), first + "\n" + second + "/");
     // And they are what the search walks.
+    QVERIFY(runSearch(form));
+    QCOMPARE(ResultNames(form), QStringList{"hit.txt"});
+}
+
+void TstTMainFormSearch::relativeCommandLineFolderIsSearched()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString sub = dir.filePath(QStringLiteral("sub"));
+    testsupport::writeFile(sub, "hit.txt", "needle");
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    TMainForm form({QStringLiteral("sub")});
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(form.SelectionList()->Paths(), QStringList{sub + "/*"});
+    QTRY_COMPARE(form.SelectedFolder(), sub);
+    QTRY_COMPARE(form.Memo1->toPlainText(), sub);
     QVERIFY(runSearch(form));
     QCOMPARE(ResultNames(form), QStringList{"hit.txt"});
 }

@@ -136,8 +136,14 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(ends, 0);
 
+        // Every path is handed over on this thread, so the search cannot have ended before
+        // the stop below.
+        QTemporaryDir dir;
+        for (int i = 0; i < 200; ++i)
+            writeFile(dir.path(), QStringLiteral("d%1/f%2.txt").arg(i % 20).arg(i),
+                      "x");
         list.OnAddPath = [](const QString &, bool &) {};
-        list.Search(QStringLiteral("/usr")); // large enough to be stopped half-way
+        list.Search(dir.path());
         list.Stop();
         QTRY_COMPARE_WITH_TIMEOUT(ends, 1, 10000);
         QVERIFY(!list.IsSearching());
@@ -167,11 +173,14 @@ private slots:
         QCOMPARE(list.Item(2)->Path(), dir.path() + "/sub");
         QCOMPARE(list.Item(2)->Caption(), "sub");
 
-        QCOMPARE(list.ReturnItemInList(file.toLower()), list.Item(0));
+        // Names differing only in case are different files.
+        QCOMPARE(list.ReturnItemInList(file.toLower()), nullptr);
+        QCOMPARE(list.ReturnItemInList(file), list.Item(0));
         QCOMPARE(list.ReturnItemInList(file + "/"), list.Item(0));
         QCOMPARE(list.ReturnItemInList(file, 1), list.Item(1));
         QCOMPARE(list.ReturnItemInList(file, 2), nullptr);
-        QVERIFY(list.IsItemInList(dir.path() + "/SUB"));
+        QVERIFY(!list.IsItemInList(dir.path() + "/SUB"));
+        QVERIFY(list.IsItemInList(dir.path() + "/sub"));
         QVERIFY(!list.IsItemInList(dir.path() + "/Report.TX"));
 
         // A handler that fails leaves no half-added row behind.
