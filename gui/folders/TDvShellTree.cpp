@@ -684,12 +684,17 @@ void TDvShellTree::SetSelectedFolder(const QString &Value)
         setCurrentIndex(fModel->IndexOf(fModel->Root()));
         return;
     }
-    const QString expanded = ExpandEnvironmentReferences(Value);
-    if (!QDir::isAbsolutePath(expanded))
-        return;
-    const QString path = QDir::cleanPath(expanded);
-    if (!TDvFolderLister::IsFolder(path))
-        return; // no such folder: the selection stays
+    // A folder that exists as written is that folder, whatever "$", "%" or "~" its names
+    // hold; only a text that names no folder is read as holding references.
+    QString path = QDir::cleanPath(Value);
+    if (!QDir::isAbsolutePath(path) || !TDvFolderLister::IsFolder(path)) {
+        const QString expanded = ExpandEnvironmentReferences(Value);
+        if (!QDir::isAbsolutePath(expanded))
+            return;
+        path = QDir::cleanPath(expanded);
+        if (!TDvFolderLister::IsFolder(path))
+            return; // no such folder: the selection stays
+    }
     fPendingSelection = path;
     ContinueSelection();
 }

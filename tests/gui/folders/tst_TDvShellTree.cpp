@@ -358,6 +358,12 @@ void TstTDvShellTree::selectedFolderRoundTrip_data()
     QTest::newRow("braced variable") << QStringLiteral("${DV_TREE_TEST}/D") << "D";
     QTest::newRow("percent variable") << QStringLiteral("%DV_TREE_TEST%/A") << "A";
     QTest::newRow("through a link") << QStringLiteral("<dir>/linkToB/X") << "linkToB/X";
+    // A folder that exists as written is taken as it is, references or not.
+    QTest::newRow("name like a variable")
+        << QStringLiteral("<dir>/$DV_TREE_TEST/A") << "$DV_TREE_TEST/A";
+    QTest::newRow("name like a percent reference")
+        << QStringLiteral("<dir>/%DV_TREE_TEST%") << "%DV_TREE_TEST%";
+    QTest::newRow("name with a tilde") << QStringLiteral("<dir>/~old") << "~old";
 }
 
 void TstTDvShellTree::selectedFolderRoundTrip()
@@ -365,6 +371,7 @@ void TstTDvShellTree::selectedFolderRoundTrip()
     QFETCH(QString, written);
     QFETCH(QString, relative);
     qputenv("DV_TREE_TEST", QFile::encodeName(fDir->path()));
+    QVERIFY(QDir().mkpath(path(relative)));
     fTree->SetSelectedFolder(QString(written).replace(QStringLiteral("<dir>"), fDir->path()));
     // The walk lists the folders on the way in the background; meanwhile the getter already
     // answers with the folder being walked to.
