@@ -104,8 +104,9 @@ QDateTime LocalFromOleDate(double oleDate)
     const double days = std::trunc(oleDate);
     const qint64 ms =
         std::min<qint64>(std::llround(std::fabs(oleDate - days) * 86400000.0), 86399999);
-    return QDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(days)),
-                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+    // A stored time that a clock change skips would leave the picker at its minimum date.
+    return ExistingLocalDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(days)),
+                                 QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
 double OleDateOf(const QDateTime &local)

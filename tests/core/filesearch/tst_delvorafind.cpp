@@ -39,9 +39,14 @@ QString Program()
     return QString::fromLocal8Bit(qgetenv("DELVORA_BUILD_DIR")) + "/cli/delvora-find";
 }
 
-Result RunFind(const QStringList &args)
+Result RunFind(const QStringList &args, const QByteArray &zone = {})
 {
     QProcess p;
+    if (!zone.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TZ"), QString::fromLatin1(zone));
+        p.setProcessEnvironment(env);
+    }
     p.start(Program(), args);
     Result r;
     if (!p.waitForFinished(60000)) {
@@ -205,6 +210,27 @@ private slots:
         unlink(name.constData());
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, name + "\n");
+    }
+
+    // Whole days by the local clock, even on a day whose midnight a clock change skips, and
+    // to the nanosecond at the end of the last day.
+    void wholeDaysOfTheLocalClock()
+    {
+        QTemporaryDir dir;
+        const QByteArray zone = "America/Santiago"; // 2022-09-11 starts at 01:00 -03
+        auto make = [&](const char *name, const QDateTime &utc, long nanoseconds) {
+            const QString path = testsupport::writeFile(dir.path(), name, "x");
+            const timespec times[2] = {{utc.toSecsSinceEpoch(), nanoseconds},
+                                       {utc.toSecsSinceEpoch(), nanoseconds}};
+            QCOMPARE(utimensat(AT_FDCWD, EncodeFileName(path).constData(), times, 0), 0);
+        };
+        make("before.txt", QDateTime(QDate(2022, 9, 11), QTime(3, 59, 59), Qt::UTC), 999999999);
+        make("first.txt", QDateTime(QDate(2022, 9, 11), QTime(4, 0), Qt::UTC), 0);
+        make("last.txt", QDateTime(QDate(2022, 9, 12), QTime(2, 59, 59), Qt::UTC), 999500000);
+        make("after.txt", QDateTime(QDate(2022, 9, 12), QTime(3, 0), Qt::UTC), 0);
+        const Result r = RunFind({"--modified", "2022-09-11", "2022-09-11", dir.path()}, zone);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.lines(), QStringList({dir.filePath("first.txt"), dir.filePath("last.txt")}));
     }
 
     void interruptEndsCleanly()
