@@ -424,6 +424,7 @@ void TMainForm::CreateLeftColumn()
     Splitter3->setStretchFactor(0, 1);
     Splitter3->setStretchFactor(1, 0);
     column->addWidget(Splitter3, 1);
+    SetFolderListHeight(97);
 }
 
 void TMainForm::CreateRightPart()

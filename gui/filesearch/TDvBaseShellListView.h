@@ -56,7 +56,12 @@ public:
     int ChangeDelay() const { return fChangeTimer.interval(); }
     void SetChangeDelay(int pMs) { fChangeTimer.setInterval(pMs); }
 
+    // Room for the widest date text of the current locale and font.
+    int DateColumnWidth() const;
+
 protected:
+    // The date column is sized to its content when the list is first shown.
+    void showEvent(QShowEvent *event) override;
     void SelectionStateChanged();
     void ShowHeaderMenu(const QPoint &pPos);
 
@@ -69,6 +74,7 @@ private:
     QTimer fChangeTimer;
     int fSortColumn = -1;
     bool fReverseSortOrder = false;
+    bool fColumnsSized = false;
 };
 
 } // namespace dv

@@ -259,6 +259,10 @@ std::unique_ptr<TDvShellTreeNode> TDvShellTree::MakeNode(TDvShellTreeNode *aPare
             return nullptr;
         node->CaptionChanged = node->Caption != aName;
     }
+    // The home folder is shown by its name, as file managers do; its path stays the tooltip.
+    if (aParent->IsRoot() && !node->CaptionChanged && aPath != u"/" &&
+        aPath == QDir::cleanPath(QDir::homePath()))
+        node->Caption = aPath.mid(aPath.lastIndexOf(u'/') + 1);
     // Until its own job answers, a child shows its parent's state: a new child of a checked
     // folder is checked at once. The root's state says nothing about the drives.
     if (Checkboxes() && !aParent->IsRoot() && aParent->StateIndex > 0)

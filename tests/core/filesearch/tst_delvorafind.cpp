@@ -1,11 +1,11 @@
 // delvora-find as a user runs it: the built program on temporary trees.
 #include "core/platform/FileName.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -73,7 +73,7 @@ class TestDelvoraFind : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir tmp;
+    testsupport::TemporaryDir tmp;
     QString root;
 
 private slots:
@@ -200,7 +200,7 @@ private slots:
 
     void rawNameBytesAreWritten()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QByteArray name = EncodeFileName(dir.path()) + "/caf\xe9.txt";
         const int fd = open(name.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0);
@@ -216,7 +216,7 @@ private slots:
     // to the nanosecond at the end of the last day.
     void wholeDaysOfTheLocalClock()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QByteArray zone = "America/Santiago"; // 2022-09-11 starts at 01:00 -03
         auto make = [&](const char *name, const QDateTime &utc, long nanoseconds) {
             const QString path = testsupport::writeFile(dir.path(), name, "x");
@@ -237,7 +237,7 @@ private slots:
     {
         // The program is held for certain: its results go to a pipe nobody reads, and there
         // are more of them than the pipe holds, so it cannot end before the signal.
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString stem(120, QLatin1Char('n'));
         for (int i = 0; i < 1500; ++i)
             testsupport::writeFile(dir.path(), QStringLiteral("%1%2.txt").arg(stem).arg(i), "x");

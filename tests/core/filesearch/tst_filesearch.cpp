@@ -4,11 +4,11 @@
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"
 #include "core/threads/MainThreadQueue.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
@@ -159,7 +159,7 @@ class TestFileSearch : public QObject
 private slots:
     void folderEntriesComeBeforeSubfolders()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path() + "/Data";
         MakeFile(root, "A/x.txt");
         MakeFile(root, "A/Deep/z.txt");
@@ -209,7 +209,7 @@ private slots:
         QFETCH(bool, hidden);
         QFETCH(int, kind);
         QFETCH(QStringList, expected);
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path();
         MakeFile(root, "a.txt");
         MakeFile(root, ".h.txt");
@@ -229,7 +229,7 @@ private slots:
 
     void linksFifosAndLoops()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path();
         MakeFile(root, "a/f.txt");
         MakeFile(root, "c/g.txt");
@@ -253,7 +253,7 @@ private slots:
 
     void unreadableRootsAndFolders()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path();
         MakeFile(root, "plain.txt");
         MakeFile(root, "ok/k.txt");
@@ -286,7 +286,7 @@ private slots:
 
     void deeperThanPathMax()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QByteArray component(200, 'd');
         const int levels = PATH_MAX / 200 + 5;
         int fd = open(EncodeFileName(tmp.path()).constData(), O_RDONLY | O_DIRECTORY);
@@ -320,7 +320,7 @@ private slots:
 
     void namesThatAreNotUtf8RoundTrip()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QByteArray dir = EncodeFileName(tmp.path()) + "/d\xfc";
         const QByteArray file = dir + "/caf\xe9 \xff.txt";
         QCOMPARE(mkdir(dir.constData(), 0755), 0);
@@ -341,14 +341,14 @@ private slots:
         char buffer[8] = {};
         QCOMPARE(read(again, buffer, sizeof buffer), ssize_t(5));
         close(again);
-        // QTemporaryDir cannot name these bytes.
+        // testsupport::TemporaryDir cannot name these bytes.
         QCOMPARE(unlink(file.constData()), 0);
         QCOMPARE(rmdir(dir.constData()), 0);
     }
 
     void batchesAreSpacedAndBracketed()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         for (int d = 0; d < 10; ++d)
             for (int f = 0; f < 30; ++f)
                 MakeFile(tmp.path(), QString("d%1/f%2.txt").arg(d).arg(f));
@@ -371,7 +371,7 @@ private slots:
 
     void stopDropsPendingPaths()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         for (int d = 0; d < 10; ++d)
             for (int f = 0; f < 30; ++f)
                 MakeFile(tmp.path(), QString("d%1/f%2.txt").arg(d).arg(f));
@@ -403,7 +403,7 @@ private slots:
 
     void threeRootsOneEnd()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         MakeFile(tmp.path(), "r1/a.txt");
         MakeFile(tmp.path(), "r2/b.txt");
         MakeFile(tmp.path(), "r3/c.txt");
@@ -423,7 +423,7 @@ private slots:
 
     void criteriaAreCopiedWhenQueued()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         MakeFile(tmp.path(), "a.txt");
         MakeFile(tmp.path(), "b.doc");
         Run run;
@@ -436,7 +436,7 @@ private slots:
 
     void rescanOffersOnlyNewFilesOfTheTopLevel()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         MakeFile(tmp.path(), "old.txt");
         MakeFile(tmp.path(), "sub/deep.txt");
         Run run;
@@ -462,7 +462,7 @@ private slots:
     void failingAddDoesNotRepeatPaths()
     {
         QFETCH(QString, failing);
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         QStringList expected{"/a/", "/b/"};
         for (int f = 0; f < 5; ++f) {
             MakeFile(tmp.path(), QString("a/f%1.txt").arg(f));
@@ -487,7 +487,7 @@ private slots:
 
     void emptyRootWithoutRecursionSearchesTheDesktop()
     {
-        QTemporaryDir home;
+        testsupport::TemporaryDir home;
         MakeFile(home.path(), "Desktop/top.txt");
         MakeFile(home.path(), "Desktop/sub/below.txt");
         const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");

@@ -2,11 +2,11 @@
 #include "core/folders/TDvSelectionList.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -41,7 +41,7 @@ class tst_TDvSelectionList : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
+    testsupport::TemporaryDir fDir;
     QString fRoot;
 
     // Builds a fresh tree under the temporary folder. "X/" is a folder, "X" a file,

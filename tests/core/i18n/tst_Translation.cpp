@@ -267,7 +267,10 @@ private slots:
             "The new version %s is available", "What's new:", "Update Now", "Exit", "Skip", "Abort",
             "Cannot find downloaded file.",
             "Failed to download update. Please download manually on website.",
-            "Download is cancelled. Please download manually."};
+            "Download is cancelled. Please download manually.",
+            // context menus of the result list and the folder tree
+            "Open", "Open containing folder", "Copy", "Cut", "Paste", "Rename", "Move to Trash",
+            "Properties", "Copy path", "Open %1 files?"};
         for (const QString &key : keys) {
             for (int c = 1; c < table.ColumnCount(); ++c) {
                 const QString text = table.Translate(key, c);
@@ -276,6 +279,7 @@ private slots:
                     key != "Date" && key != "Version:" && key != "Computer")
                     QFAIL(qPrintable(QString("%1 has no %2 text").arg(key, table.Code(c))));
                 QCOMPARE(text.count("%s"), key.count("%s"));
+                QCOMPARE(text.count("%1"), key.count("%1"));
             }
         }
     }

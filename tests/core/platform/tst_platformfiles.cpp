@@ -1,11 +1,16 @@
 #include "core/platform/FileName.h"
 #include "core/platform/SamePath.h"
 #include "core/platform/TDvMountTable.h"
+#include "tests/support/TemporaryDir.h"
+
+#include <QFileInfo>
 
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace dv;
 
@@ -73,6 +78,30 @@ private slots:
             const qsizetype slash = b.lastIndexOf(u'/');
             QCOMPARE(SamePath(a, b.left(slash + 1), b.mid(slash + 1)), same);
         }
+    }
+
+    // The tests' temporary folders go away whole, names that are not UTF-8 included, and
+    // never through a link into another folder.
+    void temporaryFolderGoesWhole()
+    {
+        testsupport::TemporaryDir outside;
+        const QByteArray kept = EncodeFileName(outside.path()) + "/kept.txt";
+        QCOMPARE(::close(::open(kept.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+        QString path;
+        {
+            testsupport::TemporaryDir dir;
+            QVERIFY(dir.isValid());
+            path = dir.path();
+            const QByteArray odd = EncodeFileName(path) + "/caf\xe9";
+            QCOMPARE(::mkdir(odd.constData(), 0755), 0);
+            QCOMPARE(::mkdir((odd + "/sub").constData(), 0755), 0);
+            QCOMPARE(::close(::open((odd + "/sub/r\xe9.txt").constData(), O_CREAT | O_WRONLY, 0644)),
+                     0);
+            QCOMPARE(::symlink(EncodeFileName(outside.path()).constData(), (odd + "/link").constData()),
+                     0);
+        }
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(::access(kept.constData(), F_OK) == 0);
     }
 
     void fileUrl_data()

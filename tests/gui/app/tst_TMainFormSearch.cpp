@@ -10,6 +10,7 @@
 #include "gui/app/TMainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TextdServer.h"
 
@@ -26,7 +27,6 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -62,7 +62,7 @@ bool SetModified(const QString &path, const QDateTime &when)
 class TstTMainFormSearch : public QObject
 {
     Q_OBJECT
-    QTemporaryDir fDir;
+    testsupport::TemporaryDir fDir;
     testsupport::TextdServer fServer;
     std::unique_ptr<dv::TMainThreadWaker> fWaker; // as the program has
 
@@ -388,7 +388,7 @@ void TstTMainFormSearch::previewNavigation()
     QFETCH(QString, clicks);
     QFETCH(QList<int>, starts);
 
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     testsupport::writeFile(dir.path(), "f.txt", content);
     TMainForm form;
@@ -421,7 +421,7 @@ void TstTMainFormSearch::previewNavigation()
 
 void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     // Far down a long file: "Next match" brings it into view.
     QByteArray content;
@@ -453,7 +453,7 @@ void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
 
 void TstTMainFormSearch::folderPanelFollowsSelection()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString data = dir.filePath(QStringLiteral("data"));
     const QString gone = dir.filePath(QStringLiteral("gone"));
@@ -491,7 +491,7 @@ void TstTMainFormSearch::folderPanelFollowsSelection()
 
 void TstTMainFormSearch::commandLineFoldersAreChecked()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString first = dir.filePath(QStringLiteral("first"));
     const QString second = dir.filePath(QStringLiteral("second"));
@@ -510,7 +510,7 @@ void TstTMainFormSearch::commandLineFoldersAreChecked()
 
 void TstTMainFormSearch::relativeCommandLineFolderIsSearched()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString sub = dir.filePath(QStringLiteral("sub"));
     testsupport::writeFile(sub, "hit.txt", "needle");
@@ -532,7 +532,7 @@ void TstTMainFormSearch::dayWithoutAMidnight()
     const QByteArray oldZone = qgetenv("TZ");
     qputenv("TZ", "America/Santiago"); // 2022-09-11 starts at 01:00 -03
     tzset();
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     auto make = [&](const char *name, const QDateTime &utc, long nanoseconds) {
         const QString path = testsupport::writeFile(dir.path(), name, "x");
@@ -583,7 +583,7 @@ void TstTMainFormSearch::dayWithoutAMidnight()
 // like any other.
 void TstTMainFormSearch::namesThatAreNotUtf8()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     const QByteArray base = dv::EncodeFileName(dir.path());
     QCOMPARE(::mkdir((base + "/caf\xe9").constData(), 0755), 0);

@@ -153,6 +153,27 @@ private slots:
         QCOMPARE(list.ItemCount(), rows); // nothing arrives after the stop
     }
 
+    // The date column shows its text whole from the first show on, whatever the font.
+    void dateColumnFitsItsText()
+    {
+        QTemporaryDir dir;
+        const QString file = writeFile(dir.path(), "a.txt", "x");
+        setModified(file, QDateTime(QDate(2026, 12, 28), QTime(23, 59, 59)));
+        TDvFileList list;
+        QFont font = list.font();
+        font.setPixelSize(24);
+        list.setFont(font);
+        list.Add(file);
+        list.resize(1600, 300);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const int column = TDvFileListModel::ColDateModified;
+        QVERIFY(!list.Model()->index(0, column).data().toString().isEmpty());
+        QVERIFY2(list.header()->sectionSize(column) >= list.sizeHintForColumn(column),
+                 qPrintable(QStringLiteral("%1 < %2").arg(list.header()->sectionSize(column))
+                                .arg(list.sizeHintForColumn(column))));
+    }
+
     void addAndFind()
     {
         QTemporaryDir dir;

@@ -5,6 +5,7 @@
 #include "gui/folders/TDvSelectionStateDelegate.h"
 #include "gui/folders/TDvShellTree.h"
 #include "gui/folders/TDvShellTreeModel.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -61,6 +61,7 @@ private slots:
     void environmentReferences_data();
     void environmentReferences();
     void defaultRootsStartWithTheFileSystemRoot();
+    void homeFolderShowsItsName();
     void unknownRefreshLevelIsRefused();
 
 private:
@@ -85,7 +86,7 @@ private:
     QStringList entries() const { return fLink->SelectionList()->Paths(); }
 
     std::unique_ptr<dv::TMainThreadWaker> fWaker;
-    std::unique_ptr<QTemporaryDir> fDir;
+    std::unique_ptr<testsupport::TemporaryDir> fDir;
     std::shared_ptr<dv::TDvShellLink> fLink;
     std::unique_ptr<TDvShellTree> fTree;
 };
@@ -101,7 +102,7 @@ void TstTDvShellTree::init()
     // Root/
     //   A/ (only the folders B and C)   B/ holds X and Y
     //   D/ (a file, no folders)   .hidden/   backup.zip/   backup.ZIP/   old.rar/   notes.txt
-    fDir = std::make_unique<QTemporaryDir>();
+    fDir = std::make_unique<testsupport::TemporaryDir>();
     QVERIFY(fDir->isValid());
     QDir root(fDir->path());
     for (const char *folder : {"A/B/X", "A/B/Y", "A/C", "D", ".hidden/inner", "backup.zip",
@@ -528,6 +529,20 @@ void TstTDvShellTree::defaultRootsStartWithTheFileSystemRoot()
     QCOMPARE(roots.removeDuplicates(), 0);
     for (const QString &root : roots)
         QVERIFY2(root == u"/" || !root.endsWith(u'/'), qPrintable(root));
+}
+
+void TstTDvShellTree::homeFolderShowsItsName()
+{
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(path(QStringLiteral("A/B"))));
+    fTree->SetRootFolders({fDir->path(), path(QStringLiteral("A/B"))});
+    qputenv("HOME", oldHome);
+    dv::TDvShellTreeModel *model = fTree->TreeModel();
+    const QModelIndex top = model->index(0, 0, model->IndexOf(model->Root()));
+    const QModelIndex home = model->index(1, 0, model->IndexOf(model->Root()));
+    QCOMPARE(top.data().toString(), fDir->path());
+    QCOMPARE(home.data().toString(), QStringLiteral("B"));
+    QCOMPARE(home.data(Qt::ToolTipRole).toString(), path(QStringLiteral("A/B")));
 }
 
 void TstTDvShellTree::unknownRefreshLevelIsRefused()

@@ -1,12 +1,12 @@
 #include "core/platform/FileName.h"
 #include "gui/folders/TDvWhereToSearchPanel.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -23,7 +23,7 @@ private slots:
     void noticeShowsExactlyWhileEmpty();
 
 private:
-    QTemporaryDir fDir;
+    testsupport::TemporaryDir fDir;
 };
 
 void TstTDvWhereToSearchPanel::initTestCase()
