@@ -537,13 +537,15 @@ TMainForm::CommandLineFolders TMainForm::FoldersOfCommandLine(const QStringList 
         if (arg.isEmpty())
             continue;
         // A relative folder means one below the current folder; the list holds full paths.
-        const QString folder =
-            QDir::isAbsolutePath(arg) ? arg : QDir::cleanPath(QDir::current().absoluteFilePath(arg));
+        const QString folder = QDir::isAbsolutePath(arg)
+                                   ? arg
+                                   : QDir::cleanPath(QDir::current().absoluteFilePath(arg));
         const QFileInfo info(folder);
         if (info.isSymLink() || !info.isDir())
             continue;
         result.last = folder;
-        result.entries.append(folder == u"/" ? QStringLiteral("/*") : folder + QStringLiteral("/*"));
+        result.entries.append(folder == u"/" ? QStringLiteral("/*")
+                                             : folder + QStringLiteral("/*"));
     }
     return result;
 }

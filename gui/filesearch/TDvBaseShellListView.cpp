@@ -63,9 +63,9 @@ int TDvBaseShellListView::DateColumnWidth() const
     int widest = 0;
     for (int month = 1; month <= 12; ++month)
         for (const QTime time : {QTime(23, 59, 59), QTime(10, 59, 59)})
-            widest = std::max(widest, metrics.horizontalAdvance(locale.toString(
-                                          QDateTime(QDate(2000, month, 28), time),
-                                          QLocale::ShortFormat)));
+            widest = std::max(widest,
+                              metrics.horizontalAdvance(locale.toString(
+                                  QDateTime(QDate(2000, month, 28), time), QLocale::ShortFormat)));
     // The item delegate's text margins, and a little air before the next column.
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
     return std::max(widest + 2 * margin + 8,
@@ -79,9 +79,9 @@ void TDvBaseShellListView::showEvent(QShowEvent *event)
         return;
     fColumnsSized = true;
     QHeaderView *head = header();
-    head->resizeSection(TDvFileListModel::ColDateModified,
-                        std::max(head->sectionSize(TDvFileListModel::ColDateModified),
-                                 DateColumnWidth()));
+    head->resizeSection(
+        TDvFileListModel::ColDateModified,
+        std::max(head->sectionSize(TDvFileListModel::ColDateModified), DateColumnWidth()));
 }
 
 void TDvBaseShellListView::SelectionStateChanged()

@@ -330,7 +330,8 @@ QMenu *TDvCustomFileList::CreateContextMenu(QWidget *pParent)
     const bool one = ItemIndex() >= 0;
     const bool writable = !fReadOnly;
 
-    QAction *open = menu->addAction(Translate(QStringLiteral("Open")), this, [this] { OpenSelected(); });
+    QAction *open =
+        menu->addAction(Translate(QStringLiteral("Open")), this, [this] { OpenSelected(); });
     QFont bold = open->font();
     bold.setBold(true);
     open->setFont(bold);

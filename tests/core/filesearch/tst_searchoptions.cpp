@@ -5,8 +5,8 @@
 #include <QTest>
 
 #include <cstdlib>
-#include <utility>
 #include <ctime>
+#include <utility>
 
 using namespace dv;
 
@@ -310,8 +310,11 @@ private slots:
         // Bounds to the tick: the day's first instant in, everything before the next day's
         // start in (23:59:59.9995 included), that start out.
         const std::uint64_t first = FileTimeOfUtc(start), next = FileTimeOfUtc(nextStart);
-        const std::pair<std::uint64_t, bool> cases[] = {
-            {first - 1, false}, {first, true}, {next - 5000, true}, {next - 1, true}, {next, false}};
+        const std::pair<std::uint64_t, bool> cases[] = {{first - 1, false},
+                                                        {first, true},
+                                                        {next - 5000, true},
+                                                        {next - 1, true},
+                                                        {next, false}};
         for (const TDvSearchOptions *options : {&o, &copy}) {
             Entry e{"f.txt"};
             for (const auto &[time, in] : cases) {

@@ -4,7 +4,6 @@
 #include "tests/support/TemporaryDir.h"
 
 #include <QFileInfo>
-
 #include <QTest>
 
 #include <fcntl.h>
@@ -55,13 +54,20 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("same");
-        QTest::newRow("equal") << "/d/a.txt" << "/d/a.txt" << true;
-        QTest::newRow("case differs") << "/d/A.txt" << "/d/a.txt" << false;
-        QTest::newRow("folder case differs") << "/D/a.txt" << "/d/a.txt" << false;
-        QTest::newRow("trailing separator") << "/d/sub/" << "/d/sub" << true;
-        QTest::newRow("two trailing separators") << "/d/sub//" << "/d/sub" << false;
-        QTest::newRow("prefix") << "/d/a.tx" << "/d/a.txt" << false;
-        QTest::newRow("root") << "/" << "/" << true;
+        QTest::newRow("equal") << "/d/a.txt"
+                               << "/d/a.txt" << true;
+        QTest::newRow("case differs") << "/d/A.txt"
+                                      << "/d/a.txt" << false;
+        QTest::newRow("folder case differs") << "/D/a.txt"
+                                             << "/d/a.txt" << false;
+        QTest::newRow("trailing separator") << "/d/sub/"
+                                            << "/d/sub" << true;
+        QTest::newRow("two trailing separators") << "/d/sub//"
+                                                 << "/d/sub" << false;
+        QTest::newRow("prefix") << "/d/a.tx"
+                                << "/d/a.txt" << false;
+        QTest::newRow("root") << "/"
+                              << "/" << true;
         QTest::newRow("escaped byte") << DecodeFileName(QByteArray("/d/caf\xe9"))
                                       << DecodeFileName(QByteArray("/d/caf\xc9")) << false;
     }
@@ -95,10 +101,11 @@ private slots:
             const QByteArray odd = EncodeFileName(path) + "/caf\xe9";
             QCOMPARE(::mkdir(odd.constData(), 0755), 0);
             QCOMPARE(::mkdir((odd + "/sub").constData(), 0755), 0);
-            QCOMPARE(::close(::open((odd + "/sub/r\xe9.txt").constData(), O_CREAT | O_WRONLY, 0644)),
-                     0);
-            QCOMPARE(::symlink(EncodeFileName(outside.path()).constData(), (odd + "/link").constData()),
-                     0);
+            QCOMPARE(
+                ::close(::open((odd + "/sub/r\xe9.txt").constData(), O_CREAT | O_WRONLY, 0644)), 0);
+            QCOMPARE(
+                ::symlink(EncodeFileName(outside.path()).constData(), (odd + "/link").constData()),
+                0);
         }
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY(::access(kept.constData(), F_OK) == 0);

@@ -560,8 +560,7 @@ void TstTMainFormSearch::dayWithoutAMidnight()
         form.SearchMaxDate->setDateTime(QDateTime(day, QTime(1, 0)));
         QVERIFY(form.close()); // stores the form
         dv::SettingsReadResult read;
-        QCOMPARE(dv::ReadSettingsFile(form.SettingsFilePath(), read),
-                 dv::SettingsFileStatus::Read);
+        QCOMPARE(dv::ReadSettingsFile(form.SettingsFilePath(), read), dv::SettingsFileStatus::Read);
         QCOMPARE(read.state.firstDate, dv::OleDateFromLocal(day, QTime(1, 0)));
         // A stored midnight that does not exist comes back as the day's first instant.
         read.state.firstDate = dv::OleDateFromLocal(day, QTime(0, 0));

@@ -140,8 +140,7 @@ private slots:
         // the stop below.
         QTemporaryDir dir;
         for (int i = 0; i < 200; ++i)
-            writeFile(dir.path(), QStringLiteral("d%1/f%2.txt").arg(i % 20).arg(i),
-                      "x");
+            writeFile(dir.path(), QStringLiteral("d%1/f%2.txt").arg(i % 20).arg(i), "x");
         list.OnAddPath = [](const QString &, bool &) {};
         list.Search(dir.path());
         list.Stop();
@@ -170,7 +169,8 @@ private slots:
         const int column = TDvFileListModel::ColDateModified;
         QVERIFY(!list.Model()->index(0, column).data().toString().isEmpty());
         QVERIFY2(list.header()->sectionSize(column) >= list.sizeHintForColumn(column),
-                 qPrintable(QStringLiteral("%1 < %2").arg(list.header()->sectionSize(column))
+                 qPrintable(QStringLiteral("%1 < %2")
+                                .arg(list.header()->sectionSize(column))
                                 .arg(list.sizeHintForColumn(column))));
     }
 

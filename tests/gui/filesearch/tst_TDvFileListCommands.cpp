@@ -16,8 +16,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
@@ -357,9 +357,9 @@ private slots:
     void textsInTheCurrentLanguage()
     {
         testsupport::TemporaryDir dir;
-        const QStringList keys{"Open",          "Open containing folder", "Copy",
-                               "Cut",           "Paste",                  "Rename",
-                               "Move to Trash", "Properties",             "Copy path"};
+        const QStringList keys{
+            "Open",   "Open containing folder", "Copy",       "Cut",      "Paste",
+            "Rename", "Move to Trash",          "Properties", "Copy path"};
         QByteArray table = "2\nEnglish\nPseudo\nen\nxx\n";
         for (const QString &key : keys)
             table += key.toUtf8() + "\n[" + key.toUtf8() + "]\n";
