@@ -23,6 +23,10 @@ const QByteArray kTable = "3\n"
 
 QString shippedTablePath()
 {
+    // __FILE__ may be relative to the build folder (ccache's base_dir): ask CTest first.
+    const QString source = qEnvironmentVariable("DELVORA_SOURCE_DIR");
+    if (!source.isEmpty())
+        return QDir(source).filePath(QStringLiteral("resources/transl.dt"));
     return QDir(QFileInfo(QStringLiteral(__FILE__)).absolutePath())
         .filePath(QStringLiteral("../../../resources/transl.dt"));
 }
