@@ -605,7 +605,10 @@ void TstTMainFormSearch::namesThatAreNotUtf8()
 
     form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});
     form.RestartListUpdateTimer();
-    QTRY_COMPARE(form.Memo1->toPlainText(), folder);
+    // The box shows the name as text can (the odd byte may show as a replacement character).
+    QTRY_VERIFY(form.Memo1->toPlainText().startsWith(dir.filePath(QStringLiteral("caf"))));
+    QVERIFY(!form.Memo1->toPlainText().contains(u'\n'));
+    QVERIFY(form.StaticText1->isHidden());
     QVERIFY(runSearch(form));
     QCOMPARE(form.FileList()->ItemCount(), 1);
     QCOMPARE(form.FileList()->Item(0)->Path(), file);

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -535,8 +536,8 @@ void TstTDvShellTree::homeFolderShowsItsName()
 {
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(path(QStringLiteral("A/B"))));
+    auto restore = qScopeGuard([&oldHome] { qputenv("HOME", oldHome); });
     fTree->SetRootFolders({fDir->path(), path(QStringLiteral("A/B"))});
-    qputenv("HOME", oldHome);
     dv::TDvShellTreeModel *model = fTree->TreeModel();
     const QModelIndex top = model->index(0, 0, model->IndexOf(model->Root()));
     const QModelIndex home = model->index(1, 0, model->IndexOf(model->Root()));
