@@ -15,11 +15,14 @@ namespace {
 
 QByteArray fixture(const char *name)
 {
-    // The extractors' fixtures, found from this file's place in the tree.
-    QFile f(
-        QFileInfo(QStringLiteral(__FILE__))
-            .dir()
-            .filePath(QStringLiteral("../../textd/extract/fixtures/") + QString::fromLatin1(name)));
+    // The extractors' fixtures, in the source tree CTest names (__FILE__ may be relative to
+    // the build folder when ccache rewrites paths).
+    const QString source = qEnvironmentVariable("DELVORA_SOURCE_DIR");
+    const QString relative = QStringLiteral("textd/extract/fixtures/") + QString::fromLatin1(name);
+    QFile f(source.isEmpty() ? QFileInfo(QStringLiteral(__FILE__))
+                                   .dir()
+                                   .filePath(QStringLiteral("../../") + relative)
+                             : QDir(source).filePath(QStringLiteral("tests/") + relative));
     if (!f.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", name);
     return f.readAll();
