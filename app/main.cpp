@@ -2,6 +2,7 @@
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
 #include "core/threads/WorkerThreadPool.h"
+#include "gui/app/ApplicationIdentity.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
 #include "gui/update/TfrmNewVersion.h"
@@ -23,8 +24,7 @@ bool PassUpdateCheck()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(dv::TMainForm::ApplicationTitle());
-    QApplication::setApplicationDisplayName(dv::TMainForm::ApplicationTitle());
+    dv::SetUpApplicationIdentity();
     // Workers reach the interface through the main-thread queue; wake the event loop for it.
     dv::TMainThreadWaker waker;
     // Exceptions that escape background work are shown as an error box, from the main thread.

@@ -2,7 +2,6 @@
 #include "cli/TCliResultList.h"
 #include "core/filesearch/TDvFileListSearch.h"
 #include "core/platform/FileName.h"
-#include "core/platform/FileTime.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
 #include "core/threads/MainThreadQueue.h"
@@ -90,23 +89,18 @@ void FillOptions(const TCliOptions &pCli, TDvSearchOptions &o)
 {
     o.Reset();
     o.SetFilter(pCli.Filter);
-    if (pCli.Dates != TCliOptions::DateKind::None) {
-        const double from = OleDateFromLocal(pCli.DateFrom, QTime(0, 0));
-        const double to = OleDateFromLocal(pCli.DateTo, QTime(23, 59, 59, 999));
-        switch (pCli.Dates) {
-        case TCliOptions::DateKind::Accessed:
-            o.SetAccessDateMin(from);
-            o.SetAccessDateMax(to);
-            break;
-        case TCliOptions::DateKind::Created:
-            o.SetCreationDateMin(from);
-            o.SetCreationDateMax(to);
-            break;
-        default:
-            o.SetLastWriteDateMin(from);
-            o.SetLastWriteDateMax(to);
-            break;
-        }
+    switch (pCli.Dates) {
+    case TCliOptions::DateKind::None:
+        break;
+    case TCliOptions::DateKind::Accessed:
+        o.SetAccessDays(pCli.DateFrom, pCli.DateTo);
+        break;
+    case TCliOptions::DateKind::Created:
+        o.SetCreationDays(pCli.DateFrom, pCli.DateTo);
+        break;
+    default:
+        o.SetLastWriteDays(pCli.DateFrom, pCli.DateTo);
+        break;
     }
     if (pCli.MinSizeBytes)
         o.SetMinFileSize(*pCli.MinSizeBytes);

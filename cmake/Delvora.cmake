@@ -14,7 +14,7 @@ function(delvora_add_test name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DELVORA_BUILD_DIR=${PROJECT_BINARY_DIR};${T_ENV}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DELVORA_BUILD_DIR=${PROJECT_BINARY_DIR};DELVORA_SOURCE_DIR=${PROJECT_SOURCE_DIR};${T_ENV}")
 endfunction()
 
 # Adds every tst_*.cpp below <dir> as its own test, labelled by layer and subsystem.

@@ -7,7 +7,7 @@ packages=(
   libpoppler-cpp-dev libzip-dev zipcmp zipmerge ziptool libpugixml-dev libxml2-dev
   libuchardet-dev libgmime-3.0-dev libmicrohttpd-dev
   clang libclang-rt-14-dev libbenchmark-dev
-  poppler-utils xvfb xauth xdg-utils
+  poppler-utils xvfb xauth xdg-utils tzdata
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -68,6 +68,13 @@ void TDvSearchOptions::Assign(const TDvSearchOptions &Source)
     SetAccessDateMin(Source.fAccessDateMin);
     SetLastWriteDateMax(Source.fLastWriteDateMax);
     SetLastWriteDateMin(Source.fLastWriteDateMin);
+    // Whole-day bounds are finer than their OLE dates: take them as they are.
+    fCreationDateMax_FileTime = Source.fCreationDateMax_FileTime;
+    fCreationDateMin_FileTime = Source.fCreationDateMin_FileTime;
+    fAccessDateMax_FileTime = Source.fAccessDateMax_FileTime;
+    fAccessDateMin_FileTime = Source.fAccessDateMin_FileTime;
+    fLastWriteDateMax_FileTime = Source.fLastWriteDateMax_FileTime;
+    fLastWriteDateMin_FileTime = Source.fLastWriteDateMin_FileTime;
     fRecursiveSearch = Source.fRecursiveSearch;
     fFilesAndFolders = Source.fFilesAndFolders;
     fMaxFileSize = Source.fMaxFileSize;
@@ -242,6 +249,41 @@ bool TDvSearchOptions::MatchesDates(const TDvFindData &pWin32FindData) const
         pWin32FindData.LastWriteTime() < fLastWriteDateMin_FileTime)
         return false;
     return true;
+}
+
+namespace {
+
+// The bounds of whole days as file times. File times count 100 ns, so "at most one tick
+// before the next day's start" is "before the next day's start", to the last nanosecond.
+void SetDayBounds(QDate pFirst, QDate pLast, std::uint64_t &pMin, std::uint64_t &pMax)
+{
+    pMin = LocalDayStartFileTime(pFirst);
+    const std::uint64_t next = LocalDayStartFileTime(pLast.addDays(1));
+    if (next > 0)
+        pMax = next - 1;
+}
+
+} // namespace
+
+void TDvSearchOptions::SetCreationDays(QDate First, QDate Last)
+{
+    SetCreationDateMin(OleDateFromLocal(First, QTime(0, 0)));
+    SetCreationDateMax(OleDateFromLocal(Last, QTime(23, 59, 59, 999)));
+    SetDayBounds(First, Last, fCreationDateMin_FileTime, fCreationDateMax_FileTime);
+}
+
+void TDvSearchOptions::SetAccessDays(QDate First, QDate Last)
+{
+    SetAccessDateMin(OleDateFromLocal(First, QTime(0, 0)));
+    SetAccessDateMax(OleDateFromLocal(Last, QTime(23, 59, 59, 999)));
+    SetDayBounds(First, Last, fAccessDateMin_FileTime, fAccessDateMax_FileTime);
+}
+
+void TDvSearchOptions::SetLastWriteDays(QDate First, QDate Last)
+{
+    SetLastWriteDateMin(OleDateFromLocal(First, QTime(0, 0)));
+    SetLastWriteDateMax(OleDateFromLocal(Last, QTime(23, 59, 59, 999)));
+    SetDayBounds(First, Last, fLastWriteDateMin_FileTime, fLastWriteDateMax_FileTime);
 }
 
 void TDvSearchOptions::SetCreationDateMax(double Value)

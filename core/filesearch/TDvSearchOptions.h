@@ -4,6 +4,7 @@
 #include "core/platform/TDvWildcardMask.h"
 
 #include <QByteArrayView>
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -78,6 +79,12 @@ public:
     void SetLastWriteDateMax(double Value);
     double LastWriteDateMin() const { return fLastWriteDateMin; }
     void SetLastWriteDateMin(double Value);
+
+    // Whole local days First to Last: from the first instant of First (its midnight, or the
+    // end of a daylight-saving gap that skips it) to before the start of the day after Last.
+    void SetCreationDays(QDate First, QDate Last);
+    void SetAccessDays(QDate First, QDate Last);
+    void SetLastWriteDays(QDate First, QDate Last);
 
     std::uint64_t CreationDateMax_FileTime() const { return fCreationDateMax_FileTime; }
     std::uint64_t CreationDateMin_FileTime() const { return fCreationDateMin_FileTime; }

@@ -16,9 +16,16 @@ namespace fs = std::filesystem;
 
 const QString kShortcutName = QStringLiteral("target.lnk");
 
+// A folder entry is the folder followed by "/*". Only that marker goes: a name of its own may
+// end in "*" ("/data/draft*" is a folder, "/data/draft*/*" its entry).
+bool isFolderEntry(const QString &path)
+{
+    return path.endsWith(u"/*");
+}
+
 QString stripStar(const QString &path)
 {
-    return path.endsWith(u'*') ? path.chopped(1) : path;
+    return isFolderEntry(path) ? path.chopped(1) : path;
 }
 
 // The path without trailing delimiters; the root stays "/".
@@ -98,7 +105,7 @@ QString parentEntry(const QString &entry)
 // The folder (or file) a notification is about: the folder of a folder entry, else the path.
 QString itemPathOf(const QString &entry)
 {
-    return entry.endsWith(u'*') ? barePath(entry) : entry;
+    return isFolderEntry(entry) ? barePath(entry) : entry;
 }
 
 // Names that are not valid UTF-8 travel as escaped bytes, so they reach the system unchanged.
@@ -246,7 +253,7 @@ TDvSelectionState TDvSelectionList::StateOfValidatedPath(const QString &N, bool 
         return TDvSelectionState::ssChecked;
     }
     IsSubItem = false;
-    const QString prefix = N.endsWith(u'*') ? N.chopped(1) : N + u'/';
+    const QString prefix = isFolderEntry(N) ? N.chopped(1) : N + u'/';
     for (const QString &entry : fList) {
         if (entry.startsWith(prefix))
             return TDvSelectionState::ssGrayed;

@@ -1,7 +1,5 @@
 #include "core/platform/FileTime.h"
 
-#include <QDateTime>
-
 #include <cmath>
 
 namespace dv {
@@ -10,7 +8,41 @@ namespace {
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 constexpr std::int64_t kMsPerDay = 86400000LL;
 const QDate kOleEpoch(1899, 12, 30);
+
+std::uint64_t FileTimeOfMoment(const QDateTime &pMoment)
+{
+    if (!pMoment.isValid())
+        return 0;
+    const std::int64_t msSince1601 = pMoment.toMSecsSinceEpoch() + kSecondsFrom1601To1970 * 1000;
+    if (msSince1601 < 0)
+        return 0;
+    return static_cast<std::uint64_t>(msSince1601) * 10000ULL;
+}
 } // namespace
+
+QDateTime ExistingLocalDateTime(QDate pDate, QTime pTime)
+{
+    const QDateTime local(pDate, pTime, Qt::LocalTime);
+    if (local.isValid() || !pDate.isValid() || !pTime.isValid())
+        return local;
+    if (pTime == QTime(0, 0))
+        return pDate.startOfDay(Qt::LocalTime);
+    // In a gap: the first wall-clock minute after it that exists is where the gap ends (the
+    // changes in use happen on whole minutes).
+    const QDateTime wall(pDate, QTime(pTime.hour(), pTime.minute()), Qt::UTC);
+    for (int minutes = 1; minutes <= 48 * 60; ++minutes) {
+        const QDateTime next = wall.addSecs(60LL * minutes);
+        const QDateTime candidate(next.date(), next.time(), Qt::LocalTime);
+        if (candidate.isValid())
+            return candidate;
+    }
+    return {};
+}
+
+std::uint64_t LocalDayStartFileTime(QDate pDate)
+{
+    return FileTimeOfMoment(pDate.startOfDay(Qt::LocalTime));
+}
 
 std::uint64_t FileTimeFromUnixTime(std::int64_t pSeconds, std::uint32_t pNanoseconds)
 {
@@ -35,14 +67,7 @@ std::uint64_t LocalOleDateToFileTime(double pOleDate)
     }
     const QDate date = kOleEpoch.addDays(days);
     const QTime time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms));
-    const QDateTime local(date, time, Qt::LocalTime);
-    if (!local.isValid())
-        return 0;
-    const std::int64_t msSince1970 = local.toMSecsSinceEpoch();
-    const std::int64_t msSince1601 = msSince1970 + kSecondsFrom1601To1970 * 1000;
-    if (msSince1601 < 0)
-        return 0;
-    return static_cast<std::uint64_t>(msSince1601) * 10000ULL;
+    return FileTimeOfMoment(ExistingLocalDateTime(date, time));
 }
 
 double OleDateFromLocal(QDate pDate, QTime pTime)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QTime>
 
 #include <cstdint>
@@ -17,6 +18,14 @@ std::uint64_t FileTimeFromUnixTime(std::int64_t pSeconds, std::uint32_t pNanosec
 // Converts a local OLE date (millisecond precision) to a UTC file time, using the time-zone
 // rules in force on that date, not today's.
 std::uint64_t LocalOleDateToFileTime(double pOleDate);
+
+// The local date and time; when a daylight-saving change skips that time, the first instant
+// after the gap (a day whose midnight is skipped starts at 01:00). Invalid only for an
+// invalid date or time.
+QDateTime ExistingLocalDateTime(QDate pDate, QTime pTime);
+
+// The UTC file time of the first instant of a local day.
+std::uint64_t LocalDayStartFileTime(QDate pDate);
 
 // The OLE date of a local calendar date and time of day.
 double OleDateFromLocal(QDate pDate, QTime pTime);

@@ -18,6 +18,13 @@ bool SamePath(QStringView pPath1, QStringView pPath2)
     return WithoutTrailingSeparator(pPath1) == WithoutTrailingSeparator(pPath2);
 }
 
+bool SamePath(QStringView pPath, QStringView pFolder, QStringView pName)
+{
+    pPath = WithoutTrailingSeparator(pPath);
+    return pPath.size() == pFolder.size() + pName.size() && pPath.startsWith(pFolder) &&
+           pPath.sliced(pFolder.size()) == pName;
+}
+
 bool IsPathBelow(QStringView pPath, QStringView pFolder)
 {
     pFolder = WithoutTrailingSeparator(pFolder);

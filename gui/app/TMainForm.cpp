@@ -105,8 +105,9 @@ QDateTime LocalFromOleDate(double oleDate)
     const double days = std::trunc(oleDate);
     const qint64 ms =
         std::min<qint64>(std::llround(std::fabs(oleDate - days) * 86400000.0), 86399999);
-    return QDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(days)),
-                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+    // A stored time that a clock change skips would leave the picker at its minimum date.
+    return ExistingLocalDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(days)),
+                                 QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
 double OleDateOf(const QDateTime &local)
@@ -425,6 +426,7 @@ void TMainForm::CreateLeftColumn()
     Splitter3->setStretchFactor(0, 1);
     Splitter3->setStretchFactor(1, 0);
     column->addWidget(Splitter3, 1);
+    SetFolderListHeight(97);
 }
 
 void TMainForm::CreateRightPart()
@@ -542,11 +544,16 @@ TMainForm::CommandLineFolders TMainForm::FoldersOfCommandLine(const QStringList 
     for (const QString &arg : arguments) {
         if (arg.isEmpty())
             continue;
-        const QFileInfo info(arg);
+        // A relative folder means one below the current folder; the list holds full paths.
+        const QString folder = QDir::isAbsolutePath(arg)
+                                   ? arg
+                                   : QDir::cleanPath(QDir::current().absoluteFilePath(arg));
+        const QFileInfo info(folder);
         if (info.isSymLink() || !info.isDir())
             continue;
-        result.last = arg;
-        result.entries.append(arg + QStringLiteral("/*"));
+        result.last = folder;
+        result.entries.append(folder == u"/" ? QStringLiteral("/*")
+                                             : folder + QStringLiteral("/*"));
     }
     return result;
 }

@@ -3,8 +3,8 @@
 #include "core/folders/TDvShellLink.h"
 #include "gui/app/TMainForm.h"
 #include "gui/folders/TDvShellTree.h"
+#include "gui/folders/TDvWhereToSearchPanel.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -39,21 +39,9 @@ void TMainForm::ApplyCommandLineFolders(const QStringList &entries, const QStrin
 void TMainForm::TimerListUpdateTimer()
 {
     TimerListUpdate->stop();
-    QStringList lines;
-    TDvSelectionList *list = SelectionList();
-    const int count = list->Count();
-    for (int i = 0; i < count; ++i) {
-        QString entry = list->Path(i);
-        if (entry.size() > 2 && entry.endsWith(QLatin1Char('*')))
-            entry.chop(2);
-        else if (entry == QLatin1String("/*"))
-            entry = QStringLiteral("/"); // the root folder
-        if (!entry.isEmpty() && QFileInfo(entry).isDir())
-            lines.append(entry);
-    }
-    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    // The panel's listing keeps names that are not UTF-8.
+    TDvWhereToSearchPanel::Refill(Memo1, StaticText1, SelectionList()->Paths());
     Memo1->repaint();
-    StaticText1->setVisible(lines.isEmpty());
 }
 
 void TMainForm::Label8Click()

@@ -2,6 +2,7 @@
 #include "core/filesearch/TDvSearchOptions.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
+#include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
 #include "core/platform/TDvFindData.h"
 #include "core/search/ContentMatcher.h"
@@ -13,7 +14,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -93,8 +93,10 @@ void TMainForm::StartSearchButtonClick()
     fPreviewText.clear();
     fPreviewBreaks.clear();
     fFileList->Stop();
-    SearchMinDate->setTime(QTime(0, 0));
-    SearchMaxDate->setTime(QTime(0, 0));
+    // Each picker to its day's first instant: a midnight that a daylight-saving change skips
+    // does not exist, and a picker given it would fall back to its minimum date.
+    SearchMinDate->setDateTime(SearchMinDate->date().startOfDay(Qt::LocalTime));
+    SearchMaxDate->setDateTime(SearchMaxDate->date().startOfDay(Qt::LocalTime));
     StartSearchButton->setEnabled(false);
     StopSearchButton->setEnabled(true);
     SetStatusText(Translate(QStringLiteral("Searching...")));
@@ -108,22 +110,19 @@ void TMainForm::StartSearchButtonClick()
     options.SetFilter(SearchField->text());
     ScanUnrecognizedFormats.store(CheckBox1->isChecked());
     if (SearchDateRB->isChecked()) {
-        SearchMaxDate->setTime(QTime(23, 59, 59, 999));
-        // From the pickers' dates: a picker may keep its time to the second only.
-        const double first = OleDateFromLocal(SearchMinDate->date(), QTime(0, 0));
-        const double last = OleDateFromLocal(SearchMaxDate->date(), QTime(23, 59, 59, 999));
+        const QDate first = SearchMinDate->date();
+        const QDate last = SearchMaxDate->date();
+        // The last instant of the day, whichever clock change it holds.
+        SearchMaxDate->setDateTime(last.addDays(1).startOfDay(Qt::LocalTime).addMSecs(-1));
         switch (SearchOptionsCombo->currentIndex()) {
         case 0:
-            options.SetAccessDateMin(first);
-            options.SetAccessDateMax(last);
+            options.SetAccessDays(first, last);
             break;
         case 1:
-            options.SetCreationDateMin(first);
-            options.SetCreationDateMax(last);
+            options.SetCreationDays(first, last);
             break;
         default:
-            options.SetLastWriteDateMin(first);
-            options.SetLastWriteDateMax(last);
+            options.SetLastWriteDays(first, last);
             break;
         }
     }
@@ -179,9 +178,10 @@ void TMainForm::SearchFileEntry(const QString &path)
     if (slash < 0 || slash == path.size() - 1)
         return;
     const QString folder = path.left(slash + 1);
-    const QByteArray name = QFile::encodeName(path.mid(slash + 1));
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The bytes of the names as the disk has them (QFile::encodeName would alter names that
+    // are not UTF-8).
+    const QByteArray name = EncodeFileName(QStringView(path).sliced(slash + 1));
+    const int fd = ::open(EncodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     bool candidate = false;

@@ -1,8 +1,12 @@
 #include "gui/filesearch/TDvBaseShellListView.h"
 
+#include <QDateTime>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLocale>
 #include <QMenu>
+#include <QStyle>
 
 #include <algorithm>
 #include <stdexcept>
@@ -64,6 +68,35 @@ void TDvBaseShellListView::ChangeNotified(TNotificationEvent pEvent, const QStri
     (void)pEvent;
     (void)pPath1;
     (void)pPath2;
+}
+
+int TDvBaseShellListView::DateColumnWidth() const
+{
+    // The widest date this locale writes: every month, and both halves of a 12-hour clock.
+    const QLocale locale;
+    const QFontMetrics metrics(font());
+    int widest = 0;
+    for (int month = 1; month <= 12; ++month)
+        for (const QTime time : {QTime(23, 59, 59), QTime(10, 59, 59)})
+            widest = std::max(widest,
+                              metrics.horizontalAdvance(locale.toString(
+                                  QDateTime(QDate(2000, month, 28), time), QLocale::ShortFormat)));
+    // The item delegate's text margins, and a little air before the next column.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return std::max(widest + 2 * margin + 8,
+                    header()->sectionSizeHint(TDvFileListModel::ColDateModified));
+}
+
+void TDvBaseShellListView::showEvent(QShowEvent *event)
+{
+    QTreeView::showEvent(event);
+    if (fColumnsSized)
+        return;
+    fColumnsSized = true;
+    QHeaderView *head = header();
+    head->resizeSection(
+        TDvFileListModel::ColDateModified,
+        std::max(head->sectionSize(TDvFileListModel::ColDateModified), DateColumnWidth()));
 }
 
 void TDvBaseShellListView::SelectionStateChanged()

@@ -60,10 +60,15 @@ public:
     int ChangeDelay() const { return fChangeTimer.interval(); }
     void SetChangeDelay(int pMs) { fChangeTimer.setInterval(pMs); }
 
+    // Room for the widest date text of the current locale and font.
+    int DateColumnWidth() const;
+
 protected:
     // A change reported by the notifier (main thread). Nothing here.
     virtual void ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
                                 const QString &pPath2);
+    // The date column is sized to its content when the list is first shown.
+    void showEvent(QShowEvent *event) override;
     void SelectionStateChanged();
     void ShowHeaderMenu(const QPoint &pPos);
 
@@ -77,6 +82,7 @@ private:
     QTimer fChangeTimer;
     int fSortColumn = -1;
     bool fReverseSortOrder = false;
+    bool fColumnsSized = false;
 };
 
 } // namespace dv

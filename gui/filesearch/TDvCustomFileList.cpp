@@ -1,5 +1,6 @@
 #include "gui/filesearch/TDvCustomFileList.h"
 
+#include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
 #include "gui/filesearch/TDvShellOperations.h"
@@ -188,7 +189,7 @@ void TDvCustomFileList::OpenSelected()
         return;
     if (static_cast<int>(items.size()) > kOpenWithoutAsking &&
         QMessageBox::question(this, QApplication::applicationName(),
-                              QStringLiteral("Open %1 files?").arg(items.size())) !=
+                              Translate(QStringLiteral("Open %1 files?")).arg(items.size())) !=
             QMessageBox::Yes)
         return;
     for (const TDvFileListItem *item : items)
@@ -339,32 +340,33 @@ QMenu *TDvCustomFileList::CreateContextMenu(QWidget *pParent)
     const bool one = ItemIndex() >= 0;
     const bool writable = !fReadOnly;
 
-    QAction *open = menu->addAction(QStringLiteral("Open"), this, [this] { OpenSelected(); });
+    QAction *open =
+        menu->addAction(Translate(QStringLiteral("Open")), this, [this] { OpenSelected(); });
     QFont bold = open->font();
     bold.setBold(true);
     open->setFont(bold);
     open->setEnabled(count > 0);
-    menu->addAction(QStringLiteral("Open containing folder"), this,
+    menu->addAction(Translate(QStringLiteral("Open containing folder")), this,
                     [this] { OpenContainingFolder(); })
         ->setEnabled(one);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Copy"), this, [this] { CopySelected(false); })
+    menu->addAction(Translate(QStringLiteral("Copy")), this, [this] { CopySelected(false); })
         ->setEnabled(count > 0);
-    menu->addAction(QStringLiteral("Cut"), this, [this] { CopySelected(true); })
+    menu->addAction(Translate(QStringLiteral("Cut")), this, [this] { CopySelected(true); })
         ->setEnabled(count > 0 && writable);
     const bool canPaste =
         !TDvShellOperations::LocalFiles(QApplication::clipboard()->mimeData()).isEmpty();
-    menu->addAction(QStringLiteral("Paste"), this, [this] { Paste(); })
+    menu->addAction(Translate(QStringLiteral("Paste")), this, [this] { Paste(); })
         ->setEnabled(one && writable && canPaste);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Rename"), this, [this] { RenameSelected(); })
+    menu->addAction(Translate(QStringLiteral("Rename")), this, [this] { RenameSelected(); })
         ->setEnabled(one && writable);
-    menu->addAction(QStringLiteral("Move to Trash"), this, [this] { DeleteSelected(); })
+    menu->addAction(Translate(QStringLiteral("Move to Trash")), this, [this] { DeleteSelected(); })
         ->setEnabled(count > 0 && writable);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Properties"), this, [this] { ShowProperties(); })
+    menu->addAction(Translate(QStringLiteral("Properties")), this, [this] { ShowProperties(); })
         ->setEnabled(one);
-    menu->addAction(QStringLiteral("Copy path"), this, [this] { CopyPaths(); })
+    menu->addAction(Translate(QStringLiteral("Copy path")), this, [this] { CopyPaths(); })
         ->setEnabled(count > 0);
     return menu;
 }

@@ -1,6 +1,7 @@
 #include "gui/filesearch/TDvFileListItem.h"
 
 #include "core/platform/FileName.h"
+#include "core/platform/PathCompare.h"
 #include "core/threads/CancellationToken.h"
 
 #include <algorithm>
@@ -52,11 +53,7 @@ QString TDvFileListItem::FolderDisplay() const
 
 bool TDvFileListItem::NamesPath(QStringView pPath) const
 {
-    if (pPath.size() > 1 && pPath.endsWith(QLatin1Char('/')))
-        pPath.chop(1);
-    if (pPath.size() != fFolder.size() + fNameLength)
-        return false;
-    return pPath.left(fFolder.size()) == fFolder && pPath.mid(fFolder.size()) == CaptionView();
+    return SamePath(pPath, fFolder, CaptionView());
 }
 
 void TDvFileListItem::ReadFileData()

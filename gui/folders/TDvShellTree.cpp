@@ -277,6 +277,10 @@ std::unique_ptr<TDvShellTreeNode> TDvShellTree::MakeNode(TDvShellTreeNode *aPare
             return nullptr;
         node->CaptionChanged = node->Caption != aName;
     }
+    // The home folder is shown by its name, as file managers do; its path stays the tooltip.
+    if (aParent->IsRoot() && !node->CaptionChanged && aPath != u"/" &&
+        aPath == QDir::cleanPath(QDir::homePath()))
+        node->Caption = aPath.mid(aPath.lastIndexOf(u'/') + 1);
     // Until its own job answers, a child shows its parent's state: a new child of a checked
     // folder is checked at once. The root's state says nothing about the drives.
     if (Checkboxes() && !aParent->IsRoot() && aParent->StateIndex > 0)
@@ -723,12 +727,17 @@ void TDvShellTree::SetSelectedFolder(const QString &Value)
         setCurrentIndex(fModel->IndexOf(fModel->Root()));
         return;
     }
-    const QString expanded = ExpandEnvironmentReferences(Value);
-    if (!QDir::isAbsolutePath(expanded))
-        return;
-    const QString path = QDir::cleanPath(expanded);
-    if (!TDvFolderLister::IsFolder(path))
-        return; // no such folder: the selection stays
+    // A folder that exists as written is that folder, whatever "$", "%" or "~" its names
+    // hold; only a text that names no folder is read as holding references.
+    QString path = QDir::cleanPath(Value);
+    if (!QDir::isAbsolutePath(path) || !TDvFolderLister::IsFolder(path)) {
+        const QString expanded = ExpandEnvironmentReferences(Value);
+        if (!QDir::isAbsolutePath(expanded))
+            return;
+        path = QDir::cleanPath(expanded);
+        if (!TDvFolderLister::IsFolder(path))
+            return; // no such folder: the selection stays
+    }
     fPendingSelection = path;
     ContinueSelection();
 }

@@ -42,10 +42,11 @@ QStringList TDvWhereToSearchPanel::FoldersToShow(const QStringList &aPaths)
 {
     QStringList lines;
     for (const QString &entry : aPaths) {
+        // Only the entry marker "/*" goes; a name of its own may end in "*".
         QString folder = entry;
-        if (folder.size() > 2 && folder.endsWith(u'*'))
+        if (folder.endsWith(u"/*"))
             folder.chop(2);
-        else if (folder == u"/*")
+        if (folder.isEmpty())
             folder = QStringLiteral("/"); // the root folder's entry
         if (TDvFolderLister::IsFolder(folder))
             lines.append(folder);

@@ -1,19 +1,21 @@
 // delvora-find as a user runs it: the built program on temporary trees.
 #include "core/platform/FileName.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace dv;
@@ -42,10 +44,16 @@ QString Program()
     return QString::fromLocal8Bit(qgetenv("DELVORA_BUILD_DIR")) + "/cli/delvora-find";
 }
 
-// Runs delvora-find; with pMaxDescriptors, under that limit of open descriptors.
-Result RunFind(const QStringList &args, int pMaxDescriptors = 0)
+// Runs delvora-find; with pMaxDescriptors, under that limit of open descriptors; with pZone,
+// in that time zone.
+Result RunFind(const QStringList &args, int pMaxDescriptors = 0, const QByteArray &pZone = {})
 {
     QProcess p;
+    if (!pZone.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TZ"), QString::fromLatin1(pZone));
+        p.setProcessEnvironment(env);
+    }
     if (pMaxDescriptors > 0)
         p.start("/bin/sh",
                 QStringList{"-c",
@@ -79,7 +87,7 @@ class TestDelvoraFind : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir tmp;
+    testsupport::TemporaryDir tmp;
     QString root;
 
 private slots:
@@ -206,7 +214,7 @@ private slots:
 
     void rawNameBytesAreWritten()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QByteArray name = EncodeFileName(dir.path()) + "/caf\xe9.txt";
         const int fd = open(name.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0);
@@ -309,19 +317,77 @@ private slots:
         QVERIFY(p.readAllStandardOutput().isEmpty());
     }
 
+    // Whole days by the local clock, even on a day whose midnight a clock change skips, and
+    // to the nanosecond at the end of the last day.
+    void wholeDaysOfTheLocalClock()
+    {
+        testsupport::TemporaryDir dir;
+        const QByteArray zone = "America/Santiago"; // 2022-09-11 starts at 01:00 -03
+        auto make = [&](const char *name, const QDateTime &utc, long nanoseconds) {
+            const QString path = testsupport::writeFile(dir.path(), name, "x");
+            const timespec times[2] = {{utc.toSecsSinceEpoch(), nanoseconds},
+                                       {utc.toSecsSinceEpoch(), nanoseconds}};
+            QCOMPARE(utimensat(AT_FDCWD, EncodeFileName(path).constData(), times, 0), 0);
+        };
+        make("before.txt", QDateTime(QDate(2022, 9, 11), QTime(3, 59, 59), Qt::UTC), 999999999);
+        make("first.txt", QDateTime(QDate(2022, 9, 11), QTime(4, 0), Qt::UTC), 0);
+        make("last.txt", QDateTime(QDate(2022, 9, 12), QTime(2, 59, 59), Qt::UTC), 999500000);
+        make("after.txt", QDateTime(QDate(2022, 9, 12), QTime(3, 0), Qt::UTC), 0);
+        const Result r = RunFind({"--modified", "2022-09-11", "2022-09-11", dir.path()}, 0, zone);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.lines(), QStringList({dir.filePath("first.txt"), dir.filePath("last.txt")}));
+    }
+
     void interruptEndsCleanly()
     {
-        // The whole file system as the root, with a name that matches nothing: long enough.
-        QProcess p;
-        p.start(Program(), {"-n", "no-such-name-anywhere.xyz", "/"});
-        QVERIFY(p.waitForStarted());
-        QTest::qWait(400);
-        if (p.state() == QProcess::NotRunning)
-            QSKIP("the walk of / ended before it could be interrupted");
-        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 130);
+        // The program is held for certain: its results go to a pipe nobody reads, and there
+        // are more of them than the pipe holds, so it cannot end before the signal.
+        testsupport::TemporaryDir dir;
+        const QString stem(120, QLatin1Char('n'));
+        for (int i = 0; i < 1500; ++i)
+            testsupport::writeFile(dir.path(), QStringLiteral("%1%2.txt").arg(stem).arg(i), "x");
+        int out[2];
+        QCOMPARE(pipe2(out, O_CLOEXEC), 0);
+        const int capacity = fcntl(out[0], F_GETPIPE_SZ);
+        QVERIFY(capacity > 0 && capacity < 1500 * (dir.path().size() + 120));
+        const QByteArray program = EncodeFileName(Program());
+        const QByteArray folder = EncodeFileName(dir.path());
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            execl(program.constData(), program.constData(), folder.constData(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        QVERIFY(pid > 0);
+        close(out[1]);
+        // Ends the child should the test fail half-way.
+        struct Reaper
+        {
+            pid_t pid;
+            ~Reaper()
+            {
+                if (waitpid(pid, nullptr, WNOHANG) == 0) {
+                    ::kill(pid, SIGKILL);
+                    waitpid(pid, nullptr, 0);
+                }
+            }
+        } reaper{pid};
+        // The first results show that the search (and its signal handling) has begun.
+        int queued = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(ioctl(out[0], FIONREAD, &queued) == 0 && queued > 0, 20000);
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, WNOHANG), pid_t(0));
+        ::kill(pid, SIGINT);
+        close(out[0]); // as Ctrl+C also ends the reader of the pipe
+        // The macro tests its condition once more after the wait: reap only once.
+        bool ended = false;
+        auto reap = [&] { return ended = ended || waitpid(pid, &status, WNOHANG) == pid; };
+        QTRY_VERIFY_WITH_TIMEOUT(reap(), 20000);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 130);
     }
 };
 

@@ -4,12 +4,12 @@
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"
 #include "core/threads/MainThreadQueue.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QMap>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
@@ -177,7 +177,7 @@ class TestFileSearch : public QObject
 private slots:
     void folderEntriesComeBeforeSubfolders()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path() + "/Data";
         MakeFile(root, "A/x.txt");
         MakeFile(root, "A/Deep/z.txt");
@@ -227,7 +227,7 @@ private slots:
         QFETCH(bool, hidden);
         QFETCH(int, kind);
         QFETCH(QStringList, expected);
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path();
         MakeFile(root, "a.txt");
         MakeFile(root, ".h.txt");
@@ -247,7 +247,7 @@ private slots:
 
     void linksFifosAndLoops()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path();
         MakeFile(root, "a/f.txt");
         MakeFile(root, "c/g.txt");
@@ -369,7 +369,7 @@ private slots:
 
     void unreadableRootsAndFolders()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QString root = tmp.path();
         MakeFile(root, "plain.txt");
         MakeFile(root, "ok/k.txt");
@@ -402,7 +402,7 @@ private slots:
 
     void deeperThanPathMax()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QByteArray component(200, 'd');
         const int levels = PATH_MAX / 200 + 5;
         int fd = open(EncodeFileName(tmp.path()).constData(), O_RDONLY | O_DIRECTORY);
@@ -436,7 +436,7 @@ private slots:
 
     void namesThatAreNotUtf8RoundTrip()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         const QByteArray dir = EncodeFileName(tmp.path()) + "/d\xfc";
         const QByteArray file = dir + "/caf\xe9 \xff.txt";
         QCOMPARE(mkdir(dir.constData(), 0755), 0);
@@ -457,14 +457,14 @@ private slots:
         char buffer[8] = {};
         QCOMPARE(read(again, buffer, sizeof buffer), ssize_t(5));
         close(again);
-        // QTemporaryDir cannot name these bytes.
+        // testsupport::TemporaryDir cannot name these bytes.
         QCOMPARE(unlink(file.constData()), 0);
         QCOMPARE(rmdir(dir.constData()), 0);
     }
 
     void batchesAreSpacedAndBracketed()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         for (int d = 0; d < 10; ++d)
             for (int f = 0; f < 30; ++f)
                 MakeFile(tmp.path(), QString("d%1/f%2.txt").arg(d).arg(f));
@@ -487,7 +487,7 @@ private slots:
 
     void stopDropsPendingPaths()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         for (int d = 0; d < 10; ++d)
             for (int f = 0; f < 30; ++f)
                 MakeFile(tmp.path(), QString("d%1/f%2.txt").arg(d).arg(f));
@@ -519,7 +519,7 @@ private slots:
 
     void threeRootsOneEnd()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         MakeFile(tmp.path(), "r1/a.txt");
         MakeFile(tmp.path(), "r2/b.txt");
         MakeFile(tmp.path(), "r3/c.txt");
@@ -539,7 +539,7 @@ private slots:
 
     void criteriaAreCopiedWhenQueued()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         MakeFile(tmp.path(), "a.txt");
         MakeFile(tmp.path(), "b.doc");
         Run run;
@@ -552,7 +552,7 @@ private slots:
 
     void rescanOffersOnlyNewFilesOfTheTopLevel()
     {
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         MakeFile(tmp.path(), "old.txt");
         MakeFile(tmp.path(), "sub/deep.txt");
         Run run;
@@ -578,7 +578,7 @@ private slots:
     void failingAddDoesNotRepeatPaths()
     {
         QFETCH(QString, failing);
-        QTemporaryDir tmp;
+        testsupport::TemporaryDir tmp;
         QStringList expected{"/a/", "/b/"};
         for (int f = 0; f < 5; ++f) {
             MakeFile(tmp.path(), QString("a/f%1.txt").arg(f));
@@ -603,7 +603,7 @@ private slots:
 
     void emptyRootWithoutRecursionSearchesTheDesktop()
     {
-        QTemporaryDir home;
+        testsupport::TemporaryDir home;
         MakeFile(home.path(), "Desktop/top.txt");
         MakeFile(home.path(), "Desktop/sub/below.txt");
         const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");

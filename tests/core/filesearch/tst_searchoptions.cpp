@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 using namespace dv;
 
@@ -263,6 +264,66 @@ private slots:
         QVERIFY(!Judge(o, e));
         e.write = o.LastWriteDateMin_FileTime() - 1;
         QVERIFY(!Judge(o, e));
+    }
+
+    void wholeDays_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<QDateTime>("start");     // the day's first instant, UTC
+        QTest::addColumn<QDateTime>("nextStart"); // the next day's first instant, UTC
+        QTest::newRow("ordinary day") << QByteArray("Europe/Berlin") << QDate(2024, 1, 15)
+                                      << QDateTime(QDate(2024, 1, 14), QTime(23, 0), Qt::UTC)
+                                      << QDateTime(QDate(2024, 1, 15), QTime(23, 0), Qt::UTC);
+        QTest::newRow("spring forward at 02:00")
+            << QByteArray("Europe/Berlin") << QDate(2024, 3, 31)
+            << QDateTime(QDate(2024, 3, 30), QTime(23, 0), Qt::UTC)
+            << QDateTime(QDate(2024, 3, 31), QTime(22, 0), Qt::UTC);
+        // Santiago skips from 00:00 to 01:00: the day starts at 01:00 -03.
+        QTest::newRow("day without a midnight")
+            << QByteArray("America/Santiago") << QDate(2022, 9, 11)
+            << QDateTime(QDate(2022, 9, 11), QTime(4, 0), Qt::UTC)
+            << QDateTime(QDate(2022, 9, 12), QTime(3, 0), Qt::UTC);
+        QTest::newRow("next day without a midnight")
+            << QByteArray("America/Santiago") << QDate(2022, 9, 10)
+            << QDateTime(QDate(2022, 9, 10), QTime(4, 0), Qt::UTC)
+            << QDateTime(QDate(2022, 9, 11), QTime(4, 0), Qt::UTC);
+    }
+
+    void wholeDays()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDate, day);
+        QFETCH(QDateTime, start);
+        QFETCH(QDateTime, nextStart);
+        qputenv("TZ", zone);
+        tzset();
+        TDvSearchOptions o;
+        o.SetLastWriteDays(day, day);
+        TDvSearchOptions copy;
+        copy.Assign(o);
+        QCOMPARE(o.LastWriteDateMin_FileTime(), FileTimeOfUtc(start));
+        QCOMPARE(LocalDayStartFileTime(day), FileTimeOfUtc(start));
+        // An OLE date at a midnight that does not exist means the day's first instant.
+        QCOMPARE(LocalOleDateToFileTime(OleDateFromLocal(day, QTime(0, 0))), FileTimeOfUtc(start));
+
+        // Bounds to the tick: the day's first instant in, everything before the next day's
+        // start in (23:59:59.9995 included), that start out.
+        const std::uint64_t first = FileTimeOfUtc(start), next = FileTimeOfUtc(nextStart);
+        const std::pair<std::uint64_t, bool> cases[] = {{first - 1, false},
+                                                        {first, true},
+                                                        {next - 5000, true},
+                                                        {next - 1, true},
+                                                        {next, false}};
+        for (const TDvSearchOptions *options : {&o, &copy}) {
+            Entry e{"f.txt"};
+            for (const auto &[time, in] : cases) {
+                e.write = time;
+                QCOMPARE(Judge(*options, e), in);
+            }
+        }
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
     }
 
     void winterMidnightIsUtcPlusOne()

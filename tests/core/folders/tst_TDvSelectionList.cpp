@@ -2,11 +2,11 @@
 #include "core/folders/TDvSelectionList.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -41,7 +41,7 @@ class tst_TDvSelectionList : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
+    testsupport::TemporaryDir fDir;
     QString fRoot;
 
     // Builds a fresh tree under the temporary folder. "X/" is a folder, "X" a file,
@@ -114,13 +114,17 @@ private slots:
         QTest::newRow("fifo") << "@/A/pipe" << false << "@/A/pipe";
         QTest::newRow("root") << "/" << true << "/*";
         QTest::newRow("root entry") << "/*" << true << "/*";
+        // Only the entry marker "/*" is taken off; the sibling without the star is another one.
+        QTest::newRow("folder ending in a star") << "@/S*" << true << "@/S*/*";
+        QTest::newRow("its entry") << "@/S*/*" << true << "@/S*/*";
+        QTest::newRow("file ending in a star") << "@/A/g*" << true << "@/A/g*";
     }
     void validatePath()
     {
         QFETCH(QString, path);
         QFETCH(bool, valid);
         QFETCH(QString, normalised);
-        makeTree({"A/", "A/f.txt", "A/pipe|", "LA->A", "dead->nowhere"});
+        makeTree({"A/", "A/f.txt", "A/pipe|", "LA->A", "dead->nowhere", "S*/", "S/", "A/g*"});
         path.replace(u'@', fRoot);
         normalised.replace(u'@', fRoot);
         QCOMPARE(TDvSelectionList::ValidatePath(path), valid);
@@ -277,13 +281,14 @@ private slots:
         QTest::newRow("missing") << "@/A/gone" << S::ssDisabled << false;
         QTest::newRow("empty") << "" << S::ssDisabled << false;
         QTest::newRow("root") << "/" << S::ssGrayed << false;
+        QTest::newRow("entry's name and a star") << "@/A/B*" << S::ssUnChecked << false;
     }
     void states()
     {
         QFETCH(QString, path);
         QFETCH(S, state);
         QFETCH(bool, subItem);
-        makeTree({"A/B/X/f.txt", "A/C/", "A/BB/", "a/b/"});
+        makeTree({"A/B/X/f.txt", "A/C/", "A/BB/", "a/b/", "A/B*/"});
         TDvSelectionList list;
         list.AddPathToSelection(abs("A/B"));
         path.replace(u'@', fRoot);

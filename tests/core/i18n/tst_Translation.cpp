@@ -283,7 +283,11 @@ private slots:
             "The downloaded file is not a Debian package.",
             "No program for installing Debian packages was found.",
             "The folder %s belongs to another user.", "Other users can change the folder %s.",
-            "Cannot create the folder %s.", "Cannot create a folder in %s."};
+            "Cannot create the folder %s.", "Cannot create a folder in %s.",
+            // context menus of the result list and the folder tree
+            "Open", "Open containing folder", "Copy", "Cut", "Paste", "Rename", "Move to Trash",
+            "Properties", "Copy path", "Open %1 files?"};
+
         for (const QString &key : keys) {
             for (int c = 1; c < table.ColumnCount(); ++c) {
                 const QString text = table.Translate(key, c);
@@ -293,6 +297,7 @@ private slots:
                     QFAIL(qPrintable(QString("%1 has no %2 text").arg(key, table.Code(c))));
                 QCOMPARE(text.count("%s"), key.count("%s"));
                 QCOMPARE(text.count("%d"), key.count("%d"));
+                QCOMPARE(text.count("%1"), key.count("%1"));
             }
         }
     }

@@ -1,10 +1,15 @@
 #include "core/platform/FileName.h"
+#include "core/platform/PathCompare.h"
 #include "core/platform/TDvMountTable.h"
+#include "tests/support/TemporaryDir.h"
 
+#include <QFileInfo>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace dv;
 
@@ -42,6 +47,68 @@ private slots:
             QCOMPARE(name, QString::fromUtf8(bytes));
         // Two different names never decode to the same text.
         QVERIFY(DecodeFileName(bytes + "x") != name);
+    }
+
+    void samePath_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("equal") << "/d/a.txt"
+                               << "/d/a.txt" << true;
+        QTest::newRow("case differs") << "/d/A.txt"
+                                      << "/d/a.txt" << false;
+        QTest::newRow("folder case differs") << "/D/a.txt"
+                                             << "/d/a.txt" << false;
+        QTest::newRow("trailing separator") << "/d/sub/"
+                                            << "/d/sub" << true;
+        QTest::newRow("two trailing separators") << "/d/sub//"
+                                                 << "/d/sub" << false;
+        QTest::newRow("prefix") << "/d/a.tx"
+                                << "/d/a.txt" << false;
+        QTest::newRow("root") << "/"
+                              << "/" << true;
+        QTest::newRow("escaped byte") << DecodeFileName(QByteArray("/d/caf\xe9"))
+                                      << DecodeFileName(QByteArray("/d/caf\xc9")) << false;
+    }
+
+    void samePath()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        QCOMPARE(SamePath(a, b), same);
+        QCOMPARE(SamePath(b, a), same);
+        // Held as folder and name, as a result row keeps it.
+        if (!b.endsWith(u'/')) {
+            const qsizetype slash = b.lastIndexOf(u'/');
+            QCOMPARE(SamePath(a, b.left(slash + 1), b.mid(slash + 1)), same);
+        }
+    }
+
+    // The tests' temporary folders go away whole, names that are not UTF-8 included, and
+    // never through a link into another folder.
+    void temporaryFolderGoesWhole()
+    {
+        testsupport::TemporaryDir outside;
+        const QByteArray kept = EncodeFileName(outside.path()) + "/kept.txt";
+        QCOMPARE(::close(::open(kept.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+        QString path;
+        {
+            testsupport::TemporaryDir dir;
+            QVERIFY(dir.isValid());
+            path = dir.path();
+            const QByteArray odd = EncodeFileName(path) + "/caf\xe9";
+            QCOMPARE(::mkdir(odd.constData(), 0755), 0);
+            QCOMPARE(::mkdir((odd + "/sub").constData(), 0755), 0);
+            QCOMPARE(
+                ::close(::open((odd + "/sub/r\xe9.txt").constData(), O_CREAT | O_WRONLY, 0644)), 0);
+            QCOMPARE(
+                ::symlink(EncodeFileName(outside.path()).constData(), (odd + "/link").constData()),
+                0);
+        }
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(::access(kept.constData(), F_OK) == 0);
     }
 
     void fileUrl_data()

@@ -1,4 +1,5 @@
 #include "core/i18n/Translation.h"
+#include "gui/app/ApplicationIdentity.h"
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
@@ -95,6 +96,7 @@ private slots:
     void upDownStepsFromTypedNumber();
     void linksLoseUnderlineUnderPointer();
     void homePageLinkOpensTheHomePage();
+    void titleNamesTheProgramOnce();
     void languageMenuSwitchesTexts();
     void languageStoreFailureKeepsTexts();
     void noTableNoLanguages();
@@ -258,6 +260,7 @@ void TstTMainForm::designDefaults()
     QCOMPARE(form.Panel4->width(), 33);
     QCOMPARE(form.LeftColumnWidth(), 329);
     QCOMPARE(form.PreviewHeight(), 101);
+    QCOMPARE(form.FolderListHeight(), 97);
     QCOMPARE(form.Splitter1->handleWidth(), 4);
     QCOMPARE(form.Splitter2->handleWidth(), 8);
     QCOMPARE(form.Splitter3->handleWidth(), 8);
@@ -448,6 +451,14 @@ void TstTMainForm::commandLineKeepsExistingFoldersOnly()
     got = TMainForm::FoldersOfCommandLine({file});
     QVERIFY(got.entries.isEmpty());
     QVERIFY(got.last.isEmpty());
+
+    // Relative folders are taken below the current folder and listed by their full path.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    got = TMainForm::FoldersOfCommandLine({"a", "./b c/", "file.txt", "missing", "."});
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(got.entries, QStringList({a + "/*", b + "/*", dir.path() + "/*"}));
+    QCOMPARE(got.last, dir.path());
 }
 
 void TstTMainForm::commandLineFoldersReachTheWindow()
@@ -657,6 +668,22 @@ void TstTMainForm::noTableNoLanguages()
     TMainForm form;
     QVERIFY(form.PopupMenuLang->actions().isEmpty());
     QCOMPARE(form.SearchOptionControl->tabText(0), QStringLiteral("Filter"));
+}
+
+// The toolkit appends a display name, once one is set, to every window title.
+void TstTMainForm::titleNamesTheProgramOnce()
+{
+    const QString oldName = QCoreApplication::applicationName();
+    dv::SetUpApplicationIdentity();
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Delvora"));
+    {
+        TMainForm form;
+        QCOMPARE(form.windowTitle(), QStringLiteral("Delvora ") + TMainForm::VersionText());
+    }
+    // No display name of its own: it follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+    QCoreApplication::setApplicationName(oldName);
 }
 
 QTEST_MAIN(TstTMainForm)

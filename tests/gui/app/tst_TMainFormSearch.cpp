@@ -3,11 +3,14 @@
 // folders to search, and the folders of the command line.
 #include "core/app/SettingsFile.h"
 #include "core/folders/TDvSelectionList.h"
+#include "core/platform/FileName.h"
+#include "core/platform/FileTime.h"
 #include "core/search/ExtractionClient.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TextdServer.h"
 
@@ -24,11 +27,14 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using dv::TMainForm;
 
@@ -56,7 +62,7 @@ bool SetModified(const QString &path, const QDateTime &when)
 class TstTMainFormSearch : public QObject
 {
     Q_OBJECT
-    QTemporaryDir fDir;
+    testsupport::TemporaryDir fDir;
     testsupport::TextdServer fServer;
     std::unique_ptr<dv::TMainThreadWaker> fWaker; // as the program has
 
@@ -104,6 +110,9 @@ private slots:
     void previewOfALongTextSaysItShowsThePart();
     void folderPanelFollowsSelection();
     void commandLineFoldersAreChecked();
+    void relativeCommandLineFolderIsSearched();
+    void namesThatAreNotUtf8();
+    void dayWithoutAMidnight();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -380,7 +389,7 @@ void TstTMainFormSearch::previewNavigation()
     QFETCH(QString, clicks);
     QFETCH(QList<int>, starts);
 
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     testsupport::writeFile(dir.path(), "f.txt", content);
     TMainForm form;
@@ -413,7 +422,7 @@ void TstTMainFormSearch::previewNavigation()
 
 void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     // Far down a long file: "Next match" brings it into view.
     QByteArray content;
@@ -469,7 +478,7 @@ void TstTMainFormSearch::previewOfALongTextSaysItShowsThePart()
 
 void TstTMainFormSearch::folderPanelFollowsSelection()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString data = dir.filePath(QStringLiteral("data"));
     const QString gone = dir.filePath(QStringLiteral("gone"));
@@ -507,7 +516,7 @@ void TstTMainFormSearch::folderPanelFollowsSelection()
 
 void TstTMainFormSearch::commandLineFoldersAreChecked()
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString first = dir.filePath(QStringLiteral("first"));
     const QString second = dir.filePath(QStringLiteral("second"));
@@ -522,6 +531,112 @@ void TstTMainFormSearch::commandLineFoldersAreChecked()
     // And they are what the search walks.
     QVERIFY(runSearch(form));
     QCOMPARE(ResultNames(form), QStringList{"hit.txt"});
+}
+
+void TstTMainFormSearch::relativeCommandLineFolderIsSearched()
+{
+    testsupport::TemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString sub = dir.filePath(QStringLiteral("sub"));
+    testsupport::writeFile(sub, "hit.txt", "needle");
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    TMainForm form({QStringLiteral("sub")});
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(form.SelectionList()->Paths(), QStringList{sub + "/*"});
+    QTRY_COMPARE(form.SelectedFolder(), sub);
+    QTRY_COMPARE(form.Memo1->toPlainText(), sub);
+    QVERIFY(runSearch(form));
+    QCOMPARE(ResultNames(form), QStringList{"hit.txt"});
+}
+
+// A day whose midnight a clock change skips starts at its first instant; no picker is ever
+// given a time that does not exist (it would fall back to its minimum date, then saved).
+void TstTMainFormSearch::dayWithoutAMidnight()
+{
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", "America/Santiago"); // 2022-09-11 starts at 01:00 -03
+    tzset();
+    testsupport::TemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto make = [&](const char *name, const QDateTime &utc, long nanoseconds) {
+        const QString path = testsupport::writeFile(dir.path(), name, "x");
+        const timespec times[2] = {{utc.toSecsSinceEpoch(), nanoseconds},
+                                   {utc.toSecsSinceEpoch(), nanoseconds}};
+        QCOMPARE(::utimensat(AT_FDCWD, dv::EncodeFileName(path).constData(), times, 0), 0);
+    };
+    make("before.txt", QDateTime(QDate(2022, 9, 11), QTime(3, 59, 59), Qt::UTC), 999999999);
+    make("first.txt", QDateTime(QDate(2022, 9, 11), QTime(4, 0), Qt::UTC), 0);
+    make("last.txt", QDateTime(QDate(2022, 9, 12), QTime(2, 59, 59), Qt::UTC), 999500000);
+    make("after.txt", QDateTime(QDate(2022, 9, 12), QTime(3, 0), Qt::UTC), 0);
+
+    const QDate day(2022, 9, 11);
+    {
+        TMainForm form;
+        form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+        form.SearchDateRB->setChecked(true);
+        form.SearchOptionsCombo->setCurrentIndex(2);
+        form.SearchMinDate->setDateTime(QDateTime(day, QTime(15, 30)));
+        form.SearchMaxDate->setDateTime(QDateTime(day, QTime(8, 0)));
+        QVERIFY(runSearch(form));
+        QCOMPARE(ResultNames(form), QStringList({"first.txt", "last.txt"}));
+        QCOMPARE(form.SearchMinDate->dateTime(), QDateTime(day, QTime(1, 0)));
+        QCOMPARE(form.SearchMaxDate->dateTime(), QDateTime(day, QTime(23, 59, 59, 999)));
+        form.SearchMaxDate->setDateTime(QDateTime(day, QTime(1, 0)));
+        QVERIFY(form.close()); // stores the form
+        dv::SettingsReadResult read;
+        QCOMPARE(dv::ReadSettingsFile(form.SettingsFilePath(), read), dv::SettingsFileStatus::Read);
+        QCOMPARE(read.state.firstDate, dv::OleDateFromLocal(day, QTime(1, 0)));
+        // A stored midnight that does not exist comes back as the day's first instant.
+        read.state.firstDate = dv::OleDateFromLocal(day, QTime(0, 0));
+        QVERIFY(dv::WriteSettingsFile(form.SettingsFilePath(), read.state));
+    }
+    {
+        TMainForm form;
+        QCOMPARE(form.SearchMinDate->dateTime(), QDateTime(day, QTime(1, 0)));
+        QCOMPARE(form.SearchMaxDate->dateTime(), QDateTime(day, QTime(1, 0)));
+    }
+    if (oldZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    tzset();
+}
+
+// Names are bytes: a checked file or folder whose name is not UTF-8 is searched and listed
+// like any other.
+void TstTMainFormSearch::namesThatAreNotUtf8()
+{
+    testsupport::TemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray base = dv::EncodeFileName(dir.path());
+    QCOMPARE(::mkdir((base + "/caf\xe9").constData(), 0755), 0);
+    const QString folder = dv::DecodeFileName(base + "/caf\xe9");
+    const QString file = dv::DecodeFileName(base + "/caf\xe9/r\xe9sum\xe9.txt");
+    QFile out(QString::fromUtf8(base + "/plain.txt")); // a second, ordinary file entry
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("needle") == 6);
+    out.close();
+    const int fd = ::open(dv::EncodeFileName(file).constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, "needle", 6), ssize_t(6));
+    ::close(fd);
+
+    TMainForm form;
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    form.SelectionList()->SetPaths({file, dir.filePath(QStringLiteral("plain.txt"))});
+    QVERIFY(runSearch(form));
+    QCOMPARE(form.FileList()->ItemCount(), 2);
+    QVERIFY(form.FileList()->IsItemInList(file));
+
+    form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});
+    form.RestartListUpdateTimer();
+    // The box shows the name as text can (the odd byte may show as a replacement character).
+    QTRY_VERIFY(form.Memo1->toPlainText().startsWith(dir.filePath(QStringLiteral("caf"))));
+    QVERIFY(!form.Memo1->toPlainText().contains(u'\n'));
+    QVERIFY(form.StaticText1->isHidden());
+    QVERIFY(runSearch(form));
+    QCOMPARE(form.FileList()->ItemCount(), 1);
+    QCOMPARE(form.FileList()->Item(0)->Path(), file);
 }
 
 QTEST_MAIN(TstTMainFormSearch)

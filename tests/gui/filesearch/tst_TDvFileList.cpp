@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLocale>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -137,8 +139,13 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(ends, 0);
 
+        // Every path is handed over on this thread, so the search cannot have ended before
+        // the stop below.
+        QTemporaryDir dir;
+        for (int i = 0; i < 200; ++i)
+            writeFile(dir.path(), QStringLiteral("d%1/f%2.txt").arg(i % 20).arg(i), "x");
         list.OnAddPath = [](const QString &, bool &) {};
-        list.Search(QStringLiteral("/usr")); // large enough to be stopped half-way
+        list.Search(dir.path());
         list.Stop();
         QTRY_COMPARE_WITH_TIMEOUT(ends, 1, 10000);
         QVERIFY(!list.IsSearching());
@@ -146,6 +153,30 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(ends, 1);
         QCOMPARE(list.ItemCount(), rows); // nothing arrives after the stop
+    }
+
+    // The date column shows its text whole from the first show on, whatever the font.
+    void dateColumnFitsItsText()
+    {
+        QTemporaryDir dir;
+        const QString file = writeFile(dir.path(), "a.txt", "x");
+        setModified(file, QDateTime(QDate(2026, 12, 28), QTime(23, 59, 59)));
+        TDvFileList list;
+        QFont font = list.font();
+        font.setPixelSize(24);
+        list.setFont(font);
+        list.Add(file);
+        list.resize(1600, 300);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const int column = TDvFileListModel::ColDateModified;
+        const QString text = list.Model()->index(0, column).data().toString();
+        QVERIFY(!text.isEmpty());
+        // The item delegate's room for the text: the text and a margin on each side.
+        const int margin = list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list);
+        const int needed = QFontMetrics(font).horizontalAdvance(text) + 2 * (margin + 1);
+        const int width = list.header()->sectionSize(column);
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
     }
 
     void addAndFind()

@@ -1,6 +1,8 @@
+#include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvShellOperations.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -13,10 +15,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <fcntl.h>
@@ -85,7 +89,7 @@ private slots:
 
     void openWithDefaultApplication()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString a = writeFile(dir.path(), "a.txt", "a");
         const QString b = writeFile(dir.path(), "b.txt", "b");
         fList->Add(a);
@@ -108,7 +112,7 @@ private slots:
 
     void refreshReadsFilesAgain()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString file = writeFile(dir.path(), "grow.txt", "1234");
         fList->Add(file);
         const QModelIndex size = fList->Model()->index(0, TDvFileListModel::ColSize);
@@ -122,7 +126,7 @@ private slots:
 
     void renameInPlace()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString old = writeFile(dir.path(), "old.txt", "content");
         writeFile(dir.path(), "taken.txt", "other");
         fList->Add(old);
@@ -155,8 +159,8 @@ private slots:
     // list creates the trash and checks where the file went.
     void deleteMovesToTrashWithMissingDataFolder()
     {
-        QTemporaryDir dir;
-        QTemporaryDir cwd;
+        testsupport::TemporaryDir dir;
+        testsupport::TemporaryDir cwd;
         const QString dataHome = dir.path() + "/home/data"; // does not exist yet
         const QByteArray oldData = qgetenv("XDG_DATA_HOME");
         const QString oldCwd = QDir::currentPath();
@@ -188,7 +192,7 @@ private slots:
 
     void deleteOfVanishedFileKeepsOthers()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString gone = writeFile(dir.path(), "gone.txt", "x");
         fList->Add(gone);
         QVERIFY(QFile::remove(gone));
@@ -200,7 +204,7 @@ private slots:
 
     void clipboardHoldsFileUrls()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString a = writeFile(dir.path(), "a b.txt", "a");
         const QString b = writeFile(dir.path(), "b.txt", "b");
         fList->Add(a);
@@ -225,7 +229,7 @@ private slots:
 
     void pasteIntoFolderOfSelectedRow()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QString source = writeFile(dir.path(), "from/data.bin", "payload");
         const QString target = writeFile(dir.path(), "to/here.txt", "h");
         fList->Add(source);
@@ -256,11 +260,11 @@ private slots:
 
     void pasteFileWithNonUtf8Name()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         const QByteArray root = QFile::encodeName(dir.path());
         QVERIFY(QDir().mkpath(dir.path() + "/from") && QDir().mkpath(dir.path() + "/to"));
         const QByteArray sourceBytes = root + "/from/caf\xe9 #1.txt";
-        // QTemporaryDir cannot remove names that are not UTF-8.
+        // testsupport::TemporaryDir cannot remove names that are not UTF-8.
         const auto removeRaw = qScopeGuard([&] {
             for (const char *name : {"/from/caf\xe9 #1.txt", "/to/caf\xe9 #1.txt",
                                      "/to/caf\xe9 #1 - Copy.txt", "/to/caf\xe9 #1 - Copy (2).txt"})
@@ -327,7 +331,7 @@ private slots:
 
     void contextMenuEntries()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         fList->Add(writeFile(dir.path(), "a.txt", "a"));
         fList->SelectItem(0);
         std::unique_ptr<QMenu> menu(fList->CreateContextMenu(nullptr));
@@ -349,9 +353,54 @@ private slots:
                 QVERIFY(!action->isEnabled());
     }
 
+    // The menu and the question before opening many files speak the current language.
+    void textsInTheCurrentLanguage()
+    {
+        testsupport::TemporaryDir dir;
+        const QStringList keys{
+            "Open",   "Open containing folder", "Copy",       "Cut",      "Paste",
+            "Rename", "Move to Trash",          "Properties", "Copy path"};
+        QByteArray table = "2\nEnglish\nPseudo\nen\nxx\n";
+        for (const QString &key : keys)
+            table += key.toUtf8() + "\n[" + key.toUtf8() + "]\n";
+        table += "Open %1 files?\n[%1 open?]\n";
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toLocal8Bit());
+        SetTranslationFilePath(writeFile(dir.path(), "transl.dt", table));
+        LoadTranslations();
+        SetCurrentLanguage(1);
+        auto english = qScopeGuard([] { SetCurrentLanguage(0); });
+
+        for (int i = 0; i < 16; ++i)
+            fList->Add(writeFile(dir.path(), QStringLiteral("f%1.txt").arg(i), "x"));
+        fList->selectAll();
+        std::unique_ptr<QMenu> menu(fList->CreateContextMenu(nullptr));
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            if (!action->isSeparator())
+                texts << action->text();
+        QStringList expected;
+        for (const QString &key : keys)
+            expected << "[" + key + "]";
+        QCOMPARE(texts, expected);
+
+        QString question;
+        QTimer::singleShot(0, [&question] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                question = box->text();
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        UrlReceiver receiver;
+        QDesktopServices::setUrlHandler("file", &receiver, "open");
+        fList->OpenSelected();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(question, QStringLiteral("[16 open?]"));
+        QVERIFY(receiver.opened.isEmpty());
+    }
+
     void propertiesDialog()
     {
-        QTemporaryDir dir;
+        testsupport::TemporaryDir dir;
         fList->Add(writeFile(dir.path(), "p.txt", QByteArray(1340, 'p')));
         fList->SelectItem(0);
         fList->setFocus();

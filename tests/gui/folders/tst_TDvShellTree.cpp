@@ -5,6 +5,7 @@
 #include "gui/folders/TDvSelectionStateDelegate.h"
 #include "gui/folders/TDvShellTree.h"
 #include "gui/folders/TDvShellTreeModel.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -13,8 +14,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -61,6 +62,7 @@ private slots:
     void environmentReferences_data();
     void environmentReferences();
     void defaultRootsStartWithTheFileSystemRoot();
+    void homeFolderShowsItsName();
     void unknownRefreshLevelIsRefused();
 
 private:
@@ -85,7 +87,7 @@ private:
     QStringList entries() const { return fLink->SelectionList()->Paths(); }
 
     std::unique_ptr<dv::TMainThreadWaker> fWaker;
-    std::unique_ptr<QTemporaryDir> fDir;
+    std::unique_ptr<testsupport::TemporaryDir> fDir;
     std::shared_ptr<dv::TDvShellLink> fLink;
     std::unique_ptr<TDvShellTree> fTree;
 };
@@ -101,7 +103,7 @@ void TstTDvShellTree::init()
     // Root/
     //   A/ (only the folders B and C)   B/ holds X and Y
     //   D/ (a file, no folders)   .hidden/   backup.zip/   backup.ZIP/   old.rar/   notes.txt
-    fDir = std::make_unique<QTemporaryDir>();
+    fDir = std::make_unique<testsupport::TemporaryDir>();
     QVERIFY(fDir->isValid());
     QDir root(fDir->path());
     for (const char *folder : {"A/B/X", "A/B/Y", "A/C", "D", ".hidden/inner", "backup.zip",
@@ -358,6 +360,12 @@ void TstTDvShellTree::selectedFolderRoundTrip_data()
     QTest::newRow("braced variable") << QStringLiteral("${DV_TREE_TEST}/D") << "D";
     QTest::newRow("percent variable") << QStringLiteral("%DV_TREE_TEST%/A") << "A";
     QTest::newRow("through a link") << QStringLiteral("<dir>/linkToB/X") << "linkToB/X";
+    // A folder that exists as written is taken as it is, references or not.
+    QTest::newRow("name like a variable")
+        << QStringLiteral("<dir>/$DV_TREE_TEST/A") << "$DV_TREE_TEST/A";
+    QTest::newRow("name like a percent reference")
+        << QStringLiteral("<dir>/%DV_TREE_TEST%") << "%DV_TREE_TEST%";
+    QTest::newRow("name with a tilde") << QStringLiteral("<dir>/~old") << "~old";
 }
 
 void TstTDvShellTree::selectedFolderRoundTrip()
@@ -365,6 +373,7 @@ void TstTDvShellTree::selectedFolderRoundTrip()
     QFETCH(QString, written);
     QFETCH(QString, relative);
     qputenv("DV_TREE_TEST", QFile::encodeName(fDir->path()));
+    QVERIFY(QDir().mkpath(path(relative)));
     fTree->SetSelectedFolder(QString(written).replace(QStringLiteral("<dir>"), fDir->path()));
     // The walk lists the folders on the way in the background; meanwhile the getter already
     // answers with the folder being walked to.
@@ -521,6 +530,20 @@ void TstTDvShellTree::defaultRootsStartWithTheFileSystemRoot()
     QCOMPARE(roots.removeDuplicates(), 0);
     for (const QString &root : roots)
         QVERIFY2(root == u"/" || !root.endsWith(u'/'), qPrintable(root));
+}
+
+void TstTDvShellTree::homeFolderShowsItsName()
+{
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(path(QStringLiteral("A/B"))));
+    auto restore = qScopeGuard([&oldHome] { qputenv("HOME", oldHome); });
+    fTree->SetRootFolders({fDir->path(), path(QStringLiteral("A/B"))});
+    dv::TDvShellTreeModel *model = fTree->TreeModel();
+    const QModelIndex top = model->index(0, 0, model->IndexOf(model->Root()));
+    const QModelIndex home = model->index(1, 0, model->IndexOf(model->Root()));
+    QCOMPARE(top.data().toString(), fDir->path());
+    QCOMPARE(home.data().toString(), QStringLiteral("B"));
+    QCOMPARE(home.data(Qt::ToolTipRole).toString(), path(QStringLiteral("A/B")));
 }
 
 void TstTDvShellTree::unknownRefreshLevelIsRefused()

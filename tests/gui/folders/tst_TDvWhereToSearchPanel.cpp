@@ -1,12 +1,12 @@
 #include "core/platform/FileName.h"
 #include "gui/folders/TDvWhereToSearchPanel.h"
+#include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -23,7 +23,7 @@ private slots:
     void noticeShowsExactlyWhileEmpty();
 
 private:
-    QTemporaryDir fDir;
+    testsupport::TemporaryDir fDir;
 };
 
 void TstTDvWhereToSearchPanel::initTestCase()
@@ -32,6 +32,8 @@ void TstTDvWhereToSearchPanel::initTestCase()
     QDir root(fDir.path());
     QVERIFY(root.mkpath(QStringLiteral("Data/Sub")));
     QVERIFY(root.mkpath(QStringLiteral("Other")));
+    QVERIFY(root.mkpath(QStringLiteral("Star*")));
+    QVERIFY(root.mkpath(QStringLiteral("Star")));
     testsupport::writeFile(fDir.path(), QStringLiteral("Data/notes.txt"), "x");
     QVERIFY(QFile::link(fDir.path() + QStringLiteral("/Other"),
                         fDir.path() + QStringLiteral("/LinkToOther")));
@@ -57,6 +59,8 @@ void TstTDvWhereToSearchPanel::foldersToShow_data()
     QTest::newRow("trailing slash kept")
         << QStringList({"<d>/Data//*"}) << QStringList({"<d>/Data/"});
     QTest::newRow("root folder") << QStringList({"/*"}) << QStringList({"/"});
+    QTest::newRow("name ending in a star")
+        << QStringList({"<d>/Star*/*", "<d>/Star*"}) << QStringList({"<d>/Star*", "<d>/Star*"});
     const QString notUtf8 = QStringLiteral("<d>/") + dv::DecodeFileName("caf\xE9");
     QTest::newRow("name not UTF-8")
         << QStringList({notUtf8 + QStringLiteral("/*")}) << QStringList({notUtf8});
