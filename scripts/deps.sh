@@ -4,10 +4,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   qt6-base-dev libqt6svg6 libcurl4-openssl-dev libsqlite3-dev libzstd-dev
-  libpoppler-cpp-dev libzip-dev zipcmp zipmerge ziptool libpugixml-dev libxml2-dev
+  libpoppler-cpp-dev libzip-dev zlib1g-dev libxml2-dev
   libuchardet-dev libgmime-3.0-dev libmicrohttpd-dev
   clang libclang-rt-14-dev libbenchmark-dev
-  poppler-utils xvfb xauth xdg-utils tzdata
+  poppler-utils xdg-utils tzdata
 )
 missing=()
 for p in "${packages[@]}"; do
