@@ -32,27 +32,10 @@ TranslationTable TranslationTable::Parse(QByteArrayView bytes)
 {
     if (bytes.size() > kMaxFileBytes)
         throw TranslationError("The translation file is too large");
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes = bytes.sliced(3);
     TranslationTable table;
-    table.fText = QString::fromUtf8(bytes);
+    table.fText = DecodeTextFile(bytes);
     const QString &text = table.fText;
-
-    // Lines end at CR LF, LF or CR; a break at the very end adds no empty line.
-    QList<Line> lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text.at(i);
-        if (c != u'\r' && c != u'\n')
-            continue;
-        lines.append(Line{qint32(start), qint32(i - start)});
-        if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < n)
-        lines.append(Line{qint32(start), qint32(n - start)});
+    QList<Line> lines = TextLineSpans(text);
 
     if (lines.isEmpty())
         throw TranslationError("The translation file is empty");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/i18n/TextLines.h"
+
 #include <QByteArrayView>
 #include <QHash>
 #include <QList>
@@ -45,13 +47,8 @@ public:
     QString Translate(const QString &key, int column) const;
 
 private:
-    // A line of the table as a place in fText: one decoded text and two numbers per line, so
-    // a table of many short lines costs little more than its own characters.
-    struct Line
-    {
-        qint32 Start;
-        qint32 Length;
-    };
+    // A line of the table as a place in fText.
+    using Line = TextLineSpan;
     QStringView LineAt(qsizetype index) const;
 
     QString fText;      // the decoded file; never changed, so the views into it stay valid
