@@ -3,6 +3,7 @@
 #include "core/filesearch/TDvFileListSearch.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
+#include "core/search/CachedExtraction.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
 #include "core/threads/MainThreadQueue.h"
@@ -153,6 +154,7 @@ int main(int argc, char **argv)
 
     InstallSignalHandlers();
     ScanUnrecognizedFormats = cli.Unrecognized;
+    SetTextCacheEnabled(!cli.NoCache);
 
     TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n');
     TDvFileListSearch search(list);

@@ -108,6 +108,7 @@ private slots:
 
 void TstTMainFormSearch::initTestCase()
 {
+    testsupport::useTemporaryCacheHome();
     QVERIFY(fDir.isValid());
     fWaker = std::make_unique<dv::TMainThreadWaker>();
     qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());

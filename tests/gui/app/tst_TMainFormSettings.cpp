@@ -1,6 +1,7 @@
 #include "core/app/SettingsFile.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -64,6 +65,7 @@ class TstTMainFormSettings : public QObject
 private slots:
     void initTestCase()
     {
+        testsupport::useTemporaryCacheHome();
         QVERIFY(fDir.isValid());
         qputenv("APPDATA", fDir.path().toLocal8Bit());
     }
