@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -181,6 +182,44 @@ private slots:
         m_server.setAnswer("/tika", HttpAnswer::text(kServerText));
         QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
         QCOMPARE(m_server.requestCount(), 2);
+    }
+
+    // Over a set of documents and words, the cache never changes a verdict: the same files
+    // are found without it, on a first pass that fills it and on a pass served from it.
+    void sameFilesWithAndWithoutTheCache()
+    {
+        // A server that answers with the document's own bytes.
+        LoopbackHttpServer echo;
+        echo.setHandler([](const testsupport::HttpRequestRecord &r) {
+            return HttpAnswer::text("Text: " + r.body);
+        });
+        SetExtractionServerEndpoint(echo.baseUrl());
+        const auto restore =
+            qScopeGuard([this] { SetExtractionServerEndpoint(m_server.baseUrl()); });
+        QStringList docs;
+        const QList<QByteArray> bodies = {"alpha beta",          "Beta GAMMA",        "",
+                                          "gamma delta epsilon", "Straße und Müller", "alpha"};
+        for (int i = 0; i < bodies.size(); ++i)
+            docs << testsupport::writeFile(
+                m_dir.path(), QStringLiteral("corpus%1/d%2.odt").arg(m_docNumber).arg(i),
+                bodies[i]);
+        const QStringList words = {"alpha", "GAMMA", "straße", "MÜLLER", "text", "zeta", "a b"};
+        const auto found = [&](ExtractedTextCache *with) {
+            QStringList hits;
+            for (const QString &word : words)
+                for (const QString &doc : docs)
+                    if (FileContainsText(doc, word, with))
+                        hits << word + u':' + doc;
+            m_cache->flush();
+            return hits;
+        };
+        const QStringList expected = found(nullptr);
+        QVERIFY(expected.contains(QStringLiteral("MÜLLER:") + docs[4]));
+        QCOMPARE(found(cache()), expected);
+        const int requests = echo.requestCount();
+        QCOMPARE(found(cache()), expected);
+        // Every document was read whole at least once ("zeta" is in none): none is asked again.
+        QCOMPARE(echo.requestCount(), requests);
     }
 
     // A document without text is known as such after one exchange.
