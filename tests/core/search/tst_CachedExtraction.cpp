@@ -222,6 +222,29 @@ private slots:
         QCOMPARE(echo.requestCount(), requests);
     }
 
+    // A text read while the file changed belongs to neither version: not stored.
+    void documentChangedDuringTheExchangeIsNotStored()
+    {
+        const QByteArray key = QFile::encodeName(m_doc);
+        const auto before = FileIdentity::OfPath(key);
+        QVERIFY(before);
+        LoopbackHttpServer writer;
+        writer.setHandler([path = m_doc](const testsupport::HttpRequestRecord &) {
+            QFile f(path);
+            if (f.open(QIODevice::Append))
+                f.write(" appended");
+            return HttpAnswer::text(kServerText);
+        });
+        SetExtractionServerEndpoint(writer.baseUrl());
+        const auto restore =
+            qScopeGuard([this] { SetExtractionServerEndpoint(m_server.baseUrl()); });
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(writer.requestCount(), 1);
+        m_cache->flush();
+        QCOMPARE(m_cache->lookup(key, *before), std::nullopt);
+        QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+    }
+
     // A document without text is known as such after one exchange.
     void emptyTextIsStored()
     {
