@@ -44,6 +44,7 @@ QString TCliOptions::Usage()
         "  -n, --name FILTER      file-name filter, masks separated by \";\" (default \"*.*\")\n"
         "  -t, --text TEXT        text to find in the content\n"
         "  -u, --unrecognized     also scan raw bytes when the extracted text lacks TEXT\n"
+        "      --no-cache         neither use nor fill the cache of extracted document texts\n"
         "      --accessed FROM TO | --created FROM TO | --modified FROM TO\n"
         "                         date condition on whole days, YYYY-MM-DD, local time (at "
         "most one)\n"
@@ -120,6 +121,10 @@ bool TCliOptions::Parse(int argc, char **argv, TCliOptions &o, QString &pError)
             if (!noValue())
                 return false;
             o.Unrecognized = true;
+        } else if (name == QLatin1String("--no-cache")) {
+            if (!noValue())
+                return false;
+            o.NoCache = true;
         } else if (name == QLatin1String("--accessed") || name == QLatin1String("--created") ||
                    name == QLatin1String("--modified")) {
             if (o.Dates != DateKind::None) {

@@ -23,6 +23,7 @@ struct TCliOptions
     QString Filter = QStringLiteral("*.*");
     QString Text;
     bool Unrecognized = false;
+    bool NoCache = false; // the extracted-text cache is neither read nor written
     DateKind Dates = DateKind::None;
     QDate DateFrom, DateTo;
     std::optional<std::int64_t> MinSizeBytes, MaxSizeBytes;

@@ -2,6 +2,7 @@
 #include "cli/TCliResultList.h"
 #include "core/filesearch/TDvFileListSearch.h"
 #include "core/platform/FileName.h"
+#include "core/search/CachedExtraction.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
 #include "core/threads/MainThreadQueue.h"
@@ -147,6 +148,7 @@ int main(int argc, char **argv)
 
     InstallSignalHandlers();
     ScanUnrecognizedFormats = cli.Unrecognized;
+    SetTextCacheEnabled(!cli.NoCache);
 
     TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n');
     TDvFileListSearch search(list);

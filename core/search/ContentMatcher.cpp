@@ -1,6 +1,7 @@
 #include "core/search/ContentMatcher.h"
 
 #include "core/search/AsciiCaseInsensitiveFinder.h"
+#include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/PlainTextMatch.h"
 #include "core/search/ReadOnlyFile.h"
@@ -168,8 +169,9 @@ bool RawScan(const QString &fileName, const QString &text)
 
 // Whether the server's text of the file contains Text, ignoring case, matched as the text
 // arrives: only the overlap an occurrence can straddle is held, and reading stops at the
-// first occurrence.
-bool ServerTextContains(const QString &fileName, const QString &text)
+// first occurrence. A whole text that was read goes to Cache; a cached one is searched instead
+// of asking the server.
+bool ServerTextContains(const QString &fileName, const QString &text, ExtractedTextCache *cache)
 {
     const QString needle = LowerCasePerCodePoint(text);
     const qsizetype overlap = needle.size() - 1;
@@ -187,14 +189,15 @@ bool ServerTextContains(const QString &fileName, const QString &text)
         return true;
     };
     QString errorText;
-    StreamTextViaServer(fileName, search, errorText);
+    StreamTextThroughCache(fileName, search, errorText, cache);
     return found;
 }
 
-bool ExtractedTextContains(const QString &fileName, const QString &text)
+bool ExtractedTextContains(const QString &fileName, const QString &text, bool cacheInUse,
+                           ExtractedTextCache *cache)
 {
     if (!IsTextExtension(FileExtension(fileName)))
-        return ServerTextContains(fileName, text);
+        return ServerTextContains(fileName, text, cacheInUse ? TextCacheInUse() : cache);
     // The direct path, reading into a buffer kept per thread, with a shortcut that answers
     // for ASCII text straight on the bytes whenever that is provably the same answer.
     thread_local std::vector<char> buffer;
@@ -217,12 +220,15 @@ bool ExtractedTextContains(const QString &fileName, const QString &text)
 
 } // namespace
 
-bool FileContainsText(const QString &fileName, const QString &text)
+namespace {
+
+bool TestFileContents(const QString &fileName, const QString &text, bool cacheInUse,
+                      ExtractedTextCache *cache)
 {
     if (text.isEmpty())
         return false;
     try {
-        if (ExtractedTextContains(fileName, text))
+        if (ExtractedTextContains(fileName, text, cacheInUse, cache))
             return true;
     } catch (...) {
         return false;
@@ -234,6 +240,18 @@ bool FileContainsText(const QString &fileName, const QString &text)
     } catch (...) {
         return false;
     }
+}
+
+} // namespace
+
+bool FileContainsText(const QString &fileName, const QString &text)
+{
+    return TestFileContents(fileName, text, true, nullptr);
+}
+
+bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache)
+{
+    return TestFileContents(fileName, text, false, cache);
 }
 
 } // namespace dv

@@ -9,6 +9,8 @@
 
 namespace dv {
 
+class ExtractedTextCache;
+
 // Whether a file whose text lacks the text to find is in addition scanned byte by byte.
 // Set from the form at every search start; false until then.
 extern std::atomic<bool> ScanUnrecognizedFormats;
@@ -33,6 +35,9 @@ qsizetype FindBytes(QByteArrayView data, QByteArrayView pattern);
 bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern);
 // Whether the file contains Text: its extracted text ignoring case, then (when
 // ScanUnrecognizedFormats is set) its raw bytes. False for any failure; never throws.
+// A document's server text is looked up in, and kept in, TextCacheInUse().
 bool FileContainsText(const QString &fileName, const QString &text);
+// The same with the server texts in Cache (nullptr: none).
+bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache);
 
 } // namespace dv

@@ -1,6 +1,7 @@
 #include "core/search/ExtractionClient.h"
 
 #include "core/net/HttpClient.h"
+#include "core/search/CachedExtraction.h"
 #include "core/search/ReadOnlyFile.h"
 
 #include <algorithm>
@@ -49,14 +50,11 @@ void SetExtractionServerEndpoint(const QString &endpoint)
     endpointOverride = endpoint;
 }
 
-bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink, QString &errorText,
-                         const QString &endpoint, int readTimeoutMs)
+ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString &errorText,
+                                  const QString &endpoint, int readTimeoutMs)
 {
     errorText.clear();
     try {
-        ReadOnlyFile file = OpenFileForReading(fileName, errorText);
-        if (!file.isOpen())
-            return false;
         HttpClient client;
         client.setReadTimeout(readTimeoutMs);
         client.setContentType("application/octet-stream");
@@ -64,13 +62,11 @@ bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink,
         client.setProgressCallback([](qint64, qint64) { return !ContentTestCancelled; });
         // A character split between two reads is decoded whole with the second.
         QByteArray carry;
-        bool anyText = false;
         bool stopped = false;
         const auto deliver = [&](QByteArrayView bytes) {
             const QString piece = QString::fromUtf8(bytes);
             if (piece.isEmpty())
                 return true;
-            anyText = true;
             stopped = !sink(piece);
             return !stopped;
         };
@@ -89,20 +85,13 @@ bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink,
         QString base = endpoint;
         while (base.endsWith(QLatin1Char('/')))
             base.chop(1);
-        HttpResponse response;
-        try {
-            response = client.put(base + QStringLiteral("/tika"), file.fd());
-        } catch (...) {
-            file.close();
-            throw;
-        }
-        file.close();
+        HttpResponse response = client.put(base + QStringLiteral("/tika"), fd);
         // Redirects are not followed: an answer other than 2xx carries no document text.
         if (response.statusCode < 200 || response.statusCode > 299)
             throw HttpStatusError(std::move(response));
         if (!stopped && !carry.isEmpty())
             deliver(carry); // cut off at the very end: decoded as a whole body would be
-        return anyText;
+        return stopped ? ExtractionEnd::Stopped : ExtractionEnd::Complete;
     } catch (const HttpStatusError &e) {
         errorText = QStringLiteral("HTTP error (%1): %2")
                         .arg(e.statusCode())
@@ -112,38 +101,36 @@ bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink,
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");
     }
+    return ExtractionEnd::Failed;
+}
+
+bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink, QString &errorText,
+                         const QString &endpoint, int readTimeoutMs)
+{
+    errorText.clear();
+    try {
+        ReadOnlyFile file = OpenFileForReading(fileName, errorText);
+        if (!file.isOpen())
+            return false;
+        bool anyText = false;
+        const auto counting = [&](QStringView piece) {
+            anyText = true;
+            return sink(piece);
+        };
+        return StreamFileViaServer(file.fd(), counting, errorText, endpoint, readTimeoutMs) !=
+                   ExtractionEnd::Failed &&
+               anyText;
+    } catch (...) {
+        errorText = QStringLiteral("Error: unknown failure");
+    }
     return false;
 }
 
 bool ExtractTextViaServer(const QString &fileName, QString &text, QString &errorText,
                           const QString &endpoint, int readTimeoutMs, bool *truncated)
 {
-    text.clear();
-    if (truncated)
-        *truncated = false;
-    bool cut = false;
-    const auto keep = [&](QStringView piece) {
-        const qsizetype room = kMaxExtractedTextLength - text.size();
-        if (piece.size() <= room) {
-            text.append(piece);
-            return true;
-        }
-        qsizetype n = room;
-        // Never half a surrogate pair at the end.
-        if (n > 0 && piece[n - 1].isHighSurrogate())
-            --n;
-        text.append(piece.first(n));
-        cut = true;
-        return false;
-    };
-    if (!StreamTextViaServer(fileName, keep, errorText, endpoint, readTimeoutMs) ||
-        text.isEmpty()) {
-        text.clear();
-        return false;
-    }
-    if (truncated)
-        *truncated = cut;
-    return true;
+    return ExtractTextThroughCache(fileName, text, errorText, nullptr, truncated, endpoint,
+                                   readTimeoutMs);
 }
 
 } // namespace dv

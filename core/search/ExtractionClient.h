@@ -50,4 +50,19 @@ bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink,
                          const QString &endpoint = ExtractionServerEndpoint(),
                          int readTimeoutMs = kExtractionReadTimeoutMs);
 
+// How a server exchange ended: failed (no answer, an answer other than 2xx, time-out, cancel),
+// stopped by the sink, or with the whole text delivered.
+enum class ExtractionEnd
+{
+    Failed,
+    Stopped,
+    Complete
+};
+
+// The exchange of StreamTextViaServer for the file open on Fd, sent from its current offset;
+// the caller keeps the descriptor (and can look at the file through it afterwards).
+ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString &errorText,
+                                  const QString &endpoint = ExtractionServerEndpoint(),
+                                  int readTimeoutMs = kExtractionReadTimeoutMs);
+
 } // namespace dv

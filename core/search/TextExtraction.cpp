@@ -1,5 +1,6 @@
 #include "core/search/TextExtraction.h"
 
+#include "core/search/CachedExtraction.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/ReadOnlyFile.h"
@@ -205,7 +206,10 @@ QString DecodePlainText(const char *bytes, qsizetype count)
     return text;
 }
 
-bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated)
+namespace {
+
+bool ExtractTextWith(const QString &fileName, int maxBytes, QString &text, bool *truncated,
+                     bool cacheInUse, ExtractedTextCache *cache)
 {
     text.clear();
     if (truncated)
@@ -227,14 +231,27 @@ bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *tru
             return !text.isEmpty();
         }
         QString errorText;
-        if (!ExtractTextViaServer(fileName, text, errorText, ExtractionServerEndpoint(),
-                                  kExtractionReadTimeoutMs, truncated))
+        if (!ExtractTextThroughCache(fileName, text, errorText,
+                                     cacheInUse ? TextCacheInUse() : cache, truncated))
             text.clear();
         return !text.isEmpty();
     } catch (...) {
         text.clear();
         return false;
     }
+}
+
+} // namespace
+
+bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated)
+{
+    return ExtractTextWith(fileName, maxBytes, text, truncated, true, nullptr);
+}
+
+bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated,
+                 ExtractedTextCache *cache)
+{
+    return ExtractTextWith(fileName, maxBytes, text, truncated, false, cache);
 }
 
 } // namespace dv

@@ -9,6 +9,8 @@
 
 namespace dv {
 
+class ExtractedTextCache;
+
 // Bytes of a plain-text file that are decoded when the caller gives no limit.
 constexpr int kDefaultExtractionLimit = 2097152;
 // Bytes the binary test looks at.
@@ -36,8 +38,12 @@ QByteArray EncodeAnsi(QStringView text);
 // The text of a file: plain-text extensions are decoded here (at most MaxBytes bytes, the
 // default limit when MaxBytes < 1), every other file goes to the extraction server (at most
 // kMaxExtractedTextLength code units). True when Text is not empty; Truncated (when given)
-// tells whether Text is only the first part. Never throws.
+// tells whether Text is only the first part. Never throws. A document's server text is looked
+// up in, and kept in, TextCacheInUse().
 bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated = nullptr);
+// The same with the server texts in Cache (nullptr: none).
+bool ExtractText(const QString &fileName, int maxBytes, QString &text, bool *truncated,
+                 ExtractedTextCache *cache);
 // Encodes Text in the ANSI code page when every character of it has a byte there; else null.
 QByteArray EncodeAnsiExact(QStringView text);
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace testsupport {
 
@@ -15,6 +16,16 @@ QString writeFile(const QString &dir, const QString &relativePath, const QByteAr
         qFatal("cannot write %s", qPrintable(path));
     f.write(bytes);
     return path;
+}
+
+QString useTemporaryCacheHome()
+{
+    // Left to the end of the program on purpose: the user's cache instance lives as long.
+    static QTemporaryDir *const dir = new QTemporaryDir;
+    if (!dir->isValid())
+        qFatal("cannot make a temporary cache folder");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir->path()));
+    return dir->path();
 }
 
 } // namespace testsupport

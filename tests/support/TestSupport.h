@@ -8,4 +8,9 @@ namespace testsupport {
 // Writes Bytes to Dir/RelativePath, creating folders on the way; returns the full path.
 QString writeFile(const QString &dir, const QString &relativePath, const QByteArray &bytes);
 
+// Points XDG_CACHE_HOME at a new temporary folder, kept until the program ends, so that no
+// test reads or fills the user's cache of extracted texts (child processes inherit it).
+// Returns the folder. Call it before the first content test or preview.
+QString useTemporaryCacheHome();
+
 } // namespace testsupport

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -93,6 +95,7 @@ class TestDelvoraFind : public QObject
 private slots:
     void initTestCase()
     {
+        testsupport::useTemporaryCacheHome();
         QVERIFY2(QFile::exists(Program()), "build delvora-find before running this test");
         root = tmp.path();
         testsupport::writeFile(root, "a.txt", "alpha needle omega");
@@ -336,6 +339,36 @@ private slots:
         const Result r = RunFind({"--modified", "2022-09-11", "2022-09-11", dir.path()}, 0, zone);
         QCOMPARE(r.code, 0);
         QCOMPARE(r.lines(), QStringList({dir.filePath("first.txt"), dir.filePath("last.txt")}));
+    }
+
+    // --no-cache: every run asks the server for the document's text, and no cache is made;
+    // without it the first run makes the cache.
+    void noCacheBypassesTheCache()
+    {
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text("some document text"));
+        QTemporaryDir dir, cacheHome;
+        testsupport::writeFile(dir.path(), "doc.pdf", "%PDF bytes");
+        const QByteArray oldCacheHome = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
+        qputenv("DELVORA_EXTRACTION_URL", server.baseUrl().toUtf8());
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_CACHE_HOME", oldCacheHome);
+            qunsetenv("DELVORA_EXTRACTION_URL");
+        });
+        const QString folder = cacheHome.filePath(QStringLiteral("delvora"));
+        for (int run = 1; run <= 2; ++run) {
+            const Result r = RunFind({"--no-cache", "-t", "document", dir.path()});
+            QCOMPARE(r.code, 0);
+            QCOMPARE(r.lines(), QStringList{dir.filePath("doc.pdf")});
+            QCOMPARE(server.requestCount(), run);
+            QVERIFY(!QFile::exists(folder));
+        }
+        const Result r = RunFind({"-t", "absent", dir.path()});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(server.requestCount(), 3);
+        QVERIFY(QFile::exists(folder));
+        QVERIFY(RunFind({"--help"}).out.contains("--no-cache"));
     }
 
     void interruptEndsCleanly()

@@ -175,6 +175,8 @@ class TestFileSearch : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { testsupport::useTemporaryCacheHome(); }
+
     void folderEntriesComeBeforeSubfolders()
     {
         testsupport::TemporaryDir tmp;

@@ -96,6 +96,7 @@ class TestContentMatcher : public QObject
 private slots:
     void initTestCase()
     {
+        testsupport::useTemporaryCacheHome();
         QVERIFY(m_dir.isValid());
         m_server.setAnswer("/tika", HttpAnswer::text("Extracted Document Text"));
         SetExtractionServerEndpoint(m_server.baseUrl());

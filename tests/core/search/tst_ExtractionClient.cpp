@@ -32,6 +32,8 @@ class TestExtractionClient : public QObject
     QTemporaryDir m_dir;
 
 private slots:
+    void initTestCase() { testsupport::useTemporaryCacheHome(); }
+
     void defaultEndpoint()
     {
         QCOMPARE(ExtractionServerEndpoint(), u"http://localhost:9998"_qs);

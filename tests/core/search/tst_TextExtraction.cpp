@@ -43,6 +43,7 @@ class TestTextExtraction : public QObject
 private slots:
     void initTestCase()
     {
+        testsupport::useTemporaryCacheHome();
         QVERIFY(m_dir.isValid());
         // Every file that reaches the server path comes here and yields "from server".
         m_server.setAnswer("/tika", HttpAnswer::text("from server"));

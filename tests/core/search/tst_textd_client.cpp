@@ -32,7 +32,11 @@ class TestTextdClient : public QObject
     testsupport::TextdServer m_server;
 
 private slots:
-    void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.errorText())); }
+    void initTestCase()
+    {
+        testsupport::useTemporaryCacheHome();
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
+    }
 
     void extractsThroughTheServer_data()
     {

@@ -3,6 +3,7 @@
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
+#include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -104,6 +105,7 @@ private slots:
 
 void TstTMainForm::initTestCase()
 {
+    testsupport::useTemporaryCacheHome();
     QVERIFY(fDir.isValid());
     // The language choice lives in the user's configuration folder: keep it in ours.
     qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath(QStringLiteral("config")).toLocal8Bit());

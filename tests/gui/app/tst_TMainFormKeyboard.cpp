@@ -181,6 +181,7 @@ private slots:
 // not passed through the table shows up in that language without brackets.
 void TstTMainFormKeyboard::initTestCase()
 {
+    testsupport::useTemporaryCacheHome();
     QVERIFY(fDir.isValid());
     fWaker = std::make_unique<dv::TMainThreadWaker>();
     qputenv("XDG_CONFIG_HOME", fDir.filePath(QStringLiteral("config")).toLocal8Bit());

@@ -2,14 +2,17 @@
 // folders and a real extraction server, the preview and its match navigation, the list of
 // folders to search, and the folders of the command line.
 #include "core/app/SettingsFile.h"
+#include "core/cache/ExtractedTextCache.h"
 #include "core/folders/TDvSelectionList.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
+#include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TextdServer.h"
@@ -25,8 +28,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -108,6 +113,7 @@ private slots:
     void previewNavigation();
     void previewScrollsOnlyOnClickAndNoticeShowsWithoutText();
     void previewOfALongTextSaysItShowsThePart();
+    void previewTakesDocumentTextFromTheCache();
     void folderPanelFollowsSelection();
     void commandLineFoldersAreChecked();
     void relativeCommandLineFolderIsSearched();
@@ -117,6 +123,7 @@ private slots:
 
 void TstTMainFormSearch::initTestCase()
 {
+    testsupport::useTemporaryCacheHome();
     QVERIFY(fDir.isValid());
     fWaker = std::make_unique<dv::TMainThreadWaker>();
     qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
@@ -474,6 +481,48 @@ void TstTMainFormSearch::previewOfALongTextSaysItShowsThePart()
     QCOMPARE(form.PreviewSelStart(), qsizetype(4));
     QVERIFY(previewOf(form, dir.filePath("short"), QStringLiteral("needle")));
     QVERIFY(form.fPreviewCutNotice->isHidden());
+}
+
+// A document's preview asks the server once; shown again, its text comes from the cache.
+void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
+{
+    QTemporaryDir dir, cacheDir;
+    QVERIFY(dir.isValid() && cacheDir.isValid());
+    testsupport::writeFile(dir.path(), "a.pdf", "%PDF a");
+    testsupport::writeFile(dir.path(), "b.pdf", "%PDF b");
+    testsupport::LoopbackHttpServer server;
+    server.setHandler([](const testsupport::HttpRequestRecord &r) {
+        return testsupport::HttpAnswer::text("text of " + r.body);
+    });
+    // No settling time: the files were just written.
+    dv::ExtractedTextCache cache(cacheDir.path(), dv::kDefaultTextCacheBytes, 0);
+    dv::UseTextCache(&cache);
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    const auto restore = qScopeGuard([this] {
+        dv::UseTextCache(nullptr);
+        dv::SetExtractionServerEndpoint(fServer.baseUrl());
+    });
+
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    form.edtTextToFind->clear();
+    QVERIFY(runSearch(form));
+    QCOMPARE(form.FileList()->ItemCount(), 2);
+    QCOMPARE(server.requestCount(), 0); // a search by name reads no file
+    const auto show = [&](int index) {
+        const QString path = form.FileList()->Item(index)->Path();
+        form.FileList()->SelectItem(index);
+        QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
+        QCOMPARE(form.PreviewText(),
+                 QStringLiteral("text of %PDF ") + (path.endsWith(u"a.pdf") ? u'a' : u'b'));
+        cache.flush();
+    };
+    for (int index : {0, 1, 0, 1}) {
+        show(index);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QCOMPARE(server.requestCount(), 2);
 }
 
 void TstTMainFormSearch::folderPanelFollowsSelection()

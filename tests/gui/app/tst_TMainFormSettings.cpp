@@ -1,6 +1,7 @@
 #include "core/app/SettingsFile.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -68,6 +69,7 @@ class TstTMainFormSettings : public QObject
 private slots:
     void initTestCase()
     {
+        testsupport::useTemporaryCacheHome();
         QVERIFY(fDir.isValid());
         QVERIFY(QDir().mkpath(chosenFolder()));
         qputenv("APPDATA", fDir.path().toLocal8Bit());

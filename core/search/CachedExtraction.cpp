@@ -1,0 +1,119 @@
+#include "core/search/CachedExtraction.h"
+
+#include "core/cache/ExtractedTextCache.h"
+#include "core/cache/FileIdentity.h"
+#include "core/search/ReadOnlyFile.h"
+
+#include <QFile>
+
+#include <atomic>
+
+namespace dv {
+
+namespace {
+
+std::atomic<bool> cacheEnabled{true};
+std::atomic<ExtractedTextCache *> cacheOverride{nullptr};
+
+} // namespace
+
+ExtractedTextCache *TextCacheInUse()
+{
+    if (!cacheEnabled)
+        return nullptr;
+    if (ExtractedTextCache *cache = cacheOverride)
+        return cache;
+    return &ExtractedTextCache::Instance();
+}
+
+void UseTextCache(ExtractedTextCache *cache)
+{
+    cacheOverride = cache;
+}
+
+void SetTextCacheEnabled(bool enabled)
+{
+    cacheEnabled = enabled;
+}
+
+ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
+                                     QString &errorText, ExtractedTextCache *cache,
+                                     const QString &endpoint, int readTimeoutMs)
+{
+    errorText.clear();
+    try {
+        ReadOnlyFile file = OpenFileForReading(fileName, errorText);
+        if (!file.isOpen())
+            return ExtractionEnd::Failed;
+        const std::optional<FileIdentity> before =
+            cache ? FileIdentity::OfDescriptor(file.fd()) : std::nullopt;
+        if (!before)
+            return StreamFileViaServer(file.fd(), sink, errorText, endpoint, readTimeoutMs);
+
+        const QByteArray key = QFile::encodeName(fileName);
+        if (const std::optional<QString> cached = cache->lookup(key, *before)) {
+            if (cached->isEmpty() || sink(*cached))
+                return ExtractionEnd::Complete;
+            return ExtractionEnd::Stopped;
+        }
+        // The whole text is kept beside the sink's work, up to the bound; past it, or once
+        // the sink stops, nothing will be stored.
+        QString whole;
+        bool storable = true;
+        const auto keep = [&](QStringView piece) {
+            if (storable) {
+                if (piece.size() <= kMaxExtractedTextLength - whole.size()) {
+                    whole.append(piece);
+                } else {
+                    storable = false;
+                    whole = QString();
+                }
+            }
+            return sink(piece);
+        };
+        const ExtractionEnd end =
+            StreamFileViaServer(file.fd(), keep, errorText, endpoint, readTimeoutMs);
+        if (end == ExtractionEnd::Complete && storable &&
+            FileIdentity::OfDescriptor(file.fd()) == before)
+            cache->store(key, *before, whole);
+        return end;
+    } catch (...) {
+        errorText = QStringLiteral("Error: unknown failure");
+    }
+    return ExtractionEnd::Failed;
+}
+
+bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &errorText,
+                             ExtractedTextCache *cache, bool *truncated, const QString &endpoint,
+                             int readTimeoutMs)
+{
+    text.clear();
+    if (truncated)
+        *truncated = false;
+    bool cut = false;
+    const auto keep = [&](QStringView piece) {
+        const qsizetype room = kMaxExtractedTextLength - text.size();
+        if (piece.size() <= room) {
+            text.append(piece);
+            return true;
+        }
+        qsizetype n = room;
+        // Never half a surrogate pair at the end.
+        if (n > 0 && piece[n - 1].isHighSurrogate())
+            --n;
+        text.append(piece.first(n));
+        cut = true;
+        return false;
+    };
+    if (StreamTextThroughCache(fileName, keep, errorText, cache, endpoint, readTimeoutMs) ==
+            ExtractionEnd::Failed ||
+        text.isEmpty()) {
+        text.clear();
+        return false;
+    }
+    if (truncated)
+        *truncated = cut;
+    return true;
+}
+
+} // namespace dv

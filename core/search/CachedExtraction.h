@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/search/ExtractionClient.h"
+
+#include <QString>
+
+namespace dv {
+
+class ExtractedTextCache;
+
+// The cache where the content test and the preview keep the server's texts (process-wide,
+// thread-safe): the user's cache (ExtractedTextCache::Instance(), opened at first use) unless
+// another is set; nullptr when caching is turned off.
+ExtractedTextCache *TextCacheInUse();
+// Uses Cache from now on; nullptr returns to the user's cache.
+void UseTextCache(ExtractedTextCache *cache);
+// Off: no lookup, no store, and the user's cache is never opened.
+void SetTextCacheEnabled(bool enabled);
+
+// The exchange of StreamTextViaServer, through Cache (nullptr: none). When Cache holds the
+// text of this very version of the file (identity taken from the open descriptor), the text
+// goes to Sink in one piece (none when empty) and no request is sent. Otherwise the server's
+// text is also kept in Cache, but only when it arrived whole (Sink never stopped it, not beyond
+// kMaxExtractedTextLength) and the file was the same before and after the exchange.
+// Failed when the file cannot be opened or the exchange failed; ErrorText then says why.
+ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
+                                     QString &errorText, ExtractedTextCache *cache,
+                                     const QString &endpoint = ExtractionServerEndpoint(),
+                                     int readTimeoutMs = kExtractionReadTimeoutMs);
+
+// ExtractTextViaServer through Cache, as above.
+bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &errorText,
+                             ExtractedTextCache *cache, bool *truncated = nullptr,
+                             const QString &endpoint = ExtractionServerEndpoint(),
+                             int readTimeoutMs = kExtractionReadTimeoutMs);
+
+} // namespace dv

@@ -1,0 +1,309 @@
+#include "core/cache/ExtractedTextCache.h"
+#include "core/cache/FileIdentity.h"
+#include "core/search/CachedExtraction.h"
+#include "core/search/ContentMatcher.h"
+#include "core/search/ExtractionClient.h"
+#include "core/search/TextExtraction.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+using namespace dv;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
+
+namespace {
+
+const QByteArray kServerText = "Alpha beta gamma";
+
+std::optional<QString> Cached(ExtractedTextCache &cache, const QString &path)
+{
+    cache.flush();
+    const auto identity = FileIdentity::OfPath(QFile::encodeName(path));
+    if (!identity)
+        return std::nullopt;
+    return cache.lookup(QFile::encodeName(path), *identity);
+}
+
+} // namespace
+
+// The content test and the preview through the extracted-text cache, against a real loopback
+// server that counts the requests, on real files.
+class TestCachedExtraction : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    LoopbackHttpServer m_server;
+    std::unique_ptr<ExtractedTextCache> m_cache;
+    QString m_doc;
+    int m_docNumber = 0;
+
+    ExtractedTextCache *cache() { return m_cache.get(); }
+
+private slots:
+    void initTestCase()
+    {
+        testsupport::useTemporaryCacheHome();
+        QVERIFY(m_dir.isValid());
+        SetExtractionServerEndpoint(m_server.baseUrl());
+    }
+
+    void init()
+    {
+        // A new cache (no settling time: the files here were just written) and a new document.
+        m_cache = std::make_unique<ExtractedTextCache>(
+            m_dir.filePath(QStringLiteral("cache%1").arg(++m_docNumber)), kDefaultTextCacheBytes,
+            0);
+        QVERIFY(m_cache->isAvailable());
+        m_doc = testsupport::writeFile(m_dir.path(), QStringLiteral("doc%1.pdf").arg(m_docNumber),
+                                       "%PDF-1.4 binary bytes");
+        m_server.setAnswer("/tika", HttpAnswer::text(kServerText));
+        m_server.clearRequests();
+        ContentTestCancelled = false;
+    }
+
+    void cleanup() { ContentTestCancelled = false; }
+
+    // A repeated test of an unchanged document asks the server nothing and gives the verdict
+    // the text gives, for a word in it and for one that is not.
+    void unchangedDocumentIsTestedFromTheCache_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("same absent word") << "delta" << false;
+        QTest::newRow("word in the text") << "GAMMA" << true;
+        QTest::newRow("word across the text") << "a beta g" << true;
+    }
+    void unchangedDocumentIsTestedFromTheCache()
+    {
+        QFETCH(QString, second);
+        QFETCH(bool, found);
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(m_server.requestCount(), 1);
+        QCOMPARE(Cached(*m_cache, m_doc), QString::fromUtf8(kServerText));
+        QCOMPARE(FileContainsText(m_doc, second, cache()), found);
+        QCOMPARE(m_server.requestCount(), 1);
+    }
+
+    // Any change to the file misses the cache: the next test asks the server again.
+    void changedDocumentIsSentAgain_data()
+    {
+        QTest::addColumn<bool>("rewrite");
+        QTest::newRow("touched") << false;
+        QTest::newRow("rewritten") << true;
+    }
+    void changedDocumentIsSentAgain()
+    {
+        QFETCH(bool, rewrite);
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        m_cache->flush();
+        QFile f(m_doc);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        if (rewrite)
+            QCOMPARE(f.write("%PDF-1.5"), qint64(8));
+        else
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                  QFileDevice::FileModificationTime));
+        f.close();
+        m_server.setAnswer("/tika", HttpAnswer::text("now with delta"));
+        QVERIFY(FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(m_server.requestCount(), 2);
+    }
+
+    // A read that stopped at its first match holds only part of the text: never stored, so a
+    // search for another word asks the server again.
+    void readStoppedAtAMatchIsNotStored()
+    {
+        QVERIFY(FileContainsText(m_doc, QStringLiteral("alpha"), cache()));
+        QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(m_server.requestCount(), 2);
+        // That one read the whole text: once written, the server is asked no more.
+        m_cache->flush();
+        QVERIFY(FileContainsText(m_doc, QStringLiteral("beta"), cache()));
+        QCOMPARE(m_server.requestCount(), 2);
+    }
+
+    // Nothing of an exchange that did not end well is stored, however much text came first.
+    void failedExchangeIsNotStored_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"HTTP error", "connection lost in the body",
+                                 "time-out in the body", "cancelled", "beyond the text bound"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void failedExchangeIsNotStored()
+    {
+        QFETCH(QString, kind);
+        HttpAnswer answer = HttpAnswer::text(kServerText);
+        if (kind == u"HTTP error") {
+            answer = HttpAnswer::text(kServerText, 500, "Server Error");
+        } else if (kind == u"connection lost in the body") {
+            answer.closeAfterBodyBytes = 5;
+        } else if (kind == u"time-out in the body") {
+            answer.pieceSize = 5;
+            answer.delayBetweenPiecesMs = 3000;
+        } else if (kind == u"cancelled") {
+            answer.pieceSize = 5;
+            answer.delayBetweenPiecesMs = 600000;
+        } else {
+            answer = HttpAnswer::text(QByteArray(kMaxExtractedTextLength + 1, 'x'));
+        }
+        m_server.setAnswer("/tika", answer);
+        // Cancelled while the server holds the rest of the text back.
+        std::thread canceller;
+        if (kind == u"cancelled")
+            canceller = std::thread([this] {
+                QDeadlineTimer deadline(20000);
+                while (m_server.requestCount() < 1 && !deadline.hasExpired())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                ContentTestCancelled = true;
+            });
+        QString text, error;
+        const int timeoutMs = kind == u"time-out in the body" ? 500 : 30000;
+        ExtractTextThroughCache(m_doc, text, error, cache(), nullptr, m_server.baseUrl(),
+                                timeoutMs);
+        if (canceller.joinable())
+            canceller.join();
+        QCOMPARE(m_server.requestCount(), 1);
+        QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+        ContentTestCancelled = false;
+        m_server.setAnswer("/tika", HttpAnswer::text(kServerText));
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(m_server.requestCount(), 2);
+    }
+
+    // Over a set of documents and words, the cache never changes a verdict: the same files
+    // are found without it, on a first pass that fills it and on a pass served from it.
+    void sameFilesWithAndWithoutTheCache()
+    {
+        // A server that answers with the document's own bytes.
+        LoopbackHttpServer echo;
+        echo.setHandler([](const testsupport::HttpRequestRecord &r) {
+            return HttpAnswer::text("Text: " + r.body);
+        });
+        SetExtractionServerEndpoint(echo.baseUrl());
+        const auto restore =
+            qScopeGuard([this] { SetExtractionServerEndpoint(m_server.baseUrl()); });
+        QStringList docs;
+        const QList<QByteArray> bodies = {"alpha beta",          "Beta GAMMA",        "",
+                                          "gamma delta epsilon", "Straße und Müller", "alpha"};
+        for (int i = 0; i < bodies.size(); ++i)
+            docs << testsupport::writeFile(
+                m_dir.path(), QStringLiteral("corpus%1/d%2.odt").arg(m_docNumber).arg(i),
+                bodies[i]);
+        const QStringList words = {"alpha", "GAMMA", "straße", "MÜLLER", "text", "zeta", "a b"};
+        const auto found = [&](ExtractedTextCache *with) {
+            QStringList hits;
+            for (const QString &word : words)
+                for (const QString &doc : docs)
+                    if (FileContainsText(doc, word, with))
+                        hits << word + u':' + doc;
+            m_cache->flush();
+            return hits;
+        };
+        const QStringList expected = found(nullptr);
+        QVERIFY(expected.contains(QStringLiteral("MÜLLER:") + docs[4]));
+        QCOMPARE(found(cache()), expected);
+        const int requests = echo.requestCount();
+        QCOMPARE(found(cache()), expected);
+        // Every document was read whole at least once ("zeta" is in none): none is asked again.
+        QCOMPARE(echo.requestCount(), requests);
+    }
+
+    // A text read while the file changed belongs to neither version: not stored.
+    void documentChangedDuringTheExchangeIsNotStored()
+    {
+        const QByteArray key = QFile::encodeName(m_doc);
+        const auto before = FileIdentity::OfPath(key);
+        QVERIFY(before);
+        LoopbackHttpServer writer;
+        writer.setHandler([path = m_doc](const testsupport::HttpRequestRecord &) {
+            QFile f(path);
+            if (f.open(QIODevice::Append))
+                f.write(" appended");
+            return HttpAnswer::text(kServerText);
+        });
+        SetExtractionServerEndpoint(writer.baseUrl());
+        const auto restore =
+            qScopeGuard([this] { SetExtractionServerEndpoint(m_server.baseUrl()); });
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(writer.requestCount(), 1);
+        m_cache->flush();
+        QCOMPARE(m_cache->lookup(key, *before), std::nullopt);
+        QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+    }
+
+    // A document without text is known as such after one exchange.
+    void emptyTextIsStored()
+    {
+        m_server.setAnswer("/tika", HttpAnswer::text(""));
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(Cached(*m_cache, m_doc), QString());
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
+        QCOMPARE(m_server.requestCount(), 1);
+    }
+
+    // The preview's extraction fills the cache and then takes its text from there.
+    void previewUsesTheCache()
+    {
+        for (int round = 0; round < 2; ++round) {
+            QString text;
+            bool cut = true;
+            QVERIFY(ExtractText(m_doc, 1000, text, &cut, cache()));
+            QCOMPARE(text, QString::fromUtf8(kServerText));
+            QVERIFY(!cut);
+            m_cache->flush();
+        }
+        QCOMPARE(m_server.requestCount(), 1);
+        // A text the preview stored serves the content test as well.
+        QVERIFY(FileContainsText(m_doc, QStringLiteral("beta"), cache()));
+        QCOMPARE(m_server.requestCount(), 1);
+    }
+
+    // Plain-text files are read directly, never stored.
+    void plainTextIsNotCached()
+    {
+        const QString txt = testsupport::writeFile(m_dir.path(), "notes.txt", "plain delta text");
+        QString text;
+        QVERIFY(ExtractText(txt, 1000, text, nullptr, cache()));
+        QVERIFY(FileContainsText(txt, QStringLiteral("delta"), cache()));
+        QCOMPARE(Cached(*m_cache, txt), std::nullopt);
+        QCOMPARE(m_server.requestCount(), 0);
+    }
+
+    // The calls without a cache argument take the one in use; turned off, nothing is cached
+    // and the user's cache is not opened.
+    void cacheInUse()
+    {
+        UseTextCache(cache());
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta")));
+        m_cache->flush();
+        QString text;
+        QVERIFY(ExtractText(m_doc, 1000, text));
+        QCOMPARE(m_server.requestCount(), 1);
+
+        SetTextCacheEnabled(false);
+        UseTextCache(nullptr);
+        QCOMPARE(TextCacheInUse(), nullptr);
+        QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta")));
+        QVERIFY(ExtractText(m_doc, 1000, text));
+        QCOMPARE(m_server.requestCount(), 3);
+        QVERIFY(!QFile::exists(ExtractedTextCache::DefaultFolder()));
+        SetTextCacheEnabled(true);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCachedExtraction)
+#include "tst_CachedExtraction.moc"
