@@ -143,6 +143,19 @@ TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *pa
     fChangeTimer->setSingleShot(true);
     fChangeTimer->setInterval(200);
     connect(fChangeTimer, &QTimer::timeout, this, &TDvShellTree::ReadChangedFolders);
+    fWatchSettleTimer = new QTimer(this);
+    fWatchSettleTimer->setInterval(20);
+    connect(fWatchSettleTimer, &QTimer::timeout, this, [this] {
+        // Read anyway after a second: a watch that cannot be added reports no changes.
+        if (!fWatcher->AllWatchesAdded() && ++fWatchSettleTicks < 50)
+            return;
+        fWatchSettleTicks = 0;
+        fWatchSettleTimer->stop();
+        for (const QString &path : std::exchange(fAwaitingWatch, {}))
+            if (fWatcher->IsWatchedFolder(path))
+                fChangedFolders.insert(path);
+        fChangeTimer->start();
+    });
 
     fRootFolders = DefaultRootFolders();
     fShellLink = std::move(aShellLink);
@@ -341,6 +354,11 @@ void TDvShellTree::WatchFolder(const QString &aPath)
     TDvShellChangeNotifier::TWatchOptions options;
     options.Recursive = false;
     fWatcher->AddWatch(aPath, options);
+    fAwaitingWatch.insert(aPath);
+    if (!fWatchSettleTimer->isActive()) {
+        fWatchSettleTicks = 0;
+        fWatchSettleTimer->start();
+    }
 }
 
 bool TDvShellTree::UnwatchFolder(const QString &aPath)

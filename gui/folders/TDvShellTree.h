@@ -151,6 +151,11 @@ private:
     std::unique_ptr<TDvShellChangeNotifier> fWatcher;
     QTimer *fChangeTimer = nullptr;
     QSet<QString> fChangedFolders;
+    // Folders whose watch is being added: each is read once more when the watches are in
+    // place, so a change between its listing and its watch is not lost.
+    QTimer *fWatchSettleTimer = nullptr;
+    QSet<QString> fAwaitingWatch;
+    int fWatchSettleTicks = 0;
 };
 
 } // namespace dv
