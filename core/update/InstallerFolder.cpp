@@ -1,6 +1,7 @@
 #include "core/update/InstallerFolder.h"
 
 #include "core/i18n/Translation.h"
+#include "core/platform/RemoveTree.h"
 #include "core/update/InstallerDownloadError.h"
 
 #include <QDir>
@@ -101,37 +102,6 @@ void MakeOwnFolderPrivate(int fd, const QString &path)
         FailOn(path);
 }
 
-// Removes the folder Name below Parent with everything in it, never following a link; what
-// cannot be removed stays.
-void RemoveTree(int parent, const char *name, int depth = 0)
-{
-    if (depth > 32)
-        return;
-    const int fd = OpenFolderAt(parent, name);
-    if (fd < 0)
-        return;
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
-    while (const dirent *entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        struct stat st
-        {
-        };
-        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode))
-            RemoveTree(fd, entry->d_name, depth + 1);
-        else
-            ::unlinkat(fd, entry->d_name, 0);
-    }
-    ::closedir(dir);
-    ::unlinkat(parent, name, AT_REMOVEDIR);
-}
-
 // Download folders of earlier runs: only our own folders, never what a link points to.
 void RemoveEarlierDownloads(int appFd)
 {
@@ -157,7 +127,7 @@ void RemoveEarlierDownloads(int appFd)
     }
     ::closedir(dir);
     for (const QByteArray &name : names)
-        RemoveTree(appFd, name.constData());
+        RemoveTreeAt(appFd, name.constData());
 }
 
 QString RandomSuffix()
