@@ -5,13 +5,22 @@
 
 namespace dv {
 
+CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFind)
+{
+    CandidateVerdict verdict;
+    if (textToFind.isEmpty()) {
+        verdict.Accepted = true;
+        return verdict;
+    }
+    if (IsSkippedExtension(FileExtension(path)))
+        return verdict;
+    verdict.Accepted = FileContainsText(path, textToFind);
+    return verdict;
+}
+
 bool AcceptCandidateFile(const QString &path, const QString &textToFind)
 {
-    if (textToFind.isEmpty())
-        return true;
-    if (IsSkippedExtension(FileExtension(path)))
-        return false;
-    return FileContainsText(path, textToFind);
+    return JudgeCandidateFile(path, textToFind).Accepted;
 }
 
 } // namespace dv
