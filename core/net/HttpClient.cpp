@@ -374,7 +374,12 @@ HttpResponse HttpClient::perform(Request &r)
             message = "Cannot read the data to send";
         else
             message = errorBuffer[0] ? errorBuffer : api.easy_strerror(result);
-        throw HttpTransportError(Kind::Failure, message);
+        // A connect time-out is as unreachable as a refused connection.
+        const bool unreachable = result == CURLE_COULDNT_CONNECT ||
+                                 result == CURLE_COULDNT_RESOLVE_HOST ||
+                                 result == CURLE_COULDNT_RESOLVE_PROXY ||
+                                 (result == CURLE_OPERATION_TIMEDOUT && !r.connected());
+        throw HttpTransportError(unreachable ? Kind::Unreachable : Kind::Failure, message);
     }
     if (r.response.statusCode >= 400)
         throw HttpStatusError(std::move(r.response));

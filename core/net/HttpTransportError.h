@@ -4,14 +4,16 @@
 
 namespace dv {
 
-// The exchange failed without an error status: no connection, a time-out, a broken answer,
-// a cancel from the progress callback, or a failure to read the body or write the download.
+// The exchange failed without an error status: no connection (Unreachable: nobody answered at
+// the address, or its name is unknown), a time-out, a broken answer, a cancel from the progress
+// callback, or a failure to read the body or write the download.
 class HttpTransportError : public HttpError
 {
 public:
     enum class Kind
     {
         Failure,
+        Unreachable,
         Timeout,
         Cancelled
     };

@@ -38,17 +38,23 @@ void SetTextCacheEnabled(bool enabled)
 
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,
-                                     const QString &endpoint, int readTimeoutMs)
+                                     const QString &endpoint, int readTimeoutMs,
+                                     ContentTestError *failure)
 {
     errorText.clear();
     try {
-        ReadOnlyFile file = OpenFileForReading(fileName, errorText);
-        if (!file.isOpen())
+        int openErrno = 0;
+        ReadOnlyFile file = OpenFileForReading(fileName, errorText, openErrno);
+        if (!file.isOpen()) {
+            if (failure)
+                *failure = ContentTestError::CannotOpen(openErrno);
             return ExtractionEnd::Failed;
+        }
         const std::optional<FileIdentity> before =
             cache ? FileIdentity::OfDescriptor(file.fd()) : std::nullopt;
         if (!before)
-            return StreamFileViaServer(file.fd(), sink, errorText, endpoint, readTimeoutMs);
+            return StreamFileViaServer(file.fd(), sink, errorText, endpoint, readTimeoutMs,
+                                       failure);
 
         const QByteArray key = QFile::encodeName(fileName);
         if (const std::optional<QString> cached = cache->lookup(key, *before)) {
@@ -72,13 +78,15 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             return sink(piece);
         };
         const ExtractionEnd end =
-            StreamFileViaServer(file.fd(), keep, errorText, endpoint, readTimeoutMs);
+            StreamFileViaServer(file.fd(), keep, errorText, endpoint, readTimeoutMs, failure);
         if (end == ExtractionEnd::Complete && storable &&
             FileIdentity::OfDescriptor(file.fd()) == before)
             cache->store(key, *before, whole);
         return end;
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");
+        if (failure)
+            *failure = ContentTestError::ExchangeFailed(QStringLiteral("unknown failure"));
     }
     return ExtractionEnd::Failed;
 }

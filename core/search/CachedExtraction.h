@@ -22,16 +22,18 @@ void SetTextCacheEnabled(bool enabled);
 // goes to Sink in one piece (none when empty) and no request is sent. Otherwise the server's
 // text is also kept in Cache, but only when it arrived whole (Sink never stopped it, not beyond
 // kMaxExtractedTextLength) and the file was the same before and after the exchange.
-// Failed when the file cannot be opened or the exchange failed; ErrorText then says why.
+// Failed when the file cannot be opened or the exchange failed; ErrorText then says why, and
+// Failure (when given) how, for the user.
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,
                                      const QString &endpoint = ExtractionServerEndpoint(),
-                                     int readTimeoutMs = kExtractionReadTimeoutMs);
+                                     int readTimeoutMs = ExtractionReadTimeout(),
+                                     ContentTestError *failure = nullptr);
 
 // ExtractTextViaServer through Cache, as above.
 bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &errorText,
                              ExtractedTextCache *cache, bool *truncated = nullptr,
                              const QString &endpoint = ExtractionServerEndpoint(),
-                             int readTimeoutMs = kExtractionReadTimeoutMs);
+                             int readTimeoutMs = ExtractionReadTimeout());
 
 } // namespace dv

@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace dv {
@@ -133,24 +134,32 @@ const RawPatterns &RawPatternsFor(const QString &text)
     return last;
 }
 
-bool RawScan(const QString &fileName, const QString &text)
+bool RawScan(const QString &fileName, const QString &text, ContentTestError &error)
 {
     const RawPatterns patterns = RawPatternsFor(text);
     if (patterns.utf8.isEmpty())
         return false;
     const AsciiCaseInsensitiveFinder finder(patterns.utf8);
-    QString error;
-    ReadOnlyFile file = OpenFileForReading(fileName, error);
-    if (!file.isOpen())
+    QString openError;
+    int openErrno = 0;
+    ReadOnlyFile file = OpenFileForReading(fileName, openError, openErrno);
+    if (!file.isOpen()) {
+        error = ContentTestError::CannotOpen(openErrno);
         return false;
+    }
     const qsizetype keep = std::max(patterns.utf8.size(), patterns.ansi.size()) - 1;
     // Window = carried tail of the previous window followed by the chunk just read.
     std::vector<char> window(static_cast<size_t>(keep + kRawScanChunkSize));
     qsizetype carry = 0;
     for (;;) {
-        if (ContentTestCancelled)
+        if (ContentTestCancelled) {
+            error = ContentTestError::Cancelled();
             return false;
+        }
+        errno = 0;
         const qint64 got = file.read(window.data() + carry, kRawScanChunkSize);
+        if (got < 0)
+            error = ContentTestError::CannotRead(errno);
         if (got < 1)
             return false;
         const qsizetype size = carry + got;
@@ -169,15 +178,28 @@ bool RawScan(const QString &fileName, const QString &text)
 
 // Whether the server's text of the file contains Text, ignoring case, matched as the text
 // arrives: only the overlap an occurrence can straddle is held, and reading stops at the
-// first occurrence. A whole text that was read goes to Cache; a cached one is searched instead
-// of asking the server.
-bool ServerTextContains(const QString &fileName, const QString &text, ExtractedTextCache *cache)
+// first occurrence, or at kMaxExtractedTextLength code units (the bound every server text has
+// here; a server that never stops sending would hold the search for ever). A whole text that
+// was read goes to Cache; a cached one is searched instead of asking the server.
+bool ServerTextContains(const QString &fileName, const QString &text, ExtractedTextCache *cache,
+                        ContentTestError &error)
 {
     const QString needle = LowerCasePerCodePoint(text);
     const qsizetype overlap = needle.size() - 1;
     QString window;
+    qsizetype seen = 0;
     bool found = false;
+    bool overLimit = false;
     const auto search = [&](QStringView piece) {
+        const qsizetype room = kMaxExtractedTextLength - seen;
+        if (piece.size() > room) {
+            qsizetype n = room;
+            if (n > 0 && piece[n - 1].isHighSurrogate())
+                --n; // never half a pair
+            piece = piece.first(n);
+            overLimit = true;
+        }
+        seen += piece.size();
         // Pieces hold whole characters, and the lower-casing maps each code point alone and
         // keeps lengths: lowering piece by piece equals lowering the whole text.
         window.append(LowerCasePerCodePoint(piece));
@@ -186,72 +208,111 @@ bool ServerTextContains(const QString &fileName, const QString &text, ExtractedT
             return false;
         }
         window.remove(0, std::max<qsizetype>(0, window.size() - overlap));
-        return true;
+        return !overLimit;
     };
     QString errorText;
-    StreamTextThroughCache(fileName, search, errorText, cache);
+    StreamTextThroughCache(fileName, search, errorText, cache, ExtractionServerEndpoint(),
+                           ExtractionReadTimeout(), &error);
+    if (!found && overLimit)
+        error = ContentTestError::ServerTextOverLimit(kMaxExtractedTextLength);
     return found;
 }
 
 bool ExtractedTextContains(const QString &fileName, const QString &text, bool cacheInUse,
-                           ExtractedTextCache *cache)
+                           ExtractedTextCache *cache, ContentTestError &error)
 {
     if (!IsTextExtension(FileExtension(fileName)))
-        return ServerTextContains(fileName, text, cacheInUse ? TextCacheInUse() : cache);
+        return ServerTextContains(fileName, text, cacheInUse ? TextCacheInUse() : cache, error);
     // The direct path, reading into a buffer kept per thread, with a shortcut that answers
-    // for ASCII text straight on the bytes whenever that is provably the same answer.
+    // for ASCII text straight on the bytes whenever that is provably the same answer. One byte
+    // past the limit tells whether the file goes on beyond what is decoded.
     thread_local std::vector<char> buffer;
-    const qint64 n = ReadFileHead(fileName, kDefaultExtractionLimit, buffer);
-    if (n <= 0)
+    const qint64 got = ReadFileHead(fileName, kDefaultExtractionLimit + 1, buffer, &error);
+    if (got <= 0)
         return false;
+    const qint64 n = std::min<qint64>(got, kDefaultExtractionLimit);
+    const auto unfound = [&] {
+        if (got > kDefaultExtractionLimit)
+            error = ContentTestError::PlainTextOverLimit(kDefaultExtractionLimit);
+        return false;
+    };
     if (IsAsciiOnly(text)) {
         const AsciiCaseInsensitiveFinder finder(text.toLatin1());
         const PlainTextVerdict verdict = MatchPlainTextFast(buffer.data(), n, finder);
         if (verdict != PlainTextVerdict::NeedsFullDecode)
-            return verdict == PlainTextVerdict::Found;
+            return verdict == PlainTextVerdict::Found || unfound();
     } else if (const QByteArray fragment = RequiredAsciiFragment(text); fragment.size() >= 2) {
         // Other text: a file whose text lacks the text's longest ASCII run is not decoded.
         const AsciiCaseInsensitiveFinder finder(fragment);
         if (MatchPlainTextFast(buffer.data(), n, finder) == PlainTextVerdict::NotFound)
-            return false;
+            return unfound();
     }
-    return PosIgnoreCase(DecodePlainText(buffer.data(), n), text) > 0;
+    return PosIgnoreCase(DecodePlainText(buffer.data(), n), text) > 0 || unfound();
 }
 
-} // namespace
-
-namespace {
-
-bool TestFileContents(const QString &fileName, const QString &text, bool cacheInUse,
-                      ExtractedTextCache *cache)
+ContentTestResult TestFileContents(const QString &fileName, const QString &text, bool cacheInUse,
+                                   ExtractedTextCache *cache)
 {
+    ContentTestResult result;
     if (text.isEmpty())
-        return false;
+        return result;
+    // A test that ended while a cancel was set is cancelled, whatever stopped it.
+    const auto settle = [&] {
+        if (!result.Found && ContentTestCancelled)
+            result.Error = ContentTestError::Cancelled();
+        return result;
+    };
     try {
-        if (ExtractedTextContains(fileName, text, cacheInUse, cache))
-            return true;
+        result.Found = ExtractedTextContains(fileName, text, cacheInUse, cache, result.Error);
     } catch (...) {
-        return false;
+        result.Error = ContentTestError::ExchangeFailed(QStringLiteral("unknown failure"));
+        return settle();
+    }
+    if (result.Found) {
+        result.Error = {};
+        return result;
     }
     if (!ScanUnrecognizedFormats)
-        return false;
+        return settle();
+    ContentTestError rawError;
     try {
-        return RawScan(fileName, text);
+        result.Found = RawScan(fileName, text, rawError);
     } catch (...) {
-        return false;
+        rawError = ContentTestError::ExchangeFailed(QStringLiteral("unknown failure"));
     }
+    if (result.Found) {
+        result.Error = {};
+    } else if (rawError.IsSet()) {
+        if (!result.Error.IsSet() || result.Error.Failure == ContentTestFailure::OverLimit)
+            result.Error = rawError;
+    } else if (result.Error.Failure == ContentTestFailure::OverLimit &&
+               IsTextExtension(FileExtension(fileName))) {
+        result.Error = {}; // the raw scan read the plain-text file to its end
+    }
+    return settle();
 }
 
 } // namespace
 
-bool FileContainsText(const QString &fileName, const QString &text)
+ContentTestResult TestFileContent(const QString &fileName, const QString &text)
 {
     return TestFileContents(fileName, text, true, nullptr);
 }
 
-bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache)
+ContentTestResult TestFileContent(const QString &fileName, const QString &text,
+                                  ExtractedTextCache *cache)
 {
     return TestFileContents(fileName, text, false, cache);
+}
+
+bool FileContainsText(const QString &fileName, const QString &text)
+{
+    return TestFileContent(fileName, text).Found;
+}
+
+bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache)
+{
+    return TestFileContent(fileName, text, cache).Found;
 }
 
 } // namespace dv

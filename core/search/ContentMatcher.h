@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/ContentTestFailure.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -33,11 +35,27 @@ bool IsAsciiOnly(QStringView s);
 qsizetype FindBytes(QByteArrayView data, QByteArrayView pattern);
 // Some window of Data equals Pattern (given in lower case) once "A"-"Z" in Data are folded.
 bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern);
-// Whether the file contains Text: its extracted text ignoring case, then (when
-// ScanUnrecognizedFormats is set) its raw bytes. False for any failure; never throws.
-// A document's server text is looked up in, and kept in, TextCacheInUse().
-bool FileContainsText(const QString &fileName, const QString &text);
+// Whether a file contains the text, and when its content could not be tested, why. A file
+// that was read and lacks the text, or whose type the server does not know (an empty text),
+// has no Error. Bounds: a plain-text file is decoded up to kDefaultExtractionLimit bytes and a
+// server text is searched up to kMaxExtractedTextLength code units; an occurrence within counts,
+// past it the file is reported as over the limit (unless the raw scan read the plain-text file
+// to its end).
+struct ContentTestResult
+{
+    bool Found = false;
+    ContentTestError Error;
+};
+
+// Tests the file's extracted text ignoring case, then (when ScanUnrecognizedFormats is set) its
+// raw bytes. Never throws. A document's server text is looked up in, and kept in,
+// TextCacheInUse().
+ContentTestResult TestFileContent(const QString &fileName, const QString &text);
 // The same with the server texts in Cache (nullptr: none).
+ContentTestResult TestFileContent(const QString &fileName, const QString &text,
+                                  ExtractedTextCache *cache);
+// TestFileContent(...).Found: false for any failure.
+bool FileContainsText(const QString &fileName, const QString &text);
 bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache);
 
 } // namespace dv

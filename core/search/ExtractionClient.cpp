@@ -15,6 +15,7 @@ namespace {
 
 std::mutex endpointMutex;
 QString endpointOverride;
+std::atomic<int> readTimeoutOverride{0};
 
 // Bytes of an incomplete UTF-8 sequence at the end of Data (0 when it ends on a whole one).
 qsizetype IncompleteUtf8Tail(QByteArrayView data)
@@ -50,10 +51,26 @@ void SetExtractionServerEndpoint(const QString &endpoint)
     endpointOverride = endpoint;
 }
 
+int ExtractionReadTimeout()
+{
+    const int ms = readTimeoutOverride;
+    return ms > 0 ? ms : kExtractionReadTimeoutMs;
+}
+
+void SetExtractionReadTimeout(int ms)
+{
+    readTimeoutOverride = ms;
+}
+
 ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString &errorText,
-                                  const QString &endpoint, int readTimeoutMs)
+                                  const QString &endpoint, int readTimeoutMs,
+                                  ContentTestError *failure)
 {
     errorText.clear();
+    const auto fail = [&](ContentTestError error) {
+        if (failure)
+            *failure = std::move(error);
+    };
     try {
         HttpClient client;
         client.setReadTimeout(readTimeoutMs);
@@ -96,10 +113,29 @@ ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString
         errorText = QStringLiteral("HTTP error (%1): %2")
                         .arg(e.statusCode())
                         .arg(QString::fromUtf8(e.statusText()));
+        fail(ContentTestError::HttpStatus(e.statusCode(), QString::fromUtf8(e.statusText())));
+    } catch (const HttpTransportError &e) {
+        errorText = QStringLiteral("Error: ") + QString::fromUtf8(e.what());
+        switch (e.kind()) {
+        case HttpTransportError::Kind::Unreachable:
+            fail(ContentTestError::Unreachable(endpoint));
+            break;
+        case HttpTransportError::Kind::Timeout:
+            fail(ContentTestError::TimedOut(readTimeoutMs));
+            break;
+        case HttpTransportError::Kind::Cancelled:
+            fail(ContentTestError::Cancelled());
+            break;
+        default:
+            fail(ContentTestError::ExchangeFailed(QString::fromUtf8(e.what())));
+            break;
+        }
     } catch (const std::exception &e) {
         errorText = QStringLiteral("Error: ") + QString::fromUtf8(e.what());
+        fail(ContentTestError::ExchangeFailed(QString::fromUtf8(e.what())));
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");
+        fail(ContentTestError::ExchangeFailed(QStringLiteral("unknown failure")));
     }
     return ExtractionEnd::Failed;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/ContentTestFailure.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -27,6 +29,10 @@ QString DefaultExtractionServerEndpoint();
 QString ExtractionServerEndpoint();
 // Points the extraction at another server ("http://host:port"); empty restores the default.
 void SetExtractionServerEndpoint(const QString &endpoint);
+// The read time-out the exchanges use unless told otherwise (process-wide, thread-safe).
+int ExtractionReadTimeout();
+// Sets it in milliseconds; 0 (or less) restores kExtractionReadTimeoutMs.
+void SetExtractionReadTimeout(int ms);
 
 // Sends the file's bytes by PUT to Endpoint + "/tika" and returns the plain text the server
 // answers. True when the exchange succeeded and Text is not empty; on failure Text is empty
@@ -36,7 +42,7 @@ void SetExtractionServerEndpoint(const QString &endpoint);
 // (when given) is set.
 bool ExtractTextViaServer(const QString &fileName, QString &text, QString &errorText,
                           const QString &endpoint = ExtractionServerEndpoint(),
-                          int readTimeoutMs = kExtractionReadTimeoutMs, bool *truncated = nullptr);
+                          int readTimeoutMs = ExtractionReadTimeout(), bool *truncated = nullptr);
 
 // Receives the document text as it arrives, in pieces of whole characters (a UTF-8 sequence
 // split between two reads is held back until it is complete). Returning false ends the
@@ -48,7 +54,7 @@ using ExtractedTextSink = std::function<bool(QStringView piece)>;
 // ErrorText says why. Never throws.
 bool StreamTextViaServer(const QString &fileName, const ExtractedTextSink &sink, QString &errorText,
                          const QString &endpoint = ExtractionServerEndpoint(),
-                         int readTimeoutMs = kExtractionReadTimeoutMs);
+                         int readTimeoutMs = ExtractionReadTimeout());
 
 // How a server exchange ended: failed (no answer, an answer other than 2xx, time-out, cancel),
 // stopped by the sink, or with the whole text delivered.
@@ -60,9 +66,11 @@ enum class ExtractionEnd
 };
 
 // The exchange of StreamTextViaServer for the file open on Fd, sent from its current offset;
-// the caller keeps the descriptor (and can look at the file through it afterwards).
+// the caller keeps the descriptor (and can look at the file through it afterwards). When it
+// failed, Failure (when given) tells how, for the user.
 ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString &errorText,
                                   const QString &endpoint = ExtractionServerEndpoint(),
-                                  int readTimeoutMs = kExtractionReadTimeoutMs);
+                                  int readTimeoutMs = ExtractionReadTimeout(),
+                                  ContentTestError *failure = nullptr);
 
 } // namespace dv

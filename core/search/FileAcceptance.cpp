@@ -14,7 +14,10 @@ CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFi
     }
     if (IsSkippedExtension(FileExtension(path)))
         return verdict;
-    verdict.Accepted = FileContainsText(path, textToFind);
+    const ContentTestResult result = TestFileContent(path, textToFind);
+    verdict.Accepted = result.Found;
+    verdict.Failure = result.Error.Failure;
+    verdict.Reason = result.Error.Reason;
     return verdict;
 }
 

@@ -1,19 +1,10 @@
 #pragma once
 
+#include "core/search/ContentTestFailure.h"
+
 #include <QString>
 
 namespace dv {
-
-// Why a candidate's content could not be tested.
-enum class ContentTestFailure {
-    None,              // tested: the verdict stands
-    CannotOpen,        // the file could not be opened or read (Reason: the system's text)
-    ExtractionFailed,  // the server answered with an error (Reason: status and text)
-    ServerUnreachable, // no server answered at the endpoint
-    TimedOut,          // the server sent nothing for too long
-    OverLimit,         // a bound of ours stopped the test
-    Cancelled,         // the search was stopped while the file was tested
-};
 
 // The outcome of judging one candidate of a search.
 struct CandidateVerdict
@@ -31,7 +22,8 @@ struct CandidateVerdict
 
 // Judges a candidate file of a search: with no text to find it is accepted; with an extension
 // on the skip list it is refused (the file is not opened); else accepted when the file contains
-// the text (FileContainsText). Shared by every front end; never throws.
+// the text (TestFileContent), and when its content could not be tested, Failure and Reason say
+// why. Shared by every front end; never throws.
 CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFind);
 
 // JudgeCandidateFile(...).Accepted.

@@ -66,25 +66,35 @@ QString openError(const QString &fileName, int error)
 
 ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText)
 {
+    int errorNumber = 0;
+    return OpenFileForReading(fileName, errorText, errorNumber);
+}
+
+ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText, int &errorNumber)
+{
     errorText.clear();
+    errorNumber = 0;
     // The exact bytes of the name, also for names that are not valid UTF-8.
     const QByteArray path = EncodeFileName(fileName);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
     // A path beyond PATH_MAX is opened folder by folder, as the walk reached it.
     const int fd = OpenLongPath(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        errorText = openError(fileName, errno);
+        errorNumber = errno;
+        errorText = openError(fileName, errorNumber);
         return {};
     }
     struct stat st
     {
     };
     if (::fstat(fd, &st) != 0) {
-        errorText = openError(fileName, errno);
+        errorNumber = errno;
+        errorText = openError(fileName, errorNumber);
         ::close(fd);
         return {};
     }
     if (!S_ISREG(st.st_mode)) {
+        errorNumber = S_ISDIR(st.st_mode) ? EISDIR : 0;
         errorText = openError(fileName, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         if (!S_ISDIR(st.st_mode))
             errorText = QStringLiteral("OpenError: Cannot open file \"%1\": not a regular file")

@@ -33,5 +33,8 @@ private:
 // regular files (or links to them) open: a directory, FIFO, socket or device is refused
 // without blocking. On failure the result is closed and ErrorText says why.
 ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText);
+// The same; ErrorNumber takes the errno value of a failure (0 for a file that is not a regular
+// file, nor a directory).
+ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText, int &errorNumber);
 
 } // namespace dv

@@ -10,6 +10,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cerrno>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -177,18 +178,27 @@ QByteArray EncodeAnsiExact(QStringView text)
     return out;
 }
 
-qint64 ReadFileHead(const QString &fileName, qint64 maxBytes, std::vector<char> &buffer)
+qint64 ReadFileHead(const QString &fileName, qint64 maxBytes, std::vector<char> &buffer,
+                    ContentTestError *failure)
 {
     QString error;
-    ReadOnlyFile file = OpenFileForReading(fileName, error);
-    if (!file.isOpen())
+    int openErrno = 0;
+    ReadOnlyFile file = OpenFileForReading(fileName, error, openErrno);
+    if (!file.isOpen()) {
+        if (failure)
+            *failure = ContentTestError::CannotOpen(openErrno);
         return -1;
+    }
     const qint64 n = std::min(file.size(), maxBytes);
     if (n <= 0)
         return 0;
     if (static_cast<qint64>(buffer.size()) < n)
         buffer.resize(static_cast<size_t>(n));
-    return file.read(buffer.data(), n);
+    errno = 0;
+    const qint64 got = file.read(buffer.data(), n);
+    if (got < 0 && failure)
+        *failure = ContentTestError::CannotRead(errno);
+    return got;
 }
 
 QString DecodePlainText(const char *bytes, qsizetype count)

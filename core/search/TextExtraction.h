@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/ContentTestFailure.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
@@ -50,8 +52,10 @@ QByteArray EncodeAnsiExact(QStringView text);
 // Building blocks of ExtractText's direct path, shared with the content test.
 //
 // Reads the first min(size, MaxBytes) bytes of FileName into Buffer (grown as needed, never
-// shrunk); the number of bytes read, or -1 when the file cannot be opened or read.
-qint64 ReadFileHead(const QString &fileName, qint64 maxBytes, std::vector<char> &buffer);
+// shrunk); the number of bytes read, or -1 when the file cannot be opened or read (Failure,
+// when given, then says why).
+qint64 ReadFileHead(const QString &fileName, qint64 maxBytes, std::vector<char> &buffer,
+                    ContentTestError *failure = nullptr);
 // Binary test, byte-order mark, lenient UTF-8 and the ANSI fallback over Count read bytes.
 QString DecodePlainText(const char *bytes, qsizetype count);
 
