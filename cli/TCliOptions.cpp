@@ -54,11 +54,18 @@ QString TCliOptions::Usage()
         "      --no-subfolders    only the folders themselves\n"
         "  -0, --null             end each path with a NUL byte instead of a line break (for\n"
         "                         xargs -0; a name may hold a line break)\n"
+        "  -s, --no-messages      no warnings about folders that cannot be searched and\n"
+        "                         files whose content could not be tested\n"
         "  -h, --help             show this help\n"
         "      --version          show the version\n"
         "\n"
-        "Exit status: 0 when a file was found, 1 when none, 2 on bad usage, 128 + the\n"
-        "signal's number when ended by one (130 for Ctrl+C, 143 for SIGTERM).\n");
+        "A file whose content could not be tested (it cannot be opened, the extraction\n"
+        "server failed, did not answer or is not running, or the text is over a limit) is\n"
+        "told on stderr as \"delvora-find: PATH: reason\".\n"
+        "\n"
+        "Exit status: 0 when a file was found, 1 when none, 2 on bad usage or when none was\n"
+        "found and a file could not be tested, 128 + the signal's number when ended by one\n"
+        "(130 for Ctrl+C, 143 for SIGTERM).\n");
 }
 
 bool TCliOptions::Parse(int argc, char **argv, TCliOptions &o, QString &pError)
@@ -173,6 +180,10 @@ bool TCliOptions::Parse(int argc, char **argv, TCliOptions &o, QString &pError)
             if (!noValue())
                 return false;
             o.NullTerminated = true;
+        } else if (name == QLatin1String("-s") || name == QLatin1String("--no-messages")) {
+            if (!noValue())
+                return false;
+            o.NoMessages = true;
         } else if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
             if (!noValue())
                 return false;

@@ -30,6 +30,7 @@ struct TCliOptions
     bool IncludeHidden = false;
     bool Recursive = true;
     bool NullTerminated = false; // paths end with '\0' instead of a line break
+    bool NoMessages = false;     // no warnings about folders or files that cannot be searched
     bool Help = false;
     bool Version = false;
     QStringList Folders; // decoded with DecodeFileName, so the bytes survive

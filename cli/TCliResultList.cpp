@@ -16,9 +16,10 @@ constexpr std::size_t kOutChunk = 1 << 16;
 } // namespace
 
 TCliResultList::TCliResultList(const QString &pTextToFind, std::atomic<bool> &pStop,
-                               char pTerminator)
+                               char pTerminator, bool pMessages)
     : fTextToFind(pTextToFind), fStop(pStop), fTerminator(pTerminator),
-      fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1), fProgress(isatty(STDERR_FILENO) == 1)
+      fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1), fProgress(isatty(STDERR_FILENO) == 1),
+      fMessages(pMessages)
 {
     // A pipe gets large writes, flushed per batch; a terminal gets every line at once.
     if (fStdoutIsTerminal)
@@ -49,7 +50,10 @@ bool TCliResultList::AddPath(const QString &pPath)
         return false;
     if (fProgress)
         ShowProgress(pPath);
-    if (!AcceptCandidateFile(pPath, fTextToFind))
+    const CandidateVerdict verdict = Judge(pPath);
+    if (fUnsearched.note(pPath, verdict))
+        ReportUnsearched(pPath, verdict.Reason);
+    if (!verdict.Accepted)
         return false;
     fEncoded.resize(0);
     AppendEncodedFileName(fEncoded, pPath);
@@ -71,6 +75,22 @@ bool TCliResultList::AddEncodedPath(QByteArrayView pPath)
     fOut.append(pPath.data(), static_cast<std::size_t>(pPath.size()));
     Accepted();
     return true;
+}
+
+CandidateVerdict TCliResultList::Judge(const QString &pPath) const
+{
+    return JudgeCandidateFile(pPath, fTextToFind);
+}
+
+void TCliResultList::ReportUnsearched(const QString &pPath, const QString &pReason)
+{
+    if (!fMessages)
+        return;
+    ClearProgress();
+    QByteArray line = "delvora-find: ";
+    AppendEncodedFileName(line, pPath); // the name's own bytes, as on stdout
+    line += ": " + pReason.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
 }
 
 void TCliResultList::Accepted()

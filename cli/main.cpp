@@ -21,7 +21,8 @@ namespace {
 
 constexpr int kExitFound = 0;
 constexpr int kExitNothing = 1;
-constexpr int kExitUsage = 2;
+// Bad usage, or nothing found while some file could not be tested (as grep and rg do).
+constexpr int kExitError = 2;
 // Ended by a signal: 128 + its number, as the shell reports it (130 for SIGINT, 143 for SIGTERM).
 constexpr int kExitSignalBase = 128;
 
@@ -56,17 +57,20 @@ void PrintError(const QString &pMessage)
     std::fprintf(stderr, "delvora-find: %s\n", pMessage.toUtf8().constData());
 }
 
-// Warns about a folder argument that cannot be searched; true when it can.
-bool CheckFolder(const QString &pFolder)
+// Warns (unless pQuiet) about a folder argument that cannot be searched; true when it can.
+bool CheckFolder(const QString &pFolder, bool pQuiet)
 {
     const QByteArray bytes = EncodeFileName(pFolder);
     struct stat st;
     if (stat(bytes.constData(), &st) != 0) {
-        std::fprintf(stderr, "delvora-find: warning: '%s': no such folder\n", bytes.constData());
+        if (!pQuiet)
+            std::fprintf(stderr, "delvora-find: warning: '%s': no such folder\n",
+                         bytes.constData());
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "delvora-find: warning: '%s': not a folder\n", bytes.constData());
+        if (!pQuiet)
+            std::fprintf(stderr, "delvora-find: warning: '%s': not a folder\n", bytes.constData());
         return false;
     }
     return true;
@@ -126,7 +130,7 @@ int main(int argc, char **argv)
     if (!TCliOptions::Parse(argc, argv, cli, error)) {
         PrintError(error);
         std::fputs(TCliOptions::Usage().toUtf8().constData(), stderr);
-        return kExitUsage;
+        return kExitError;
     }
     if (cli.Help) {
         std::fputs(TCliOptions::Usage().toUtf8().constData(), stdout);
@@ -139,7 +143,7 @@ int main(int argc, char **argv)
 
     QStringList roots;
     for (const QString &folder : cli.Folders)
-        if (CheckFolder(folder))
+        if (CheckFolder(folder, cli.NoMessages))
             roots << folder;
     if (!cli.Folders.isEmpty() && roots.isEmpty())
         return kExitNothing;
@@ -150,7 +154,8 @@ int main(int argc, char **argv)
     ScanUnrecognizedFormats = cli.Unrecognized;
     SetTextCacheEnabled(!cli.NoCache);
 
-    TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n');
+    TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n',
+                        !cli.NoMessages);
     TDvFileListSearch search(list);
     bool ended = false;
     search.SetOnEndSearch([&ended] { ended = true; });
@@ -171,9 +176,10 @@ int main(int argc, char **argv)
     list.ClearProgress();
     std::fflush(stdout);
 
-    const int code = gSignal != 0       ? kExitSignalBase + gSignal
-                     : list.Found() > 0 ? kExitFound
-                                        : kExitNothing;
+    const int code = gSignal != 0                   ? kExitSignalBase + gSignal
+                     : list.Found() > 0             ? kExitFound
+                     : !list.Unsearched().isEmpty() ? kExitError
+                                                    : kExitNothing;
     // Every enumeration has ended; tearing the pool down would only wait for idle threads.
     std::_Exit(code);
 }

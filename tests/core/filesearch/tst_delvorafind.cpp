@@ -151,6 +151,7 @@ private slots:
         Result r = RunFind({"--help"});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.startsWith("Usage: delvora-find"));
+        QVERIFY(r.out.contains("-s, --no-messages"));
         r = RunFind({"--version"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, QByteArray("delvora-find 2.4\n"));
@@ -280,6 +281,64 @@ private slots:
         QCOMPARE(r.out.count('\n'), levels);
         QVERIFY(r.out.contains(QByteArray("/d").repeated(levels - 1) + "/" +
                                QByteArray::number(levels - 1) + "\n"));
+    }
+
+    // A file whose content could not be tested is told on stderr (unless -s), and with
+    // nothing found the exit status says an error occurred, as grep and rg do.
+    void unsearchedFilesAndExitStatus_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("serverRunning"); // else its port is closed
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message"); // the one stderr line after "PATH: "
+        const QString failed = "Extraction failed: HTTP 422 Unprocessable Entity";
+        QTest::newRow("found, another failed")
+            << QStringList{"-t", "needle"} << true << 0 << failed;
+        QTest::newRow("found, another failed, -s")
+            << QStringList{"-s", "-t", "needle"} << true << 0 << "";
+        QTest::newRow("nothing found, one failed")
+            << QStringList{"-t", "absent"} << true << 2 << failed;
+        QTest::newRow("nothing found, server unreachable")
+            << QStringList{"-t", "absent"} << false << 2 << "Extraction server unreachable: ";
+        QTest::newRow("nothing found, one failed, --no-messages")
+            << QStringList{"--no-messages", "-t", "absent"} << false << 2 << "";
+        QTest::newRow("nothing found, nothing failed")
+            << QStringList{"-t", "absent", "-n", "*.txt"} << true << 1 << "";
+        QTest::newRow("no text: nothing tested") << QStringList{"-n", "*.pdf"} << false << 0 << "";
+        QTest::newRow("-s also quiets a missing folder")
+            << QStringList{"-s", "-n", "*.none", "/nonexistent-folder-of-delvora-test"} << true << 1
+            << "";
+    }
+    void unsearchedFilesAndExitStatus()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, serverRunning);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        LoopbackHttpServer server;
+        server.setAnswer("/tika", HttpAnswer::text("cannot parse", 422, "Unprocessable Entity"));
+        qputenv("DELVORA_EXTRACTION_URL", server.baseUrl().toUtf8());
+        const auto restore = qScopeGuard([] { qunsetenv("DELVORA_EXTRACTION_URL"); });
+        if (!serverRunning)
+            server.stop();
+        testsupport::TemporaryDir dir;
+        testsupport::writeFile(dir.path(), "a.txt", "a needle");
+        const QString doc = testsupport::writeFile(dir.path(), "doc.pdf", "%PDF bytes");
+
+        const Result r = RunFind(QStringList{"--no-cache"} + args << dir.path());
+        QCOMPARE(r.code, code);
+        if (message.isEmpty()) {
+            QCOMPARE(r.err, QByteArray());
+        } else {
+            const QByteArray head = "delvora-find: " + EncodeFileName(doc) + ": ";
+            QVERIFY2(r.err.startsWith(head + message.toUtf8()), r.err.constData());
+            QCOMPARE(r.err.count('\n'), 1);
+            QVERIFY(r.err.endsWith('\n'));
+        }
+        QCOMPARE(r.lines(), code == 0 && !args.contains("*.pdf")
+                                ? QStringList{dir.filePath("a.txt")}
+                            : code == 0 ? QStringList{doc}
+                                        : QStringList{});
     }
 
     // A signal ends the program while it is held in an exchange with an extraction server that
