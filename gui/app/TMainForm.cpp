@@ -198,6 +198,10 @@ void TMainForm::CreateControls()
     fStatusFlush->setSingleShot(true);
     fStatusFlush->setInterval(15);
     connect(fStatusFlush, &QTimer::timeout, this, &TMainForm::FlushStatusText);
+    lbUnsearched = Named(new TLinkLabel(StatusBar1), "lbUnsearched");
+    lbUnsearched->setVisible(false);
+    connect(lbUnsearched, &TLinkLabel::Clicked, this, &TMainForm::lbUnsearchedClick);
+    StatusBar1->addWidget(lbUnsearched);
     StatusBar1->addWidget(fStatusLabel, 1);
     SetStatusText(QStringLiteral("  Ready"));
 
@@ -846,6 +850,7 @@ void TMainForm::TranslateInterface()
     fPreviewCutNotice->setText(
         Translate(QStringLiteral("The text is longer: only its first part is shown.")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));
+    UpdateUnsearchedLink();
     // Names for assistive technology, and the hints of the image buttons with their keys.
     TranslateAccessibleTexts();
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/UnsearchedFiles.h"
+
 #include <QDate>
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -176,6 +178,8 @@ public:
     QLabel *fPreviewCutNotice = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     TLinkLabel *lbHomepageURL = nullptr;
+    // In the status bar after a search with files whose content could not be tested.
+    TLinkLabel *lbUnsearched = nullptr;
     QTimer *TimerStopper = nullptr;
     QTimer *TimerListUpdate = nullptr;
     QMenu *PopupMenuLang = nullptr;
@@ -202,6 +206,8 @@ public slots:
     void TimerStopperTimer();
     void SearchResultListAddPath(const QString &Path, bool &CanAdd);
     void SearchResultListEndSearch();
+    // Lists the files of the last search that could not be searched, and why.
+    void lbUnsearchedClick();
     // Preview and match navigation.
     void SearchResultListSelectionChanged();
     void UpdatePreview();
@@ -229,6 +235,10 @@ public slots:
     void Panel8ConstrainedResize();
     // Window sees a character key before the focused control.
     void FormKeyPress(QChar key);
+
+public:
+    // The files of the last search whose content could not be tested.
+    const UnsearchedFiles &Unsearched() const { return fUnsearched; }
 
 protected:
     // Appends command-line folder entries to the checked-folder list and selects Last in the tree.
@@ -259,6 +269,10 @@ private:
     void JoinResultList(TDvFileList *list);
     void FlushStatusText();
     void SearchFileEntry(const QString &path);
+    // The one place a candidate is judged.
+    CandidateVerdict JudgeCandidate(const QString &path, const QString &text) const;
+    // Shows lbUnsearched with the count of unsearched files, or hides it when there are none.
+    void UpdateUnsearchedLink();
     void SetBusyPointer(bool on);
     void SelectMatch(qsizetype pos, qsizetype length);
     qsizetype WidgetPosOfText(qsizetype pos) const;
@@ -280,6 +294,7 @@ private:
     bool fDestroying = false;
     QString fPreviewText;
     std::vector<qsizetype> fPreviewBreaks; // positions of the breaks in the box's text
+    UnsearchedFiles fUnsearched;
 };
 
 } // namespace dv

@@ -7,7 +7,9 @@
 #include "core/platform/TDvFindData.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/FileAcceptance.h"
+#include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
+#include "gui/app/TUnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>
@@ -100,6 +102,8 @@ void TMainForm::StartSearchButtonClick()
     StartSearchButton->setEnabled(false);
     StopSearchButton->setEnabled(true);
     SetStatusText(Translate(QStringLiteral("Searching...")));
+    fUnsearched.clear();
+    UpdateUnsearchedLink();
     SetBusyPointer(true);
     fFileList->Clear();
     fFileList->setFocus();
@@ -263,9 +267,16 @@ void TMainForm::SearchResultListAddPath(const QString &Path, bool &CanAdd)
         CanAdd = true;
         return;
     }
-    CanAdd = AcceptCandidateFile(Path, text);
+    const CandidateVerdict verdict = JudgeCandidate(Path, text);
+    fUnsearched.note(Path, verdict);
+    CanAdd = verdict.Accepted;
     if (CanAdd)
         ++MatchCount;
+}
+
+CandidateVerdict TMainForm::JudgeCandidate(const QString &path, const QString &text) const
+{
+    return JudgeCandidateFile(path, text);
 }
 
 void TMainForm::SearchResultListEndSearch()
@@ -281,8 +292,34 @@ void TMainForm::SearchResultListEndSearch()
     StopSearchButton->setEnabled(false);
     SetStatusText(Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
                   QString::number(fFileList->ItemCount()));
+    UpdateUnsearchedLink();
     SetBusyPointer(false);
     SearchCancelled = false;
+}
+
+void TMainForm::UpdateUnsearchedLink()
+{
+    if (!lbUnsearched)
+        return;
+    // Shown once the search has ended, not while its count still grows.
+    const qsizetype n = fUnsearched.count();
+    const bool show = n > 0 && !(fFileList && fFileList->IsSearching());
+    if (show) {
+        const QString text =
+            n == 1 ? Translate(QStringLiteral("1 file could not be searched"))
+                   : Translate(QStringLiteral("%1 files could not be searched")).arg(n);
+        lbUnsearched->setText(text);
+        lbUnsearched->setAccessibleName(text);
+    }
+    lbUnsearched->setVisible(show);
+}
+
+void TMainForm::lbUnsearchedClick()
+{
+    // Window-modal without a nested event loop: a search may still be ending behind it.
+    auto *dialog = new TUnsearchedFilesDialog(fUnsearched.entries(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void TMainForm::ClearResultList()

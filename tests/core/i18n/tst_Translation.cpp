@@ -286,14 +286,21 @@ private slots:
             "Cannot create the folder %s.", "Cannot create a folder in %s.",
             // context menus of the result list and the folder tree
             "Open", "Open containing folder", "Copy", "Cut", "Paste", "Rename", "Move to Trash",
-            "Properties", "Copy path", "Open %1 files?"};
+            "Properties", "Copy path", "Open %1 files?",
+            // files that could not be searched, and why
+            "1 file could not be searched", "%1 files could not be searched",
+            "Files that could not be searched", "File", "Reason", "Close",
+            "Cannot open:", "Cannot read:", "not a regular file", "Extraction failed:",
+            "Extraction server unreachable:", "Extraction server sent nothing for %1 s",
+            "Only the first %1 were searched",
+            "Text longer than %1 characters; only its start was searched"};
 
         for (const QString &key : keys) {
             for (int c = 1; c < table.ColumnCount(); ++c) {
                 const QString text = table.Translate(key, c);
                 QVERIFY2(!table.Cell(c, 0).isEmpty(), qPrintable(key));
                 if (text == key && key != "Copyright" && key != "KB" && key != "Filter" &&
-                    key != "Date" && key != "Version:" && key != "Computer")
+                    key != "Date" && key != "Version:" && key != "Computer" && key != "File")
                     QFAIL(qPrintable(QString("%1 has no %2 text").arg(key, table.Code(c))));
                 QCOMPARE(text.count("%s"), key.count("%s"));
                 QCOMPARE(text.count("%d"), key.count("%d"));

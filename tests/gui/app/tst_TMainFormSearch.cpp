@@ -8,8 +8,10 @@
 #include "core/platform/FileTime.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
+#include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TMainThreadWaker.h"
+#include "gui/app/TUnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -19,14 +21,18 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -36,12 +42,15 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using dv::TMainForm;
+using testsupport::HttpAnswer;
+using testsupport::LoopbackHttpServer;
 
 namespace {
 
@@ -119,6 +128,7 @@ private slots:
     void relativeCommandLineFolderIsSearched();
     void namesThatAreNotUtf8();
     void dayWithoutAMidnight();
+    void unsearchedFilesLinkAndList();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -686,6 +696,82 @@ void TstTMainFormSearch::namesThatAreNotUtf8()
     QVERIFY(runSearch(form));
     QCOMPARE(form.FileList()->ItemCount(), 1);
     QCOMPARE(form.FileList()->Item(0)->Path(), file);
+}
+
+// After a search with files whose content could not be tested, the status bar offers a link
+// that lists them with the reason; the next search start hides it.
+void TstTMainFormSearch::unsearchedFilesLinkAndList()
+{
+    LoopbackHttpServer failing;
+    failing.setAnswer("/tika", HttpAnswer::text("cannot parse", 422, "Unprocessable Entity"));
+    dv::SetExtractionServerEndpoint(failing.baseUrl());
+    const auto restore = qScopeGuard([&] { dv::SetExtractionServerEndpoint(fServer.baseUrl()); });
+    testsupport::TemporaryDir dir;
+    const QString folder = dir.path();
+    testsupport::writeFile(folder, "found.txt", "a needle");
+    const QString b = testsupport::writeFile(folder, "b.pdf", "%PDF b");
+    const QString c = testsupport::writeFile(folder, "c.pdf", "%PDF c");
+
+    TMainForm form;
+    dv::TLinkLabel *link = form.findChild<dv::TLinkLabel *>(QStringLiteral("lbUnsearched"));
+    QCOMPARE(link, form.lbUnsearched);
+    QVERIFY(link->isHidden());
+    form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    QVERIFY(runSearch(form));
+    QCOMPARE(ResultNames(form), QStringList{"found.txt"});
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 1")); // the described text stays
+    QVERIFY(!link->isHidden());
+    QCOMPARE(link->text(), QStringLiteral("2 files could not be searched"));
+    QCOMPARE(link->accessibleName(), link->text());
+
+    link->Press();
+    auto *dialog = form.findChild<dv::TUnsearchedFilesDialog *>();
+    QVERIFY(dialog);
+    const auto closeDialog = qScopeGuard([&] { dialog->close(); });
+    for (QWidget *w : QList<QWidget *>{dialog, dialog->List(),
+                                       dialog->findChild<QPushButton *>("UnsearchedCopy"),
+                                       dialog->findChild<QPushButton *>("UnsearchedClose"),
+                                       dialog->findChild<QDialogButtonBox *>()}) {
+        QVERIFY(w);
+        QVERIFY2(!w->objectName().isEmpty() && !w->accessibleName().isEmpty(),
+                 w->metaObject()->className());
+    }
+    QTreeWidget *list = dialog->List();
+    QCOMPARE(list->headerItem()->text(0), QStringLiteral("File"));
+    QCOMPARE(list->headerItem()->text(1), QStringLiteral("Reason"));
+    QCOMPARE(list->topLevelItemCount(), 2);
+    const QString reason = QStringLiteral("Extraction failed: HTTP 422 Unprocessable Entity");
+    const auto rows = [&] {
+        QStringList shown;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            shown << list->topLevelItem(i)->text(0) + '\t' + list->topLevelItem(i)->text(1);
+        return shown;
+    };
+    QCOMPARE(rows(), QStringList({b + '\t' + reason, c + '\t' + reason}));
+    // Sorted by path; a click on the sorted column's header turns the order round.
+    QHeaderView *header = list->header();
+    const QPoint onPath(header->sectionViewportPosition(0) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, onPath);
+    QCOMPARE(rows(), QStringList({c + '\t' + reason, b + '\t' + reason}));
+
+    // Ctrl+C: the selected rows as text, in the shown order.
+    QApplication::clipboard()->clear();
+    list->topLevelItem(1)->setSelected(true);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), b + '\t' + reason + '\n');
+    list->selectAll();
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(),
+             c + '\t' + reason + '\n' + b + '\t' + reason + '\n');
+
+    // The next search hides it at its start; one without such files leaves it hidden.
+    form.SearchField->setText(QStringLiteral("*.txt"));
+    form.StartSearchButtonClick();
+    QVERIFY(link->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QVERIFY(link->isHidden());
+    QCOMPARE(form.Unsearched().count(), 0);
 }
 
 QTEST_MAIN(TstTMainFormSearch)
