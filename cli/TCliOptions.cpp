@@ -3,7 +3,6 @@
 #include "core/platform/FileName.h"
 
 #include <cstring>
-#include <limits>
 
 namespace dv {
 
@@ -17,22 +16,35 @@ bool ParseDate(const QString &text, QDate &date)
     return date.isValid();
 }
 
-bool ParseKilobytes(const QString &text, std::int64_t &bytes)
+// A whole number of kilobytes whose bytes fit (the window also takes a sign; here it would
+// read as an option).
+bool IsKilobytes(const QString &text)
 {
     if (text.isEmpty())
         return false;
     for (QChar c : text)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return false;
-    bool ok = false;
-    const qlonglong kb = text.toLongLong(&ok);
-    if (!ok || kb > std::numeric_limits<std::int64_t>::max() / 1024)
-        return false;
-    bytes = kb * 1024;
-    return true;
+    std::int64_t bytes = 0;
+    return KilobytesToBytes(text, bytes);
 }
 
 } // namespace
+
+SearchRequest TCliOptions::Request() const
+{
+    SearchRequest r;
+    r.Filter = Filter;
+    r.TextToFind = Text;
+    r.Dates = Dates;
+    r.FirstDay = DateFrom;
+    r.LastDay = DateTo;
+    r.MinSizeKilobytes = MinSizeKilobytes;
+    r.MaxSizeKilobytes = MaxSizeKilobytes;
+    r.Recursive = Recursive;
+    r.IncludeHidden = IncludeHidden;
+    return r;
+}
 
 QString TCliOptions::Usage()
 {
@@ -162,12 +174,11 @@ bool TCliOptions::Parse(int argc, char **argv, TCliOptions &o, QString &pError)
             QString value;
             if (!takeValue(value))
                 return false;
-            std::int64_t bytes = 0;
-            if (!ParseKilobytes(value, bytes)) {
+            if (!IsKilobytes(value)) {
                 pError = QStringLiteral("%1: '%2' is not a number of kilobytes").arg(name, value);
                 return false;
             }
-            (name == QLatin1String("--min-size") ? o.MinSizeBytes : o.MaxSizeBytes) = bytes;
+            (name == QLatin1String("--min-size") ? o.MinSizeKilobytes : o.MaxSizeKilobytes) = value;
         } else if (name == QLatin1String("-H") || name == QLatin1String("--hidden")) {
             if (!noValue())
                 return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/filesearch/SearchRequest.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -12,13 +14,7 @@ namespace dv {
 // What the command line of delvora-find asks for.
 struct TCliOptions
 {
-    enum class DateKind
-    {
-        None,
-        Accessed,
-        Created,
-        Modified
-    };
+    using DateKind = SearchRequest::DateKind;
 
     QString Filter = QStringLiteral("*.*");
     QString Text;
@@ -26,7 +22,7 @@ struct TCliOptions
     bool NoCache = false; // the extracted-text cache is neither read nor written
     DateKind Dates = DateKind::None;
     QDate DateFrom, DateTo;
-    std::optional<std::int64_t> MinSizeBytes, MaxSizeBytes;
+    QString MinSizeKilobytes, MaxSizeKilobytes; // digits only, checked to fit; empty: none
     bool IncludeHidden = false;
     bool Recursive = true;
     bool NullTerminated = false; // paths end with '\0' instead of a line break
@@ -41,6 +37,9 @@ struct TCliOptions
 
     // The usage text.
     static QString Usage();
+
+    // The search this command line asks for.
+    SearchRequest Request() const;
 };
 
 } // namespace dv

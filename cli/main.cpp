@@ -1,6 +1,8 @@
 #include "cli/TCliOptions.h"
 #include "cli/TCliResultList.h"
+#include "core/filesearch/SearchRequest.h"
 #include "core/filesearch/TDvFileListSearch.h"
+#include "core/filesearch/TDvSearchOptions.h"
 #include "core/platform/FileName.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ContentMatcher.h"
@@ -76,46 +78,6 @@ bool CheckFolder(const QString &pFolder, bool pQuiet)
     return true;
 }
 
-// Trims white space and control characters at both ends, as the search form does.
-QString TrimText(const QString &pText)
-{
-    auto blank = [](QChar c) {
-        return c.unicode() <= 0x20 || c.isSpace() || c.category() == QChar::Other_Control;
-    };
-    qsizetype begin = 0, end = pText.size();
-    while (begin < end && blank(pText[begin]))
-        ++begin;
-    while (end > begin && blank(pText[end - 1]))
-        --end;
-    return pText.mid(begin, end - begin);
-}
-
-void FillOptions(const TCliOptions &pCli, TDvSearchOptions &o)
-{
-    o.Reset();
-    o.SetFilter(pCli.Filter);
-    switch (pCli.Dates) {
-    case TCliOptions::DateKind::None:
-        break;
-    case TCliOptions::DateKind::Accessed:
-        o.SetAccessDays(pCli.DateFrom, pCli.DateTo);
-        break;
-    case TCliOptions::DateKind::Created:
-        o.SetCreationDays(pCli.DateFrom, pCli.DateTo);
-        break;
-    default:
-        o.SetLastWriteDays(pCli.DateFrom, pCli.DateTo);
-        break;
-    }
-    if (pCli.MinSizeBytes)
-        o.SetMinFileSize(*pCli.MinSizeBytes);
-    if (pCli.MaxSizeBytes)
-        o.SetMaxFileSize(*pCli.MaxSizeBytes);
-    o.SetRecursiveSearch(pCli.Recursive);
-    o.SetFilesAndFolders(ffFilesOnly);
-    o.SetIncludeHidden(pCli.IncludeHidden);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -154,12 +116,14 @@ int main(int argc, char **argv)
     ScanUnrecognizedFormats = cli.Unrecognized;
     SetTextCacheEnabled(!cli.NoCache);
 
-    TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n',
-                        !cli.NoMessages);
+    // The list is made before the search that holds it, the options of the search after it.
+    TDvSearchOptions options;
+    const QString text = ApplySearchRequest(cli.Request(), options);
+    TCliResultList list(text, gStop, cli.NullTerminated ? '\0' : '\n', !cli.NoMessages);
     TDvFileListSearch search(list);
     bool ended = false;
     search.SetOnEndSearch([&ended] { ended = true; });
-    FillOptions(cli, search.SearchOptions());
+    search.SearchOptions().Assign(options);
     for (const QString &root : roots)
         search.Search(root);
 

@@ -1,4 +1,5 @@
 // The search run's handlers of the main window.
+#include "core/filesearch/SearchRequest.h"
 #include "core/filesearch/TDvSearchOptions.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
@@ -29,35 +30,6 @@
 
 namespace dv {
 
-namespace {
-
-// Trimmed of white space and control characters at both ends.
-QString TrimmedText(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    auto blank = [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; };
-    while (begin < end && blank(text.at(begin)))
-        ++begin;
-    while (end > begin && blank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-// KB as typed, in bytes; false for a text that is not an integer or whose bytes do not fit.
-bool KilobytesToBytes(const QString &text, std::int64_t &bytes)
-{
-    bool ok = false;
-    const qlonglong value = text.toLongLong(&ok);
-    constexpr qlonglong limit = std::numeric_limits<std::int64_t>::max() / 1024;
-    if (!ok || value > limit || value < -limit)
-        return false;
-    bytes = static_cast<std::int64_t>(value) * 1024;
-    return true;
-}
-
-} // namespace
-
 TDvFileList *TMainForm::FileList() const
 {
     return fFileList.data();
@@ -67,7 +39,7 @@ QString TMainForm::EffectiveTextToFind() const
 {
     if (!FTextToFind.isEmpty())
         return FTextToFind;
-    return TrimmedText(edtTextToFind->text());
+    return TrimSearchText(edtTextToFind->text());
 }
 
 void TMainForm::SetBusyPointer(bool on)
@@ -107,43 +79,30 @@ void TMainForm::StartSearchButtonClick()
     SetBusyPointer(true);
     fFileList->Clear();
     fFileList->setFocus();
-    FTextToFind = TrimmedText(edtTextToFind->text());
-
-    TDvSearchOptions &options = fFileList->SearchOptions();
-    options.Reset();
-    options.SetFilter(SearchField->text());
+    SearchRequest request;
+    request.Filter = SearchField->text();
+    request.TextToFind = edtTextToFind->text();
     ScanUnrecognizedFormats.store(CheckBox1->isChecked());
     if (SearchDateRB->isChecked()) {
-        const QDate first = SearchMinDate->date();
-        const QDate last = SearchMaxDate->date();
+        request.FirstDay = SearchMinDate->date();
+        request.LastDay = SearchMaxDate->date();
         // The last instant of the day, whichever clock change it holds.
-        SearchMaxDate->setDateTime(last.addDays(1).startOfDay(Qt::LocalTime).addMSecs(-1));
-        switch (SearchOptionsCombo->currentIndex()) {
-        case 0:
-            options.SetAccessDays(first, last);
-            break;
-        case 1:
-            options.SetCreationDays(first, last);
-            break;
-        default:
-            options.SetLastWriteDays(first, last);
-            break;
-        }
+        SearchMaxDate->setDateTime(
+            request.LastDay.addDays(1).startOfDay(Qt::LocalTime).addMSecs(-1));
+        const int kind = SearchOptionsCombo->currentIndex();
+        request.Dates = kind == 0   ? SearchRequest::DateKind::Accessed
+                        : kind == 1 ? SearchRequest::DateKind::Created
+                                    : SearchRequest::DateKind::Modified;
     }
-    if (chSize1->isChecked()) {
-        options.SetMinFileSize(0);
-        options.SetMaxFileSize(-1);
-    } else if (!FileSize->text().isEmpty()) {
-        std::int64_t bytes = 0;
-        const bool valid = KilobytesToBytes(FileSize->text(), bytes);
+    if (!chSize1->isChecked()) {
         if (FileSizeCombo->currentIndex() == 0)
-            options.SetMinFileSize(valid ? bytes : 0);
+            request.MinSizeKilobytes = FileSize->text();
         else if (FileSizeCombo->currentIndex() == 1)
-            options.SetMaxFileSize(valid ? bytes : -1);
+            request.MaxSizeKilobytes = FileSize->text();
     }
-    options.SetRecursiveSearch(chSearchInSubfolders->isChecked());
-    options.SetFilesAndFolders(ffFilesOnly);
-    options.SetIncludeHidden(chkShowHidden->isChecked());
+    request.Recursive = chSearchInSubfolders->isChecked();
+    request.IncludeHidden = chkShowHidden->isChecked();
+    FTextToFind = ApplySearchRequest(request, fFileList->SearchOptions());
 
     const QStringList entries = SelectionList()->Paths();
     if (entries.isEmpty()) {
