@@ -231,8 +231,10 @@ bool ExtractedTextContains(const QString &fileName, const QString &text, bool ca
     if (got <= 0)
         return false;
     const qint64 n = std::min<qint64>(got, kDefaultExtractionLimit);
+    // Past the limit the rest went unread, unless the head says binary (no text at all).
     const auto unfound = [&] {
-        if (got > kDefaultExtractionLimit)
+        if (got > kDefaultExtractionLimit &&
+            LooksLikeText(buffer.data(), std::min<qint64>(n, kBinaryProbeLength)))
             error = ContentTestError::PlainTextOverLimit(kDefaultExtractionLimit);
         return false;
     };

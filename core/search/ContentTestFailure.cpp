@@ -2,7 +2,7 @@
 
 #include "core/i18n/Translation.h"
 
-#include <cstring>
+#include <QtGlobal>
 
 namespace dv {
 
@@ -16,7 +16,7 @@ ContentTestError Make(ContentTestFailure failure, const QString &reason)
 QString SystemText(int errorNumber)
 {
     return errorNumber == 0 ? Translate(QStringLiteral("not a regular file"))
-                            : QString::fromLocal8Bit(std::strerror(errorNumber));
+                            : qt_error_string(errorNumber); // thread-safe, unlike strerror
 }
 
 // "2 MiB", "16 Mi": whole binary units where they fit, else the plain number.

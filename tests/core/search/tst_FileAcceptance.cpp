@@ -130,6 +130,8 @@ private slots:
             << "Only the first 2 MiB were searched";
         QTest::newRow("text file past 2 MiB, raw scan reads on")
             << "big.txt" << 0 << true << "tail" << true << F::None << "";
+        QTest::newRow("binary file past 2 MiB: no text to search beyond")
+            << "big.log" << 0 << false << "tail" << false << F::None << "";
         QTest::newRow("text file past 2 MiB, raw scan lacks it too")
             << "big.txt" << 0 << true << "absent" << false << F::None << "";
         QTest::newRow("server text without end, found at its start")
@@ -187,6 +189,10 @@ private slots:
                 QSKIP("running as root: a mode of 000 does not stop the open");
             write(file, "x");
             QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
+        } else if (file == "big.log") {
+            QByteArray bytes(kDefaultExtractionLimit, '\0');
+            bytes += " tail";
+            write(file, bytes);
         } else if (file == "big.txt") {
             QByteArray bytes = "head ";
             bytes += QByteArray(kDefaultExtractionLimit, 'y');
