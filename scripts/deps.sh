@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev libqt6svg6 libcurl4-openssl-dev libsqlite3-dev libzstd-dev
   libpoppler-cpp-dev libzip-dev zlib1g-dev libxml2-dev
   libuchardet-dev libgmime-3.0-dev libmicrohttpd-dev
-  clang libclang-rt-14-dev libbenchmark-dev
+  clang clang-format libclang-rt-14-dev libbenchmark-dev
   poppler-utils xdg-utils tzdata
 )
 missing=()

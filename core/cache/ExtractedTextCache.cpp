@@ -2,6 +2,7 @@
 
 #include "core/cache/TextCompression.h"
 #include "core/platform/FileName.h"
+#include "core/platform/UniqueFd.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -231,32 +232,24 @@ class OpenLock
 {
 public:
     explicit OpenLock(const QByteArray &path)
+        : m_fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
     {
-        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (m_fd < 0)
+        if (!m_fd)
             return;
         const auto deadline = std::chrono::steady_clock::now() + kOpenLockTimeout;
-        while (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        while (flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) ||
                 std::chrono::steady_clock::now() >= deadline) {
-                ::close(m_fd);
-                m_fd = -1;
+                m_fd.reset();
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    ~OpenLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    OpenLock(const OpenLock &) = delete;
-    OpenLock &operator=(const OpenLock &) = delete;
-    bool held() const { return m_fd >= 0; }
+    bool held() const { return m_fd.isValid(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 struct Reader
@@ -520,17 +513,17 @@ private:
 
     OpenResult tryOpen()
     {
-        const int fd =
-            ::open(m_dbPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) {
+        UniqueFd fd(::open(m_dbPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!fd) {
             setError(QStringLiteral("Cannot open the cache: ") +
                      QString::fromLocal8Bit(strerror(errno)));
             return OpenResult::Unusable;
         }
         struct stat st;
-        const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-                          ((st.st_mode & 07777) == 0600 || ::fchmod(fd, 0600) == 0);
-        ::close(fd);
+        const bool ours = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+                          st.st_uid == geteuid() &&
+                          ((st.st_mode & 07777) == 0600 || ::fchmod(fd.get(), 0600) == 0);
+        fd.reset();
         if (!ours) {
             setError(QStringLiteral("The cache file is not a private file of this user"));
             return OpenResult::Unusable;

@@ -118,21 +118,20 @@ void TDvFileSearch::SetFolderDescriptorBudget(int pBudget)
 void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
 {
     const QByteArray path = EncodeFileName(pFolder);
-    const int fd = TDvDirectoryReader::OpenFolder(path);
-    if (fd < 0)
+    UniqueFd fd(TDvDirectoryReader::OpenFolder(path));
+    if (!fd)
         return;
     TDvFolderIdentity identity;
-    if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device) ||
-        !fEntered.Insert(identity.Device, identity.Inode)) {
-        close(fd);
+    if (!TDvDirectoryReader::Identify(fd.get(), identity) ||
+        fMounts.IsPseudoDevice(identity.Device) ||
+        !fEntered.Insert(identity.Device, identity.Inode))
         return;
-    }
     fStayOnDrive = pStayOnDrive;
     fPath.assign(path.constData(), static_cast<std::size_t>(path.size()));
     fPendingShared = 0;
     fFrames.clear();
     Frame &root = fFrames.emplace_back();
-    root.Fd = fd;
+    root.Fd = std::move(fd);
     root.Identity = identity;
     root.PathLength = fPath.size();
     fLowestOpen = 0;
@@ -162,11 +161,11 @@ bool TDvFileSearch::EnterNextSubfolder()
     Frame &parent = fFrames.back();
     const auto [offset, isLink] = parent.Subfolders[parent.NextSubfolder++];
     const char *name = parent.SubfolderNames.c_str() + offset;
-    const int fd = OpenInFolder(parent.Fd, name, isLink);
-    if (fd < 0)
+    UniqueFd fd(OpenInFolder(parent.Fd.get(), name, isLink));
+    if (!fd)
         return true; // unreadable or gone: skipped with its subtree
     TDvFolderIdentity identity;
-    bool enter = TDvDirectoryReader::Identify(fd, identity);
+    bool enter = TDvDirectoryReader::Identify(fd.get(), identity);
     if (enter) {
         const bool otherMount =
             identity.IsMountRoot ||
@@ -176,14 +175,12 @@ bool TDvFileSearch::EnterNextSubfolder()
     // An ancestor (a loop), or a folder already walked under another path through a link.
     if (enter)
         enter = fEntered.Insert(identity.Device, identity.Inode);
-    if (!enter) {
-        close(fd);
+    if (!enter)
         return true;
-    }
     const std::size_t nameLength = std::strlen(name);
     fPath.append(name, nameLength).push_back('/');
     Frame &child = fFrames.emplace_back(); // parent is not used from here on
-    child.Fd = fd;
+    child.Fd = std::move(fd);
     child.Identity = identity;
     child.PathLength = fPath.size();
     child.ThroughLink = isLink;
@@ -196,7 +193,7 @@ bool TDvFileSearch::ListTopFolder()
 {
     Frame &frame = fFrames.back();
     frame.Serial = ++fFolderSerial;
-    const int folderFd = frame.Fd;
+    const int folderFd = frame.Fd.get();
     const QByteArrayView folder(fPath.data(), static_cast<qsizetype>(fPath.size()));
     const bool recursive = fSearchOptions.RecursiveSearch();
     const bool includeHidden = fSearchOptions.IncludeHidden();
@@ -256,39 +253,31 @@ bool TDvFileSearch::ListTopFolder()
 
 void TDvFileSearch::LeaveTopFolder()
 {
-    const int childFd = fFrames.back().Fd;
+    UniqueFd childFd = std::move(fFrames.back().Fd);
     const bool childThroughLink = fFrames.back().ThroughLink;
     fFrames.pop_back();
-    if (fFrames.empty()) {
-        close(childFd);
+    if (fFrames.empty())
         return;
-    }
     const std::size_t top = fFrames.size() - 1;
     fPath.resize(fFrames[top].PathLength);
     fPendingShared = std::min(fPendingShared, fPath.size());
     fLowestOpen = std::min(fLowestOpen, top + 1);
     Frame &parent = fFrames[top];
-    if (parent.Fd >= 0) {
-        if (childFd >= 0)
-            close(childFd);
+    if (parent.Fd)
         return;
-    }
     // The parent's descriptor was given back on the way down. Its child knows it as "..",
     // unless the child was reached through a link or the tree has changed meanwhile.
-    if (childFd >= 0 && !childThroughLink) {
-        const int fd = OpenInFolder(childFd, "..", false);
+    if (childFd && !childThroughLink) {
+        UniqueFd fd(OpenInFolder(childFd.get(), "..", false));
         TDvFolderIdentity identity;
-        if (fd >= 0 && TDvDirectoryReader::Identify(fd, identity) &&
+        if (fd && TDvDirectoryReader::Identify(fd.get(), identity) &&
             identity.Device == parent.Identity.Device && identity.Inode == parent.Identity.Inode) {
-            parent.Fd = fd;
+            parent.Fd = std::move(fd);
             fLowestOpen = top;
-        } else if (fd >= 0) {
-            close(fd);
         }
     }
-    if (childFd >= 0)
-        close(childFd);
-    if (parent.Fd < 0 && parent.NextSubfolder < parent.Subfolders.size() && !ReopenTopFromRoot())
+    childFd.reset(); // before reopening: the budget counts it no more
+    if (!parent.Fd && parent.NextSubfolder < parent.Subfolders.size() && !ReopenTopFromRoot())
         parent.NextSubfolder = parent.Subfolders.size(); // gone or replaced: nothing more below
 }
 
@@ -300,43 +289,39 @@ bool TDvFileSearch::ReopenTopFromRoot()
     const std::size_t top = fFrames.size() - 1;
     const std::size_t keep = static_cast<std::size_t>(fDescriptorBudget - 2);
     std::size_t lowestKept = top + 1 > keep ? std::max<std::size_t>(top + 1 - keep, 1) : 1;
-    int fd = fFrames[0].Fd;
+    int fd = fFrames[0].Fd.get();
+    UniqueFd passing; // the folder on the way when its frame does not keep it
     std::string name;
     for (std::size_t i = 1; i <= top; ++i) {
         Frame &frame = fFrames[i];
         const std::size_t from = fFrames[i - 1].PathLength;
         name.assign(fPath, from, frame.PathLength - 1 - from);
-        int next;
+        UniqueFd next;
         for (;;) {
-            next = TDvDirectoryReader::OpenSubfolder(fd, name.c_str(), frame.ThroughLink);
-            if (next >= 0 || (errno != EMFILE && errno != ENFILE) || lowestKept + 1 >= i)
+            next.reset(TDvDirectoryReader::OpenSubfolder(fd, name.c_str(), frame.ThroughLink));
+            if (next || (errno != EMFILE && errno != ENFILE) || lowestKept + 1 >= i)
                 break;
             // Short of descriptors: keep fewer of the folders on the way.
-            close(fFrames[lowestKept].Fd);
-            fFrames[lowestKept].Fd = -1;
+            fFrames[lowestKept].Fd.reset();
             ++lowestKept;
         }
-        if (fd != fFrames[0].Fd && i - 1 < lowestKept)
-            close(fd);
+        passing.reset();
         TDvFolderIdentity identity;
-        if (next >= 0 &&
-            (!TDvDirectoryReader::Identify(next, identity) ||
-             identity.Device != frame.Identity.Device || identity.Inode != frame.Identity.Inode)) {
-            close(next);
-            next = -1;
-        }
-        if (next < 0) {
-            for (std::size_t k = lowestKept; k < i; ++k) {
-                if (fFrames[k].Fd >= 0)
-                    close(fFrames[k].Fd);
-                fFrames[k].Fd = -1;
-            }
+        if (next &&
+            (!TDvDirectoryReader::Identify(next.get(), identity) ||
+             identity.Device != frame.Identity.Device || identity.Inode != frame.Identity.Inode))
+            next.reset();
+        if (!next) {
+            for (std::size_t k = lowestKept; k < i; ++k)
+                fFrames[k].Fd.reset();
             fLowestOpen = top + 1;
             return false;
         }
+        fd = next.get();
         if (i >= lowestKept)
-            frame.Fd = next;
-        fd = next;
+            frame.Fd = std::move(next);
+        else
+            passing = std::move(next);
     }
     fLowestOpen = std::min(lowestKept, top);
     return true;
@@ -362,8 +347,7 @@ bool TDvFileSearch::ReleaseDescriptor()
     const std::size_t lowest = std::max<std::size_t>(fLowestOpen, 1);
     if (lowest >= top)
         return false;
-    close(fFrames[lowest].Fd);
-    fFrames[lowest].Fd = -1;
+    fFrames[lowest].Fd.reset();
     fLowestOpen = lowest + 1;
     return true;
 }
@@ -377,10 +361,7 @@ int TDvFileSearch::OpenDescriptors() const
 
 void TDvFileSearch::CloseFrames()
 {
-    for (const Frame &frame : fFrames)
-        if (frame.Fd >= 0)
-            close(frame.Fd);
-    fFrames.clear();
+    fFrames.clear(); // each frame closes its folder
 }
 
 void TDvFileSearch::CheckFlush()

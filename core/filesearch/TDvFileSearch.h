@@ -4,6 +4,7 @@
 #include "core/platform/TDvDirectoryReader.h"
 #include "core/platform/TDvFolderIdentitySet.h"
 #include "core/platform/TDvMountTable.h"
+#include "core/platform/UniqueFd.h"
 #include "core/threads/BasicWorkItem.h"
 
 #include <QByteArray>
@@ -53,7 +54,7 @@ private:
     // A folder on the way from the root to the folder being walked.
     struct Frame
     {
-        int Fd = -1; // -1 while closed to stay within the descriptor budget
+        UniqueFd Fd; // empty while closed to stay within the descriptor budget
         TDvFolderIdentity Identity;
         std::size_t PathLength = 0; // its path (ending with "/") is this much of fPath
         bool ThroughLink = false;   // entered through a symbolic link

@@ -7,6 +7,7 @@
 #include "core/platform/TDvMountTable.h"
 #include "core/platform/TDvWatchBudget.h"
 #include "core/platform/Ticks.h"
+#include "core/platform/UniqueFd.h"
 #include "core/threads/MainThreadQueue.h"
 
 #include <algorithm>
@@ -46,22 +47,6 @@ constexpr int kFoldersPerRound = 64;
 
 std::once_flag gWatchLimitWarning;
 std::once_flag gInstanceLimitWarning;
-
-class FdCloser
-{
-public:
-    explicit FdCloser(int pFd) : fFd(pFd) {}
-    ~FdCloser()
-    {
-        if (fFd >= 0)
-            close(fFd);
-    }
-    FdCloser(const FdCloser &) = delete;
-    FdCloser &operator=(const FdCloser &) = delete;
-
-private:
-    int fFd;
-};
 
 QByteArray WithSlash(QByteArray pPath)
 {
@@ -108,15 +93,9 @@ struct TDvShellChangeNotifier::TCommand
 class TDvShellChangeNotifier::TWorker
 {
 public:
-    TWorker(TDvShellChangeNotifier &aOwner) : fOwner(aOwner), fAlive(aOwner.fAlive)
-    {
-        fWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    }
-    ~TWorker()
-    {
-        if (fWakeFd >= 0)
-            close(fWakeFd);
-    }
+    TWorker(TDvShellChangeNotifier &aOwner)
+        : fOwner(aOwner), fAlive(aOwner.fAlive), fWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {}
 
     void Send(TCommand pCommand)
     {
@@ -125,7 +104,7 @@ public:
             fCommands.push_back(std::move(pCommand));
         }
         const std::uint64_t one = 1;
-        if (write(fWakeFd, &one, sizeof one) < 0) {
+        if (write(fWakeFd.get(), &one, sizeof one) < 0) {
             // The counter is full: the thread is woken anyway.
         }
     }
@@ -183,12 +162,12 @@ private:
 
     TDvShellChangeNotifier &fOwner;
     std::weak_ptr<int> fAlive;
-    int fWakeFd = -1;
+    UniqueFd fWakeFd;
     std::mutex fLock;
     std::vector<TCommand> fCommands;
 
     // Thread state.
-    int fInotify = -1;
+    UniqueFd fInotify;
     bool fHeld = false;
     bool fPaused = false;
     bool fStop = false;
@@ -218,8 +197,8 @@ private:
 
 void TDvShellChangeNotifier::TWorker::OpenInstance()
 {
-    fInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fInotify < 0) {
+    fInotify.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!fInotify) {
         fInstanceFailed = true;
         std::call_once(gInstanceLimitWarning, [] {
             std::fprintf(stderr, "delvora: no inotify instance is available (fs.inotify."
@@ -236,7 +215,7 @@ void TDvShellChangeNotifier::TWorker::Run()
     while (!fStop) {
         const std::uint64_t now = GetTickCount64();
         const bool walk =
-            !fPaused && fInotify >= 0 && (!fUrgent.empty() || (!fHeld && !fPending.empty()));
+            !fPaused && fInotify.isValid() && (!fUrgent.empty() || (!fHeld && !fPending.empty()));
         int timeout = walk ? 0 : -1;
         auto until = [&](std::uint64_t pDue) {
             const int ms = pDue > now ? static_cast<int>(pDue - now) : 0;
@@ -247,14 +226,14 @@ void TDvShellChangeNotifier::TWorker::Run()
         if (!fChangedOrder.empty())
             until(fChangesDue);
 
-        pollfd fds[2] = {{fWakeFd, POLLIN, 0}, {fInotify, POLLIN, 0}};
-        const nfds_t count = (fInotify >= 0 && !fPaused) ? 2 : 1;
+        pollfd fds[2] = {{fWakeFd.get(), POLLIN, 0}, {fInotify.get(), POLLIN, 0}};
+        const nfds_t count = (fInotify.isValid() && !fPaused) ? 2 : 1;
         const int ready = poll(fds, count, timeout);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready > 0 && (fds[0].revents & POLLIN)) {
             std::uint64_t value;
-            if (read(fWakeFd, &value, sizeof value) < 0) {
+            if (read(fWakeFd.get(), &value, sizeof value) < 0) {
                 // Nothing to take: a spurious wake.
             }
             if (!TakeCommands())
@@ -267,7 +246,7 @@ void TDvShellChangeNotifier::TWorker::Run()
             FlushMovedFrom();
         if (!fChangedOrder.empty() && after >= fChangesDue)
             FlushChanges();
-        if (!fPaused && fInotify >= 0) {
+        if (!fPaused && fInotify.isValid()) {
             for (int i = 0; i < kFoldersPerRound; ++i) {
                 if (!fUrgent.empty()) {
                     const TPending next = std::move(fUrgent.front());
@@ -290,10 +269,7 @@ void TDvShellChangeNotifier::TWorker::Run()
 
 void TDvShellChangeNotifier::TWorker::ReleaseAll()
 {
-    if (fInotify >= 0) {
-        close(fInotify);
-        fInotify = -1;
-    }
+    fInotify.reset();
     for (std::size_t i = 0; i < fWatches.size(); ++i)
         TDvWatchBudget::Release();
     fWatches.clear();
@@ -372,7 +348,7 @@ void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
         auto next = std::next(it);
         if (it->second.RootId == pRootId) {
             // The IN_IGNORED that follows finds nothing left to release.
-            inotify_rm_watch(fInotify, it->first);
+            inotify_rm_watch(fInotify.get(), it->first);
             Forget(it);
         }
         it = next;
@@ -404,12 +380,12 @@ const TDvShellChangeNotifier::TWorker::TRoot *TDvShellChangeNotifier::TWorker::R
 void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
 {
     TRoot *root = const_cast<TRoot *>(RootOf(pFolder.RootId));
-    if (root == nullptr || fInotify < 0)
+    if (root == nullptr || !fInotify.isValid())
         return;
-    const int fd = TDvDirectoryReader::OpenFolder(pFolder.Path);
-    if (fd < 0)
+    const UniqueFd owned(TDvDirectoryReader::OpenFolder(pFolder.Path));
+    if (!owned)
         return;
-    FdCloser closer(fd);
+    const int fd = owned.get();
     TDvFolderIdentity identity;
     if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device))
         return;
@@ -431,7 +407,7 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
         const QByteArray target = pFolder.Path.size() < PATH_MAX - 1
                                       ? pFolder.Path
                                       : QByteArray("/proc/self/fd/") + QByteArray::number(fd);
-        const int wd = inotify_add_watch(fInotify, target.constData(), kWatchMask);
+        const int wd = inotify_add_watch(fInotify.get(), target.constData(), kWatchMask);
         if (wd >= 0) {
             auto [it, inserted] = fWatches.try_emplace(
                 wd, TWatch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
@@ -516,7 +492,7 @@ void TDvShellChangeNotifier::TWorker::ReadEvents()
 {
     alignas(inotify_event) char buffer[64 * 1024];
     for (;;) {
-        const ssize_t n = read(fInotify, buffer, sizeof buffer);
+        const ssize_t n = read(fInotify.get(), buffer, sizeof buffer);
         if (n <= 0)
             return;
         for (ssize_t at = 0; at < n;) {
@@ -657,7 +633,7 @@ void TDvShellChangeNotifier::TWorker::RemoveWatchesBelow(const QByteArray &pPath
     for (auto it = fWatches.begin(); it != fWatches.end();) {
         auto next = std::next(it);
         if (!it->second.IsRoot && it->second.Path.startsWith(pPath)) {
-            inotify_rm_watch(fInotify, it->first);
+            inotify_rm_watch(fInotify.get(), it->first);
             Forget(it);
         }
         it = next;
@@ -672,7 +648,7 @@ void TDvShellChangeNotifier::TWorker::Emit(TNotificationEvent pEvent, const QStr
 
 void TDvShellChangeNotifier::TWorker::UpdateSettled()
 {
-    fOwner.fSettled = fInotify < 0 || (fUrgent.empty() && (fPending.empty() || fHeld));
+    fOwner.fSettled = !fInotify.isValid() || (fUrgent.empty() && (fPending.empty() || fHeld));
 }
 
 void TDvShellChangeNotifier::TWorker::Deliver()

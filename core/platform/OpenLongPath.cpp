@@ -1,5 +1,7 @@
 #include "core/platform/OpenLongPath.h"
 
+#include "core/platform/UniqueFd.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -9,20 +11,6 @@
 
 namespace dv {
 
-namespace {
-
-// Closes a folder descriptor without disturbing the errno of the open that failed.
-void CloseKeepingErrno(int fd)
-{
-    if (fd < 0 || fd == AT_FDCWD)
-        return;
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-}
-
-} // namespace
-
 int OpenLongPath(const char *path, int flags)
 {
     const int fd = ::open(path, flags);
@@ -30,11 +18,14 @@ int OpenLongPath(const char *path, int flags)
         return fd;
     const std::string whole(path);
     std::size_t pos = 0;
+    // Relative paths start at the working folder (AT_FDCWD, held by no one).
+    UniqueFd held;
     int dir = AT_FDCWD;
     if (!whole.empty() && whole[0] == '/') {
-        dir = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dir < 0)
+        held.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!held)
             return -1;
+        dir = held.get();
         pos = whole.find_first_not_of('/');
         if (pos == std::string::npos)
             pos = whole.size();
@@ -58,9 +49,9 @@ int OpenLongPath(const char *path, int flags)
         const bool last = pos == std::string::npos;
         const int next = last ? ::openat(dir, piece.c_str(), flags)
                               : ::openat(dir, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        CloseKeepingErrno(dir);
+        held.reset(next); // keeps the errno of a failed openat
         if (next < 0 || last)
-            return next;
+            return held.release();
         dir = next;
     }
 }

@@ -1,5 +1,7 @@
 #include "core/platform/RemoveTree.h"
 
+#include "core/platform/UniqueFd.h"
+
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,14 +19,14 @@ void RemoveTreeAt(int parent, const char *name, int depth)
 {
     if (depth > kMaxDepth)
         return;
-    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd owned(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!owned)
         return;
+    const int fd = owned.get();
     DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
+    if (!dir)
         return;
-    }
+    owned.release(); // closedir closes it
     while (const dirent *entry = ::readdir(dir)) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;

@@ -82,8 +82,10 @@ QString InstallerDownload::Run(const ProgressFn &progress)
     const InstallerFolder folder = InstallerFolder::Create();
     const QString path = folder.Path() + u'/' + FileName();
     QFile file;
-    if (!file.open(folder.CreateFile(FileName()), QIODevice::ReadWrite, QFile::AutoCloseHandle))
+    UniqueFd fd = folder.CreateFile(FileName());
+    if (!file.open(fd.get(), QIODevice::ReadWrite, QFile::AutoCloseHandle))
         throw InstallerDownloadError(file.errorString());
+    fd.release(); // the file closes it now
 
     HttpClient client;
     client.setUserAgent("Mozilla/4.0 (compatible; MyApp)");

@@ -2,6 +2,7 @@
 
 #include "core/i18n/Translation.h"
 #include "core/platform/RemoveTree.h"
+#include "core/platform/UniqueFd.h"
 #include "core/update/InstallerDownloadError.h"
 
 #include <QDir>
@@ -24,35 +25,6 @@ namespace {
 
 const QString kAppFolder = QStringLiteral("Delvora");
 const QString kDownloadPrefix = QStringLiteral("update-");
-
-class FdGuard
-{
-public:
-    explicit FdGuard(int fd = -1) : fFd(fd) {}
-    ~FdGuard()
-    {
-        if (fFd >= 0)
-            ::close(fFd);
-    }
-    FdGuard(const FdGuard &) = delete;
-    FdGuard &operator=(const FdGuard &) = delete;
-    void Reset(int fd)
-    {
-        if (fFd >= 0)
-            ::close(fFd);
-        fFd = fd;
-    }
-    int Get() const { return fFd; }
-    int Release()
-    {
-        const int fd = fFd;
-        fFd = -1;
-        return fd;
-    }
-
-private:
-    int fFd;
-};
 
 [[noreturn]] void FailOn(const QString &path)
 {
@@ -105,14 +77,13 @@ void MakeOwnFolderPrivate(int fd, const QString &path)
 // Download folders of earlier runs: only our own folders, never what a link points to.
 void RemoveEarlierDownloads(int appFd)
 {
-    const int fd = ::dup(appFd);
-    if (fd < 0)
+    UniqueFd fd(::dup(appFd));
+    if (!fd)
         return;
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
+    DIR *dir = ::fdopendir(fd.get());
+    if (!dir)
         return;
-    }
+    fd.release(); // closedir closes it
     QList<QByteArray> names;
     const QByteArray prefix = QFile::encodeName(kDownloadPrefix);
     while (const dirent *entry = ::readdir(dir)) {
@@ -161,70 +132,58 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
         FailOn(cache);
     const QByteArray real(resolved);
 
-    FdGuard folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() < 0)
+    UniqueFd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
         FailOn(QStringLiteral("/"));
-    CheckFolderOnTheWay(folder.Get(), QStringLiteral("/"));
+    CheckFolderOnTheWay(folder.get(), QStringLiteral("/"));
     QByteArray walked;
     for (const QByteArray &part : real.split('/')) {
         if (part.isEmpty())
             continue;
         walked += '/' + part;
         const QString shown = QFile::decodeName(walked);
-        const int next = OpenFolderAt(folder.Get(), part);
+        const int next = OpenFolderAt(folder.get(), part);
         if (next < 0)
             FailOn(shown);
-        folder.Reset(next);
-        CheckFolderOnTheWay(folder.Get(), shown);
+        folder.reset(next);
+        CheckFolderOnTheWay(folder.get(), shown);
     }
 
     const QByteArray appName = QFile::encodeName(kAppFolder);
     const QString appPath = QFile::decodeName(walked + '/' + appName);
-    if (::mkdirat(folder.Get(), appName.constData(), 0700) != 0 && errno != EEXIST)
+    if (::mkdirat(folder.get(), appName.constData(), 0700) != 0 && errno != EEXIST)
         FailOn(appPath);
-    FdGuard app(OpenFolderAt(folder.Get(), appName));
-    if (app.Get() < 0)
+    UniqueFd app(OpenFolderAt(folder.get(), appName));
+    if (app.get() < 0)
         FailOn(appPath);
-    MakeOwnFolderPrivate(app.Get(), appPath);
+    MakeOwnFolderPrivate(app.get(), appPath);
 
-    RemoveEarlierDownloads(app.Get());
+    RemoveEarlierDownloads(app.get());
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = kDownloadPrefix + RandomSuffix();
         const QByteArray encoded = QFile::encodeName(name);
         const QString path = appPath + u'/' + name;
-        if (::mkdirat(app.Get(), encoded.constData(), 0700) != 0) {
+        if (::mkdirat(app.get(), encoded.constData(), 0700) != 0) {
             if (errno == EEXIST)
                 continue;
             FailOn(path);
         }
-        FdGuard download(OpenFolderAt(app.Get(), encoded));
-        if (download.Get() < 0)
+        UniqueFd download(OpenFolderAt(app.get(), encoded));
+        if (download.get() < 0)
             FailOn(path);
-        MakeOwnFolderPrivate(download.Get(), path);
-        return InstallerFolder(download.Release(), path);
+        MakeOwnFolderPrivate(download.get(), path);
+        return InstallerFolder(std::move(download), path);
     }
     Refuse(QStringLiteral("Cannot create a folder in %s."), appPath);
 }
 
-InstallerFolder::InstallerFolder(InstallerFolder &&other) noexcept
-    : fFd(other.fFd), fPath(std::move(other.fPath))
-{
-    other.fFd = -1;
-}
-
-InstallerFolder::~InstallerFolder()
-{
-    if (fFd >= 0)
-        ::close(fFd);
-}
-
-int InstallerFolder::CreateFile(const QString &name) const
+UniqueFd InstallerFolder::CreateFile(const QString &name) const
 {
     const QByteArray encoded = QFile::encodeName(name);
-    const int fd = ::openat(fFd, encoded.constData(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    UniqueFd fd(::openat(fFd.get(), encoded.constData(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
         FailOn(fPath + u'/' + name);
     return fd;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/platform/UniqueFd.h"
+
 #include <QString>
 
 namespace dv {
@@ -16,25 +18,22 @@ public:
     // InstallerDownloadError.
     static InstallerFolder Create(const QString &cacheFolder = {});
 
-    InstallerFolder(InstallerFolder &&other) noexcept;
+    InstallerFolder(InstallerFolder &&other) noexcept = default;
     InstallerFolder &operator=(InstallerFolder &&other) = delete;
-    InstallerFolder(const InstallerFolder &) = delete;
-    InstallerFolder &operator=(const InstallerFolder &) = delete;
-    ~InstallerFolder();
 
     QString Path() const { return fPath; }
     // Creates the file Name in the folder, mode 0600, never over an existing entry and never
     // through a link; returns its descriptor, open for reading and writing. Throws
     // InstallerDownloadError.
-    int CreateFile(const QString &name) const;
+    UniqueFd CreateFile(const QString &name) const;
 
     // $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
     static QString UserCacheFolder();
 
 private:
-    InstallerFolder(int fd, QString path) : fFd(fd), fPath(std::move(path)) {}
+    InstallerFolder(UniqueFd fd, QString path) : fFd(std::move(fd)), fPath(std::move(path)) {}
 
-    int fFd = -1;
+    UniqueFd fFd;
     QString fPath;
 };
 

@@ -1,17 +1,48 @@
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/TDvMountTable.h"
+#include "core/platform/UniqueFd.h"
 #include "tests/support/TemporaryDir.h"
 
 #include <QFileInfo>
 #include <QTest>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace dv;
+
+namespace {
+
+// The write end of a pipe: the read end sees the end of the data once every writer is
+// closed, so a closed descriptor is told from an open one even if its number is reused.
+struct Pipe
+{
+    int Read = -1;
+    int Write = -1;
+    Pipe()
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+            Read = fds[0];
+            Write = fds[1];
+        }
+    }
+    ~Pipe() { ::close(Read); }
+    Pipe(const Pipe &) = delete;
+    Pipe &operator=(const Pipe &) = delete;
+    // True once no one holds the write end: read gives 0 rather than EAGAIN.
+    bool WriterClosed() const
+    {
+        char byte;
+        return ::read(Read, &byte, 1) == 0;
+    }
+};
+
+} // namespace
 
 class TestPlatformFiles : public QObject
 {
@@ -181,6 +212,64 @@ private slots:
         QCOMPARE(drives.first(), QString("/"));
         QVERIFY(!drives.contains("/proc/"));
         QVERIFY(!drives.contains("/run/"));
+    }
+
+    // Exactly one owner closes the descriptor, exactly once, whichever way it is handed on.
+    void uniqueFdOwnership()
+    {
+        {
+            Pipe pipe;
+            QVERIFY(pipe.Write >= 0);
+            {
+                UniqueFd owner(pipe.Write);
+                QVERIFY(owner.isValid());
+                QCOMPARE(owner.get(), pipe.Write);
+                QVERIFY(!pipe.WriterClosed());
+            }
+            QVERIFY(pipe.WriterClosed());
+        }
+        {
+            Pipe pipe;
+            UniqueFd moved;
+            {
+                UniqueFd first(pipe.Write);
+                moved = UniqueFd(std::move(first));
+                QVERIFY(!first.isValid());
+                QCOMPARE(moved.get(), pipe.Write);
+            }
+            QVERIFY(!pipe.WriterClosed()); // the moved-from owner closed nothing
+            UniqueFd last(std::move(moved));
+            QVERIFY(!moved.isValid());
+            QVERIFY(!pipe.WriterClosed());
+            last.reset();
+            QVERIFY(pipe.WriterClosed());
+            QVERIFY(!last);
+        }
+        {
+            // Assigning over an owner closes what it held; reset does too, and keeps errno.
+            Pipe held, taken;
+            UniqueFd owner(held.Write);
+            owner = UniqueFd(taken.Write);
+            QVERIFY(held.WriterClosed());
+            QVERIFY(!taken.WriterClosed());
+            errno = ENOENT;
+            owner.reset();
+            QCOMPARE(errno, ENOENT);
+            QVERIFY(taken.WriterClosed());
+        }
+        {
+            Pipe pipe;
+            int released = -1;
+            {
+                UniqueFd owner(pipe.Write);
+                released = owner.release();
+                QVERIFY(!owner.isValid());
+            }
+            QCOMPARE(released, pipe.Write);
+            QVERIFY(!pipe.WriterClosed());
+            ::close(released);
+            QVERIFY(pipe.WriterClosed());
+        }
     }
 };
 
