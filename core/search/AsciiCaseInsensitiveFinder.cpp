@@ -69,9 +69,25 @@ bool AsciiCaseInsensitiveFinder::matchesAt(const char *at) const
 
 qsizetype AsciiCaseInsensitiveFinder::indexIn(const char *data, qsizetype size) const
 {
+    return search<false>(data, size, nullptr);
+}
+
+qsizetype AsciiCaseInsensitiveFinder::indexIn(const char *data, qsizetype size,
+                                              bool &sawNonAscii) const
+{
+    return search<true>(data, size, &sawNonAscii);
+}
+
+template <bool TrackNonAscii>
+qsizetype AsciiCaseInsensitiveFinder::search(const char *data, qsizetype size,
+                                             bool *sawNonAscii) const
+{
     const qsizetype m = m_pattern.size();
-    if (m == 0 || m > size)
+    if (m == 0 || m > size) {
+        if constexpr (TrackNonAscii)
+            *sawNonAscii = HasNonAsciiByte(data, size);
         return -1;
+    }
     const qsizetype last = size - m; // last possible start
     qsizetype i = 0;
 #if defined(__SSE2__)
@@ -82,9 +98,13 @@ qsizetype AsciiCaseInsensitiveFinder::indexIn(const char *data, qsizetype size) 
     const __m128i firstMask = _mm_set1_epi8(isLowerLetter(b0) ? 0x20 : 0);
     const __m128i second = _mm_set1_epi8(static_cast<char>(b1));
     const __m128i secondMask = _mm_set1_epi8(isLowerLetter(b1) ? 0x20 : 0);
+    // The top bits of every block loaded so far: the non-ASCII test rides along for free.
+    __m128i high = _mm_setzero_si128();
     for (; i + 15 <= last; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + m_second));
+        if constexpr (TrackNonAscii)
+            high = _mm_or_si128(high, a);
         const __m128i eq = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, firstMask), first),
                                          _mm_cmpeq_epi8(_mm_or_si128(b, secondMask), second));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(eq));
@@ -95,11 +115,19 @@ qsizetype AsciiCaseInsensitiveFinder::indexIn(const char *data, qsizetype size) 
             mask &= mask - 1;
         }
     }
+    if constexpr (TrackNonAscii)
+        *sawNonAscii = _mm_movemask_epi8(high) != 0;
+#else
+    if constexpr (TrackNonAscii)
+        *sawNonAscii = false;
 #endif
+    const qsizetype scanned = i; // bytes before this one were all loaded above
     for (; i <= last; ++i) {
         if (matchesAt(data + i))
             return i;
     }
+    if constexpr (TrackNonAscii)
+        *sawNonAscii = *sawNonAscii || HasNonAsciiByte(data + scanned, size - scanned);
     return -1;
 }
 

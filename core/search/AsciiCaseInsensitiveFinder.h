@@ -18,8 +18,13 @@ public:
     const QByteArray &pattern() const { return m_pattern; }
     // 0-based index of the first occurrence, -1 if none (or the pattern is empty).
     qsizetype indexIn(const char *data, qsizetype size) const;
+    // The same in one pass that also tells, when there is no occurrence, whether any byte has
+    // its top bit set (SawNonAscii means nothing when there is one).
+    qsizetype indexIn(const char *data, qsizetype size, bool &sawNonAscii) const;
 
 private:
+    template <bool TrackNonAscii>
+    qsizetype search(const char *data, qsizetype size, bool *sawNonAscii) const;
     bool matchesAt(const char *at) const;
 
     QByteArray m_pattern;

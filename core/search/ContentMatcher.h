@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/LowerCase.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -9,6 +11,7 @@
 
 namespace dv {
 
+class ContentPattern;
 class ExtractedTextCache;
 
 // Whether a file whose text lacks the text to find is in addition scanned byte by byte.
@@ -21,8 +24,6 @@ extern const std::array<const char *, 145> SkippedExtensions;
 // Bytes read at a time by the raw scan.
 constexpr int kRawScanChunkSize = 65536;
 
-// Lower-cases per code point (simple mapping), so every position stays valid.
-QString LowerCasePerCodePoint(QStringView s);
 // Ext (with its dot, any case) is on the skip list.
 bool IsSkippedExtension(QStringView ext);
 // 1-based position of Needle in Haystack ignoring case; 0 if absent or either is empty.
@@ -39,5 +40,7 @@ bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern);
 bool FileContainsText(const QString &fileName, const QString &text);
 // The same with the server texts in Cache (nullptr: none).
 bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache);
+// The same with the pattern a search made once for all its files (ContentPattern).
+bool FileContainsText(const QString &fileName, const ContentPattern &pattern);
 
 } // namespace dv

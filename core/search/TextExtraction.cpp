@@ -1,8 +1,8 @@
 #include "core/search/TextExtraction.h"
 
 #include "core/search/CachedExtraction.h"
-#include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
+#include "core/search/LowerCase.h"
 #include "core/search/ReadOnlyFile.h"
 
 #include <QSet>
