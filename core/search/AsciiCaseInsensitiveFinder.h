@@ -6,8 +6,8 @@
 namespace dv {
 
 // Finds a byte pattern in bytes, treating "A" to "Z" and "a" to "z" as equal and every other
-// byte exactly. Two bytes of the pattern are looked for 16 positions at a time before a
-// candidate is compared in full.
+// byte exactly. Two bytes of the pattern are looked for 16 positions at a time (32 where the
+// processor has AVX2) before a candidate is compared in full.
 class AsciiCaseInsensitiveFinder
 {
 public:
@@ -25,7 +25,6 @@ public:
 private:
     template <bool TrackNonAscii>
     qsizetype search(const char *data, qsizetype size, bool *sawNonAscii) const;
-    bool matchesAt(const char *at) const;
 
     QByteArray m_pattern;
     qsizetype m_second = 0; // offset of the second byte looked for
