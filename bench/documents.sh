@@ -124,8 +124,13 @@ if [[ ${CHECK:-1} == 1 ]]; then
   echo "PDFs alone: differ in $(diff <(grep '\.pdf$' "$work/a") <(grep '\.pdf$' "$work/b") |
     grep -c '^[<>]' || true)" >&2
 fi
-# The server's CPU time is not in delvora-find's: it is taken from /proc before and after.
-server_cpu() { awk '{print ($14 + $15) / 100}' "/proc/$pid/stat"; }
+# The server's CPU time is not in delvora-find's: it is taken from /proc before and after, the
+# server's own, its worker processes' and that of workers that ended.
+server_cpu() {
+  for p in $pid $(pgrep -P "$pid"); do
+    awk '{print ($14 + $15 + $16 + $17) / 100}' "/proc/$p/stat" 2>/dev/null
+  done | paste -sd+ | bc
+}
 before=$(server_cpu)
 # One preparation for all commands (hyperfine takes one or one per command): the cache is
 # emptied before each run, ugrep's too.
