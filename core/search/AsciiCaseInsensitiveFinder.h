@@ -6,8 +6,8 @@
 namespace dv {
 
 // Finds a byte pattern in bytes, treating "A" to "Z" and "a" to "z" as equal and every other
-// byte exactly. Two bytes of the pattern are looked for 16 positions at a time before a
-// candidate is compared in full.
+// byte exactly. Two bytes of the pattern are looked for 16 positions at a time (32 where the
+// processor has AVX2) before a candidate is compared in full.
 class AsciiCaseInsensitiveFinder
 {
 public:
@@ -18,9 +18,13 @@ public:
     const QByteArray &pattern() const { return m_pattern; }
     // 0-based index of the first occurrence, -1 if none (or the pattern is empty).
     qsizetype indexIn(const char *data, qsizetype size) const;
+    // The same in one pass that also tells, when there is no occurrence, whether any byte has
+    // its top bit set (SawNonAscii means nothing when there is one).
+    qsizetype indexIn(const char *data, qsizetype size, bool &sawNonAscii) const;
 
 private:
-    bool matchesAt(const char *at) const;
+    template <bool TrackNonAscii>
+    qsizetype search(const char *data, qsizetype size, bool *sawNonAscii) const;
 
     QByteArray m_pattern;
     qsizetype m_second = 0; // offset of the second byte looked for

@@ -2,6 +2,7 @@
 
 #include "core/search/AsciiCaseInsensitiveFinder.h"
 #include "core/search/CachedExtraction.h"
+#include "core/search/ContentPattern.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/PlainTextMatch.h"
 #include "core/search/ReadOnlyFile.h"
@@ -37,33 +38,6 @@ const std::array<const char *, 145> SkippedExtensions = {
     ".ndf",   ".ico",   ".res",  ".bakimg", ".bhv",     ".vfs",   ".trace",  ".etl",   ".dmp",
     ".core",
 };
-
-QString LowerCasePerCodePoint(QStringView s)
-{
-    QString out(s.size(), Qt::Uninitialized);
-    char16_t *o = reinterpret_cast<char16_t *>(out.data());
-    const char16_t *p = s.utf16();
-    const qsizetype n = s.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = p[i];
-        if (c < 0x80) {
-            o[i] = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
-            const char32_t lower = QChar::toLower(QChar::surrogateToUcs4(c, p[i + 1]));
-            if (QChar::requiresSurrogates(lower)) {
-                o[i] = QChar::highSurrogate(lower);
-                o[i + 1] = QChar::lowSurrogate(lower);
-            } else {
-                o[i] = c;
-                o[i + 1] = p[i + 1];
-            }
-            ++i;
-        } else {
-            o[i] = static_cast<char16_t>(QChar::toLower(char32_t(c)));
-        }
-    }
-    return out;
-}
 
 bool IsSkippedExtension(QStringView ext)
 {
@@ -109,37 +83,12 @@ bool FindBytesAsciiIgnoreCase(QByteArrayView data, QByteArrayView pattern)
 
 namespace {
 
-// The byte forms a raw scan looks for: the UTF-8 bytes, and for a text beyond ASCII also the
-// ANSI bytes when every character has one (a lossy form would match unrelated "?" runs).
-struct RawPatterns
+bool RawScan(const QString &fileName, const ContentPattern &pattern, ContentTestError &error)
 {
-    QByteArray utf8;
-    QByteArray ansi; // empty when not wanted
-    bool ascii = false;
-};
-
-const RawPatterns &RawPatternsFor(const QString &text)
-{
-    // A search asks for the same text file after file: encode it once.
-    thread_local QString lastText;
-    thread_local RawPatterns last;
-    if (text != lastText || last.utf8.isEmpty()) {
-        last.ascii = IsAsciiOnly(text);
-        last.utf8 = text.toUtf8();
-        last.ansi = last.ascii ? QByteArray() : EncodeAnsiExact(text);
-        if (last.ansi == last.utf8)
-            last.ansi.clear();
-        lastText = text;
-    }
-    return last;
-}
-
-bool RawScan(const QString &fileName, const QString &text, ContentTestError &error)
-{
-    const RawPatterns patterns = RawPatternsFor(text);
-    if (patterns.utf8.isEmpty())
+    const QByteArray &utf8 = pattern.utf8();
+    const QByteArray &ansi = pattern.ansi();
+    if (utf8.isEmpty())
         return false;
-    const AsciiCaseInsensitiveFinder finder(patterns.utf8);
     QString openError;
     int openErrno = 0;
     ReadOnlyFile file = OpenFileForReading(fileName, openError, openErrno);
@@ -147,9 +96,10 @@ bool RawScan(const QString &fileName, const QString &text, ContentTestError &err
         error = ContentTestError::CannotOpen(openErrno);
         return false;
     }
-    const qsizetype keep = std::max(patterns.utf8.size(), patterns.ansi.size()) - 1;
+    const qsizetype keep = std::max(utf8.size(), ansi.size()) - 1;
     // Window = carried tail of the previous window followed by the chunk just read.
-    std::vector<char> window(static_cast<size_t>(keep + kRawScanChunkSize));
+    thread_local std::vector<char> window;
+    window.resize(static_cast<size_t>(keep + kRawScanChunkSize));
     qsizetype carry = 0;
     for (;;) {
         if (ContentTestCancelled) {
@@ -165,9 +115,9 @@ bool RawScan(const QString &fileName, const QString &text, ContentTestError &err
         const qsizetype size = carry + got;
         const QByteArrayView data(window.data(), size);
         const bool found =
-            patterns.ascii ? finder.indexIn(window.data(), size) >= 0
-                           : FindBytes(data, patterns.utf8) >= 0 ||
-                                 (!patterns.ansi.isEmpty() && FindBytes(data, patterns.ansi) >= 0);
+            pattern.isAscii()
+                ? pattern.asciiFinder().indexIn(window.data(), size) >= 0
+                : FindBytes(data, utf8) >= 0 || (!ansi.isEmpty() && FindBytes(data, ansi) >= 0);
         if (found)
             return true;
         const qsizetype next = std::min(keep, size);
@@ -176,15 +126,15 @@ bool RawScan(const QString &fileName, const QString &text, ContentTestError &err
     }
 }
 
-// Whether the server's text of the file contains Text, ignoring case, matched as the text
+// Whether the server's text of the file contains the text, ignoring case, matched as the text
 // arrives: only the overlap an occurrence can straddle is held, and reading stops at the
 // first occurrence, or at kMaxExtractedTextLength code units (the bound every server text has
 // here; a server that never stops sending would hold the search for ever). A whole text that
 // was read goes to Cache; a cached one is searched instead of asking the server.
-bool ServerTextContains(const QString &fileName, const QString &text, ExtractedTextCache *cache,
-                        ContentTestError &error)
+bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
+                        ExtractedTextCache *cache, ContentTestError &error)
 {
-    const QString needle = LowerCasePerCodePoint(text);
+    const QString &needle = pattern.lowered();
     const qsizetype overlap = needle.size() - 1;
     QString window;
     qsizetype seen = 0;
@@ -218,14 +168,14 @@ bool ServerTextContains(const QString &fileName, const QString &text, ExtractedT
     return found;
 }
 
-bool ExtractedTextContains(const QString &fileName, const QString &text, bool cacheInUse,
+bool ExtractedTextContains(const QString &fileName, const ContentPattern &pattern, bool cacheInUse,
                            ExtractedTextCache *cache, ContentTestError &error)
 {
     if (!IsTextExtension(FileExtension(fileName)))
-        return ServerTextContains(fileName, text, cacheInUse ? TextCacheInUse() : cache, error);
-    // The direct path, reading into a buffer kept per thread, with a shortcut that answers
-    // for ASCII text straight on the bytes whenever that is provably the same answer. One byte
-    // past the limit tells whether the file goes on beyond what is decoded.
+        return ServerTextContains(fileName, pattern, cacheInUse ? TextCacheInUse() : cache, error);
+    // The direct path, reading into a buffer kept per thread, with shortcuts that answer
+    // straight on the bytes whenever that is provably the same answer. One byte past the limit
+    // tells whether the file goes on beyond what is decoded.
     thread_local std::vector<char> buffer;
     const qint64 got = ReadFileHead(fileName, kDefaultExtractionLimit + 1, buffer, &error);
     if (got <= 0)
@@ -238,25 +188,30 @@ bool ExtractedTextContains(const QString &fileName, const QString &text, bool ca
             error = ContentTestError::PlainTextOverLimit(kDefaultExtractionLimit);
         return false;
     };
-    if (IsAsciiOnly(text)) {
-        const AsciiCaseInsensitiveFinder finder(text.toLatin1());
+    const AsciiCaseInsensitiveFinder &finder = pattern.asciiFinder();
+    if (pattern.isAscii()) {
         const PlainTextVerdict verdict = MatchPlainTextFast(buffer.data(), n, finder);
         if (verdict != PlainTextVerdict::NeedsFullDecode)
             return verdict == PlainTextVerdict::Found || unfound();
-    } else if (const QByteArray fragment = RequiredAsciiFragment(text); fragment.size() >= 2) {
-        // Other text: a file whose text lacks the text's longest ASCII run is not decoded.
-        const AsciiCaseInsensitiveFinder finder(fragment);
-        if (MatchPlainTextFast(buffer.data(), n, finder) == PlainTextVerdict::NotFound)
+    } else {
+        // Bytes that are all ASCII decode, in UTF-8 and in the ANSI code page alike, to ASCII
+        // characters, which lower-case to ASCII: no such text holds a character beyond it.
+        if (pattern.needsNonAsciiText() && !HasNonAsciiByte(buffer.data(), n))
+            return unfound();
+        // A file whose text lacks the text's longest ASCII run is not decoded.
+        if (!finder.isEmpty() &&
+            MatchPlainTextFast(buffer.data(), n, finder) == PlainTextVerdict::NotFound)
             return unfound();
     }
-    return PosIgnoreCase(DecodePlainText(buffer.data(), n), text) > 0 || unfound();
+    const QString decoded = LowerCasePerCodePoint(DecodePlainText(buffer.data(), n));
+    return decoded.indexOf(pattern.lowered(), 0, Qt::CaseSensitive) >= 0 || unfound();
 }
 
-ContentTestResult TestFileContents(const QString &fileName, const QString &text, bool cacheInUse,
-                                   ExtractedTextCache *cache)
+ContentTestResult TestFileContents(const QString &fileName, const ContentPattern &pattern,
+                                   bool cacheInUse, ExtractedTextCache *cache)
 {
     ContentTestResult result;
-    if (text.isEmpty())
+    if (pattern.text().isEmpty())
         return result;
     // A test that ended while a cancel was set is cancelled, whatever stopped it.
     const auto settle = [&] {
@@ -265,7 +220,7 @@ ContentTestResult TestFileContents(const QString &fileName, const QString &text,
         return result;
     };
     try {
-        result.Found = ExtractedTextContains(fileName, text, cacheInUse, cache, result.Error);
+        result.Found = ExtractedTextContains(fileName, pattern, cacheInUse, cache, result.Error);
     } catch (...) {
         result.Error = ContentTestError::ExchangeFailed(QStringLiteral("unknown failure"));
         return settle();
@@ -278,7 +233,7 @@ ContentTestResult TestFileContents(const QString &fileName, const QString &text,
         return settle();
     ContentTestError rawError;
     try {
-        result.Found = RawScan(fileName, text, rawError);
+        result.Found = RawScan(fileName, pattern, rawError);
     } catch (...) {
         rawError = ContentTestError::ExchangeFailed(QStringLiteral("unknown failure"));
     }
@@ -298,13 +253,18 @@ ContentTestResult TestFileContents(const QString &fileName, const QString &text,
 
 ContentTestResult TestFileContent(const QString &fileName, const QString &text)
 {
-    return TestFileContents(fileName, text, true, nullptr);
+    return TestFileContents(fileName, *ContentPattern::forText(text), true, nullptr);
 }
 
 ContentTestResult TestFileContent(const QString &fileName, const QString &text,
                                   ExtractedTextCache *cache)
 {
-    return TestFileContents(fileName, text, false, cache);
+    return TestFileContents(fileName, *ContentPattern::forText(text), false, cache);
+}
+
+bool FileContainsText(const QString &fileName, const ContentPattern &pattern)
+{
+    return TestFileContents(fileName, pattern, true, nullptr).Found;
 }
 
 bool FileContainsText(const QString &fileName, const QString &text)

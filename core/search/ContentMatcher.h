@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/search/ContentTestFailure.h"
+#include "core/search/LowerCase.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -11,6 +12,7 @@
 
 namespace dv {
 
+class ContentPattern;
 class ExtractedTextCache;
 
 // Whether a file whose text lacks the text to find is in addition scanned byte by byte.
@@ -23,8 +25,6 @@ extern const std::array<const char *, 145> SkippedExtensions;
 // Bytes read at a time by the raw scan.
 constexpr int kRawScanChunkSize = 65536;
 
-// Lower-cases per code point (simple mapping), so every position stays valid.
-QString LowerCasePerCodePoint(QStringView s);
 // Ext (with its dot, any case) is on the skip list.
 bool IsSkippedExtension(QStringView ext);
 // 1-based position of Needle in Haystack ignoring case; 0 if absent or either is empty.
@@ -57,5 +57,7 @@ ContentTestResult TestFileContent(const QString &fileName, const QString &text,
 // TestFileContent(...).Found: false for any failure.
 bool FileContainsText(const QString &fileName, const QString &text);
 bool FileContainsText(const QString &fileName, const QString &text, ExtractedTextCache *cache);
+// The same with the pattern a search made once for all its files (ContentPattern).
+bool FileContainsText(const QString &fileName, const ContentPattern &pattern);
 
 } // namespace dv

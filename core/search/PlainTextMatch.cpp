@@ -1,6 +1,6 @@
 #include "core/search/PlainTextMatch.h"
 
-#include "core/search/ContentMatcher.h"
+#include "core/search/LowerCase.h"
 #include "core/search/TextExtraction.h"
 
 #include <QChar>
@@ -35,12 +35,14 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
     const qsizetype start = (count >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) ? 3 : 0;
     const char *text = bytes + start;
     const qsizetype n = count - start;
-    auto verdict = [&] {
-        return finder.indexIn(text, n) >= 0 ? PlainTextVerdict::Found : PlainTextVerdict::NotFound;
-    };
+    // A match is always a run of ASCII bytes, and every ASCII byte decodes to itself in both
+    // decodings, so an occurrence in the bytes is one in the text whatever surrounds it.
+    bool nonAscii = false;
+    if (finder.indexIn(text, n, nonAscii) >= 0)
+        return PlainTextVerdict::Found;
     // Every ASCII byte decodes to itself; the ANSI code page keeps ASCII too.
-    if (!HasNonAsciiByte(text, n))
-        return verdict();
+    if (!nonAscii)
+        return PlainTextVerdict::NotFound;
     if (finder.pattern().contains('?'))
         return PlainTextVerdict::NeedsFullDecode;
 
@@ -78,7 +80,7 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
         if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) || toAscii[unit])
             return PlainTextVerdict::NeedsFullDecode;
     }
-    return verdict();
+    return PlainTextVerdict::NotFound;
 }
 
 QByteArray RequiredAsciiFragment(QStringView text)

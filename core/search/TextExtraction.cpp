@@ -1,8 +1,8 @@
 #include "core/search/TextExtraction.h"
 
 #include "core/search/CachedExtraction.h"
-#include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
+#include "core/search/LowerCase.h"
 #include "core/search/ReadOnlyFile.h"
 
 #include <QSet>
@@ -14,6 +14,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define DV_WIDE_PROBE 1
 #endif
 
 namespace dv {
@@ -50,12 +54,60 @@ bool IsTextExtension(QStringView ext)
     return !ext.isEmpty() && set.contains(LowerCasePerCodePoint(ext));
 }
 
+namespace {
+
+#if defined(DV_WIDE_PROBE)
+bool hasAvx2()
+{
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+// The binary test's loop 32 bytes at a time, for processors with AVX2: from I on while a whole
+// block fits; adds the control bytes to Control. False at a zero byte.
+__attribute__((target("avx2"))) bool wideProbe(const char *bytes, qsizetype count, qsizetype &i,
+                                               qint64 &control)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i max = _mm256_set1_epi8(31);
+    const __m256i tab = _mm256_set1_epi8(9), lf = _mm256_set1_epi8(10);
+    const __m256i cr = _mm256_set1_epi8(13);
+    // Per-lane counters, summed (into Control) before a lane could overflow.
+    __m256i lanes = zero;
+    int blocks = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + i));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, zero)))
+            return false;
+        const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(v, max), v);
+        const __m256i allowed =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, tab), _mm256_cmpeq_epi8(v, lf)),
+                            _mm256_cmpeq_epi8(v, cr));
+        lanes = _mm256_sub_epi8(lanes, _mm256_andnot_si256(allowed, low));
+        if (++blocks == 255 || i + 64 > count) {
+            const __m256i sums = _mm256_sad_epu8(lanes, zero);
+            control += _mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+                       _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3);
+            lanes = zero;
+            blocks = 0;
+        }
+    }
+    return true;
+}
+#endif
+
+} // namespace
+
 bool LooksLikeText(const char *bytes, qsizetype count)
 {
     if (count <= 0)
         return false;
     qint64 control = 0;
     qsizetype i = 0;
+#if defined(DV_WIDE_PROBE)
+    if (hasAvx2() && !wideProbe(bytes, count, i, control))
+        return false;
+#endif
 #if defined(__SSE2__)
     // 16 bytes at a time: a zero byte ends the test, bytes 1-31 except tab, LF, CR count.
     const __m128i zero = _mm_setzero_si128();

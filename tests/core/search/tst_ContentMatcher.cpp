@@ -1,5 +1,6 @@
 #include "core/search/AsciiCaseInsensitiveFinder.h"
 #include "core/search/ContentMatcher.h"
+#include "core/search/ContentPattern.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/FileAcceptance.h"
 #include "core/search/PlainTextMatch.h"
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -223,8 +225,13 @@ private slots:
                 if (same)
                     expected = i;
             }
-            QCOMPARE(AsciiCaseInsensitiveFinder(pattern).indexIn(data.constData(), data.size()),
-                     expected);
+            const AsciiCaseInsensitiveFinder finder(pattern);
+            QCOMPARE(finder.indexIn(data.constData(), data.size()), expected);
+            // The one-pass form finds the same, and without a match tells of high bytes.
+            bool high = false;
+            QCOMPARE(finder.indexIn(data.constData(), data.size(), high), expected);
+            if (expected < 0)
+                QCOMPARE(high, data.contains('\x80') || data.contains('\xC1'));
         }
     }
 
@@ -389,6 +396,20 @@ private slots:
             << "n.bin2" << QByteArray("\0x \xC4 ?", 6) << "Ä 日" << false << false;
         QTest::newRow("a question mark of its own")
             << "o.bin2" << QByteArray("\0x \xC4?", 5) << "Ä?" << false << true;
+        // Text beyond ASCII against files of ASCII bytes only: no decoding of those can hold it,
+        // but whatever lower-cases to ASCII still matches, and the raw scan still runs.
+        QTest::newRow("umlaut, ascii file")
+            << "p.c" << QByteArray("fur Muller, fuer Mueller") << "für" << false << false;
+        QTest::newRow("umlaut, ascii file of question marks")
+            << "q.c" << QByteArray("f?r ????????") << "f?r ü" << false << false;
+        QTest::newRow("umlaut, ascii start, utf-8 late")
+            << "r.c" << QByteArray(70000, 'x') + "M\xC3\xBCller"
+            << "MÜLLER" << true << true;
+        QTest::newRow("kelvin sign lowers to ascii")
+            << "s.c" << QByteArray("20 kelvin") << u"\u212Aelvin"_qs << true << true;
+        // Letters that are ASCII in another width: the raw scan's ANSI bytes are none.
+        QTest::newRow("fullwidth letters, ascii file")
+            << "u.c" << QByteArray("fur") << u"\uFF46\uFF55\uFF52"_qs << false << false;
     }
     void fileContainsText()
     {
@@ -524,20 +545,69 @@ private slots:
     void rawScanAcrossChunks_data()
     {
         QTest::addColumn<int>("offset");
-        QTest::newRow("straddles 64 KiB") << kRawScanChunkSize - 3;
-        QTest::newRow("ends at 64 KiB") << kRawScanChunkSize - 6;
-        QTest::newRow("starts at 64 KiB") << kRawScanChunkSize;
-        QTest::newRow("straddles 128 KiB") << 2 * kRawScanChunkSize - 1;
+        QTest::addColumn<QByteArray>("occurrence");
+        QTest::addColumn<QString>("text");
+        const QByteArray ascii("NeEdLe");
+        QTest::newRow("straddles 64 KiB") << kRawScanChunkSize - 3 << ascii << "needle";
+        QTest::newRow("ends at 64 KiB") << kRawScanChunkSize - 6 << ascii << "needle";
+        QTest::newRow("starts at 64 KiB") << kRawScanChunkSize << ascii << "needle";
+        QTest::newRow("straddles 128 KiB") << 2 * kRawScanChunkSize - 1 << ascii << "needle";
+        // The carried tail is as long as the longer byte form: UTF-8 here, split inside "ü".
+        QTest::newRow("utf-8 split in a character")
+            << kRawScanChunkSize - 2 << QByteArray("M\xC3\xBCller") << "Müller";
+        QTest::newRow("ansi straddles 64 KiB")
+            << kRawScanChunkSize - 5 << QByteArray("M\xFCller") << "Müller";
     }
     void rawScanAcrossChunks()
     {
         QFETCH(int, offset);
+        QFETCH(QByteArray, occurrence);
+        QFETCH(QString, text);
         QByteArray bytes(3 * kRawScanChunkSize, '\0');
-        bytes.replace(offset, 6, "NeEdLe");
+        bytes.replace(offset, occurrence.size(), occurrence);
         const QString path = write(QStringLiteral("chunks%1.bin2").arg(offset), bytes);
         ScanSwitch scan(true);
-        QVERIFY(FileContainsText(path, "needle"));
-        QVERIFY(!FileContainsText(path, "needles"));
+        QVERIFY(FileContainsText(path, text));
+        QVERIFY(!FileContainsText(path, text + "s"));
+    }
+
+    // The plain-text shortcut with the occurrence where the vector search changes blocks and
+    // at the end, where only its tail loop reaches: an overlong "e" there decodes to ASCII.
+    void plainTextAcrossBlocks_data()
+    {
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QByteArray>("occurrence");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("across blocks") << 12 << QByteArray("PM_RESUME") << true;
+        QTest::newRow("last bytes") << 191 << QByteArray("PM_RESUME") << true;
+        QTest::newRow("overlong across blocks") << 8 << QByteArray("PM_RESUM\xC1\xA5") << true;
+        QTest::newRow("overlong in the tail") << 190 << QByteArray("PM_RESUM\xC1\xA5") << true;
+        QTest::newRow("umlaut in the tail") << 190 << QByteArray("PM_RESUM\xC3\xA4") << false;
+    }
+    void plainTextAcrossBlocks()
+    {
+        QFETCH(int, offset);
+        QFETCH(QByteArray, occurrence);
+        QFETCH(bool, found);
+        QByteArray bytes(200, '-');
+        bytes.replace(offset, occurrence.size(), occurrence);
+        bytes.truncate(200);
+        QCOMPARE(fullPathFinds(bytes, "pm_resume"), found);
+        QCOMPARE(FileContainsText(write("blocks.h", bytes), "pm_resume"), found);
+    }
+
+    // A search's pattern is made once and shared by every worker, and made anew for new text.
+    void patternIsSharedAcrossThreads()
+    {
+        const std::shared_ptr<const ContentPattern> here = ContentPattern::forText("Müller");
+        std::shared_ptr<const ContentPattern> there;
+        std::thread([&] { there = ContentPattern::forText("Müller"); }).join();
+        QCOMPARE(there.get(), here.get());
+        const std::shared_ptr<const ContentPattern> next = ContentPattern::forText("für");
+        QVERIFY(next.get() != here.get());
+        QCOMPARE(next->text(), QStringLiteral("für"));
+        QVERIFY(next->needsNonAsciiText());
+        QVERIFY(!ContentPattern(u"\u212A"_qs).needsNonAsciiText());
     }
 
     void unreadableFilesAreNotAccepted()

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,6 +127,30 @@ private slots:
         QVERIFY(LooksLikeText(controls.constData(), controls.size()));
         controls[0] = '\x1B';
         QVERIFY(!LooksLikeText(controls.constData(), controls.size()));
+    }
+
+    // The vector loops (32 and 16 bytes) and the byte loop after them against a plain count.
+    void looksLikeTextAgreesWithReference()
+    {
+        QRandomGenerator rng(3);
+        const char alphabet[] = {'a', '\0', '\x01', '\t', '\n', '\r', '\x1F', ' ', '\x80', '\xFF'};
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray bytes(rng.bounded(300), 'a');
+            const int rare = rng.bounded(1, 12); // how many kinds of byte this round mixes in
+            for (char &c : bytes)
+                if (rng.bounded(rare) == 0)
+                    c = alphabet[rng.bounded(int(sizeof alphabet))];
+            qint64 control = 0;
+            bool zero = false;
+            for (const char c : bytes) {
+                const auto b = static_cast<unsigned char>(c);
+                zero = zero || b == 0;
+                control += b < 32 && b != 9 && b != 10 && b != 13;
+            }
+            const bool expected = !bytes.isEmpty() && !zero && control * 100 / bytes.size() < 30;
+            QVERIFY2(LooksLikeText(bytes.constData(), bytes.size()) == expected,
+                     bytes.toHex().constData());
+        }
     }
 
     void decodeUtf8Lenient_data()
