@@ -2,8 +2,8 @@
 
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
+#include "core/platform/TDvShellOperations.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
-#include "gui/filesearch/TDvShellOperations.h"
 
 #include <QApplication>
 #include <QClipboard>

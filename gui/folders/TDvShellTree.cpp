@@ -1,18 +1,18 @@
 #include "gui/folders/TDvShellTree.h"
 
 #include "core/filesearch/TDvShellChangeNotifier.h"
+#include "core/folders/TDvCheckStateJob.h"
+#include "core/folders/TDvFolderLister.h"
+#include "core/folders/TDvFolderListingJob.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
+#include "core/platform/EnvironmentReferences.h"
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/TDvMountTable.h"
+#include "core/platform/TDvShellOperations.h"
 #include "core/threads/WorkerThreadPool.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
-#include "gui/filesearch/TDvShellOperations.h"
-#include "gui/folders/EnvironmentReferences.h"
-#include "gui/folders/TDvCheckStateJob.h"
-#include "gui/folders/TDvFolderLister.h"
-#include "gui/folders/TDvFolderListingJob.h"
 #include "gui/folders/TDvSelectionStateDelegate.h"
 #include "gui/folders/TDvShellTreeModel.h"
 
@@ -404,7 +404,7 @@ void TDvShellTree::MergeChildren(TDvShellTreeNode *aNode, const QStringList &aNa
         std::vector<std::unique_ptr<TDvShellTreeNode>> batch;
         batch.reserve(std::size_t(aNames.size()));
         for (const QString &name : aNames) {
-            if (auto child = MakeNode(aNode, name, TDvFolderLister::Join(folder, name))) {
+            if (auto child = MakeNode(aNode, name, JoinPath(folder, name))) {
                 fresh.push_back(child.get());
                 batch.push_back(std::move(child));
             }
@@ -421,7 +421,7 @@ void TDvShellTree::MergeChildren(TDvShellTreeNode *aNode, const QStringList &aNa
                 row = child->Row() + 1;
                 continue;
             }
-            auto child = MakeNode(aNode, name, TDvFolderLister::Join(folder, name));
+            auto child = MakeNode(aNode, name, JoinPath(folder, name));
             if (!child)
                 continue;
             fresh.push_back(child.get());
@@ -809,7 +809,7 @@ bool TDvShellTree::RenameNode(TDvShellTreeNode *aNode, const QString &aNewName)
         ShowError(Translate(error));
         return false;
     }
-    const QString newPath = TDvFolderLister::Join(aNode->Parent->FullPath(), aNewName);
+    const QString newPath = JoinPath(aNode->Parent->FullPath(), aNewName);
     if (fShellLink)
         fShellLink->SelectionList()->PathWasRenamed(oldPath, newPath);
     // The same folder may be loaded below more than one root folder.
