@@ -63,6 +63,8 @@ public:
     // Number of the latest check-state request: older answers are stale.
     std::uint64_t StateSequence = 0;
     TListing Listing = TListing::NotListed;
+    // Whether the view shows the node's children (it stays so while an ancestor collapses).
+    bool Expanded = false;
     // Whether the expand button shows while the node is not listed (assumed until probed).
     bool HasSubfolders = true;
     bool CaptionChanged = false; // set by the add-folder handler; survives a refresh
