@@ -1,6 +1,7 @@
 #include "core/update/InstallerFolder.h"
 
 #include "core/i18n/Translation.h"
+#include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
 #include "core/update/InstallerDownloadError.h"
 
@@ -114,7 +115,7 @@ void RemoveEarlierDownloads(int appFd)
         return;
     }
     QList<QByteArray> names;
-    const QByteArray prefix = QFile::encodeName(kDownloadPrefix);
+    const QByteArray prefix = EncodeFileName(kDownloadPrefix);
     while (const dirent *entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         struct stat st
@@ -157,7 +158,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
     // The links on the way are resolved once; the walk below then opens every folder without
     // following a link, so a path changed after this point fails instead of leading elsewhere.
     char resolved[PATH_MAX];
-    if (!::realpath(QFile::encodeName(cache).constData(), resolved))
+    if (!::realpath(EncodeFileName(cache).constData(), resolved))
         FailOn(cache);
     const QByteArray real(resolved);
 
@@ -170,7 +171,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
         if (part.isEmpty())
             continue;
         walked += '/' + part;
-        const QString shown = QFile::decodeName(walked);
+        const QString shown = DecodeFileName(walked);
         const int next = OpenFolderAt(folder.Get(), part);
         if (next < 0)
             FailOn(shown);
@@ -178,8 +179,8 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
         CheckFolderOnTheWay(folder.Get(), shown);
     }
 
-    const QByteArray appName = QFile::encodeName(kAppFolder);
-    const QString appPath = QFile::decodeName(walked + '/' + appName);
+    const QByteArray appName = EncodeFileName(kAppFolder);
+    const QString appPath = DecodeFileName(walked + '/' + appName);
     if (::mkdirat(folder.Get(), appName.constData(), 0700) != 0 && errno != EEXIST)
         FailOn(appPath);
     FdGuard app(OpenFolderAt(folder.Get(), appName));
@@ -191,7 +192,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = kDownloadPrefix + RandomSuffix();
-        const QByteArray encoded = QFile::encodeName(name);
+        const QByteArray encoded = EncodeFileName(name);
         const QString path = appPath + u'/' + name;
         if (::mkdirat(app.Get(), encoded.constData(), 0700) != 0) {
             if (errno == EEXIST)
@@ -221,7 +222,7 @@ InstallerFolder::~InstallerFolder()
 
 int InstallerFolder::CreateFile(const QString &name) const
 {
-    const QByteArray encoded = QFile::encodeName(name);
+    const QByteArray encoded = EncodeFileName(name);
     const int fd = ::openat(fFd, encoded.constData(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)

@@ -4,6 +4,7 @@
 #include "core/app/SettingsFile.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
+#include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TUpDown.h"
@@ -20,7 +21,6 @@
 #include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -41,6 +41,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <sys/stat.h>
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void InitDelvoraResources()
@@ -548,10 +549,12 @@ TMainForm::CommandLineFolders TMainForm::FoldersOfCommandLine(const QStringList 
         const QString folder = QDir::isAbsolutePath(arg)
                                    ? arg
                                    : QDir::cleanPath(QDir::current().absoluteFilePath(arg));
-        const QFileInfo info(folder);
-        if (info.isSymLink() || !info.isDir())
+        // A link to a folder is not taken: only a folder itself.
+        struct stat st;
+        if (lstat(EncodeFileName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
         result.last = folder;
+        // Appended raw, as given: the selection list reads "//*" as "/*".
         result.entries.append(folder == u"/" ? QStringLiteral("/*")
                                              : folder + QStringLiteral("/*"));
     }
