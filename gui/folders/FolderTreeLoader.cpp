@@ -1,7 +1,6 @@
 #include "gui/folders/FolderTreeLoader.h"
 
 #include "core/filesearch/TDvShellChangeNotifier.h"
-#include "core/folders/TDvCheckStateJob.h"
 #include "core/folders/TDvFolderLister.h"
 #include "core/folders/TDvFolderListingJob.h"
 #include "core/folders/TDvShellLink.h"
@@ -23,10 +22,6 @@ namespace {
 
 using TListing = TDvShellTreeNode::TListing;
 
-// Up to this many nodes share one check-state job: answers arrive in portions and several
-// workers can help with a big tree.
-constexpr std::size_t kStateBatch = 128;
-
 bool IsWithin(const QString &aPath, const QString &aFolder)
 {
     if (aFolder == u"/")
@@ -38,12 +33,6 @@ bool IsWithin(const QString &aPath, const QString &aFolder)
 QStringList ComponentsBelow(const QString &aPath, const QString &aFolder)
 {
     return aPath.mid(aFolder.size()).split(u'/', Qt::SkipEmptyParts);
-}
-
-bool KeepsDisabledState(const TDvShellTreeNode *aNode)
-{
-    // A node that evaluated to "not checkable" keeps that state while it exists.
-    return aNode->StateEvaluated && aNode->CheckState() == TDvSelectionState::ssDisabled;
 }
 
 } // namespace
@@ -380,7 +369,7 @@ void FolderTreeLoader::discardChildren(TDvShellTreeNode *node)
 void FolderTreeLoader::refreshSubtree(TDvShellTreeNode *node)
 {
     std::vector<TDvShellTreeNode *> self;
-    if (!KeepsDisabledState(node))
+    if (!node->KeepsDisabledState())
         self.push_back(node);
     queueStateJobs(self, node->Listing == TListing::NotListed);
     if (node->Listing != TListing::Listed)
@@ -454,127 +443,6 @@ void FolderTreeLoader::refreshFolders(const QSet<QString> &folders)
     m_model->ExpandButtonsChanged();
 }
 
-// --- Check states ---
-
-void FolderTreeLoader::initRootState()
-{
-    TDvShellTreeNode *root = m_model->Root();
-    if (root == nullptr || !checkboxes())
-        return;
-    // The Computer folder is never checked itself: partly checked while any folder is.
-    setNodeCheckState(root, m_shellLink->SelectionList()->IsLocalPathSelected()
-                                ? TDvSelectionState::ssGrayed
-                                : TDvSelectionState::ssDisabled);
-}
-
-void FolderTreeLoader::setNodeCheckState(TDvShellTreeNode *node, TDvSelectionState value)
-{
-    const bool wasKnown = node->StateEvaluated && node->StateIndex >= 0;
-    node->StateEvaluated = true;
-    if (node->StateIndex == int(value))
-        return;
-    node->StateIndex = int(value);
-    m_model->NodeChanged(node);
-    if (wasKnown)
-        emit checkStateChanged(node->FullPath(), value);
-}
-
-void FolderTreeLoader::queueStateJobs(const std::vector<TDvShellTreeNode *> &nodes,
-                                      bool probeSubfolders)
-{
-    if (nodes.empty())
-        return;
-    std::shared_ptr<TDvShellLink> link = checkboxes() ? m_shellLink : nullptr;
-    if (!link && !probeSubfolders)
-        return;
-    QPointer<FolderTreeLoader> self(this);
-    std::vector<TDvCheckStateJob::Request> batch;
-    const auto submit = [&] {
-        auto job = std::make_shared<TDvCheckStateJob>(link, std::move(batch));
-        batch = {};
-        job->SetTag(this);
-        job->SetOnWorkDone([self](const IWorkItemPtr &pItem) {
-            auto *states = dynamic_cast<TDvCheckStateJob *>(pItem.get());
-            if (self && states != nullptr)
-                self->applyCheckStates(*states);
-        });
-        TWorkerThreadPool::Instance().AddWorkItem(job);
-    };
-    for (TDvShellTreeNode *node : nodes) {
-        node->StateSequence = ++m_stateSequence;
-        batch.push_back({node, node->CancellationToken, node->StateSequence, node->Item,
-                         probeSubfolders && !node->IsRoot()});
-        if (batch.size() >= kStateBatch)
-            submit();
-    }
-    if (!batch.empty())
-        submit();
-}
-
-void FolderTreeLoader::applyCheckStates(TDvCheckStateJob &job)
-{
-    bool buttonsChanged = false;
-    for (const TDvCheckStateJob::Request &request : job.Requests()) {
-        if (!request.Done || request.Token->IsCancellationRequested())
-            continue; // the node is gone
-        TDvShellTreeNode *node = request.Node;
-        if (request.ProbeSubfolders && node->Listing == TListing::NotListed &&
-            node->Children.empty() && node->HasSubfolders != request.HasSubfolders) {
-            node->HasSubfolders = request.HasSubfolders;
-            buttonsChanged = true;
-        }
-        // A later request for the node has the fresher answer.
-        if (job.HasLink() && checkboxes() && request.Sequence == node->StateSequence)
-            setNodeCheckState(node, request.State);
-    }
-    if (buttonsChanged)
-        m_model->ExpandButtonsChanged();
-}
-
-void FolderTreeLoader::collectRecomputable(TDvShellTreeNode *node,
-                                           std::vector<TDvShellTreeNode *> &out) const
-{
-    if (!KeepsDisabledState(node))
-        out.push_back(node);
-    for (const auto &child : node->Children)
-        collectRecomputable(child.get(), out);
-}
-
-void FolderTreeLoader::refreshCheckStates(const TDvShellItem *item)
-{
-    TDvShellTreeNode *root = m_model->Root();
-    if (!checkboxes() || root == nullptr)
-        return;
-    if (item == nullptr || m_shellLink->SelectionList()->IsEmpty()) {
-        std::vector<TDvShellTreeNode *> nodes;
-        collectRecomputable(root, nodes);
-        queueStateJobs(nodes, false);
-    } else if (item->GetKind() == TDvShellItem::Kind::FileSystem) {
-        refreshAround(item->FileSystemPath());
-    }
-}
-
-void FolderTreeLoader::toggleCheckState(TDvShellTreeNode *node)
-{
-    if (node == nullptr || !checkboxes())
-        return;
-    const TDvSelectionState state = node->CheckState();
-    if (state == TDvSelectionState::ssUnused || state == TDvSelectionState::ssDisabled)
-        return;
-    const bool check = !node->Checked();
-    node->StateEvaluated = true; // a toggle always reports its change
-    setNodeCheckState(node, check ? TDvSelectionState::ssChecked : TDvSelectionState::ssUnChecked);
-    const TDvShellItem item = node->Item;
-    const std::shared_ptr<TDvShellLink> link = m_shellLink;
-    // The list's end of update makes the link refresh every box of this tree.
-    if (check)
-        link->SelectionList()->AddPIDLToSelection(item);
-    else
-        link->SelectionList()->RemovePIDLFromSelection(item);
-    // The list may have decided otherwise (a shortcut, a folder gone meanwhile).
-    queueStateJobs({node}, false);
-}
-
 void FolderTreeLoader::refreshAround(const QString &path)
 {
     TDvShellTreeNode *root = m_model->Root();
@@ -589,7 +457,7 @@ void FolderTreeLoader::refreshAround(const QString &path)
         // The folders above may change between partly checked and unchecked.
         std::vector<TDvShellTreeNode *> above;
         for (TDvShellTreeNode *p = node->Parent; p != nullptr && !p->IsRoot(); p = p->Parent) {
-            if (!KeepsDisabledState(p))
+            if (!p->KeepsDisabledState())
                 above.push_back(p);
         }
         queueStateJobs(above, false);

@@ -40,6 +40,11 @@ public:
 
     // Stored check state; ssUnused while not known.
     TDvSelectionState CheckState() const;
+    // A node that evaluated to "not checkable" keeps that state while it exists.
+    bool KeepsDisabledState() const
+    {
+        return StateEvaluated && CheckState() == TDvSelectionState::ssDisabled;
+    }
     // True only in ssChecked: a partly checked node is not checked.
     bool Checked() const { return StateIndex == int(TDvSelectionState::ssChecked); }
 
