@@ -6,7 +6,7 @@
 #include "core/platform/EnvironmentReferences.h"
 #include "core/platform/FileName.h"
 #include "core/platform/TDvShellOperations.h"
-#include "gui/filesearch/TDvFilePropertiesDialog.h"
+#include "gui/filesearch/FileCommands.h"
 #include "gui/folders/TDvSelectionStateDelegate.h"
 #include "gui/folders/TDvShellTreeModel.h"
 
@@ -24,6 +24,8 @@
 #include <QSet>
 #include <QUrl>
 
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace dv {
@@ -348,51 +350,57 @@ void TDvShellTree::ShowContextMenu(const QModelIndex &index, const QPoint &aGlob
         return;
     const bool fixed = node->Parent->IsRoot(); // a drive or the home folder
     const QString path = node->FullPath();
-    const QMimeData *clipboard = QGuiApplication::clipboard()->mimeData();
-    const bool canPaste =
-        clipboard != nullptr && !TDvShellOperations::LocalFiles(clipboard).isEmpty();
-
-    QMenu menu(this);
-    QAction *open = menu.addAction(Translate(QStringLiteral("Open")));
-    QAction *openFolder = menu.addAction(Translate(QStringLiteral("Open containing folder")));
-    openFolder->setEnabled(path != u"/");
-    menu.addSeparator();
-    QAction *cut = menu.addAction(Translate(QStringLiteral("Cut")));
-    cut->setEnabled(!fixed);
-    QAction *copy = menu.addAction(Translate(QStringLiteral("Copy")));
-    QAction *paste = menu.addAction(Translate(QStringLiteral("Paste")));
-    paste->setEnabled(canPaste);
-    menu.addSeparator();
-    QAction *rename = menu.addAction(Translate(QStringLiteral("Rename")));
-    rename->setEnabled(!fixed);
-    QAction *trash = menu.addAction(Translate(QStringLiteral("Move to Trash")));
-    trash->setEnabled(!fixed);
-    menu.addSeparator();
-    QAction *copyPath = menu.addAction(Translate(QStringLiteral("Copy path")));
-    QAction *properties = menu.addAction(Translate(QStringLiteral("Properties")));
-
+    const bool canPaste = !FileCommands::clipboardFiles().isEmpty();
+    const auto enabled = [&](FileCommands::Command command) {
+        switch (command) {
+        case FileCommands::OpenContainingFolder:
+            return path != u"/";
+        case FileCommands::Cut:
+        case FileCommands::Rename:
+        case FileCommands::MoveToTrash:
+            return !fixed;
+        case FileCommands::Paste:
+            return canPaste;
+        default:
+            return true;
+        }
+    };
+    std::optional<FileCommands::Command> chosen;
+    std::unique_ptr<QMenu> menu(FileCommands::createMenu(
+        this, enabled, [&chosen](FileCommands::Command command) { chosen = command; }));
     QPointer<TDvShellTree> self(this);
     const ICancellationTokenPtr alive = node->CancellationToken;
-    QAction *chosen = menu.exec(aGlobalPos);
+    menu->exec(aGlobalPos);
     // The node may have gone while the menu was open (a refresh).
-    if (!self || chosen == nullptr || alive->IsCancellationRequested())
+    if (!self || !chosen || alive->IsCancellationRequested())
         return;
-    if (chosen == open)
-        QDesktopServices::openUrl(FileUrlFromPath(path));
-    else if (chosen == openFolder)
-        QDesktopServices::openUrl(FileUrlFromPath(ParentFolder(path)));
-    else if (chosen == cut || chosen == copy)
-        CopyToClipboard(node, chosen == cut);
-    else if (chosen == paste)
+    switch (*chosen) {
+    case FileCommands::Open:
+        FileCommands::open(path);
+        break;
+    case FileCommands::OpenContainingFolder:
+        FileCommands::openFolder(ParentFolder(path));
+        break;
+    case FileCommands::Copy:
+    case FileCommands::Cut:
+        CopyToClipboard(node, *chosen == FileCommands::Cut);
+        break;
+    case FileCommands::Paste:
         PasteInto(node);
-    else if (chosen == rename)
+        break;
+    case FileCommands::Rename:
         edit(fModel->IndexOf(node));
-    else if (chosen == trash)
+        break;
+    case FileCommands::MoveToTrash:
         MoveToTrash(node);
-    else if (chosen == copyPath)
-        QGuiApplication::clipboard()->setText(path);
-    else if (chosen == properties)
+        break;
+    case FileCommands::CopyPath:
+        FileCommands::copyPaths({path});
+        break;
+    case FileCommands::Properties:
         ShowProperties(node);
+        break;
+    }
 }
 
 void TDvShellTree::ClearCutMarks(TDvShellTreeNode *aNode)
@@ -409,8 +417,7 @@ void TDvShellTree::CopyToClipboard(TDvShellTreeNode *aNode, bool aCut)
 {
     if (aNode == nullptr || aNode->IsRoot() || (aCut && aNode->Parent->IsRoot()))
         return;
-    QGuiApplication::clipboard()->setMimeData(
-        TDvShellOperations::FileUrlsMimeData({aNode->FullPath()}, aCut));
+    FileCommands::copyToClipboard({aNode->FullPath()}, aCut);
     ClearCutMarks(fModel->Root());
     if (aCut) {
         aNode->IsCut = true;
@@ -422,11 +429,8 @@ void TDvShellTree::PasteInto(TDvShellTreeNode *aNode)
 {
     if (aNode == nullptr || aNode->IsRoot())
         return;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    if (data == nullptr)
-        return;
-    const QStringList sources = TDvShellOperations::LocalFiles(data);
-    const bool move = TDvShellOperations::IsCut(data);
+    bool move = false;
+    const QStringList sources = FileCommands::clipboardFiles(&move);
     if (sources.isEmpty())
         return;
     BusyCursor busy;
@@ -467,7 +471,7 @@ void TDvShellTree::ShowProperties(TDvShellTreeNode *aNode)
 {
     if (aNode == nullptr || aNode->IsRoot())
         return;
-    (new TDvFilePropertiesDialog(aNode->FullPath(), this))->show();
+    FileCommands::showProperties(aNode->FullPath(), this);
 }
 
 void TDvShellTree::ShowError(const QString &aMessage)
