@@ -1,12 +1,15 @@
 #include "core/app/SettingsFile.h"
 
+#include "core/platform/FileName.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <sys/stat.h>
@@ -205,11 +208,11 @@ SettingsReadResult DecodeSettings(QByteArrayView bytes, const SettingsFormState 
 SettingsFileStatus ReadSettingsFile(const QString &path, SettingsReadResult &result,
                                     const SettingsFormState &base)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    struct stat st;
+    if (stat(EncodeFileName(path).constData(), &st) != 0)
         return SettingsFileStatus::Missing;
     // Only a regular file is read: a FIFO in its place would block the start for ever.
-    if (!info.isFile())
+    if (!S_ISREG(st.st_mode))
         return SettingsFileStatus::Unreadable;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -227,15 +230,16 @@ bool WriteSettingsFile(const QString &path, const SettingsFormState &state)
     // target gets the new content and the link stays. A device, a FIFO, a folder or a dangling
     // link in the way is left alone (replacing it would destroy what the link points to).
     QString target = path;
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = EncodeFileName(path);
     struct stat st;
     if (lstat(encoded.constData(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
             if (stat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
                 return false;
-            target = QFileInfo(path).canonicalFilePath();
-            if (target.isEmpty())
+            char resolved[PATH_MAX];
+            if (::realpath(encoded.constData(), resolved) == nullptr)
                 return false;
+            target = DecodeFileName(QByteArray(resolved));
         } else if (!S_ISREG(st.st_mode)) {
             return false;
         }

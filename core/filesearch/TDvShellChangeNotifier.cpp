@@ -181,6 +181,7 @@ private:
     TDvMountTable fMounts;
     TDvDirectoryReader fReader{16 * 1024};
     std::vector<TChange> fOut;
+    QStringList fInPlace; // folders of the watch list whose own watch was just tried
     struct
     {
         bool Valid = false;
@@ -252,6 +253,9 @@ void TDvShellChangeNotifier::TWorker::Run()
                     const TPending next = std::move(fUrgent.front());
                     fUrgent.pop_front();
                     WatchFolder(next);
+                    const TRoot *root = next.IsRoot ? RootOf(next.RootId) : nullptr;
+                    if (root != nullptr && !fInPlace.contains(root->Text))
+                        fInPlace.append(root->Text);
                 } else if (!fHeld && !fPending.empty()) {
                     const TPending next = std::move(fPending.front());
                     fPending.pop_front();
@@ -301,6 +305,7 @@ bool TDvShellChangeNotifier::TWorker::TakeCommands()
             fChangedOrder.clear();
             fChanged.clear();
             fOut.clear();
+            fInPlace.clear();
             ReleaseAll();
             fRoots.clear();
             fSeen.clear();
@@ -325,6 +330,8 @@ bool TDvShellChangeNotifier::TWorker::TakeCommands()
 
 void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOptions pOptions)
 {
+    if (!fInotify.isValid())
+        fInPlace.append(pFolder); // no watch will come: nobody waits for one
     if (pFolder.isEmpty() && pOptions.Recursive) {
         // Every ready drive, as a search of an empty root walks them: each on its own drive.
         for (const QString &drive : fMounts.ReadyDrives()) {
@@ -653,13 +660,15 @@ void TDvShellChangeNotifier::TWorker::UpdateSettled()
 
 void TDvShellChangeNotifier::TWorker::Deliver()
 {
-    if (fOut.empty())
+    if (fOut.empty() && fInPlace.isEmpty())
         return;
-    MainThreadQueue::Post([owner = &fOwner, alive = fAlive, changes = std::move(fOut)] {
+    MainThreadQueue::Post([owner = &fOwner, alive = fAlive, changes = std::move(fOut),
+                           inPlace = std::move(fInPlace)] {
         if (alive.lock())
-            owner->Deliver(changes);
+            owner->Deliver(changes, inPlace);
     });
     fOut.clear();
+    fInPlace.clear();
 }
 
 TDvShellChangeNotifier::TDvShellChangeNotifier() = default;
@@ -757,7 +766,8 @@ void TDvShellChangeNotifier::StopThread()
     fSettled = false;
 }
 
-void TDvShellChangeNotifier::Deliver(const std::vector<TChange> &pChanges)
+void TDvShellChangeNotifier::Deliver(const std::vector<TChange> &pChanges,
+                                     const QStringList &pInPlace)
 {
     std::weak_ptr<int> alive = fAlive;
     for (const TChange &change : pChanges) {
@@ -765,6 +775,12 @@ void TDvShellChangeNotifier::Deliver(const std::vector<TChange> &pChanges)
             return; // the handler removed or stopped the notifier
         if ((fFilter & EventBit(change.Event)) && OnChange)
             OnChange(*this, change.Event, change.Path1, change.Path2);
+    }
+    for (const QString &folder : pInPlace) {
+        if (!alive.lock() || !fEnabled)
+            return;
+        if (OnWatchInPlace)
+            OnWatchInPlace(*this, folder);
     }
 }
 

@@ -96,6 +96,10 @@ public:
 
     // Called on the main thread for each change whose kind passes the filter.
     TOnChange OnChange;
+    // Called on the main thread once a folder given to AddWatch has its own watch in place,
+    // or could not get one (gone, a pseudo file system, no watches left): a change after
+    // this is reported. Its subfolders may still be on the way.
+    std::function<void(TDvShellChangeNotifier &Sender, const QString &pFolder)> OnWatchInPlace;
 
     // State of the watching, from any thread: inotify watches held, whether every folder
     // that can be watched now is (nothing left to add), and whether a limit stopped it.
@@ -123,7 +127,7 @@ private:
     void Send(TCommand pCommand);
     void StartThread();
     void StopThread();
-    void Deliver(const std::vector<TChange> &pChanges);
+    void Deliver(const std::vector<TChange> &pChanges, const QStringList &pInPlace);
 
     QStringList fWatchedFolders;
     std::vector<TWatchOptions> fWatchOptions;

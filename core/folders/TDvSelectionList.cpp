@@ -16,16 +16,9 @@ namespace fs = std::filesystem;
 
 const QString kShortcutName = QStringLiteral("target.lnk");
 
-// A folder entry is the folder followed by "/*". Only that marker goes: a name of its own may
-// end in "*" ("/data/draft*" is a folder, "/data/draft*/*" its entry).
-bool isFolderEntry(const QString &path)
-{
-    return path.endsWith(u"/*");
-}
-
 QString stripStar(const QString &path)
 {
-    return isFolderEntry(path) ? path.chopped(1) : path;
+    return IsFolderEntry(path) ? path.chopped(1) : path;
 }
 
 // The path without trailing delimiters; the root stays "/".
@@ -68,23 +61,13 @@ QString nameOf(const QString &path)
     return p.mid(p.lastIndexOf(u'/') + 1);
 }
 
-QString join(const QString &folder, const QString &name)
-{
-    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
-}
-
-QString folderEntry(const QString &folder)
-{
-    return join(withoutTrailingSlash(folder), QStringLiteral("*"));
-}
-
 // Entries appended raw (a command-line folder given with a trailing delimiter) may end in
 // "//*"; they mean the same folder as "/*".
 QString entryKey(const QString &entry)
 {
     if (!entry.endsWith(u"//*"))
         return entry;
-    return folderEntry(withoutTrailingSlash(entry.chopped(1)));
+    return FolderEntry(withoutTrailingSlash(entry.chopped(1)));
 }
 
 bool samePath(const QString &a, const QString &b)
@@ -99,13 +82,13 @@ QString parentEntry(const QString &entry)
     if (folder == u"/")
         return QString();
     const QString parent = parentOf(folder);
-    return parent.isEmpty() ? QString() : folderEntry(parent);
+    return parent.isEmpty() ? QString() : FolderEntry(parent);
 }
 
 // The folder (or file) a notification is about: the folder of a folder entry, else the path.
 QString itemPathOf(const QString &entry)
 {
-    return isFolderEntry(entry) ? barePath(entry) : entry;
+    return IsFolderEntry(entry) ? barePath(entry) : entry;
 }
 
 // Names that are not valid UTF-8 travel as escaped bytes, so they reach the system unchanged.
@@ -150,7 +133,7 @@ bool TDvSelectionList::ValidatePath(QString &path)
         return true;
     }
     if (isRoot(p) || (found && S_ISDIR(st.st_mode))) {
-        path = folderEntry(withoutTrailingSlash(p));
+        path = FolderEntry(withoutTrailingSlash(p));
         return true;
     }
     return false;
@@ -165,7 +148,7 @@ QString TDvSelectionList::FolderShortcutTarget(const QString &path)
 {
     if (path.isEmpty())
         return QString();
-    const QString link = join(barePath(path), kShortcutName);
+    const QString link = JoinPath(barePath(path), kShortcutName);
     std::error_code ec;
     const fs::path fsLink = toFs(link);
     if (!fs::is_symlink(fs::symlink_status(fsLink, ec)))
@@ -201,7 +184,7 @@ TDvSelectionList::ListChildren(const QString &folder)
                     continue;
                 const QString t = fromFs(target);
                 const QString f = fromFs(*canonicalFolder);
-                if (f == t || f.startsWith(join(t, QString())))
+                if (f == t || f.startsWith(JoinPath(t, QString())))
                     continue;
             }
             children.push_back({name, true});
@@ -253,7 +236,7 @@ TDvSelectionState TDvSelectionList::StateOfValidatedPath(const QString &N, bool 
         return TDvSelectionState::ssChecked;
     }
     IsSubItem = false;
-    const QString prefix = isFolderEntry(N) ? N.chopped(1) : N + u'/';
+    const QString prefix = IsFolderEntry(N) ? N.chopped(1) : N + u'/';
     for (const QString &entry : fList) {
         if (entry.startsWith(prefix))
             return TDvSelectionState::ssGrayed;
@@ -349,13 +332,13 @@ QString TDvSelectionList::CompletePathSelected(const QString &path)
         return QString();
     for (;;) {
         if (F == E)
-            return join(E, QString()); // the root: "/"
+            return JoinPath(E, QString()); // the root: "/"
         const auto children = ListChildren(F);
         if (!children)
             return QString();
         const QString ownName = nameOf(E);
         for (const ListedChild &child : *children) {
-            if (child.name != ownName && !IsCompletelySelected(join(F, child.name)))
+            if (child.name != ownName && !IsCompletelySelected(JoinPath(F, child.name)))
                 return E;
         }
         E = F;
@@ -367,13 +350,13 @@ bool TDvSelectionList::IsCompletelySelected(const QString &Q) const
 {
     TDvRecursiveRWLock::ReadGuard guard(fLockObj);
     const QString q = withoutTrailingSlash(Q);
-    if (IndexOfEntry(q) >= 0 || IndexOfEntry(folderEntry(q)) >= 0)
+    if (IndexOfEntry(q) >= 0 || IndexOfEntry(FolderEntry(q)) >= 0)
         return true;
     const auto children = ListChildren(q);
     if (!children || children->empty())
         return false;
     for (const ListedChild &child : *children) {
-        const QString childPath = join(q, child.name);
+        const QString childPath = JoinPath(q, child.name);
         const bool selected =
             child.isFolder ? IsCompletelySelected(childPath) : IndexOfEntry(childPath) >= 0;
         if (!selected)
@@ -407,7 +390,7 @@ void TDvSelectionList::RemovePathFromSelection(const QString &sFQPath)
     }
     const QString bare = barePath(N);
     const QString R = ExpandParentSelection(parentOf(bare), bare);
-    DeleteEntry(IndexOfEntry(folderEntry(R)));
+    DeleteEntry(IndexOfEntry(FolderEntry(R)));
 }
 
 QString TDvSelectionList::ExpandParentSelection(const QString &F, const QString &E)
@@ -423,8 +406,8 @@ QString TDvSelectionList::ExpandParentSelection(const QString &F, const QString 
             for (const ListedChild &child : *children) {
                 if (child.name == exceptName)
                     continue;
-                const QString childPath = join(folder, child.name);
-                const QString entry = child.isFolder ? folderEntry(childPath) : childPath;
+                const QString childPath = JoinPath(folder, child.name);
+                const QString entry = child.isFolder ? FolderEntry(childPath) : childPath;
                 if (IndexOfEntry(entry) >= 0)
                     continue; // already there (a raw entry from start-up)
                 fList.append(entry);
@@ -447,8 +430,8 @@ void TDvSelectionList::RemoveSubPaths(const QString &P)
     const QString base = barePath(P);
     if (base.isEmpty())
         return;
-    const QString prefix = join(base, QString());
-    const QString self = folderEntry(base);
+    const QString prefix = JoinPath(base, QString());
+    const QString self = FolderEntry(base);
     for (qsizetype i = fList.size() - 1; i >= 0; --i) {
         const QString &entry = fList.at(i);
         if (entry.startsWith(prefix) && entry != base && entry != prefix && entryKey(entry) != self)

@@ -195,4 +195,41 @@ QString PathFromFileUrl(const QUrl &pUrl)
         QByteArray::fromPercentEncoding(pUrl.path(QUrl::FullyEncoded).toLatin1()));
 }
 
+QString JoinPath(const QString &pFolder, QStringView pName)
+{
+    QString result = pFolder;
+    if (!result.endsWith(u'/'))
+        result += u'/';
+    result += pName;
+    return result;
+}
+
+QByteArray JoinPath(const QByteArray &pFolder, QByteArrayView pName)
+{
+    QByteArray result = pFolder;
+    if (!result.endsWith('/'))
+        result.append('/');
+    result.append(pName);
+    return result;
+}
+
+QString FolderEntry(QStringView pFolder)
+{
+    while (pFolder.endsWith(u'/'))
+        pFolder.chop(1);
+    return pFolder.toString() + QStringLiteral("/*");
+}
+
+bool IsFolderEntry(QStringView pEntry)
+{
+    return pEntry.endsWith(u"/*");
+}
+
+QString FolderOfEntry(QStringView pEntry)
+{
+    if (!IsFolderEntry(pEntry))
+        return pEntry.toString();
+    return pEntry.size() == 2 ? QStringLiteral("/") : pEntry.chopped(2).toString();
+}
+
 } // namespace dv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 #include <QUrl>
@@ -33,6 +34,18 @@ QUrl FileUrlFromPath(const QString &pPath);
 // The path named by a local file:// address, with bytes that are not UTF-8 escaped as
 // DecodeFileName does; empty when the address is not a local file.
 QString PathFromFileUrl(const QUrl &pUrl);
+
+// pFolder and pName joined by exactly one "/" (pFolder may end with one, as "/" does).
+QString JoinPath(const QString &pFolder, QStringView pName);
+QByteArray JoinPath(const QByteArray &pFolder, QByteArrayView pName);
+
+// A folder entry of a selection list is the folder followed by "/*" ("/*" for the root).
+// Only that marker counts: a name of its own may end in "*" ("/data/draft*" is a folder,
+// "/data/draft*/*" its entry).
+QString FolderEntry(QStringView pFolder);
+bool IsFolderEntry(QStringView pEntry);
+// The folder of a folder entry ("/*" gives "/"); any other entry as it is.
+QString FolderOfEntry(QStringView pEntry);
 
 // True when the bytes are valid UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(const char *pBytes, std::size_t pLength);

@@ -116,6 +116,15 @@ bool TDvMountTable::IsPseudoDevice(dev_t pDevice) const
     return false;
 }
 
+bool TDvMountTable::IsPseudoMountPoint(QByteArrayView pPath) const
+{
+    // The latest mount at a path is the one in effect.
+    for (auto it = fMounts.rbegin(); it != fMounts.rend(); ++it)
+        if (it->MountPoint == pPath)
+            return IsPseudoType(it->Type);
+    return false;
+}
+
 bool TDvMountTable::HasDevice(dev_t pDevice) const
 {
     return std::any_of(fMounts.begin(), fMounts.end(),

@@ -35,6 +35,9 @@ public:
     static bool IsDriveType(QByteArrayView pType);
     // Whether the mounted file system with this device is a pseudo file system.
     bool IsPseudoDevice(dev_t pDevice) const;
+    // Whether pPath (raw bytes, no trailing "/") is where a pseudo file system is mounted: the
+    // folder tree hides it, as the walk does not enter its device.
+    bool IsPseudoMountPoint(QByteArrayView pPath) const;
     // Whether some file system of the table is mounted with this device.
     bool HasDevice(dev_t pDevice) const;
 

@@ -1,6 +1,7 @@
 #include "core/update/InstallerFolder.h"
 
 #include "core/i18n/Translation.h"
+#include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
 #include "core/platform/UniqueFd.h"
 #include "core/update/InstallerDownloadError.h"
@@ -85,7 +86,7 @@ void RemoveEarlierDownloads(int appFd)
         return;
     fd.release(); // closedir closes it
     QList<QByteArray> names;
-    const QByteArray prefix = QFile::encodeName(kDownloadPrefix);
+    const QByteArray prefix = EncodeFileName(kDownloadPrefix);
     while (const dirent *entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         struct stat st
@@ -128,7 +129,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
     // The links on the way are resolved once; the walk below then opens every folder without
     // following a link, so a path changed after this point fails instead of leading elsewhere.
     char resolved[PATH_MAX];
-    if (!::realpath(QFile::encodeName(cache).constData(), resolved))
+    if (!::realpath(EncodeFileName(cache).constData(), resolved))
         FailOn(cache);
     const QByteArray real(resolved);
 
@@ -141,7 +142,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
         if (part.isEmpty())
             continue;
         walked += '/' + part;
-        const QString shown = QFile::decodeName(walked);
+        const QString shown = DecodeFileName(walked);
         const int next = OpenFolderAt(folder.get(), part);
         if (next < 0)
             FailOn(shown);
@@ -149,8 +150,8 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
         CheckFolderOnTheWay(folder.get(), shown);
     }
 
-    const QByteArray appName = QFile::encodeName(kAppFolder);
-    const QString appPath = QFile::decodeName(walked + '/' + appName);
+    const QByteArray appName = EncodeFileName(kAppFolder);
+    const QString appPath = DecodeFileName(walked + '/' + appName);
     if (::mkdirat(folder.get(), appName.constData(), 0700) != 0 && errno != EEXIST)
         FailOn(appPath);
     UniqueFd app(OpenFolderAt(folder.get(), appName));
@@ -162,7 +163,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = kDownloadPrefix + RandomSuffix();
-        const QByteArray encoded = QFile::encodeName(name);
+        const QByteArray encoded = EncodeFileName(name);
         const QString path = appPath + u'/' + name;
         if (::mkdirat(app.get(), encoded.constData(), 0700) != 0) {
             if (errno == EEXIST)
@@ -180,7 +181,7 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
 
 UniqueFd InstallerFolder::CreateFile(const QString &name) const
 {
-    const QByteArray encoded = QFile::encodeName(name);
+    const QByteArray encoded = EncodeFileName(name);
     UniqueFd fd(::openat(fFd.get(), encoded.constData(),
                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd)

@@ -64,13 +64,7 @@ public:
     };
     static CommandLineFolders FoldersOfCommandLine(const QStringList &arguments);
 
-    // Seams for the real controls: each replaces the placeholder (or an earlier control)
-    // in its place, gives it the object name and takes ownership. A TDvFileList set here
-    // becomes the list the search runs on (its events join the window's handlers).
-    void SetResultList(QWidget *list);
-    void SetFolderTree(QWidget *tree);
-
-    // The result list the search runs on; null once something else took its place.
+    // The result list the search runs on.
     TDvFileList *FileList() const;
     // The link of the folder controls and its list of checked entries.
     std::shared_ptr<TDvShellLink> ShellLink() const { return fShellLink; }
@@ -107,7 +101,7 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // The folder selected in the folder tree (the last one asked for while no tree is set).
+    // The folder selected in the folder tree.
     QString SelectedFolder() const;
     void SetSelectedFolder(const QString &folder);
 
@@ -154,7 +148,7 @@ public:
     QLabel *Panel6 = nullptr;
     TLinkLabel *Label8 = nullptr;
     QSplitter *Splitter3 = nullptr;
-    QWidget *DvShellTree1 = nullptr; // the folder tree
+    TDvShellTree *DvShellTree1 = nullptr; // the folder tree
     QWidget *Panel7 = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     QLabel *StaticText1 = nullptr;
@@ -166,7 +160,7 @@ public:
     QToolButton *StopSearchButton = nullptr;
     QToolButton *SpeedButton2 = nullptr;
     QToolButton *SpeedButton3 = nullptr;
-    QWidget *SearchResultList = nullptr; // placeholder until the result list is set
+    TDvFileList *SearchResultList = nullptr;
     QWidget *pnlPreview = nullptr;
     QWidget *Panel4 = nullptr;
     QToolButton *btPrevious = nullptr;
@@ -196,7 +190,9 @@ public:
     QString KeyboardHelpText() const;
 
     // The handlers of the search run, the preview and the folder selection live in
-    // TMainFormSearch.cpp, TMainFormPreview.cpp and TMainFormFolders.cpp, one file per subsystem.
+    // TMainFormSearch.cpp, TMainFormPreview.cpp and TMainFormFolders.cpp, one file per
+    // subsystem; the controls and their places in TMainFormLayout.cpp, the settings file in
+    // TMainFormSettings.cpp, the language in TMainFormLanguage.cpp.
     // They run from the constructor on (FormCreate), so fill them in place, do not override.
 
 public slots:
@@ -255,6 +251,7 @@ private:
     void CreateSearchPages();
     void CreateLeftColumn();
     void CreateRightPart();
+    void CenterOnScreen();
     void FormCreate(const QStringList &commandLine);
     void FormClose();
     void CreateKeyboardCommands();
@@ -263,8 +260,6 @@ private:
     bool FormKeyDown(QWidget *focus, const QKeyEvent *key);
     bool IsSearchFormControl(const QWidget *focus) const;
     bool IsItemEditor(const QWidget *focus) const;
-    void ReplaceInSplitter(QSplitter *splitter, QWidget *&slot, QWidget *replacement,
-                           const QString &name);
 
     void JoinResultList(TDvFileList *list);
     void FlushStatusText();
@@ -283,9 +278,7 @@ private:
     bool fStatusDirty = false; // fStatusText not shown yet (running status between paints)
     QTimer *fStatusFlush = nullptr;
     QString fSettingsFilePath;
-    QString fSelectedFolder;
     QPointer<TDvFileList> fFileList;
-    QPointer<TDvShellTree> fFolderTree;
     std::shared_ptr<TDvShellLink> fShellLink;
     QString FTextToFind;
     QElapsedTimer fStatusPaintClock; // paints of the running status, at most one per 15 ms

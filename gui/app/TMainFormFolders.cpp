@@ -18,14 +18,12 @@ TDvSelectionList *TMainForm::SelectionList() const
 
 QString TMainForm::SelectedFolder() const
 {
-    return fFolderTree ? fFolderTree->SelectedFolder() : fSelectedFolder;
+    return DvShellTree1->SelectedFolder();
 }
 
 void TMainForm::SetSelectedFolder(const QString &folder)
 {
-    fSelectedFolder = folder;
-    if (fFolderTree)
-        fFolderTree->SetSelectedFolder(folder);
+    DvShellTree1->SetSelectedFolder(folder);
 }
 
 void TMainForm::ApplyCommandLineFolders(const QStringList &entries, const QString &last)

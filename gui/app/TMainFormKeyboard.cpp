@@ -4,6 +4,8 @@
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
+#include "gui/filesearch/TDvFileList.h"
+#include "gui/folders/TDvShellTree.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -2,8 +2,9 @@
 
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
+#include "core/platform/TDvShellOperations.h"
+#include "gui/filesearch/FileCommands.h"
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
-#include "gui/filesearch/TDvShellOperations.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QUrl>
 
 #include <stdexcept>
@@ -193,21 +195,19 @@ void TDvCustomFileList::OpenSelected()
             QMessageBox::Yes)
         return;
     for (const TDvFileListItem *item : items)
-        QDesktopServices::openUrl(FileUrlFromPath(item->Path()));
+        FileCommands::open(item->Path());
 }
 
 void TDvCustomFileList::OpenContainingFolder()
 {
     if (const TDvFileListItem *item = Item(ItemIndex()))
-        QDesktopServices::openUrl(FileUrlFromPath(item->FolderDisplay()));
+        FileCommands::openFolder(item->FolderDisplay());
 }
 
 void TDvCustomFileList::ShowProperties()
 {
-    if (const TDvFileListItem *item = Item(ItemIndex())) {
-        auto *dialog = new TDvFilePropertiesDialog(item->Path(), this);
-        dialog->show();
-    }
+    if (const TDvFileListItem *item = Item(ItemIndex()))
+        FileCommands::showProperties(item->Path(), this);
 }
 
 void TDvCustomFileList::ClearCutMarks()
@@ -228,8 +228,7 @@ void TDvCustomFileList::CopySelected(bool pCut)
     if (items.empty())
         return;
     ClearCutMarks();
-    QApplication::clipboard()->setMimeData(
-        TDvShellOperations::FileUrlsMimeData(PathsOf(items), pCut));
+    FileCommands::copyToClipboard(PathsOf(items), pCut);
     if (pCut) {
         for (TDvFileListItem *item : items) {
             item->SetCut(true);
@@ -242,7 +241,7 @@ void TDvCustomFileList::CopyPaths()
 {
     const std::vector<TDvFileListItem *> items = SelectedItems();
     if (!items.empty())
-        QApplication::clipboard()->setText(PathsOf(items).join(QLatin1Char('\n')));
+        FileCommands::copyPaths(PathsOf(items));
 }
 
 void TDvCustomFileList::Paste()
@@ -335,40 +334,65 @@ void TDvCustomFileList::RefreshItems()
 
 QMenu *TDvCustomFileList::CreateContextMenu(QWidget *pParent)
 {
-    auto *menu = new QMenu(pParent);
     const int count = SelCount();
     const bool one = ItemIndex() >= 0;
     const bool writable = !fReadOnly;
+    const bool canPaste = !FileCommands::clipboardFiles().isEmpty();
+    const auto enabled = [&](FileCommands::Command command) {
+        switch (command) {
+        case FileCommands::Open:
+        case FileCommands::Copy:
+        case FileCommands::CopyPath:
+            return count > 0;
+        case FileCommands::Cut:
+        case FileCommands::MoveToTrash:
+            return count > 0 && writable;
+        case FileCommands::Paste:
+            return one && writable && canPaste;
+        case FileCommands::Rename:
+            return one && writable;
+        case FileCommands::OpenContainingFolder:
+        case FileCommands::Properties:
+            return one;
+        }
+        return false;
+    };
+    QPointer<TDvCustomFileList> self(this);
+    return FileCommands::createMenu(pParent, enabled, [self](FileCommands::Command command) {
+        if (self)
+            self->RunCommand(command);
+    });
+}
 
-    QAction *open =
-        menu->addAction(Translate(QStringLiteral("Open")), this, [this] { OpenSelected(); });
-    QFont bold = open->font();
-    bold.setBold(true);
-    open->setFont(bold);
-    open->setEnabled(count > 0);
-    menu->addAction(Translate(QStringLiteral("Open containing folder")), this,
-                    [this] { OpenContainingFolder(); })
-        ->setEnabled(one);
-    menu->addSeparator();
-    menu->addAction(Translate(QStringLiteral("Copy")), this, [this] { CopySelected(false); })
-        ->setEnabled(count > 0);
-    menu->addAction(Translate(QStringLiteral("Cut")), this, [this] { CopySelected(true); })
-        ->setEnabled(count > 0 && writable);
-    const bool canPaste =
-        !TDvShellOperations::LocalFiles(QApplication::clipboard()->mimeData()).isEmpty();
-    menu->addAction(Translate(QStringLiteral("Paste")), this, [this] { Paste(); })
-        ->setEnabled(one && writable && canPaste);
-    menu->addSeparator();
-    menu->addAction(Translate(QStringLiteral("Rename")), this, [this] { RenameSelected(); })
-        ->setEnabled(one && writable);
-    menu->addAction(Translate(QStringLiteral("Move to Trash")), this, [this] { DeleteSelected(); })
-        ->setEnabled(count > 0 && writable);
-    menu->addSeparator();
-    menu->addAction(Translate(QStringLiteral("Properties")), this, [this] { ShowProperties(); })
-        ->setEnabled(one);
-    menu->addAction(Translate(QStringLiteral("Copy path")), this, [this] { CopyPaths(); })
-        ->setEnabled(count > 0);
-    return menu;
+void TDvCustomFileList::RunCommand(int pCommand)
+{
+    switch (FileCommands::Command(pCommand)) {
+    case FileCommands::Open:
+        OpenSelected();
+        break;
+    case FileCommands::OpenContainingFolder:
+        OpenContainingFolder();
+        break;
+    case FileCommands::Copy:
+    case FileCommands::Cut:
+        CopySelected(pCommand == FileCommands::Cut);
+        break;
+    case FileCommands::Paste:
+        Paste();
+        break;
+    case FileCommands::Rename:
+        RenameSelected();
+        break;
+    case FileCommands::MoveToTrash:
+        DeleteSelected();
+        break;
+    case FileCommands::Properties:
+        ShowProperties();
+        break;
+    case FileCommands::CopyPath:
+        CopyPaths();
+        break;
+    }
 }
 
 void TDvCustomFileList::contextMenuEvent(QContextMenuEvent *event)

@@ -62,6 +62,8 @@ public:
     void RefreshItems();
     // The context menu for the selected rows (the caller runs and frees it).
     QMenu *CreateContextMenu(QWidget *pParent);
+    // Runs a FileCommands::Command on the selection.
+    void RunCommand(int pCommand);
 
     // Changes seen in the file system (the automatic refresh uses these): the row of a
     // deleted path goes, the row of a renamed one follows the new path.

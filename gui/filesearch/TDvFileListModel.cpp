@@ -1,11 +1,11 @@
 #include "gui/filesearch/TDvFileListModel.h"
 
+#include "core/filesearch/ByteSizeFormat.h"
+#include "core/platform/LogicalCompare.h"
 #include "core/threads/BasicWorkItem.h"
 #include "core/threads/CancellationToken.h"
 #include "core/threads/MainThreadQueue.h"
 #include "core/threads/WorkerThreadPool.h"
-#include "gui/filesearch/ByteSizeFormat.h"
-#include "gui/filesearch/LogicalCompare.h"
 
 #include <QDateTime>
 #include <QFileIconProvider>

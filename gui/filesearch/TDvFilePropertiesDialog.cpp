@@ -1,7 +1,7 @@
 #include "gui/filesearch/TDvFilePropertiesDialog.h"
 
+#include "core/filesearch/ByteSizeFormat.h"
 #include "core/platform/FileName.h"
-#include "gui/filesearch/ByteSizeFormat.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>

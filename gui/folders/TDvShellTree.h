@@ -2,64 +2,60 @@
 
 #include "core/folders/IDvShellControl.h"
 #include "core/folders/TDvSelectionState.h"
+#include "gui/folders/FolderTreeLoader.h"
 #include "gui/folders/TDvShellTreeNode.h"
 
-#include <QSet>
 #include <QStringList>
 #include <QTreeView>
 
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <vector>
-
-class QTimer;
 
 namespace dv {
 
-class TDvCheckStateJob;
-class TDvFolderListingJob;
 class TDvSelectionStateDelegate;
-class TDvShellChangeNotifier;
 class TDvShellLink;
 class TDvShellTreeModel;
 
 // The folder tree with check boxes: the root "Computer" with the drives and the home folder,
 // folders listed in the background on first expand, and a check box per node that shows the
 // link's selection list (checked, unchecked, partly checked, not checkable). Clicking a box or
-// pressing Space checks or unchecks the folder in the list; the boxes of all other nodes are
-// then recomputed from the list by check-state jobs on the process-wide worker pool.
-// The tree registers itself with its link as a shell control.
+// pressing Space checks or unchecks the folder in the list. Reading the disk and the list is
+// its FolderTreeLoader's; the view keeps input, selection and rename, and registers itself
+// with its link as a shell control.
 class TDvShellTree : public QTreeView, public IDvShellControl
 {
     Q_OBJECT
 public:
     // May veto a new node (CanAdd := false) or change its caption before it is shown.
-    using TAddFolderEvent =
-        std::function<void(TDvShellTreeNode *Node, const QString &path, bool &CanAdd)>;
+    using TAddFolderEvent = FolderTreeLoader::AddFolderHandler;
 
     // Without a link the tree has no check boxes. The link is shared: background jobs keep it
     // (and its list) alive while they run.
     explicit TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink = {}, QWidget *parent = nullptr);
     ~TDvShellTree() override;
 
-    std::shared_ptr<TDvShellLink> ShellLink() const { return fShellLink; }
+    std::shared_ptr<TDvShellLink> ShellLink() const { return fLoader->shellLink(); }
     void SetShellLink(std::shared_ptr<TDvShellLink> aShellLink);
     // Check boxes show only while there is a link.
-    bool Checkboxes() const { return fCheckboxes && fShellLink != nullptr; }
-    void SetCheckboxes(bool aValue);
+    bool Checkboxes() const { return fLoader->checkboxes(); }
+    void SetCheckboxes(bool aValue) { fLoader->setCheckboxes(aValue); }
 
     // The folders below "Computer": by default the ready drives ("/" first) and the home
     // folder. Setting them fills the tree again.
-    QStringList RootFolders() const { return fRootFolders; }
-    void SetRootFolders(const QStringList &aFolders);
-    static QStringList DefaultRootFolders();
+    QStringList RootFolders() const { return fLoader->rootFolders(); }
+    void SetRootFolders(const QStringList &aFolders) { fLoader->setRootFolders(aFolders); }
+    static QStringList DefaultRootFolders() { return FolderTreeLoader::defaultRootFolders(); }
 
     // Called for every new node; by default ArchiveFilter.
-    void SetOnAddFolder(TAddFolderEvent aHandler) { fOnAddFolder = std::move(aHandler); }
-    // Hides folders whose extension (from the last "." of the last name) is exactly ".zip"
-    // or ".rar": the desktop presents such archives as folders elsewhere, never here.
-    static void ArchiveFilter(TDvShellTreeNode *Node, const QString &path, bool &CanAdd);
+    void SetOnAddFolder(TAddFolderEvent aHandler)
+    {
+        fLoader->setAddFolderHandler(std::move(aHandler));
+    }
+    // Hides folders whose extension is exactly ".zip" or ".rar".
+    static void ArchiveFilter(TDvShellTreeNode *Node, const QString &path, bool &CanAdd)
+    {
+        FolderTreeLoader::archiveFilter(Node, path, CanAdd);
+    }
 
     // Path of the selected folder; empty for the root. While a set is still walking to its
     // folder (listing on the way), the folder being walked to.
@@ -85,9 +81,13 @@ public:
     void TranslateTexts();
 
     TDvShellTreeModel *TreeModel() const { return fModel; }
+    FolderTreeLoader *Loader() const { return fLoader; }
     // The loaded node of a path, below the innermost root folder that holds it; null when it
     // is not loaded.
-    TDvShellTreeNode *FindLoadedNode(const QString &aPath) const;
+    TDvShellTreeNode *FindLoadedNode(const QString &aPath) const
+    {
+        return fLoader->findLoadedNode(aPath);
+    }
     TDvShellTreeNode *CurrentNode() const;
 
 signals:
@@ -102,26 +102,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    void Fill();
-    std::unique_ptr<TDvShellTreeNode> MakeNode(TDvShellTreeNode *aParent, const QString &aName,
-                                               const QString &aPath);
-    void SetNodeCheckState(TDvShellTreeNode *aNode, TDvSelectionState aValue);
-    void InitRootState();
-    void QueueStateJobs(const std::vector<TDvShellTreeNode *> &aNodes, bool aProbeSubfolders);
-    void ApplyCheckStates(TDvCheckStateJob &aJob);
-    void CollectRecomputable(TDvShellTreeNode *aNode, std::vector<TDvShellTreeNode *> &aOut) const;
-    void StartListing(TDvShellTreeNode *aNode, bool aRefreshKept);
-    void ApplyListing(TDvShellTreeNode *aNode, const TDvFolderListingJob &aJob, bool aRefreshKept);
-    void MergeChildren(TDvShellTreeNode *aNode, const QStringList &aNames, bool aRefreshKept);
-    void RefreshSubtree(TDvShellTreeNode *aNode);
-    void DiscardChildren(TDvShellTreeNode *aNode);
-    void RefreshAround(const QString &aPath);
-    void RefreshRootFolders();
-    std::vector<TDvShellTreeNode *> LoadedNodesOf(const QString &aPath) const;
-    TDvShellTreeNode *DeepestLoadedNodeOf(TDvShellTreeNode *aTop, const QString &aPath,
-                                          bool aDiscardCollapsed);
+    void Filled();
     void ContinueSelection();
-    void ApplyRename(TDvShellTreeNode *aNode, const QString &aNewName, const QString &aNewPath);
     QRect CheckRectOf(const QModelIndex &index) const;
     bool IsOnCheckBox(const QPoint &aPos, QModelIndex *aIndex = nullptr) const;
     void ShowContextMenu(const QModelIndex &index, const QPoint &aGlobalPos);
@@ -131,31 +113,12 @@ private:
     void ShowProperties(TDvShellTreeNode *aNode);
     void ShowError(const QString &aMessage);
     void ClearCutMarks(TDvShellTreeNode *aNode);
-    void ReadChangedFolders();
-    // Watches an expanded folder (without its subfolders) for changes of its list.
-    void WatchFolder(const QString &aPath);
-    // Whether the folder was watched; it is not any more.
-    bool UnwatchFolder(const QString &aPath);
 
     TDvShellTreeModel *fModel;
+    FolderTreeLoader *fLoader;
     TDvSelectionStateDelegate *fDelegate;
-    std::shared_ptr<TDvShellLink> fShellLink;
-    bool fCheckboxes = true;
-    QStringList fRootFolders;
-    TAddFolderEvent fOnAddFolder;
-    std::uint64_t fStateSequence = 0;
     QString fPendingSelection;
     bool fCheckBoxPressed = false;
-    // The expanded folders, each without its subfolders; its watches come from the same
-    // budget as the result list's.
-    std::unique_ptr<TDvShellChangeNotifier> fWatcher;
-    QTimer *fChangeTimer = nullptr;
-    QSet<QString> fChangedFolders;
-    // Folders whose watch is being added: each is read once more when the watches are in
-    // place, so a change between its listing and its watch is not lost.
-    QTimer *fWatchSettleTimer = nullptr;
-    QSet<QString> fAwaitingWatch;
-    int fWatchSettleTicks = 0;
 };
 
 } // namespace dv

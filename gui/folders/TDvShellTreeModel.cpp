@@ -1,6 +1,6 @@
 #include "gui/folders/TDvShellTreeModel.h"
 
-#include "gui/filesearch/TDvShellOperations.h"
+#include "core/platform/TDvShellOperations.h"
 
 #include <QApplication>
 #include <QFileIconProvider>

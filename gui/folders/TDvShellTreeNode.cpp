@@ -1,6 +1,7 @@
 #include "gui/folders/TDvShellTreeNode.h"
 
-#include "gui/folders/TDvFolderLister.h"
+#include "core/folders/TDvFolderLister.h"
+#include "core/platform/FileName.h"
 
 #include <algorithm>
 
@@ -71,7 +72,7 @@ void TDvShellTreeNode::Rebase(const QString &aNewPath)
 {
     Item = TDvShellItem::FromPath(aNewPath);
     for (const auto &child : Children)
-        child->Rebase(TDvFolderLister::Join(aNewPath, child->Name));
+        child->Rebase(JoinPath(aNewPath, child->Name));
 }
 
 } // namespace dv

@@ -40,6 +40,11 @@ public:
 
     // Stored check state; ssUnused while not known.
     TDvSelectionState CheckState() const;
+    // A node that evaluated to "not checkable" keeps that state while it exists.
+    bool KeepsDisabledState() const
+    {
+        return StateEvaluated && CheckState() == TDvSelectionState::ssDisabled;
+    }
     // True only in ssChecked: a partly checked node is not checked.
     bool Checked() const { return StateIndex == int(TDvSelectionState::ssChecked); }
 
@@ -63,6 +68,8 @@ public:
     // Number of the latest check-state request: older answers are stale.
     std::uint64_t StateSequence = 0;
     TListing Listing = TListing::NotListed;
+    // Whether the view shows the node's children (it stays so while an ancestor collapses).
+    bool Expanded = false;
     // Whether the expand button shows while the node is not listed (assumed until probed).
     bool HasSubfolders = true;
     bool CaptionChanged = false; // set by the add-folder handler; survives a refresh

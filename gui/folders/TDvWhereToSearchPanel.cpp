@@ -1,7 +1,8 @@
 #include "gui/folders/TDvWhereToSearchPanel.h"
 
+#include "core/folders/TDvFolderLister.h"
 #include "core/i18n/Translation.h"
-#include "gui/folders/TDvFolderLister.h"
+#include "core/platform/FileName.h"
 
 #include <QFont>
 #include <QLabel>
@@ -42,12 +43,7 @@ QStringList TDvWhereToSearchPanel::FoldersToShow(const QStringList &aPaths)
 {
     QStringList lines;
     for (const QString &entry : aPaths) {
-        // Only the entry marker "/*" goes; a name of its own may end in "*".
-        QString folder = entry;
-        if (folder.endsWith(u"/*"))
-            folder.chop(2);
-        if (folder.isEmpty())
-            folder = QStringLiteral("/"); // the root folder's entry
+        const QString folder = FolderOfEntry(entry);
         if (TDvFolderLister::IsFolder(folder))
             lines.append(folder);
     }

@@ -244,6 +244,41 @@ private slots:
         QVERIFY(w.WaitFor(neFileCreate, later));
     }
 
+    // Each folder of the watch list is reported once its own watch is tried, also one that
+    // cannot be watched, so a caller reading it again then misses no change; from that
+    // report on, a change in the folder arrives.
+    void watchInPlaceIsReported()
+    {
+        QTemporaryDir dir;
+        const QString shown = dir.path() + "/shown";
+        const QString missing = dir.path() + "/missing";
+        QVERIFY(QDir().mkpath(shown));
+        Watching w;
+        QStringList inPlace;
+        w.Notifier.OnWatchInPlace = [&](TDvShellChangeNotifier &, const QString &pFolder) {
+            inPlace << pFolder;
+        };
+        w.Notifier.SetEnabled(true);
+        TDvShellChangeNotifier::TWatchOptions topOnly;
+        topOnly.Recursive = false;
+        w.Notifier.AddWatch(shown, topOnly);
+        w.Notifier.AddWatch(missing, topOnly);
+        QVERIFY(MainThreadQueue::RunPendingUntil([&] { return inPlace.size() >= 2; }, 10000));
+        QCOMPARE(inPlace, (QStringList{shown, missing}));
+
+        QVERIFY(QDir().mkpath(shown + "/made"));
+        QVERIFY(w.WaitFor(neFolderCreate, shown + "/made"));
+        QVERIFY(w.Settle());
+        QCOMPARE(inPlace.size(), 2); // once per folder
+
+        // A folder added later is reported by itself.
+        const QString later = dir.path() + "/later";
+        QVERIFY(QDir().mkpath(later));
+        w.Notifier.AddWatch(later, topOnly);
+        QVERIFY(MainThreadQueue::RunPendingUntil([&] { return inPlace.size() == 3; }, 10000));
+        QCOMPARE(inPlace.last(), later);
+    }
+
     // Reading and listing every file and folder causes no change at all: a content search
     // reads them all.
     void readingCausesNothing()

@@ -3,6 +3,8 @@
 #include "gui/app/TLinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUpDown.h"
+#include "gui/filesearch/TDvFileList.h"
+#include "gui/folders/TDvShellTree.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -93,7 +95,7 @@ private slots:
     void enterStartsSearchUnlessRunning();
     void commandLineKeepsExistingFoldersOnly();
     void commandLineFoldersReachTheWindow();
-    void realControlsReplacePlaceholders();
+    void realControlsStandInTheirPlaces();
     void upDownStepsFromTypedNumber();
     void linksLoseUnderlineUnderPointer();
     void homePageLinkOpensTheHomePage();
@@ -155,7 +157,7 @@ void TstTMainForm::controlsCarryTheirNames_data()
         {"CheckBox1", "QCheckBox"},
         {"Panel6", "QLabel"},
         {"Label8", "dv::TLinkLabel"},
-        {"DvShellTree1", "QWidget"},
+        {"DvShellTree1", "dv::TDvShellTree"},
         {"Splitter3", "QSplitter"},
         {"Panel7", "QWidget"},
         {"Memo1", "QPlainTextEdit"},
@@ -167,7 +169,7 @@ void TstTMainForm::controlsCarryTheirNames_data()
         {"StopSearchButton", "QToolButton"},
         {"SpeedButton2", "QToolButton"},
         {"SpeedButton3", "QToolButton"},
-        {"SearchResultList", "QWidget"},
+        {"SearchResultList", "dv::TDvFileList"},
         {"Splitter2", "QSplitter"},
         {"pnlPreview", "QWidget"},
         {"Panel4", "QWidget"},
@@ -481,31 +483,21 @@ void TstTMainForm::commandLineFoldersReachTheWindow()
     }
 }
 
-void TstTMainForm::realControlsReplacePlaceholders()
+void TstTMainForm::realControlsStandInTheirPlaces()
 {
     TMainForm form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const int previewHeight = form.PreviewHeight();
-    QPointer<QWidget> oldList = form.SearchResultList;
-    QPointer<QWidget> oldTree = form.DvShellTree1;
-    auto *list = new QTreeView;
-    auto *tree = new QTreeView;
-    form.SetResultList(list);
-    form.SetFolderTree(tree);
-    QCOMPARE(form.SearchResultList, list);
-    QCOMPARE(form.DvShellTree1, tree);
-    QCOMPARE(list->objectName(), QStringLiteral("SearchResultList"));
-    QCOMPARE(tree->objectName(), QStringLiteral("DvShellTree1"));
-    QCOMPARE(list->minimumHeight(), 50);
-    QTRY_VERIFY(oldList.isNull());
-    QTRY_VERIFY(oldTree.isNull());
+    // The result list is the one the search runs on, beside the tool strip and over the
+    // preview; the folder tree is above the list of folders to search.
+    QCOMPARE(form.FileList(), form.SearchResultList);
     QCOMPARE(form.findChildren<QWidget *>(QStringLiteral("SearchResultList")).size(), 1);
-    QTRY_VERIFY(list->isVisible() && tree->isVisible());
-    QVERIFY(form.Splitter3->isAncestorOf(tree));
-    QVERIFY(form.Panel1->isAncestorOf(list));
-    QCOMPARE(form.PreviewHeight(), previewHeight);
-    QVERIFY(list->width() > 900);
+    QVERIFY(form.Panel1->isAncestorOf(form.SearchResultList));
+    QCOMPARE(form.Splitter3->indexOf(form.DvShellTree1), 0);
+    QCOMPARE(form.SearchResultList->minimumHeight(), 50);
+    QTRY_VERIFY(form.SearchResultList->isVisible() && form.DvShellTree1->isVisible());
+    QVERIFY(form.SearchResultList->width() > 900);
+    QCOMPARE(form.DvShellTree1->ShellLink(), form.ShellLink());
 }
 
 void TstTMainForm::upDownStepsFromTypedNumber()

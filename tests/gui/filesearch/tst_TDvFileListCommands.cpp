@@ -1,7 +1,7 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
+#include "core/platform/TDvShellOperations.h"
 #include "gui/filesearch/TDvFileList.h"
-#include "gui/filesearch/TDvShellOperations.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 

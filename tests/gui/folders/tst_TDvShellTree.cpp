@@ -1,7 +1,6 @@
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
 #include "gui/app/TMainThreadWaker.h"
-#include "gui/folders/EnvironmentReferences.h"
 #include "gui/folders/TDvSelectionStateDelegate.h"
 #include "gui/folders/TDvShellTree.h"
 #include "gui/folders/TDvShellTreeModel.h"
@@ -59,8 +58,6 @@ private slots:
     void renameWithF2KeepsTheFolderChecked();
     void f5ReadsTheFoldersAgain();
     void expandedFoldersFollowTheDisk();
-    void environmentReferences_data();
-    void environmentReferences();
     void defaultRootsStartWithTheFileSystemRoot();
     void homeFolderShowsItsName();
     void unknownRefreshLevelIsRefused();
@@ -490,35 +487,6 @@ void TstTDvShellTree::expandedFoldersFollowTheDisk()
     QVERIFY(QDir(path("A/C")).removeRecursively());
     QTRY_COMPARE_WITH_TIMEOUT(childNames(QStringLiteral("A")), QStringList({"B", "Fresh"}), kWait);
     QTRY_COMPARE_WITH_TIMEOUT(state("A/Fresh"), TDvSelectionState::ssChecked, kWait);
-}
-
-void TstTDvShellTree::environmentReferences_data()
-{
-    QTest::addColumn<QString>("written");
-    QTest::addColumn<QString>("expanded");
-    const QString home = QDir::homePath();
-    QTest::newRow("date and time") << "/x/%DATE%_%TIME%"
-                                   << "/x/2024-03-07_09-05-01";
-    QTest::newRow("lower case names") << "/x/%date%"
-                                      << "/x/2024-03-07";
-    QTest::newRow("unknown stays") << "/x/%DV_TREE_UNSET%/$DV_TREE_UNSET"
-                                   << "/x/%DV_TREE_UNSET%/$DV_TREE_UNSET";
-    QTest::newRow("home") << "~/x" << home + "/x";
-    QTest::newRow("tilde inside stays") << "/x/~y"
-                                        << "/x/~y";
-    QTest::newRow("variable then text") << "$DV_TREE_VALUE.d/${DV_TREE_VALUE}x"
-                                        << "/v.d//vx";
-    QTest::newRow("lone signs") << "/a%b/c$"
-                                << "/a%b/c$";
-}
-
-void TstTDvShellTree::environmentReferences()
-{
-    QFETCH(QString, written);
-    QFETCH(QString, expanded);
-    qputenv("DV_TREE_VALUE", "/v");
-    const QDateTime now(QDate(2024, 3, 7), QTime(9, 5, 1));
-    QCOMPARE(dv::ExpandEnvironmentReferences(written, now), expanded);
 }
 
 void TstTDvShellTree::defaultRootsStartWithTheFileSystemRoot()

@@ -1,7 +1,7 @@
-#include "gui/folders/TDvCheckStateJob.h"
+#include "core/folders/TDvCheckStateJob.h"
 
+#include "core/folders/TDvFolderLister.h"
 #include "core/folders/TDvShellLink.h"
-#include "gui/folders/TDvFolderLister.h"
 
 namespace dv {
 

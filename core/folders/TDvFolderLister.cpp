@@ -1,11 +1,10 @@
-#include "gui/folders/TDvFolderLister.h"
+#include "core/folders/TDvFolderLister.h"
 
 #include "core/platform/FileName.h"
+#include "core/platform/LogicalCompare.h"
 #include "core/platform/TDvDirectoryReader.h"
+#include "core/platform/TDvFindData.h"
 #include "core/platform/TDvMountTable.h"
-#include "gui/filesearch/LogicalCompare.h"
-
-#include <QSet>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,43 +15,12 @@ namespace dv {
 
 namespace {
 
-// Mount points of pseudo file systems, read once per listing.
-QSet<QByteArray> PseudoMountPoints()
+// The walk's rules decide what the tree shows: a folder (or a link to one) that is not hidden.
+bool IsShownFolder(int pFolderFd, const TDvDirectoryReader::Entry &pEntry)
 {
-    QSet<QByteArray> result;
-    const TDvMountTable table = TDvMountTable::Load();
-    for (const TDvMountTable::Mount &mount : table.Mounts()) {
-        if (TDvMountTable::IsPseudoType(mount.Type))
-            result.insert(mount.MountPoint);
-    }
-    return result;
-}
-
-bool IsFolderEntry(int pFolderFd, const TDvDirectoryReader::Entry &pEntry)
-{
-    if (pEntry.Type == DT_DIR)
-        return true;
-    if (pEntry.Type != DT_LNK && pEntry.Type != DT_UNKNOWN)
-        return false;
-    struct stat st
-    {
-    };
-    return fstatat(pFolderFd, pEntry.Name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsShownName(const TDvDirectoryReader::Entry &pEntry)
-{
+    const TDvFindData data(pFolderFd, pEntry.Name, pEntry.Length, pEntry.Type);
     // Hidden names start with "."; this also drops "." and "..".
-    return pEntry.Length > 0 && pEntry.Name[0] != '.';
-}
-
-QByteArray JoinBytes(const QByteArray &pFolder, const char *pName, std::size_t pLength)
-{
-    QByteArray result = pFolder;
-    if (!result.endsWith('/'))
-        result.append('/');
-    result.append(pName, qsizetype(pLength));
-    return result;
+    return !data.IsHidden() && data.IsDirectory();
 }
 
 } // namespace
@@ -64,7 +32,8 @@ std::optional<QStringList> TDvFolderLister::ListFolders(const QString &pFolder,
     const int fd = TDvDirectoryReader::OpenFolder(folder);
     if (fd < 0)
         return std::nullopt;
-    const QSet<QByteArray> pseudo = PseudoMountPoints();
+    // Read once per listing.
+    const TDvMountTable mounts = TDvMountTable::Load();
     TDvDirectoryReader reader;
     reader.Start(fd);
     QStringList names;
@@ -73,9 +42,10 @@ std::optional<QStringList> TDvFolderLister::ListFolders(const QString &pFolder,
     while (reader.Next(entry)) {
         if (pCanceled && (++seen % 256) == 0 && pCanceled())
             break;
-        if (!IsShownName(entry) || !IsFolderEntry(fd, entry))
+        if (!IsShownFolder(fd, entry))
             continue;
-        if (!pseudo.isEmpty() && pseudo.contains(JoinBytes(folder, entry.Name, entry.Length)))
+        if (mounts.IsPseudoMountPoint(
+                JoinPath(folder, QByteArrayView(entry.Name, qsizetype(entry.Length)))))
             continue;
         names.append(DecodeFileName(entry.Name, entry.Length));
     }
@@ -93,7 +63,7 @@ bool TDvFolderLister::HasSubfolders(const QString &pFolder)
     TDvDirectoryReader::Entry entry{};
     bool found = false;
     while (!found && reader.Next(entry))
-        found = IsShownName(entry) && IsFolderEntry(fd, entry);
+        found = IsShownFolder(fd, entry);
     close(fd);
     return found;
 }
@@ -110,13 +80,6 @@ bool TDvFolderLister::NameLess(const QString &pLeft, const QString &pRight)
 {
     const int order = CompareLogical(pLeft, pRight);
     return order != 0 ? order < 0 : pLeft < pRight;
-}
-
-QString TDvFolderLister::Join(const QString &pFolder, const QString &pName)
-{
-    if (pFolder.endsWith(u'/'))
-        return pFolder + pName;
-    return pFolder + u'/' + pName;
 }
 
 } // namespace dv

@@ -1,6 +1,6 @@
-#include "gui/folders/TDvFolderListingJob.h"
+#include "core/folders/TDvFolderListingJob.h"
 
-#include "gui/folders/TDvFolderLister.h"
+#include "core/folders/TDvFolderLister.h"
 
 #include <algorithm>
 

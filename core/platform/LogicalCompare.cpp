@@ -1,4 +1,4 @@
-#include "gui/filesearch/LogicalCompare.h"
+#include "core/platform/LogicalCompare.h"
 
 #include <QChar>
 

@@ -1,4 +1,4 @@
-#include "gui/filesearch/ByteSizeFormat.h"
+#include "core/filesearch/ByteSizeFormat.h"
 
 namespace dv {
 

@@ -25,8 +25,6 @@ public:
     // The tree's order of names: as a person reads them (file9 before file10), case only
     // breaking ties.
     static bool NameLess(const QString &pLeft, const QString &pRight);
-    // pFolder joined with pName by exactly one "/".
-    static QString Join(const QString &pFolder, const QString &pName);
 };
 
 } // namespace dv

@@ -1,4 +1,4 @@
-#include "gui/folders/EnvironmentReferences.h"
+#include "core/platform/EnvironmentReferences.h"
 
 #include <QDir>
 #include <QStandardPaths>

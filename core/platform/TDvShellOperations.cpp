@@ -1,4 +1,4 @@
-#include "gui/filesearch/TDvShellOperations.h"
+#include "core/platform/TDvShellOperations.h"
 
 #include "core/platform/FileName.h"
 
