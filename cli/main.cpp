@@ -150,8 +150,11 @@ int main(int argc, char **argv)
     ScanUnrecognizedFormats = cli.Unrecognized;
     SetTextCacheEnabled(!cli.NoCache);
 
-    TCliResultList list(TrimText(cli.Text), gStop, cli.NullTerminated ? '\0' : '\n');
+    const QString text = TrimText(cli.Text);
+    TCliResultList list(text, gStop, cli.NullTerminated ? '\0' : '\n');
     TDvFileListSearch search(list);
+    // The candidates' contents are tested ahead, several at once; the list decides in order.
+    search.SetTextToFind(text);
     bool ended = false;
     search.SetOnEndSearch([&ended] { ended = true; });
     FillOptions(cli, search.SearchOptions());

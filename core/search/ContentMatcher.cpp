@@ -148,7 +148,7 @@ bool RawScan(const QString &fileName, const QString &text)
     std::vector<char> window(static_cast<size_t>(keep + kRawScanChunkSize));
     qsizetype carry = 0;
     for (;;) {
-        if (ContentTestCancelled)
+        if (IsContentTestCancelled())
             return false;
         const qint64 got = file.read(window.data() + carry, kRawScanChunkSize);
         if (got < 1)

@@ -13,6 +13,8 @@ std::atomic<bool> ContentTestCancelled{false};
 
 namespace {
 
+thread_local const std::atomic<bool> *scopeCancelled = nullptr;
+
 std::mutex endpointMutex;
 QString endpointOverride;
 
@@ -31,6 +33,22 @@ qsizetype IncompleteUtf8Tail(QByteArrayView data)
 }
 
 } // namespace
+
+bool IsContentTestCancelled()
+{
+    return ContentTestCancelled || (scopeCancelled && scopeCancelled->load());
+}
+
+ContentTestCancelScope::ContentTestCancelScope(const std::atomic<bool> &cancelled)
+    : m_previous(scopeCancelled)
+{
+    scopeCancelled = &cancelled;
+}
+
+ContentTestCancelScope::~ContentTestCancelScope()
+{
+    scopeCancelled = m_previous;
+}
 
 QString DefaultExtractionServerEndpoint()
 {
@@ -59,7 +77,7 @@ ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString
         client.setReadTimeout(readTimeoutMs);
         client.setContentType("application/octet-stream");
         client.setAccept("text/plain; charset=utf-8");
-        client.setProgressCallback([](qint64, qint64) { return !ContentTestCancelled; });
+        client.setProgressCallback([](qint64, qint64) { return !IsContentTestCancelled(); });
         // A character split between two reads is decoded whole with the second.
         QByteArray carry;
         bool stopped = false;

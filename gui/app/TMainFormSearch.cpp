@@ -140,6 +140,8 @@ void TMainForm::StartSearchButtonClick()
     options.SetRecursiveSearch(chSearchInSubfolders->isChecked());
     options.SetFilesAndFolders(ffFilesOnly);
     options.SetIncludeHidden(chkShowHidden->isChecked());
+    // Found candidates are judged ahead on workers; the handler takes their verdicts.
+    fFileList->FileListSearch().SetTextToFind(FTextToFind);
 
     const QStringList entries = SelectionList()->Paths();
     if (entries.isEmpty()) {
@@ -211,6 +213,17 @@ void TMainForm::FlushStatusText()
 void TMainForm::StopSearchButtonClick()
 {
     SearchCancelled = true;
+    if (!fFileList || !fFileList->IsSearching())
+        return;
+    // The enumerations may be waiting for candidates judged ahead, and then hand none over
+    // that could stop them: stop them now, and with them that work. From inside the handler
+    // the timer does it once the candidate is decided.
+    if (fAddPathDepth > 0) {
+        if (!TimerStopper->isActive())
+            TimerStopper->start();
+        return;
+    }
+    fFileList->Stop();
 }
 
 void TMainForm::TimerStopperTimer()

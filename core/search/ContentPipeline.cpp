@@ -1,0 +1,135 @@
+#include "core/search/ContentPipeline.h"
+
+#include "core/platform/FileName.h"
+#include "core/search/ExtractionClient.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace dv {
+
+int ContentPipeline::DefaultThreadCount()
+{
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(2 * processors, 2, 32);
+}
+
+ContentPipeline::ContentPipeline(const QString &textToFind, int threadCount, int maxQueued)
+    : m_text(textToFind), m_threadCount(std::max(threadCount, 1)),
+      m_maxQueued(static_cast<std::size_t>(std::max(maxQueued, 1)))
+{}
+
+ContentPipeline::~ContentPipeline()
+{
+    Finish();
+}
+
+bool ContentPipeline::IsFull() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_entries.size() >= m_maxQueued;
+}
+
+bool ContentPipeline::IsEmpty() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_entries.empty();
+}
+
+bool ContentPipeline::Queue(std::string_view bytes)
+{
+    auto entry = std::make_shared<Entry>();
+    entry->Bytes.assign(bytes);
+    std::lock_guard lock(m_mutex);
+    if (m_cancelled || m_entries.size() >= m_maxQueued)
+        return false;
+    m_entries.push_back(std::move(entry));
+    const std::size_t waiting = m_entries.size() - m_nextToJudge;
+    if (static_cast<std::size_t>(m_idleThreads) < waiting &&
+        m_threads.size() < static_cast<std::size_t>(m_threadCount)) {
+        m_threads.emplace_back([this] { Run(); });
+    } else {
+        m_work.notify_one();
+    }
+    return true;
+}
+
+bool ContentPipeline::IsReady() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_entries.empty() && m_entries.front()->Done;
+}
+
+bool ContentPipeline::WaitForReady(int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_ready.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+        return m_cancelled || (!m_entries.empty() && m_entries.front()->Done);
+    }) && !m_cancelled;
+}
+
+void ContentPipeline::TakeReady(std::deque<Judged> &out)
+{
+    std::lock_guard lock(m_mutex);
+    while (!m_entries.empty() && m_entries.front()->Done) {
+        Entry &entry = *m_entries.front();
+        out.push_back({std::move(entry.Bytes), std::move(entry.Path), std::move(entry.Verdict)});
+        m_entries.pop_front();
+        --m_nextToJudge;
+    }
+}
+
+void ContentPipeline::Cancel()
+{
+    m_cancelled = true;
+    std::lock_guard lock(m_mutex);
+    m_entries.clear();
+    m_nextToJudge = 0;
+    m_work.notify_all();
+    m_ready.notify_all();
+}
+
+void ContentPipeline::Finish()
+{
+    Cancel();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(m_mutex);
+        threads.swap(m_threads);
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
+void ContentPipeline::Run()
+{
+    // A cancel ends a server exchange or a raw scan of this thread at its next check.
+    const ContentTestCancelScope cancelScope(m_cancelled);
+    const QString text = m_text;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_idleThreads;
+        m_work.wait(lock, [this] { return m_cancelled || m_nextToJudge < m_entries.size(); });
+        --m_idleThreads;
+        if (m_cancelled)
+            return;
+        const std::shared_ptr<Entry> entry = m_entries[m_nextToJudge++];
+        lock.unlock();
+        QString path;
+        CandidateVerdict verdict;
+        try {
+            path = DecodeFileName(entry->Bytes.data(), entry->Bytes.size());
+            verdict = JudgeCandidateFile(path, text);
+        } catch (...) {
+            verdict = CandidateVerdict(); // out of memory: refused
+        }
+        lock.lock();
+        entry->Path = std::move(path);
+        entry->Verdict = std::move(verdict);
+        entry->Done = true;
+        if (!m_entries.empty() && m_entries.front() == entry)
+            m_ready.notify_all();
+    }
+}
+
+} // namespace dv
