@@ -213,17 +213,13 @@ void TMainForm::FlushStatusText()
 void TMainForm::StopSearchButtonClick()
 {
     SearchCancelled = true;
-    if (!fFileList || !fFileList->IsSearching())
-        return;
-    // The enumerations may be waiting for candidates judged ahead, and then hand none over
-    // that could stop them: stop them now, and with them that work. From inside the handler
-    // the timer does it once the candidate is decided.
-    if (fAddPathDepth > 0) {
-        if (!TimerStopper->isActive())
-            TimerStopper->start();
-        return;
-    }
-    fFileList->Stop();
+    // The enumerations may be waiting for candidates judged ahead, and then offer none that
+    // would arm the stop: it comes from the event loop at once, unless this search has ended
+    // (or a candidate has armed it) by then.
+    QTimer::singleShot(0, this, [this] {
+        if (SearchCancelled && !TimerStopper->isActive())
+            TimerStopperTimer();
+    });
 }
 
 void TMainForm::TimerStopperTimer()
