@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 namespace dv {
 
@@ -40,18 +41,52 @@ bool ContentPipeline::Queue(std::string_view bytes)
 {
     auto entry = std::make_shared<Entry>();
     entry->Bytes.assign(bytes);
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
+    if (m_cancelled || m_entries.size() >= m_maxQueued)
+        return false;
+    m_entries.push_back(entry);
+    const std::size_t waiting = m_entries.size() - m_nextToJudge;
+    if (static_cast<std::size_t>(m_idleThreads) >= waiting ||
+        m_threads.size() >= static_cast<std::size_t>(m_threadCount)) {
+        m_work.notify_one();
+        return true;
+    }
+    try {
+        m_threads.emplace_back([this] { Run(); });
+        return true;
+    } catch (const std::system_error &) {
+        if (!m_threads.empty())
+            return true; // those there judge it
+    }
+    // No thread to be had: judged here, as without a pipeline.
+    m_entries.pop_back();
+    lock.unlock();
+    {
+        const ContentTestCancelScope cancelScope(m_cancelled);
+        Judge(*entry, m_text);
+    }
+    entry->Done = true;
+    lock.lock();
     if (m_cancelled || m_entries.size() >= m_maxQueued)
         return false;
     m_entries.push_back(std::move(entry));
-    const std::size_t waiting = m_entries.size() - m_nextToJudge;
-    if (static_cast<std::size_t>(m_idleThreads) < waiting &&
-        m_threads.size() < static_cast<std::size_t>(m_threadCount)) {
-        m_threads.emplace_back([this] { Run(); });
-    } else {
-        m_work.notify_one();
-    }
+    ++m_nextToJudge;
+    m_ready.notify_all();
     return true;
+}
+
+void ContentPipeline::Judge(Entry &entry, const QString &text)
+{
+    QString path;
+    CandidateVerdict verdict;
+    try {
+        path = DecodeFileName(entry.Bytes.data(), entry.Bytes.size());
+        verdict = JudgeCandidateFile(path, text);
+    } catch (...) {
+        verdict = CandidateVerdict(); // out of memory: refused
+    }
+    entry.Path = std::move(path);
+    entry.Verdict = std::move(verdict);
 }
 
 bool ContentPipeline::IsReady() const
@@ -115,17 +150,8 @@ void ContentPipeline::Run()
             return;
         const std::shared_ptr<Entry> entry = m_entries[m_nextToJudge++];
         lock.unlock();
-        QString path;
-        CandidateVerdict verdict;
-        try {
-            path = DecodeFileName(entry->Bytes.data(), entry->Bytes.size());
-            verdict = JudgeCandidateFile(path, text);
-        } catch (...) {
-            verdict = CandidateVerdict(); // out of memory: refused
-        }
+        Judge(*entry, text);
         lock.lock();
-        entry->Path = std::move(path);
-        entry->Verdict = std::move(verdict);
         entry->Done = true;
         if (!m_entries.empty() && m_entries.front() == entry)
             m_ready.notify_all();

@@ -83,6 +83,8 @@ private:
     };
 
     void Run();
+    // Fills the entry's Path and Verdict; the entry is not yet Done (or not yet held).
+    static void Judge(Entry &entry, const QString &text);
 
     const QString m_text;
     const int m_threadCount;
