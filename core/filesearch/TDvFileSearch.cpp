@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::uint32_t kBatchIntervalMs = 400;
 constexpr std::uint32_t kResortIntervalMs = 1000;
+// Judged candidates handed over at once while the look-ahead is full: each hand-over makes
+// the main thread redraw (or write out), so not one by one.
+constexpr std::size_t kHandOverBatch = ContentPipeline::kDefaultMaxQueued / 4;
 constexpr int kResortItemLimit = 10000;
 constexpr unsigned kEntriesPerCheck = 64;
 // Descriptors of open folders per walk: deeper than real trees go, far below the usual limit
@@ -420,11 +423,14 @@ bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, b
     fCandidate.assign(fPath).append(pName, pNameLength);
     if (pIsFolder)
         fCandidate.push_back('/');
-    // Full: the list takes what is judged at the front before the walk goes on.
+    // Full: the list takes what is judged at the front before the walk goes on, in batches
+    // of a good part of the look-ahead (or what there is once the batch interval is over).
     while (!fPipeline->Queue(fCandidate)) {
         if (IsCanceled() || fPipeline->IsCancelled())
             return false;
-        if (fPipeline->WaitForReady(100))
+        if (fPipeline->WaitForReady(100, kHandOverBatch) ||
+            (GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs &&
+             fPipeline->IsReady()))
             HandOverJudged();
     }
     return true;

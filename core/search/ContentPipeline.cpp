@@ -44,6 +44,7 @@ bool ContentPipeline::Queue(std::string_view bytes)
     std::unique_lock lock(m_mutex);
     if (m_cancelled || m_entries.size() >= m_maxQueued)
         return false;
+    entry->Serial = m_frontSerial + m_entries.size();
     m_entries.push_back(entry);
     const std::size_t waiting = m_entries.size() - m_nextToJudge;
     if (static_cast<std::size_t>(m_idleThreads) >= waiting ||
@@ -65,13 +66,12 @@ bool ContentPipeline::Queue(std::string_view bytes)
         const ContentTestCancelScope cancelScope(m_cancelled);
         Judge(*entry, m_text);
     }
-    entry->Done = true;
     lock.lock();
     if (m_cancelled || m_entries.size() >= m_maxQueued)
         return false;
-    m_entries.push_back(std::move(entry));
+    m_entries.push_back(entry);
     ++m_nextToJudge;
-    m_ready.notify_all();
+    MarkJudged(*entry);
     return true;
 }
 
@@ -92,26 +92,39 @@ void ContentPipeline::Judge(Entry &entry, const QString &text)
 bool ContentPipeline::IsReady() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_entries.empty() && m_entries.front()->Done;
+    return m_readyCount > 0;
 }
 
-bool ContentPipeline::WaitForReady(int timeoutMs)
+bool ContentPipeline::WaitForReady(int timeoutMs, std::size_t count)
 {
     std::unique_lock lock(m_mutex);
-    return m_ready.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-        return m_cancelled || (!m_entries.empty() && m_entries.front()->Done);
+    return m_ready.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return m_cancelled ||
+               (m_readyCount > 0 && m_readyCount >= std::min(count, m_entries.size()));
     }) && !m_cancelled;
 }
 
 void ContentPipeline::TakeReady(std::deque<Judged> &out)
 {
     std::lock_guard lock(m_mutex);
-    while (!m_entries.empty() && m_entries.front()->Done) {
+    for (; m_readyCount > 0; --m_readyCount) {
         Entry &entry = *m_entries.front();
         out.push_back({std::move(entry.Bytes), std::move(entry.Path), std::move(entry.Verdict)});
         m_entries.pop_front();
+        ++m_frontSerial;
         --m_nextToJudge;
     }
+}
+
+void ContentPipeline::MarkJudged(Entry &entry)
+{
+    entry.Done = true;
+    // The verdicts from the front on that are ready: extended when this one joins them.
+    if (m_cancelled || entry.Serial - m_frontSerial != m_readyCount)
+        return;
+    while (m_readyCount < m_entries.size() && m_entries[m_readyCount]->Done)
+        ++m_readyCount;
+    m_ready.notify_all();
 }
 
 void ContentPipeline::Cancel()
@@ -120,6 +133,7 @@ void ContentPipeline::Cancel()
     std::lock_guard lock(m_mutex);
     m_entries.clear();
     m_nextToJudge = 0;
+    m_readyCount = 0;
     m_work.notify_all();
     m_ready.notify_all();
 }
@@ -152,9 +166,7 @@ void ContentPipeline::Run()
         lock.unlock();
         Judge(*entry, text);
         lock.lock();
-        entry->Done = true;
-        if (!m_entries.empty() && m_entries.front() == entry)
-            m_ready.notify_all();
+        MarkJudged(*entry);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -60,9 +61,9 @@ public:
     bool Queue(std::string_view bytes);
     // Whether the oldest path held is judged.
     bool IsReady() const;
-    // Waits until the oldest path is judged, the pipeline is cancelled or TimeoutMs has
-    // passed; returns IsReady().
-    bool WaitForReady(int timeoutMs);
+    // Waits until the first Count paths held (all of them, when fewer) are judged, the
+    // pipeline is cancelled or TimeoutMs has passed; true when they are.
+    bool WaitForReady(int timeoutMs, std::size_t count = 1);
     // Moves the judged paths at the front into Out, in order, up to the first not judged.
     void TakeReady(std::deque<Judged> &out);
 
@@ -79,12 +80,15 @@ private:
         std::string Bytes;
         QString Path;
         CandidateVerdict Verdict;
+        std::uint64_t Serial = 0; // counts the paths queued
         bool Done = false;
     };
 
     void Run();
     // Fills the entry's Path and Verdict; the entry is not yet Done (or not yet held).
     static void Judge(Entry &entry, const QString &text);
+    // Marks a held entry Done (lock held).
+    void MarkJudged(Entry &entry);
 
     const QString m_text;
     const int m_threadCount;
@@ -96,6 +100,8 @@ private:
     // Shared with the thread judging an entry, which may outlive the entry's place here.
     std::deque<std::shared_ptr<Entry>> m_entries;
     std::size_t m_nextToJudge = 0; // index in m_entries
+    std::size_t m_readyCount = 0;  // entries from the front on that are judged
+    std::uint64_t m_frontSerial = 0;
     int m_idleThreads = 0;
     std::vector<std::thread> m_threads;
 };
