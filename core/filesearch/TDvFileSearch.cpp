@@ -5,7 +5,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/TDvFindData.h"
 #include "core/platform/Ticks.h"
-#include "core/search/FileAcceptance.h"
+#include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
 
 #include <algorithm>

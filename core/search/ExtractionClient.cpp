@@ -13,8 +13,6 @@ std::atomic<bool> ContentTestCancelled{false};
 
 namespace {
 
-thread_local const std::atomic<bool> *scopeCancelled = nullptr;
-
 std::mutex endpointMutex;
 QString endpointOverride;
 
@@ -33,22 +31,6 @@ qsizetype IncompleteUtf8Tail(QByteArrayView data)
 }
 
 } // namespace
-
-bool IsContentTestCancelled()
-{
-    return ContentTestCancelled || (scopeCancelled && scopeCancelled->load());
-}
-
-ContentTestCancelScope::ContentTestCancelScope(const std::atomic<bool> &cancelled)
-    : m_previous(scopeCancelled)
-{
-    scopeCancelled = &cancelled;
-}
-
-ContentTestCancelScope::~ContentTestCancelScope()
-{
-    scopeCancelled = m_previous;
-}
 
 QString DefaultExtractionServerEndpoint()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/ContentTestCancelScope.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -19,24 +21,6 @@ constexpr qsizetype kMaxExtractedTextLength = 16 * 1024 * 1024;
 // not accepted. Whoever sets it clears it before the next search.
 extern std::atomic<bool> ContentTestCancelled;
 static_assert(std::atomic<bool>::is_always_lock_free);
-
-// Whether the content test under way on this thread is to end: ContentTestCancelled, or the
-// flag of the innermost ContentTestCancelScope of this thread.
-bool IsContentTestCancelled();
-
-// Gives the content tests run on this thread, while it lives, one more flag that ends them
-// (a worker judging candidates ahead of a search that can be dropped on its own).
-class ContentTestCancelScope
-{
-public:
-    explicit ContentTestCancelScope(const std::atomic<bool> &cancelled);
-    ~ContentTestCancelScope();
-    ContentTestCancelScope(const ContentTestCancelScope &) = delete;
-    ContentTestCancelScope &operator=(const ContentTestCancelScope &) = delete;
-
-private:
-    const std::atomic<bool> *m_previous;
-};
 
 // "http://localhost:9998", the extraction server on the local machine, unless the environment
 // variable DELVORA_EXTRACTION_URL names another.

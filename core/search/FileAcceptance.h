@@ -32,32 +32,11 @@ struct CandidateVerdict
 
 // Judges a candidate file of a search: with no text to find it is accepted; with an extension
 // on the skip list it is refused (the file is not opened); else accepted when the file contains
-// the text (FileContainsText). Shared by every front end; never throws.
+// the text (FileContainsText). Shared by every front end; never throws. Within a
+// PreparedVerdictScope for this path and text, the verdict judged ahead is the answer.
 CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFind);
 
 // JudgeCandidateFile(...).Accepted.
 bool AcceptCandidateFile(const QString &path, const QString &textToFind);
-
-// A verdict judged ahead of time (ContentPipeline) for the candidate being handed to the list:
-// while it lives, JudgeCandidateFile on this thread answers it for that path and text instead
-// of testing the file again. Scopes nest; the innermost one is asked first, and only it.
-class PreparedVerdictScope
-{
-public:
-    PreparedVerdictScope(const QString &path, const QString &textToFind,
-                         const CandidateVerdict &verdict);
-    ~PreparedVerdictScope();
-    PreparedVerdictScope(const PreparedVerdictScope &) = delete;
-    PreparedVerdictScope &operator=(const PreparedVerdictScope &) = delete;
-
-    // The innermost scope's verdict when it was judged for Path and TextToFind.
-    static const CandidateVerdict *Find(const QString &path, const QString &textToFind);
-
-private:
-    const QString &m_path;
-    const QString &m_text;
-    const CandidateVerdict &m_verdict;
-    PreparedVerdictScope *m_outer;
-};
 
 } // namespace dv

@@ -5,7 +5,7 @@
 #include "core/filesearch/TDvFileListSearch.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
-#include "core/search/FileAcceptance.h"
+#include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/LoopbackHttpServer.h"
