@@ -121,6 +121,8 @@ int main(int argc, char **argv)
     const QString text = ApplySearchRequest(cli.Request(), options);
     TCliResultList list(text, gStop, cli.NullTerminated ? '\0' : '\n', !cli.NoMessages);
     TDvFileListSearch search(list);
+    // The candidates' contents are tested ahead, several at once; the list decides in order.
+    search.SetTextToFind(text);
     bool ended = false;
     search.SetOnEndSearch([&ended] { ended = true; });
     search.SearchOptions().Assign(options);

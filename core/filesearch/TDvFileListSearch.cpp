@@ -44,7 +44,9 @@ void TDvFileListSearch::Search(const QString &Path)
     fLastSearchPath = Path;
     fLastSearchTickCount = GetTickCount();
     EnsurePool();
-    fSearchThreadPool->AddWorkItem(CreateFileSearch(Path, false));
+    auto item = CreateFileSearch(Path, false);
+    item->SetTextToFind(fTextToFind);
+    fSearchThreadPool->AddWorkItem(item);
 }
 
 std::shared_ptr<TDvFileSearch> TDvFileListSearch::CreateFileSearch(const QString &Path,
@@ -61,6 +63,7 @@ bool TDvFileListSearch::Rescan(const QString &Path)
     fSearchOptions.SetRecursiveSearch(false);
     auto item = CreateFileSearch(Path, true);
     fSearchOptions.SetRecursiveSearch(recursive);
+    item->SetTextToFind(fTextToFind);
     fSearchThreadPool->AddWorkItem(item);
     return true;
 }

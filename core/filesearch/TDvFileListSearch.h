@@ -40,6 +40,13 @@ public:
     // not hold yet (the automatic refresh). Nothing, and false, before the first Search.
     bool Rescan(const QString &Path);
 
+    // The text the content test looks for: candidates are judged ahead of the list on a
+    // pipeline of each enumeration and handed over once judged. Empty (the default): every
+    // candidate is handed over as found and the list tests it itself. Read by every new
+    // enumeration.
+    const QString &TextToFind() const { return fTextToFind; }
+    void SetTextToFind(const QString &pText) { fTextToFind = pText; }
+
     // The criteria read by every new enumeration.
     TDvSearchOptions &SearchOptions() { return fSearchOptions; }
     const TDvSearchOptions &SearchOptions() const { return fSearchOptions; }
@@ -70,6 +77,7 @@ protected:
     std::unique_ptr<TWorkerThreadPool> fSearchThreadPool;
     std::uint32_t fLastSearchTickCount = 0;
     QString fLastSearchPath;
+    QString fTextToFind;
     bool fIgnoreNewFiles = true;
 
 private:

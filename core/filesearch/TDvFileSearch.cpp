@@ -5,6 +5,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/TDvFindData.h"
 #include "core/platform/Ticks.h"
+#include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
 
 #include <algorithm>
@@ -20,6 +21,9 @@ namespace {
 
 constexpr std::uint32_t kBatchIntervalMs = 400;
 constexpr std::uint32_t kResortIntervalMs = 1000;
+// Judged candidates handed over at once while the look-ahead is full: each hand-over makes
+// the main thread redraw (or write out), so not one by one.
+constexpr std::size_t kHandOverBatch = ContentPipeline::kDefaultMaxQueued / 4;
 constexpr int kResortItemLimit = 10000;
 constexpr unsigned kEntriesPerCheck = 64;
 // Descriptors of open folders per walk: deeper than real trees go, far below the usual limit
@@ -55,14 +59,37 @@ TDvFileSearch::TDvFileSearch(const TDvSearchOptions &aSearchOptions,
 
 TDvFileSearch::~TDvFileSearch() = default;
 
+void TDvFileSearch::SetTextToFind(const QString &pText)
+{
+    fPipeline = pText.isEmpty() ? nullptr : std::make_unique<ContentPipeline>(pText);
+}
+
+void TDvFileSearch::Terminate()
+{
+    TBasicWorkItem::Terminate();
+    if (fPipeline)
+        fPipeline->Cancel();
+}
+
 void TDvFileSearch::DoWork()
 {
+    // The pipeline's threads end with the walk, whichever way it ends.
+    struct FinishPipeline
+    {
+        ContentPipeline *Pipeline;
+        ~FinishPipeline()
+        {
+            if (Pipeline)
+                Pipeline->Finish();
+        }
+    } finishPipeline{fPipeline.get()};
     try {
         if (!IsCanceled()) {
             fMounts = TDvMountTable::Load();
             // Address space only: pages are used as paths arrive, and none is copied while
             // the batch of a tree the size of an operating system's sources grows.
-            fItemsToAdd.reserve(kPendingReserve);
+            if (!fPipeline)
+                fItemsToAdd.reserve(kPendingReserve);
             if (!fInitialPath.isEmpty()) {
                 SearchRoot(WithTrailingSeparator(fInitialPath), false);
             } else if (fSearchOptions.RecursiveSearch()) {
@@ -89,6 +116,10 @@ void TDvFileSearch::DoWork()
 
 void TDvFileSearch::FinalFlush()
 {
+    if (fPipeline) {
+        FinalFlushJudged();
+        return;
+    }
     fSearchComplete = true;
     // A batch that fails part-way keeps the paths not yet offered; they are offered still,
     // and the first failure is the one passed on.
@@ -217,7 +248,11 @@ bool TDvFileSearch::ListTopFolder()
         TDvFindData data(folderFd, entry.Name, entry.Length, entry.Type);
         if (data.IsDotOrDotDot())
             continue;
-        if (fSearchOptions.MatchesInFolder(data, folder)) {
+        const bool matches = fSearchOptions.MatchesInFolder(data, folder);
+        if (matches && fPipeline) {
+            if (!QueueCandidate(entry.Length, entry.Name, data.IsDirectory()))
+                return false;
+        } else if (matches) {
             if (!pending.owns_lock())
                 pending.lock();
             if (fPendingFolder != frame.Serial) {
@@ -364,8 +399,104 @@ void TDvFileSearch::CloseFrames()
     fFrames.clear(); // each frame closes its folder
 }
 
+bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, bool pIsFolder)
+{
+    fCandidate.assign(fPath).append(pName, pNameLength);
+    if (pIsFolder)
+        fCandidate.push_back('/');
+    // Full: the list takes what is judged at the front before the walk goes on, in batches
+    // of a good part of the look-ahead (or what there is once the batch interval is over).
+    while (!fPipeline->Queue(fCandidate)) {
+        if (IsCanceled() || fPipeline->IsCancelled())
+            return false;
+        if (fPipeline->WaitForReady(100, kHandOverBatch) ||
+            (GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs &&
+             fPipeline->IsReady()))
+            HandOverJudged();
+    }
+    return true;
+}
+
+void TDvFileSearch::HandOverJudged()
+{
+    fPipeline->TakeReady(fJudged);
+    if (!fJudged.empty())
+        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+}
+
+void TDvFileSearch::FlushJudged()
+{
+    if (IsCanceled())
+        return;
+    fDvFileList->BeginUpdate();
+    try {
+        while (!fJudged.empty()) {
+            // Each path leaves the list of judged ones before it is offered, so a path whose
+            // Add fails is not offered again by the final batch.
+            const ContentPipeline::Judged judged = std::move(fJudged.front());
+            fJudged.pop_front();
+            const PreparedVerdictScope prepared(judged.Path, fPipeline->TextToFind(),
+                                                judged.Verdict);
+            fWereItemsAddedSinceLastSort = true;
+            if (!fOnlyNewFiles) {
+                fDvFileList->AddEncodedPath(QByteArrayView(
+                    judged.Bytes.data(), static_cast<qsizetype>(judged.Bytes.size())));
+            } else if (!fDvFileList->IsItemInList(judged.Path)) {
+                fDvFileList->AddPath(judged.Path);
+            }
+        }
+    } catch (...) {
+        fDvFileList->EndUpdate();
+        fLastUpdateTickCount = GetTickCount();
+        throw;
+    }
+    fDvFileList->EndUpdate();
+    fLastUpdateTickCount = GetTickCount();
+    ResortIfNeeded();
+}
+
+void TDvFileSearch::FinalFlushJudged()
+{
+    // As the walk's batches: a failing batch keeps the paths not yet offered, they are
+    // offered still, and the first failure is the one passed on.
+    std::exception_ptr failure;
+    for (;;) {
+        try {
+            while (!IsCanceled() && !fPipeline->IsEmpty()) {
+                if (fPipeline->WaitForReady(100))
+                    fPipeline->TakeReady(fJudged);
+                if (!fJudged.empty() &&
+                    GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
+                    MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+            }
+            // The last batch, which also sorts.
+            fSearchComplete = true;
+            MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+            break;
+        } catch (const TMainThreadQueueClosed &) {
+            throw;
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+            if (IsCanceled() || (fJudged.empty() && fPipeline->IsEmpty()))
+                break;
+        }
+    }
+    fSearchComplete = true;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 void TDvFileSearch::CheckFlush()
 {
+    if (fPipeline) {
+        if (GetTickCount() - fLastUpdateTickCount.load(std::memory_order_relaxed) <=
+            kBatchIntervalMs)
+            return;
+        if (!fJudged.empty() || fPipeline->IsReady())
+            HandOverJudged();
+        return;
+    }
     if (!HasPending())
         return;
     if (GetTickCount() - fLastUpdateTickCount.load(std::memory_order_relaxed) <= kBatchIntervalMs)

@@ -5,6 +5,7 @@
 #include "core/platform/TDvFolderIdentitySet.h"
 #include "core/platform/TDvMountTable.h"
 #include "core/platform/UniqueFd.h"
+#include "core/search/ContentPipeline.h"
 #include "core/threads/BasicWorkItem.h"
 
 #include <QByteArray>
@@ -12,6 +13,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,6 +26,10 @@ class IDvFileSearchTarget;
 // The background enumeration of one search root: walks it depth first on a worker thread,
 // judges every entry with its own copy of the criteria and hands the matching paths to the
 // list on the main thread in batches (at most one per 400 ms, plus a final one).
+//
+// With a text to find, the content test runs ahead on a ContentPipeline: a path reaches the
+// list only once its verdict is ready, in the order found, and the list's test takes that
+// verdict (PreparedVerdictScope). The main thread never waits for a file to be judged.
 //
 // An empty root means every ready drive (recursive search) or the top level of the desktop
 // folder. Folders are opened relative to their parent, so depth is not limited by PATH_MAX.
@@ -41,6 +48,12 @@ public:
 
     // Walks the root; on a worker thread of the list's pool.
     void DoWork() override;
+    // Also drops the candidates judged ahead, at once.
+    void Terminate() override;
+
+    // The text the candidates are judged ahead for; empty (the default): none, every
+    // candidate goes to the list as found. Before the enumeration is queued.
+    void SetTextToFind(const QString &pText);
 
     const QString &InitialPath() const { return fInitialPath; }
     bool OnlyNewFiles() const { return fOnlyNewFiles; }
@@ -81,6 +94,15 @@ private:
     int OpenDescriptors() const;
     void CloseFrames();
 
+    // Hands the candidate to the pipeline, first handing judged ones over while it is full;
+    // false when cancelled.
+    bool QueueCandidate(std::size_t pNameLength, const char *pName, bool pIsFolder);
+    // Takes the judged candidates at the front of the pipeline and hands them to the list.
+    void HandOverJudged();
+    // On the main thread: offers the judged candidates to the list.
+    void FlushJudged();
+    void FinalFlushJudged();
+
     bool HasPending() const { return !fItemsToAdd.empty(); }
     void CheckFlush();
     void FlushItemsToAdd();
@@ -103,6 +125,10 @@ private:
     std::atomic<std::uint32_t> fLastUpdateTickCount;
     std::atomic<bool> fSearchComplete{false};
     bool fOnlyNewFiles;
+    // Set before the walk starts, and only then; Terminate may cancel it from any thread.
+    std::unique_ptr<ContentPipeline> fPipeline;
+    std::deque<ContentPipeline::Judged> fJudged; // taken from the pipeline, not yet offered
+    std::string fCandidate;                      // the path being queued
 
     // Walk state, worker thread only.
     TDvMountTable fMounts;

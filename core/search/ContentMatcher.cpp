@@ -102,7 +102,7 @@ bool RawScan(const QString &fileName, const ContentPattern &pattern, ContentTest
     window.resize(static_cast<size_t>(keep + kRawScanChunkSize));
     qsizetype carry = 0;
     for (;;) {
-        if (ContentTestCancelled) {
+        if (IsContentTestCancelled()) {
             error = ContentTestError::Cancelled();
             return false;
         }
@@ -215,7 +215,7 @@ ContentTestResult TestFileContents(const QString &fileName, const ContentPattern
         return result;
     // A test that ended while a cancel was set is cancelled, whatever stopped it.
     const auto settle = [&] {
-        if (!result.Found && ContentTestCancelled)
+        if (!result.Found && IsContentTestCancelled())
             result.Error = ContentTestError::Cancelled();
         return result;
     };

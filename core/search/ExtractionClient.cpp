@@ -76,7 +76,7 @@ ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString
         client.setReadTimeout(readTimeoutMs);
         client.setContentType("application/octet-stream");
         client.setAccept("text/plain; charset=utf-8");
-        client.setProgressCallback([](qint64, qint64) { return !ContentTestCancelled; });
+        client.setProgressCallback([](qint64, qint64) { return !IsContentTestCancelled(); });
         // A character split between two reads is decoded whole with the second.
         QByteArray carry;
         bool stopped = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/search/ContentTestCancelScope.h"
 #include "core/search/ContentTestFailure.h"
 
 #include <QString>

@@ -1,12 +1,15 @@
 #include "core/search/FileAcceptance.h"
 
 #include "core/search/ContentMatcher.h"
+#include "core/search/PreparedVerdictScope.h"
 #include "core/search/TextExtraction.h"
 
 namespace dv {
 
 CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFind)
 {
+    if (const CandidateVerdict *prepared = PreparedVerdictScope::Find(path, textToFind))
+        return *prepared;
     CandidateVerdict verdict;
     if (textToFind.isEmpty()) {
         verdict.Accepted = true;

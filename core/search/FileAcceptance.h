@@ -23,7 +23,8 @@ struct CandidateVerdict
 // Judges a candidate file of a search: with no text to find it is accepted; with an extension
 // on the skip list it is refused (the file is not opened); else accepted when the file contains
 // the text (TestFileContent), and when its content could not be tested, Failure and Reason say
-// why. Shared by every front end; never throws.
+// why. Shared by every front end; never throws. Within a PreparedVerdictScope for this path
+// and text, the verdict judged ahead is the answer.
 CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFind);
 
 // JudgeCandidateFile(...).Accepted.

@@ -103,6 +103,8 @@ void TMainForm::StartSearchButtonClick()
     request.Recursive = chSearchInSubfolders->isChecked();
     request.IncludeHidden = chkShowHidden->isChecked();
     FTextToFind = ApplySearchRequest(request, fFileList->SearchOptions());
+    // Found candidates are judged ahead on workers; the handler takes their verdicts.
+    fFileList->FileListSearch().SetTextToFind(FTextToFind);
 
     const QStringList entries = SelectionList()->Paths();
     if (entries.isEmpty()) {
@@ -174,6 +176,13 @@ void TMainForm::FlushStatusText()
 void TMainForm::StopSearchButtonClick()
 {
     SearchCancelled = true;
+    // The enumerations may be waiting for candidates judged ahead, and then offer none that
+    // would arm the stop: it comes from the event loop at once, unless this search has ended
+    // (or a candidate has armed it) by then.
+    QTimer::singleShot(0, this, [this] {
+        if (SearchCancelled && !TimerStopper->isActive())
+            TimerStopperTimer();
+    });
 }
 
 void TMainForm::TimerStopperTimer()

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,11 +33,16 @@ struct Result
     QByteArray out, err;
     QStringList lines() const
     {
+        QStringList l = linesInOrder();
+        l.sort();
+        return l;
+    }
+    QStringList linesInOrder() const
+    {
         QStringList l;
         for (const QByteArray &line : out.split('\n'))
             if (!line.isEmpty())
                 l << DecodeFileName(line);
-        l.sort();
         return l;
     }
 };
@@ -428,6 +434,43 @@ private slots:
         QCOMPARE(server.requestCount(), 3);
         QVERIFY(QFile::exists(folder));
         QVERIFY(RunFind({"--help"}).out.contains("--no-cache"));
+    }
+
+    // The contents are tested several at once, yet the output is what a one-by-one run
+    // writes: the files that hold the text, in the order of the walk (as listed without a
+    // text). Documents go to the server; the tree has more files than the look-ahead holds.
+    void contentResultsComeInTheWalksOrder()
+    {
+        LoopbackHttpServer server;
+        server.setHandler(
+            [](const testsupport::HttpRequestRecord &r) { return HttpAnswer::text(r.body); });
+        qputenv("DELVORA_EXTRACTION_URL", server.baseUrl().toUtf8());
+        const auto restore = qScopeGuard([] { qunsetenv("DELVORA_EXTRACTION_URL"); });
+        testsupport::TemporaryDir dir;
+        QSet<QString> holding;
+        for (int f = 0; f < 6; ++f) {
+            for (int i = 0; i < 120; ++i) {
+                const bool has = (i * 7 + f) % 5 == 0;
+                const QString path = testsupport::writeFile(
+                    dir.path(),
+                    QStringLiteral("d%1/s/f%2.%3").arg(f).arg(i).arg(i % 9 == 4 ? "pdf" : "txt"),
+                    has ? "a Needle" : "hay");
+                if (has)
+                    holding.insert(path);
+            }
+        }
+        const Result all = RunFind({dir.path()});
+        QCOMPARE(all.code, 0);
+        QCOMPARE(server.requestCount(), 0);
+        QStringList expected;
+        for (const QString &path : all.linesInOrder())
+            if (holding.contains(path))
+                expected << path;
+        QCOMPARE(expected.size(), holding.size());
+        const Result found = RunFind({"--no-cache", "-t", "needle", dir.path()});
+        QCOMPARE(found.code, 0);
+        QCOMPARE(found.linesInOrder(), expected);
+        QVERIFY(server.requestCount() > 0);
     }
 
     void interruptEndsCleanly()

@@ -14,6 +14,7 @@
 #include "gui/app/TUnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
+#include "tests/support/AnswerGate.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
@@ -114,6 +115,7 @@ private slots:
     void wholeSearch_data();
     void wholeSearch();
     void cancelledSearchEndsAndNextStartsFresh();
+    void heldDocumentLeavesTheWindowResponsive();
     void restartKeepsSearchingUntilItsOwnEnd();
     void searchStartStoresTheForm();
     void findInText_data();
@@ -277,8 +279,8 @@ void TstTMainFormSearch::cancelledSearchEndsAndNextStartsFresh()
     TMainForm form;
     form.SelectionList()->SetPaths({tree("plain/*")});
     form.StartSearchButtonClick();
-    // Cancelled before the first candidate: every candidate is refused, the first one arms
-    // the stop timer, and the stop ends the search.
+    // Cancelled before the first candidate: the search is stopped at once (candidates judged
+    // ahead wait for no one), and a candidate offered meanwhile is refused.
     form.StopSearchButtonClick();
     QVERIFY(form.SearchCancelled);
     QCOMPARE(form.StatusText(), QStringLiteral("Searching..."));
@@ -301,6 +303,74 @@ void TstTMainFormSearch::cancelledSearchEndsAndNextStartsFresh()
     QCOMPARE(form.StatusText(), QStringLiteral("Items found: 3"));
     QVERIFY(form.TimerStopper->isActive());
     QCOMPARE(form.MatchCount, 3);
+}
+
+// While the server holds the documents of a search the window goes on: timers fire, and Stop
+// ends the search at once with no further request. The results are those of one by one.
+void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    testsupport::writeFile(dir.path(), "a.txt", "needle");
+    testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+    testsupport::writeFile(dir.path(), "other.pdf", "%PDF hay");
+    // Made now: files made after the search would be taken in by the automatic refresh, which
+    // tests each new file as it comes, like a checked file.
+    QStringList expected{"a.txt", "held.pdf"};
+    for (int i = 0; i < 20; ++i) {
+        testsupport::writeFile(dir.path(), QStringLiteral("more%1.pdf").arg(i), "%PDF needle");
+        expected << QStringLiteral("more%1.pdf").arg(i);
+    }
+    expected.sort();
+    testsupport::LoopbackHttpServer server;
+    testsupport::AnswerGate gate; // opened before the server goes
+    server.setHandler(gate.echoWhenOpen());
+    gate.close();
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    dv::SetTextCacheEnabled(false); // the second search asks the server again
+    const auto restore = qScopeGuard([&] {
+        gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(fServer.baseUrl());
+    });
+
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    form.StartSearchButtonClick();
+    // Documents are with the server, which answers none until the gate opens.
+    QTRY_VERIFY_WITH_TIMEOUT(gate.held() >= 2, kSearchTimeout);
+    ticker.start();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, kSearchTimeout);
+    QVERIFY(gate.held() >= 2);
+    QVERIFY(!form.StartSearchButton->isEnabled());
+    gate.open();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QCOMPARE(ResultNames(form), expected);
+    QCOMPARE(form.MatchCount, 22);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 22"));
+
+    // Stop while documents are held: the search ends (the server still holds them), and the
+    // documents judged ahead are dropped: no request follows.
+    gate.close();
+    server.clearRequests();
+    form.StartSearchButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(gate.held() >= 2, kSearchTimeout);
+    form.StopSearchButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QVERIFY(!gate.isOpen());
+    const int requests = server.requestCount();
+    QVERIFY(requests < 22);
+    gate.open();
+    QTest::qWait(300);
+    QCOMPARE(server.requestCount(), requests);
+    QVERIFY(!form.FileList()->IsSearching());
+    QCOMPARE(form.StatusText(),
+             QStringLiteral("Items found: %1").arg(form.FileList()->ItemCount()));
 }
 
 void TstTMainFormSearch::restartKeepsSearchingUntilItsOwnEnd()

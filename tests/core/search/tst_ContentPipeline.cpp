@@ -1,0 +1,157 @@
+// The look-ahead of the content test: verdicts in the order queued whatever the order they are
+// reached in, a bound on what is held, and a cancel that drops everything at once, tests under
+// way included, against real files and a real loopback extraction server.
+#include "core/platform/FileName.h"
+#include "core/search/CachedExtraction.h"
+#include "core/search/ContentPipeline.h"
+#include "core/search/ExtractionClient.h"
+#include "tests/support/AnswerGate.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TemporaryDir.h"
+#include "tests/support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QTest>
+
+using namespace dv;
+
+namespace {
+
+constexpr int kWait = 20000;
+
+std::string Bytes(const QString &path)
+{
+    return EncodeFileName(path).toStdString();
+}
+
+// Takes verdicts until Count have come or the wait ends.
+std::deque<ContentPipeline::Judged> TakeAll(ContentPipeline &pipeline, std::size_t count)
+{
+    std::deque<ContentPipeline::Judged> out;
+    for (int spins = 0; out.size() < count && spins < kWait / 50; ++spins)
+        if (pipeline.WaitForReady(50))
+            pipeline.TakeReady(out);
+    return out;
+}
+
+} // namespace
+
+class TstContentPipeline : public QObject
+{
+    Q_OBJECT
+
+    testsupport::TemporaryDir m_dir;
+    testsupport::LoopbackHttpServer m_server;
+    testsupport::AnswerGate m_gate; // opened before the server goes
+
+private slots:
+    void initTestCase()
+    {
+        testsupport::useTemporaryCacheHome();
+        SetTextCacheEnabled(false); // every document goes to the server
+        m_server.setHandler(m_gate.echoWhenOpen());
+        SetExtractionServerEndpoint(m_server.baseUrl());
+    }
+    void cleanupTestCase()
+    {
+        m_gate.open();
+        SetExtractionServerEndpoint(QString());
+        SetTextCacheEnabled(true);
+    }
+    void init()
+    {
+        m_gate.close();
+        m_server.clearRequests();
+    }
+
+    // A document held by the server at the front holds back the verdicts behind it, which
+    // come out in the order queued once it is answered; several documents are in flight.
+    void verdictsComeInTheOrderQueued()
+    {
+        const auto open = qScopeGuard([this] { m_gate.open(); });
+        struct Case
+        {
+            const char *name;
+            QByteArray bytes;
+            bool accepted;
+        };
+        const QList<Case> cases{
+            {"held.pdf", "%PDF a needle", true},  {"a.txt", "the NEEDLE", true},
+            {"b.txt", "nothing", false},          {"second.pdf", "%PDF no", false},
+            {"c.md", "needle at the end", true},  {"clip.mp4", "needle", false},
+            {"missing.txt", QByteArray(), false},
+        };
+        ContentPipeline pipeline(QStringLiteral("needle"), 4, 16);
+        QCOMPARE(pipeline.TextToFind(), QStringLiteral("needle"));
+        QVERIFY(pipeline.IsEmpty());
+        QStringList paths;
+        for (const Case &c : cases) {
+            paths << m_dir.filePath(QString::fromLatin1(c.name));
+            if (!c.bytes.isNull())
+                testsupport::writeFile(m_dir.path(), QString::fromLatin1(c.name), c.bytes);
+            QVERIFY(pipeline.Queue(Bytes(paths.last())));
+        }
+        // Both documents reach the server at once; nothing is ready while the first waits.
+        QTRY_COMPARE_WITH_TIMEOUT(m_gate.held(), 2, kWait);
+        QVERIFY(!pipeline.IsReady());
+        QVERIFY(!pipeline.WaitForReady(20));
+        m_gate.open();
+        const std::deque<ContentPipeline::Judged> judged = TakeAll(pipeline, cases.size());
+        QCOMPARE(judged.size(), std::size_t(cases.size()));
+        for (int i = 0; i < cases.size(); ++i) {
+            QCOMPARE(judged[i].Path, paths[i]);
+            QCOMPARE(judged[i].Bytes, Bytes(paths[i]));
+            QVERIFY2(judged[i].Verdict.Accepted == cases[i].accepted, cases[i].name);
+        }
+        QVERIFY(pipeline.IsEmpty());
+        QCOMPARE(m_server.requestCount(), 2);
+    }
+
+    // At most MaxQueued paths are held, judged or not; taking verdicts makes room.
+    void holdsABoundedNumberOfPaths()
+    {
+        const QString file = testsupport::writeFile(m_dir.path(), "bound.txt", "needle");
+        ContentPipeline pipeline(QStringLiteral("needle"), 2, 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(pipeline.Queue(Bytes(file)));
+        QVERIFY(pipeline.IsFull());
+        QVERIFY(!pipeline.Queue(Bytes(file)));
+        QCOMPARE(TakeAll(pipeline, 3).size(), std::size_t(3));
+        QVERIFY(!pipeline.IsFull());
+        QVERIFY(pipeline.Queue(Bytes(file)));
+        QCOMPARE(TakeAll(pipeline, 1).size(), std::size_t(1));
+    }
+
+    // A cancel drops every path held, ends the exchanges under way (the server still holds
+    // them) and starts none after; no verdict comes out, and nothing more is taken.
+    void cancelDropsEverythingAtOnce()
+    {
+        const auto open = qScopeGuard([this] { m_gate.open(); });
+        ContentPipeline pipeline(QStringLiteral("needle"), 2, 16);
+        for (int i = 0; i < 8; ++i)
+            QVERIFY(pipeline.Queue(Bytes(testsupport::writeFile(
+                m_dir.path(), QStringLiteral("cancel%1.pdf").arg(i), "%PDF needle"))));
+        QTRY_COMPARE_WITH_TIMEOUT(m_gate.held(), 2, kWait);
+        pipeline.Cancel();
+        QVERIFY(pipeline.IsCancelled());
+        QVERIFY(pipeline.IsEmpty());
+        QVERIFY(!pipeline.WaitForReady(kWait)); // woken by the cancel, not by a verdict
+        QElapsedTimer finishing;
+        finishing.start();
+        pipeline.Finish(); // returns although the server has not answered
+        QVERIFY(!m_gate.isOpen());
+        // Well before the 30 s read time-out that would end the exchanges otherwise.
+        QVERIFY2(finishing.elapsed() < 15000, qPrintable(QString::number(finishing.elapsed())));
+        QVERIFY(!pipeline.Queue(Bytes(m_dir.filePath("cancel0.pdf"))));
+        m_gate.open();
+        QTest::qWait(200);
+        QCOMPARE(m_server.requestCount(), 2);
+        std::deque<ContentPipeline::Judged> out;
+        pipeline.TakeReady(out);
+        QVERIFY(out.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstContentPipeline)
+#include "tst_ContentPipeline.moc"
