@@ -1,10 +1,10 @@
 #include "core/i18n/Translation.h"
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
-#include "core/threads/WorkerThreadPool.h"
+#include "core/threads/TWorkerThreadPool.h"
 #include "gui/app/ApplicationIdentity.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/update/TfrmNewVersion.h"
 
 #include <QApplication>
@@ -26,7 +26,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     dv::SetUpApplicationIdentity();
     // Workers reach the interface through the main-thread queue; wake the event loop for it.
-    dv::TMainThreadWaker waker;
+    dv::MainThreadWaker waker;
     // Exceptions that escape background work are shown as an error box, from the main thread.
     dv::SetExceptionReportHook([](const QString &message) {
         dv::MainThreadQueue::Post([message] {

@@ -5,7 +5,7 @@
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/platform/FileName.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>
@@ -133,7 +133,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    dv::TMainThreadWaker waker;
+    dv::MainThreadWaker waker;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -2,8 +2,8 @@
 // every path accepted, the heap it holds per row afterwards, and sorting the full list.
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "core/filesearch/TDvFileListSearch.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "core/filesearch/FileListSearch.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>
@@ -121,7 +121,7 @@ void BM_SearchWholeTreeEngineOnly(benchmark::State &state)
     int rows = 0;
     for (auto _ : state) {
         CountingTarget target;
-        dv::TDvFileListSearch search(target);
+        dv::FileListSearch search(target);
         search.SearchOptions().SetFilter(QStringLiteral("*.*"));
         search.SearchOptions().SetFilesAndFolders(dv::ffFilesOnly);
         QEventLoop loop;
@@ -171,13 +171,13 @@ void BM_SortFullList(benchmark::State &state)
 }
 BENCHMARK(BM_SortFullList)
     ->ArgNames({"column", "cold"})
-    ->Args({dv::TDvFileListModel::ColName, 0})
-    ->Args({dv::TDvFileListModel::ColInFolder, 0})
-    ->Args({dv::TDvFileListModel::ColSize, 0})
-    ->Args({dv::TDvFileListModel::ColSize, 1})
-    ->Args({dv::TDvFileListModel::ColType, 0})
-    ->Args({dv::TDvFileListModel::ColDateModified, 0})
-    ->Args({dv::TDvFileListModel::ColDateModified, 1})
+    ->Args({dv::FileListModel::ColName, 0})
+    ->Args({dv::FileListModel::ColInFolder, 0})
+    ->Args({dv::FileListModel::ColSize, 0})
+    ->Args({dv::FileListModel::ColSize, 1})
+    ->Args({dv::FileListModel::ColType, 0})
+    ->Args({dv::FileListModel::ColDateModified, 0})
+    ->Args({dv::FileListModel::ColDateModified, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(4)
     ->UseRealTime();
@@ -188,7 +188,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    dv::TMainThreadWaker waker;
+    dv::MainThreadWaker waker;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -4,7 +4,7 @@
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/folders/TDvSelectionList.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>
@@ -73,7 +73,7 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     qputenv("APPDATA", settings.path().toLocal8Bit());
     QApplication app(argc, argv);
-    dv::TMainThreadWaker waker;
+    dv::MainThreadWaker waker;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,7 +1,7 @@
-#include "cli/TCliOptions.h"
-#include "cli/TCliResultList.h"
+#include "cli/CliOptions.h"
+#include "cli/CliResultList.h"
 #include "core/filesearch/SearchRequest.h"
-#include "core/filesearch/TDvFileListSearch.h"
+#include "core/filesearch/FileListSearch.h"
 #include "core/filesearch/TDvSearchOptions.h"
 #include "core/platform/FileName.h"
 #include "core/search/CachedExtraction.h"
@@ -87,15 +87,15 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("delvora-find"));
     MainThreadQueue::SetMainThread();
 
-    TCliOptions cli;
+    CliOptions cli;
     QString error;
-    if (!TCliOptions::Parse(argc, argv, cli, error)) {
+    if (!CliOptions::Parse(argc, argv, cli, error)) {
         PrintError(error);
-        std::fputs(TCliOptions::Usage().toUtf8().constData(), stderr);
+        std::fputs(CliOptions::Usage().toUtf8().constData(), stderr);
         return kExitError;
     }
     if (cli.Help) {
-        std::fputs(TCliOptions::Usage().toUtf8().constData(), stdout);
+        std::fputs(CliOptions::Usage().toUtf8().constData(), stdout);
         return 0;
     }
     if (cli.Version) {
@@ -119,8 +119,8 @@ int main(int argc, char **argv)
     // The list is made before the search that holds it, the options of the search after it.
     TDvSearchOptions options;
     const QString text = ApplySearchRequest(cli.Request(), options);
-    TCliResultList list(text, gStop, cli.NullTerminated ? '\0' : '\n', !cli.NoMessages);
-    TDvFileListSearch search(list);
+    CliResultList list(text, gStop, cli.NullTerminated ? '\0' : '\n', !cli.NoMessages);
+    FileListSearch search(list);
     // The candidates' contents are tested ahead, several at once; the list decides in order.
     search.SetTextToFind(text);
     bool ended = false;

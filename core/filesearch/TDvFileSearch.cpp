@@ -3,7 +3,7 @@
 #include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/platform/DesktopFolder.h"
 #include "core/platform/FileName.h"
-#include "core/platform/TDvFindData.h"
+#include "core/platform/FindData.h"
 #include "core/platform/Ticks.h"
 #include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
@@ -85,7 +85,7 @@ void TDvFileSearch::DoWork()
     } finishPipeline{fPipeline.get()};
     try {
         if (!IsCanceled()) {
-            fMounts = TDvMountTable::Load();
+            fMounts = MountTable::Load();
             // Address space only: pages are used as paths arrive, and none is copied while
             // the batch of a tree the size of an operating system's sources grows.
             if (!fPipeline)
@@ -128,7 +128,7 @@ void TDvFileSearch::FinalFlush()
         try {
             MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); });
             break;
-        } catch (const TMainThreadQueueClosed &) {
+        } catch (const MainThreadQueueClosed &) {
             throw;
         } catch (...) {
             if (!failure)
@@ -149,11 +149,11 @@ void TDvFileSearch::SetFolderDescriptorBudget(int pBudget)
 void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
 {
     const QByteArray path = EncodeFileName(pFolder);
-    UniqueFd fd(TDvDirectoryReader::OpenFolder(path));
+    UniqueFd fd(DirectoryReader::OpenFolder(path));
     if (!fd)
         return;
-    TDvFolderIdentity identity;
-    if (!TDvDirectoryReader::Identify(fd.get(), identity) ||
+    FolderIdentity identity;
+    if (!DirectoryReader::Identify(fd.get(), identity) ||
         fMounts.IsPseudoDevice(identity.Device) ||
         !fEntered.Insert(identity.Device, identity.Inode))
         return;
@@ -195,8 +195,8 @@ bool TDvFileSearch::EnterNextSubfolder()
     UniqueFd fd(OpenInFolder(parent.Fd.get(), name, isLink));
     if (!fd)
         return true; // unreadable or gone: skipped with its subtree
-    TDvFolderIdentity identity;
-    bool enter = TDvDirectoryReader::Identify(fd.get(), identity);
+    FolderIdentity identity;
+    bool enter = DirectoryReader::Identify(fd.get(), identity);
     if (enter) {
         const bool otherMount =
             identity.IsMountRoot ||
@@ -229,7 +229,7 @@ bool TDvFileSearch::ListTopFolder()
     const bool recursive = fSearchOptions.RecursiveSearch();
     const bool includeHidden = fSearchOptions.IncludeHidden();
 
-    TDvDirectoryReader::Entry entry;
+    DirectoryReader::Entry entry;
     fReader.Start(folderFd);
     // The pending list stays locked while this folder's entries are judged; the lock is let
     // go before a batch can be handed over, which takes it on the main thread.
@@ -245,7 +245,7 @@ bool TDvFileSearch::ListTopFolder()
                 return false;
             CheckFlush();
         }
-        TDvFindData data(folderFd, entry.Name, entry.Length, entry.Type);
+        FindData data(folderFd, entry.Name, entry.Length, entry.Type);
         if (data.IsDotOrDotDot())
             continue;
         const bool matches = fSearchOptions.MatchesInFolder(data, folder);
@@ -304,8 +304,8 @@ void TDvFileSearch::LeaveTopFolder()
     // unless the child was reached through a link or the tree has changed meanwhile.
     if (childFd && !childThroughLink) {
         UniqueFd fd(OpenInFolder(childFd.get(), "..", false));
-        TDvFolderIdentity identity;
-        if (fd && TDvDirectoryReader::Identify(fd.get(), identity) &&
+        FolderIdentity identity;
+        if (fd && DirectoryReader::Identify(fd.get(), identity) &&
             identity.Device == parent.Identity.Device && identity.Inode == parent.Identity.Inode) {
             parent.Fd = std::move(fd);
             fLowestOpen = top;
@@ -333,7 +333,7 @@ bool TDvFileSearch::ReopenTopFromRoot()
         name.assign(fPath, from, frame.PathLength - 1 - from);
         UniqueFd next;
         for (;;) {
-            next.reset(TDvDirectoryReader::OpenSubfolder(fd, name.c_str(), frame.ThroughLink));
+            next.reset(DirectoryReader::OpenSubfolder(fd, name.c_str(), frame.ThroughLink));
             if (next || (errno != EMFILE && errno != ENFILE) || lowestKept + 1 >= i)
                 break;
             // Short of descriptors: keep fewer of the folders on the way.
@@ -341,9 +341,9 @@ bool TDvFileSearch::ReopenTopFromRoot()
             ++lowestKept;
         }
         passing.reset();
-        TDvFolderIdentity identity;
+        FolderIdentity identity;
         if (next &&
-            (!TDvDirectoryReader::Identify(next.get(), identity) ||
+            (!DirectoryReader::Identify(next.get(), identity) ||
              identity.Device != frame.Identity.Device || identity.Inode != frame.Identity.Inode))
             next.reset();
         if (!next) {
@@ -365,7 +365,7 @@ bool TDvFileSearch::ReopenTopFromRoot()
 int TDvFileSearch::OpenInFolder(int pParentFd, const char *pName, bool pFollowLink)
 {
     for (;;) {
-        const int fd = TDvDirectoryReader::OpenSubfolder(pParentFd, pName, pFollowLink);
+        const int fd = DirectoryReader::OpenSubfolder(pParentFd, pName, pFollowLink);
         if (fd >= 0 || (errno != EMFILE && errno != ENFILE))
             return fd;
         // The process is out of descriptors: what the walk holds beyond the root and the top
@@ -473,7 +473,7 @@ void TDvFileSearch::FinalFlushJudged()
             fSearchComplete = true;
             MainThreadQueue::RunBlocking([this] { FlushJudged(); });
             break;
-        } catch (const TMainThreadQueueClosed &) {
+        } catch (const MainThreadQueueClosed &) {
             throw;
         } catch (...) {
             if (!failure)

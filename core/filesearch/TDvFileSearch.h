@@ -1,12 +1,12 @@
 #pragma once
 
 #include "core/filesearch/TDvSearchOptions.h"
-#include "core/platform/TDvDirectoryReader.h"
-#include "core/platform/TDvFolderIdentitySet.h"
-#include "core/platform/TDvMountTable.h"
+#include "core/platform/DirectoryReader.h"
+#include "core/platform/FolderIdentitySet.h"
+#include "core/platform/MountTable.h"
 #include "core/platform/UniqueFd.h"
 #include "core/search/ContentPipeline.h"
-#include "core/threads/BasicWorkItem.h"
+#include "core/threads/TBasicWorkItem.h"
 
 #include <QByteArray>
 #include <QString>
@@ -68,7 +68,7 @@ private:
     struct Frame
     {
         UniqueFd Fd; // empty while closed to stay within the descriptor budget
-        TDvFolderIdentity Identity;
+        FolderIdentity Identity;
         std::size_t PathLength = 0; // its path (ending with "/") is this much of fPath
         bool ThroughLink = false;   // entered through a symbolic link
         std::uint64_t Serial = 0;
@@ -131,9 +131,9 @@ private:
     std::string fCandidate;                      // the path being queued
 
     // Walk state, worker thread only.
-    TDvMountTable fMounts;
-    TDvDirectoryReader fReader;
-    TDvFolderIdentitySet fEntered; // every folder entered in this walk
+    MountTable fMounts;
+    DirectoryReader fReader;
+    FolderIdentitySet fEntered; // every folder entered in this walk
     std::vector<Frame> fFrames;    // the root first, the folder being walked last
     std::string fPath;             // the path of the top folder, ending with "/"
     // Frames from here to the top hold open descriptors, and so does the root; those between

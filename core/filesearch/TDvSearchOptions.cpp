@@ -149,11 +149,11 @@ TDvSearchOptions::PreparedMask TDvSearchOptions::Prepare(const QString &pMask)
     PreparedMask prepared;
     if (pMask == QLatin1String("*.")) {
         prepared.NoDotOnly = true;
-        prepared.Mask = TDvWildcardMask(pMask);
+        prepared.Mask = WildcardMask(pMask);
     } else if (pMask.endsWith(QLatin1String("*.*"))) {
-        prepared.Mask = TDvWildcardMask(QString(pMask + QLatin1String(".*")));
+        prepared.Mask = WildcardMask(QString(pMask + QLatin1String(".*")));
     } else {
-        prepared.Mask = TDvWildcardMask(pMask);
+        prepared.Mask = WildcardMask(pMask);
     }
     return prepared;
 }
@@ -174,7 +174,7 @@ bool TDvSearchOptions::FileNameMatchesMask(QStringView pName, QStringView pMask)
     return prepared.Mask.Matches(pName);
 }
 
-bool TDvSearchOptions::NameMatches(const TDvFindData &pEntry, QByteArrayView pFolderPath) const
+bool TDvSearchOptions::NameMatches(const FindData &pEntry, QByteArrayView pFolderPath) const
 {
     if (fPreparedMasks.empty())
         return true;
@@ -194,24 +194,24 @@ bool TDvSearchOptions::NameMatches(const TDvFindData &pEntry, QByteArrayView pFo
     return false;
 }
 
-bool TDvSearchOptions::Matches(const TDvFindData &pWin32FindData, const QString &pFolderPath) const
+bool TDvSearchOptions::Matches(const FindData &pWin32FindData, const QString &pFolderPath) const
 {
     return MatchesInFolder(pWin32FindData,
                            fUseFullPathWhenComparing ? EncodeFileName(pFolderPath) : QByteArray());
 }
 
-bool TDvSearchOptions::MatchesInFolder(const TDvFindData &pWin32FindData,
+bool TDvSearchOptions::MatchesInFolder(const FindData &pWin32FindData,
                                        QByteArrayView pFolderPath) const
 {
     if (pWin32FindData.IsDotOrDotDot())
         return false;
 
-    const TDvEntryKind kind = pWin32FindData.Kind();
-    if (kind == TDvEntryKind::Other)
+    const EntryKind kind = pWin32FindData.Kind();
+    if (kind == EntryKind::Other)
         return false;
-    if (fFilesAndFolders == ffFilesOnly && kind == TDvEntryKind::Folder)
+    if (fFilesAndFolders == ffFilesOnly && kind == EntryKind::Folder)
         return false;
-    if (fFilesAndFolders == ffFoldersOnly && kind != TDvEntryKind::Folder)
+    if (fFilesAndFolders == ffFoldersOnly && kind != EntryKind::Folder)
         return false;
 
     if (!NameMatches(pWin32FindData, pFolderPath))
@@ -232,7 +232,7 @@ bool TDvSearchOptions::MatchesInFolder(const TDvFindData &pWin32FindData,
     return MatchesDates(pWin32FindData);
 }
 
-bool TDvSearchOptions::MatchesDates(const TDvFindData &pWin32FindData) const
+bool TDvSearchOptions::MatchesDates(const FindData &pWin32FindData) const
 {
     if (DateInForce(fCreationDateMax) && pWin32FindData.CreationTime() > fCreationDateMax_FileTime)
         return false;

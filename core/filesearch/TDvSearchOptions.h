@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/platform/TDvFindData.h"
-#include "core/platform/TDvWildcardMask.h"
+#include "core/platform/FindData.h"
+#include "core/platform/WildcardMask.h"
 
 #include <QByteArrayView>
 #include <QDate>
@@ -34,13 +34,13 @@ public:
     // The kind filter.
     virtual TFilesFolders GetFilesAndFolders() const;
     // Whether the entry's file times lie within every date bound in force.
-    virtual bool MatchesDates(const TDvFindData &pWin32FindData) const;
+    virtual bool MatchesDates(const FindData &pWin32FindData) const;
     // Sets every criterion back to its default (every name, any size, no dates, recursive).
     virtual void Reset();
     // Whether one entry found in pFolderPath (ending with "/") is a result.
-    virtual bool Matches(const TDvFindData &pWin32FindData, const QString &pFolderPath) const;
+    virtual bool Matches(const FindData &pWin32FindData, const QString &pFolderPath) const;
     // The same, with the folder given as the bytes of its path (what the walk has at hand).
-    bool MatchesInFolder(const TDvFindData &pWin32FindData, QByteArrayView pFolderPath) const;
+    bool MatchesInFolder(const FindData &pWin32FindData, QByteArrayView pFolderPath) const;
     // Copies all criteria from Source.
     virtual void Assign(const TDvSearchOptions &Source);
 
@@ -98,12 +98,12 @@ private:
     struct PreparedMask
     {
         bool NoDotOnly = false; // the mask "*.": names without any "."
-        TDvWildcardMask Mask;
+        WildcardMask Mask;
     };
 
     void BuildMaskList();
     void AddMask(const QString &pMask);
-    bool NameMatches(const TDvFindData &pEntry, QByteArrayView pFolderPath) const;
+    bool NameMatches(const FindData &pEntry, QByteArrayView pFolderPath) const;
     static PreparedMask Prepare(const QString &pMask);
     static bool MatchesPrepared(const PreparedMask &pMask, const char *pName, std::size_t pLength);
 

@@ -3,9 +3,9 @@
 #include "core/platform/DesktopFolder.h"
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
-#include "core/platform/TDvDirectoryReader.h"
-#include "core/platform/TDvMountTable.h"
-#include "core/platform/TDvWatchBudget.h"
+#include "core/platform/DirectoryReader.h"
+#include "core/platform/MountTable.h"
+#include "core/platform/WatchBudget.h"
 #include "core/platform/Ticks.h"
 #include "core/platform/UniqueFd.h"
 #include "core/threads/MainThreadQueue.h"
@@ -178,8 +178,8 @@ private:
     std::unordered_set<std::pair<dev_t, ino_t>, PairHash> fSeen;
     std::deque<TPending> fUrgent;  // roots and folders that appeared: not held back
     std::deque<TPending> fPending; // subfolders of the watched trees, level by level
-    TDvMountTable fMounts;
-    TDvDirectoryReader fReader{16 * 1024};
+    MountTable fMounts;
+    DirectoryReader fReader{16 * 1024};
     std::vector<TChange> fOut;
     QStringList fInPlace; // folders of the watch list whose own watch was just tried
     struct
@@ -211,7 +211,7 @@ void TDvShellChangeNotifier::TWorker::OpenInstance()
 void TDvShellChangeNotifier::TWorker::Run()
 {
     pthread_setname_np(pthread_self(), "dv-notifier");
-    fMounts = TDvMountTable::Load();
+    fMounts = MountTable::Load();
     OpenInstance();
     while (!fStop) {
         const std::uint64_t now = GetTickCount64();
@@ -275,7 +275,7 @@ void TDvShellChangeNotifier::TWorker::ReleaseAll()
 {
     fInotify.reset();
     for (std::size_t i = 0; i < fWatches.size(); ++i)
-        TDvWatchBudget::Release();
+        WatchBudget::Release();
     fWatches.clear();
     fOwner.fWatchCount = 0;
 }
@@ -371,7 +371,7 @@ void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
 void TDvShellChangeNotifier::TWorker::Forget(std::unordered_map<int, TWatch>::iterator pWatch)
 {
     fSeen.erase({pWatch->second.Device, pWatch->second.Inode});
-    TDvWatchBudget::Release();
+    WatchBudget::Release();
     fWatches.erase(pWatch);
     fOwner.fWatchCount = static_cast<int>(fWatches.size());
 }
@@ -389,12 +389,12 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
     TRoot *root = const_cast<TRoot *>(RootOf(pFolder.RootId));
     if (root == nullptr || !fInotify.isValid())
         return;
-    const UniqueFd owned(TDvDirectoryReader::OpenFolder(pFolder.Path));
+    const UniqueFd owned(DirectoryReader::OpenFolder(pFolder.Path));
     if (!owned)
         return;
     const int fd = owned.get();
-    TDvFolderIdentity identity;
-    if (!TDvDirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device))
+    FolderIdentity identity;
+    if (!DirectoryReader::Identify(fd, identity) || fMounts.IsPseudoDevice(identity.Device))
         return;
     if (pFolder.IsRoot) {
         root->Device = identity.Device;
@@ -407,7 +407,7 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
     if (!fSeen.emplace(identity.Device, identity.Inode).second)
         return;
 
-    if (!TDvWatchBudget::Acquire(pFolder.IsRoot ? 0 : TDvWatchBudget::SharedReserve())) {
+    if (!WatchBudget::Acquire(pFolder.IsRoot ? 0 : WatchBudget::SharedReserve())) {
         errno = ENOSPC;
     } else {
         // Deep paths go through the open descriptor; PATH_MAX does not limit a watch.
@@ -420,7 +420,7 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
                 wd, TWatch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
                            identity.Device, identity.Inode});
             if (!inserted) {
-                TDvWatchBudget::Release(); // the kernel gave an existing watch back
+                WatchBudget::Release(); // the kernel gave an existing watch back
                 if (pFolder.IsRoot && !it->second.IsRoot)
                     it->second = TWatch{pFolder.Path,         pFolder.RootId,  true,
                                         identity.IsMountRoot, identity.Device, identity.Inode};
@@ -429,7 +429,7 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
             errno = 0;
         } else {
             const int error = errno;
-            TDvWatchBudget::Release();
+            WatchBudget::Release();
             errno = error;
         }
     }
@@ -451,7 +451,7 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
         return;
     // Subfolders are found after the watch exists, so one created meanwhile is reported by
     // the watch, not missed.
-    TDvDirectoryReader::Entry entry;
+    DirectoryReader::Entry entry;
     fReader.Start(fd);
     const bool recursive = root->Options.Recursive;
     while (fReader.Next(entry)) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/folders/TDvShellItem.h"
+#include "core/folders/ShellItem.h"
 
 namespace dv {
 
@@ -23,7 +23,7 @@ public:
     // items", else the item whose check box (and those of its loaded relatives) may have changed.
     // A notification from the selection list arrives while the list holds its write lock: the
     // control may read the list (the lock is recursive) but must not wait for threads that do.
-    virtual void Refresh(TRefreshLevel pRefreshLevel, const TDvShellItem *pItemIdList) = 0;
+    virtual void Refresh(TRefreshLevel pRefreshLevel, const ShellItem *pItemIdList) = 0;
 };
 
 } // namespace dv

@@ -8,31 +8,31 @@ TDvBaseSelectionList::~TDvBaseSelectionList() = default;
 
 QStringList TDvBaseSelectionList::Paths() const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     return fList;
 }
 
 void TDvBaseSelectionList::SetPaths(const QStringList &aPaths)
 {
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     fList = aPaths;
 }
 
 void TDvBaseSelectionList::AppendPath(const QString &aEntry)
 {
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     fList.append(aEntry);
 }
 
 QString TDvBaseSelectionList::GetListItem(int aIndex) const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     return aIndex >= 0 && aIndex < fList.size() ? fList.at(aIndex) : QString();
 }
 
 int TDvBaseSelectionList::Count() const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     return int(fList.size());
 }
 
@@ -56,14 +56,14 @@ void TDvBaseSelectionList::RemovePathFromSelection(const QString &) {}
 
 void TDvBaseSelectionList::Clear()
 {
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     while (!fList.isEmpty())
         DeleteEntry(0);
 }
 
 void TDvBaseSelectionList::DeleteEntry(int aIndex)
 {
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     if (aIndex < 0 || aIndex >= fList.size())
         return;
     const QString removed = fList.takeAt(aIndex);

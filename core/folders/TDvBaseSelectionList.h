@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/folders/TDvRecursiveRWLock.h"
+#include "core/folders/RecursiveRWLock.h"
 #include "core/folders/TDvSelectionState.h"
 
 #include <QString>
@@ -63,7 +63,7 @@ protected:
     void DeleteEntry(int aIndex);
 
     QStringList fList;
-    mutable TDvRecursiveRWLock fLockObj;
+    mutable RecursiveRWLock fLockObj;
     TDvShellLink *fParent;
     TNotifyEvent fOnChange;
     TInvalidPathEvent fOnInvalidPath;

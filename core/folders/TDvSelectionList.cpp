@@ -207,7 +207,7 @@ QString TDvSelectionList::ResolveShortcut(const QString &path) const
 
 int TDvSelectionList::IndexOfEntry(const QString &entry) const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     const QString key = entryKey(entry);
     for (qsizetype i = 0; i < fList.size(); ++i) {
         if (entryKey(fList.at(i)) == key)
@@ -218,7 +218,7 @@ int TDvSelectionList::IndexOfEntry(const QString &entry) const
 
 bool TDvSelectionList::IsCoveredBySelection(const QString &P) const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     QString current = P;
     while (!current.isEmpty()) {
         if (IndexOfEntry(current) >= 0)
@@ -230,7 +230,7 @@ bool TDvSelectionList::IsCoveredBySelection(const QString &P) const
 
 TDvSelectionState TDvSelectionList::StateOfValidatedPath(const QString &N, bool &IsSubItem) const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     if (IsCoveredBySelection(N)) {
         IsSubItem = IndexOfEntry(N) < 0;
         return TDvSelectionState::ssChecked;
@@ -252,7 +252,7 @@ TDvSelectionState TDvSelectionList::StateOfResolvedPath(const QString &path, boo
     if (isRoot(path) && !volumeAccessible(QStringLiteral("/")))
         return TDvSelectionState::ssDisabled;
     QString N = path;
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     if (!ValidatePath(N))
         return TDvSelectionState::ssDisabled;
     return StateOfValidatedPath(N, IsSubItem);
@@ -276,18 +276,18 @@ TDvSelectionState TDvSelectionList::IsPathSelected(const QString &Path) const
     return GetPathSelectionState(Path, isSubItem);
 }
 
-TDvSelectionState TDvSelectionList::IsPIDLSelected(const TDvShellItem *PIDL,
+TDvSelectionState TDvSelectionList::IsPIDLSelected(const ShellItem *PIDL,
                                                    bool &bIsSubItemOf) const
 {
     bIsSubItemOf = false;
     if (PIDL == nullptr)
         return TDvSelectionState::ssDisabled;
     switch (PIDL->GetKind()) {
-    case TDvShellItem::Kind::Network:
+    case ShellItem::Kind::Network:
         return IsUNCPathSelected() ? TDvSelectionState::ssGrayed : TDvSelectionState::ssDisabled;
-    case TDvShellItem::Kind::Computer:
+    case ShellItem::Kind::Computer:
         return IsLocalPathSelected() ? TDvSelectionState::ssGrayed : TDvSelectionState::ssDisabled;
-    case TDvShellItem::Kind::FileSystem:
+    case ShellItem::Kind::FileSystem:
         break;
     }
     return GetPathSelectionState(PIDL->FileSystemPath(), bIsSubItemOf);
@@ -297,7 +297,7 @@ void TDvSelectionList::AddPathToSelection(const QString &sFQPath)
 {
     if (sFQPath.isEmpty())
         return;
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     const QString path = ResolveShortcut(sFQPath);
     QString N = path;
     bool isSubItem = false;
@@ -325,7 +325,7 @@ void TDvSelectionList::AddPathToSelection(const QString &sFQPath)
 
 QString TDvSelectionList::CompletePathSelected(const QString &path)
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     QString E = withoutTrailingSlash(path);
     QString F = parentOf(E);
     if (F.isEmpty())
@@ -348,7 +348,7 @@ QString TDvSelectionList::CompletePathSelected(const QString &path)
 
 bool TDvSelectionList::IsCompletelySelected(const QString &Q) const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     const QString q = withoutTrailingSlash(Q);
     if (IndexOfEntry(q) >= 0 || IndexOfEntry(FolderEntry(q)) >= 0)
         return true;
@@ -369,7 +369,7 @@ void TDvSelectionList::RemovePathFromSelection(const QString &sFQPath)
 {
     if (sFQPath.isEmpty())
         return;
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     const QString target = FolderShortcutTarget(sFQPath);
     if (!target.isEmpty() && !HandleShellLinks())
         return; // a shortcut is ssDisabled then: nothing to uncheck
@@ -395,7 +395,7 @@ void TDvSelectionList::RemovePathFromSelection(const QString &sFQPath)
 
 QString TDvSelectionList::ExpandParentSelection(const QString &F, const QString &E)
 {
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     QString folder = withoutTrailingSlash(F);
     QString except = withoutTrailingSlash(E);
     for (;;) {
@@ -426,7 +426,7 @@ QString TDvSelectionList::ExpandParentSelection(const QString &F, const QString 
 
 void TDvSelectionList::RemoveSubPaths(const QString &P)
 {
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     const QString base = barePath(P);
     if (base.isEmpty())
         return;
@@ -449,7 +449,7 @@ void TDvSelectionList::NotifyChange(const QString &path)
         fParent->Refresh(nullptr, TRefreshLevel::rfCheckboxes, nullptr);
         return;
     }
-    const TDvShellItem item = TDvShellItem::FromPath(itemPathOf(path));
+    const ShellItem item = ShellItem::FromPath(itemPathOf(path));
     fParent->Refresh(nullptr, TRefreshLevel::rfCheckboxes, &item);
 }
 
@@ -468,7 +468,7 @@ void TDvSelectionList::EndUpdate()
         NotifyChange(QString());
 }
 
-void TDvSelectionList::AddPIDLToSelection(const TDvShellItem &PIDL)
+void TDvSelectionList::AddPIDLToSelection(const ShellItem &PIDL)
 {
     BeginUpdate();
     try {
@@ -480,7 +480,7 @@ void TDvSelectionList::AddPIDLToSelection(const TDvShellItem &PIDL)
     EndUpdate();
 }
 
-void TDvSelectionList::RemovePIDLFromSelection(const TDvShellItem &PIDL)
+void TDvSelectionList::RemovePIDLFromSelection(const ShellItem &PIDL)
 {
     BeginUpdate();
     try {
@@ -499,7 +499,7 @@ void TDvSelectionList::PathWasRenamed(const QString &pOldPath, const QString &pN
     // An empty old path would match every entry; the root cannot be renamed.
     if (oldPath.isEmpty() || newPath.isEmpty() || oldPath == u"/" || newPath == u"/")
         return;
-    TDvRecursiveRWLock::WriteGuard guard(fLockObj);
+    RecursiveRWLock::WriteGuard guard(fLockObj);
     const QString oldPrefix = oldPath + u'/';
     for (QString &entry : fList) {
         if (entry == oldPath || entry == oldPrefix)
@@ -511,7 +511,7 @@ void TDvSelectionList::PathWasRenamed(const QString &pOldPath, const QString &pN
 
 bool TDvSelectionList::IsLocalPathSelected() const
 {
-    TDvRecursiveRWLock::ReadGuard guard(fLockObj);
+    RecursiveRWLock::ReadGuard guard(fLockObj);
     for (const QString &entry : fList) {
         if (entry.startsWith(u'/'))
             return true;

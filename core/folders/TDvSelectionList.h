@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/folders/TDvBaseSelectionList.h"
-#include "core/folders/TDvShellItem.h"
+#include "core/folders/ShellItem.h"
 
 #include <QString>
 
@@ -26,8 +26,8 @@ public:
     // Unchecks a path, splitting an ancestor's folder entry when needed.
     void RemovePathFromSelection(const QString &sFQPath) override;
     // The same for a shell item, inside BeginUpdate/EndUpdate: exactly one all-items refresh.
-    void AddPIDLToSelection(const TDvShellItem &PIDL);
-    void RemovePIDLFromSelection(const TDvShellItem &PIDL);
+    void AddPIDLToSelection(const ShellItem &PIDL);
+    void RemovePIDLFromSelection(const ShellItem &PIDL);
 
     TDvSelectionState GetPathSelectionState(const QString &path, bool &IsSubItem) const override;
     // GetPathSelectionState without the sub-item flag.
@@ -35,7 +35,7 @@ public:
     // State of a shell item: null gives ssDisabled; Computer gives ssGrayed when some entry
     // exists, else ssDisabled (it can never be checked itself); Network gives ssDisabled; any
     // other item the state of its file-system path. Safe on worker threads.
-    TDvSelectionState IsPIDLSelected(const TDvShellItem *PIDL, bool &bIsSubItemOf) const;
+    TDvSelectionState IsPIDLSelected(const ShellItem *PIDL, bool &bIsSubItemOf) const;
 
     // Nests change notifications; the outermost EndUpdate sends one notification for all items.
     void BeginUpdate();

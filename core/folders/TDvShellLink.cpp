@@ -32,7 +32,7 @@ bool TDvShellLink::IsRegistered(IDvShellControl *control) const
 }
 
 void TDvShellLink::Refresh(IDvShellControl *Sender, TRefreshLevel pRefreshLevel,
-                           const TDvShellItem *pItemIdList)
+                           const ShellItem *pItemIdList)
 {
     if (!Enabled())
         return;

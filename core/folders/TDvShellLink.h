@@ -33,7 +33,7 @@ public:
 
     // Calls Refresh on every registered control except Sender, in registration order.
     void Refresh(IDvShellControl *Sender, TRefreshLevel pRefreshLevel,
-                 const TDvShellItem *pItemIdList);
+                 const ShellItem *pItemIdList);
 
 private:
     std::unique_ptr<TDvSelectionList> fSelectionList;

@@ -5,7 +5,7 @@
 
 namespace dv {
 
-void TAutoResetEvent::SetEvent()
+void AutoResetEvent::SetEvent()
 {
     {
         std::lock_guard<std::mutex> guard(fLock);
@@ -14,7 +14,7 @@ void TAutoResetEvent::SetEvent()
     fCondition.notify_one();
 }
 
-bool TAutoResetEvent::WaitFor(int pTimeoutMs)
+bool AutoResetEvent::WaitFor(int pTimeoutMs)
 {
     std::unique_lock<std::mutex> lock(fLock);
     if (!fCondition.wait_for(lock, std::chrono::milliseconds(std::max(0, pTimeoutMs)),

@@ -6,7 +6,7 @@
 namespace dv {
 
 // An event that releases one waiter and resets itself.
-class TAutoResetEvent
+class AutoResetEvent
 {
 public:
     void SetEvent();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/threads/CancellationToken.h"
-#include "core/threads/TaskStatus.h"
+#include "core/threads/TCustomCancellationToken.h"
+#include "core/threads/TTaskStatus.h"
 
 #include <functional>
 #include <memory>

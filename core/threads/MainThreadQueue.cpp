@@ -15,7 +15,7 @@ namespace dv {
 
 namespace {
 
-struct TBlockingCall
+struct BlockingCall
 {
     std::mutex Lock;
     std::condition_variable DoneCondition;
@@ -36,7 +36,7 @@ struct TBlockingCall
 struct TEntry
 {
     MainThreadQueue::TCall Call;
-    std::shared_ptr<TBlockingCall> Blocking; // none for a post
+    std::shared_ptr<BlockingCall> Blocking; // none for a post
 };
 
 struct TQueueState
@@ -70,7 +70,7 @@ void Enqueue(TEntry pEntry)
         std::lock_guard<std::mutex> guard(state.Lock);
         if (state.Closed) {
             if (pEntry.Blocking)
-                throw TMainThreadQueueClosed();
+                throw MainThreadQueueClosed();
             return;
         }
         state.Entries.push_back(std::move(pEntry));
@@ -91,7 +91,7 @@ void MainThreadQueue::RunBlocking(TCall pCall)
         pCall();
         return;
     }
-    auto blocking = std::make_shared<TBlockingCall>();
+    auto blocking = std::make_shared<BlockingCall>();
     Enqueue(TEntry{std::move(pCall), blocking});
     std::exception_ptr error;
     {
@@ -216,7 +216,7 @@ void MainThreadQueue::Shutdown()
     for (TEntry &entry : dropped) {
         entry.Call = nullptr;
         if (entry.Blocking)
-            entry.Blocking->Complete(std::make_exception_ptr(TMainThreadQueueClosed()));
+            entry.Blocking->Complete(std::make_exception_ptr(MainThreadQueueClosed()));
     }
 }
 

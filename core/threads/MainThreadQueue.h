@@ -6,10 +6,10 @@
 namespace dv {
 
 // Raised in a worker whose blocking call can no longer run because the queue was shut down.
-class TMainThreadQueueClosed : public std::runtime_error
+class MainThreadQueueClosed : public std::runtime_error
 {
 public:
-    TMainThreadQueueClosed() : std::runtime_error("The main thread no longer takes calls.") {}
+    MainThreadQueueClosed() : std::runtime_error("The main thread no longer takes calls.") {}
 };
 
 // How workers reach the main thread: blocking and queued calls that the main thread runs
@@ -23,7 +23,7 @@ public:
     using TWakeHook = std::function<void()>;
 
     // Runs pCall on the main thread and waits for it; an exception it throws is thrown again
-    // here. On the main thread itself pCall runs at once. Throws TMainThreadQueueClosed after
+    // here. On the main thread itself pCall runs at once. Throws MainThreadQueueClosed after
     // Shutdown (also for a call still waiting when Shutdown happens).
     static void RunBlocking(TCall pCall);
 
@@ -57,7 +57,7 @@ public:
     static void SetMainThread();
 
     // Program end: refuses further calls and releases every waiting blocking call with
-    // TMainThreadQueueClosed, without running it. Queued posts are dropped.
+    // MainThreadQueueClosed, without running it. Queued posts are dropped.
     static void Shutdown();
 
     // Undoes Shutdown (tests, or a program that starts its engine again).

@@ -9,15 +9,15 @@
 
 namespace dv {
 
-TProcessorLoad &TProcessorLoad::Instance()
+ProcessorLoad &ProcessorLoad::Instance()
 {
-    static TProcessorLoad *load = new TProcessorLoad;
+    static ProcessorLoad *load = new ProcessorLoad;
     return *load;
 }
 
 // The first line of /proc/stat sums all processors, so idle ÷ total is already the
 // system-wide share and needs no division by the processor count.
-bool TProcessorLoad::Read(std::uint64_t &pIdle, std::uint64_t &pTotal)
+bool ProcessorLoad::Read(std::uint64_t &pIdle, std::uint64_t &pTotal)
 {
     std::ifstream stat("/proc/stat");
     std::string line;
@@ -40,7 +40,7 @@ bool TProcessorLoad::Read(std::uint64_t &pIdle, std::uint64_t &pTotal)
     return true;
 }
 
-int TProcessorLoad::GetUsage()
+int ProcessorLoad::GetUsage()
 {
     std::lock_guard<std::mutex> guard(fLock);
     const std::uint64_t now = GetTickCount64();

@@ -7,13 +7,13 @@ namespace dv {
 
 // System-wide processor load in percent from /proc/stat (idle and total times), measured
 // at most every 200 ms; 0 when it cannot be read.
-class TProcessorLoad
+class ProcessorLoad
 {
 public:
     int GetUsage();
 
     // The process-wide meter.
-    static TProcessorLoad &Instance();
+    static ProcessorLoad &Instance();
 
 private:
     bool Read(std::uint64_t &pIdle, std::uint64_t &pTotal);

@@ -6,9 +6,9 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
-#include "gui/app/TLinkLabel.h"
-#include "gui/app/TUpDown.h"
-#include "gui/app/TWrapCheckBox.h"
+#include "gui/app/LinkLabel.h"
+#include "gui/app/UpDown.h"
+#include "gui/app/WrapCheckBox.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
 

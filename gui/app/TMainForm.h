@@ -34,8 +34,8 @@ class TDvFileList;
 class TDvSelectionList;
 class TDvShellLink;
 class TDvShellTree;
-class TLinkLabel;
-class TUpDown;
+class LinkLabel;
+class UpDown;
 
 // The main window: the search form on the left (option pages, where-to-search caption, folder
 // tree, list of folders to search), the tool strip, the result list and the preview on the
@@ -139,14 +139,14 @@ public:
     QRadioButton *chSize2 = nullptr;
     QComboBox *FileSizeCombo = nullptr;
     QLineEdit *FileSize = nullptr;
-    TUpDown *UpDown1 = nullptr;
+    UpDown *UpDown1 = nullptr;
     QLabel *Label6 = nullptr;
     QWidget *SearchAdvanced = nullptr;
     QCheckBox *chkShowHidden = nullptr;
     QCheckBox *chSearchInSubfolders = nullptr;
     QCheckBox *CheckBox1 = nullptr;
     QLabel *Panel6 = nullptr;
-    TLinkLabel *Label8 = nullptr;
+    LinkLabel *Label8 = nullptr;
     QSplitter *Splitter3 = nullptr;
     TDvShellTree *DvShellTree1 = nullptr; // the folder tree
     QWidget *Panel7 = nullptr;
@@ -171,9 +171,9 @@ public:
     // Under the preview while it shows only the first part of a longer text.
     QLabel *fPreviewCutNotice = nullptr;
     QStatusBar *StatusBar1 = nullptr;
-    TLinkLabel *lbHomepageURL = nullptr;
+    LinkLabel *lbHomepageURL = nullptr;
     // In the status bar after a search with files whose content could not be tested.
-    TLinkLabel *lbUnsearched = nullptr;
+    LinkLabel *lbUnsearched = nullptr;
     QTimer *TimerStopper = nullptr;
     QTimer *TimerListUpdate = nullptr;
     QMenu *PopupMenuLang = nullptr;

@@ -3,7 +3,7 @@
 #include "core/folders/TDvShellLink.h"
 #include "gui/app/TMainForm.h"
 #include "gui/folders/TDvShellTree.h"
-#include "gui/folders/TDvWhereToSearchPanel.h"
+#include "gui/folders/WhereToSearchPanel.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -38,7 +38,7 @@ void TMainForm::TimerListUpdateTimer()
 {
     TimerListUpdate->stop();
     // The panel's listing keeps names that are not UTF-8.
-    TDvWhereToSearchPanel::Refill(Memo1, StaticText1, SelectionList()->Paths());
+    WhereToSearchPanel::Refill(Memo1, StaticText1, SelectionList()->Paths());
     Memo1->repaint();
 }
 

@@ -1,9 +1,9 @@
 // The keyboard and assistive-technology side of the main window: the window's shortcuts, the
 // keys it judges before the focused control (Enter, Esc) and the accessible names.
 #include "core/i18n/Translation.h"
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUpDown.h"
+#include "gui/app/UpDown.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
 

@@ -1,6 +1,6 @@
 // The language menu and the texts of the window in the current language.
 #include "core/i18n/Translation.h"
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/folders/TDvShellTree.h"
 

@@ -1,9 +1,9 @@
 // The window's controls and their places: built once, placed by hand where a layout does
 // not do it (the home-page link over the status bar, the notices over their boxes).
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUpDown.h"
-#include "gui/app/TWrapCheckBox.h"
+#include "gui/app/UpDown.h"
+#include "gui/app/WrapCheckBox.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
 
@@ -111,20 +111,20 @@ void TMainForm::CreateControls()
     fStatusFlush->setSingleShot(true);
     fStatusFlush->setInterval(15);
     connect(fStatusFlush, &QTimer::timeout, this, &TMainForm::FlushStatusText);
-    lbUnsearched = Named(new TLinkLabel(StatusBar1), "lbUnsearched");
+    lbUnsearched = Named(new LinkLabel(StatusBar1), "lbUnsearched");
     lbUnsearched->setVisible(false);
-    connect(lbUnsearched, &TLinkLabel::Clicked, this, &TMainForm::lbUnsearchedClick);
+    connect(lbUnsearched, &LinkLabel::Clicked, this, &TMainForm::lbUnsearchedClick);
     StatusBar1->addWidget(lbUnsearched);
     StatusBar1->addWidget(fStatusLabel, 1);
     SetStatusText(QStringLiteral("  Ready"));
 
     // Over the right end of the status bar, placed by FormResize.
-    lbHomepageURL = Named(new TLinkLabel(this), "lbHomepageURL");
+    lbHomepageURL = Named(new LinkLabel(this), "lbHomepageURL");
     lbHomepageURL->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lbHomepageURL->setFixedSize(264, 17);
     // Long status texts run under the link instead of through it.
     lbHomepageURL->setAutoFillBackground(true);
-    connect(lbHomepageURL, &TLinkLabel::Clicked, this, &TMainForm::lbHomepageURLClick);
+    connect(lbHomepageURL, &LinkLabel::Clicked, this, &TMainForm::lbHomepageURLClick);
 
     TimerStopper = Named(new QTimer(this), "TimerStopper");
     TimerStopper->setInterval(1000);
@@ -226,7 +226,7 @@ void TMainForm::CreateSearchPages()
             {QStringLiteral("greater or equals"), QStringLiteral("less or equals")});
         FileSizeCombo->setCurrentIndex(0);
         FileSize = Named(new QLineEdit(QStringLiteral("0"), TabSheet1), "FileSize");
-        UpDown1 = Named(new TUpDown(FileSize, 0, 100000000, TabSheet1), "UpDown1");
+        UpDown1 = Named(new UpDown(FileSize, 0, 100000000, TabSheet1), "UpDown1");
         Label6 = Named(new QLabel(QStringLiteral("KB"), TabSheet1), "Label6");
         chSize1->setChecked(true);
 
@@ -263,7 +263,7 @@ void TMainForm::CreateSearchPages()
             Named(new QCheckBox(QStringLiteral("Search in subfolders"), SearchAdvanced),
                   "chSearchInSubfolders");
         CheckBox1 =
-            Named(new TWrapCheckBox(
+            Named(new WrapCheckBox(
                       QStringLiteral("Search in unrecognized formats (preview is unavailable)"),
                       SearchAdvanced),
                   "CheckBox1");
@@ -309,11 +309,11 @@ void TMainForm::CreateLeftColumn()
     Panel6 = Named(new QLabel(QStringLiteral("  Where to search:"), Panel3), "Panel6");
     Panel6->setFixedHeight(25);
     Panel6->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Label8 = Named(new TLinkLabel(Panel6), "Label8");
+    Label8 = Named(new LinkLabel(Panel6), "Label8");
     Label8->setText(QStringLiteral("Uncheck All"));
     Label8->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label8->setFixedWidth(117);
-    connect(Label8, &TLinkLabel::Clicked, this, &TMainForm::Label8Click);
+    connect(Label8, &LinkLabel::Clicked, this, &TMainForm::Label8Click);
     auto *p6 = new QHBoxLayout(Panel6);
     p6->setContentsMargins(0, 0, 6, 0);
     p6->addStretch(1);

@@ -5,10 +5,10 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
-#include "core/platform/TDvFindData.h"
+#include "core/platform/FindData.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/FileAcceptance.h"
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/TUnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
@@ -104,7 +104,7 @@ void TMainForm::StartSearchButtonClick()
     request.IncludeHidden = chkShowHidden->isChecked();
     FTextToFind = ApplySearchRequest(request, fFileList->SearchOptions());
     // Found candidates are judged ahead on workers; the handler takes their verdicts.
-    fFileList->FileListSearch().SetTextToFind(FTextToFind);
+    fFileList->ActiveSearch().SetTextToFind(FTextToFind);
 
     const QStringList entries = SelectionList()->Paths();
     if (entries.isEmpty()) {
@@ -151,9 +151,9 @@ void TMainForm::SearchFileEntry(const QString &path)
         return;
     bool candidate = false;
     {
-        TDvFindData entry(fd, name.constData(), static_cast<std::size_t>(name.size()), 0);
+        FindData entry(fd, name.constData(), static_cast<std::size_t>(name.size()), 0);
         candidate =
-            entry.Kind() == TDvEntryKind::File && fFileList->SearchOptions().Matches(entry, folder);
+            entry.Kind() == EntryKind::File && fFileList->SearchOptions().Matches(entry, folder);
     }
     ::close(fd);
     if (!candidate || fFileList->IsItemInList(path))

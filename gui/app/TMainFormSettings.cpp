@@ -2,7 +2,7 @@
 #include "core/app/SettingsFile.h"
 #include "core/platform/FileTime.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUpDown.h"
+#include "gui/app/UpDown.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,8 +2,8 @@
 
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
-#include "core/platform/TDvShellOperations.h"
-#include "gui/filesearch/TDvFilePropertiesDialog.h"
+#include "core/platform/ShellOperations.h"
+#include "gui/filesearch/FilePropertiesDialog.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -89,7 +89,7 @@ void FileCommands::openFolder(const QString &folder)
 
 void FileCommands::copyToClipboard(const QStringList &paths, bool cut)
 {
-    QGuiApplication::clipboard()->setMimeData(TDvShellOperations::FileUrlsMimeData(paths, cut));
+    QGuiApplication::clipboard()->setMimeData(ShellOperations::FileUrlsMimeData(paths, cut));
 }
 
 void FileCommands::copyPaths(const QStringList &paths)
@@ -101,13 +101,13 @@ QStringList FileCommands::clipboardFiles(bool *cut)
 {
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();
     if (cut != nullptr)
-        *cut = data != nullptr && TDvShellOperations::IsCut(data);
-    return data == nullptr ? QStringList() : TDvShellOperations::LocalFiles(data);
+        *cut = data != nullptr && ShellOperations::IsCut(data);
+    return data == nullptr ? QStringList() : ShellOperations::LocalFiles(data);
 }
 
 void FileCommands::showProperties(const QString &path, QWidget *parent)
 {
-    (new TDvFilePropertiesDialog(path, parent))->show();
+    (new FilePropertiesDialog(path, parent))->show();
 }
 
 } // namespace dv

@@ -14,7 +14,7 @@
 namespace dv {
 
 TDvBaseShellListView::TDvBaseShellListView(QWidget *parent)
-    : QTreeView(parent), fModel(new TDvFileListModel(this)),
+    : QTreeView(parent), fModel(new FileListModel(this)),
       fNotifier(std::make_unique<TDvShellChangeNotifier>())
 {
     fNotifier->OnChange = [this](TDvShellChangeNotifier &, TNotificationEvent pEvent,
@@ -37,11 +37,11 @@ TDvBaseShellListView::TDvBaseShellListView(QWidget *parent)
     head->setSectionsClickable(true);
     head->setSortIndicatorShown(false);
     head->setStretchLastSection(false);
-    head->resizeSection(TDvFileListModel::ColName, 220);
-    head->resizeSection(TDvFileListModel::ColInFolder, 260);
-    head->resizeSection(TDvFileListModel::ColSize, 80);
-    head->resizeSection(TDvFileListModel::ColType, 140);
-    head->resizeSection(TDvFileListModel::ColDateModified, 140);
+    head->resizeSection(FileListModel::ColName, 220);
+    head->resizeSection(FileListModel::ColInFolder, 260);
+    head->resizeSection(FileListModel::ColSize, 80);
+    head->resizeSection(FileListModel::ColType, 140);
+    head->resizeSection(FileListModel::ColDateModified, 140);
     connect(head, &QHeaderView::sectionClicked, this,
             [this](int section) { SetSortColumn(section); });
     head->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -84,7 +84,7 @@ int TDvBaseShellListView::DateColumnWidth() const
     // The item delegate's text margins, and a little air before the next column.
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
     return std::max(widest + 2 * margin + 8,
-                    header()->sectionSizeHint(TDvFileListModel::ColDateModified));
+                    header()->sectionSizeHint(FileListModel::ColDateModified));
 }
 
 void TDvBaseShellListView::showEvent(QShowEvent *event)
@@ -95,8 +95,8 @@ void TDvBaseShellListView::showEvent(QShowEvent *event)
     fColumnsSized = true;
     QHeaderView *head = header();
     head->resizeSection(
-        TDvFileListModel::ColDateModified,
-        std::max(head->sectionSize(TDvFileListModel::ColDateModified), DateColumnWidth()));
+        FileListModel::ColDateModified,
+        std::max(head->sectionSize(FileListModel::ColDateModified), DateColumnWidth()));
 }
 
 void TDvBaseShellListView::SelectionStateChanged()
@@ -164,12 +164,12 @@ void TDvBaseShellListView::SelectItem(int pIndex)
 
 bool TDvBaseShellListView::DefaultDescending(int pColumn)
 {
-    return pColumn == TDvFileListModel::ColSize || pColumn == TDvFileListModel::ColDateModified;
+    return pColumn == FileListModel::ColSize || pColumn == FileListModel::ColDateModified;
 }
 
 void TDvBaseShellListView::SetSortColumn(int pColumn)
 {
-    if (pColumn < 0 || pColumn >= TDvFileListModel::ColumnCount)
+    if (pColumn < 0 || pColumn >= FileListModel::ColumnCount)
         throw std::invalid_argument(
             "The column index passed exceeds the range of existing columns.");
     if (pColumn == fSortColumn)
@@ -201,11 +201,11 @@ void TDvBaseShellListView::ShowHeaderMenu(const QPoint &pPos)
 {
     // Further columns could be offered here; the name stays, In Folder is always second.
     QMenu menu(this);
-    for (int c = 0; c < TDvFileListModel::ColumnCount; ++c) {
-        QAction *action = menu.addAction(TDvFileListModel::ColumnCaption(c));
+    for (int c = 0; c < FileListModel::ColumnCount; ++c) {
+        QAction *action = menu.addAction(FileListModel::ColumnCaption(c));
         action->setCheckable(true);
         action->setChecked(!isColumnHidden(c));
-        action->setEnabled(c != TDvFileListModel::ColName);
+        action->setEnabled(c != FileListModel::ColName);
         connect(action, &QAction::toggled, this, [this, c](bool on) { setColumnHidden(c, !on); });
     }
     menu.exec(header()->viewport()->mapToGlobal(pPos));

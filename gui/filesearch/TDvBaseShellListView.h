@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/filesearch/TDvShellChangeNotifier.h"
-#include "gui/filesearch/TDvFileListModel.h"
+#include "gui/filesearch/FileListModel.h"
 
 #include <QTimer>
 #include <QTreeView>
@@ -23,7 +23,7 @@ public:
     explicit TDvBaseShellListView(QWidget *parent = nullptr);
     ~TDvBaseShellListView() override;
 
-    TDvFileListModel *Model() const { return fModel; }
+    FileListModel *Model() const { return fModel; }
     // The watcher of the folders whose files the list shows; created disabled.
     TDvShellChangeNotifier &Notifier() const { return *fNotifier; }
 
@@ -72,7 +72,7 @@ protected:
     void SelectionStateChanged();
     void ShowHeaderMenu(const QPoint &pPos);
 
-    TDvFileListModel *fModel;
+    FileListModel *fModel;
     std::unique_ptr<TDvShellChangeNotifier> fNotifier;
     bool fIgnoreChanges = false;
 

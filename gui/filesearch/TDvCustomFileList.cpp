@@ -2,9 +2,9 @@
 
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
-#include "core/platform/TDvShellOperations.h"
+#include "core/platform/ShellOperations.h"
 #include "gui/filesearch/FileCommands.h"
-#include "gui/filesearch/TDvFilePropertiesDialog.h"
+#include "gui/filesearch/FilePropertiesDialog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -253,14 +253,14 @@ void TDvCustomFileList::Paste()
         return;
     const QString folder = target->Folder();
     const QMimeData *data = QApplication::clipboard()->mimeData();
-    const QStringList files = TDvShellOperations::LocalFiles(data);
+    const QStringList files = ShellOperations::LocalFiles(data);
     if (files.isEmpty())
         return;
-    const bool move = TDvShellOperations::IsCut(data);
+    const bool move = ShellOperations::IsCut(data);
     QStringList failures;
     for (const QString &source : files) {
         QString error;
-        const QString placed = TDvShellOperations::Paste(source, folder, move, &error);
+        const QString placed = ShellOperations::Paste(source, folder, move, &error);
         if (placed.isEmpty())
             failures.append(source + QStringLiteral(": ") + error);
         else if (move && placed != source)
@@ -284,7 +284,7 @@ void TDvCustomFileList::RenameSelected()
     const int index = ItemIndex();
     if (index < 0)
         return;
-    const QModelIndex cell = fModel->index(index, TDvFileListModel::ColName);
+    const QModelIndex cell = fModel->index(index, FileListModel::ColName);
     setCurrentIndex(cell);
     edit(cell);
 }
@@ -294,7 +294,7 @@ bool TDvCustomFileList::RenameItem(TDvFileListItem &pItem, const QString &pNewNa
     if (fReadOnly)
         return false;
     QString error;
-    if (!TDvShellOperations::Rename(pItem.Path(), pNewName, &error)) {
+    if (!ShellOperations::Rename(pItem.Path(), pNewName, &error)) {
         fLastError = error;
         ReportError(error);
         return false;
@@ -314,7 +314,7 @@ void TDvCustomFileList::DeleteSelected()
     QStringList failures;
     for (TDvFileListItem *item : items) {
         QString error;
-        if (TDvShellOperations::MoveToTrash(item->Path(), &error))
+        if (ShellOperations::MoveToTrash(item->Path(), &error))
             trashed.push_back(item);
         else
             failures.append(item->Path() + QStringLiteral(": ") + error);
@@ -450,7 +450,7 @@ void TDvCustomFileList::startDrag(Qt::DropActions supportedActions)
     if (items.empty())
         return;
     auto *drag = new QDrag(this);
-    drag->setMimeData(TDvShellOperations::FileUrlsMimeData(PathsOf(items), false));
+    drag->setMimeData(ShellOperations::FileUrlsMimeData(PathsOf(items), false));
     drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
 }
 

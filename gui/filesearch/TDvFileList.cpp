@@ -2,10 +2,10 @@
 
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
-#include "core/platform/TDvFindData.h"
+#include "core/platform/FindData.h"
 #include "core/platform/Ticks.h"
-#include "core/threads/CancellationToken.h"
-#include "core/threads/WorkerThreadPool.h"
+#include "core/threads/TCustomCancellationToken.h"
+#include "core/threads/TWorkerThreadPool.h"
 #include "gui/filesearch/TDvItemIdListWorkItem.h"
 
 #include <dirent.h>
@@ -40,7 +40,7 @@ constexpr TDvShellChangeNotifier::TEventFilter kListEvents =
 } // namespace
 
 TDvFileList::TDvFileList(QWidget *parent)
-    : TDvCustomFileList(parent), fSearch(std::make_unique<TDvFileListSearch>(*this))
+    : TDvCustomFileList(parent), fSearch(std::make_unique<FileListSearch>(*this))
 {
     setObjectName(QStringLiteral("SearchResultList"));
     SetAllowDuplicates(true);
@@ -192,7 +192,7 @@ void TDvFileList::AddIfMatches(const QString &pPath)
                                        : S_ISREG(st.st_mode) ? DT_REG
                                        : S_ISLNK(st.st_mode) ? DT_LNK
                                                              : DT_UNKNOWN;
-            TDvFindData data(fd, name.constData(), static_cast<std::size_t>(name.size()), type);
+            FindData data(fd, name.constData(), static_cast<std::size_t>(name.size()), type);
             matches = SearchOptions().Matches(data, folder);
             isFolder = data.IsDirectory();
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "core/filesearch/TDvFileListSearch.h"
+#include "core/filesearch/FileListSearch.h"
 #include "gui/filesearch/TDvCustomFileList.h"
 
 #include <QStringList>
@@ -23,7 +23,7 @@ class TDvFileList : public TDvCustomFileList, public IDvFileSearchTarget
 {
     Q_OBJECT
 public:
-    using TOnEndSearch = TDvFileListSearch::TOnEndSearch;
+    using TOnEndSearch = FileListSearch::TOnEndSearch;
 
     explicit TDvFileList(QWidget *parent = nullptr);
     // Stops the search (without OnEndSearch) before the rows go.
@@ -37,7 +37,7 @@ public:
     bool IsSearching() const { return fSearch->IsSearching(); }
     TDvSearchOptions &SearchOptions() { return fSearch->SearchOptions(); }
     // The search half (pool, last root), for the automatic refresh.
-    TDvFileListSearch &FileListSearch() { return *fSearch; }
+    FileListSearch &ActiveSearch() { return *fSearch; }
 
     const TOnEndSearch &OnEndSearch() const { return fSearch->OnEndSearch(); }
     void SetOnEndSearch(TOnEndSearch pValue) { fSearch->SetOnEndSearch(std::move(pValue)); }
@@ -74,7 +74,7 @@ private:
     // The top level of a changed folder is read again for new files.
     void Rescan(const QString &pFolder);
 
-    std::unique_ptr<TDvFileListSearch> fSearch;
+    std::unique_ptr<FileListSearch> fSearch;
     bool fAutomaticRefresh = true;
     std::uint32_t fLastAddIfNotExistsSearch = 0;
     std::uint32_t fLastDeleteIfNotExistsSearch = 0;

@@ -2,7 +2,7 @@
 
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
-#include "core/threads/CancellationToken.h"
+#include "core/threads/TCustomCancellationToken.h"
 
 #include <algorithm>
 #include <climits>

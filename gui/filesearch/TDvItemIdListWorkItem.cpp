@@ -1,7 +1,7 @@
 #include "gui/filesearch/TDvItemIdListWorkItem.h"
 
 #include "core/platform/FileName.h"
-#include "core/threads/CancellationToken.h"
+#include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/MainThreadQueue.h"
 
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/threads/BasicWorkItem.h"
+#include "core/threads/TBasicWorkItem.h"
 
 #include <QString>
 

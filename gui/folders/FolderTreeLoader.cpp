@@ -1,15 +1,15 @@
 #include "gui/folders/FolderTreeLoader.h"
 
 #include "core/filesearch/TDvShellChangeNotifier.h"
-#include "core/folders/TDvFolderLister.h"
-#include "core/folders/TDvFolderListingJob.h"
+#include "core/folders/FolderLister.h"
+#include "core/folders/FolderListingJob.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
-#include "core/platform/TDvMountTable.h"
-#include "core/threads/WorkerThreadPool.h"
-#include "gui/folders/TDvShellTreeModel.h"
+#include "core/platform/MountTable.h"
+#include "core/threads/TWorkerThreadPool.h"
+#include "gui/folders/ShellTreeModel.h"
 
 #include <QDir>
 #include <QHash>
@@ -37,10 +37,10 @@ QStringList ComponentsBelow(const QString &aPath, const QString &aFolder)
 
 } // namespace
 
-FolderTreeLoader::FolderTreeLoader(TDvShellTreeModel *model, QObject *parent)
+FolderTreeLoader::FolderTreeLoader(ShellTreeModel *model, QObject *parent)
     : QObject(parent), m_model(model), m_onAddFolder(&FolderTreeLoader::archiveFilter)
 {
-    connect(m_model, &TDvShellTreeModel::ListingRequested, this,
+    connect(m_model, &ShellTreeModel::ListingRequested, this,
             [this](TDvShellTreeNode *aNode) { listFolder(aNode); });
     // Changes inside an expanded folder come from the system's change notifications; a burst
     // of them (a copy of many folders) is read once.
@@ -132,7 +132,7 @@ void FolderTreeLoader::setRootFolders(const QStringList &folders)
 QStringList FolderTreeLoader::defaultRootFolders()
 {
     QStringList result;
-    for (QString drive : TDvMountTable::Load().ReadyDrives()) {
+    for (QString drive : MountTable::Load().ReadyDrives()) {
         if (drive.size() > 1 && drive.endsWith(u'/'))
             drive.chop(1);
         result.append(drive);
@@ -140,7 +140,7 @@ QStringList FolderTreeLoader::defaultRootFolders()
     if (!result.contains(QStringLiteral("/")))
         result.prepend(QStringLiteral("/"));
     const QString home = QDir::cleanPath(QDir::homePath());
-    if (!home.isEmpty() && !result.contains(home) && TDvFolderLister::IsFolder(home))
+    if (!home.isEmpty() && !result.contains(home) && FolderLister::IsFolder(home))
         result.append(home);
     return result;
 }
@@ -159,7 +159,7 @@ void FolderTreeLoader::archiveFilter(TDvShellTreeNode *node, const QString &path
 void FolderTreeLoader::fill()
 {
     TWorkerThreadPool::Instance().TerminateWorkItems(this);
-    auto root = std::make_unique<TDvShellTreeNode>(nullptr, TDvShellItem::Computer(), QString());
+    auto root = std::make_unique<TDvShellTreeNode>(nullptr, ShellItem::Computer(), QString());
     root->Caption = Translate(QStringLiteral("Computer"));
     root->Listing = TListing::Listed;
     std::vector<TDvShellTreeNode *> tops;
@@ -179,7 +179,7 @@ void FolderTreeLoader::fill()
 std::unique_ptr<TDvShellTreeNode>
 FolderTreeLoader::makeNode(TDvShellTreeNode *parent, const QString &name, const QString &path)
 {
-    auto node = std::make_unique<TDvShellTreeNode>(parent, TDvShellItem::FromPath(path), name);
+    auto node = std::make_unique<TDvShellTreeNode>(parent, ShellItem::FromPath(path), name);
     if (m_onAddFolder) {
         bool canAdd = true;
         m_onAddFolder(node.get(), path, canAdd);
@@ -235,7 +235,7 @@ void FolderTreeLoader::startListing(TDvShellTreeNode *node, bool refreshKept)
     node->ListingToken = token;
     if (node->Listing == TListing::NotListed)
         node->Listing = TListing::Running;
-    auto job = std::make_shared<TDvFolderListingJob>(node->FullPath());
+    auto job = std::make_shared<FolderListingJob>(node->FullPath());
     job->SetCancellationToken(token);
     job->SetTag(this);
     QPointer<FolderTreeLoader> self(this);
@@ -243,13 +243,13 @@ void FolderTreeLoader::startListing(TDvShellTreeNode *node, bool refreshKept)
         // The token fires when the node goes away or its listing is dropped.
         if (!self || token->IsCancellationRequested() || node->ListingToken != token)
             return;
-        if (const auto *listing = dynamic_cast<const TDvFolderListingJob *>(pItem.get()))
+        if (const auto *listing = dynamic_cast<const FolderListingJob *>(pItem.get()))
             self->applyListing(node, *listing, refreshKept);
     });
     TWorkerThreadPool::Instance().AddWorkItem(job);
 }
 
-void FolderTreeLoader::applyListing(TDvShellTreeNode *node, const TDvFolderListingJob &job,
+void FolderTreeLoader::applyListing(TDvShellTreeNode *node, const FolderListingJob &job,
                                     bool refreshKept)
 {
     node->ListingToken.reset();
@@ -584,7 +584,7 @@ void FolderTreeLoader::applyRename(TDvShellTreeNode *node, const QString &newNam
     m_model->NodeChanged(node);
     int row = 0;
     for (const auto &sibling : node->Parent->Children) {
-        if (sibling.get() != node && TDvFolderLister::NameLess(sibling->Name, newName))
+        if (sibling.get() != node && FolderLister::NameLess(sibling->Name, newName))
             ++row;
     }
     m_model->MoveNode(node, row);

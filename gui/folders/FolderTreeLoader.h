@@ -17,13 +17,13 @@ class QTimer;
 
 namespace dv {
 
-class TDvCheckStateJob;
-class TDvFolderListingJob;
+class CheckStateJob;
+class FolderListingJob;
 class TDvShellChangeNotifier;
 class TDvShellLink;
-class TDvShellTreeModel;
+class ShellTreeModel;
 
-// What the folder tree knows of the disk, without a view: it fills a TDvShellTreeModel,
+// What the folder tree knows of the disk, without a view: it fills a ShellTreeModel,
 // lists folders in the background when asked, merges a new listing into the nodes that are
 // there, watches the expanded folders and re-reads them when they change, and computes the
 // check boxes from the link's selection list with check-state jobs on the worker pool.
@@ -37,10 +37,10 @@ public:
         std::function<void(TDvShellTreeNode *Node, const QString &path, bool &CanAdd)>;
 
     // The model stays the caller's; it must outlive the loader.
-    explicit FolderTreeLoader(TDvShellTreeModel *model, QObject *parent = nullptr);
+    explicit FolderTreeLoader(ShellTreeModel *model, QObject *parent = nullptr);
     ~FolderTreeLoader() override;
 
-    TDvShellTreeModel *model() const { return m_model; }
+    ShellTreeModel *model() const { return m_model; }
 
     // Without a link there are no check boxes. The link is shared: background jobs keep it
     // (and its list) alive while they run. Setting either recomputes every box.
@@ -69,7 +69,7 @@ public:
     void setExpanded(TDvShellTreeNode *node, bool expanded);
 
     // Recomputes the boxes: of every node, or of the nodes on the way to an item.
-    void refreshCheckStates(const TDvShellItem *item);
+    void refreshCheckStates(const ShellItem *item);
     // Reads the root folders again and every expanded folder below them.
     void refreshAll();
     // Reads one node again (the root or none: the root folders).
@@ -106,7 +106,7 @@ private:
     std::unique_ptr<TDvShellTreeNode> makeNode(TDvShellTreeNode *parent, const QString &name,
                                                const QString &path);
     void startListing(TDvShellTreeNode *node, bool refreshKept);
-    void applyListing(TDvShellTreeNode *node, const TDvFolderListingJob &job, bool refreshKept);
+    void applyListing(TDvShellTreeNode *node, const FolderListingJob &job, bool refreshKept);
     void mergeChildren(TDvShellTreeNode *node, const QStringList &names, bool refreshKept);
     void refreshSubtree(TDvShellTreeNode *node);
     void discardChildren(TDvShellTreeNode *node);
@@ -119,7 +119,7 @@ private:
     void initRootState();
     void setNodeCheckState(TDvShellTreeNode *node, TDvSelectionState value);
     void queueStateJobs(const std::vector<TDvShellTreeNode *> &nodes, bool probeSubfolders);
-    void applyCheckStates(TDvCheckStateJob &job);
+    void applyCheckStates(CheckStateJob &job);
     void collectRecomputable(TDvShellTreeNode *node, std::vector<TDvShellTreeNode *> &out) const;
 
     // Watches an expanded folder (without its subfolders) for changes of its list.
@@ -128,7 +128,7 @@ private:
     bool unwatchFolder(const QString &path);
     void readChangedFolders();
 
-    TDvShellTreeModel *m_model;
+    ShellTreeModel *m_model;
     std::shared_ptr<TDvShellLink> m_shellLink;
     bool m_checkboxes = true;
     QStringList m_rootFolders;

@@ -1,10 +1,10 @@
 // The loader's check boxes: computed from the selection list by check-state jobs on the
 // worker pool, and toggled into it.
-#include "core/folders/TDvCheckStateJob.h"
+#include "core/folders/CheckStateJob.h"
 #include "core/folders/TDvShellLink.h"
-#include "core/threads/WorkerThreadPool.h"
+#include "core/threads/TWorkerThreadPool.h"
 #include "gui/folders/FolderTreeLoader.h"
-#include "gui/folders/TDvShellTreeModel.h"
+#include "gui/folders/ShellTreeModel.h"
 
 #include <QPointer>
 
@@ -52,13 +52,13 @@ void FolderTreeLoader::queueStateJobs(const std::vector<TDvShellTreeNode *> &nod
     if (!link && !probeSubfolders)
         return;
     QPointer<FolderTreeLoader> self(this);
-    std::vector<TDvCheckStateJob::Request> batch;
+    std::vector<CheckStateJob::Request> batch;
     const auto submit = [&] {
-        auto job = std::make_shared<TDvCheckStateJob>(link, std::move(batch));
+        auto job = std::make_shared<CheckStateJob>(link, std::move(batch));
         batch = {};
         job->SetTag(this);
         job->SetOnWorkDone([self](const IWorkItemPtr &pItem) {
-            auto *states = dynamic_cast<TDvCheckStateJob *>(pItem.get());
+            auto *states = dynamic_cast<CheckStateJob *>(pItem.get());
             if (self && states != nullptr)
                 self->applyCheckStates(*states);
         });
@@ -75,10 +75,10 @@ void FolderTreeLoader::queueStateJobs(const std::vector<TDvShellTreeNode *> &nod
         submit();
 }
 
-void FolderTreeLoader::applyCheckStates(TDvCheckStateJob &job)
+void FolderTreeLoader::applyCheckStates(CheckStateJob &job)
 {
     bool buttonsChanged = false;
-    for (const TDvCheckStateJob::Request &request : job.Requests()) {
+    for (const CheckStateJob::Request &request : job.Requests()) {
         if (!request.Done || request.Token->IsCancellationRequested())
             continue; // the node is gone
         TDvShellTreeNode *node = request.Node;
@@ -104,7 +104,7 @@ void FolderTreeLoader::collectRecomputable(TDvShellTreeNode *node,
         collectRecomputable(child.get(), out);
 }
 
-void FolderTreeLoader::refreshCheckStates(const TDvShellItem *item)
+void FolderTreeLoader::refreshCheckStates(const ShellItem *item)
 {
     TDvShellTreeNode *root = m_model->Root();
     if (!checkboxes() || root == nullptr)
@@ -113,7 +113,7 @@ void FolderTreeLoader::refreshCheckStates(const TDvShellItem *item)
         std::vector<TDvShellTreeNode *> nodes;
         collectRecomputable(root, nodes);
         queueStateJobs(nodes, false);
-    } else if (item->GetKind() == TDvShellItem::Kind::FileSystem) {
+    } else if (item->GetKind() == ShellItem::Kind::FileSystem) {
         refreshAround(item->FileSystemPath());
     }
 }
@@ -128,7 +128,7 @@ void FolderTreeLoader::toggleCheckState(TDvShellTreeNode *node)
     const bool check = !node->Checked();
     node->StateEvaluated = true; // a toggle always reports its change
     setNodeCheckState(node, check ? TDvSelectionState::ssChecked : TDvSelectionState::ssUnChecked);
-    const TDvShellItem item = node->Item;
+    const ShellItem item = node->Item;
     const std::shared_ptr<TDvShellLink> link = m_shellLink;
     // The list's end of update makes the link refresh every box of this tree.
     if (check)

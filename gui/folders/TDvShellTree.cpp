@@ -1,14 +1,14 @@
 #include "gui/folders/TDvShellTree.h"
 
-#include "core/folders/TDvFolderLister.h"
+#include "core/folders/FolderLister.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
 #include "core/platform/EnvironmentReferences.h"
 #include "core/platform/FileName.h"
-#include "core/platform/TDvShellOperations.h"
+#include "core/platform/ShellOperations.h"
 #include "gui/filesearch/FileCommands.h"
-#include "gui/folders/TDvSelectionStateDelegate.h"
-#include "gui/folders/TDvShellTreeModel.h"
+#include "gui/folders/SelectionStateDelegate.h"
+#include "gui/folders/ShellTreeModel.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -52,8 +52,8 @@ QString ParentFolder(const QString &pPath)
 } // namespace
 
 TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *parent)
-    : QTreeView(parent), fModel(new TDvShellTreeModel(this)),
-      fLoader(new FolderTreeLoader(fModel, this)), fDelegate(new TDvSelectionStateDelegate(this))
+    : QTreeView(parent), fModel(new ShellTreeModel(this)),
+      fLoader(new FolderTreeLoader(fModel, this)), fDelegate(new SelectionStateDelegate(this))
 {
     setModel(fModel);
     setItemDelegate(fDelegate);
@@ -68,7 +68,7 @@ TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *pa
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
 
-    connect(fModel, &TDvShellTreeModel::RenameRequested, this,
+    connect(fModel, &ShellTreeModel::RenameRequested, this,
             [this](TDvShellTreeNode *aNode, const QString &aName) { RenameNode(aNode, aName); });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
         fLoader->setExpanded(fModel->NodeOf(index), false);
@@ -123,7 +123,7 @@ TDvShellTree::~TDvShellTree()
 
 // --- Check states ---
 
-void TDvShellTree::Refresh(TRefreshLevel pRefreshLevel, const TDvShellItem *pItemIdList)
+void TDvShellTree::Refresh(TRefreshLevel pRefreshLevel, const ShellItem *pItemIdList)
 {
     switch (pRefreshLevel) {
     case TRefreshLevel::rfCheckboxes:
@@ -174,12 +174,12 @@ void TDvShellTree::SetSelectedFolder(const QString &Value)
     // A folder that exists as written is that folder, whatever "$", "%" or "~" its names
     // hold; only a text that names no folder is read as holding references.
     QString path = QDir::cleanPath(Value);
-    if (!QDir::isAbsolutePath(path) || !TDvFolderLister::IsFolder(path)) {
+    if (!QDir::isAbsolutePath(path) || !FolderLister::IsFolder(path)) {
         const QString expanded = ExpandEnvironmentReferences(Value);
         if (!QDir::isAbsolutePath(expanded))
             return;
         path = QDir::cleanPath(expanded);
-        if (!TDvFolderLister::IsFolder(path))
+        if (!FolderLister::IsFolder(path))
             return; // no such folder: the selection stays
     }
     fPendingSelection = path;
@@ -216,7 +216,7 @@ bool TDvShellTree::RenameNode(TDvShellTreeNode *aNode, const QString &aNewName)
         return true;
     const QString oldPath = aNode->FullPath();
     QString error;
-    if (!TDvShellOperations::Rename(oldPath, aNewName, &error)) {
+    if (!ShellOperations::Rename(oldPath, aNewName, &error)) {
         ShowError(Translate(error));
         return false;
     }
@@ -439,7 +439,7 @@ void TDvShellTree::PasteInto(TDvShellTreeNode *aNode)
     QSet<QString> touchedFolders{target};
     for (const QString &source : sources) {
         QString error;
-        if (TDvShellOperations::Paste(source, target, move, &error).isEmpty())
+        if (ShellOperations::Paste(source, target, move, &error).isEmpty())
             errors.append(Translate(error));
         else if (move)
             touchedFolders.insert(ParentFolder(source));
@@ -460,7 +460,7 @@ void TDvShellTree::MoveToTrash(TDvShellTreeNode *aNode)
         return;
     const QString path = aNode->FullPath();
     QString error;
-    if (!TDvShellOperations::MoveToTrash(path, &error)) {
+    if (!ShellOperations::MoveToTrash(path, &error)) {
         ShowError(Translate(error));
         return;
     }

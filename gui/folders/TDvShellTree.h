@@ -12,9 +12,9 @@
 
 namespace dv {
 
-class TDvSelectionStateDelegate;
+class SelectionStateDelegate;
 class TDvShellLink;
-class TDvShellTreeModel;
+class ShellTreeModel;
 
 // The folder tree with check boxes: the root "Computer" with the drives and the home folder,
 // folders listed in the background on first expand, and a check box per node that shows the
@@ -67,7 +67,7 @@ public:
     // From the link: rfCheckboxes recomputes the boxes (of all nodes, or around the item),
     // rfFull re-reads the whole tree, rfSmart the selected node. Only queues work: it runs
     // while the selection list holds its write lock.
-    void Refresh(TRefreshLevel pRefreshLevel, const TDvShellItem *pItemIdList) override;
+    void Refresh(TRefreshLevel pRefreshLevel, const ShellItem *pItemIdList) override;
     // F5: re-reads the whole tree and asks the link's other controls to do the same.
     void FullRefresh();
 
@@ -80,7 +80,7 @@ public:
     // Sets the root's caption in the current language.
     void TranslateTexts();
 
-    TDvShellTreeModel *TreeModel() const { return fModel; }
+    ShellTreeModel *TreeModel() const { return fModel; }
     FolderTreeLoader *Loader() const { return fLoader; }
     // The loaded node of a path, below the innermost root folder that holds it; null when it
     // is not loaded.
@@ -114,9 +114,9 @@ private:
     void ShowError(const QString &aMessage);
     void ClearCutMarks(TDvShellTreeNode *aNode);
 
-    TDvShellTreeModel *fModel;
+    ShellTreeModel *fModel;
     FolderTreeLoader *fLoader;
-    TDvSelectionStateDelegate *fDelegate;
+    SelectionStateDelegate *fDelegate;
     QString fPendingSelection;
     bool fCheckBoxPressed = false;
 };

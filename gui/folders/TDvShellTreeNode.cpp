@@ -1,13 +1,13 @@
 #include "gui/folders/TDvShellTreeNode.h"
 
-#include "core/folders/TDvFolderLister.h"
+#include "core/folders/FolderLister.h"
 #include "core/platform/FileName.h"
 
 #include <algorithm>
 
 namespace dv {
 
-TDvShellTreeNode::TDvShellTreeNode(TDvShellTreeNode *aParent, const TDvShellItem &aItem,
+TDvShellTreeNode::TDvShellTreeNode(TDvShellTreeNode *aParent, const ShellItem &aItem,
                                    const QString &aName)
     : Parent(aParent), Item(aItem), Name(aName), Caption(aName),
       CancellationToken(std::make_shared<TCustomCancellationToken>())
@@ -70,7 +70,7 @@ void TDvShellTreeNode::CancelListing()
 
 void TDvShellTreeNode::Rebase(const QString &aNewPath)
 {
-    Item = TDvShellItem::FromPath(aNewPath);
+    Item = ShellItem::FromPath(aNewPath);
     for (const auto &child : Children)
         child->Rebase(JoinPath(aNewPath, child->Name));
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/folders/TDvSelectionState.h"
-#include "core/folders/TDvShellItem.h"
-#include "core/threads/CancellationToken.h"
+#include "core/folders/ShellItem.h"
+#include "core/threads/TCustomCancellationToken.h"
 
 #include <QString>
 
@@ -25,7 +25,7 @@ public:
         Listed
     };
 
-    TDvShellTreeNode(TDvShellTreeNode *aParent, const TDvShellItem &aItem, const QString &aName);
+    TDvShellTreeNode(TDvShellTreeNode *aParent, const ShellItem &aItem, const QString &aName);
     ~TDvShellTreeNode();
     TDvShellTreeNode(const TDvShellTreeNode &) = delete;
     TDvShellTreeNode &operator=(const TDvShellTreeNode &) = delete;
@@ -57,7 +57,7 @@ public:
 
     TDvShellTreeNode *Parent;
     std::vector<std::unique_ptr<TDvShellTreeNode>> Children;
-    TDvShellItem Item;
+    ShellItem Item;
     QString Name;    // the name in its parent folder: the key when the parent is re-listed
     QString Caption; // the text shown
     // -1 not known; else a TDvSelectionState value (the index of its check-box image).

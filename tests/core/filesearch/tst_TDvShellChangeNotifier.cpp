@@ -1,6 +1,6 @@
 #include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/platform/FileName.h"
-#include "core/platform/TDvWatchBudget.h"
+#include "core/platform/WatchBudget.h"
 #include "core/threads/MainThreadQueue.h"
 #include "tests/support/TestSupport.h"
 
@@ -123,7 +123,7 @@ class tst_TDvShellChangeNotifier : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup() { QCOMPARE(TDvWatchBudget::Used(), 0); }
+    void cleanup() { QCOMPARE(WatchBudget::Used(), 0); }
 
     // Created disabled: the watch list is kept, nothing is received until enabled.
     void disabledReceivesNothing()
@@ -410,7 +410,7 @@ private slots:
         for (const char *top : {"a", "b", "c"})
             for (const char *below : {"x", "y", "z"})
                 QVERIFY(QDir().mkpath(dir.path() + '/' + top + '/' + below));
-        TDvWatchBudget::SetLimit(8); // room for 7 here: one is kept for the folder tree
+        WatchBudget::SetLimit(8); // room for 7 here: one is kept for the folder tree
         StderrCapture capture;
         {
             Watching w;
@@ -425,7 +425,7 @@ private slots:
             QVERIFY(again.Start(dir.path()));
             QVERIFY(again.Notifier.LimitReached());
         }
-        TDvWatchBudget::SetLimit(0);
+        WatchBudget::SetLimit(0);
         const QByteArray said = capture.Restore();
         QCOMPARE(said.count("max_user_watches"), 1);
     }

@@ -2,7 +2,7 @@
 // same order as when it tests each one itself, a stop at any point leaves the same result,
 // the main thread never waits for a document, and a stop drops the work ahead at once.
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "core/filesearch/TDvFileListSearch.h"
+#include "core/filesearch/FileListSearch.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/PreparedVerdictScope.h"
@@ -66,7 +66,7 @@ private:
 struct Run
 {
     DecidingList list;
-    TDvFileListSearch search{list};
+    FileListSearch search{list};
     bool ended = false;
 
     Run(const QString &text, bool ahead) : list(text)

@@ -1,5 +1,5 @@
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "core/filesearch/TDvFileListSearch.h"
+#include "core/filesearch/FileListSearch.h"
 #include "core/filesearch/TDvFileSearch.h"
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"
@@ -88,17 +88,17 @@ public:
     }
 };
 
-class TestListSearch : public TDvFileListSearch
+class TestListSearch : public FileListSearch
 {
 public:
-    using TDvFileListSearch::TDvFileListSearch;
+    using FileListSearch::FileListSearch;
     bool slow = false;
     int descriptorBudget = 0; // 0: the walk's own
 
 protected:
     std::shared_ptr<TDvFileSearch> CreateFileSearch(const QString &Path, bool pOnlyNew) override
     {
-        auto item = TDvFileListSearch::CreateFileSearch(Path, pOnlyNew);
+        auto item = FileListSearch::CreateFileSearch(Path, pOnlyNew);
         if (slow)
             item->SetCancellationToken(std::make_shared<SlowToken>());
         if (descriptorBudget > 0)

@@ -23,7 +23,7 @@ struct Entry
 
 bool Judge(const TDvSearchOptions &options, const Entry &e, const QString &folder = "/data/")
 {
-    const TDvFindData data(e.name, e.attributes, e.size, e.creation, e.access, e.write);
+    const FindData data(e.name, e.attributes, e.size, e.creation, e.access, e.write);
     return options.Matches(data, folder);
 }
 

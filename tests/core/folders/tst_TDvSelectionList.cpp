@@ -26,7 +26,7 @@ namespace {
 class RecordingControl : public IDvShellControl
 {
 public:
-    void Refresh(TRefreshLevel pRefreshLevel, const TDvShellItem *pItemIdList) override
+    void Refresh(TRefreshLevel pRefreshLevel, const ShellItem *pItemIdList) override
     {
         levels.append(pRefreshLevel);
         items.append(pItemIdList ? pItemIdList->FileSystemPath() : QStringLiteral("<all>"));
@@ -315,14 +315,14 @@ private slots:
         makeTree({"A/"});
         TDvSelectionList list;
         bool isSubItem = true;
-        const TDvShellItem computer = TDvShellItem::Computer();
-        const TDvShellItem network = TDvShellItem::Network();
+        const ShellItem computer = ShellItem::Computer();
+        const ShellItem network = ShellItem::Network();
         QCOMPARE(list.IsPIDLSelected(nullptr, isSubItem), S::ssDisabled);
         QCOMPARE(list.IsPIDLSelected(&computer, isSubItem), S::ssDisabled);
         list.AddPIDLToSelection(computer); // never checkable itself
         QVERIFY(list.IsEmpty());
 
-        const TDvShellItem folder = TDvShellItem::FromPath(abs("A"));
+        const ShellItem folder = ShellItem::FromPath(abs("A"));
         list.AddPIDLToSelection(folder);
         QCOMPARE(list.IsPIDLSelected(&computer, isSubItem), S::ssGrayed);
         QCOMPARE(list.IsPIDLSelected(&network, isSubItem), S::ssDisabled);
@@ -418,12 +418,12 @@ private slots:
         tree.items.clear();
         int changes = 0;
         list.SetOnChange([&](TDvBaseSelectionList *) { ++changes; });
-        list.AddPIDLToSelection(TDvShellItem::FromPath(abs("A")));
+        list.AddPIDLToSelection(ShellItem::FromPath(abs("A")));
         QCOMPARE(relAll(list.Paths()), QStringList{"A/*"});
         QCOMPARE(tree.items, QStringList{"<all>"});
         QCOMPARE(changes, 4); // two removed, one added, the closing one
         tree.items.clear();
-        list.RemovePIDLFromSelection(TDvShellItem::FromPath(abs("A/C")));
+        list.RemovePIDLFromSelection(ShellItem::FromPath(abs("A/C")));
         QCOMPARE(tree.items, QStringList{"<all>"});
 
         // Nested updates refresh once, at the outermost end; a stray EndUpdate changes nothing.
@@ -454,7 +454,7 @@ private slots:
         struct Named : IDvShellControl
         {
             Named(QStringList &l, QString n) : log(l), name(std::move(n)) {}
-            void Refresh(TRefreshLevel level, const TDvShellItem *item) override
+            void Refresh(TRefreshLevel level, const ShellItem *item) override
             {
                 log << QStringLiteral("%1 %2 %3")
                            .arg(name)
@@ -470,7 +470,7 @@ private slots:
         link.RegisterShellControl(&c);
         link.RegisterShellControl(nullptr);
 
-        const TDvShellItem item = TDvShellItem::FromPath("/x");
+        const ShellItem item = ShellItem::FromPath("/x");
         link.Refresh(&b, TRefreshLevel::rfFull, &item);
         QCOMPARE(log, (QStringList{"a 0 /x", "c 0 /x"}));
 

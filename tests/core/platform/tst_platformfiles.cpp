@@ -1,6 +1,6 @@
 #include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
-#include "core/platform/TDvMountTable.h"
+#include "core/platform/MountTable.h"
 #include "core/platform/UniqueFd.h"
 #include "tests/support/TemporaryDir.h"
 
@@ -198,7 +198,7 @@ private slots:
                                 rootDev +
                                 " / / rw,relatime - ext4 /dev/vda rw\n"
                                 "broken line\n";
-        const TDvMountTable table = TDvMountTable::Parse(text);
+        const MountTable table = MountTable::Parse(text);
         QCOMPARE(table.Mounts().size(), size_t(5));
         QCOMPARE(table.Mounts()[3].MountPoint, QByteArray("/mnt/with space"));
         QCOMPARE(table.Mounts()[2].Type, QByteArray("tmpfs"));

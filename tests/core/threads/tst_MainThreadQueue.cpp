@@ -130,12 +130,12 @@ private slots:
         std::thread worker([&] {
             try {
                 MainThreadQueue::RunBlocking([&] { callRan = true; });
-            } catch (const dv::TMainThreadQueueClosed &) {
+            } catch (const dv::MainThreadQueueClosed &) {
                 ++closedSeen;
             }
             try {
                 MainThreadQueue::RunBlocking([&] { callRan = true; });
-            } catch (const dv::TMainThreadQueueClosed &) {
+            } catch (const dv::MainThreadQueueClosed &) {
                 ++closedSeen;
             }
             MainThreadQueue::Post([&] { callRan = true; }); // dropped

@@ -1,7 +1,7 @@
-#include "core/threads/BasicWorkItem.h"
+#include "core/threads/TBasicWorkItem.h"
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
-#include "core/threads/WorkerThreadPool.h"
+#include "core/threads/TWorkerThreadPool.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 #include "core/i18n/Translation.h"
 #include "gui/app/ApplicationIdentity.h"
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUpDown.h"
+#include "gui/app/UpDown.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
 #include "tests/support/TestSupport.h"
@@ -149,14 +149,14 @@ void TstTMainForm::controlsCarryTheirNames_data()
         {"chSize2", "QRadioButton"},
         {"FileSizeCombo", "QComboBox"},
         {"FileSize", "QLineEdit"},
-        {"UpDown1", "dv::TUpDown"},
+        {"UpDown1", "dv::UpDown"},
         {"Label6", "QLabel"},
         {"SearchAdvanced", "QWidget"},
         {"chkShowHidden", "QCheckBox"},
         {"chSearchInSubfolders", "QCheckBox"},
         {"CheckBox1", "QCheckBox"},
         {"Panel6", "QLabel"},
-        {"Label8", "dv::TLinkLabel"},
+        {"Label8", "dv::LinkLabel"},
         {"DvShellTree1", "dv::TDvShellTree"},
         {"Splitter3", "QSplitter"},
         {"Panel7", "QWidget"},
@@ -179,7 +179,7 @@ void TstTMainForm::controlsCarryTheirNames_data()
         {"FPreview", "QPlainTextEdit"},
         {"StaticText2", "QLabel"},
         {"StatusBar1", "QStatusBar"},
-        {"lbHomepageURL", "dv::TLinkLabel"},
+        {"lbHomepageURL", "dv::LinkLabel"},
         {"TimerStopper", "QTimer"},
         {"TimerListUpdate", "QTimer"},
         {"PopupMenuLang", "QMenu"},
@@ -527,7 +527,7 @@ void TstTMainForm::linksLoseUnderlineUnderPointer()
     TMainForm form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    for (dv::TLinkLabel *link : {form.lbHomepageURL, form.Label8}) {
+    for (dv::LinkLabel *link : {form.lbHomepageURL, form.Label8}) {
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QVERIFY(link->font().underline());
         QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), link->mapToGlobal(QPointF(2, 2)));

@@ -4,14 +4,14 @@
 #include "core/folders/TDvSelectionList.h"
 #include "core/i18n/Translation.h"
 #include "core/search/ExtractionClient.h"
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TMainThreadWaker.h"
-#include "gui/app/TUpDown.h"
+#include "gui/app/MainThreadWaker.h"
+#include "gui/app/UpDown.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
 #include "gui/folders/TDvShellTree.h"
-#include "gui/folders/TDvShellTreeModel.h"
+#include "gui/folders/ShellTreeModel.h"
 #include "gui/folders/TDvShellTreeNode.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
@@ -130,7 +130,7 @@ class TstTMainFormKeyboard : public QObject
 {
     Q_OBJECT
     QTemporaryDir fDir;
-    std::unique_ptr<dv::TMainThreadWaker> fWaker;
+    std::unique_ptr<dv::MainThreadWaker> fWaker;
 
     void useLanguage(int column)
     {
@@ -183,7 +183,7 @@ void TstTMainFormKeyboard::initTestCase()
 {
     testsupport::useTemporaryCacheHome();
     QVERIFY(fDir.isValid());
-    fWaker = std::make_unique<dv::TMainThreadWaker>();
+    fWaker = std::make_unique<dv::MainThreadWaker>();
     qputenv("XDG_CONFIG_HOME", fDir.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
 
@@ -565,7 +565,7 @@ void TstTMainFormKeyboard::resultListKeepsEnterAltEnterAndRename()
     Press(Qt::Key_Return, Qt::AltModifier);
     auto *properties = form.FileList()->findChild<QDialog *>();
     QVERIFY(properties);
-    QVERIFY(properties->inherits("dv::TDvFilePropertiesDialog"));
+    QVERIFY(properties->inherits("dv::FilePropertiesDialog"));
     QTRY_VERIFY(properties->isVisible());
     properties->close();
     form.FileList()->activateWindow();

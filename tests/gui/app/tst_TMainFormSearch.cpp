@@ -8,9 +8,9 @@
 #include "core/platform/FileTime.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
-#include "gui/app/TLinkLabel.h"
+#include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/app/TUnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
@@ -79,7 +79,7 @@ class TstTMainFormSearch : public QObject
     Q_OBJECT
     testsupport::TemporaryDir fDir;
     testsupport::TextdServer fServer;
-    std::unique_ptr<dv::TMainThreadWaker> fWaker; // as the program has
+    std::unique_ptr<dv::MainThreadWaker> fWaker; // as the program has
 
     QString tree(const QString &relative = {}) const
     {
@@ -137,7 +137,7 @@ void TstTMainFormSearch::initTestCase()
 {
     testsupport::useTemporaryCacheHome();
     QVERIFY(fDir.isValid());
-    fWaker = std::make_unique<dv::TMainThreadWaker>();
+    fWaker = std::make_unique<dv::MainThreadWaker>();
     qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
     QVERIFY2(fServer.start(), qPrintable(fServer.errorText()));
     dv::SetExtractionServerEndpoint(fServer.baseUrl());
@@ -783,7 +783,7 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     const QString c = testsupport::writeFile(folder, "c.pdf", "%PDF c");
 
     TMainForm form;
-    dv::TLinkLabel *link = form.findChild<dv::TLinkLabel *>(QStringLiteral("lbUnsearched"));
+    dv::LinkLabel *link = form.findChild<dv::LinkLabel *>(QStringLiteral("lbUnsearched"));
     QCOMPARE(link, form.lbUnsearched);
     QVERIFY(link->isHidden());
     form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});

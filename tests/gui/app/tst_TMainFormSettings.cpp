@@ -1,6 +1,6 @@
 #include "core/app/SettingsFile.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUpDown.h"
+#include "gui/app/UpDown.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>

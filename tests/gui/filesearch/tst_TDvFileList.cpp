@@ -1,4 +1,4 @@
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "tests/support/TestSupport.h"
 
@@ -47,7 +47,7 @@ class tst_TDvFileList : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { fWaker = std::make_unique<TMainThreadWaker>(); }
+    void initTestCase() { fWaker = std::make_unique<MainThreadWaker>(); }
     void cleanupTestCase() { fWaker.reset(); }
 
     // The real enumeration fills the list; refused paths never reach the view, and each
@@ -169,7 +169,7 @@ private slots:
         list.resize(1600, 300);
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
-        const int column = TDvFileListModel::ColDateModified;
+        const int column = FileListModel::ColDateModified;
         const QString text = list.Model()->index(0, column).data().toString();
         QVERIFY(!text.isEmpty());
         // The item delegate's room for the text: the text and a margin on each side.
@@ -223,7 +223,7 @@ private slots:
         QAbstractItemModelTester tester(list.Model());
         list.OnAddPath = [&](const QString &path, bool &canAdd) {
             if (path.endsWith("/b"))
-                list.SetSortColumn(TDvFileListModel::ColName);
+                list.SetSortColumn(FileListModel::ColName);
             canAdd = !path.endsWith("/b");
         };
         list.BeginUpdate();
@@ -263,19 +263,19 @@ private slots:
         QTRY_VERIFY(list.Item(0)->Shown());
         QVERIFY(!list.Item(1999)->Shown()); // far below the visible rows
 
-        const TDvFileListModel &m = *list.Model();
-        QCOMPARE(m.index(0, TDvFileListModel::ColName).data().toString(), "notes.txt");
-        QCOMPARE(m.index(0, TDvFileListModel::ColInFolder).data().toString(), dir.path());
-        QCOMPARE(m.index(0, TDvFileListModel::ColSize).data().toString(), "22.9 KB");
-        QVERIFY(!m.index(0, TDvFileListModel::ColType).data().toString().isEmpty());
-        QCOMPARE(m.index(0, TDvFileListModel::ColDateModified).data().toString(),
+        const FileListModel &m = *list.Model();
+        QCOMPARE(m.index(0, FileListModel::ColName).data().toString(), "notes.txt");
+        QCOMPARE(m.index(0, FileListModel::ColInFolder).data().toString(), dir.path());
+        QCOMPARE(m.index(0, FileListModel::ColSize).data().toString(), "22.9 KB");
+        QVERIFY(!m.index(0, FileListModel::ColType).data().toString().isEmpty());
+        QCOMPARE(m.index(0, FileListModel::ColDateModified).data().toString(),
                  QLocale().toString(when, QLocale::ShortFormat));
-        QVERIFY(!m.index(0, TDvFileListModel::ColName)
+        QVERIFY(!m.index(0, FileListModel::ColName)
                      .data(Qt::DecorationRole)
                      .value<QIcon>()
                      .isNull());
         const int folderRow = list.ItemCount() - 1;
-        QCOMPARE(m.index(folderRow, TDvFileListModel::ColSize).data().toString(), QString());
+        QCOMPARE(m.index(folderRow, FileListModel::ColSize).data().toString(), QString());
 
         // Rows that go while their exact icons are fetched: the late results touch nothing.
         list.Clear();
@@ -286,7 +286,7 @@ private slots:
 
         // A file that cannot be read leaves its values empty.
         list.Add(dir.path() + "/gone.txt");
-        QCOMPARE(m.index(list.ItemCount() - 1, TDvFileListModel::ColSize).data().toString(),
+        QCOMPARE(m.index(list.ItemCount() - 1, FileListModel::ColSize).data().toString(),
                  QString());
     }
 
@@ -316,17 +316,17 @@ private slots:
                  (QStringList{"file10.txt", "sub10", "a.txt", "file9.txt", "a.txt", "B.log"}));
         list.SelectItem(0);
 
-        list.SetSortColumn(TDvFileListModel::ColName);
+        list.SetSortColumn(FileListModel::ColName);
         QVERIFY(!list.ReverseSortOrder());
         QCOMPARE(captions(list),
                  (QStringList{"sub10", "a.txt", "a.txt", "B.log", "file9.txt", "file10.txt"}));
         QCOMPARE(list.ItemIndex(), 5); // the selection follows its row
-        list.SetSortColumn(TDvFileListModel::ColName);
+        list.SetSortColumn(FileListModel::ColName);
         QVERIFY(list.ReverseSortOrder());
         QCOMPARE(captions(list),
                  (QStringList{"file10.txt", "file9.txt", "B.log", "a.txt", "a.txt", "sub10"}));
 
-        list.SetSortColumn(TDvFileListModel::ColInFolder);
+        list.SetSortColumn(FileListModel::ColInFolder);
         QVERIFY(!list.ReverseSortOrder());
         QStringList byFolder;
         for (int i = 0; i < list.ItemCount(); ++i)
@@ -335,17 +335,17 @@ private slots:
                                         "sub10/a.txt"}));
 
         // Size and date start descending; the second click turns the order round.
-        list.SetSortColumn(TDvFileListModel::ColSize);
+        list.SetSortColumn(FileListModel::ColSize);
         QVERIFY(list.ReverseSortOrder());
         QCOMPARE(captions(list),
                  (QStringList{"file10.txt", "B.log", "file9.txt", "a.txt", "a.txt", "sub10"}));
-        list.SetSortColumn(TDvFileListModel::ColSize);
+        list.SetSortColumn(FileListModel::ColSize);
         QVERIFY(!list.ReverseSortOrder());
         QCOMPARE(captions(list),
                  (QStringList{"sub10", "a.txt", "a.txt", "file9.txt", "B.log", "file10.txt"}));
         QCOMPARE(list.Item(1)->Path(), r + "sub2/a.txt");
 
-        list.SetSortColumn(TDvFileListModel::ColDateModified);
+        list.SetSortColumn(FileListModel::ColDateModified);
         QVERIFY(list.ReverseSortOrder());
         QStringList byDate;
         for (int i = 0; i < list.ItemCount(); ++i)
@@ -356,10 +356,10 @@ private slots:
 
         // Sizes were read once and are kept: the sort no longer touches the files.
         QVERIFY(QFile::remove(r + "file10.txt"));
-        list.SetSortColumn(TDvFileListModel::ColSize);
+        list.SetSortColumn(FileListModel::ColSize);
         QCOMPARE(list.Item(0)->Caption(), "file10.txt");
 
-        list.SetSortColumn(TDvFileListModel::ColType);
+        list.SetSortColumn(FileListModel::ColType);
         QCOMPARE(list.Item(0)->Caption(), "sub10");
 
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, list.SetSortColumn(5));
@@ -382,10 +382,10 @@ private slots:
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
         QHeaderView *head = list.header();
-        const QPoint sizeHeader(head->sectionViewportPosition(TDvFileListModel::ColSize) + 5,
+        const QPoint sizeHeader(head->sectionViewportPosition(FileListModel::ColSize) + 5,
                                 head->height() / 2);
         QTest::mouseClick(head->viewport(), Qt::LeftButton, {}, sizeHeader);
-        QCOMPARE(list.SortedBy(), int(TDvFileListModel::ColSize));
+        QCOMPARE(list.SortedBy(), int(FileListModel::ColSize));
         QCOMPARE(captions(list), (QStringList{"b.txt", "a.txt"}));
         QTest::mouseClick(head->viewport(), Qt::LeftButton, {}, sizeHeader);
         QCOMPARE(captions(list), (QStringList{"a.txt", "b.txt"}));
@@ -420,7 +420,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TMainThreadWaker> fWaker;
+    std::unique_ptr<MainThreadWaker> fWaker;
 };
 
 QTEST_MAIN(tst_TDvFileList)

@@ -1,6 +1,6 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
-#include "core/platform/TDvShellOperations.h"
+#include "core/platform/ShellOperations.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
@@ -115,7 +115,7 @@ private slots:
         testsupport::TemporaryDir dir;
         const QString file = writeFile(dir.path(), "grow.txt", "1234");
         fList->Add(file);
-        const QModelIndex size = fList->Model()->index(0, TDvFileListModel::ColSize);
+        const QModelIndex size = fList->Model()->index(0, FileListModel::ColSize);
         QCOMPARE(size.data().toString(), "4 bytes");
         writeFile(dir.path(), "grow.txt", QByteArray(2048, 'x'));
         QCOMPARE(size.data().toString(), "4 bytes"); // read once, kept
@@ -145,7 +145,7 @@ private slots:
         QVERIFY(!QFile::exists(old));
 
         // An existing name is never replaced.
-        const QModelIndex cell = fList->Model()->index(0, TDvFileListModel::ColName);
+        const QModelIndex cell = fList->Model()->index(0, FileListModel::ColName);
         QVERIFY(!fList->Model()->setData(cell, "taken.txt", Qt::EditRole));
         QCOMPARE(fList->Item(0)->Caption(), QString("new.txt"));
         QCOMPARE(readAll(dir.path() + "/taken.txt"), QByteArray("other"));
@@ -217,13 +217,13 @@ private slots:
         const QMimeData *data = QApplication::clipboard()->mimeData();
         QVERIFY(data);
         QCOMPARE(data->urls(), (QList<QUrl>{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}));
-        QVERIFY(!TDvShellOperations::IsCut(data));
+        QVERIFY(!ShellOperations::IsCut(data));
         QVERIFY(!fList->Item(0)->IsCut());
 
         QTest::keyClick(fList.get(), Qt::Key_X, Qt::ControlModifier);
         data = QApplication::clipboard()->mimeData();
-        QVERIFY(TDvShellOperations::IsCut(data));
-        QCOMPARE(TDvShellOperations::LocalFiles(data), (QStringList{a, b}));
+        QVERIFY(ShellOperations::IsCut(data));
+        QCOMPARE(ShellOperations::LocalFiles(data), (QStringList{a, b}));
         QVERIFY(fList->Item(0)->IsCut() && fList->Item(1)->IsCut());
     }
 

@@ -1,6 +1,6 @@
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "tests/support/TestSupport.h"
 
@@ -65,7 +65,7 @@ class tst_TDvFileListRefresh : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { fWaker = std::make_unique<TMainThreadWaker>(); }
+    void initTestCase() { fWaker = std::make_unique<MainThreadWaker>(); }
     void cleanupTestCase() { fWaker.reset(); }
 
     // A matching file created below the root appears once OnAddPath accepted it; one that
@@ -175,7 +175,7 @@ private slots:
 
         s.Refused.clear();
         QTRY_VERIFY_WITH_TIMEOUT(
-            GetTickCount() - s.List.FileListSearch().LastSearchTickCount() > 5000, 10000);
+            GetTickCount() - s.List.ActiveSearch().LastSearchTickCount() > 5000, 10000);
         notifier.OnChange(notifier, neFolderUpdate, dir.path(), {});
         QTRY_COMPARE_WITH_TIMEOUT(s.Ends, 2, 10000);
         QCOMPARE(s.Paths(), (QStringList{dir.path() + "/listed.txt", late}));
@@ -208,7 +208,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TMainThreadWaker> fWaker;
+    std::unique_ptr<MainThreadWaker> fWaker;
 };
 
 QTEST_MAIN(tst_TDvFileListRefresh)

@@ -2,9 +2,9 @@
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
-#include "gui/app/TMainThreadWaker.h"
+#include "gui/app/MainThreadWaker.h"
 #include "gui/folders/FolderTreeLoader.h"
-#include "gui/folders/TDvShellTreeModel.h"
+#include "gui/folders/ShellTreeModel.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
@@ -42,7 +42,7 @@ private slots:
     void initTestCase()
     {
         qRegisterMetaType<dv::TDvSelectionState>();
-        m_waker = std::make_unique<TMainThreadWaker>();
+        m_waker = std::make_unique<MainThreadWaker>();
     }
     void init();
     void cleanup()
@@ -88,10 +88,10 @@ private:
         return QTest::qWaitFor([&] { return n->Listing == TListing::Listed; }, kWait);
     }
 
-    std::unique_ptr<TMainThreadWaker> m_waker;
+    std::unique_ptr<MainThreadWaker> m_waker;
     std::unique_ptr<testsupport::TemporaryDir> m_dir;
     std::shared_ptr<TDvShellLink> m_link;
-    std::unique_ptr<TDvShellTreeModel> m_model;
+    std::unique_ptr<ShellTreeModel> m_model;
     std::unique_ptr<FolderTreeLoader> m_loader;
 };
 
@@ -107,7 +107,7 @@ void tst_FolderTreeLoader::init()
         symlink(EncodeFileName(path("A/B")).constData(), EncodeFileName(path("toB")).constData()),
         0);
     m_link = std::make_shared<TDvShellLink>();
-    m_model = std::make_unique<TDvShellTreeModel>();
+    m_model = std::make_unique<ShellTreeModel>();
     m_loader = std::make_unique<FolderTreeLoader>(m_model.get());
     m_loader->setShellLink(m_link);
     m_loader->setRootFolders({m_dir->path()});

@@ -1,0 +1,61 @@
+#include "gui/app/MainThreadWaker.h"
+
+#include "core/threads/MainThreadQueue.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <atomic>
+#include <mutex>
+
+namespace dv {
+
+namespace {
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+}
+
+struct MainThreadWaker::Target
+{
+    std::mutex lock;
+    QObject *receiver = nullptr; // null once the waker is gone
+    // One wake event in flight at a time; a burst of calls is run by one RunPending.
+    std::atomic<bool> posted{false};
+
+    void Wake()
+    {
+        if (posted.exchange(true))
+            return;
+        std::lock_guard<std::mutex> guard(lock);
+        if (receiver)
+            QCoreApplication::postEvent(receiver, new QEvent(kWakeEvent));
+    }
+};
+
+MainThreadWaker::MainThreadWaker(QObject *parent)
+    : QObject(parent), fTarget(std::make_shared<Target>())
+{
+    fTarget->receiver = this;
+    MainThreadQueue::SetMainThread();
+    MainThreadQueue::SetWakeHook([target = fTarget] { target->Wake(); });
+    // Calls queued before the hook existed would otherwise wait for the next one.
+    if (MainThreadQueue::PendingCount() > 0)
+        fTarget->Wake();
+}
+
+MainThreadWaker::~MainThreadWaker()
+{
+    MainThreadQueue::SetWakeHook({});
+    std::lock_guard<std::mutex> guard(fTarget->lock);
+    fTarget->receiver = nullptr;
+}
+
+void MainThreadWaker::customEvent(QEvent *event)
+{
+    if (event->type() != kWakeEvent)
+        return QObject::customEvent(event);
+    // Cleared first: a call queued while these run posts a fresh event.
+    fTarget->posted.store(false);
+    MainThreadQueue::RunPending();
+}
+
+} // namespace dv

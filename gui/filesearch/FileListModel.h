@@ -1,0 +1,91 @@
+#pragma once
+
+#include "gui/filesearch/TDvFileListItem.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QIcon>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace dv {
+
+// The rows of the result list as a table of five columns. Rows added inside an update bracket
+// stay out of the view until EndUpdate, which shows them all in one insertion; texts and icons
+// are made when the view first asks for a row.
+class FileListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum TColumn
+    {
+        ColName,
+        ColInFolder,
+        ColSize,
+        ColType,
+        ColDateModified,
+        ColumnCount
+    };
+
+    explicit FileListModel(QObject *parent = nullptr);
+    ~FileListModel() override;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Every row, including those of an open update bracket.
+    int ItemCount() const { return static_cast<int>(fItems.size()); }
+    TDvFileListItem *Item(int pIndex) const;
+    int IndexOf(const TDvFileListItem *pItem) const;
+
+    void BeginUpdate();
+    void EndUpdate();
+    bool InUpdate() const { return fUpdateCount > 0; }
+
+    // Appends (pPos outside the rows) or inserts a row; returns it.
+    TDvFileListItem *Insert(std::unique_ptr<TDvFileListItem> pItem, int pPos);
+    void Remove(int pIndex);
+    void Clear();
+
+    // Sorts by a column (ascending or descending); stable, so equal rows keep their order.
+    void SortBy(int pColumn, bool pDescending);
+    // Forgets every row's read data and texts (F5).
+    void Refresh();
+    // The row's texts changed (rename).
+    void ItemChanged(int pIndex);
+
+    // Renames the file of a row when the name is edited in place; returns success.
+    std::function<bool(TDvFileListItem &pItem, const QString &pNewName)> OnRename;
+
+    // The caption of a column as the header shows it.
+    static QString ColumnCaption(int pColumn);
+    // The type description of a name's extension ("File" for none).
+    QString TypeDescription(const TDvFileListItem &pItem) const;
+    // What a shown row keeps, read now unless it was already (its token serves the row's
+    // background jobs).
+    TDvFileListItem::TShown &Fill(TDvFileListItem &pItem) const;
+
+private:
+    void ShowPending();
+    QIcon TypeIcon(const TDvFileListItem &pItem) const;
+    QIcon IconNamed(const QString &pIconName) const;
+    void RequestExactIcon(TDvFileListItem &pItem) const;
+    void ExactIconArrived(TDvFileListItem *pItem, const QString &pIconName);
+
+    std::vector<std::unique_ptr<TDvFileListItem>> fItems;
+    int fShownCount = 0; // rows the view knows of
+    int fUpdateCount = 0;
+    bool fIconUpdateQueued = false;
+    mutable QHash<QString, QString> fTypeByExtension;
+    mutable QHash<QString, QIcon> fIconByExtension;
+    mutable QHash<QString, QIcon> fIconByName;
+    std::shared_ptr<int> fAlive = std::make_shared<int>(0);
+};
+
+} // namespace dv
