@@ -3,8 +3,8 @@
 #include "core/threads/MainThreadQueue.h"
 #include "core/threads/TWorkerThreadPool.h"
 #include "gui/app/ApplicationIdentity.h"
-#include "gui/app/TMainForm.h"
 #include "gui/app/MainThreadWaker.h"
+#include "gui/app/TMainForm.h"
 #include "gui/update/TfrmNewVersion.h"
 
 #include <QApplication>

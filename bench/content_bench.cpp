@@ -32,8 +32,7 @@ const QStringList &sourceFiles()
 }
 
 // Runs one per-file content test over every source file, counting the files it accepts.
-template <typename Test>
-void RunOverCorpus(benchmark::State &state, Test test)
+template <typename Test> void RunOverCorpus(benchmark::State &state, Test test)
 {
     const QStringList &files = sourceFiles();
     if (files.isEmpty()) {

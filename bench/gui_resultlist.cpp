@@ -1,8 +1,8 @@
 // The result list filled by a whole-tree search, offscreen: from Search to OnEndSearch with
 // every path accepted, the heap it holds per row afterwards, and sorting the full list.
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
-#include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/filesearch/FileListSearch.h"
+#include "core/filesearch/IDvFileSearchTarget.h"
 #include "gui/app/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 

@@ -15,8 +15,8 @@ constexpr std::uint64_t kProgressIntervalMs = 100;
 constexpr std::size_t kOutChunk = 1 << 16;
 } // namespace
 
-CliResultList::CliResultList(const QString &pTextToFind, std::atomic<bool> &pStop,
-                               char pTerminator, bool pMessages)
+CliResultList::CliResultList(const QString &pTextToFind, std::atomic<bool> &pStop, char pTerminator,
+                             bool pMessages)
     : fTextToFind(pTextToFind), fStop(pStop), fTerminator(pTerminator),
       fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1), fProgress(isatty(STDERR_FILENO) == 1),
       fMessages(pMessages)

@@ -24,7 +24,7 @@ public:
     // pStop is set by a signal or by a closed output: from then on every candidate is refused.
     // pTerminator ends each path: a line break, or '\0' for names that hold line breaks.
     CliResultList(const QString &pTextToFind, std::atomic<bool> &pStop, char pTerminator = '\n',
-                   bool pMessages = true);
+                  bool pMessages = true);
     ~CliResultList() override;
 
     void BeginUpdate() override;

@@ -1,7 +1,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliResultList.h"
-#include "core/filesearch/SearchRequest.h"
 #include "core/filesearch/FileListSearch.h"
+#include "core/filesearch/SearchRequest.h"
 #include "core/filesearch/TDvSearchOptions.h"
 #include "core/platform/FileName.h"
 #include "core/search/CachedExtraction.h"

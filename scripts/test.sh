@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds Delvora and runs every test: once in a normal build,
-# once under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target briefly.
+# Installs the dependencies, checks the formatting, builds Delvora and runs every test: once in
+# a normal build, once under AddressSanitizer and UndefinedBehaviorSanitizer (leaks included),
+# then each fuzz target briefly.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/deps.sh
 jobs=${DELVORA_JOBS:-$(nproc)}
+
+scripts/check-format.sh
 
 # Warnings fail the build here; the option stays off for builds with other compilers.
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDELVORA_WERROR=ON

@@ -50,7 +50,7 @@ void FileListSearch::Search(const QString &Path)
 }
 
 std::shared_ptr<TDvFileSearch> FileListSearch::CreateFileSearch(const QString &Path,
-                                                                   bool pOnlyNewFiles)
+                                                                bool pOnlyNewFiles)
 {
     return std::make_shared<TDvFileSearch>(fSearchOptions, &fList, Path, pOnlyNewFiles);
 }

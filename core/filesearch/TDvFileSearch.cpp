@@ -153,8 +153,7 @@ void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
     if (!fd)
         return;
     FolderIdentity identity;
-    if (!DirectoryReader::Identify(fd.get(), identity) ||
-        fMounts.IsPseudoDevice(identity.Device) ||
+    if (!DirectoryReader::Identify(fd.get(), identity) || fMounts.IsPseudoDevice(identity.Device) ||
         !fEntered.Insert(identity.Device, identity.Inode))
         return;
     fStayOnDrive = pStayOnDrive;

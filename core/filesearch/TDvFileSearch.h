@@ -134,8 +134,8 @@ private:
     MountTable fMounts;
     DirectoryReader fReader;
     FolderIdentitySet fEntered; // every folder entered in this walk
-    std::vector<Frame> fFrames;    // the root first, the folder being walked last
-    std::string fPath;             // the path of the top folder, ending with "/"
+    std::vector<Frame> fFrames; // the root first, the folder being walked last
+    std::string fPath;          // the path of the top folder, ending with "/"
     // Frames from here to the top hold open descriptors, and so does the root; those between
     // are closed.
     std::size_t fLowestOpen = 0;

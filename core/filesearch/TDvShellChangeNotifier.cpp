@@ -1,13 +1,13 @@
 #include "core/filesearch/TDvShellChangeNotifier.h"
 
 #include "core/platform/DesktopFolder.h"
-#include "core/platform/FileName.h"
-#include "core/platform/PathCompare.h"
 #include "core/platform/DirectoryReader.h"
+#include "core/platform/FileName.h"
 #include "core/platform/MountTable.h"
-#include "core/platform/WatchBudget.h"
+#include "core/platform/PathCompare.h"
 #include "core/platform/Ticks.h"
 #include "core/platform/UniqueFd.h"
+#include "core/platform/WatchBudget.h"
 #include "core/threads/MainThreadQueue.h"
 
 #include <algorithm>

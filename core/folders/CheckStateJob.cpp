@@ -5,8 +5,7 @@
 
 namespace dv {
 
-CheckStateJob::CheckStateJob(std::shared_ptr<TDvShellLink> aLink,
-                                   std::vector<Request> aRequests)
+CheckStateJob::CheckStateJob(std::shared_ptr<TDvShellLink> aLink, std::vector<Request> aRequests)
     : fLink(std::move(aLink)), fRequests(std::move(aRequests))
 {}
 

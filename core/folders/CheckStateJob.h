@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/folders/TDvSelectionState.h"
 #include "core/folders/ShellItem.h"
+#include "core/folders/TDvSelectionState.h"
 #include "core/threads/TBasicWorkItem.h"
 
 #include <cstdint>

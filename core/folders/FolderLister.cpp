@@ -1,9 +1,9 @@
 #include "core/folders/FolderLister.h"
 
-#include "core/platform/FileName.h"
-#include "core/platform/LogicalCompare.h"
 #include "core/platform/DirectoryReader.h"
+#include "core/platform/FileName.h"
 #include "core/platform/FindData.h"
+#include "core/platform/LogicalCompare.h"
 #include "core/platform/MountTable.h"
 
 #include <dirent.h>
@@ -26,7 +26,7 @@ bool IsShownFolder(int pFolderFd, const DirectoryReader::Entry &pEntry)
 } // namespace
 
 std::optional<QStringList> FolderLister::ListFolders(const QString &pFolder,
-                                                        const std::function<bool()> &pCanceled)
+                                                     const std::function<bool()> &pCanceled)
 {
     const QByteArray folder = EncodeFileName(pFolder);
     const int fd = DirectoryReader::OpenFolder(folder);

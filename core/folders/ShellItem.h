@@ -16,10 +16,7 @@ public:
         Network
     };
 
-    static ShellItem FromPath(const QString &path)
-    {
-        return ShellItem(Kind::FileSystem, path);
-    }
+    static ShellItem FromPath(const QString &path) { return ShellItem(Kind::FileSystem, path); }
     static ShellItem Computer() { return ShellItem(Kind::Computer, QString()); }
     static ShellItem Network() { return ShellItem(Kind::Network, QString()); }
 

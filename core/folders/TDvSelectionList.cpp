@@ -276,8 +276,7 @@ TDvSelectionState TDvSelectionList::IsPathSelected(const QString &Path) const
     return GetPathSelectionState(Path, isSubItem);
 }
 
-TDvSelectionState TDvSelectionList::IsPIDLSelected(const ShellItem *PIDL,
-                                                   bool &bIsSubItemOf) const
+TDvSelectionState TDvSelectionList::IsPIDLSelected(const ShellItem *PIDL, bool &bIsSubItemOf) const
 {
     bIsSubItemOf = false;
     if (PIDL == nullptr)

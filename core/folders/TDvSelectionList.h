@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/folders/TDvBaseSelectionList.h"
 #include "core/folders/ShellItem.h"
+#include "core/folders/TDvBaseSelectionList.h"
 
 #include <QString>
 

@@ -29,7 +29,7 @@ EntryKind KindOfMode(unsigned mode)
 } // namespace
 
 FindData::FindData(int pFolderFd, const char *pName, std::size_t pNameLength,
-                         unsigned char pDirentType)
+                   unsigned char pDirentType)
     : fFolderFd(pFolderFd), fName(pName), fNameLength(pNameLength), fDirentType(pDirentType)
 {
     switch (pDirentType) {
@@ -52,8 +52,8 @@ FindData::FindData(int pFolderFd, const char *pName, std::size_t pNameLength,
 }
 
 FindData::FindData(const QByteArray &pName, std::uint32_t pAttributes, std::int64_t pSize,
-                         std::uint64_t pCreationTime, std::uint64_t pLastAccessTime,
-                         std::uint64_t pLastWriteTime)
+                   std::uint64_t pCreationTime, std::uint64_t pLastAccessTime,
+                   std::uint64_t pLastWriteTime)
     : fOwnedName(pName),
       fKind((pAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File),
       fKindKnown(true), fStatKnown(true), fSize(pSize), fCreationTime(pCreationTime),

@@ -27,12 +27,11 @@ class FindData
 {
 public:
     // An entry of the open folder pFolderFd; pName must outlive the object.
-    FindData(int pFolderFd, const char *pName, std::size_t pNameLength,
-                unsigned char pDirentType);
+    FindData(int pFolderFd, const char *pName, std::size_t pNameLength, unsigned char pDirentType);
     // An entry given by its values (no file behind it).
     FindData(const QByteArray &pName, std::uint32_t pAttributes, std::int64_t pSize = 0,
-                std::uint64_t pCreationTime = 0, std::uint64_t pLastAccessTime = 0,
-                std::uint64_t pLastWriteTime = 0);
+             std::uint64_t pCreationTime = 0, std::uint64_t pLastAccessTime = 0,
+             std::uint64_t pLastWriteTime = 0);
 
     FindData(const FindData &) = delete;
     FindData &operator=(const FindData &) = delete;

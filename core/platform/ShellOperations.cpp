@@ -330,7 +330,7 @@ QString ShellOperations::FreeName(const QString &pFolder, const QString &pName)
 }
 
 QString ShellOperations::Paste(const QString &pSource, const QString &pTargetFolder, bool pMove,
-                                  QString *pError)
+                               QString *pError)
 {
     struct stat st;
     if (::lstat(EncodeFileName(pSource).constData(), &st) != 0) {

@@ -1,9 +1,9 @@
 #include "core/threads/TCustomThreadPool.h"
 
 #include "core/platform/Ticks.h"
-#include "core/threads/TDvThread.h"
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/TDvThread.h"
 
 #include <QDebug>
 

@@ -1,8 +1,8 @@
 #include "core/threads/TDvThread.h"
 
 #include "core/threads/ClassName.h"
-#include "core/threads/TCustomThreadPool.h"
 #include "core/threads/ExceptionReport.h"
+#include "core/threads/TCustomThreadPool.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>

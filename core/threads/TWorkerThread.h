@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/threads/TDvThread.h"
 #include "core/threads/IWorkItem.h"
+#include "core/threads/TDvThread.h"
 
 #include <mutex>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/threads/AutoResetEvent.h"
-#include "core/threads/TCustomThreadPool.h"
 #include "core/threads/IWorkItem.h"
+#include "core/threads/TCustomThreadPool.h"
 #include "core/threads/TWorkItemsQueue.h"
 
 #include <atomic>

@@ -2,9 +2,9 @@
 
 #include "core/filesearch/ByteSizeFormat.h"
 #include "core/platform/LogicalCompare.h"
+#include "core/threads/MainThreadQueue.h"
 #include "core/threads/TBasicWorkItem.h"
 #include "core/threads/TCustomCancellationToken.h"
-#include "core/threads/MainThreadQueue.h"
 #include "core/threads/TWorkerThreadPool.h"
 
 #include <QDateTime>

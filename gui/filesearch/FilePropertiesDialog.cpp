@@ -54,8 +54,7 @@ QByteArray Head(const QByteArray &pPath)
 
 } // namespace
 
-FilePropertiesDialog::FilePropertiesDialog(const QString &pPath, QWidget *parent)
-    : QDialog(parent)
+FilePropertiesDialog::FilePropertiesDialog(const QString &pPath, QWidget *parent) : QDialog(parent)
 {
     // The name's own bytes: QFileInfo would re-encode a name that is not UTF-8 and find
     // nothing.

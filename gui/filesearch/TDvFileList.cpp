@@ -1,8 +1,8 @@
 #include "gui/filesearch/TDvFileList.h"
 
 #include "core/platform/FileName.h"
-#include "core/platform/PathCompare.h"
 #include "core/platform/FindData.h"
+#include "core/platform/PathCompare.h"
 #include "core/platform/Ticks.h"
 #include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/TWorkerThreadPool.h"

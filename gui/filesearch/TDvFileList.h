@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/filesearch/FileListSearch.h"
+#include "core/filesearch/IDvFileSearchTarget.h"
 #include "gui/filesearch/TDvCustomFileList.h"
 
 #include <QStringList>

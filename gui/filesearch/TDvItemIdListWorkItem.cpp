@@ -1,8 +1,8 @@
 #include "gui/filesearch/TDvItemIdListWorkItem.h"
 
 #include "core/platform/FileName.h"
-#include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/TCustomCancellationToken.h"
 
 #include <sys/stat.h>
 

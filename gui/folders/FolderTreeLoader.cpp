@@ -6,8 +6,8 @@
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
-#include "core/platform/PathCompare.h"
 #include "core/platform/MountTable.h"
+#include "core/platform/PathCompare.h"
 #include "core/threads/TWorkerThreadPool.h"
 #include "gui/folders/ShellTreeModel.h"
 

@@ -20,7 +20,7 @@ bool HasDisabledLook(const QModelIndex &index)
 } // namespace
 
 void SelectionStateDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                                      const QModelIndex &index) const
+                                   const QModelIndex &index) const
 {
     if (!HasDisabledLook(index)) {
         QStyledItemDelegate::paint(painter, option, index);
@@ -49,8 +49,8 @@ void SelectionStateDelegate::paint(QPainter *painter, const QStyleOptionViewItem
 }
 
 bool SelectionStateDelegate::editorEvent(QEvent *event, QAbstractItemModel *model,
-                                            const QStyleOptionViewItem &option,
-                                            const QModelIndex &index)
+                                         const QStyleOptionViewItem &option,
+                                         const QModelIndex &index)
 {
     Q_UNUSED(event);
     Q_UNUSED(model);
@@ -60,7 +60,7 @@ bool SelectionStateDelegate::editorEvent(QEvent *event, QAbstractItemModel *mode
 }
 
 QRect SelectionStateDelegate::CheckRect(const QStyleOptionViewItem &option,
-                                           const QModelIndex &index) const
+                                        const QModelIndex &index) const
 {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);

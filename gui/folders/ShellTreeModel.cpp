@@ -44,7 +44,7 @@ QModelIndex ShellTreeModel::IndexOf(const TDvShellTreeNode *aNode, int column) c
 }
 
 void ShellTreeModel::InsertChildren(TDvShellTreeNode *aParent, int aRow,
-                                       std::vector<std::unique_ptr<TDvShellTreeNode>> aNodes)
+                                    std::vector<std::unique_ptr<TDvShellTreeNode>> aNodes)
 {
     if (aNodes.empty())
         return;

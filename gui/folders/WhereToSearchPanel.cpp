@@ -50,8 +50,7 @@ QStringList WhereToSearchPanel::FoldersToShow(const QStringList &aPaths)
     return lines;
 }
 
-void WhereToSearchPanel::Refill(QPlainTextEdit *aMemo, QLabel *aNotice,
-                                   const QStringList &aPaths)
+void WhereToSearchPanel::Refill(QPlainTextEdit *aMemo, QLabel *aNotice, const QStringList &aPaths)
 {
     const QStringList lines = FoldersToShow(aPaths);
     aMemo->setPlainText(lines.join(u'\n'));

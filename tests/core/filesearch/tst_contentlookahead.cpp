@@ -1,8 +1,8 @@
 // The walk with its content test judged ahead: the list decides the same candidates in the
 // same order as when it tests each one itself, a stop at any point leaves the same result,
 // the main thread never waits for a document, and a stop drops the work ahead at once.
-#include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/filesearch/FileListSearch.h"
+#include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/PreparedVerdictScope.h"

@@ -1,5 +1,5 @@
-#include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/filesearch/FileListSearch.h"
+#include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/filesearch/TDvFileSearch.h"
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"

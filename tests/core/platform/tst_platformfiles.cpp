@@ -1,6 +1,6 @@
 #include "core/platform/FileName.h"
-#include "core/platform/PathCompare.h"
 #include "core/platform/MountTable.h"
+#include "core/platform/PathCompare.h"
 #include "core/platform/UniqueFd.h"
 #include "tests/support/TemporaryDir.h"
 

@@ -1,6 +1,6 @@
-#include "core/threads/TBasicWorkItem.h"
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/TBasicWorkItem.h"
 #include "core/threads/TWorkerThreadPool.h"
 
 #include <QtTest>

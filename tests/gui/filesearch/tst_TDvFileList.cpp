@@ -270,10 +270,8 @@ private slots:
         QVERIFY(!m.index(0, FileListModel::ColType).data().toString().isEmpty());
         QCOMPARE(m.index(0, FileListModel::ColDateModified).data().toString(),
                  QLocale().toString(when, QLocale::ShortFormat));
-        QVERIFY(!m.index(0, FileListModel::ColName)
-                     .data(Qt::DecorationRole)
-                     .value<QIcon>()
-                     .isNull());
+        QVERIFY(
+            !m.index(0, FileListModel::ColName).data(Qt::DecorationRole).value<QIcon>().isNull());
         const int folderRow = list.ItemCount() - 1;
         QCOMPARE(m.index(folderRow, FileListModel::ColSize).data().toString(), QString());
 

@@ -2,8 +2,8 @@
 #include "core/platform/FileName.h"
 #include "gui/app/MainThreadWaker.h"
 #include "gui/folders/SelectionStateDelegate.h"
-#include "gui/folders/TDvShellTree.h"
 #include "gui/folders/ShellTreeModel.h"
+#include "gui/folders/TDvShellTree.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
