@@ -1,9 +1,9 @@
 #include "core/i18n/Translation.h"
 #include "core/threads/ExceptionReport.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/MainThreadWaker.h"
 #include "core/threads/TWorkerThreadPool.h"
 #include "gui/app/ApplicationIdentity.h"
-#include "gui/app/MainThreadWaker.h"
 #include "gui/app/TMainForm.h"
 #include "gui/update/TfrmNewVersion.h"
 

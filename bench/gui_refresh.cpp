@@ -5,7 +5,7 @@
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/platform/FileName.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>

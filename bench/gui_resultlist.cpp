@@ -3,7 +3,7 @@
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/filesearch/FileListSearch.h"
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // list. Without text (filter "*.*") and with the text PM_RESUME (filter "*.c;*.h").
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/folders/TDvSelectionList.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/app/TMainForm.h"
 #include "gui/filesearch/TDvFileList.h"
 

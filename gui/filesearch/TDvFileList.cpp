@@ -1,12 +1,12 @@
 #include "gui/filesearch/TDvFileList.h"
 
+#include "core/filesearch/TDvItemIdListWorkItem.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FindData.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/Ticks.h"
 #include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/TWorkerThreadPool.h"
-#include "gui/filesearch/TDvItemIdListWorkItem.h"
 
 #include <dirent.h>
 #include <fcntl.h>

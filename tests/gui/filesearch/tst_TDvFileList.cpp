@@ -1,4 +1,4 @@
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,7 +2,7 @@
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/folders/FolderTreeLoader.h"
 #include "gui/folders/ShellTreeModel.h"
 #include "tests/support/TemporaryDir.h"

@@ -1,6 +1,6 @@
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 #include "gui/folders/SelectionStateDelegate.h"
 #include "gui/folders/ShellTreeModel.h"
 #include "gui/folders/TDvShellTree.h"

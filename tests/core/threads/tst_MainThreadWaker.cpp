@@ -1,5 +1,5 @@
 #include "core/threads/MainThreadQueue.h"
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "gui/app/MainThreadWaker.h"
+#include "core/threads/MainThreadWaker.h"
 
 #include "core/threads/MainThreadQueue.h"
 

@@ -11,7 +11,6 @@ namespace dv {
 // main thread once the application object exists; the destructor takes the hook away again.
 class MainThreadWaker : public QObject
 {
-    Q_OBJECT
 public:
     explicit MainThreadWaker(QObject *parent = nullptr);
     ~MainThreadWaker() override;

@@ -1,4 +1,4 @@
-#include "gui/filesearch/TDvItemIdListWorkItem.h"
+#include "core/filesearch/TDvItemIdListWorkItem.h"
 
 #include "core/platform/FileName.h"
 #include "core/threads/MainThreadQueue.h"
