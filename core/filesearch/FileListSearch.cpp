@@ -23,7 +23,7 @@ void FileListSearch::EnsurePool()
 {
     if (fSearchThreadPool)
         return;
-    fSearchThreadPool = std::make_unique<TWorkerThreadPool>(true);
+    fSearchThreadPool = std::make_unique<TWorkerThreadPool>();
     // The pool calls this on whichever thread emptied it; the handler runs on the main
     // thread, and never after this object is gone.
     fSearchThreadPool->SetOnAllWorkItemsDone(

@@ -14,7 +14,7 @@
 
 namespace dv {
 
-TWorkerThreadPool::TWorkerThreadPool(bool aInitializeCOM) : fInitializeCOM(aInitializeCOM) {}
+TWorkerThreadPool::TWorkerThreadPool() = default;
 
 TWorkerThreadPool::~TWorkerThreadPool()
 {
@@ -26,7 +26,7 @@ TWorkerThreadPool::~TWorkerThreadPool()
 TWorkerThreadPool &TWorkerThreadPool::Instance()
 {
     static TWorkerThreadPool *instance = [] {
-        auto *pool = new TWorkerThreadPool(true);
+        auto *pool = new TWorkerThreadPool();
         const int processors = std::max(4, ProcessorCount());
         pool->fIsGlobalInstance = true;
         pool->fMinWorkerThreads.store(2 * processors);
@@ -131,7 +131,6 @@ void TWorkerThreadPool::AfterThreadRemoved()
 
 void TWorkerThreadPool::ThreadStarted(TDvThread *pThread)
 {
-    // Component apartments have no counterpart here (fInitializeCOM is kept for callers).
     TNewThreadEvent onNewThread;
     {
         std::lock_guard<std::mutex> guard(fEventLock);
@@ -366,11 +365,6 @@ int TWorkerThreadPool::GetMaxCpuUsage() const
 void TWorkerThreadPool::SetMaxCpuUsage(int pPercent)
 {
     fMaxCpuUsage.store(pPercent);
-}
-
-bool TWorkerThreadPool::GetInitializeCOM() const
-{
-    return fInitializeCOM;
 }
 
 } // namespace dv

@@ -28,7 +28,7 @@ public:
     // Class filter of TerminateWorkItems; see ClassFilter.
     using TClassFilter = std::function<bool(const IWorkItem &)>;
 
-    explicit TWorkerThreadPool(bool aInitializeCOM = false);
+    TWorkerThreadPool();
     ~TWorkerThreadPool() override;
 
     // Queues one item, first in first out (newest first when UseLIFO).
@@ -60,7 +60,6 @@ public:
     void SetMaxIdleTime(int pMilliseconds);
     int GetMaxCpuUsage() const;
     void SetMaxCpuUsage(int pPercent);
-    bool GetInitializeCOM() const;
 
     // The process-wide pool (created on first use, never freed: its threads may still wait
     // for work when the program ends).
@@ -92,7 +91,6 @@ private:
     static bool Matches(IWorkItem &pItem, const void *pTag, const void *pGroup,
                         const TClassFilter &pClass);
 
-    const bool fInitializeCOM;
     bool fIsGlobalInstance = false;
     std::atomic<int> fMinWorkerThreads{1};
     std::atomic<bool> fUseLIFO{false};
