@@ -297,11 +297,18 @@ void FolderTreeLoader::readChangedFolders()
             if (node->Listing != TListing::Listed || !node->Expanded)
                 continue;
             shown = true;
-            startListing(node, false);
+            // A re-read under way may have read the folder before this change: read it
+            // again once that one is merged.
+            if (node->ListingToken)
+                m_changedFolders.insert(folder);
+            else
+                startListing(node, false);
         }
         if (!shown)
             unwatchFolder(folder);
     }
+    if (!m_changedFolders.isEmpty())
+        m_changeTimer->start();
 }
 
 void FolderTreeLoader::mergeChildren(TDvShellTreeNode *node, const QStringList &names,
@@ -557,14 +564,20 @@ void FolderTreeLoader::folderRenamed(TDvShellTreeNode *node, const QString &newN
     std::vector<TDvShellTreeNode *> nodes = loadedNodesOf(oldPath);
     if (std::find(nodes.begin(), nodes.end(), node) == nodes.end())
         nodes.push_back(node);
-    for (TDvShellTreeNode *each : nodes)
-        applyRename(each, newName, newPath);
+    // Answers under way judge the old path, which is gone ("not checkable", kept for good):
+    // the renamed folders and all below them are judged again, by the list as it is now.
+    std::vector<TDvShellTreeNode *> renamed;
+    for (TDvShellTreeNode *each : nodes) {
+        if (applyRename(each, newName, newPath))
+            collectRecomputable(each, renamed);
+    }
+    queueStateJobs(renamed, false);
     // Watches follow the folder itself, but report under the name they were set with.
     if (unwatchFolder(oldPath))
         watchFolder(newPath);
 }
 
-void FolderTreeLoader::applyRename(TDvShellTreeNode *node, const QString &newName,
+bool FolderTreeLoader::applyRename(TDvShellTreeNode *node, const QString &newName,
                                    const QString &newPath)
 {
     node->Name = newName;
@@ -579,7 +592,7 @@ void FolderTreeLoader::applyRename(TDvShellTreeNode *node, const QString &newNam
     }
     if (!canAdd) {
         m_model->RemoveNode(node);
-        return;
+        return false;
     }
     m_model->NodeChanged(node);
     int row = 0;
@@ -588,6 +601,7 @@ void FolderTreeLoader::applyRename(TDvShellTreeNode *node, const QString &newNam
             ++row;
     }
     m_model->MoveNode(node, row);
+    return true;
 }
 
 void FolderTreeLoader::folderRemoved(const QString &path)

@@ -114,7 +114,8 @@ private:
     void refreshRootFolders();
     TDvShellTreeNode *deepestLoadedNodeOf(TDvShellTreeNode *top, const QString &path,
                                           bool discardCollapsed);
-    void applyRename(TDvShellTreeNode *node, const QString &newName, const QString &newPath);
+    // False when the new name hides the node (it is gone).
+    bool applyRename(TDvShellTreeNode *node, const QString &newName, const QString &newPath);
 
     void initRootState();
     void setNodeCheckState(TDvShellTreeNode *node, TDvSelectionState value);

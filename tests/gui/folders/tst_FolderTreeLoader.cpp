@@ -3,6 +3,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
 #include "core/threads/MainThreadWaker.h"
+#include "core/threads/TWorkerThreadPool.h"
 #include "gui/folders/FolderTreeLoader.h"
 #include "gui/folders/ShellTreeModel.h"
 #include "tests/support/TemporaryDir.h"
@@ -217,11 +218,23 @@ void tst_FolderTreeLoader::renameAndRemoveFollowEveryLoadedNode()
         QTRY_COMPARE_WITH_TIMEOUT(a->Listing, TListing::Listed, kWait);
     }
     QCOMPARE(m_loader->loadedNodesOf(path("A/B")).size(), std::size_t(2));
+    m_loader->toggleCheckState(node(QStringLiteral("A/B")));
+    m_loader->refreshCheckStates(nullptr); // the view does so on the list's change
+    for (TDvShellTreeNode *b : m_loader->loadedNodesOf(path("A/B")))
+        QTRY_COMPARE_WITH_TIMEOUT(b->CheckState(), TDvSelectionState::ssChecked, kWait);
 
     QVERIFY(::rename(EncodeFileName(path("A/B")).constData(),
                      EncodeFileName(path("A/Z")).constData()) == 0);
+    // Answers asked before the rename judge the old path, which is gone by now.
+    m_loader->refreshCheckStates(nullptr);
     m_loader->folderRenamed(node(QStringLiteral("A/B")), QStringLiteral("Z"));
     QCOMPARE(m_loader->loadedNodesOf(path("A/Z")).size(), std::size_t(2));
+    QCOMPARE(m_link->SelectionList()->Paths(), QStringList{path("A/Z") + "/*"});
+    // Every answer is in: the renamed folder shows the list as it is after the rename.
+    QTRY_COMPARE_WITH_TIMEOUT(TWorkerThreadPool::Instance().WorkItemsCount(), 0, kWait);
+    QCoreApplication::processEvents();
+    for (TDvShellTreeNode *z : m_loader->loadedNodesOf(path("A/Z")))
+        QCOMPARE(z->CheckState(), TDvSelectionState::ssChecked);
     QVERIFY(m_loader->loadedNodesOf(path("A/B")).empty());
     QCOMPARE(childNames(QStringLiteral("A")), (QStringList{"C", "Z"})); // in order again
 
