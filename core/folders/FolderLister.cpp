@@ -5,6 +5,7 @@
 #include "core/platform/FindData.h"
 #include "core/platform/LogicalCompare.h"
 #include "core/platform/MountTable.h"
+#include "core/platform/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,42 +30,40 @@ std::optional<QStringList> FolderLister::ListFolders(const QString &pFolder,
                                                      const std::function<bool()> &pCanceled)
 {
     const QByteArray folder = EncodeFileName(pFolder);
-    const int fd = DirectoryReader::OpenFolder(folder);
-    if (fd < 0)
+    const UniqueFd fd(DirectoryReader::OpenFolder(folder));
+    if (!fd)
         return std::nullopt;
     // Read once per listing.
     const MountTable mounts = MountTable::Load();
     DirectoryReader reader;
-    reader.Start(fd);
+    reader.Start(fd.get());
     QStringList names;
     DirectoryReader::Entry entry{};
     int seen = 0;
     while (reader.Next(entry)) {
         if (pCanceled && (++seen % 256) == 0 && pCanceled())
             break;
-        if (!IsShownFolder(fd, entry))
+        if (!IsShownFolder(fd.get(), entry))
             continue;
         if (mounts.IsPseudoMountPoint(
                 JoinPath(folder, QByteArrayView(entry.Name, qsizetype(entry.Length)))))
             continue;
         names.append(DecodeFileName(entry.Name, entry.Length));
     }
-    close(fd);
     return names;
 }
 
 bool FolderLister::HasSubfolders(const QString &pFolder)
 {
-    const int fd = DirectoryReader::OpenFolder(EncodeFileName(pFolder));
-    if (fd < 0)
+    const UniqueFd fd(DirectoryReader::OpenFolder(EncodeFileName(pFolder)));
+    if (!fd)
         return false;
     DirectoryReader reader(8 * 1024);
-    reader.Start(fd);
+    reader.Start(fd.get());
     DirectoryReader::Entry entry{};
     bool found = false;
     while (!found && reader.Next(entry))
-        found = IsShownFolder(fd, entry);
-    close(fd);
+        found = IsShownFolder(fd.get(), entry);
     return found;
 }
 

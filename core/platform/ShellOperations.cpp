@@ -1,6 +1,7 @@
 #include "core/platform/ShellOperations.h"
 
 #include "core/platform/FileName.h"
+#include "core/platform/UniqueFd.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -69,19 +70,17 @@ bool RenameNoReplace(const QString &pFrom, const QString &pTo, int *pErrno)
 // name another file. Never replaces an existing target.
 bool CopyFileBytes(const QByteArray &pSource, const QByteArray &pTarget, mode_t pMode)
 {
-    const int in = ::open(pSource.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    const UniqueFd in(::open(pSource.constData(), O_RDONLY | O_CLOEXEC));
+    if (!in)
         return false;
-    const int out =
-        ::open(pTarget.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, pMode & 07777);
-    if (out < 0) {
-        ::close(in);
+    UniqueFd out(
+        ::open(pTarget.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, pMode & 07777));
+    if (!out)
         return false;
-    }
     bool ok = true;
     char buffer[64 * 1024];
     for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -89,7 +88,7 @@ bool CopyFileBytes(const QByteArray &pSource, const QByteArray &pTarget, mode_t 
             break;
         }
         for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+            const ssize_t w = ::write(out.get(), buffer + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
@@ -101,8 +100,7 @@ bool CopyFileBytes(const QByteArray &pSource, const QByteArray &pTarget, mode_t 
         if (!ok)
             break;
     }
-    ::close(in);
-    if (::close(out) != 0)
+    if (!out.close())
         ok = false;
     if (!ok)
         ::unlink(pTarget.constData()); // no half copy left behind
@@ -184,14 +182,15 @@ bool MoveToHomeTrashRaw(const QByteArray &pPath, const QString &pDataHome)
         const QByteArray entry = n == 1 ? name : name + '.' + QByteArray::number(n);
         // The info file is made first and exclusively: it reserves the name.
         const QByteArray infoPath = info + entry + ".trashinfo";
-        const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        UniqueFd fd(::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd) {
             if (errno == EEXIST)
                 continue;
             return false;
         }
-        const bool written = ::write(fd, content.constData(), content.size()) == content.size();
-        if (::close(fd) != 0 || !written) {
+        const bool written =
+            ::write(fd.get(), content.constData(), content.size()) == content.size();
+        if (!fd.close() || !written) {
             ::unlink(infoPath.constData());
             return false;
         }

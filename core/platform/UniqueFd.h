@@ -32,6 +32,10 @@ public:
     // Gives up ownership without closing.
     int release() noexcept { return std::exchange(m_fd, -1); }
 
+    // Closes now and tells whether that worked: a written file's error may show only here.
+    // Nothing held counts as success.
+    bool close() noexcept { return !isValid() || ::close(release()) == 0; }
+
     // Closes what is held (if anything) and takes fd.
     void reset(int fd = -1) noexcept
     {

@@ -2,9 +2,8 @@
 
 #include "core/cache/ExtractedTextCache.h"
 #include "core/cache/FileIdentity.h"
+#include "core/platform/FileName.h"
 #include "core/search/ReadOnlyFile.h"
-
-#include <QFile>
 
 #include <atomic>
 
@@ -56,7 +55,8 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             return StreamFileViaServer(file.fd(), sink, errorText, endpoint, readTimeoutMs,
                                        failure);
 
-        const QByteArray key = QFile::encodeName(fileName);
+        // The name's own bytes: a name that is not UTF-8 is keyed as the disk has it.
+        const QByteArray key = EncodeFileName(fileName);
         if (const std::optional<QString> cached = cache->lookup(key, *before)) {
             if (cached->isEmpty() || sink(*cached))
                 return ExtractionEnd::Complete;

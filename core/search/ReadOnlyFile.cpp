@@ -12,27 +12,13 @@
 
 namespace dv {
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile &&other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size)
-{}
-
-ReadOnlyFile &ReadOnlyFile::operator=(ReadOnlyFile &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_size = other.m_size;
-    }
-    return *this;
-}
-
 qint64 ReadOnlyFile::read(char *buffer, qint64 count)
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return -1;
     qint64 total = 0;
     while (total < count) {
-        const ssize_t n = ::read(m_fd, buffer + total, static_cast<size_t>(count - total));
+        const ssize_t n = ::read(m_fd.get(), buffer + total, static_cast<size_t>(count - total));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -43,13 +29,6 @@ qint64 ReadOnlyFile::read(char *buffer, qint64 count)
         total += n;
     }
     return total;
-}
-
-void ReadOnlyFile::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
 }
 
 namespace {
@@ -78,8 +57,8 @@ ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText, int
     const QByteArray path = EncodeFileName(fileName);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
     // A path beyond PATH_MAX is opened folder by folder, as the walk reached it.
-    const int fd = OpenLongPath(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    UniqueFd fd(OpenLongPath(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) {
         errorNumber = errno;
         errorText = openError(fileName, errorNumber);
         return {};
@@ -87,10 +66,9 @@ ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText, int
     struct stat st
     {
     };
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd.get(), &st) != 0) {
         errorNumber = errno;
         errorText = openError(fileName, errorNumber);
-        ::close(fd);
         return {};
     }
     if (!S_ISREG(st.st_mode)) {
@@ -99,10 +77,9 @@ ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText, int
         if (!S_ISDIR(st.st_mode))
             errorText = QStringLiteral("OpenError: Cannot open file \"%1\": not a regular file")
                             .arg(fileName);
-        ::close(fd);
         return {};
     }
-    return ReadOnlyFile(fd, st.st_size);
+    return ReadOnlyFile(std::move(fd), st.st_size);
 }
 
 } // namespace dv

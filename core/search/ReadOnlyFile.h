@@ -1,31 +1,28 @@
 #pragma once
 
+#include "core/platform/UniqueFd.h"
+
 #include <QString>
 
 namespace dv {
 
-// An open, read-only regular file (owned descriptor, closed on destruction).
+// An open, read-only regular file (owned descriptor, closed on destruction; move-only).
 class ReadOnlyFile
 {
 public:
     ReadOnlyFile() = default;
-    ReadOnlyFile(int fd, qint64 size) : m_fd(fd), m_size(size) {}
-    ~ReadOnlyFile() { close(); }
-    ReadOnlyFile(ReadOnlyFile &&other) noexcept;
-    ReadOnlyFile &operator=(ReadOnlyFile &&other) noexcept;
-    ReadOnlyFile(const ReadOnlyFile &) = delete;
-    ReadOnlyFile &operator=(const ReadOnlyFile &) = delete;
+    ReadOnlyFile(UniqueFd fd, qint64 size) : m_fd(std::move(fd)), m_size(size) {}
 
-    bool isOpen() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd.isValid(); }
+    int fd() const { return m_fd.get(); }
     // Size when the file was opened.
     qint64 size() const { return m_size; }
     // Reads until Count bytes arrived or the file ends; the number read, or -1 on an error.
     qint64 read(char *buffer, qint64 count);
-    void close();
+    void close() { m_fd.reset(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     qint64 m_size = 0;
 };
 

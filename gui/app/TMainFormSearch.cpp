@@ -6,6 +6,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
 #include "core/platform/FindData.h"
+#include "core/platform/UniqueFd.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/FileAcceptance.h"
 #include "gui/app/LinkLabel.h"
@@ -146,16 +147,16 @@ void TMainForm::SearchFileEntry(const QString &path)
     // The bytes of the names as the disk has them (QFile::encodeName would alter names that
     // are not UTF-8).
     const QByteArray name = EncodeFileName(QStringView(path).sliced(slash + 1));
-    const int fd = ::open(EncodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
     bool candidate = false;
     {
-        FindData entry(fd, name.constData(), static_cast<std::size_t>(name.size()), 0);
+        const UniqueFd fd(
+            ::open(EncodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd)
+            return;
+        FindData entry(fd.get(), name.constData(), static_cast<std::size_t>(name.size()), 0);
         candidate =
             entry.Kind() == EntryKind::File && fFileList->SearchOptions().Matches(entry, folder);
     }
-    ::close(fd);
     if (!candidate || fFileList->IsItemInList(path))
         return;
     try {

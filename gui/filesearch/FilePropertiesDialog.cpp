@@ -2,6 +2,7 @@
 
 #include "core/filesearch/ByteSizeFormat.h"
 #include "core/platform/FileName.h"
+#include "core/platform/UniqueFd.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -42,12 +43,11 @@ QDateTime StatTime(const struct statx_timestamp &pTime)
 // The first bytes, for telling the type by content as file managers do.
 QByteArray Head(const QByteArray &pPath)
 {
-    const int fd = ::open(pPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const UniqueFd fd(::open(pPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd)
         return {};
     QByteArray head(4096, '\0');
-    const ssize_t n = ::read(fd, head.data(), head.size());
-    ::close(fd);
+    const ssize_t n = ::read(fd.get(), head.data(), head.size());
     head.truncate(n > 0 ? n : 0);
     return head;
 }

@@ -5,6 +5,7 @@
 #include "core/platform/FindData.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/Ticks.h"
+#include "core/platform/UniqueFd.h"
 #include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/TWorkerThreadPool.h"
 
@@ -178,26 +179,25 @@ void TDvFileList::AddIfMatches(const QString &pPath)
         return;
     const QString folder = pPath.left(slash + 1);
     const QByteArray name = EncodeFileName(QStringView(pPath).mid(slash + 1));
-    const int fd =
-        ::open(EncodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return;
     bool matches = false;
     bool isFolder = false;
     {
+        const UniqueFd fd(::open(EncodeFileName(folder).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd)
+            return;
         // The entry as a walk of its folder would see it.
         struct stat st;
-        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             const unsigned char type = S_ISDIR(st.st_mode)   ? DT_DIR
                                        : S_ISREG(st.st_mode) ? DT_REG
                                        : S_ISLNK(st.st_mode) ? DT_LNK
                                                              : DT_UNKNOWN;
-            FindData data(fd, name.constData(), static_cast<std::size_t>(name.size()), type);
+            FindData data(fd.get(), name.constData(), static_cast<std::size_t>(name.size()), type);
             matches = SearchOptions().Matches(data, folder);
             isFolder = data.IsDirectory();
         }
     }
-    ::close(fd);
     if (!matches)
         return;
     try {

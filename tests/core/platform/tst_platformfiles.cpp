@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -269,6 +270,16 @@ private slots:
             QVERIFY(!pipe.WriterClosed());
             ::close(released);
             QVERIFY(pipe.WriterClosed());
+        }
+        {
+            // close() reports the result and leaves nothing to close twice.
+            Pipe pipe;
+            UniqueFd owner(pipe.Write);
+            QVERIFY(owner.close());
+            QVERIFY(!owner.isValid());
+            QVERIFY(pipe.WriterClosed());
+            QVERIFY(owner.close());                  // nothing held
+            QVERIFY(!UniqueFd(INT_MAX - 1).close()); // EBADF surfaces as false
         }
     }
 };

@@ -1,5 +1,7 @@
 #include "core/cache/ExtractedTextCache.h"
 #include "core/cache/FileIdentity.h"
+#include "core/platform/FileName.h"
+#include "core/platform/UniqueFd.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
@@ -15,8 +17,10 @@
 #include <QTest>
 
 #include <chrono>
+#include <fcntl.h>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 using namespace dv;
 using testsupport::HttpAnswer;
@@ -243,6 +247,37 @@ private slots:
         m_cache->flush();
         QCOMPARE(m_cache->lookup(key, *before), std::nullopt);
         QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+    }
+
+    // A name is keyed by its own bytes, also when they are not UTF-8: the text is found under
+    // them and served from there, and not under the bytes Qt would make of the name (which two
+    // such names could share).
+    void nameIsKeyedByItsOwnBytes_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9.pdf");
+        QTest::newRow("latin-1 byte") << QByteArray("caf\xe9.pdf");
+        QTest::newRow("lone continuation bytes") << QByteArray("\x80\xbf.pdf");
+    }
+    void nameIsKeyedByItsOwnBytes()
+    {
+        QFETCH(QByteArray, name);
+        const QByteArray bytes = QFile::encodeName(m_dir.path()) + '/' + name;
+        {
+            const UniqueFd fd(::open(bytes.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+            QVERIFY(fd);
+            QCOMPARE(::write(fd.get(), "%PDF-1.4", 8), ssize_t(8));
+        }
+        const QString path = DecodeFileName(bytes);
+        QVERIFY(!FileContainsText(path, QStringLiteral("delta"), cache()));
+        m_cache->flush();
+        const auto identity = FileIdentity::OfPath(bytes);
+        QVERIFY(identity);
+        QCOMPARE(m_cache->lookup(bytes, *identity), QString::fromUtf8(kServerText));
+        if (!IsValidUtf8(name.constData(), std::size_t(name.size())))
+            QCOMPARE(m_cache->lookup(QFile::encodeName(path), *identity), std::nullopt);
+        QVERIFY(FileContainsText(path, QStringLiteral("gamma"), cache()));
+        QCOMPARE(m_server.requestCount(), 1);
     }
 
     // A document without text is known as such after one exchange.
