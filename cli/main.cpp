@@ -146,6 +146,8 @@ int main(int argc, char **argv)
                      : list.Found() > 0             ? kExitFound
                      : !list.Unsearched().isEmpty() ? kExitError
                                                     : kExitNothing;
+    // The last texts stored are still queued: written now, as _Exit runs no destructor.
+    FlushTextCacheInUse();
     // Every enumeration has ended; tearing the pool down would only wait for idle threads.
     std::_Exit(code);
 }

@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<bool> cacheEnabled{true};
 std::atomic<ExtractedTextCache *> cacheOverride{nullptr};
+std::atomic<bool> userCacheOpened{false};
 
 } // namespace
 
@@ -22,7 +23,16 @@ ExtractedTextCache *TextCacheInUse()
         return nullptr;
     if (ExtractedTextCache *cache = cacheOverride)
         return cache;
+    userCacheOpened = true;
     return &ExtractedTextCache::Instance();
+}
+
+void FlushTextCacheInUse()
+{
+    if (ExtractedTextCache *cache = cacheOverride)
+        cache->flush();
+    else if (userCacheOpened)
+        ExtractedTextCache::Instance().flush();
 }
 
 void UseTextCache(ExtractedTextCache *cache)

@@ -16,6 +16,9 @@ ExtractedTextCache *TextCacheInUse();
 void UseTextCache(ExtractedTextCache *cache);
 // Off: no lookup, no store, and the user's cache is never opened.
 void SetTextCacheEnabled(bool enabled);
+// Writes what the cache in use still holds back, for a process that ends without running its
+// destructors; the user's cache is flushed only when it was opened.
+void FlushTextCacheInUse();
 
 // The exchange of StreamTextViaServer, through Cache (nullptr: none). When Cache holds the
 // text of this very version of the file (identity taken from the open descriptor), the text

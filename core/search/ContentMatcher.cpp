@@ -128,9 +128,9 @@ bool RawScan(const QString &fileName, const ContentPattern &pattern, ContentTest
 
 // Whether the server's text of the file contains the text, ignoring case, matched as the text
 // arrives: only the overlap an occurrence can straddle is held, and reading stops at the
-// first occurrence, or at kMaxExtractedTextLength code units (the bound every server text has
-// here; a server that never stops sending would hold the search for ever). A whole text that
-// was read goes to Cache; a cached one is searched instead of asking the server.
+// first occurrence (with no Cache), or at kMaxExtractedTextLength code units (the bound every
+// server text has here; a server that never stops sending would hold the search for ever). A
+// whole text that was read goes to Cache; a cached one is searched instead of asking the server.
 bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
                         ExtractedTextCache *cache, ContentTestError &error)
 {
@@ -141,6 +141,12 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
     bool found = false;
     bool overLimit = false;
     const auto search = [&](QStringView piece) {
+        // With a cache the read goes on past the match to the text's end, so that the whole
+        // text is kept and the next search of this file sends no request.
+        if (found) {
+            seen += piece.size();
+            return seen <= kMaxExtractedTextLength;
+        }
         const qsizetype room = kMaxExtractedTextLength - seen;
         if (piece.size() > room) {
             qsizetype n = room;
@@ -155,7 +161,8 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
         window.append(LowerCasePerCodePoint(piece));
         if (window.indexOf(needle, 0, Qt::CaseSensitive) >= 0) {
             found = true;
-            return false;
+            window = QString();
+            return cache != nullptr && !overLimit;
         }
         window.remove(0, std::max<qsizetype>(0, window.size() - overlap));
         return !overLimit;

@@ -125,18 +125,74 @@ private slots:
         QCOMPARE(m_server.requestCount(), 2);
     }
 
-    // A read that stopped at its first match holds only part of the text: never stored, so a
-    // search for another word asks the server again.
-    void readStoppedAtAMatchIsNotStored()
+    // With a cache the read goes on past the match to the text's end: the text is stored and
+    // the next search of the file, for any word, asks the server nothing.
+    void matchingDocumentIsReadWholeAndStored()
     {
+        HttpAnswer answer = HttpAnswer::text(kServerText);
+        answer.pieceSize = 3; // the match arrives before the rest of the text
+        m_server.setAnswer("/tika", answer);
         QVERIFY(FileContainsText(m_doc, QStringLiteral("alpha"), cache()));
-        QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+        QCOMPARE(Cached(*m_cache, m_doc), QString::fromUtf8(kServerText));
+        QVERIFY(FileContainsText(m_doc, QStringLiteral("alpha"), cache()));
         QVERIFY(!FileContainsText(m_doc, QStringLiteral("delta"), cache()));
-        QCOMPARE(m_server.requestCount(), 2);
-        // That one read the whole text: once written, the server is asked no more.
-        m_cache->flush();
-        QVERIFY(FileContainsText(m_doc, QStringLiteral("beta"), cache()));
-        QCOMPARE(m_server.requestCount(), 2);
+        QCOMPARE(m_server.requestCount(), 1);
+    }
+
+    // After the match: without a cache the client leaves at once, though the server holds the
+    // rest of the text for minutes; with one, it reads on to the text bound (not storing the
+    // cut text) or to a cancel, which ends the read at once. The verdict is the match.
+    void readAfterTheMatchEnds_data()
+    {
+        QTest::addColumn<bool>("withCache");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("no cache: at the match") << false << false;
+        QTest::newRow("cache: at the bound") << true << false;
+        QTest::newRow("cache: at a cancel") << true << true;
+    }
+    void readAfterTheMatchEnds()
+    {
+        QFETCH(bool, withCache);
+        QFETCH(bool, cancel);
+        HttpAnswer answer = HttpAnswer::text("alpha ");
+        answer.contentLength = false;
+        if (withCache && !cancel) {
+            answer.endlessTail = QByteArray(65536, 'z');
+        } else {
+            answer.body += QByteArray(64, 'x');
+            answer.pieceSize = 6;
+            answer.delayBetweenPiecesMs = 600000;
+            SetExtractionReadTimeout(600000);
+        }
+        const auto restore = qScopeGuard([] { SetExtractionReadTimeout(0); });
+        m_server.setAnswer("/tika", answer);
+        std::thread canceller;
+        if (cancel)
+            canceller = std::thread([this] {
+                QDeadlineTimer deadline(20000);
+                while (m_server.requestCount() < 1 && !deadline.hasExpired())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                ContentTestCancelled = true;
+            });
+        const ContentTestResult result =
+            TestFileContent(m_doc, QStringLiteral("ALPHA"), withCache ? cache() : nullptr);
+        if (canceller.joinable())
+            canceller.join();
+        // A cancel may come before the first piece: then the test is cancelled, not unfound.
+        if (cancel && !result.Found)
+            QCOMPARE(result.Error.Failure, ContentTestFailure::Cancelled);
+        else
+            QVERIFY(result.Found);
+        QCOMPARE(Cached(*m_cache, m_doc), std::nullopt);
+        QCOMPARE(m_server.requestCount(), 1);
+        // A held answer ended before its time (the test is here, not ten minutes on); the
+        // endless one ends only when the client goes away.
+        if (withCache && !cancel) {
+            QDeadlineTimer deadline(20000);
+            while (!m_server.requests().value(0).connectionEnded && !deadline.hasExpired())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            QVERIFY(m_server.requests().value(0).connectionEnded);
+        }
     }
 
     // Nothing of an exchange that did not end well is stored, however much text came first.

@@ -1,4 +1,5 @@
 #include "core/search/AsciiCaseInsensitiveFinder.h"
+#include "core/search/CachedExtraction.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ContentPattern.h"
 #include "core/search/ExtractionClient.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -493,10 +495,13 @@ private slots:
         QCOMPARE(server.requestCount(), 1);
     }
 
-    // A server that never ends its answer: reading stops at the first occurrence, and a
-    // text without one is read with bounded memory until the cancel flag ends it.
+    // A server that never ends its answer: with no cache in use reading stops at the first
+    // occurrence, and a text without one is read with bounded memory until the cancel flag
+    // ends it.
     void endlessServerTextStopsAtTheFirstMatch()
     {
+        SetTextCacheEnabled(false);
+        const auto restore = qScopeGuard([] { SetTextCacheEnabled(true); });
         LoopbackHttpServer server;
         HttpAnswer endless;
         endless.body = QByteArray(8 * 1024 * 1024, 'x') + " The Needle ";
