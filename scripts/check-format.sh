@@ -8,7 +8,13 @@ command -v clang-format >/dev/null || { echo "clang-format is not installed (scr
 if [[ $# -gt 0 ]]; then
   files=("$@")
 else
-  mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.hpp' '*.cc')
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.hpp' '*.cc')
+  else
+    # A copy without its history (an unpacked archive): every source outside the build trees.
+    mapfile -t files < <(find . -path './build*' -prune -o -type f \
+      \( -name '*.cpp' -o -name '*.h' -o -name '*.hpp' -o -name '*.cc' \) -print | sed 's|^\./||' | sort)
+  fi
 fi
 [[ ${#files[@]} -gt 0 ]] || { echo "no C++ sources"; exit 0; }
 # One run over all files; each difference is reported as "<file>:<line>:<col>: error: ...".
