@@ -3,12 +3,11 @@
 # sources, with a check that grep, rg and delvora-find find the same set of files.
 # Usage: bench/content-sets.sh [build dir, default build] [text, default PM_RESUME]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${1:-build}
+. "$(dirname "$0")/lib.sh"
+bench_build "${1:-}"
+bench_tree
+tree=$TREE
 text=${2:-PM_RESUME}
-tree=$(../shared/bench/linux-tree.sh)
-bin=$build/cli/delvora-find
-[[ -x $bin ]] || { echo "no $bin: build delvora-find (Release) first" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -27,12 +26,5 @@ echo "content: $(wc -l <"$work/ours") files found, same set as grep and rg: $sam
 
 hyperfine --output=pipe --warmup 1 --runs "${RUNS:-10}" --export-json "$work/json" \
   -n delvora-find "$ours" -n "grep -rliF" "$grep_cmd" -n "rg -j1" "$rg_cmd" -n "rg (all cores)" "$rg_all_cmd" >&2
-python3 - "$work/json" <<'PY'
-import json, sys
-r = json.load(open(sys.argv[1]))["results"]
-ours = r[0]
-for other in r[1:]:
-    print(f'content: delvora-find {ours["mean"]*1000:6.1f} ms  {other["command"]:<12} '
-          f'{other["mean"]*1000:6.1f} ms  ratio {ours["mean"]/other["mean"]:.2f}')
-PY
+bench_ratios "$work/json" | sed 's/^/content: /'
 [[ $same == yes ]]

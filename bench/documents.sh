@@ -13,11 +13,10 @@
 #   CHECK=0 skips the check of the found sets (two first searches),
 #   RST (default 50: reStructuredText files turned into each format), TREE as text-vs-rg.sh.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-bin=$build/cli/delvora-find
+. "$(dirname "$0")/lib.sh"
+bench_build "${1:-}"
 server=$build/textd/delvora-textd
-[[ -x $bin && -x $server ]] || { echo "build delvora-find and delvora-textd first" >&2; exit 1; }
+[[ -x $server ]] || { echo "build delvora-textd first" >&2; exit 1; }
 text=${TEXT:-interrupt}
 runs=${RUNS:-2}
 docs=${DOCS:-/tmp/delvora-docs}
@@ -34,12 +33,7 @@ if ! dpkg -s $tools $pdf_packages >/dev/null 2>&1; then
 fi
 
 if [[ ! -f $docs/.made ]]; then
-  if [[ -z ${TREE:-} ]]; then
-    for script in "$root/../shared/bench/linux-tree.sh" "$root/../../shared/bench/linux-tree.sh"; do
-      [[ -x $script ]] && { TREE=$("$script"); break; }
-    done
-  fi
-  [[ -n ${TREE:-} ]] || { echo "no Linux tree: set TREE" >&2; exit 1; }
+  bench_tree
   mkdir -p "$docs/pdf" "$docs/docx" "$docs/odt" "$docs/epub" "$docs/html"
   # The packages' PDFs, some of them compressed.
   # shellcheck disable=SC2086
@@ -104,18 +98,6 @@ sets() {
     "$(diff "$work/a" "$work/b" | grep -c '^[<>]' || true)" >&2
   diff "$work/a" "$work/b" | grep '^[<>]' | head -5 >&2 || true
 }
-ratios() {
-  python3 - "$@" <<'PY'
-import json, sys
-r = json.load(open(sys.argv[1]))["results"]
-cpu = lambda x: x["user"] + x["system"]
-for label, a, b in zip(sys.argv[2::3], sys.argv[3::3], sys.argv[4::3]):
-    x, y = r[int(a)], r[int(b)]
-    print(f'{label:<34} {x["mean"]*1000:8.0f} ms (cpu {cpu(x)*1000:7.0f}) / '
-          f'{y["mean"]*1000:8.0f} ms (cpu {cpu(y)*1000:7.0f})  ratio wall '
-          f'{x["mean"]/y["mean"]:.3f} cpu {cpu(x)/cpu(y):.3f}')
-PY
-}
 
 # The PDFs' sets are those of all documents, less the other files. CHECK=0 leaves the check
 # out (it costs two more first searches).
@@ -157,7 +139,7 @@ sets "all documents, delvora-find (cached) vs recollq" "$ours_all" \
 hyperfine --output=pipe -i --warmup 1 --runs $((runs * 3)) --export-json "$work/recoll.json" \
   -n "repeated, all" "$ours_all" -n recollq "$recoll_cmd" >/dev/null 2>&1
 
-ratios "$work/first.json" "first search / ugrep, all" 0 1 "first search / ugrep, PDFs" 2 3
+bench_ratios "$work/first.json" "first search / ugrep, all" 0 1 "first search / ugrep, PDFs" 2 3
 python3 - "$work/first.json" "$work/again.json" <<'PY'
 import json, sys
 first = json.load(open(sys.argv[1]))["results"]
@@ -167,5 +149,5 @@ for label, a, f in (("repeated / first, all", 0, 0), ("repeated / first, PDFs", 
     print(f'{label:<34} {x["mean"]*1000:8.0f} ms / {y["mean"]*1000:8.0f} ms  ratio wall '
           f'{x["mean"]/y["mean"]:.3f}')
 PY
-ratios "$work/recoll.json" "repeated search / recollq" 0 1
+bench_ratios "$work/recoll.json" "repeated search / recollq" 0 1
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2

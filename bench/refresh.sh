@@ -6,7 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-tree=${DELVORA_CORPUS:-$(../shared/bench/linux-tree.sh)}
+. bench/lib.sh
+TREE=${DELVORA_CORPUS:-}
+bench_tree
+tree=$TREE
 bin=$build/bench/gui_refresh
 [[ -x $bin ]] || { echo "no $bin: build the benchmarks (Release) first" >&2; exit 1; }
 json=$(mktemp)

@@ -8,19 +8,10 @@
 #   (ALL=only: those alone; RUNS_ALL runs, default 2)
 #   TREE=dir           the tree to search (default: ../shared/bench/linux-tree.sh)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-bin=$build/cli/delvora-find
-[[ -x $bin ]] || { echo "no $bin: build delvora-find first" >&2; exit 1; }
-for tool in hyperfine rg python3; do
-  command -v $tool >/dev/null || { echo "needs $tool" >&2; exit 1; }
-done
-if [[ -z ${TREE:-} ]]; then
-  for script in "$root/../shared/bench/linux-tree.sh" "$root/../../shared/bench/linux-tree.sh"; do
-    [[ -x $script ]] && { TREE=$("$script"); break; }
-  done
-fi
-[[ -n ${TREE:-} ]] || { echo "no Linux tree: set TREE" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
+bench_build "${1:-}"
+bench_need hyperfine rg python3
+bench_tree
 runs=${RUNS:-5}
 work=$(mktemp -d)
 pid=""
@@ -36,9 +27,11 @@ real() { xargs -r -d '\n' realpath -- | sort -u; }
 compare() {
   local name=$1 same=$2 ours=$3
   shift 3
-  local args=(-n delvora-find "$ours") i=0
+  local args=(-n delvora-find "$ours") labels=() i=0
   # Files are compared by their real paths: the walk may reach a file through a linked folder.
   eval "$ours" | real >"$work/ours" || true
+  local found
+  found=$(wc -l <"$work/ours")
   for pair in "$@"; do
     i=$((i + 1))
     eval "${pair#*=}" | real >"$work/other$i" || true
@@ -53,19 +46,10 @@ compare() {
       echo "$name: ${pair%%=*} differs in $d files (expected)" >&2
     fi
     args+=(-n "${pair%%=*}" "${pair#*=}")
+    labels+=("$name ($found files) / ${pair%%=*}" 0 "$i")
   done
   hyperfine --output=pipe -i --warmup 1 --runs "$runs" --export-json "$work/json" "${args[@]}" >/dev/null 2>&1
-  python3 - "$work/json" "$name" "$(wc -l <"$work/ours")" <<'PY'
-import json, sys
-r = json.load(open(sys.argv[1]))["results"]
-ours = r[0]
-cpu = lambda x: x["user"] + x["system"]
-for other in r[1:]:
-    print(f'{sys.argv[2]:<22} {sys.argv[3]:>6} files  delvora-find {ours["mean"]*1000:7.0f} ms '
-          f'(cpu {cpu(ours)*1000:6.0f})  {other["command"]:<14} {other["mean"]*1000:7.0f} ms '
-          f'(cpu {cpu(other)*1000:6.0f})  ratio wall {ours["mean"]/other["mean"]:.2f} '
-          f'cpu {cpu(ours)/cpu(other):.2f}')
-PY
+  bench_ratios "$work/json" "${labels[@]}"
 }
 
 ours() { echo "$bin --name '*.c;*.h' --text '$1' $TREE"; }

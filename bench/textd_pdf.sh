@@ -4,13 +4,11 @@
 # Then the median latency of one small DOCX request.
 # Usage: bench/textd_pdf.sh [build dir]   (needs hyperfine, curl, pdftotext, python3)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+. "$(dirname "$0")/lib.sh"
+build=${1:-$bench_root/build}
 server=$build/textd/delvora-textd
 [[ -x $server ]] || { echo "no $server: build the delvora-textd target first" >&2; exit 1; }
-for tool in hyperfine curl pdftotext python3; do
-  command -v $tool >/dev/null || { echo "needs $tool" >&2; exit 1; }
-done
+bench_need hyperfine curl pdftotext python3
 
 work=$(mktemp -d)
 pid=""
