@@ -45,6 +45,23 @@ QString WithTrailingSeparator(const QString &pPath)
     return pPath.endsWith(QLatin1Char('/')) ? pPath : pPath + QLatin1Char('/');
 }
 
+// Offers one batch between BeginUpdate and EndUpdate: the list's update count is closed and the
+// batch's time noted even when an Add throws (EndUpdate itself may throw on the normal path).
+template <class Offer>
+void OfferBatch(IDvFileSearchTarget &list, std::atomic<std::uint32_t> &lastUpdate, Offer &&offer)
+{
+    list.BeginUpdate();
+    try {
+        offer();
+    } catch (...) {
+        list.EndUpdate();
+        lastUpdate = GetTickCount();
+        throw;
+    }
+    list.EndUpdate();
+    lastUpdate = GetTickCount();
+}
+
 } // namespace
 
 TDvFileSearch::TDvFileSearch(const TDvSearchOptions &aSearchOptions,
@@ -427,8 +444,7 @@ void TDvFileSearch::FlushJudged()
 {
     if (IsCanceled())
         return;
-    fDvFileList->BeginUpdate();
-    try {
+    OfferBatch(*fDvFileList, fLastUpdateTickCount, [this] {
         while (!fJudged.empty()) {
             // Each path leaves the list of judged ones before it is offered, so a path whose
             // Add fails is not offered again by the final batch.
@@ -444,13 +460,7 @@ void TDvFileSearch::FlushJudged()
                 fDvFileList->AddPath(judged.Path);
             }
         }
-    } catch (...) {
-        fDvFileList->EndUpdate();
-        fLastUpdateTickCount = GetTickCount();
-        throw;
-    }
-    fDvFileList->EndUpdate();
-    fLastUpdateTickCount = GetTickCount();
+    });
     ResortIfNeeded();
 }
 
@@ -509,8 +519,7 @@ void TDvFileSearch::FlushItemsToAdd()
         return;
     {
         std::lock_guard<std::mutex> lock(fItemsToAddLock);
-        fDvFileList->BeginUpdate();
-        try {
+        OfferBatch(*fDvFileList, fLastUpdateTickCount, [&] {
             // Each path leaves the pending list before it is offered, so a path whose Add
             // fails is not offered again by the final batch, nor are those before it.
             std::size_t start = 0; // where the records not yet offered begin
@@ -565,14 +574,8 @@ void TDvFileSearch::FlushItemsToAdd()
             }
             fItemsToAdd.clear();
             fPendingFolder = 0;
-        } catch (...) {
-            fDvFileList->EndUpdate();
-            fLastUpdateTickCount = GetTickCount();
-            throw;
-        }
-        fDvFileList->EndUpdate();
+        });
     }
-    fLastUpdateTickCount = GetTickCount();
     ResortIfNeeded();
 }
 
