@@ -69,15 +69,7 @@ work=$(mktemp -d)
 pid=""
 cleanup() { [[ -n $pid ]] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-"$server" --port 0 >"$work/server.out" 2>"$work/server.err" &
-pid=$!
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/.*listening on http:\/\/[^:]*:\([0-9]*\)\/.*/\1/p' "$work/server.out")
-  [[ -n $port ]] && break
-  sleep 0.1
-done
-[[ -n $port ]] || { echo "the server did not start" >&2; cat "$work/server.err" >&2; exit 1; }
+bench_start_server "$server" "$work"
 export DELVORA_EXTRACTION_URL=http://127.0.0.1:$port
 export XDG_CACHE_HOME=$work/cache
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), text \"$text\"" >&2

@@ -48,3 +48,21 @@ for label, a, b in pairs:
           f'{x["mean"]/y["mean"]:.3f} cpu {cpu(x)/cpu(y):.3f}')
 PY
 }
+
+# bench_start_server SERVER WORKDIR [OPTION...]: starts delvora-textd on a free port in the
+# background; sets pid (the caller's trap kills it) and port.
+bench_start_server() {
+  local server=$1 dir=$2
+  shift 2
+  "$server" --port 0 "$@" >"$dir/server.out" 2>"$dir/server.err" &
+  pid=$!
+  port=""
+  for _ in $(seq 100); do
+    port=$(sed -n 's/.*listening on http:\/\/[^:]*:\([0-9]*\)\/.*/\1/p' "$dir/server.out")
+    [[ -n $port ]] && return
+    sleep 0.1
+  done
+  echo "the server did not start" >&2
+  cat "$dir/server.err" >&2
+  exit 1
+}

@@ -70,15 +70,7 @@ if [[ ${ALL:-0} != 0 ]]; then
   compare "*.* no server" differ "$bin --no-cache --text PM_RESUME $TREE" \
     "rg -j2=rg -j2 -il -F PM_RESUME $TREE"
   server=$build/textd/delvora-textd
-  "$server" --port 0 >"$work/server.out" 2>"$work/server.err" &
-  pid=$!
-  port=""
-  for _ in $(seq 100); do
-    port=$(sed -n 's/.*listening on http:\/\/[^:]*:\([0-9]*\)\/.*/\1/p' "$work/server.out")
-    [[ -n $port ]] && break
-    sleep 0.1
-  done
-  [[ -n $port ]] || { echo "the server did not start" >&2; exit 1; }
+  bench_start_server "$server" "$work"
   export DELVORA_EXTRACTION_URL=http://127.0.0.1:$port
   compare "*.* with server" differ "$bin --no-cache --text PM_RESUME $TREE" \
     "rg -j2=rg -j2 -il -F PM_RESUME $TREE"

@@ -70,15 +70,7 @@ with zipfile.ZipFile(work + "/letter.docx", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("word/document.xml", '<?xml version="1.0"?><w:document %s><w:body>%s</w:body></w:document>' % (W, body))
 PY
 
-"$server" --port 0 >"$work/server.out" 2>"$work/server.err" &
-pid=$!
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/.*listening on http:\/\/[^:]*:\([0-9]*\)\/.*/\1/p' "$work/server.out")
-  [[ -n $port ]] && break
-  sleep 0.1
-done
-[[ -n $port ]] || { echo "the server did not start" >&2; cat "$work/server.err" >&2; exit 1; }
+bench_start_server "$server" "$work"
 url=http://127.0.0.1:$port/tika
 
 # One curl process, 200 uploads on one kept-alive connection.

@@ -3,12 +3,9 @@
 // the main thread never waits for a document, and a stop drops the work ahead at once.
 #include "core/filesearch/FileListSearch.h"
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "core/search/CachedExtraction.h"
-#include "core/search/ExtractionClient.h"
 #include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
-#include "tests/support/AnswerGate.h"
-#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/GatedExtractionServer.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
@@ -122,23 +119,13 @@ class TstContentLookAhead : public QObject
     Q_OBJECT
 
     testsupport::TemporaryDir m_dir;
-    testsupport::LoopbackHttpServer m_server;
-    testsupport::AnswerGate m_gate;
+    testsupport::GatedExtractionServer m_extraction;
+    testsupport::LoopbackHttpServer &m_server = m_extraction.server();
+    testsupport::AnswerGate &m_gate = m_extraction.gate();
 
 private slots:
-    void initTestCase()
-    {
-        testsupport::useTemporaryCacheHome();
-        SetTextCacheEnabled(false); // each run asks the server again
-        m_server.setHandler(m_gate.echoWhenOpen());
-        SetExtractionServerEndpoint(m_server.baseUrl());
-    }
-    void cleanupTestCase()
-    {
-        m_gate.open();
-        SetExtractionServerEndpoint(QString());
-        SetTextCacheEnabled(true);
-    }
+    void initTestCase() { m_extraction.install(); }
+    void cleanupTestCase() { m_extraction.uninstall(); }
     void init()
     {
         m_gate.open();

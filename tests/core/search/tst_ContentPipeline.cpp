@@ -2,11 +2,8 @@
 // reached in, a bound on what is held, and a cancel that drops everything at once, tests under
 // way included, against real files and a real loopback extraction server.
 #include "core/platform/FileName.h"
-#include "core/search/CachedExtraction.h"
 #include "core/search/ContentPipeline.h"
-#include "core/search/ExtractionClient.h"
-#include "tests/support/AnswerGate.h"
-#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/GatedExtractionServer.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
@@ -42,23 +39,13 @@ class TstContentPipeline : public QObject
     Q_OBJECT
 
     testsupport::TemporaryDir m_dir;
-    testsupport::LoopbackHttpServer m_server;
-    testsupport::AnswerGate m_gate; // opened before the server goes
+    testsupport::GatedExtractionServer m_extraction;
+    testsupport::LoopbackHttpServer &m_server = m_extraction.server();
+    testsupport::AnswerGate &m_gate = m_extraction.gate();
 
 private slots:
-    void initTestCase()
-    {
-        testsupport::useTemporaryCacheHome();
-        SetTextCacheEnabled(false); // every document goes to the server
-        m_server.setHandler(m_gate.echoWhenOpen());
-        SetExtractionServerEndpoint(m_server.baseUrl());
-    }
-    void cleanupTestCase()
-    {
-        m_gate.open();
-        SetExtractionServerEndpoint(QString());
-        SetTextCacheEnabled(true);
-    }
+    void initTestCase() { m_extraction.install(); }
+    void cleanupTestCase() { m_extraction.uninstall(); }
     void init()
     {
         m_gate.close();
