@@ -107,6 +107,26 @@ bool CopyFileBytes(const QByteArray &pSource, const QByteArray &pTarget, mode_t 
     return ok;
 }
 
+// Calls Visit with each child's name of a folder ("." and ".." left out) until it returns
+// false; false when the folder cannot be read or Visit stopped.
+template <class Visit> bool ForEachChild(const QByteArray &pFolder, Visit &&visit)
+{
+    DIR *dir = ::opendir(pFolder.constData());
+    if (!dir)
+        return false;
+    bool ok = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        if (!visit(entry->d_name)) {
+            ok = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
 bool CopyRecursively(const QByteArray &pSource, const QByteArray &pTarget)
 {
     struct stat st;
@@ -124,20 +144,10 @@ bool CopyRecursively(const QByteArray &pSource, const QByteArray &pTarget)
         return CopyFileBytes(pSource, pTarget, st.st_mode);
     if (::mkdir(pTarget.constData(), 0777) != 0)
         return false;
-    DIR *dir = ::opendir(pSource.constData());
-    if (!dir)
-        return false;
-    bool ok = true;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        if (!CopyRecursively(pSource + '/' + entry->d_name, pTarget + '/' + entry->d_name)) {
-            ok = false;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return ok;
+    // The first child that cannot be copied ends the copy.
+    return ForEachChild(pSource, [&](const char *name) {
+        return CopyRecursively(pSource + '/' + name, pTarget + '/' + name);
+    });
 }
 
 bool RemoveRecursively(const QByteArray &pPath)
@@ -147,17 +157,13 @@ bool RemoveRecursively(const QByteArray &pPath)
         return false;
     if (!S_ISDIR(st.st_mode))
         return ::unlink(pPath.constData()) == 0;
-    DIR *dir = ::opendir(pPath.constData());
-    if (!dir)
-        return false;
+    // A child that cannot be removed leaves the folder, and the others go still.
     bool ok = true;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        if (!RemoveRecursively(pPath + '/' + entry->d_name))
-            ok = false;
-    }
-    ::closedir(dir);
+    if (!ForEachChild(pPath, [&](const char *name) {
+            ok = RemoveRecursively(pPath + '/' + name) && ok;
+            return true;
+        }))
+        return false;
     return ok && ::rmdir(pPath.constData()) == 0;
 }
 
