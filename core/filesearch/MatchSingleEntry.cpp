@@ -1,13 +1,14 @@
 #include "core/filesearch/MatchSingleEntry.h"
 
 #include "core/filesearch/TDvSearchOptions.h"
-#include "core/platform/DirectoryReader.h"
 #include "core/platform/FindData.h"
+#include "core/platform/OpenLongPath.h"
 #include "core/platform/UniqueFd.h"
 
 #include <QByteArray>
 
 #include <dirent.h>
+#include <fcntl.h>
 
 namespace dv {
 
@@ -20,8 +21,10 @@ SingleEntryMatch MatchSingleEntry(const TDvSearchOptions &pOptions, QByteArrayVi
     // A NUL would end the name early and so name another entry.
     if (name.isEmpty() || pPath.contains('\0'))
         return result;
+    // Also a folder deeper than PATH_MAX: the walk reaches its files too.
+    const QByteArray folderPath = folder.isEmpty() ? QByteArray(".") : folder.toByteArray();
     const UniqueFd fd(
-        DirectoryReader::OpenFolder(folder.isEmpty() ? QByteArray(".") : folder.toByteArray()));
+        OpenLongPath(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     if (!fd)
         return result;
     // A listing may not know the type either; the entry then resolves it as the walk's does.

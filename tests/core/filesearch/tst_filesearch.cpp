@@ -426,6 +426,11 @@ private slots:
         QCOMPARE(run.list.offered.size(), 1);
         QVERIFY(run.list.offered.first().size() > PATH_MAX);
         QVERIFY(run.list.offered.first().endsWith("/" + component + "/bottom.txt"));
+        // Given on its own, the file is reached as well.
+        Run single;
+        single.search.SearchEntry(run.list.offered.first());
+        QVERIFY(single.WaitForEnd());
+        QCOMPARE(single.list.offered, run.list.offered);
 
         // Clean up from the bottom, relative to each parent (the paths are too long).
         unlinkat(fds.back(), "bottom.txt", 0);
