@@ -49,9 +49,9 @@ SearchRequest CliOptions::Request() const
 QString CliOptions::Usage()
 {
     return QStringLiteral(
-        "Usage: delvora-find [OPTIONS] [FOLDER...]\n"
-        "Finds files below the folders (without FOLDER: every drive) and prints one path per "
-        "line.\n"
+        "Usage: delvora-find [OPTIONS] [FOLDER|FILE...]\n"
+        "Finds files below the folders (without FOLDER: every drive) and among the files given,\n"
+        "and prints one path per line.\n"
         "\n"
         "  -n, --name FILTER      file-name filter, masks separated by \";\" (default \"*.*\")\n"
         "  -t, --text TEXT        text to find in the content\n"

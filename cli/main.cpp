@@ -59,23 +59,25 @@ void PrintError(const QString &pMessage)
     std::fprintf(stderr, "delvora-find: %s\n", pMessage.toUtf8().constData());
 }
 
-// Warns (unless pQuiet) about a folder argument that cannot be searched; true when it can.
-bool CheckFolder(const QString &pFolder, bool pQuiet)
+enum class RootKind
 {
-    const QByteArray bytes = EncodeFileName(pFolder);
+    Missing,
+    Folder,
+    Entry // any other entry: judged on its own, as a walk of its folder would judge it
+};
+
+// What a FOLDER|FILE argument is; warns (unless pQuiet) when it does not exist.
+RootKind KindOfRoot(const QString &pRoot, bool pQuiet)
+{
+    const QByteArray bytes = EncodeFileName(pRoot);
     struct stat st;
     if (stat(bytes.constData(), &st) != 0) {
         if (!pQuiet)
-            std::fprintf(stderr, "delvora-find: warning: '%s': no such folder\n",
+            std::fprintf(stderr, "delvora-find: warning: '%s': no such file or folder\n",
                          bytes.constData());
-        return false;
+        return RootKind::Missing;
     }
-    if (!S_ISDIR(st.st_mode)) {
-        if (!pQuiet)
-            std::fprintf(stderr, "delvora-find: warning: '%s': not a folder\n", bytes.constData());
-        return false;
-    }
-    return true;
+    return S_ISDIR(st.st_mode) ? RootKind::Folder : RootKind::Entry;
 }
 
 } // namespace
@@ -103,14 +105,16 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    QStringList roots;
-    for (const QString &folder : cli.Folders)
-        if (CheckFolder(folder, cli.NoMessages))
-            roots << folder;
+    QList<std::pair<QString, RootKind>> roots;
+    for (const QString &root : cli.Folders) {
+        const RootKind kind = KindOfRoot(root, cli.NoMessages);
+        if (kind != RootKind::Missing)
+            roots.append({root, kind});
+    }
     if (!cli.Folders.isEmpty() && roots.isEmpty())
         return kExitNothing;
     if (cli.Folders.isEmpty())
-        roots << QString(); // every drive, or the desktop folder without subfolders
+        roots.append({QString(), RootKind::Folder}); // every drive, or the desktop folder
 
     InstallSignalHandlers();
     ScanUnrecognizedFormats = cli.Unrecognized;
@@ -126,8 +130,12 @@ int main(int argc, char **argv)
     bool ended = false;
     search.SetOnEndSearch([&ended] { ended = true; });
     search.SearchOptions().Assign(options);
-    for (const QString &root : roots)
-        search.Search(root);
+    for (const auto &[root, kind] : roots) {
+        if (kind == RootKind::Folder)
+            search.Search(root);
+        else
+            search.SearchEntry(root);
+    }
 
     bool stopping = false;
     while (!ended) {

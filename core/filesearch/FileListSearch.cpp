@@ -6,79 +6,111 @@
 #include "core/threads/MainThreadQueue.h"
 #include "core/threads/TWorkerThreadPool.h"
 
+#include <utility>
+
 namespace dv {
 
-FileListSearch::FileListSearch(IDvFileSearchTarget &aList) : fList(aList) {}
+FileListSearch::FileListSearch(IDvFileSearchTarget &aList) : m_list(aList) {}
 
 FileListSearch::~FileListSearch()
 {
-    fAlive.reset();
-    if (fSearchThreadPool) {
-        fSearchThreadPool->SetOnAllWorkItemsDone({});
-        fSearchThreadPool.reset();
+    m_alive.reset();
+    if (m_searchThreadPool) {
+        m_searchThreadPool->SetOnAllWorkItemsDone({});
+        m_searchThreadPool.reset();
     }
 }
 
 void FileListSearch::EnsurePool()
 {
-    if (fSearchThreadPool)
+    if (m_searchThreadPool)
         return;
-    fSearchThreadPool = std::make_unique<TWorkerThreadPool>();
+    m_searchThreadPool = std::make_unique<TWorkerThreadPool>();
     // The pool calls this on whichever thread emptied it; the handler runs on the main
     // thread, and never after this object is gone.
-    fSearchThreadPool->SetOnAllWorkItemsDone(
-        [this, alive = std::weak_ptr<int>(fAlive)](bool /*pTerminated*/) {
+    m_searchThreadPool->SetOnAllWorkItemsDone(
+        [this, alive = std::weak_ptr<int>(m_alive)](bool /*pTerminated*/) {
             MainThreadQueue::Post([this, alive] {
-                if (alive.lock() && fOnIdle)
-                    fOnIdle();
-                if (alive.lock() && fOnEndSearch)
-                    fOnEndSearch();
+                if (alive.lock() && m_onIdle)
+                    m_onIdle();
+                if (alive.lock() && m_onEndSearch)
+                    m_onEndSearch();
             });
         });
 }
 
 void FileListSearch::Search(const QString &Path)
 {
-    fIgnoreNewFiles = false;
-    fList.WatchSearchRoot(Path);
-    fLastSearchPath = Path;
-    fLastSearchTickCount = GetTickCount();
+    m_ignoreNewFiles = false;
+    m_list.WatchSearchRoot(Path);
+    m_lastSearchPath = Path;
+    m_lastSearchTickCount = GetTickCount();
+    Queue(CreateFileSearch(Path, false));
+}
+
+void FileListSearch::SearchEntry(const QString &Path)
+{
+    auto item = CreateFileSearch(Path, true);
+    item->SetSingleEntry(true);
+    Queue(item);
+}
+
+void FileListSearch::Queue(const std::shared_ptr<TDvFileSearch> &pItem)
+{
     EnsurePool();
-    auto item = CreateFileSearch(Path, false);
-    item->SetTextToFind(fTextToFind);
-    fSearchThreadPool->AddWorkItem(item);
+    pItem->SetTextToFind(m_textToFind);
+    m_searchThreadPool->AddWorkItem(pItem);
 }
 
 std::shared_ptr<TDvFileSearch> FileListSearch::CreateFileSearch(const QString &Path,
                                                                 bool pOnlyNewFiles)
 {
-    return std::make_shared<TDvFileSearch>(fSearchOptions, &fList, Path, pOnlyNewFiles);
+    return std::make_shared<TDvFileSearch>(m_searchOptions, &m_list, Path, pOnlyNewFiles);
 }
 
 bool FileListSearch::Rescan(const QString &Path)
 {
-    if (!fSearchThreadPool)
+    return QueueRescan(Path, false);
+}
+
+bool FileListSearch::RescanEntry(const QString &Path)
+{
+    return QueueRescan(Path, true);
+}
+
+bool FileListSearch::QueueRescan(const QString &Path, bool pSingleEntry)
+{
+    if (!m_searchThreadPool)
         return false;
-    const bool recursive = fSearchOptions.RecursiveSearch();
-    fSearchOptions.SetRecursiveSearch(false);
+    const bool recursive = m_searchOptions.RecursiveSearch();
+    m_searchOptions.SetRecursiveSearch(false);
     auto item = CreateFileSearch(Path, true);
-    fSearchOptions.SetRecursiveSearch(recursive);
-    item->SetTextToFind(fTextToFind);
-    fSearchThreadPool->AddWorkItem(item);
+    m_searchOptions.SetRecursiveSearch(recursive);
+    item->SetSingleEntry(pSingleEntry);
+    std::erase_if(m_rescans, [](const std::weak_ptr<TDvFileSearch> &p) { return p.expired(); });
+    m_rescans.push_back(item);
+    Queue(item);
     return true;
+}
+
+void FileListSearch::DropRescans()
+{
+    for (const std::weak_ptr<TDvFileSearch> &rescan : std::exchange(m_rescans, {}))
+        if (const std::shared_ptr<TDvFileSearch> item = rescan.lock())
+            item->Terminate();
 }
 
 void FileListSearch::Stop()
 {
-    if (!fSearchThreadPool)
+    if (!m_searchThreadPool)
         return;
-    fSearchThreadPool->TerminateThreads(true);
-    fList.Sort();
+    m_searchThreadPool->TerminateThreads(true);
+    m_list.Sort();
 }
 
 bool FileListSearch::IsSearching() const
 {
-    return fSearchThreadPool && fSearchThreadPool->WorkItemsCount() > 0;
+    return m_searchThreadPool && m_searchThreadPool->WorkItemsCount() > 0;
 }
 
 } // namespace dv

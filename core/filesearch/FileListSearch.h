@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace dv {
 
@@ -33,57 +34,69 @@ public:
     // Queues one enumeration of Path (empty: every ready drive, or the desktop folder when
     // not recursive) and returns at once. Criteria are copied now.
     void Search(const QString &Path);
+    // Queues the one entry Path (a checked file) as a root of the running search: judged as a
+    // walk of its folder would judge it, offered only when the list does not hold it yet.
+    void SearchEntry(const QString &Path);
     // Cancels all queued and running enumerations and waits for the pool's threads;
     // OnEndSearch follows once if a search was running. Not from inside AddPath.
     void Stop();
     // Queues an enumeration of the top level of Path that hands over only paths the list does
     // not hold yet (the automatic refresh). Nothing, and false, before the first Search.
     bool Rescan(const QString &Path);
+    // The same for the one entry Path (a new file or folder): judged on a worker, offered once
+    // its verdict is ready unless the list holds it by then.
+    bool RescanEntry(const QString &Path);
+    // Cancels the queued and running rescans: what they judged is dropped. A search goes on.
+    void DropRescans();
 
     // The text the content test looks for: candidates are judged ahead of the list on a
     // pipeline of each enumeration and handed over once judged. Empty (the default): every
     // candidate is handed over as found and the list tests it itself. Read by every new
     // enumeration.
-    const QString &TextToFind() const { return fTextToFind; }
-    void SetTextToFind(const QString &pText) { fTextToFind = pText; }
+    const QString &TextToFind() const { return m_textToFind; }
+    void SetTextToFind(const QString &pText) { m_textToFind = pText; }
 
     // The criteria read by every new enumeration.
-    TDvSearchOptions &SearchOptions() { return fSearchOptions; }
-    const TDvSearchOptions &SearchOptions() const { return fSearchOptions; }
+    TDvSearchOptions &SearchOptions() { return m_searchOptions; }
+    const TDvSearchOptions &SearchOptions() const { return m_searchOptions; }
 
     // Called on the main thread (queued) whenever the pool's count of enumerations falls to 0.
-    const TOnEndSearch &OnEndSearch() const { return fOnEndSearch; }
-    void SetOnEndSearch(TOnEndSearch pValue) { fOnEndSearch = std::move(pValue); }
+    const TOnEndSearch &OnEndSearch() const { return m_onEndSearch; }
+    void SetOnEndSearch(TOnEndSearch pValue) { m_onEndSearch = std::move(pValue); }
     // For the list itself: called just before OnEndSearch, whoever has set that.
-    void SetOnIdle(TOnEndSearch pValue) { fOnIdle = std::move(pValue); }
+    void SetOnIdle(TOnEndSearch pValue) { m_onIdle = std::move(pValue); }
 
     // Whether enumerations are queued or running.
     bool IsSearching() const;
 
-    TWorkerThreadPool *SearchThreadPool() const { return fSearchThreadPool.get(); }
-    const QString &LastSearchPath() const { return fLastSearchPath; }
-    std::uint32_t LastSearchTickCount() const { return fLastSearchTickCount; }
-    bool IgnoreNewFiles() const { return fIgnoreNewFiles; }
+    TWorkerThreadPool *SearchThreadPool() const { return m_searchThreadPool.get(); }
+    const QString &LastSearchPath() const { return m_lastSearchPath; }
+    std::uint32_t LastSearchTickCount() const { return m_lastSearchTickCount; }
+    bool IgnoreNewFiles() const { return m_ignoreNewFiles; }
 
 protected:
     // Builds the enumeration of one root; a subclass may tag it or give it a token.
     virtual std::shared_ptr<TDvFileSearch> CreateFileSearch(const QString &Path,
                                                             bool pOnlyNewFiles);
 
-    IDvFileSearchTarget &fList;
-    TDvSearchOptions fSearchOptions;
-    TOnEndSearch fOnEndSearch;
-    TOnEndSearch fOnIdle;
-    std::unique_ptr<TWorkerThreadPool> fSearchThreadPool;
-    std::uint32_t fLastSearchTickCount = 0;
-    QString fLastSearchPath;
-    QString fTextToFind;
-    bool fIgnoreNewFiles = true;
+    IDvFileSearchTarget &m_list;
+    TDvSearchOptions m_searchOptions;
+    TOnEndSearch m_onEndSearch;
+    TOnEndSearch m_onIdle;
+    std::unique_ptr<TWorkerThreadPool> m_searchThreadPool;
+    std::uint32_t m_lastSearchTickCount = 0;
+    QString m_lastSearchPath;
+    QString m_textToFind;
+    bool m_ignoreNewFiles = true;
 
 private:
     void EnsurePool();
+    void Queue(const std::shared_ptr<TDvFileSearch> &pItem);
+    bool QueueRescan(const QString &Path, bool pSingleEntry);
+    // The rescans queued, to drop them when the list is cleared.
+    std::vector<std::weak_ptr<TDvFileSearch>> m_rescans;
     // Tells queued end-of-search calls whether this object still exists.
-    std::shared_ptr<int> fAlive = std::make_shared<int>(0);
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace dv

@@ -1,6 +1,7 @@
 #include "core/filesearch/TDvFileSearch.h"
 
 #include "core/filesearch/IDvFileSearchTarget.h"
+#include "core/filesearch/MatchSingleEntry.h"
 #include "core/platform/DesktopFolder.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FindData.h"
@@ -101,7 +102,10 @@ void TDvFileSearch::DoWork()
         }
     } finishPipeline{fPipeline.get()};
     try {
-        if (!IsCanceled()) {
+        if (fSingleEntry) {
+            if (!IsCanceled())
+                OfferSingleEntry();
+        } else if (!IsCanceled()) {
             fMounts = MountTable::Load();
             // Address space only: pages are used as paths arrive, and none is copied while
             // the batch of a tree the size of an operating system's sources grows.
@@ -271,22 +275,7 @@ bool TDvFileSearch::ListTopFolder()
         } else if (matches) {
             if (!pending.owns_lock())
                 pending.lock();
-            if (fPendingFolder != frame.Serial) {
-                // Only what differs from the folder of the record before is kept; a deep
-                // tree would otherwise keep its long paths once per folder.
-                const std::size_t shared = fPendingFolder == 0 ? 0 : fPendingShared;
-                fItemsToAdd.push_back(kFolderRecord);
-                fItemsToAdd.append(reinterpret_cast<const char *>(&shared), sizeof shared);
-                fItemsToAdd.append(fPath, shared);
-                fItemsToAdd.push_back('\0');
-                fPendingFolder = frame.Serial;
-                fPendingShared = fPath.size();
-            }
-            fItemsToAdd.push_back(kNameRecord);
-            fItemsToAdd.append(entry.Name, entry.Length);
-            if (data.IsDirectory())
-                fItemsToAdd.push_back('/');
-            fItemsToAdd.push_back('\0');
+            AppendPending(frame.Serial, entry.Name, entry.Length, data.IsDirectory());
         }
         if (recursive && data.IsDirectory() && (!data.IsHidden() || includeHidden)) {
             frame.Subfolders.emplace_back(frame.SubfolderNames.size(), data.IsSymbolicLink());
@@ -300,6 +289,45 @@ bool TDvFileSearch::ListTopFolder()
         return false;
     CheckFlush();
     return true;
+}
+
+void TDvFileSearch::AppendPending(std::uint64_t pFolderSerial, const char *pName,
+                                  std::size_t pNameLength, bool pIsFolder)
+{
+    if (fPendingFolder != pFolderSerial) {
+        // Only what differs from the folder of the record before is kept; a deep tree would
+        // otherwise keep its long paths once per folder.
+        const std::size_t shared = fPendingFolder == 0 ? 0 : fPendingShared;
+        fItemsToAdd.push_back(kFolderRecord);
+        fItemsToAdd.append(reinterpret_cast<const char *>(&shared), sizeof shared);
+        fItemsToAdd.append(fPath, shared);
+        fItemsToAdd.push_back('\0');
+        fPendingFolder = pFolderSerial;
+        fPendingShared = fPath.size();
+    }
+    fItemsToAdd.push_back(kNameRecord);
+    fItemsToAdd.append(pName, pNameLength);
+    if (pIsFolder)
+        fItemsToAdd.push_back('/');
+    fItemsToAdd.push_back('\0');
+}
+
+void TDvFileSearch::OfferSingleEntry()
+{
+    const QByteArray path = EncodeFileName(fInitialPath);
+    const SingleEntryMatch match = MatchSingleEntry(fSearchOptions, path);
+    if (!match.Matches)
+        return;
+    fPath.assign(path.constData(), match.FolderLength);
+    fPendingShared = 0;
+    const char *name = path.constData() + match.FolderLength;
+    const std::size_t nameLength = static_cast<std::size_t>(path.size()) - match.FolderLength;
+    if (fPipeline) {
+        QueueCandidate(nameLength, name, match.IsFolder);
+        return;
+    }
+    const std::lock_guard<std::mutex> pending(fItemsToAddLock);
+    AppendPending(++fFolderSerial, name, nameLength, match.IsFolder);
 }
 
 void TDvFileSearch::LeaveTopFolder()

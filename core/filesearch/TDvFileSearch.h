@@ -32,11 +32,13 @@ class IDvFileSearchTarget;
 // verdict (PreparedVerdictScope). The main thread never waits for a file to be judged.
 //
 // An empty root means every ready drive (recursive search) or the top level of the desktop
-// folder. Folders are opened relative to their parent, so depth is not limited by PATH_MAX.
-// Each folder (device, inode) is entered once per walk, so a link to a folder is entered
-// only when the folder has not been walked yet (never a link back to an ancestor), and no
-// file is listed twice. No walk enters a pseudo file system, and a walk of a drive stays on
-// that drive. The walk holds a bounded number of descriptors, however deep the tree.
+// folder. A root taken as a single entry (SetSingleEntry) is not walked: the enumeration
+// offers that one entry, judged as a walk of its folder would judge it (MatchSingleEntry),
+// through the same look-ahead and hand-over. Folders are opened relative to their parent, so depth
+// is not limited by PATH_MAX. Each folder (device, inode) is entered once per walk, so a link to a
+// folder is entered only when the folder has not been walked yet (never a link back to an
+// ancestor), and no file is listed twice. No walk enters a pseudo file system, and a walk of a
+// drive stays on that drive. The walk holds a bounded number of descriptors, however deep the tree.
 class TDvFileSearch : public TBasicWorkItem
 {
 public:
@@ -54,6 +56,11 @@ public:
     // The text the candidates are judged ahead for; empty (the default): none, every
     // candidate goes to the list as found. Before the enumeration is queued.
     void SetTextToFind(const QString &pText);
+
+    // Takes the root as one entry (a file, or a folder as the entry of its parent) instead of
+    // walking it. Before the enumeration is queued.
+    void SetSingleEntry(bool pValue) { fSingleEntry = pValue; }
+    bool SingleEntry() const { return fSingleEntry; }
 
     const QString &InitialPath() const { return fInitialPath; }
     bool OnlyNewFiles() const { return fOnlyNewFiles; }
@@ -94,6 +101,12 @@ private:
     int OpenDescriptors() const;
     void CloseFrames();
 
+    // Offers the root as one entry when the criteria take it.
+    void OfferSingleEntry();
+    // Keeps a matching entry of the folder fPath (numbered pFolderSerial) for the next batch;
+    // fItemsToAddLock is held.
+    void AppendPending(std::uint64_t pFolderSerial, const char *pName, std::size_t pNameLength,
+                       bool pIsFolder);
     // Hands the candidate to the pipeline, first handing judged ones over while it is full;
     // false when cancelled.
     bool QueueCandidate(std::size_t pNameLength, const char *pName, bool pIsFolder);
@@ -125,6 +138,7 @@ private:
     std::atomic<std::uint32_t> fLastUpdateTickCount;
     std::atomic<bool> fSearchComplete{false};
     bool fOnlyNewFiles;
+    bool fSingleEntry = false;
     // Set before the walk starts, and only then; Terminate may cancel it from any thread.
     std::unique_ptr<ContentPipeline> fPipeline;
     std::deque<ContentPipeline::Judged> fJudged; // taken from the pipeline, not yet offered

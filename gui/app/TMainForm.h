@@ -263,7 +263,6 @@ private:
 
     void JoinResultList(TDvFileList *list);
     void FlushStatusText();
-    void SearchFileEntry(const QString &path);
     // The one place a candidate is judged.
     CandidateVerdict JudgeCandidate(const QString &path, const QString &text) const;
     // Shows lbUnsearched with the count of unsearched files, or hides it when there are none.

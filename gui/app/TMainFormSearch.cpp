@@ -5,8 +5,6 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
-#include "core/platform/FindData.h"
-#include "core/platform/UniqueFd.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/FileAcceptance.h"
 #include "gui/app/LinkLabel.h"
@@ -25,9 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 
 namespace dv {
 
@@ -112,58 +108,26 @@ void TMainForm::StartSearchButtonClick()
         fFileList->Search(QString());
         return;
     }
-    // Files that stay checked after their folder was split are judged here, after the folders
-    // are queued; the list may change while a candidate is judged, so keep the loop's copy.
-    QStringList files;
+    // Files that stay checked after their folder was split are roots of their own, after the
+    // folders: each is judged on a worker like a found one and reported through the same
+    // callback.
     bool searched = false;
     for (const QString &entry : entries) {
-        if (entry.endsWith(QLatin1String("/*"))) {
-            const QString root = entry.chopped(2);
+        if (IsFolderEntry(entry)) {
+            const QString root = FolderOfEntry(entry);
             fFileList->Search(root.isEmpty() ? QStringLiteral("/") : root);
             searched = true;
-        } else if (!entry.isEmpty()) {
-            files.append(entry);
         }
-        if (SearchCancelled)
-            break;
     }
-    for (const QString &file : std::as_const(files)) {
-        if (SearchCancelled || !fFileList)
-            break;
-        SearchFileEntry(file);
+    for (const QString &entry : entries) {
+        if (!entry.isEmpty() && !IsFolderEntry(entry)) {
+            fFileList->SearchEntry(entry);
+            searched = true;
+        }
     }
     // With no enumeration queued no end of search would ever be reported.
-    if (!searched && fFileList)
+    if (!searched)
         QTimer::singleShot(0, this, &TMainForm::SearchResultListEndSearch);
-}
-
-// A checked file is a candidate like a found one: the same criteria, then the same callback.
-void TMainForm::SearchFileEntry(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0 || slash == path.size() - 1)
-        return;
-    const QString folder = path.left(slash + 1);
-    // The bytes of the names as the disk has them (QFile::encodeName would alter names that
-    // are not UTF-8).
-    const QByteArray name = EncodeFileName(QStringView(path).sliced(slash + 1));
-    bool candidate = false;
-    {
-        const UniqueFd fd(
-            ::open(EncodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!fd)
-            return;
-        FindData entry(fd.get(), name.constData(), static_cast<std::size_t>(name.size()), 0);
-        candidate =
-            entry.Kind() == EntryKind::File && fFileList->SearchOptions().Matches(entry, folder);
-    }
-    if (!candidate || fFileList->IsItemInList(path))
-        return;
-    try {
-        fFileList->Add(path);
-    } catch (const std::exception &) {
-        // A name that cannot be turned into a row is simply not listed.
-    }
 }
 
 void TMainForm::FlushStatusText()

@@ -143,6 +143,7 @@ void TDvCustomFileList::Clear()
 {
     fModel->Clear();
     fLastFolder.clear();
+    ListCleared();
 }
 
 void TDvCustomFileList::ItemDeleted(const QString &pPath)

@@ -81,6 +81,8 @@ protected:
     bool CanAddItem(TDvFileListItem &pItem);
     // An item was accepted: the automatic refresh may start watching. Nothing here.
     virtual void ItemAccepted(TDvFileListItem &pItem) { (void)pItem; }
+    // After Clear has removed every row.
+    virtual void ListCleared() {}
     // Shows a failed command's message without waiting.
     virtual void ReportError(const QString &pText);
 

@@ -1,19 +1,10 @@
 #include "gui/filesearch/TDvFileList.h"
 
 #include "core/filesearch/TDvItemIdListWorkItem.h"
-#include "core/platform/FileName.h"
-#include "core/platform/FindData.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/Ticks.h"
-#include "core/platform/UniqueFd.h"
 #include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/TWorkerThreadPool.h"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace dv {
 
@@ -63,6 +54,13 @@ TDvFileList::~TDvFileList()
 void TDvFileList::Search(const QString &Path)
 {
     fSearch->Search(Path);
+}
+
+void TDvFileList::SearchEntry(const QString &Path)
+{
+    // Only an absolute path can become a row.
+    if (Path.startsWith(u'/'))
+        fSearch->SearchEntry(Path);
 }
 
 void TDvFileList::Stop()
@@ -172,39 +170,16 @@ void TDvFileList::AddNewFiles()
 
 void TDvFileList::AddIfMatches(const QString &pPath)
 {
-    if (pPath.isEmpty() || IsItemInList(pPath))
+    if (!pPath.startsWith(u'/') || IsItemInList(pPath))
         return;
-    const qsizetype slash = pPath.lastIndexOf(u'/');
-    if (slash < 0 || slash == pPath.size() - 1)
-        return;
-    const QString folder = pPath.left(slash + 1);
-    const QByteArray name = EncodeFileName(QStringView(pPath).mid(slash + 1));
-    bool matches = false;
-    bool isFolder = false;
-    {
-        const UniqueFd fd(::open(EncodeFileName(folder).constData(),
-                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
-        if (!fd)
-            return;
-        // The entry as a walk of its folder would see it.
-        struct stat st;
-        if (::fstatat(fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            const unsigned char type = S_ISDIR(st.st_mode)   ? DT_DIR
-                                       : S_ISREG(st.st_mode) ? DT_REG
-                                       : S_ISLNK(st.st_mode) ? DT_LNK
-                                                             : DT_UNKNOWN;
-            FindData data(fd.get(), name.constData(), static_cast<std::size_t>(name.size()), type);
-            matches = SearchOptions().Matches(data, folder);
-            isFolder = data.IsDirectory();
-        }
-    }
-    if (!matches)
-        return;
-    try {
-        Add(isFolder ? pPath + u'/' : pPath, false, -1);
-    } catch (const std::invalid_argument &) {
-        // Not a path a row can show.
-    }
+    fSearch->RescanEntry(pPath);
+}
+
+void TDvFileList::ListCleared()
+{
+    fNewFiles.clear();
+    fNewFilesTimer.stop();
+    fSearch->DropRescans();
 }
 
 void TDvFileList::DeleteIfNotExists(const QString &pFolder)

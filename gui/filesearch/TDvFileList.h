@@ -17,8 +17,8 @@ namespace dv {
 // the batch's update bracket, and OnEndSearch follows when all enumerations have ended.
 //
 // After a search the list follows the file system under the roots of that search (automatic
-// refresh): new matching files are offered to OnAddPath, deleted files lose their rows,
-// renamed ones keep them under the new name, and changed folders are read again.
+// refresh): new matching files are judged on a worker and then offered to OnAddPath, deleted files
+// lose their rows, renamed ones keep them under the new name, and changed folders are read again.
 class TDvFileList : public TDvCustomFileList, public IDvFileSearchTarget
 {
     Q_OBJECT
@@ -31,6 +31,9 @@ public:
 
     // Queues an enumeration of Path and returns at once (empty Path: every ready drive).
     void Search(const QString &Path);
+    // Queues the one entry Path (a checked file) with the search, judged as a walk of its
+    // folder would judge it.
+    void SearchEntry(const QString &Path);
     // Cancels all enumerations and waits for them; OnEndSearch follows once if a search ran.
     // Never from inside OnAddPath or OnAddItem.
     void Stop();
@@ -59,6 +62,8 @@ public:
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;
+    // New files not yet judged are forgotten, and verdicts still to come dropped.
+    void ListCleared() override;
     void ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
                         const QString &pPath2) override;
 
@@ -67,6 +72,7 @@ private:
     // that come within a second of the last run wait for the end of that second.
     void AddIfNotExists(const QString &pPath);
     void AddNewFiles();
+    // Queues the path to be judged on a worker; its row comes with the verdict.
     void AddIfMatches(const QString &pPath);
     // The rows below a changed folder are checked again in the background.
     void DeleteIfNotExists(const QString &pFolder);

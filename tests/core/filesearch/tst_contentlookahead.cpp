@@ -238,6 +238,66 @@ private slots:
         QCOMPARE(run.list.accepted.size(), 30);
         QCOMPARE(run.list.judgedAhead, 30);
     }
+
+    void singleEntriesAreJudgedAhead_data()
+    {
+        QTest::addColumn<bool>("refresh");
+        QTest::newRow("checked") << false;
+        QTest::newRow("new file of the refresh") << true;
+    }
+
+    // A checked document and a new one of the refresh are judged on the pipeline as walked
+    // ones are: the main thread runs while the server holds them, the verdict comes judged
+    // ahead, and a stop (for the refresh: dropping the rescans, as a cleared list does) while
+    // held ends them at once with nothing offered.
+    void singleEntriesAreJudgedAhead()
+    {
+        QFETCH(bool, refresh);
+        testsupport::TemporaryDir dir;
+        const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+        testsupport::writeFile(dir.path(), "sub/x.txt", "hay");
+        const auto queue = [&](Run &run) {
+            if (!refresh) {
+                run.search.SearchEntry(held);
+                return true;
+            }
+            // The refresh follows a search that has ended.
+            if (!run.Complete({dir.path() + QStringLiteral("/sub")}))
+                return false;
+            run.ended = false;
+            run.list.offered.clear();
+            run.list.judgedAhead = 0;
+            return run.search.RescanEntry(held);
+        };
+
+        m_gate.close();
+        Run run(QStringLiteral("needle"), true);
+        QVERIFY(queue(run));
+        QVERIFY(MainThreadQueue::RunPendingUntil([this] { return m_gate.held() >= 1; }, kWait));
+        QVERIFY(!MainThreadQueue::RunPendingUntil([&] { return run.ended; }, 200));
+        QVERIFY(run.list.offered.isEmpty());
+        m_gate.open();
+        QVERIFY(MainThreadQueue::RunPendingUntil([&] { return run.ended; }, kWait));
+        QCOMPARE(run.list.accepted, QStringList{held});
+        QCOMPARE(run.list.judgedAhead, 1);
+
+        m_gate.close();
+        Run stopped(QStringLiteral("needle"), true);
+        QVERIFY(queue(stopped));
+        QVERIFY(MainThreadQueue::RunPendingUntil([this] { return m_gate.held() >= 1; }, kWait));
+        QElapsedTimer stopping;
+        stopping.start();
+        if (refresh)
+            stopped.search.DropRescans();
+        else
+            stopped.search.Stop();
+        QVERIFY(MainThreadQueue::RunPendingUntil([&] { return stopped.ended; }, kWait));
+        // Well before the 30 s read time-out that would end the exchange otherwise.
+        QVERIFY2(stopping.elapsed() < 15000, qPrintable(QString::number(stopping.elapsed())));
+        m_gate.open();
+        MainThreadQueue::RunPendingUntil([] { return false; }, 300);
+        QVERIFY(stopped.list.offered.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TstContentLookAhead)

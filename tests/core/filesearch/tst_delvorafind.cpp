@@ -215,14 +215,43 @@ private slots:
         r = RunFind({root + "/missing"});
         QCOMPARE(r.code, 1);
         QVERIFY(r.out.isEmpty());
-        QVERIFY(r.err.contains("missing': no such folder"));
+        QVERIFY(r.err.contains("missing': no such file or folder"));
 
-        // The other folders are still searched; a file given as a folder is warned about.
+        // The others are still searched; a file given is judged as the walk of its folder
+        // would judge it.
         r = RunFind({"-n", "c.txt", root + "/missing", root + "/a.txt", root + "/sub"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.lines(), QStringList{root + "/sub/c.txt"});
-        QVERIFY(r.err.contains("no such folder"));
-        QVERIFY(r.err.contains("a.txt': not a folder"));
+        QVERIFY(r.err.contains("no such file or folder"));
+        QVERIFY(!r.err.contains("a.txt"));
+    }
+
+    // Files given alongside folders pass the same criteria and content test as found ones.
+    void filesGivenAreSearched_data()
+    {
+        QTest::addColumn<QStringList>("args"); // "@" stands for the test folder
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("by name") << QStringList{"-n", "*.txt", "@/a.txt", "@/Makefile"}
+                                 << QStringList{"@/a.txt"};
+        QTest::newRow("by content") << QStringList{"-t", "needle", "@/a.txt", "@/b.txt", "@/sub"}
+                                    << QStringList{"@/a.txt", "@/sub/c.txt"};
+        QTest::newRow("hidden only when asked") << QStringList{"@/.hidden.txt"} << QStringList{};
+        QTest::newRow("hidden asked")
+            << QStringList{"-H", "@/.hidden.txt"} << QStringList{"@/.hidden.txt"};
+        QTest::newRow("size") << QStringList{"--min-size", "4", "@/sub/big.bin", "@/a.txt"}
+                              << QStringList{"@/sub/big.bin"};
+    }
+
+    void filesGivenAreSearched()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, expected);
+        args.replaceInStrings("@", root);
+        expected.replaceInStrings("@", root);
+        const Result r = RunFind(args);
+        QCOMPARE(r.code, expected.isEmpty() ? 1 : 0);
+        QCOMPARE(r.lines(), expected);
+        QVERIFY(r.err.isEmpty());
     }
 
     void rawNameBytesAreWritten()

@@ -426,6 +426,11 @@ private slots:
         QCOMPARE(run.list.offered.size(), 1);
         QVERIFY(run.list.offered.first().size() > PATH_MAX);
         QVERIFY(run.list.offered.first().endsWith("/" + component + "/bottom.txt"));
+        // Given on its own, the file is reached as well.
+        Run single;
+        single.search.SearchEntry(run.list.offered.first());
+        QVERIFY(single.WaitForEnd());
+        QCOMPARE(single.list.offered, run.list.offered);
 
         // Clean up from the bottom, relative to each parent (the paths are too long).
         unlinkat(fds.back(), "bottom.txt", 0);
@@ -569,6 +574,52 @@ private slots:
         QVERIFY(MainThreadQueue::RunPendingUntil([&] { return run.ends == 2; }, 30000));
         QCOMPARE(Relative(tmp.path(), run.list.offered), QStringList{"/new.txt"});
         QVERIFY(run.search.SearchOptions().RecursiveSearch());
+    }
+
+    // A checked entry is a root that offers that entry alone, once, as the walk of its folder
+    // would (a folder with its "/"), and ends with the folders in one end of the search.
+    void singleEntriesAreRootsOfTheirOwn()
+    {
+        testsupport::TemporaryDir tmp;
+        MakeFile(tmp.path(), "r/a.txt");
+        MakeFile(tmp.path(), "b.txt");
+        MakeFile(tmp.path(), "c.doc");
+        QDir().mkpath(tmp.path() + "/d/inner");
+        Run run;
+        run.search.SearchOptions().SetAutoWildcard(false);
+        run.search.SearchOptions().SetFilter("*.txt;d");
+        run.search.Search(tmp.path() + "/r");
+        for (const char *entry : {"/b.txt", "/c.doc", "/d", "/gone.txt", "/b.txt"})
+            run.search.SearchEntry(tmp.path() + entry);
+        QVERIFY(run.WaitForEnd());
+        run.Settle();
+        QCOMPARE(run.ends, 1);
+        QCOMPARE(Sorted(Relative(tmp.path(), run.list.offered)),
+                 (QStringList{"/b.txt", "/d/", "/r/a.txt"}));
+        // Only the folders are roots the refresh follows.
+        QCOMPARE(run.list.watched, tmp.path() + "/r");
+        QCOMPARE(run.search.LastSearchPath(), tmp.path() + "/r");
+    }
+
+    // A new entry of the refresh is offered once judged, unless the list holds it by then;
+    // nothing before the first search.
+    void rescanOfOneEntry()
+    {
+        testsupport::TemporaryDir tmp;
+        MakeFile(tmp.path(), "old.txt");
+        Run run;
+        QVERIFY(!run.search.RescanEntry(tmp.path() + "/old.txt"));
+        run.search.Search(tmp.path());
+        QVERIFY(run.WaitForEnd());
+        MakeFile(tmp.path(), "new.txt");
+        MakeFile(tmp.path(), "sub/deep.txt");
+        run.list.offered.clear();
+        for (const char *entry : {"/old.txt", "/new.txt", "/sub"})
+            QVERIFY(run.search.RescanEntry(tmp.path() + entry));
+        QVERIFY(MainThreadQueue::RunPendingUntil([&] { return run.ends >= 2; }, 30000));
+        run.Settle();
+        QCOMPARE(Sorted(Relative(tmp.path(), run.list.offered)),
+                 (QStringList{"/new.txt", "/sub/"}));
     }
 
     void failingAddDoesNotRepeatPaths_data()

@@ -27,6 +27,7 @@
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -45,7 +46,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +119,8 @@ private slots:
     void wholeSearch();
     void cancelledSearchEndsAndNextStartsFresh();
     void heldDocumentLeavesTheWindowResponsive();
+    void heldSingleDocumentLeavesTheWindowResponsive_data();
+    void heldSingleDocumentLeavesTheWindowResponsive();
     void restartKeepsSearchingUntilItsOwnEnd();
     void searchStartStoresTheForm();
     void findInText_data();
@@ -371,6 +376,138 @@ void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
     QVERIFY(!form.FileList()->IsSearching());
     QCOMPARE(form.StatusText(),
              QStringLiteral("Items found: %1").arg(form.FileList()->ItemCount()));
+}
+
+void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive_data()
+{
+    QTest::addColumn<bool>("refresh");
+    QTest::newRow("checked file") << false;
+    QTest::newRow("new file of the refresh") << true;
+}
+
+// A document checked on its own, and a new one the automatic refresh sees, are judged on a
+// worker as walked ones are: while the server holds it the window goes on and the row comes
+// with the answer; Stop while it is held ends at once, and a verdict that comes after the
+// list was cleared, a new search started or the window closed adds nothing.
+void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive()
+{
+    QFETCH(bool, refresh);
+    testsupport::TemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString watched = dir.filePath(QStringLiteral("watched"));
+    const QString staging = dir.filePath(QStringLiteral("staging"));
+    testsupport::writeFile(watched, "a.txt", "needle");
+    testsupport::writeFile(dir.path(), "other/b.txt", "needle");
+    LoopbackHttpServer server;
+    testsupport::AnswerGate gate; // opened before the server goes
+    server.setHandler(gate.echoWhenOpen());
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    dv::SetTextCacheEnabled(false);
+    const auto restore = qScopeGuard([&] {
+        gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(fServer.baseUrl());
+    });
+
+    auto form = std::make_unique<TMainForm>();
+    form->edtTextToFind->setText(QStringLiteral("needle"));
+    const auto list = [&] { return form->FileList(); };
+    if (refresh) {
+        form->SelectionList()->SetPaths({watched + QStringLiteral("/*")});
+        QVERIFY(runSearch(*form));
+        QCOMPARE(ResultNames(*form), QStringList{"a.txt"});
+    }
+    // The next document, held by the server: checked and searched, or moved into the watched
+    // folder (one event, so it is judged once).
+    int made = 0;
+    const auto hold = [&](QString &path) {
+        gate.close();
+        server.clearRequests();
+        const QString name = QStringLiteral("doc%1.pdf").arg(made++);
+        path = watched + u'/' + name;
+        if (!refresh) {
+            testsupport::writeFile(watched, name, "%PDF needle");
+            form->SelectionList()->SetPaths({path});
+            form->StartSearchButtonClick();
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(list()->Notifier().AllWatchesAdded(), kSearchTimeout);
+            const QString staged = testsupport::writeFile(staging, name, "%PDF needle");
+            QVERIFY(::rename(dv::EncodeFileName(staged).constData(),
+                             dv::EncodeFileName(path).constData()) == 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(gate.held() >= 1, kSearchTimeout);
+    };
+
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    QString answered;
+    hold(answered);
+    if (QTest::currentTestFailed())
+        return;
+    const int ticksBefore = ticks;
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= ticksBefore + 5, kSearchTimeout);
+    QCOMPARE(gate.held(), 1);
+    QVERIFY(list()->IsSearching());
+    QVERIFY(!list()->IsItemInList(answered));
+    gate.open();
+    QTRY_VERIFY_WITH_TIMEOUT(!list()->IsSearching(), kSearchTimeout);
+    QVERIFY(list()->IsItemInList(answered));
+    QCOMPARE(form->MatchCount, refresh ? 2 : 1);
+    QCOMPARE(form->StatusText(), QStringLiteral("Items found: %1").arg(refresh ? 2 : 1));
+    QCOMPARE(server.requestCount(), 1);
+
+    const int rows = list()->ItemCount();
+    const auto dropped = [&](const QString &path) {
+        gate.open();
+        QTest::qWait(300);
+        QVERIFY(!list()->IsSearching());
+        QVERIFY(!list()->IsItemInList(path));
+    };
+    QString stopped;
+    hold(stopped);
+    if (QTest::currentTestFailed())
+        return;
+    QElapsedTimer stopping;
+    stopping.start();
+    form->StopSearchButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!list()->IsSearching(), kSearchTimeout);
+    // Well before the 30 s read time-out that would end the exchange otherwise.
+    QVERIFY2(stopping.elapsed() < 15000, qPrintable(QString::number(stopping.elapsed())));
+    QVERIFY(form->StartSearchButton->isEnabled());
+    dropped(stopped);
+    if (!refresh)
+        return;
+    QCOMPARE(list()->ItemCount(), rows);
+
+    QString cleared;
+    hold(cleared);
+    if (QTest::currentTestFailed())
+        return;
+    list()->Clear();
+    dropped(cleared);
+    QCOMPARE(list()->ItemCount(), 0);
+
+    QString newSearch;
+    hold(newSearch);
+    if (QTest::currentTestFailed())
+        return;
+    form->SelectionList()->SetPaths({dir.filePath(QStringLiteral("other/*"))});
+    form->StartSearchButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(form->StartSearchButton->isEnabled(), kSearchTimeout);
+    dropped(newSearch);
+    QCOMPARE(ResultNames(*form), QStringList{"b.txt"});
+
+    // The window goes while the server holds a document: nothing is left to call it.
+    form->SelectionList()->SetPaths({watched + QStringLiteral("/*")});
+    QVERIFY(runSearch(*form));
+    QString closing;
+    hold(closing);
+    form.reset();
+    gate.open();
+    QTest::qWait(300);
 }
 
 void TstTMainFormSearch::restartKeepsSearchingUntilItsOwnEnd()
