@@ -1,7 +1,7 @@
 #include "gui/folders/SelectionStateDelegate.h"
 
+#include "core/folders/FolderTreeModel.h"
 #include "core/folders/TDvSelectionState.h"
-#include "gui/folders/ShellTreeModel.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -13,7 +13,7 @@ namespace {
 
 bool HasDisabledLook(const QModelIndex &index)
 {
-    const int state = index.data(ShellTreeModel::SelectionStateRole).toInt();
+    const int state = index.data(FolderTreeModel::SelectionStateRole).toInt();
     return state == int(TDvSelectionState::ssDisabled) || state == int(TDvSelectionState::ssGrayed);
 }
 

@@ -68,7 +68,7 @@ TDvShellTree::TDvShellTree(std::shared_ptr<TDvShellLink> aShellLink, QWidget *pa
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
 
-    connect(fModel, &ShellTreeModel::RenameRequested, this,
+    connect(fModel, &FolderTreeModel::RenameRequested, this,
             [this](TDvShellTreeNode *aNode, const QString &aName) { RenameNode(aNode, aName); });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
         fLoader->setExpanded(fModel->NodeOf(index), false);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/folders/FolderTreeLoader.h"
 #include "core/folders/IDvShellControl.h"
 #include "core/folders/TDvSelectionState.h"
-#include "gui/folders/FolderTreeLoader.h"
-#include "gui/folders/TDvShellTreeNode.h"
+#include "core/folders/TDvShellTreeNode.h"
 
 #include <QStringList>
 #include <QTreeView>

@@ -2,6 +2,7 @@
 // control in every language, the window's keys, which control Enter belongs to, Esc during a
 // search held by a slow extraction server, and a whole search done with key events only.
 #include "core/folders/TDvSelectionList.h"
+#include "core/folders/TDvShellTreeNode.h"
 #include "core/i18n/Translation.h"
 #include "core/search/ExtractionClient.h"
 #include "core/threads/MainThreadWaker.h"
@@ -12,7 +13,6 @@
 #include "gui/filesearch/TDvFileListItem.h"
 #include "gui/folders/ShellTreeModel.h"
 #include "gui/folders/TDvShellTree.h"
-#include "gui/folders/TDvShellTreeNode.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
 

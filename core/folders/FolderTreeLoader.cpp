@@ -1,15 +1,15 @@
-#include "gui/folders/FolderTreeLoader.h"
+#include "core/folders/FolderTreeLoader.h"
 
 #include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/folders/FolderLister.h"
 #include "core/folders/FolderListingJob.h"
+#include "core/folders/FolderTreeModel.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/MountTable.h"
 #include "core/platform/PathCompare.h"
 #include "core/threads/TWorkerThreadPool.h"
-#include "gui/folders/ShellTreeModel.h"
 
 #include <QDir>
 #include <QHash>
@@ -37,10 +37,10 @@ QStringList ComponentsBelow(const QString &aPath, const QString &aFolder)
 
 } // namespace
 
-FolderTreeLoader::FolderTreeLoader(ShellTreeModel *model, QObject *parent)
+FolderTreeLoader::FolderTreeLoader(FolderTreeModel *model, QObject *parent)
     : QObject(parent), m_model(model), m_onAddFolder(&FolderTreeLoader::archiveFilter)
 {
-    connect(m_model, &ShellTreeModel::ListingRequested, this,
+    connect(m_model, &FolderTreeModel::ListingRequested, this,
             [this](TDvShellTreeNode *aNode) { listFolder(aNode); });
     // Changes inside an expanded folder come from the system's change notifications; a burst
     // of them (a copy of many folders) is read once.

@@ -2,7 +2,7 @@
 
 #include "core/folders/IDvShellControl.h"
 #include "core/folders/TDvSelectionState.h"
-#include "gui/folders/TDvShellTreeNode.h"
+#include "core/folders/TDvShellTreeNode.h"
 
 #include <QObject>
 #include <QSet>
@@ -21,9 +21,9 @@ class CheckStateJob;
 class FolderListingJob;
 class TDvShellChangeNotifier;
 class TDvShellLink;
-class ShellTreeModel;
+class FolderTreeModel;
 
-// What the folder tree knows of the disk, without a view: it fills a ShellTreeModel,
+// What the folder tree knows of the disk, without a view: it fills a FolderTreeModel,
 // lists folders in the background when asked, merges a new listing into the nodes that are
 // there, watches the expanded folders and re-reads them when they change, and computes the
 // check boxes from the link's selection list with check-state jobs on the worker pool.
@@ -37,10 +37,10 @@ public:
         std::function<void(TDvShellTreeNode *Node, const QString &path, bool &CanAdd)>;
 
     // The model stays the caller's; it must outlive the loader.
-    explicit FolderTreeLoader(ShellTreeModel *model, QObject *parent = nullptr);
+    explicit FolderTreeLoader(FolderTreeModel *model, QObject *parent = nullptr);
     ~FolderTreeLoader() override;
 
-    ShellTreeModel *model() const { return m_model; }
+    FolderTreeModel *model() const { return m_model; }
 
     // Without a link there are no check boxes. The link is shared: background jobs keep it
     // (and its list) alive while they run. Setting either recomputes every box.
@@ -129,7 +129,7 @@ private:
     bool unwatchFolder(const QString &path);
     void readChangedFolders();
 
-    ShellTreeModel *m_model;
+    FolderTreeModel *m_model;
     std::shared_ptr<TDvShellLink> m_shellLink;
     bool m_checkboxes = true;
     QStringList m_rootFolders;

@@ -1,4 +1,4 @@
-#include "gui/folders/TDvShellTreeNode.h"
+#include "core/folders/TDvShellTreeNode.h"
 
 #include "core/folders/FolderLister.h"
 #include "core/platform/FileName.h"

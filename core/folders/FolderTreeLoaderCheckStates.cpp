@@ -1,10 +1,10 @@
 // The loader's check boxes: computed from the selection list by check-state jobs on the
 // worker pool, and toggled into it.
 #include "core/folders/CheckStateJob.h"
+#include "core/folders/FolderTreeLoader.h"
+#include "core/folders/FolderTreeModel.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/threads/TWorkerThreadPool.h"
-#include "gui/folders/FolderTreeLoader.h"
-#include "gui/folders/ShellTreeModel.h"
 
 #include <QPointer>
 

@@ -1,11 +1,11 @@
+#include "core/folders/FolderTreeLoader.h"
+#include "core/folders/FolderTreeModel.h"
 #include "core/folders/TDvSelectionList.h"
 #include "core/folders/TDvShellLink.h"
 #include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
 #include "core/threads/MainThreadWaker.h"
 #include "core/threads/TWorkerThreadPool.h"
-#include "gui/folders/FolderTreeLoader.h"
-#include "gui/folders/ShellTreeModel.h"
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
@@ -92,7 +92,7 @@ private:
     std::unique_ptr<MainThreadWaker> m_waker;
     std::unique_ptr<testsupport::TemporaryDir> m_dir;
     std::shared_ptr<TDvShellLink> m_link;
-    std::unique_ptr<ShellTreeModel> m_model;
+    std::unique_ptr<FolderTreeModel> m_model;
     std::unique_ptr<FolderTreeLoader> m_loader;
 };
 
@@ -108,7 +108,7 @@ void tst_FolderTreeLoader::init()
         symlink(EncodeFileName(path("A/B")).constData(), EncodeFileName(path("toB")).constData()),
         0);
     m_link = std::make_shared<TDvShellLink>();
-    m_model = std::make_unique<ShellTreeModel>();
+    m_model = std::make_unique<FolderTreeModel>();
     m_loader = std::make_unique<FolderTreeLoader>(m_model.get());
     m_loader->setShellLink(m_link);
     m_loader->setRootFolders({m_dir->path()});
