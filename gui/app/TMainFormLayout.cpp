@@ -6,6 +6,7 @@
 #include "gui/app/WrapCheckBox.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
+#include "gui/folders/WhereToSearchPanel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -491,15 +492,13 @@ void TMainForm::FormResize()
 
 void TMainForm::Panel7ConstrainedResize()
 {
-    StaticText1->move(RoundHalf(Panel7->width()) - RoundHalf(StaticText1->width()),
-                      RoundHalf(Panel7->height()) - RoundHalf(StaticText1->height()));
+    WhereToSearchPanel::CentreNotice(StaticText1);
     StaticText1->raise();
 }
 
 void TMainForm::Panel8ConstrainedResize()
 {
-    StaticText2->move(RoundHalf(Panel8->width()) - RoundHalf(StaticText2->width()),
-                      RoundHalf(Panel8->height()) - RoundHalf(StaticText2->height()));
+    WhereToSearchPanel::CentreNotice(StaticText2);
     StaticText2->raise();
 }
 
