@@ -120,10 +120,9 @@ void TMainForm::StartSearchButtonClick()
         }
     }
     for (const QString &entry : entries) {
-        if (!entry.isEmpty() && !IsFolderEntry(entry)) {
-            fFileList->SearchEntry(entry);
+        // An entry that queues nothing must not count: no end of search would come for it.
+        if (!entry.isEmpty() && !IsFolderEntry(entry) && fFileList->SearchEntry(entry))
             searched = true;
-        }
     }
     // With no enumeration queued no end of search would ever be reported.
     if (!searched)

@@ -56,11 +56,13 @@ void TDvFileList::Search(const QString &Path)
     fSearch->Search(Path);
 }
 
-void TDvFileList::SearchEntry(const QString &Path)
+bool TDvFileList::SearchEntry(const QString &Path)
 {
     // Only an absolute path can become a row.
-    if (Path.startsWith(u'/'))
-        fSearch->SearchEntry(Path);
+    if (!Path.startsWith(u'/'))
+        return false;
+    fSearch->SearchEntry(Path);
+    return true;
 }
 
 void TDvFileList::Stop()

@@ -32,8 +32,8 @@ public:
     // Queues an enumeration of Path and returns at once (empty Path: every ready drive).
     void Search(const QString &Path);
     // Queues the one entry Path (a checked file) with the search, judged as a walk of its
-    // folder would judge it.
-    void SearchEntry(const QString &Path);
+    // folder would judge it; false (nothing queued) when the path cannot become a row.
+    bool SearchEntry(const QString &Path);
     // Cancels all enumerations and waits for them; OnEndSearch follows once if a search ran.
     // Never from inside OnAddPath or OnAddItem.
     void Stop();
