@@ -116,6 +116,7 @@ void TDvFileSearch::DoWork()
 
 void TDvFileSearch::FinalFlush()
 {
+    fSharedFolder.reset();
     if (fPipeline) {
         FinalFlushJudged();
         return;
@@ -403,9 +404,15 @@ bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, b
     fCandidate.assign(fPath).append(pName, pNameLength);
     if (pIsFolder)
         fCandidate.push_back('/');
+    // The file is opened relative to its folder, which the walk has open.
+    const Frame &folder = fFrames.back();
+    if (fSharedFolderSerial != folder.Serial) {
+        fSharedFolder = fPipeline->ShareFolder(folder.Fd.get());
+        fSharedFolderSerial = folder.Serial;
+    }
     // Full: the list takes what is judged at the front before the walk goes on, in batches
     // of a good part of the look-ahead (or what there is once the batch interval is over).
-    while (!fPipeline->Queue(fCandidate)) {
+    while (!fPipeline->Queue(fCandidate, fSharedFolder, fPath.size())) {
         if (IsCanceled() || fPipeline->IsCancelled())
             return false;
         if (fPipeline->WaitForReady(100, kHandOverBatch) ||

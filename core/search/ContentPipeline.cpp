@@ -3,10 +3,12 @@
 #include "core/platform/FileName.h"
 #include "core/search/ContentMatcher.h"
 #include "core/search/ExtractionClient.h"
+#include "core/search/FolderRelativeOpenScope.h"
 #include "core/search/TextExtraction.h"
 
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <system_error>
 
 namespace dv {
@@ -72,7 +74,27 @@ bool ContentPipeline::IsEmpty() const
     return m_count == 0;
 }
 
-bool ContentPipeline::Queue(std::string_view bytes)
+ContentPipeline::FolderHandle ContentPipeline::ShareFolder(int folderFd)
+{
+    if (m_sharedFolders->fetch_add(1) >= kMaxSharedFolders) {
+        --*m_sharedFolders;
+        return {};
+    }
+    UniqueFd copy(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    try {
+        if (copy)
+            return FolderHandle(new UniqueFd(std::move(copy)),
+                                [count = m_sharedFolders](const UniqueFd *fd) {
+                                    delete fd;
+                                    --*count;
+                                });
+    } catch (...) {
+    }
+    --*m_sharedFolders;
+    return {};
+}
+
+bool ContentPipeline::Queue(std::string_view bytes, FolderHandle folder, std::size_t nameStart)
 {
     const bool quick = IsQuickToJudge(bytes);
     std::unique_lock lock(m_mutex);
@@ -81,6 +103,8 @@ bool ContentPipeline::Queue(std::string_view bytes)
     const std::uint64_t serial = m_front + m_count;
     Entry &entry = Slot(serial);
     entry.Bytes.assign(bytes);
+    entry.Folder = std::move(folder);
+    entry.NameStart = entry.Folder ? std::min(nameStart, bytes.size()) : 0;
     entry.Quick = quick;
     entry.Done = false;
     ++m_count;
@@ -121,10 +145,17 @@ void ContentPipeline::Judge(Entry &entry, const QString &text)
     CandidateVerdict verdict;
     try {
         path = DecodeFileName(entry.Bytes.data(), entry.Bytes.size());
-        verdict = JudgeCandidateFile(path, text);
+        if (entry.Folder) {
+            const FolderRelativeOpenScope at(path, entry.Folder->get(),
+                                             entry.Bytes.c_str() + entry.NameStart);
+            verdict = JudgeCandidateFile(path, text);
+        } else {
+            verdict = JudgeCandidateFile(path, text);
+        }
     } catch (...) {
         verdict = CandidateVerdict(); // out of memory: refused
     }
+    entry.Folder.reset(); // the folder closes once its last path is judged
     entry.Path = std::move(path);
     entry.Verdict = std::move(verdict);
 }
@@ -187,6 +218,10 @@ void ContentPipeline::Cancel()
 {
     m_cancelled = true;
     std::lock_guard lock(m_mutex);
+    // The folders of the paths dropped close now, but for those of tests under way.
+    for (std::uint64_t serial = m_front; serial < m_front + m_count; ++serial)
+        if (serial >= m_nextToJudge || Slot(serial).Done)
+            Slot(serial).Folder.reset();
     m_front += m_count;
     m_nextToJudge = m_front;
     m_count = 0;

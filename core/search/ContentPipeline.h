@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/platform/UniqueFd.h"
 #include "core/search/FileAcceptance.h"
 
 #include <QString>
@@ -56,9 +57,18 @@ public:
     bool IsFull() const;
     // Whether no path is held.
     bool IsEmpty() const;
+    // An open folder shared with the paths queued from it, closed when the last is judged.
+    using FolderHandle = std::shared_ptr<const UniqueFd>;
+    // Open folders shared at once at most: a few hundred paths held span far fewer folders.
+    static constexpr int kMaxSharedFolders = 64;
+    // A handle on a copy of the descriptor of an open folder; empty when kMaxSharedFolders
+    // are shared or no descriptor is left (its paths are then opened by their whole path).
+    FolderHandle ShareFolder(int folderFd);
+
     // Holds a found path to be judged; threads start as paths need them. Ignored once
-    // cancelled or when full; returns whether the path was taken.
-    bool Queue(std::string_view bytes);
+    // cancelled or when full; returns whether the path was taken. With a Folder, the path is
+    // that folder's path followed (from NameStart on) by a name in it, opened relative to it.
+    bool Queue(std::string_view bytes, FolderHandle folder = {}, std::size_t nameStart = 0);
     // Whether the oldest path held is judged.
     bool IsReady() const;
     // Waits until the first Count paths held (all of them, when fewer) are judged, the
@@ -79,6 +89,8 @@ private:
     struct Entry
     {
         std::string Bytes;
+        FolderHandle Folder;
+        std::size_t NameStart = 0;
         QString Path;
         CandidateVerdict Verdict;
         bool Quick = false; // a plain-text or skipped file: judged in runs with its neighbours
@@ -99,6 +111,8 @@ private:
     const int m_threadCount;
     const std::size_t m_maxQueued;
     std::atomic<bool> m_cancelled{false};
+    // Folders shared now; held by the handles' deleters, which may outlive the pipeline.
+    std::shared_ptr<std::atomic<int>> m_sharedFolders = std::make_shared<std::atomic<int>>(0);
     mutable std::mutex m_mutex;
     std::condition_variable m_work;  // threads wait for paths
     std::condition_variable m_ready; // the taker waits for the verdicts at the front
