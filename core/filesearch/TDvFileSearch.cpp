@@ -441,12 +441,13 @@ void TDvFileSearch::FlushJudged()
             // Add fails is not offered again by the final batch.
             const ContentPipeline::Judged judged = std::move(fJudged.front());
             fJudged.pop_front();
-            const PreparedVerdictScope prepared(judged.Path, fPipeline->TextToFind(),
+            const QByteArrayView bytes(judged.Bytes.data(),
+                                       static_cast<qsizetype>(judged.Bytes.size()));
+            const PreparedVerdictScope prepared(judged.Path, bytes, fPipeline->TextToFind(),
                                                 judged.Verdict);
             fWereItemsAddedSinceLastSort = true;
             if (!fOnlyNewFiles) {
-                fDvFileList->AddEncodedPath(QByteArrayView(
-                    judged.Bytes.data(), static_cast<qsizetype>(judged.Bytes.size())));
+                fDvFileList->AddEncodedPath(bytes);
             } else if (!fDvFileList->IsItemInList(judged.Path)) {
                 fDvFileList->AddPath(judged.Path);
             }
