@@ -3,6 +3,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/Ticks.h"
 #include "core/search/FileAcceptance.h"
+#include "core/search/PreparedVerdictScope.h"
 
 #include <cerrno>
 #include <sys/ioctl.h>
@@ -66,12 +67,21 @@ bool CliResultList::AddEncodedPath(QByteArrayView pPath)
 {
     // A content test needs the text of the path; without one every candidate is accepted and
     // the bytes go out as found, never turned into text and back.
-    if (!fTextToFind.isEmpty())
-        return AddPath(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
     if (fStop || fOutputClosed)
         return false;
-    if (fProgress && ProgressDue())
+    if (!fTextToFind.isEmpty()) {
+        // A verdict judged ahead with nothing to report needs no text of the path: the
+        // bytes go out as found (decoding and encoding again gives the same bytes).
+        const CandidateVerdict *prepared = PreparedVerdictScope::FindEncoded(pPath, fTextToFind);
+        if (!prepared || prepared->Failure != ContentTestFailure::None)
+            return AddPath(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
+        if (fProgress && ProgressDue())
+            ShowProgress(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
+        if (!prepared->Accepted)
+            return false;
+    } else if (fProgress && ProgressDue()) {
         ShowProgress(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
+    }
     fOut.append(pPath.data(), static_cast<std::size_t>(pPath.size()));
     Accepted();
     return true;

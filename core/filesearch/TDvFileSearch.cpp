@@ -137,6 +137,7 @@ void TDvFileSearch::DoWork()
 
 void TDvFileSearch::FinalFlush()
 {
+    fSharedFolder.reset();
     if (fPipeline) {
         FinalFlushJudged();
         return;
@@ -448,9 +449,15 @@ bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, b
     fCandidate.assign(fPath).append(pName, pNameLength);
     if (pIsFolder)
         fCandidate.push_back('/');
+    // The file is opened relative to its folder, which the walk has open.
+    const Frame &folder = fFrames.back();
+    if (fSharedFolderSerial != folder.Serial) {
+        fSharedFolder = fPipeline->ShareFolder(folder.Fd.get());
+        fSharedFolderSerial = folder.Serial;
+    }
     // Full: the list takes what is judged at the front before the walk goes on, in batches
     // of a good part of the look-ahead (or what there is once the batch interval is over).
-    while (!fPipeline->Queue(fCandidate)) {
+    while (!fPipeline->Queue(fCandidate, fSharedFolder, fPath.size())) {
         if (IsCanceled() || fPipeline->IsCancelled())
             return false;
         if (fPipeline->WaitForReady(100, kHandOverBatch) ||
@@ -478,12 +485,13 @@ void TDvFileSearch::FlushJudged()
             // Add fails is not offered again by the final batch.
             const ContentPipeline::Judged judged = std::move(fJudged.front());
             fJudged.pop_front();
-            const PreparedVerdictScope prepared(judged.Path, fPipeline->TextToFind(),
+            const QByteArrayView bytes(judged.Bytes.data(),
+                                       static_cast<qsizetype>(judged.Bytes.size()));
+            const PreparedVerdictScope prepared(judged.Path, bytes, fPipeline->TextToFind(),
                                                 judged.Verdict);
             fWereItemsAddedSinceLastSort = true;
             if (!fOnlyNewFiles) {
-                fDvFileList->AddEncodedPath(QByteArrayView(
-                    judged.Bytes.data(), static_cast<qsizetype>(judged.Bytes.size())));
+                fDvFileList->AddEncodedPath(bytes);
             } else if (!fDvFileList->IsItemInList(judged.Path)) {
                 fDvFileList->AddPath(judged.Path);
             }

@@ -143,6 +143,10 @@ private:
     std::unique_ptr<ContentPipeline> fPipeline;
     std::deque<ContentPipeline::Judged> fJudged; // taken from the pipeline, not yet offered
     std::string fCandidate;                      // the path being queued
+    // The folder the last candidate was queued from, shared with the pipeline (after it, so
+    // that it goes first), and that folder's serial.
+    ContentPipeline::FolderHandle fSharedFolder;
+    std::uint64_t fSharedFolderSerial = 0;
 
     // Walk state, worker thread only.
     MountTable fMounts;

@@ -3,13 +3,13 @@
 #include "core/search/AsciiCaseInsensitiveFinder.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ContentPattern.h"
+#include "core/search/ExtensionSet.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/PlainTextMatch.h"
 #include "core/search/ReadOnlyFile.h"
 #include "core/search/TextExtraction.h"
 
 #include <QChar>
-#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,13 +41,8 @@ const std::array<const char *, 145> SkippedExtensions = {
 
 bool IsSkippedExtension(QStringView ext)
 {
-    static const QSet<QString> set = [] {
-        QSet<QString> s;
-        for (const char *e : SkippedExtensions)
-            s.insert(QString::fromLatin1(e));
-        return s;
-    }();
-    return !ext.isEmpty() && set.contains(LowerCasePerCodePoint(ext));
+    static const ExtensionSet set(SkippedExtensions);
+    return set.contains(ext);
 }
 
 qsizetype PosIgnoreCase(QStringView haystack, QStringView needle)
@@ -178,7 +173,7 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
 bool ExtractedTextContains(const QString &fileName, const ContentPattern &pattern, bool cacheInUse,
                            ExtractedTextCache *cache, ContentTestError &error)
 {
-    if (!IsTextExtension(FileExtension(fileName)))
+    if (!IsTextExtension(FileExtensionView(fileName)))
         return ServerTextContains(fileName, pattern, cacheInUse ? TextCacheInUse() : cache, error);
     // The direct path, reading into a buffer kept per thread, with shortcuts that answer
     // straight on the bytes whenever that is provably the same answer. One byte past the limit
@@ -250,7 +245,7 @@ ContentTestResult TestFileContents(const QString &fileName, const ContentPattern
         if (!result.Error.IsSet() || result.Error.Failure == ContentTestFailure::OverLimit)
             result.Error = rawError;
     } else if (result.Error.Failure == ContentTestFailure::OverLimit &&
-               IsTextExtension(FileExtension(fileName))) {
+               IsTextExtension(FileExtensionView(fileName))) {
         result.Error = {}; // the raw scan read the plain-text file to its end
     }
     return settle();

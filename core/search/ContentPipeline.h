@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/platform/UniqueFd.h"
 #include "core/search/FileAcceptance.h"
 
 #include <QString>
@@ -56,9 +57,18 @@ public:
     bool IsFull() const;
     // Whether no path is held.
     bool IsEmpty() const;
+    // An open folder shared with the paths queued from it, closed when the last is judged.
+    using FolderHandle = std::shared_ptr<const UniqueFd>;
+    // Open folders shared at once at most: a few hundred paths held span far fewer folders.
+    static constexpr int kMaxSharedFolders = 64;
+    // A handle on a copy of the descriptor of an open folder; empty when kMaxSharedFolders
+    // are shared or no descriptor is left (its paths are then opened by their whole path).
+    FolderHandle ShareFolder(int folderFd);
+
     // Holds a found path to be judged; threads start as paths need them. Ignored once
-    // cancelled or when full; returns whether the path was taken.
-    bool Queue(std::string_view bytes);
+    // cancelled or when full; returns whether the path was taken. With a Folder, the path is
+    // that folder's path followed (from NameStart on) by a name in it, opened relative to it.
+    bool Queue(std::string_view bytes, FolderHandle folder = {}, std::size_t nameStart = 0);
     // Whether the oldest path held is judged.
     bool IsReady() const;
     // Waits until the first Count paths held (all of them, when fewer) are judged, the
@@ -75,34 +85,49 @@ public:
     void Finish();
 
 private:
+    // A slot of the ring of held paths; reused, with its capacity, once its verdict is taken.
     struct Entry
     {
         std::string Bytes;
+        FolderHandle Folder;
+        std::size_t NameStart = 0;
         QString Path;
         CandidateVerdict Verdict;
-        std::uint64_t Serial = 0; // counts the paths queued
+        bool Quick = false; // a plain-text or skipped file: judged in runs with its neighbours
         bool Done = false;
     };
 
     void Run();
     // Fills the entry's Path and Verdict; the entry is not yet Done (or not yet held).
     static void Judge(Entry &entry, const QString &text);
-    // Marks a held entry Done (lock held).
-    void MarkJudged(Entry &entry);
+    Entry &Slot(std::uint64_t serial) { return m_slots[serial % m_slots.size()]; }
+    // Extends the verdicts ready from the front, waking the taker once it has what it waits
+    // for (lock held).
+    void AdvanceReady();
+    // Wakes up to Count sleeping threads not woken yet (lock held).
+    void WakeThreads(std::size_t count);
 
     const QString m_text;
     const int m_threadCount;
     const std::size_t m_maxQueued;
     std::atomic<bool> m_cancelled{false};
+    // Folders shared now; held by the handles' deleters, which may outlive the pipeline.
+    std::shared_ptr<std::atomic<int>> m_sharedFolders = std::make_shared<std::atomic<int>>(0);
     mutable std::mutex m_mutex;
     std::condition_variable m_work;  // threads wait for paths
-    std::condition_variable m_ready; // the taker waits for the oldest verdict
-    // Shared with the thread judging an entry, which may outlive the entry's place here.
-    std::deque<std::shared_ptr<Entry>> m_entries;
-    std::size_t m_nextToJudge = 0; // index in m_entries
-    std::size_t m_readyCount = 0;  // entries from the front on that are judged
-    std::uint64_t m_frontSerial = 0;
+    std::condition_variable m_ready; // the taker waits for the verdicts at the front
+    // Held paths by serial (counting the paths queued); a thread judging a slot after a cancel
+    // still finds it there, as no path is queued after a cancel.
+    std::vector<Entry> m_slots;
+    std::uint64_t m_front = 0;       // serial of the oldest path held
+    std::size_t m_count = 0;         // paths held
+    std::uint64_t m_nextToJudge = 0; // serial
+    std::size_t m_readyCount = 0;    // paths from the front on that are judged
+    // The taker waits for this many verdicts at the front (or all held, when fewer).
+    std::size_t m_readyWanted = 0;
+    int m_readyWaiters = 0;
     int m_idleThreads = 0;
+    int m_wakesPending = 0; // threads woken that have not yet taken the lock
     std::vector<std::thread> m_threads;
 };
 

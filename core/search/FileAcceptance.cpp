@@ -15,7 +15,7 @@ CandidateVerdict JudgeCandidateFile(const QString &path, const QString &textToFi
         verdict.Accepted = true;
         return verdict;
     }
-    if (IsSkippedExtension(FileExtension(path)))
+    if (IsSkippedExtension(FileExtensionView(path)))
         return verdict;
     const ContentTestResult result = TestFileContent(path, textToFind);
     verdict.Accepted = result.Found;

@@ -13,6 +13,14 @@ PreparedVerdictScope::PreparedVerdictScope(const QString &path, const QString &t
     innermostPrepared = this;
 }
 
+PreparedVerdictScope::PreparedVerdictScope(const QString &path, QByteArrayView bytes,
+                                           const QString &textToFind,
+                                           const CandidateVerdict &verdict)
+    : PreparedVerdictScope(path, textToFind, verdict)
+{
+    m_bytes = bytes.isNull() ? QByteArrayView("", 0) : bytes;
+}
+
 PreparedVerdictScope::~PreparedVerdictScope()
 {
     innermostPrepared = m_outer;
@@ -22,6 +30,15 @@ const CandidateVerdict *PreparedVerdictScope::Find(const QString &path, const QS
 {
     const PreparedVerdictScope *scope = innermostPrepared;
     if (!scope || scope->m_path != path || scope->m_text != textToFind)
+        return nullptr;
+    return &scope->m_verdict;
+}
+
+const CandidateVerdict *PreparedVerdictScope::FindEncoded(QByteArrayView bytes,
+                                                          const QString &textToFind)
+{
+    const PreparedVerdictScope *scope = innermostPrepared;
+    if (!scope || scope->m_bytes.isNull() || scope->m_bytes != bytes || scope->m_text != textToFind)
         return nullptr;
     return &scope->m_verdict;
 }

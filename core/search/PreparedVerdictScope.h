@@ -2,6 +2,7 @@
 
 #include "core/search/FileAcceptance.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 namespace dv {
@@ -14,15 +15,23 @@ class PreparedVerdictScope
 public:
     PreparedVerdictScope(const QString &path, const QString &textToFind,
                          const CandidateVerdict &verdict);
+    // The same, also known by the path's bytes (which must outlive the scope), so that a list
+    // handed the bytes finds the verdict without decoding them (FindEncoded).
+    PreparedVerdictScope(const QString &path, QByteArrayView bytes, const QString &textToFind,
+                         const CandidateVerdict &verdict);
     ~PreparedVerdictScope();
     PreparedVerdictScope(const PreparedVerdictScope &) = delete;
     PreparedVerdictScope &operator=(const PreparedVerdictScope &) = delete;
 
     // The innermost scope's verdict when it was judged for Path and TextToFind.
     static const CandidateVerdict *Find(const QString &path, const QString &textToFind);
+    // The innermost scope's verdict when it was judged for the path of these bytes and
+    // TextToFind, and was given the bytes.
+    static const CandidateVerdict *FindEncoded(QByteArrayView bytes, const QString &textToFind);
 
 private:
     const QString &m_path;
+    QByteArrayView m_bytes; // null when not given
     const QString &m_text;
     const CandidateVerdict &m_verdict;
     PreparedVerdictScope *m_outer;

@@ -2,6 +2,7 @@
 
 #include "core/platform/FileName.h"
 #include "core/platform/OpenLongPath.h"
+#include "core/search/FolderRelativeOpenScope.h"
 
 #include <cerrno>
 #include <cstring>
@@ -53,11 +54,16 @@ ReadOnlyFile OpenFileForReading(const QString &fileName, QString &errorText, int
 {
     errorText.clear();
     errorNumber = 0;
-    // The exact bytes of the name, also for names that are not valid UTF-8.
-    const QByteArray path = EncodeFileName(fileName);
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
-    // A path beyond PATH_MAX is opened folder by folder, as the walk reached it.
-    UniqueFd fd(OpenLongPath(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    constexpr int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    UniqueFd fd;
+    if (const FolderRelativeOpenScope *at = FolderRelativeOpenScope::Find(fileName)) {
+        fd.reset(::openat(at->FolderFd(), at->Name(), flags));
+    } else {
+        // The exact bytes of the name, also for names that are not valid UTF-8. A path
+        // beyond PATH_MAX is opened folder by folder, as the walk reached it.
+        fd.reset(OpenLongPath(EncodeFileName(fileName).constData(), flags));
+    }
     if (!fd) {
         errorNumber = errno;
         errorText = openError(fileName, errorNumber);

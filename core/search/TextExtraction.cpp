@@ -1,11 +1,11 @@
 #include "core/search/TextExtraction.h"
 
 #include "core/search/CachedExtraction.h"
+#include "core/search/ExtensionSet.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/LowerCase.h"
 #include "core/search/ReadOnlyFile.h"
 
-#include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -37,6 +37,11 @@ const std::array<const char *, 80> TextExtensions = {
 
 QString FileExtension(const QString &fileName)
 {
+    return FileExtensionView(fileName).toString();
+}
+
+QStringView FileExtensionView(QStringView fileName)
+{
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     if (dot < 0 || dot < fileName.lastIndexOf(QLatin1Char('/')))
         return {};
@@ -45,13 +50,8 @@ QString FileExtension(const QString &fileName)
 
 bool IsTextExtension(QStringView ext)
 {
-    static const QSet<QString> set = [] {
-        QSet<QString> s;
-        for (const char *e : TextExtensions)
-            s.insert(QString::fromLatin1(e));
-        return s;
-    }();
-    return !ext.isEmpty() && set.contains(LowerCasePerCodePoint(ext));
+    static const ExtensionSet set(TextExtensions);
+    return set.contains(ext);
 }
 
 namespace {
@@ -277,7 +277,7 @@ bool ExtractTextWith(const QString &fileName, int maxBytes, QString &text, bool 
     if (truncated)
         *truncated = false;
     try {
-        if (IsTextExtension(FileExtension(fileName))) {
+        if (IsTextExtension(FileExtensionView(fileName))) {
             std::vector<char> buffer;
             const qint64 limit = maxBytes < 1 ? kDefaultExtractionLimit : maxBytes;
             // One byte more tells whether the file goes on past the limit.

@@ -23,6 +23,8 @@ extern const std::array<const char *, 80> TextExtensions;
 
 // The extension of FileName: from the last "." after the last "/", dot included; else empty.
 QString FileExtension(const QString &fileName);
+// The same as a view into FileName.
+QStringView FileExtensionView(QStringView fileName);
 // Ext (with its dot) equals one of TextExtensions, ignoring case.
 bool IsTextExtension(QStringView ext);
 

@@ -7,9 +7,13 @@
 #include "tests/support/TemporaryDir.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTest>
+
+#include <algorithm>
+#include <fcntl.h>
 
 using namespace dv;
 
@@ -137,6 +141,47 @@ private slots:
         std::deque<ContentPipeline::Judged> out;
         pipeline.TakeReady(out);
         QVERIFY(out.empty());
+    }
+
+    // A path queued with its folder is opened relative to that folder, by the name's own
+    // bytes: it is still found after the folder was renamed, and a name that is not UTF-8
+    // opens too. Past the bound of shared folders a path goes by its whole path.
+    void opensRelativeToTheSharedFolder()
+    {
+        const QByteArray folder = EncodeFileName(m_dir.filePath("shared"));
+        QVERIFY(QDir().mkpath(m_dir.filePath("shared")));
+        const QByteArray name("caf\xff.txt");
+        {
+            const UniqueFd file(::open((folder + '/' + name).constData(),
+                                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+            QVERIFY(file.isValid());
+            QCOMPARE(::write(file.get(), "a needle here", 13), ssize_t(13));
+        }
+        const UniqueFd folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        QVERIFY(folderFd.isValid());
+        ContentPipeline pipeline(QStringLiteral("needle"), 2, 16);
+        ContentPipeline::FolderHandle handle = pipeline.ShareFolder(folderFd.get());
+        QVERIFY(handle);
+        QVERIFY(QDir(m_dir.path()).rename("shared", "renamed"));
+        const auto back = qScopeGuard([this] { QDir(m_dir.path()).rename("renamed", "shared"); });
+        const std::string path = (folder + '/' + name).toStdString();
+        QVERIFY(pipeline.Queue(path, handle, std::size_t(folder.size()) + 1));
+        QVERIFY(pipeline.Queue(path)); // by its whole path: gone
+        handle.reset();
+        const std::deque<ContentPipeline::Judged> judged = TakeAll(pipeline, 2);
+        QCOMPARE(judged.size(), std::size_t(2));
+        QCOMPARE(judged[0].Bytes, path);
+        QVERIFY(judged[0].Verdict.Accepted);
+        QVERIFY(!judged[1].Verdict.Accepted);
+        QCOMPARE(judged[1].Verdict.Failure, ContentTestFailure::CannotOpen);
+
+        std::vector<ContentPipeline::FolderHandle> held;
+        for (int i = 0; i < ContentPipeline::kMaxSharedFolders; ++i)
+            held.push_back(pipeline.ShareFolder(folderFd.get()));
+        QVERIFY(std::all_of(held.begin(), held.end(), [](const auto &h) { return bool(h); }));
+        QVERIFY(!pipeline.ShareFolder(folderFd.get()));
+        held.pop_back();
+        QVERIFY(pipeline.ShareFolder(folderFd.get()));
     }
 };
 

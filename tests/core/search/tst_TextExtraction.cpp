@@ -83,6 +83,10 @@ private slots:
         QVERIFY(!IsTextExtension(u""));
         QVERIFY(!IsTextExtension(u".bak"));
         QVERIFY(!IsTextExtension(u"txt"));
+        // Beyond ASCII the case is folded per code point: KELVIN SIGN lower-cases to "k".
+        QVERIFY(IsTextExtension(u".m\u212A"));
+        QVERIFY(!IsTextExtension(u".t\u00E4t"));
+        QVERIFY(!IsTextExtension(u".averylongextensionname"));
     }
 
     void looksLikeTextThreshold_data()
