@@ -263,6 +263,8 @@ private:
 
     void JoinResultList(TDvFileList *list);
     void FlushStatusText();
+    // "Items found: n. Processing: path" of the candidate last offered.
+    QString RunningStatusText() const;
     void SearchFileEntry(const QString &path);
     // The one place a candidate is judged.
     CandidateVerdict JudgeCandidate(const QString &path, const QString &text) const;
@@ -275,7 +277,10 @@ private:
 
     QLabel *fStatusLabel = nullptr;
     QString fStatusText;
-    bool fStatusDirty = false; // fStatusText not shown yet (running status between paints)
+    // The running status is not shown yet (between paints); it is made from these only then.
+    bool fStatusDirty = false;
+    QString fStatusPath;
+    int fStatusCount = 0;
     QTimer *fStatusFlush = nullptr;
     QString fSettingsFilePath;
     QPointer<TDvFileList> fFileList;
