@@ -22,9 +22,13 @@ namespace {
 
 constexpr std::uint32_t kBatchIntervalMs = 400;
 constexpr std::uint32_t kResortIntervalMs = 1000;
-// Judged candidates handed over at once while the look-ahead is full: each hand-over makes
-// the main thread redraw (or write out), so not one by one.
-constexpr std::size_t kHandOverBatch = ContentPipeline::kDefaultMaxQueued / 4;
+// Verdicts taken out of a full look-ahead at once: enough to make room for a good stretch of
+// the walk, so that the walk does not wake for every verdict.
+constexpr std::size_t kTakeBatch = ContentPipeline::kDefaultMaxQueued / 4;
+// Verdicts the walk keeps for the next batch at most (a few megabytes): a batch goes to the
+// list earlier when it reaches this size. Each batch costs the main thread a wake and a
+// redraw of the rows, so the walk does not hand over whenever the look-ahead is full.
+constexpr std::size_t kMaxJudgedHeld = 16384;
 constexpr int kResortItemLimit = 10000;
 constexpr unsigned kEntriesPerCheck = 64;
 // Descriptors of open folders per walk: deeper than real trees go, far below the usual limit
@@ -455,14 +459,16 @@ bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, b
         fSharedFolder = fPipeline->ShareFolder(folder.Fd.get());
         fSharedFolderSerial = folder.Serial;
     }
-    // Full: the list takes what is judged at the front before the walk goes on, in batches
-    // of a good part of the look-ahead (or what there is once the batch interval is over).
+    // Full: what is judged at the front makes room and waits here for the next batch, in
+    // steps of a good part of the look-ahead (or what there is once a batch is due).
     while (!fPipeline->Queue(fCandidate, fSharedFolder, fPath.size())) {
         if (IsCanceled() || fPipeline->IsCancelled())
             return false;
-        if (fPipeline->WaitForReady(100, kHandOverBatch) ||
-            (GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs &&
-             fPipeline->IsReady()))
+        const bool ready = fPipeline->WaitForReady(100, kTakeBatch);
+        const bool batchDue = GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs;
+        if (ready || batchDue)
+            fPipeline->TakeReady(fJudged);
+        if (!fJudged.empty() && (batchDue || fJudged.size() >= kMaxJudgedHeld))
             HandOverJudged();
     }
     return true;
@@ -490,7 +496,10 @@ void TDvFileSearch::FlushJudged()
             const PreparedVerdictScope prepared(judged.Path, bytes, fPipeline->TextToFind(),
                                                 judged.Verdict);
             fWereItemsAddedSinceLastSort = true;
-            if (!fOnlyNewFiles) {
+            if (!fOnlyNewFiles && !judged.Path.isEmpty()) {
+                // The content test needed the text of the path: it is not made again here.
+                fDvFileList->AddPath(judged.Path);
+            } else if (!fOnlyNewFiles) {
                 fDvFileList->AddEncodedPath(bytes);
             } else if (!fDvFileList->IsItemInList(judged.Path)) {
                 fDvFileList->AddPath(judged.Path);

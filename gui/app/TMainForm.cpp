@@ -157,7 +157,7 @@ void TMainForm::JoinResultList(TDvFileList *list)
 
 QString TMainForm::StatusText() const
 {
-    return fStatusText;
+    return fStatusDirty ? RunningStatusText() : fStatusText;
 }
 
 void TMainForm::SetStatusText(const QString &text)

@@ -263,6 +263,8 @@ private:
 
     void JoinResultList(TDvFileList *list);
     void FlushStatusText();
+    // "Items found: n. Processing: path" of the candidate last offered.
+    QString RunningStatusText() const;
     // The one place a candidate is judged.
     CandidateVerdict JudgeCandidate(const QString &path, const QString &text) const;
     // Shows lbUnsearched with the count of unsearched files, or hides it when there are none.
@@ -274,7 +276,10 @@ private:
 
     QLabel *fStatusLabel = nullptr;
     QString fStatusText;
-    bool fStatusDirty = false; // fStatusText not shown yet (running status between paints)
+    // The running status is not shown yet (between paints); it is made from these only then.
+    bool fStatusDirty = false;
+    QString fStatusPath;
+    int fStatusCount = 0;
     QTimer *fStatusFlush = nullptr;
     QString fSettingsFilePath;
     QPointer<TDvFileList> fFileList;

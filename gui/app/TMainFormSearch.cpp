@@ -129,10 +129,18 @@ void TMainForm::StartSearchButtonClick()
         QTimer::singleShot(0, this, &TMainForm::SearchResultListEndSearch);
 }
 
+QString TMainForm::RunningStatusText() const
+{
+    return Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
+           QString::number(fStatusCount) + QStringLiteral(". ") +
+           Translate(QStringLiteral("Processing:")) + QLatin1Char(' ') + fStatusPath;
+}
+
 void TMainForm::FlushStatusText()
 {
     if (!fStatusDirty)
         return;
+    fStatusText = RunningStatusText();
     fStatusDirty = false;
     fStatusLabel->setText(fStatusText);
 }
@@ -172,11 +180,11 @@ void TMainForm::SearchResultListAddPath(const QString &Path, bool &CanAdd)
         return;
     }
     ++fAddPathDepth;
-    // The text is kept for every candidate; the label takes it, paints it and lets pending
-    // events run at most once per 15 ms (per candidate that would cost more than the walk).
-    fStatusText = Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
-                  QString::number(MatchCount) + QStringLiteral(". ") +
-                  Translate(QStringLiteral("Processing:")) + QLatin1Char(' ') + Path;
+    // The status is noted for every candidate, and its text made, shown and painted, with the
+    // pending events run, at most once per 15 ms: per candidate that would cost more than the
+    // walk.
+    fStatusPath = Path;
+    fStatusCount = MatchCount;
     fStatusDirty = true;
     if (!fStatusPaintClock.isValid() || fStatusPaintClock.elapsed() >= 15) {
         FlushStatusText();

@@ -38,6 +38,7 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,6 +118,7 @@ private slots:
     void cleanupTestCase();
     void wholeSearch_data();
     void wholeSearch();
+    void manyRefusedCandidatesKeepRowsAndOrder();
     void cancelledSearchEndsAndNextStartsFresh();
     void heldDocumentLeavesTheWindowResponsive();
     void heldSingleDocumentLeavesTheWindowResponsive_data();
@@ -277,6 +279,46 @@ void TstTMainFormSearch::wholeSearch()
     QCOMPARE(form.SearchMaxDate->time().hour(), dates ? 23 : 0);
     QCOMPARE(form.FileList()->SearchOptions().MaxFileSize(),
              size == "1:1" ? std::int64_t(1024) : std::int64_t(-1));
+}
+
+// Far more candidates than the look-ahead holds, nearly all of them refused: the rows are the
+// accepted files in the order a search without text lists them, and the counts are exact.
+void TstTMainFormSearch::manyRefusedCandidatesKeepRowsAndOrder()
+{
+    testsupport::TemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QSet<QString> holding;
+    for (int f = 0; f < 30; ++f) {
+        for (int i = 0; i < 60; ++i) {
+            const bool hit = (f * 60 + i) % 97 == 5;
+            const QString path =
+                testsupport::writeFile(dir.path(), QStringLiteral("d%1/f%2.txt").arg(f).arg(i),
+                                       hit ? QByteArray("a NeEdLe here") : QByteArray("hay"));
+            if (hit)
+                holding.insert(path);
+        }
+    }
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    form.SearchField->setText(QStringLiteral("*.txt"));
+    QVERIFY(runSearch(form));
+    QStringList expected;
+    for (int i = 0; i < form.FileList()->ItemCount(); ++i) {
+        const QString path = form.FileList()->Item(i)->Path();
+        if (holding.contains(path))
+            expected << path;
+    }
+    QCOMPARE(expected.size(), holding.size());
+
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    QVERIFY(runSearch(form));
+    QStringList rows;
+    for (int i = 0; i < form.FileList()->ItemCount(); ++i)
+        rows << form.FileList()->Item(i)->Path();
+    QCOMPARE(rows, expected);
+    QCOMPARE(form.MatchCount, int(expected.size()));
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: %1").arg(expected.size()));
+    QVERIFY(form.lbUnsearched->isHidden());
 }
 
 void TstTMainFormSearch::cancelledSearchEndsAndNextStartsFresh()
