@@ -61,6 +61,7 @@ std::unique_ptr<CurlApi> CurlApi::Load(const char *pLibrary)
     Resolve(handle, pLibrary, "curl_global_init", api->global_init);
     Resolve(handle, pLibrary, "curl_easy_init", api->easy_init);
     Resolve(handle, pLibrary, "curl_easy_cleanup", api->easy_cleanup);
+    Resolve(handle, pLibrary, "curl_easy_reset", api->easy_reset);
     Resolve(handle, pLibrary, "curl_easy_setopt", api->easy_setopt);
     Resolve(handle, pLibrary, "curl_easy_getinfo", api->easy_getinfo);
     Resolve(handle, pLibrary, "curl_easy_strerror", api->easy_strerror);

@@ -13,6 +13,7 @@ struct CurlApi
     CURLcode (*global_init)(long flags) = nullptr;
     CURL *(*easy_init)() = nullptr;
     void (*easy_cleanup)(CURL *handle) = nullptr;
+    void (*easy_reset)(CURL *handle) = nullptr;
     CURLcode (*easy_setopt)(CURL *handle, CURLoption option, ...) = nullptr;
     CURLcode (*easy_getinfo)(CURL *handle, CURLINFO info, ...) = nullptr;
     const char *(*easy_strerror)(CURLcode code) = nullptr;

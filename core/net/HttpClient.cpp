@@ -36,6 +36,26 @@ struct SlistDeleter
     void operator()(curl_slist *l) const { Api->slist_free_all(l); }
 };
 
+// The curl handles of this thread's kept-alive connection: the multi handle owns the
+// connection cache, so both outlive the request.
+struct ThreadSession
+{
+    const CurlApi *Api = nullptr;
+    CURL *Easy = nullptr;
+    CURLM *Multi = nullptr;
+    bool Busy = false; // a request of this thread uses them (a callback may send another)
+
+    ~ThreadSession()
+    {
+        if (Easy)
+            Api->easy_cleanup(Easy);
+        if (Multi)
+            Api->multi_cleanup(Multi);
+    }
+};
+
+thread_local ThreadSession threadSession;
+
 } // namespace
 
 struct HttpClient::Request
@@ -46,6 +66,8 @@ struct HttpClient::Request
     const QByteArray *uploadData = nullptr;
     qint64 uploadOffset = 0;
     qint64 uploadLeft = -1; // of an announced length from Fd; -1 sends to the end (chunked)
+    qint64 uploadStart = 0; // Fd's offset where the body starts
+    qint64 uploadLength = -1;
     QIODevice *sink = nullptr;
 
     const CurlApi *api = nullptr;
@@ -172,6 +194,26 @@ struct HttpClient::Request
         }
     }
 
+    // Back to the start of the body, for a request sent again over a new connection.
+    static int onSeek(void *self, curl_off_t offset, int origin)
+    {
+        auto *r = static_cast<Request *>(self);
+        if (origin != SEEK_SET || offset < 0)
+            return CURL_SEEKFUNC_CANTSEEK;
+        if (r->uploadData) {
+            if (offset > r->uploadData->size())
+                return CURL_SEEKFUNC_FAIL;
+            r->uploadOffset = offset;
+            return CURL_SEEKFUNC_OK;
+        }
+        if (r->uploadLength < 0 || offset > r->uploadLength)
+            return CURL_SEEKFUNC_CANTSEEK; // a pipe's bytes are gone
+        if (::lseek(r->uploadFd, static_cast<off_t>(r->uploadStart + offset), SEEK_SET) < 0)
+            return CURL_SEEKFUNC_FAIL;
+        r->uploadLeft = r->uploadLength - offset;
+        return CURL_SEEKFUNC_OK;
+    }
+
     static int onProgress(void *self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up)
     {
         auto *r = static_cast<Request *>(self);
@@ -253,11 +295,36 @@ HttpResponse HttpClient::perform(Request &r)
 {
     using Kind = HttpTransportError::Kind;
     const CurlApi &api = CurlApi::Get();
-    std::unique_ptr<CURL, EasyDeleter> easy(api.easy_init(), EasyDeleter{&api});
-    std::unique_ptr<CURLM, MultiDeleter> multi(api.multi_init(), MultiDeleter{&api});
-    if (!easy || !multi)
+    std::unique_ptr<CURL, EasyDeleter> ownEasy(nullptr, EasyDeleter{&api});
+    std::unique_ptr<CURLM, MultiDeleter> ownMulti(nullptr, MultiDeleter{&api});
+    ThreadSession &session = threadSession;
+    const bool keepAlive = m_keepAlive && !session.Busy;
+    if (keepAlive) {
+        session.Api = &api;
+        if (!session.Easy)
+            session.Easy = api.easy_init();
+        if (!session.Multi)
+            session.Multi = api.multi_init();
+        if (session.Easy)
+            api.easy_reset(session.Easy); // the options of the last request go
+    } else {
+        ownEasy.reset(api.easy_init());
+        ownMulti.reset(api.multi_init());
+    }
+    CURL *e = keepAlive ? session.Easy : ownEasy.get();
+    CURLM *multi = keepAlive ? session.Multi : ownMulti.get();
+    if (!e || !multi)
         throw HttpTransportError(Kind::Failure, "Cannot create an HTTP connection");
-    CURL *e = easy.get();
+    struct BusyMark
+    {
+        bool *Flag;
+        ~BusyMark()
+        {
+            if (Flag)
+                *Flag = false;
+        }
+    } busy{keepAlive ? &session.Busy : nullptr};
+    session.Busy = session.Busy || keepAlive;
     r.api = &api;
     r.easy = e;
     r.client = this;
@@ -271,9 +338,11 @@ HttpResponse HttpClient::perform(Request &r)
     api.easy_setopt(e, CURLOPT_PROTOCOLS_STR, protocols);
     api.easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
     api.easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    // A new connection for every request; nothing is shared between calls.
-    api.easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-    api.easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    if (!keepAlive) {
+        // A new connection for every request; nothing is shared between calls.
+        api.easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+        api.easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    }
     // The loopback is never reached through a proxy from the environment.
     api.easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     api.easy_setopt(e, CURLOPT_FOLLOWLOCATION, m_followRedirects ? 1L : 0L);
@@ -293,6 +362,8 @@ HttpResponse HttpClient::perform(Request &r)
         api.easy_setopt(e, CURLOPT_UPLOAD, 1L);
         api.easy_setopt(e, CURLOPT_READFUNCTION, &Request::onRead);
         api.easy_setopt(e, CURLOPT_READDATA, &r);
+        api.easy_setopt(e, CURLOPT_SEEKFUNCTION, &Request::onSeek);
+        api.easy_setopt(e, CURLOPT_SEEKDATA, &r);
         curl_off_t length = -1;
         if (r.uploadData) {
             length = r.uploadData->size();
@@ -304,6 +375,8 @@ HttpResponse HttpClient::perform(Request &r)
             if (::fstat(r.uploadFd, &st) == 0 && S_ISREG(st.st_mode) && at >= 0)
                 length = std::max<curl_off_t>(0, st.st_size - at);
             r.uploadLeft = length;
+            r.uploadLength = length;
+            r.uploadStart = at;
         }
         api.easy_setopt(e, CURLOPT_INFILESIZE_LARGE, length);
     }
@@ -324,16 +397,16 @@ HttpResponse HttpClient::perform(Request &r)
 
     // The multi interface lets the wait for data end exactly when the read time-out is due;
     // curl_easy_perform would only notice it on its next once-a-second wake-up.
-    api.multi_add_handle(multi.get(), e);
+    api.multi_add_handle(multi, e);
     r.lastMove = Clock::now();
     CURLcode result = CURLE_OK;
     bool finished = false;
     for (;;) {
         int running = 0;
-        if (api.multi_perform(multi.get(), &running) != CURLM_OK)
+        if (api.multi_perform(multi, &running) != CURLM_OK)
             break;
         int queued = 0;
-        while (CURLMsg *msg = api.multi_info_read(multi.get(), &queued)) {
+        while (CURLMsg *msg = api.multi_info_read(multi, &queued)) {
             if (msg->msg == CURLMSG_DONE) {
                 result = msg->data.result;
                 finished = true;
@@ -354,9 +427,14 @@ HttpResponse HttpClient::perform(Request &r)
                 r.lastMove + std::chrono::milliseconds(m_readTimeoutMs) - now);
             waitMs = static_cast<int>(std::clamp<qint64>(left.count() + 1, 1, waitMs));
         }
-        api.multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+        api.multi_poll(multi, nullptr, 0, waitMs, nullptr);
     }
-    api.multi_remove_handle(multi.get(), e);
+    // Removing a transfer that did not finish closes its connection: nothing half-read is
+    // kept for the next request.
+    api.multi_remove_handle(multi, e);
+    r.connected(); // asked while the handle still holds this exchange's figures
+    if (keepAlive)
+        api.easy_reset(e); // no pointer into this call's frame stays behind
 
     if (r.timedOut)
         throw HttpTransportError(Kind::Timeout, "Read timed out");

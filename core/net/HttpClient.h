@@ -14,8 +14,9 @@ class QIODevice;
 namespace dv {
 
 // A small blocking HTTP/1.1 client (plain HTTP, HTTPS when asked for) over libcurl. Each request
-// runs on the calling thread over a fresh connection; the object only keeps the settings, so one
-// client may send several requests one after the other.
+// runs on the calling thread, over a fresh connection unless kept-alive connections are asked
+// for; the object only keeps the settings, so one client may send several requests one after
+// the other.
 //
 // Failures are exceptions: HttpStatusError for an answer with status 400 or above,
 // HttpTransportError for everything else (its what() is the message to show).
@@ -51,6 +52,11 @@ public:
     // Also allows https addresses, verified against the system's certificates (libcurl's
     // defaults: peer and host name checked).
     void setAllowHttps(bool allow) { m_allowHttps = allow; }
+    // Sends over the connection this thread kept open from an earlier request to the same
+    // server, and keeps it open afterwards. Each thread has one such connection (and curl
+    // handle), which lives as long as the thread; a connection the server has closed meanwhile
+    // is replaced, the request sent again from the start when it broke before any answer.
+    void setKeepAlive(bool keep) { m_keepAlive = keep; }
 
     // GET with the body kept in the response.
     HttpResponse get(const QString &url);
@@ -74,6 +80,7 @@ private:
     int m_connectTimeoutMs = 0;
     bool m_followRedirects = false;
     bool m_allowHttps = false;
+    bool m_keepAlive = false;
     int m_maxRedirects = 5;
     ProgressCallback m_progress;
     BodyCallback m_body;

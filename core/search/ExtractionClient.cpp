@@ -5,6 +5,7 @@
 #include "core/search/ReadOnlyFile.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 namespace dv {
@@ -30,6 +31,20 @@ qsizetype IncompleteUtf8Tail(QByteArrayView data)
     }
     return 0;
 }
+
+// A server found unreachable is not asked again on this thread for a moment: a search without
+// a server running would otherwise try a connection for every document. Each file still gets
+// the reason; the threads of a search end with it, so the next search asks again at once.
+constexpr auto kUnreachableMemory = std::chrono::seconds(1);
+
+struct UnreachableMemo
+{
+    QString Endpoint;
+    QString ErrorText;
+    std::chrono::steady_clock::time_point Until;
+};
+
+thread_local UnreachableMemo unreachableMemo;
 
 } // namespace
 
@@ -71,8 +86,16 @@ ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString
         if (failure)
             *failure = std::move(error);
     };
+    const auto now = std::chrono::steady_clock::now();
+    if (now < unreachableMemo.Until && unreachableMemo.Endpoint == endpoint) {
+        errorText = unreachableMemo.ErrorText;
+        fail(ContentTestError::Unreachable(endpoint));
+        return ExtractionEnd::Failed;
+    }
     try {
         HttpClient client;
+        // One connection per thread carries its documents one after the other.
+        client.setKeepAlive(true);
         client.setReadTimeout(readTimeoutMs);
         client.setContentType("application/octet-stream");
         client.setAccept("text/plain; charset=utf-8");
@@ -119,6 +142,8 @@ ExtractionEnd StreamFileViaServer(int fd, const ExtractedTextSink &sink, QString
         switch (e.kind()) {
         case HttpTransportError::Kind::Unreachable:
             fail(ContentTestError::Unreachable(endpoint));
+            unreachableMemo = {endpoint, errorText,
+                               std::chrono::steady_clock::now() + kUnreachableMemory};
             break;
         case HttpTransportError::Kind::Timeout:
             fail(ContentTestError::TimedOut(readTimeoutMs));

@@ -135,7 +135,7 @@ bool HttpRequestRecord::hasHeader(const QByteArray &name) const
     return !header(name).isNull();
 }
 
-LoopbackHttpServer::LoopbackHttpServer()
+LoopbackHttpServer::LoopbackHttpServer(quint16 port)
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0)
@@ -145,7 +145,7 @@ LoopbackHttpServer::LoopbackHttpServer()
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    addr.sin_port = htons(port);
     if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
         ::listen(m_listenFd, 64) != 0) {
         ::close(m_listenFd);
@@ -247,7 +247,7 @@ void LoopbackHttpServer::acceptLoop()
             continue;
         std::lock_guard lock(m_mutex);
         m_openFds.push_back(fd);
-        m_connections.emplace_back([this, fd] { serve(fd); });
+        m_connections.emplace_back([this, fd, n = ++m_accepted] { serve(fd, n); });
     }
 }
 
@@ -260,20 +260,22 @@ bool LoopbackHttpServer::sleepUnlessStopped(int ms)
     return !m_stopping;
 }
 
-void LoopbackHttpServer::serve(int fd)
+void LoopbackHttpServer::serve(int fd, int connection)
 {
     bool abrupt = false;
     qsizetype recordIndex = -1;
     qint64 overRead = 0; // received past the body along with it
-    [&] {
-        SocketReader reader(fd);
+    SocketReader reader(fd);
+    // One request and its answer; true when the connection carries another.
+    const auto exchange = [&]() -> bool {
         HttpRequestRecord request;
+        request.connection = connection;
         QByteArray line;
         if (!reader.readLine(line))
-            return;
+            return false;
         const QList<QByteArray> parts = line.split(' ');
         if (parts.size() < 3)
-            return;
+            return false;
         request.method = parts[0];
         request.path = parts[1];
         while (reader.readLine(line) && !line.isEmpty()) {
@@ -332,11 +334,15 @@ void LoopbackHttpServer::serve(int fd)
         }
         if (!fixed)
             answer = handler ? handler(request) : HttpAnswer::text("not found", 404, "Not Found");
+        if (answer.closeUnanswered) {
+            abrupt = true;
+            return false;
+        }
 
         if (!sleepUnlessStopped(answer.delayBeforeMs))
-            return;
+            return false;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + answer.reason +
-                          "\r\nConnection: close\r\n";
+                          (answer.keepAlive ? "\r\n" : "\r\nConnection: close\r\n");
         for (const auto &h : answer.headers)
             head += h.first + ": " + h.second + "\r\n";
         if (answer.chunked)
@@ -345,7 +351,7 @@ void LoopbackHttpServer::serve(int fd)
             head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
         head += "\r\n";
         if (!sendAll(fd, head))
-            return;
+            return false;
 
         qint64 limit = answer.body.size();
         if (answer.closeAfterBodyBytes >= 0 && answer.closeAfterBodyBytes < limit) {
@@ -355,26 +361,33 @@ void LoopbackHttpServer::serve(int fd)
         const qint64 piece = answer.pieceSize > 0 ? answer.pieceSize : std::max<qint64>(1, limit);
         for (qint64 offset = 0; offset < limit; offset += piece) {
             if (offset > 0 && !sleepUnlessStopped(answer.delayBetweenPiecesMs))
-                return;
+                return false;
             const qint64 n = std::min(piece, limit - offset);
             if (answer.chunked && !sendAll(fd, QByteArray::number(n, 16) + "\r\n"))
-                return;
+                return false;
             if (!sendAll(fd, answer.body.constData() + offset, n))
-                return;
+                return false;
             if (answer.chunked && !sendAll(fd, QByteArray("\r\n")))
-                return;
+                return false;
         }
         while (!answer.endlessTail.isEmpty() && !abrupt && !m_stopping) {
             const QByteArray &tail = answer.endlessTail;
             if (answer.chunked &&
                 !sendAll(fd, QByteArray::number(tail.size(), 16) + "\r\n" + tail + "\r\n"))
-                return;
+                return false;
             if (!answer.chunked && !sendAll(fd, tail))
-                return;
+                return false;
         }
         if (answer.chunked && !abrupt)
             sendAll(fd, QByteArray("0\r\n\r\n"));
-    }();
+        if (!answer.keepAlive || abrupt || !readBody)
+            return false;
+        std::lock_guard lock(m_mutex);
+        m_requests[recordIndex].connectionEnded = true; // its counts are final
+        return true;
+    };
+    while (exchange() && !m_stopping) {
+    }
 
     if (!abrupt) {
         // Half-close and drain, so that unread request bytes do not turn into a reset that

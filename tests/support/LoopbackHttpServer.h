@@ -32,7 +32,9 @@ struct HttpAnswer
     int delayBetweenPiecesMs = 0;    // wait before every piece of the body after the first
     qint64 closeAfterBodyBytes = -1; // close the connection after this many body bytes
     bool readBody = true;            // false: answer without reading the request body
-    QByteArray endlessTail; // sent after the body again and again until the client goes away
+    QByteArray endlessTail;       // sent after the body again and again until the client goes away
+    bool keepAlive = false;       // the connection stays open for the client's next request
+    bool closeUnanswered = false; // the request is read, then the connection closed silently
 
     static HttpAnswer text(const QByteArray &body, int status = 200,
                            const QByteArray &reason = "OK");
@@ -50,6 +52,7 @@ struct HttpRequestRecord
     bool bodyComplete = false;    // the whole announced body arrived
     qint64 bytesAfterBody = 0;    // sent by the client beyond the announced body
     bool connectionEnded = false; // the server is done with the connection: all counts final
+    int connection = 0;           // the connection it came over, counted from 1 as accepted
 
     // Value of the first header named Name (case-insensitive); null when absent.
     QByteArray header(const QByteArray &name) const;
@@ -58,13 +61,14 @@ struct HttpRequestRecord
 
 // A real HTTP/1.1 server on 127.0.0.1 and a free port, serving on its own threads so that a
 // blocking client can run on the test's thread. Answers are scripted per path; unknown paths
-// get 404. Every connection is closed after one answer.
+// get 404. A connection is closed after its answer unless the answer keeps it alive.
 class LoopbackHttpServer
 {
 public:
     using Handler = std::function<HttpAnswer(const HttpRequestRecord &)>;
 
-    LoopbackHttpServer();
+    // On Port, or on a free port when 0.
+    explicit LoopbackHttpServer(quint16 port = 0);
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer &) = delete;
     LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
@@ -89,7 +93,7 @@ public:
 
 private:
     void acceptLoop();
-    void serve(int fd);
+    void serve(int fd, int connection);
     bool sleepUnlessStopped(int ms);
 
     int m_listenFd = -1;
@@ -105,6 +109,7 @@ private:
     QList<HttpRequestRecord> m_requests;
     std::vector<std::thread> m_connections;
     std::vector<int> m_openFds;
+    int m_accepted = 0;
 };
 
 } // namespace testsupport

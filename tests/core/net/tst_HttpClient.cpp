@@ -2,6 +2,7 @@
 #include "core/net/HttpClient.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TextdServer.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -407,6 +409,139 @@ private slots:
 
         following.setFollowRedirects(true, 2);
         QVERIFY_THROWS_EXCEPTION(HttpTransportError, following.get(server.url("/loop")));
+    }
+
+    // Kept-alive requests of one thread share a connection. When the server closes it after
+    // reading the next request, unanswered, that request goes again over a new connection,
+    // its body whole and from where it started (the file is read again from its offset).
+    void keptAliveConnectionIsReusedAndReplaced_data()
+    {
+        QTest::addColumn<bool>("fromFile");
+        QTest::newRow("file body") << true;
+        QTest::newRow("memory body") << false;
+    }
+    void keptAliveConnectionIsReusedAndReplaced()
+    {
+        QFETCH(bool, fromFile);
+        const QByteArray content = patternBytes(300000);
+        const qint64 start = fromFile ? 1000 : 0;
+        QTemporaryDir dir;
+        const QString path = testsupport::writeFile(dir.path(), "doc.bin", content);
+        LoopbackHttpServer server;
+        std::atomic<int> seen{0};
+        server.setHandler([&](const testsupport::HttpRequestRecord &) {
+            HttpAnswer a = HttpAnswer::text("text");
+            a.keepAlive = true;
+            a.closeUnanswered = ++seen == 3;
+            return a;
+        });
+        HttpClient client;
+        client.setKeepAlive(true);
+        client.setReadTimeout(10000);
+        for (int i = 0; i < 3; ++i) {
+            if (!fromFile) {
+                QCOMPARE(client.put(server.url("/tika"), content).body, QByteArray("text"));
+                continue;
+            }
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY(fd >= 0 && ::lseek(fd, start, SEEK_SET) == start);
+            const QByteArray body = client.put(server.url("/tika"), fd).body;
+            ::close(fd);
+            QCOMPARE(body, QByteArray("text"));
+        }
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), 4);
+        const int connections[] = {1, 1, 1, 2};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(requests[i].connection, connections[i]);
+            QCOMPARE(requests[i].header("Content-Length"),
+                     QByteArray::number(content.size() - start));
+            QVERIFY(requests[i].bodyComplete);
+            QVERIFY(requests[i].body == content.mid(start));
+        }
+    }
+
+    // A request that failed leaves the thread's kept-alive handle fit for the next one.
+    void keptAliveHandleWorksAfterAFailedRequest_data()
+    {
+        using Kind = HttpTransportError::Kind;
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("kind"); // of the failure; -1: an error status
+        QTest::newRow("refused") << QString() << int(Kind::Unreachable);
+        QTest::newRow("error status") << QStringLiteral("/missing") << -1;
+        QTest::newRow("closed mid-body") << QStringLiteral("/cut") << int(Kind::Failure);
+        QTest::newRow("timed out") << QStringLiteral("/silent") << int(Kind::Timeout);
+        QTest::newRow("cancelled") << QStringLiteral("/slow") << int(Kind::Cancelled);
+    }
+    void keptAliveHandleWorksAfterAFailedRequest()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, kind);
+        LoopbackHttpServer server;
+        const auto kept = [](HttpAnswer a) {
+            a.keepAlive = true;
+            return a;
+        };
+        server.setAnswer("/ok", kept(HttpAnswer::text("fine")));
+        server.setAnswer("/missing", kept(HttpAnswer::text("nope", 404, "Not Found")));
+        HttpAnswer cut = kept(HttpAnswer::text(QByteArray(10000, 'a')));
+        cut.closeAfterBodyBytes = 100;
+        server.setAnswer("/cut", cut);
+        HttpAnswer silent = kept(HttpAnswer::text("late"));
+        silent.delayBeforeMs = 5000;
+        server.setAnswer("/silent", silent);
+        HttpAnswer slow = kept(HttpAnswer::text(QByteArray(8, 'x')));
+        slow.pieceSize = 1;
+        slow.delayBetweenPiecesMs = 100;
+        server.setAnswer("/slow", slow);
+
+        HttpClient client;
+        client.setKeepAlive(true);
+        client.setReadTimeout(300);
+        QCOMPARE(client.put(server.url("/ok"), QByteArray("a")).body, QByteArray("fine"));
+        if (path == "/slow")
+            client.setProgressCallback([](qint64 received, qint64) { return received < 2; });
+        const QString failing = path.isEmpty() ? refusedUrl() : server.url(path);
+        try {
+            client.put(failing, QByteArray("b"));
+            QFAIL("no failure");
+        } catch (const HttpTransportError &e) {
+            QCOMPARE(int(e.kind()), kind);
+        } catch (const HttpStatusError &e) {
+            QCOMPARE(kind, -1);
+            QCOMPARE(e.statusCode(), 404);
+        }
+        client.setProgressCallback({});
+        QCOMPARE(client.put(server.url("/ok"), QByteArray("c")).body, QByteArray("fine"));
+        QCOMPARE(server.requests().last().body, QByteArray("c"));
+    }
+
+    // Against the real delvora-textd: documents, an error answer and a cancelled request one
+    // after the other over the kept-alive connection, and again after the server shut it for
+    // idling past its time-out.
+    void keptAliveAgainstTheTextServer()
+    {
+        testsupport::TextdServer textd;
+        QVERIFY2(textd.start({"--connection-timeout", "1"}), qPrintable(textd.errorText()));
+        HttpClient client;
+        client.setKeepAlive(true);
+        client.setReadTimeout(30000);
+        const auto put = [&](const char *name) {
+            QFile f(QStringLiteral(DELVORA_SOURCE_DIR "/tests/textd/extract/fixtures/") +
+                    QLatin1String(name));
+            if (!f.open(QIODevice::ReadOnly))
+                qFatal("missing fixture %s", name);
+            return client.put(textd.baseUrl() + "/tika", f.readAll()).body;
+        };
+        QVERIFY(put("sample.pdf").contains("Lighthouse inspection report"));
+        QVERIFY_THROWS_EXCEPTION(HttpStatusError, put("corrupt.docx"));
+        QVERIFY(put("sample.docx").contains("Quarterly report of the lighthouse keepers"));
+        client.setProgressCallback([](qint64, qint64) { return false; });
+        QVERIFY_THROWS_EXCEPTION(HttpTransportError, put("sample.pdf"));
+        client.setProgressCallback({});
+        QVERIFY(put("sample.docx").contains("Quarterly report of the lighthouse keepers"));
+        QTest::qWait(2500); // the server's idle time-out passes
+        QVERIFY(put("sample.pdf").contains("Lighthouse inspection report"));
     }
 
     void chunkedDownloadToFileWithProgressAndCancel()
