@@ -18,12 +18,12 @@ constexpr std::size_t kOutChunk = 1 << 16;
 
 CliResultList::CliResultList(const QString &pTextToFind, std::atomic<bool> &pStop, char pTerminator,
                              bool pMessages)
-    : fTextToFind(pTextToFind), fStop(pStop), fTerminator(pTerminator),
-      fStdoutIsTerminal(isatty(STDOUT_FILENO) == 1), fProgress(isatty(STDERR_FILENO) == 1),
-      fMessages(pMessages)
+    : m_textToFind(pTextToFind), m_stop(pStop), m_terminator(pTerminator),
+      m_stdoutIsTerminal(isatty(STDOUT_FILENO) == 1), m_progress(isatty(STDERR_FILENO) == 1),
+      m_messages(pMessages)
 {
     // A pipe gets large writes, flushed per batch; a terminal gets every line at once.
-    if (fStdoutIsTerminal)
+    if (m_stdoutIsTerminal)
         std::setvbuf(stdout, nullptr, _IOLBF, 0);
     else
         std::setvbuf(stdout, nullptr, _IOFBF, kOutChunk);
@@ -39,26 +39,26 @@ void CliResultList::BeginUpdate() {}
 void CliResultList::EndUpdate()
 {
     WriteOut();
-    if (!fOutputClosed && std::fflush(stdout) != 0) {
-        fOutputClosed = true;
-        fStop = true;
+    if (!m_outputClosed && std::fflush(stdout) != 0) {
+        m_outputClosed = true;
+        m_stop = true;
     }
 }
 
 bool CliResultList::AddPath(const QString &pPath)
 {
-    if (fStop || fOutputClosed)
+    if (m_stop || m_outputClosed)
         return false;
-    if (fProgress)
+    if (m_progress)
         ShowProgress(pPath);
     const CandidateVerdict verdict = Judge(pPath);
-    if (fUnsearched.note(pPath, verdict))
+    if (m_unsearched.note(pPath, verdict))
         ReportUnsearched(pPath, verdict.Reason);
     if (!verdict.Accepted)
         return false;
-    fEncoded.resize(0);
-    AppendEncodedFileName(fEncoded, pPath);
-    fOut.append(fEncoded.constData(), static_cast<std::size_t>(fEncoded.size()));
+    m_encoded.resize(0);
+    AppendEncodedFileName(m_encoded, pPath);
+    m_out.append(m_encoded.constData(), static_cast<std::size_t>(m_encoded.size()));
     Accepted();
     return true;
 }
@@ -67,34 +67,34 @@ bool CliResultList::AddEncodedPath(QByteArrayView pPath)
 {
     // A content test needs the text of the path; without one every candidate is accepted and
     // the bytes go out as found, never turned into text and back.
-    if (fStop || fOutputClosed)
+    if (m_stop || m_outputClosed)
         return false;
-    if (!fTextToFind.isEmpty()) {
+    if (!m_textToFind.isEmpty()) {
         // A verdict judged ahead with nothing to report needs no text of the path: the
         // bytes go out as found (decoding and encoding again gives the same bytes).
-        const CandidateVerdict *prepared = PreparedVerdictScope::FindEncoded(pPath, fTextToFind);
+        const CandidateVerdict *prepared = PreparedVerdictScope::FindEncoded(pPath, m_textToFind);
         if (!prepared || prepared->Failure != ContentTestFailure::None)
             return AddPath(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
-        if (fProgress && ProgressDue())
+        if (m_progress && ProgressDue())
             ShowProgress(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
         if (!prepared->Accepted)
             return false;
-    } else if (fProgress && ProgressDue()) {
+    } else if (m_progress && ProgressDue()) {
         ShowProgress(DecodeFileName(pPath.data(), static_cast<std::size_t>(pPath.size())));
     }
-    fOut.append(pPath.data(), static_cast<std::size_t>(pPath.size()));
+    m_out.append(pPath.data(), static_cast<std::size_t>(pPath.size()));
     Accepted();
     return true;
 }
 
 CandidateVerdict CliResultList::Judge(const QString &pPath) const
 {
-    return JudgeCandidateFile(pPath, fTextToFind);
+    return JudgeCandidateFile(pPath, m_textToFind);
 }
 
 void CliResultList::ReportUnsearched(const QString &pPath, const QString &pReason)
 {
-    if (!fMessages)
+    if (!m_messages)
         return;
     ClearProgress();
     QByteArray line = "delvora-find: ";
@@ -105,28 +105,28 @@ void CliResultList::ReportUnsearched(const QString &pPath, const QString &pReaso
 
 void CliResultList::Accepted()
 {
-    ++fFound;
-    fOut.push_back(fTerminator);
-    if (fStdoutIsTerminal) {
-        if (fProgressShown)
+    ++m_found;
+    m_out.push_back(m_terminator);
+    if (m_stdoutIsTerminal) {
+        if (m_progressShown)
             ClearProgress();
         WriteOut();
-    } else if (fOut.size() >= kOutChunk) {
+    } else if (m_out.size() >= kOutChunk) {
         WriteOut();
     }
 }
 
 void CliResultList::WriteOut()
 {
-    if (fOut.empty() || fOutputClosed) {
-        fOut.clear();
+    if (m_out.empty() || m_outputClosed) {
+        m_out.clear();
         return;
     }
-    if (std::fwrite(fOut.data(), 1, fOut.size(), stdout) != fOut.size()) {
-        fOutputClosed = true;
-        fStop = true;
+    if (std::fwrite(m_out.data(), 1, m_out.size(), stdout) != m_out.size()) {
+        m_outputClosed = true;
+        m_stop = true;
     }
-    fOut.clear();
+    m_out.clear();
 }
 
 bool CliResultList::IsItemInList(const QString &pPath)
@@ -137,26 +137,26 @@ bool CliResultList::IsItemInList(const QString &pPath)
 
 int CliResultList::ItemCount() const
 {
-    return fFound;
+    return m_found;
 }
 
 void CliResultList::Sort() {}
 
 bool CliResultList::ProgressDue() const
 {
-    return !fProgressShown || GetTickCount64() - fLastProgressTick >= kProgressIntervalMs;
+    return !m_progressShown || GetTickCount64() - m_lastProgressTick >= kProgressIntervalMs;
 }
 
 void CliResultList::ShowProgress(const QString &pPath)
 {
     if (!ProgressDue())
         return;
-    fLastProgressTick = GetTickCount64();
+    m_lastProgressTick = GetTickCount64();
     int width = 80;
     struct winsize size;
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         width = size.ws_col;
-    const QString head = QStringLiteral("%1 found  ").arg(fFound);
+    const QString head = QStringLiteral("%1 found  ").arg(m_found);
     QString path = pPath;
     for (QChar &c : path)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
@@ -167,16 +167,16 @@ void CliResultList::ShowProgress(const QString &pPath)
     const QByteArray line = "\r\033[K" + (head + path).toUtf8();
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
     std::fflush(stderr);
-    fProgressShown = true;
+    m_progressShown = true;
 }
 
 void CliResultList::ClearProgress()
 {
-    if (!fProgressShown)
+    if (!m_progressShown)
         return;
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
-    fProgressShown = false;
+    m_progressShown = false;
 }
 
 } // namespace dv

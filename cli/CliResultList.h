@@ -35,10 +35,10 @@ public:
     int ItemCount() const override;
     void Sort() override;
 
-    int Found() const { return fFound; }
-    const UnsearchedFiles &Unsearched() const { return fUnsearched; }
+    int Found() const { return m_found; }
+    const UnsearchedFiles &Unsearched() const { return m_unsearched; }
     // True once writing to stdout failed (a closed pipe).
-    bool OutputClosed() const { return fOutputClosed; }
+    bool OutputClosed() const { return m_outputClosed; }
     // Removes the progress line (at the end, before messages).
     void ClearProgress();
 
@@ -52,19 +52,19 @@ private:
     void Accepted();
     void WriteOut();
 
-    QString fTextToFind;
-    std::string fOut;    // accepted paths not yet written
-    QByteArray fEncoded; // one path turned back into bytes
-    std::atomic<bool> &fStop;
-    char fTerminator;
-    int fFound = 0;
-    bool fStdoutIsTerminal;
-    bool fProgress;
-    bool fProgressShown = false;
-    bool fOutputClosed = false;
-    bool fMessages;
-    UnsearchedFiles fUnsearched;
-    std::uint64_t fLastProgressTick = 0;
+    QString m_textToFind;
+    std::string m_out;    // accepted paths not yet written
+    QByteArray m_encoded; // one path turned back into bytes
+    std::atomic<bool> &m_stop;
+    char m_terminator;
+    int m_found = 0;
+    bool m_stdoutIsTerminal;
+    bool m_progress;
+    bool m_progressShown = false;
+    bool m_outputClosed = false;
+    bool m_messages;
+    UnsearchedFiles m_unsearched;
+    std::uint64_t m_lastProgressTick = 0;
 };
 
 } // namespace dv

@@ -32,16 +32,16 @@ public:
     {
         char b[4];
         qToLittleEndian(v, b);
-        fBytes.append(b, 4);
+        m_bytes.append(b, 4);
     }
-    void Byte(bool v) { fBytes.append(v ? '\1' : '\0'); }
+    void Byte(bool v) { m_bytes.append(v ? '\1' : '\0'); }
     void Double(double v)
     {
         quint64 bits;
         std::memcpy(&bits, &v, sizeof bits);
         char b[8];
         qToLittleEndian(bits, b);
-        fBytes.append(b, 8);
+        m_bytes.append(b, 8);
     }
     void String(const QString &s)
     {
@@ -49,16 +49,16 @@ public:
         for (const QChar c : s) {
             char b[2];
             qToLittleEndian(c.unicode(), b);
-            fBytes.append(b, 2);
+            m_bytes.append(b, 2);
         }
     }
-    QByteArray fBytes;
+    QByteArray m_bytes;
 };
 
 class Reader
 {
 public:
-    explicit Reader(QByteArrayView bytes) : fBytes(bytes) {}
+    explicit Reader(QByteArrayView bytes) : m_bytes(bytes) {}
 
     qint32 Int32() { return qFromLittleEndian<qint32>(Take(4)); }
     bool Byte() { return *Take(1) != 0; }
@@ -85,15 +85,15 @@ public:
 private:
     const char *Take(qsizetype n)
     {
-        if (n > fBytes.size() - fPos)
+        if (n > m_bytes.size() - m_pos)
             throw Truncated{};
-        const char *p = fBytes.data() + fPos;
-        fPos += n;
+        const char *p = m_bytes.data() + m_pos;
+        m_pos += n;
         return p;
     }
 
-    QByteArrayView fBytes;
-    qsizetype fPos = 0;
+    QByteArrayView m_bytes;
+    qsizetype m_pos = 0;
 };
 
 // The spin position of a size text: a plain decimal integer that fits 32 bits.
@@ -164,7 +164,7 @@ QByteArray EncodeSettings(const SettingsFormState &s)
     w.Int32(s.folderListHeight);
     w.Int32(s.previewHeight);
     w.String(s.selectedFolder);
-    return w.fBytes;
+    return w.m_bytes;
 }
 
 SettingsReadResult DecodeSettings(QByteArrayView bytes, const SettingsFormState &base)

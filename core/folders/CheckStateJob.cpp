@@ -6,20 +6,20 @@
 namespace dv {
 
 CheckStateJob::CheckStateJob(std::shared_ptr<TDvShellLink> aLink, std::vector<Request> aRequests)
-    : fLink(std::move(aLink)), fRequests(std::move(aRequests))
+    : m_link(std::move(aLink)), m_requests(std::move(aRequests))
 {}
 
 void CheckStateJob::DoWork()
 {
-    for (Request &request : fRequests) {
+    for (Request &request : m_requests) {
         if (IsCanceled())
             return;
         if (request.Token->IsCancellationRequested())
             continue;
-        if (fLink) {
+        if (m_link) {
             try {
                 bool isSubItem = false;
-                request.State = fLink->SelectionList()->IsPIDLSelected(&request.Item, isSubItem);
+                request.State = m_link->SelectionList()->IsPIDLSelected(&request.Item, isSubItem);
             } catch (...) {
                 request.State = TDvSelectionState::ssDisabled;
             }

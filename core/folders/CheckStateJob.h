@@ -37,12 +37,12 @@ public:
     CheckStateJob(std::shared_ptr<TDvShellLink> aLink, std::vector<Request> aRequests);
 
     void DoWork() override;
-    std::vector<Request> &Requests() { return fRequests; }
-    bool HasLink() const { return fLink != nullptr; }
+    std::vector<Request> &Requests() { return m_requests; }
+    bool HasLink() const { return m_link != nullptr; }
 
 private:
-    std::shared_ptr<TDvShellLink> fLink;
-    std::vector<Request> fRequests;
+    std::shared_ptr<TDvShellLink> m_link;
+    std::vector<Request> m_requests;
 };
 
 } // namespace dv

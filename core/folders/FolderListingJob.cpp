@@ -6,13 +6,13 @@
 
 namespace dv {
 
-FolderListingJob::FolderListingJob(const QString &aFolder) : fFolder(aFolder) {}
+FolderListingJob::FolderListingJob(const QString &aFolder) : m_folder(aFolder) {}
 
 void FolderListingJob::DoWork()
 {
-    fNames = FolderLister::ListFolders(fFolder, [this] { return IsCanceled(); });
-    if (fNames && !IsCanceled())
-        std::sort(fNames->begin(), fNames->end(), &FolderLister::NameLess);
+    m_names = FolderLister::ListFolders(m_folder, [this] { return IsCanceled(); });
+    if (m_names && !IsCanceled())
+        std::sort(m_names->begin(), m_names->end(), &FolderLister::NameLess);
 }
 
 } // namespace dv

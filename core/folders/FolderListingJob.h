@@ -17,13 +17,13 @@ public:
     explicit FolderListingJob(const QString &aFolder);
 
     void DoWork() override;
-    QString Folder() const { return fFolder; }
+    QString Folder() const { return m_folder; }
     // Nothing when the folder could not be listed.
-    const std::optional<QStringList> &Names() const { return fNames; }
+    const std::optional<QStringList> &Names() const { return m_names; }
 
 private:
-    QString fFolder;
-    std::optional<QStringList> fNames;
+    QString m_folder;
+    std::optional<QStringList> m_names;
 };
 
 } // namespace dv

@@ -30,35 +30,35 @@ public:
     class ReadGuard
     {
     public:
-        explicit ReadGuard(RecursiveRWLock &lock) : fLock(lock) { fLock.BeginRead(); }
-        ~ReadGuard() { fLock.EndRead(); }
+        explicit ReadGuard(RecursiveRWLock &lock) : m_lock(lock) { m_lock.BeginRead(); }
+        ~ReadGuard() { m_lock.EndRead(); }
         ReadGuard(const ReadGuard &) = delete;
         ReadGuard &operator=(const ReadGuard &) = delete;
 
     private:
-        RecursiveRWLock &fLock;
+        RecursiveRWLock &m_lock;
     };
 
     class WriteGuard
     {
     public:
-        explicit WriteGuard(RecursiveRWLock &lock) : fLock(lock) { fLock.BeginWrite(); }
-        ~WriteGuard() { fLock.EndWrite(); }
+        explicit WriteGuard(RecursiveRWLock &lock) : m_lock(lock) { m_lock.BeginWrite(); }
+        ~WriteGuard() { m_lock.EndWrite(); }
         WriteGuard(const WriteGuard &) = delete;
         WriteGuard &operator=(const WriteGuard &) = delete;
 
     private:
-        RecursiveRWLock &fLock;
+        RecursiveRWLock &m_lock;
     };
 
 private:
-    mutable std::mutex fMutex;
-    std::condition_variable fChanged;
-    std::map<std::thread::id, int> fReaders; // read depth of each reading thread
-    std::thread::id fWriter;                 // default id: no writer
-    int fWriteDepth = 0;
-    int fReadsInsideWrite = 0; // reads the writer took while holding the write lock
-    int fWaitingWriters = 0;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::thread::id, int> m_readers; // read depth of each reading thread
+    std::thread::id m_writer;                 // default id: no writer
+    int m_writeDepth = 0;
+    int m_readsInsideWrite = 0; // reads the writer took while holding the write lock
+    int m_waitingWriters = 0;
 };
 
 } // namespace dv

@@ -20,22 +20,22 @@ public:
     static ShellItem Computer() { return ShellItem(Kind::Computer, QString()); }
     static ShellItem Network() { return ShellItem(Kind::Network, QString()); }
 
-    Kind GetKind() const { return fKind; }
-    bool IsComputer() const { return fKind == Kind::Computer; }
-    bool IsNetwork() const { return fKind == Kind::Network; }
+    Kind GetKind() const { return m_kind; }
+    bool IsComputer() const { return m_kind == Kind::Computer; }
+    bool IsNetwork() const { return m_kind == Kind::Network; }
     // The item's file-system path; empty for the virtual folders.
-    QString FileSystemPath() const { return fPath; }
+    QString FileSystemPath() const { return m_path; }
 
     friend bool operator==(const ShellItem &a, const ShellItem &b)
     {
-        return a.fKind == b.fKind && a.fPath == b.fPath;
+        return a.m_kind == b.m_kind && a.m_path == b.m_path;
     }
 
 private:
-    ShellItem(Kind kind, const QString &path) : fKind(kind), fPath(path) {}
+    ShellItem(Kind kind, const QString &path) : m_kind(kind), m_path(path) {}
 
-    Kind fKind;
-    QString fPath;
+    Kind m_kind;
+    QString m_path;
 };
 
 } // namespace dv

@@ -10,38 +10,38 @@
 
 namespace dv {
 
-DirectoryReader::DirectoryReader(std::size_t pBufferSize) : fBuffer(pBufferSize) {}
+DirectoryReader::DirectoryReader(std::size_t pBufferSize) : m_buffer(pBufferSize) {}
 
 void DirectoryReader::Start(int pFolderFd)
 {
-    fFd = pFolderFd;
-    fPos = fEnd = 0;
-    fDone = pFolderFd < 0;
+    m_fd = pFolderFd;
+    m_pos = m_end = 0;
+    m_done = pFolderFd < 0;
 }
 
 bool DirectoryReader::Next(Entry &pEntry)
 {
     for (;;) {
-        if (fPos < fEnd) {
-            const auto *d = reinterpret_cast<const struct dirent64 *>(fBuffer.data() + fPos);
-            fPos += d->d_reclen;
+        if (m_pos < m_end) {
+            const auto *d = reinterpret_cast<const struct dirent64 *>(m_buffer.data() + m_pos);
+            m_pos += d->d_reclen;
             pEntry.Name = d->d_name;
             pEntry.Length = std::strlen(d->d_name);
             pEntry.Type = d->d_type;
             return true;
         }
-        if (fDone)
+        if (m_done)
             return false;
         ssize_t n;
         do {
-            n = getdents64(fFd, fBuffer.data(), fBuffer.size());
+            n = getdents64(m_fd, m_buffer.data(), m_buffer.size());
         } while (n < 0 && errno == EINTR);
         if (n <= 0) {
-            fDone = true;
+            m_done = true;
             return false;
         }
-        fPos = 0;
-        fEnd = static_cast<std::size_t>(n);
+        m_pos = 0;
+        m_end = static_cast<std::size_t>(n);
     }
 }
 

@@ -45,11 +45,11 @@ public:
     static bool Identify(int pFolderFd, FolderIdentity &pIdentity);
 
 private:
-    std::vector<char> fBuffer;
-    int fFd = -1;
-    std::size_t fPos = 0;
-    std::size_t fEnd = 0;
-    bool fDone = true;
+    std::vector<char> m_buffer;
+    int m_fd = -1;
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+    bool m_done = true;
 };
 
 } // namespace dv

@@ -30,23 +30,23 @@ EntryKind KindOfMode(unsigned mode)
 
 FindData::FindData(int pFolderFd, const char *pName, std::size_t pNameLength,
                    unsigned char pDirentType)
-    : fFolderFd(pFolderFd), fName(pName), fNameLength(pNameLength), fDirentType(pDirentType)
+    : m_folderFd(pFolderFd), m_name(pName), m_nameLength(pNameLength), m_direntType(pDirentType)
 {
     switch (pDirentType) {
     case DT_REG:
-        fKind = EntryKind::File;
-        fKindKnown = true;
+        m_kind = EntryKind::File;
+        m_kindKnown = true;
         break;
     case DT_DIR:
-        fKind = EntryKind::Folder;
-        fKindKnown = true;
+        m_kind = EntryKind::Folder;
+        m_kindKnown = true;
         break;
     case DT_LNK:
     case DT_UNKNOWN:
         break; // resolved on first use
     default:
-        fKind = EntryKind::Other;
-        fKindKnown = true;
+        m_kind = EntryKind::Other;
+        m_kindKnown = true;
         break;
     }
 }
@@ -54,62 +54,62 @@ FindData::FindData(int pFolderFd, const char *pName, std::size_t pNameLength,
 FindData::FindData(const QByteArray &pName, std::uint32_t pAttributes, std::int64_t pSize,
                    std::uint64_t pCreationTime, std::uint64_t pLastAccessTime,
                    std::uint64_t pLastWriteTime)
-    : fOwnedName(pName),
-      fKind((pAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File),
-      fKindKnown(true), fStatKnown(true), fSize(pSize), fCreationTime(pCreationTime),
-      fLastAccessTime(pLastAccessTime), fLastWriteTime(pLastWriteTime)
+    : m_ownedName(pName),
+      m_kind((pAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File),
+      m_kindKnown(true), m_statKnown(true), m_size(pSize), m_creationTime(pCreationTime),
+      m_lastAccessTime(pLastAccessTime), m_lastWriteTime(pLastWriteTime)
 {
-    fName = fOwnedName.constData();
-    fNameLength = static_cast<std::size_t>(fOwnedName.size());
+    m_name = m_ownedName.constData();
+    m_nameLength = static_cast<std::size_t>(m_ownedName.size());
 }
 
 bool FindData::IsDotOrDotDot() const
 {
-    return (fNameLength == 1 && fName[0] == '.') ||
-           (fNameLength == 2 && fName[0] == '.' && fName[1] == '.');
+    return (m_nameLength == 1 && m_name[0] == '.') ||
+           (m_nameLength == 2 && m_name[0] == '.' && m_name[1] == '.');
 }
 
 bool FindData::StatFollowing() const
 {
     struct statx st;
-    fStatKnown = true;
-    if (statx(fFolderFd, fName, AT_STATX_SYNC_AS_STAT, kStatMask, &st) != 0) {
-        fKind = EntryKind::Other; // dangling link or gone meanwhile
+    m_statKnown = true;
+    if (statx(m_folderFd, m_name, AT_STATX_SYNC_AS_STAT, kStatMask, &st) != 0) {
+        m_kind = EntryKind::Other; // dangling link or gone meanwhile
         return false;
     }
-    fKind = KindOfMode(st.stx_mode);
-    fSize = fKind == EntryKind::File ? static_cast<std::int64_t>(st.stx_size) : 0;
-    fLastAccessTime = ToFileTime(st.stx_atime);
-    fLastWriteTime = ToFileTime(st.stx_mtime);
-    fCreationTime = (st.stx_mask & STATX_BTIME) ? ToFileTime(st.stx_btime) : fLastWriteTime;
+    m_kind = KindOfMode(st.stx_mode);
+    m_size = m_kind == EntryKind::File ? static_cast<std::int64_t>(st.stx_size) : 0;
+    m_lastAccessTime = ToFileTime(st.stx_atime);
+    m_lastWriteTime = ToFileTime(st.stx_mtime);
+    m_creationTime = (st.stx_mask & STATX_BTIME) ? ToFileTime(st.stx_btime) : m_lastWriteTime;
     return true;
 }
 
 void FindData::ResolveKind() const
 {
-    fKindKnown = true;
-    if (fDirentType == DT_UNKNOWN) {
+    m_kindKnown = true;
+    if (m_direntType == DT_UNKNOWN) {
         struct statx st;
-        if (statx(fFolderFd, fName, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, STATX_TYPE, &st) !=
-            0) {
-            fKind = EntryKind::Other;
-            fStatKnown = true;
+        if (statx(m_folderFd, m_name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, STATX_TYPE,
+                  &st) != 0) {
+            m_kind = EntryKind::Other;
+            m_statKnown = true;
             return;
         }
         if (!S_ISLNK(st.stx_mode)) {
-            fKind = KindOfMode(st.stx_mode);
+            m_kind = KindOfMode(st.stx_mode);
             return;
         }
     }
-    fIsLink = true;
+    m_isLink = true;
     StatFollowing();
 }
 
 EntryKind FindData::Kind() const
 {
-    if (!fKindKnown)
+    if (!m_kindKnown)
         ResolveKind();
-    return fKind;
+    return m_kind;
 }
 
 std::uint32_t FindData::Attributes() const
@@ -125,17 +125,17 @@ std::uint32_t FindData::Attributes() const
 bool FindData::IsSymbolicLink() const
 {
     Kind();
-    return fIsLink;
+    return m_isLink;
 }
 
 void FindData::FetchStat() const
 {
     Kind();
-    if (fStatKnown)
+    if (m_statKnown)
         return;
-    const EntryKind kind = fKind;
+    const EntryKind kind = m_kind;
     StatFollowing();
-    fKind = kind; // the listing decides the kind; a file gone meanwhile keeps it
+    m_kind = kind; // the listing decides the kind; a file gone meanwhile keeps it
 }
 
 std::int64_t FindData::Size() const
@@ -143,25 +143,25 @@ std::int64_t FindData::Size() const
     if (Kind() == EntryKind::Folder)
         return 0;
     FetchStat();
-    return fSize;
+    return m_size;
 }
 
 std::uint64_t FindData::CreationTime() const
 {
     FetchStat();
-    return fCreationTime;
+    return m_creationTime;
 }
 
 std::uint64_t FindData::LastAccessTime() const
 {
     FetchStat();
-    return fLastAccessTime;
+    return m_lastAccessTime;
 }
 
 std::uint64_t FindData::LastWriteTime() const
 {
     FetchStat();
-    return fLastWriteTime;
+    return m_lastWriteTime;
 }
 
 } // namespace dv

@@ -36,15 +36,15 @@ public:
     FindData(const FindData &) = delete;
     FindData &operator=(const FindData &) = delete;
 
-    const char *Name() const { return fName; }
-    std::size_t NameLength() const { return fNameLength; }
+    const char *Name() const { return m_name; }
+    std::size_t NameLength() const { return m_nameLength; }
     bool IsDotOrDotDot() const;
 
     EntryKind Kind() const;
     // FILE_ATTRIBUTE_HIDDEN when the name starts with "."; FILE_ATTRIBUTE_DIRECTORY for folders.
     std::uint32_t Attributes() const;
     bool IsDirectory() const { return Kind() == EntryKind::Folder; }
-    bool IsHidden() const { return fNameLength > 0 && fName[0] == '.'; }
+    bool IsHidden() const { return m_nameLength > 0 && m_name[0] == '.'; }
     // True for a symbolic link (to a folder or a file).
     bool IsSymbolicLink() const;
 
@@ -60,20 +60,20 @@ private:
     void FetchStat() const;
     bool StatFollowing() const;
 
-    int fFolderFd = -1;
-    const char *fName = nullptr;
-    std::size_t fNameLength = 0;
-    QByteArray fOwnedName;
-    unsigned char fDirentType = 0;
+    int m_folderFd = -1;
+    const char *m_name = nullptr;
+    std::size_t m_nameLength = 0;
+    QByteArray m_ownedName;
+    unsigned char m_direntType = 0;
 
-    mutable EntryKind fKind = EntryKind::Other;
-    mutable bool fKindKnown = false;
-    mutable bool fStatKnown = false;
-    mutable bool fIsLink = false;
-    mutable std::int64_t fSize = 0;
-    mutable std::uint64_t fCreationTime = 0;
-    mutable std::uint64_t fLastAccessTime = 0;
-    mutable std::uint64_t fLastWriteTime = 0;
+    mutable EntryKind m_kind = EntryKind::Other;
+    mutable bool m_kindKnown = false;
+    mutable bool m_statKnown = false;
+    mutable bool m_isLink = false;
+    mutable std::int64_t m_size = 0;
+    mutable std::uint64_t m_creationTime = 0;
+    mutable std::uint64_t m_lastAccessTime = 0;
+    mutable std::uint64_t m_lastWriteTime = 0;
 };
 
 } // namespace dv

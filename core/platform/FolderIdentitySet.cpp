@@ -19,48 +19,48 @@ std::uint64_t Mix(std::uint64_t pDevice, std::uint64_t pInode)
 
 std::size_t FolderIdentitySet::Find(std::uint64_t pDevice, std::uint64_t pInode) const
 {
-    const std::size_t mask = fSlots.size() - 1;
+    const std::size_t mask = m_slots.size() - 1;
     std::size_t i = static_cast<std::size_t>(Mix(pDevice, pInode)) & mask;
-    while (fSlots[i].Device != 0 && (fSlots[i].Device != pDevice || fSlots[i].Inode != pInode))
+    while (m_slots[i].Device != 0 && (m_slots[i].Device != pDevice || m_slots[i].Inode != pInode))
         i = (i + 1) & mask;
     return i;
 }
 
 bool FolderIdentitySet::Insert(dev_t pDevice, ino_t pInode)
 {
-    if (2 * (fCount + 1) > fSlots.size())
+    if (2 * (m_count + 1) > m_slots.size())
         Grow();
     const std::uint64_t device = static_cast<std::uint64_t>(pDevice) + 1;
-    Slot &slot = fSlots[Find(device, pInode)];
+    Slot &slot = m_slots[Find(device, pInode)];
     if (slot.Device != 0)
         return false;
     slot = Slot{device, static_cast<std::uint64_t>(pInode)};
-    ++fCount;
+    ++m_count;
     return true;
 }
 
 bool FolderIdentitySet::Contains(dev_t pDevice, ino_t pInode) const
 {
-    if (fSlots.empty())
+    if (m_slots.empty())
         return false;
-    return fSlots[Find(static_cast<std::uint64_t>(pDevice) + 1, pInode)].Device != 0;
+    return m_slots[Find(static_cast<std::uint64_t>(pDevice) + 1, pInode)].Device != 0;
 }
 
 void FolderIdentitySet::Clear()
 {
-    fSlots.clear();
-    fSlots.shrink_to_fit();
-    fCount = 0;
+    m_slots.clear();
+    m_slots.shrink_to_fit();
+    m_count = 0;
 }
 
 void FolderIdentitySet::Grow()
 {
     std::vector<Slot> old;
-    old.swap(fSlots);
-    fSlots.assign(old.empty() ? kInitialSlots : 2 * old.size(), Slot{0, 0});
+    old.swap(m_slots);
+    m_slots.assign(old.empty() ? kInitialSlots : 2 * old.size(), Slot{0, 0});
     for (const Slot &slot : old)
         if (slot.Device != 0)
-            fSlots[Find(slot.Device, slot.Inode)] = slot;
+            m_slots[Find(slot.Device, slot.Inode)] = slot;
 }
 
 } // namespace dv

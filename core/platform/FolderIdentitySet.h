@@ -15,7 +15,7 @@ public:
     // Adds the folder; false when it was already there.
     bool Insert(dev_t pDevice, ino_t pInode);
     bool Contains(dev_t pDevice, ino_t pInode) const;
-    std::size_t Size() const { return fCount; }
+    std::size_t Size() const { return m_count; }
     void Clear();
 
 private:
@@ -27,8 +27,8 @@ private:
     std::size_t Find(std::uint64_t pDevice, std::uint64_t pInode) const;
     void Grow();
 
-    std::vector<Slot> fSlots; // a power of two in size, at most half full
-    std::size_t fCount = 0;
+    std::vector<Slot> m_slots; // a power of two in size, at most half full
+    std::size_t m_count = 0;
 };
 
 } // namespace dv

@@ -91,7 +91,7 @@ MountTable MountTable::Parse(QByteArrayView pText, bool pMountsFormat)
         }
         if (!mount.MountPoint.startsWith('/'))
             continue;
-        table.fMounts.push_back(std::move(mount));
+        table.m_mounts.push_back(std::move(mount));
     }
     return table;
 }
@@ -110,7 +110,7 @@ MountTable MountTable::Load()
 bool MountTable::IsPseudoDevice(dev_t pDevice) const
 {
     // The latest mount of a device is the one in effect.
-    for (auto it = fMounts.rbegin(); it != fMounts.rend(); ++it)
+    for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it)
         if (it->Device == pDevice)
             return IsPseudoType(it->Type);
     return false;
@@ -119,7 +119,7 @@ bool MountTable::IsPseudoDevice(dev_t pDevice) const
 bool MountTable::IsPseudoMountPoint(QByteArrayView pPath) const
 {
     // The latest mount at a path is the one in effect.
-    for (auto it = fMounts.rbegin(); it != fMounts.rend(); ++it)
+    for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it)
         if (it->MountPoint == pPath)
             return IsPseudoType(it->Type);
     return false;
@@ -127,17 +127,17 @@ bool MountTable::IsPseudoMountPoint(QByteArrayView pPath) const
 
 bool MountTable::HasDevice(dev_t pDevice) const
 {
-    return std::any_of(fMounts.begin(), fMounts.end(),
+    return std::any_of(m_mounts.begin(), m_mounts.end(),
                        [&](const Mount &m) { return m.Device == pDevice; });
 }
 
 QStringList MountTable::ReadyDrives() const
 {
     std::vector<const Mount *> order;
-    for (const Mount &m : fMounts)
+    for (const Mount &m : m_mounts)
         if (m.MountPoint == "/")
             order.push_back(&m);
-    for (const Mount &m : fMounts)
+    for (const Mount &m : m_mounts)
         if (m.MountPoint != "/")
             order.push_back(&m);
 

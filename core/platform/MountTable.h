@@ -27,7 +27,7 @@ public:
     // Builds a table from the text of a mountinfo file (or of /proc/mounts with pMountsFormat).
     static MountTable Parse(QByteArrayView pText, bool pMountsFormat = false);
 
-    const std::vector<Mount> &Mounts() const { return fMounts; }
+    const std::vector<Mount> &Mounts() const { return m_mounts; }
 
     // proc, sysfs, devtmpfs, devpts, cgroup and their kin: nothing to search in there.
     static bool IsPseudoType(QByteArrayView pType);
@@ -46,7 +46,7 @@ public:
     QStringList ReadyDrives() const;
 
 private:
-    std::vector<Mount> fMounts;
+    std::vector<Mount> m_mounts;
 };
 
 } // namespace dv

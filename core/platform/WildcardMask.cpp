@@ -100,20 +100,20 @@ std::vector<char32_t> LoweredCodePoints(QStringView s)
 } // namespace
 
 WildcardMask::WildcardMask(QStringView pMask)
-    : fMask(pMask.toString()), fLowered(LoweredCodePoints(pMask))
+    : m_mask(pMask.toString()), m_lowered(LoweredCodePoints(pMask))
 {
     // A leading star can take the whole name when the rest can match nothing.
-    fMatchesAll = !fLowered.empty() && fLowered[0] == kStar &&
-                  RestMatchesEmpty(fLowered.data(), 1, fLowered.size());
+    m_matchesAll = !m_lowered.empty() && m_lowered[0] == kStar &&
+                   RestMatchesEmpty(m_lowered.data(), 1, m_lowered.size());
 }
 
 bool WildcardMask::Matches(const char *pName, std::size_t pLength) const
 {
-    if (fMatchesAll)
+    if (m_matchesAll)
         return true;
     if (IsAscii(pName, pLength)) {
         const auto *n = reinterpret_cast<const unsigned char *>(pName);
-        return MatchImpl(fLowered.data(), fLowered.size(), pLength,
+        return MatchImpl(m_lowered.data(), m_lowered.size(), pLength,
                          [n](std::size_t i) { return char32_t(kAsciiLower[n[i]]); });
     }
     return Matches(DecodeFileName(pName, pLength));
@@ -121,10 +121,10 @@ bool WildcardMask::Matches(const char *pName, std::size_t pLength) const
 
 bool WildcardMask::Matches(QStringView pName) const
 {
-    if (fMatchesAll)
+    if (m_matchesAll)
         return true;
     const std::vector<char32_t> name = LoweredCodePoints(pName);
-    return MatchImpl(fLowered.data(), fLowered.size(), name.size(),
+    return MatchImpl(m_lowered.data(), m_lowered.size(), name.size(),
                      [&name](std::size_t i) { return name[i]; });
 }
 

@@ -24,12 +24,12 @@ public:
     // Matches a name given as text.
     bool Matches(QStringView pName) const;
 
-    const QString &Mask() const { return fMask; }
+    const QString &Mask() const { return m_mask; }
 
 private:
-    QString fMask;
-    std::vector<char32_t> fLowered;
-    bool fMatchesAll = false; // "*", "*.*" and the like: no name needs to be looked at
+    QString m_mask;
+    std::vector<char32_t> m_lowered;
+    bool m_matchesAll = false; // "*", "*.*" and the like: no name needs to be looked at
 };
 
 // The platform wildcard match: the whole name against the mask, as WildcardMask does.

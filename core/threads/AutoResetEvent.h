@@ -14,9 +14,9 @@ public:
     bool WaitFor(int pTimeoutMs);
 
 private:
-    std::mutex fLock;
-    std::condition_variable fCondition;
-    bool fSignalled = false;
+    std::mutex m_lock;
+    std::condition_variable m_condition;
+    bool m_signalled = false;
 };
 
 } // namespace dv

@@ -32,21 +32,21 @@ struct MainThreadWaker::Target
 };
 
 MainThreadWaker::MainThreadWaker(QObject *parent)
-    : QObject(parent), fTarget(std::make_shared<Target>())
+    : QObject(parent), m_target(std::make_shared<Target>())
 {
-    fTarget->receiver = this;
+    m_target->receiver = this;
     MainThreadQueue::SetMainThread();
-    MainThreadQueue::SetWakeHook([target = fTarget] { target->Wake(); });
+    MainThreadQueue::SetWakeHook([target = m_target] { target->Wake(); });
     // Calls queued before the hook existed would otherwise wait for the next one.
     if (MainThreadQueue::PendingCount() > 0)
-        fTarget->Wake();
+        m_target->Wake();
 }
 
 MainThreadWaker::~MainThreadWaker()
 {
     MainThreadQueue::SetWakeHook({});
-    std::lock_guard<std::mutex> guard(fTarget->lock);
-    fTarget->receiver = nullptr;
+    std::lock_guard<std::mutex> guard(m_target->lock);
+    m_target->receiver = nullptr;
 }
 
 void MainThreadWaker::customEvent(QEvent *event)
@@ -54,7 +54,7 @@ void MainThreadWaker::customEvent(QEvent *event)
     if (event->type() != kWakeEvent)
         return QObject::customEvent(event);
     // Cleared first: a call queued while these run posts a fresh event.
-    fTarget->posted.store(false);
+    m_target->posted.store(false);
     MainThreadQueue::RunPending();
 }
 

@@ -22,7 +22,7 @@ protected:
 
 private:
     // Shared with the hook, which a worker may still be running while this object goes away.
-    std::shared_ptr<Target> fTarget;
+    std::shared_ptr<Target> m_target;
 };
 
 } // namespace dv

@@ -42,35 +42,35 @@ bool ProcessorLoad::Read(std::uint64_t &pIdle, std::uint64_t &pTotal)
 
 int ProcessorLoad::GetUsage()
 {
-    std::lock_guard<std::mutex> guard(fLock);
+    std::lock_guard<std::mutex> guard(m_lock);
     const std::uint64_t now = GetTickCount64();
-    if (fPrimed && now - fLastMeasureTick < 200)
-        return fLastUsage;
+    if (m_primed && now - m_lastMeasureTick < 200)
+        return m_lastUsage;
     std::uint64_t idle = 0;
     std::uint64_t total = 0;
     if (!Read(idle, total)) {
-        fLastUsage = 0;
-        fLastMeasureTick = now;
+        m_lastUsage = 0;
+        m_lastMeasureTick = now;
         return 0;
     }
-    if (!fPrimed) {
-        fLastIdle = idle;
-        fLastTotal = total;
-        fPrimed = true;
+    if (!m_primed) {
+        m_lastIdle = idle;
+        m_lastTotal = total;
+        m_primed = true;
         if (!Read(idle, total))
-            return fLastUsage = 0;
+            return m_lastUsage = 0;
     }
-    const std::uint64_t idleDelta = idle >= fLastIdle ? idle - fLastIdle : 0;
-    const std::uint64_t totalDelta = total >= fLastTotal ? total - fLastTotal : 0;
+    const std::uint64_t idleDelta = idle >= m_lastIdle ? idle - m_lastIdle : 0;
+    const std::uint64_t totalDelta = total >= m_lastTotal ? total - m_lastTotal : 0;
     int usage = 0;
     if (totalDelta > 0) {
         usage = static_cast<int>(std::lround(100.0 - idleDelta * 100.0 / totalDelta));
         usage = usage < 0 ? 0 : (usage > 100 ? 100 : usage);
     }
-    fLastIdle = idle;
-    fLastTotal = total;
-    fLastMeasureTick = now;
-    fLastUsage = usage;
+    m_lastIdle = idle;
+    m_lastTotal = total;
+    m_lastMeasureTick = now;
+    m_lastUsage = usage;
     return usage;
 }
 

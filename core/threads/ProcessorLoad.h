@@ -18,12 +18,12 @@ public:
 private:
     bool Read(std::uint64_t &pIdle, std::uint64_t &pTotal);
 
-    std::mutex fLock;
-    bool fPrimed = false;
-    std::uint64_t fLastIdle = 0;
-    std::uint64_t fLastTotal = 0;
-    std::uint64_t fLastMeasureTick = 0;
-    int fLastUsage = 0;
+    std::mutex m_lock;
+    bool m_primed = false;
+    std::uint64_t m_lastIdle = 0;
+    std::uint64_t m_lastTotal = 0;
+    std::uint64_t m_lastMeasureTick = 0;
+    int m_lastUsage = 0;
 };
 
 } // namespace dv

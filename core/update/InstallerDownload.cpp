@@ -45,7 +45,7 @@ bool IsDebianPackage(int fd)
 
 } // namespace
 
-InstallerDownload::InstallerDownload(QString url) : fUrl(std::move(url)) {}
+InstallerDownload::InstallerDownload(QString url) : m_url(std::move(url)) {}
 
 QString InstallerDownload::DefaultUrl()
 {
@@ -73,11 +73,11 @@ bool InstallerDownload::IsSafeSource(const QString &url)
 
 QString InstallerDownload::Run(const ProgressFn &progress)
 {
-    if (!IsSafeSource(fUrl))
+    if (!IsSafeSource(m_url))
         throw InstallerDownloadError(
             Translate(QStringLiteral("The installer is downloaded only over a secure (HTTPS) "
                                      "connection, and this address does not use one:")) +
-            u' ' + fUrl);
+            u' ' + m_url);
 
     const InstallerFolder folder = InstallerFolder::Create();
     const QString path = folder.Path() + u'/' + FileName();
@@ -91,16 +91,16 @@ QString InstallerDownload::Run(const ProgressFn &progress)
     client.setUserAgent("Mozilla/4.0 (compatible; MyApp)");
     client.setFollowRedirects(false);
     client.setAllowHttps(true);
-    client.setReadTimeout(fStallTimeoutMs);
-    client.setConnectTimeout(fStallTimeoutMs);
+    client.setReadTimeout(m_stallTimeoutMs);
+    client.setConnectTimeout(m_stallTimeoutMs);
     bool cancelled = false;
     bool tooLarge = false;
     client.setProgressCallback([&](qint64 received, qint64 total) {
-        if (fCancelRequested.load()) {
+        if (m_cancelRequested.load()) {
             cancelled = true;
             return false;
         }
-        if (received > fMaxBytes || total > fMaxBytes) {
+        if (received > m_maxBytes || total > m_maxBytes) {
             tooLarge = true;
             return false;
         }
@@ -110,7 +110,7 @@ QString InstallerDownload::Run(const ProgressFn &progress)
     });
 
     try {
-        const HttpResponse response = client.get(fUrl, file);
+        const HttpResponse response = client.get(m_url, file);
         if (response.statusCode < 200 || response.statusCode > 299)
             throw InstallerDownloadError(QStringLiteral("HTTP %1 %2")
                                              .arg(response.statusCode)
@@ -121,12 +121,12 @@ QString InstallerDownload::Run(const ProgressFn &progress)
         if (tooLarge)
             throw InstallerDownloadError(
                 Translate(QStringLiteral("The installer is larger than %d MB."))
-                    .replace(QStringLiteral("%d"), QString::number(fMaxBytes / (1024 * 1024))));
+                    .replace(QStringLiteral("%d"), QString::number(m_maxBytes / (1024 * 1024))));
         if (e.kind() == HttpTransportError::Kind::Timeout)
             throw InstallerDownloadError(
                 Translate(QStringLiteral("No data arrived for %d seconds."))
                     .replace(QStringLiteral("%d"),
-                             QString::number((fStallTimeoutMs + 999) / 1000)));
+                             QString::number((m_stallTimeoutMs + 999) / 1000)));
         throw InstallerDownloadError(QString::fromStdString(e.what()));
     } catch (const HttpError &e) {
         throw InstallerDownloadError(QString::fromStdString(e.what()));

@@ -35,14 +35,14 @@ public:
     static bool IsSafeSource(const QString &url);
 
     // The download fails when no data arrives for this long (also while connecting).
-    void SetStallTimeout(int ms) { fStallTimeoutMs = ms; }
+    void SetStallTimeout(int ms) { m_stallTimeoutMs = ms; }
     // The download fails when the installer is announced or grows larger than this.
-    void SetMaxBytes(qint64 bytes) { fMaxBytes = bytes; }
+    void SetMaxBytes(qint64 bytes) { m_maxBytes = bytes; }
 
     // Asks a running download to stop; it fails at its next progress report (about once a
     // second even while no data arrives). Safe from any thread.
-    void RequestCancel() { fCancelRequested.store(true); }
-    bool CancelRequested() const { return fCancelRequested.load(); }
+    void RequestCancel() { m_cancelRequested.store(true); }
+    bool CancelRequested() const { return m_cancelRequested.load(); }
 
     // Runs the transfer on the calling thread and returns the installer's full path. Progress
     // is reported on the same thread. Redirects are not followed and any status but a success
@@ -51,10 +51,10 @@ public:
     QString Run(const ProgressFn &progress = {});
 
 private:
-    QString fUrl;
-    int fStallTimeoutMs = kDefaultStallTimeoutMs;
-    qint64 fMaxBytes = kDefaultMaxBytes;
-    std::atomic<bool> fCancelRequested{false};
+    QString m_url;
+    int m_stallTimeoutMs = kDefaultStallTimeoutMs;
+    qint64 m_maxBytes = kDefaultMaxBytes;
+    std::atomic<bool> m_cancelRequested{false};
 };
 
 } // namespace dv

@@ -12,12 +12,12 @@ class InstallerDownloadError : public std::runtime_error
 {
 public:
     explicit InstallerDownloadError(const QString &message)
-        : std::runtime_error(message.toStdString()), fMessage(message)
+        : std::runtime_error(message.toStdString()), m_message(message)
     {}
-    const QString &Message() const { return fMessage; }
+    const QString &Message() const { return m_message; }
 
 private:
-    QString fMessage;
+    QString m_message;
 };
 
 } // namespace dv

@@ -182,10 +182,10 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
 UniqueFd InstallerFolder::CreateFile(const QString &name) const
 {
     const QByteArray encoded = EncodeFileName(name);
-    UniqueFd fd(::openat(fFd.get(), encoded.constData(),
+    UniqueFd fd(::openat(m_fd.get(), encoded.constData(),
                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd)
-        FailOn(fPath + u'/' + name);
+        FailOn(m_path + u'/' + name);
     return fd;
 }
 

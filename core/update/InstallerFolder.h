@@ -21,7 +21,7 @@ public:
     InstallerFolder(InstallerFolder &&other) noexcept = default;
     InstallerFolder &operator=(InstallerFolder &&other) = delete;
 
-    QString Path() const { return fPath; }
+    QString Path() const { return m_path; }
     // Creates the file Name in the folder, mode 0600, never over an existing entry and never
     // through a link; returns its descriptor, open for reading and writing. Throws
     // InstallerDownloadError.
@@ -31,10 +31,10 @@ public:
     static QString UserCacheFolder();
 
 private:
-    InstallerFolder(UniqueFd fd, QString path) : fFd(std::move(fd)), fPath(std::move(path)) {}
+    InstallerFolder(UniqueFd fd, QString path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
 
-    UniqueFd fFd;
-    QString fPath;
+    UniqueFd m_fd;
+    QString m_path;
 };
 
 } // namespace dv

@@ -46,16 +46,16 @@ void LinkLabel::leaveEvent(QEvent *event)
 
 void LinkLabel::mousePressEvent(QMouseEvent *event)
 {
-    fPressed = event->button() == Qt::LeftButton;
+    m_pressed = event->button() == Qt::LeftButton;
     QLabel::mousePressEvent(event);
 }
 
 void LinkLabel::mouseReleaseEvent(QMouseEvent *event)
 {
     // A press that is dragged off the link before release is no click.
-    const bool click = fPressed && event->button() == Qt::LeftButton &&
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
                        rect().contains(event->position().toPoint());
-    fPressed = false;
+    m_pressed = false;
     QLabel::mouseReleaseEvent(event);
     if (click)
         Press();

@@ -30,7 +30,7 @@ protected:
 
 private:
     void SetUnderlined(bool underlined);
-    bool fPressed = false;
+    bool m_pressed = false;
 };
 
 } // namespace dv

@@ -10,49 +10,49 @@
 namespace dv {
 
 UpDown::UpDown(QLineEdit *associate, int minimum, int maximum, QWidget *parent)
-    : QWidget(parent), fAssociate(associate), fUp(new QToolButton(this)),
-      fDown(new QToolButton(this)), fMinimum(minimum), fMaximum(maximum), fPosition(minimum)
+    : QWidget(parent), m_associate(associate), m_up(new QToolButton(this)),
+      m_down(new QToolButton(this)), m_minimum(minimum), m_maximum(maximum), m_position(minimum)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    for (QToolButton *b : {fUp, fDown}) {
-        b->setArrowType(b == fUp ? Qt::UpArrow : Qt::DownArrow);
+    for (QToolButton *b : {m_up, m_down}) {
+        b->setArrowType(b == m_up ? Qt::UpArrow : Qt::DownArrow);
         b->setAutoRepeat(true);
         b->setFocusPolicy(Qt::NoFocus);
         b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
         b->setFixedWidth(17);
         layout->addWidget(b);
     }
-    connect(fUp, &QToolButton::clicked, this, [this] { Step(1); });
-    connect(fDown, &QToolButton::clicked, this, [this] { Step(-1); });
-    if (fAssociate)
-        fAssociate->installEventFilter(this);
+    connect(m_up, &QToolButton::clicked, this, [this] { Step(1); });
+    connect(m_down, &QToolButton::clicked, this, [this] { Step(-1); });
+    if (m_associate)
+        m_associate->installEventFilter(this);
 }
 
 void UpDown::SetPosition(int position)
 {
-    fPosition = std::clamp(position, fMinimum, fMaximum);
+    m_position = std::clamp(position, m_minimum, m_maximum);
 }
 
 void UpDown::Step(int delta)
 {
-    if (fAssociate) {
+    if (m_associate) {
         bool ok = false;
-        const qlonglong typed = fAssociate->text().trimmed().toLongLong(&ok);
+        const qlonglong typed = m_associate->text().trimmed().toLongLong(&ok);
         if (ok)
-            fPosition = static_cast<int>(std::clamp<qlonglong>(typed, fMinimum, fMaximum));
+            m_position = static_cast<int>(std::clamp<qlonglong>(typed, m_minimum, m_maximum));
     }
-    SetPosition(
-        static_cast<int>(std::clamp<qlonglong>(qlonglong(fPosition) + delta, fMinimum, fMaximum)));
-    if (fAssociate)
-        fAssociate->setText(QString::number(fPosition));
+    SetPosition(static_cast<int>(
+        std::clamp<qlonglong>(qlonglong(m_position) + delta, m_minimum, m_maximum)));
+    if (m_associate)
+        m_associate->setText(QString::number(m_position));
 }
 
 bool UpDown::eventFilter(QObject *watched, QEvent *event)
 {
     // The arrow keys in the edit step like the buttons.
-    if (watched == fAssociate && event->type() == QEvent::KeyPress && isEnabled()) {
+    if (watched == m_associate && event->type() == QEvent::KeyPress && isEnabled()) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
             Step(key == Qt::Key_Up ? 1 : -1);

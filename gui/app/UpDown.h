@@ -16,27 +16,27 @@ class UpDown : public QWidget
 public:
     UpDown(QLineEdit *associate, int minimum, int maximum, QWidget *parent = nullptr);
 
-    int Position() const { return fPosition; }
+    int Position() const { return m_position; }
     // Sets the position (clamped to the range) without touching the edit's text.
     void SetPosition(int position);
-    int Minimum() const { return fMinimum; }
-    int Maximum() const { return fMaximum; }
+    int Minimum() const { return m_minimum; }
+    int Maximum() const { return m_maximum; }
     // One step up (+1) or down (-1).
     void Step(int delta);
     // The two arrows, for their accessible names.
-    QToolButton *UpButton() const { return fUp; }
-    QToolButton *DownButton() const { return fDown; }
+    QToolButton *UpButton() const { return m_up; }
+    QToolButton *DownButton() const { return m_down; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QLineEdit *fAssociate;
-    QToolButton *fUp;
-    QToolButton *fDown;
-    int fMinimum;
-    int fMaximum;
-    int fPosition;
+    QLineEdit *m_associate;
+    QToolButton *m_up;
+    QToolButton *m_down;
+    int m_minimum;
+    int m_maximum;
+    int m_position;
 };
 
 } // namespace dv

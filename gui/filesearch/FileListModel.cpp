@@ -52,27 +52,27 @@ public:
 
     TExactIconWorkItem(QString pPath, std::shared_ptr<TCustomCancellationToken> pToken,
                        TDeliver pDeliver)
-        : fPath(std::move(pPath)), fToken(std::move(pToken)), fDeliver(std::move(pDeliver))
+        : m_path(std::move(pPath)), m_token(std::move(pToken)), m_deliver(std::move(pDeliver))
     {
-        SetCancellationToken(fToken);
+        SetCancellationToken(m_token);
     }
 
     void DoWork() override
     {
         if (IsCanceled())
             return;
-        const QMimeType mime = QMimeDatabase().mimeTypeForFile(fPath);
+        const QMimeType mime = QMimeDatabase().mimeTypeForFile(m_path);
         const QString iconName = mime.iconName() + QLatin1Char('\n') + mime.genericIconName();
-        MainThreadQueue::Post([deliver = fDeliver, token = fToken, iconName] {
+        MainThreadQueue::Post([deliver = m_deliver, token = m_token, iconName] {
             if (!token->IsCancellationRequested())
                 deliver(iconName);
         });
     }
 
 private:
-    QString fPath;
-    std::shared_ptr<TCustomCancellationToken> fToken;
-    TDeliver fDeliver;
+    QString m_path;
+    std::shared_ptr<TCustomCancellationToken> m_token;
+    TDeliver m_deliver;
 };
 
 } // namespace
@@ -81,12 +81,12 @@ FileListModel::FileListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 FileListModel::~FileListModel()
 {
-    fAlive.reset();
+    m_alive.reset();
 }
 
 int FileListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : fShownCount;
+    return parent.isValid() ? 0 : m_shownCount;
 }
 
 int FileListModel::columnCount(const QModelIndex &parent) const
@@ -133,13 +133,13 @@ TDvFileListItem *FileListModel::Item(int pIndex) const
 {
     if (pIndex < 0 || pIndex >= ItemCount())
         return nullptr;
-    return fItems[static_cast<std::size_t>(pIndex)].get();
+    return m_items[static_cast<std::size_t>(pIndex)].get();
 }
 
 int FileListModel::IndexOf(const TDvFileListItem *pItem) const
 {
-    for (std::size_t i = 0; i < fItems.size(); ++i)
-        if (fItems[i].get() == pItem)
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        if (m_items[i].get() == pItem)
             return static_cast<int>(i);
     return -1;
 }
@@ -149,8 +149,8 @@ QString FileListModel::TypeDescription(const TDvFileListItem &pItem) const
     const QString key = ExtensionKey(pItem);
     if (key.isEmpty())
         return QStringLiteral("File");
-    auto it = fTypeByExtension.constFind(key);
-    if (it != fTypeByExtension.constEnd())
+    auto it = m_typeByExtension.constFind(key);
+    if (it != m_typeByExtension.constEnd())
         return *it;
     QString text;
     QMimeDatabase db;
@@ -164,14 +164,14 @@ QString FileListModel::TypeDescription(const TDvFileListItem &pItem) const
     if (text.isEmpty())
         text = key == kFolderKey ? QStringLiteral("File folder")
                                  : key.toUpper() + QStringLiteral(" File");
-    fTypeByExtension.insert(key, text);
+    m_typeByExtension.insert(key, text);
     return text;
 }
 
 QIcon FileListModel::IconNamed(const QString &pIconName) const
 {
-    auto it = fIconByName.constFind(pIconName);
-    if (it != fIconByName.constEnd())
+    auto it = m_iconByName.constFind(pIconName);
+    if (it != m_iconByName.constEnd())
         return *it;
     // "name\ngeneric-name": the theme's icon for the type, else for its family, else a plain
     // file icon.
@@ -181,15 +181,15 @@ QIcon FileListModel::IconNamed(const QString &pIconName) const
         icon = QIcon::fromTheme(pIconName.mid(nl + 1));
     if (icon.isNull())
         icon = IconProvider().icon(QAbstractFileIconProvider::File);
-    fIconByName.insert(pIconName, icon);
+    m_iconByName.insert(pIconName, icon);
     return icon;
 }
 
 QIcon FileListModel::TypeIcon(const TDvFileListItem &pItem) const
 {
     const QString key = ExtensionKey(pItem);
-    auto it = fIconByExtension.constFind(key);
-    if (it != fIconByExtension.constEnd())
+    auto it = m_iconByExtension.constFind(key);
+    if (it != m_iconByExtension.constEnd())
         return *it;
     QIcon icon;
     if (key == kFolderKey) {
@@ -206,7 +206,7 @@ QIcon FileListModel::TypeIcon(const TDvFileListItem &pItem) const
             mime = db.mimeTypeForName(QStringLiteral("application/octet-stream"));
         icon = IconNamed(mime.iconName() + QLatin1Char('\n') + mime.genericIconName());
     }
-    fIconByExtension.insert(key, icon);
+    m_iconByExtension.insert(key, icon);
     return icon;
 }
 
@@ -234,7 +234,7 @@ void FileListModel::RequestExactIcon(TDvFileListItem &pItem) const
         return;
     shown.ExactIconRequested = true;
     auto *self = const_cast<FileListModel *>(this);
-    auto deliver = [self, alive = std::weak_ptr<int>(fAlive), item = &pItem](const QString &n) {
+    auto deliver = [self, alive = std::weak_ptr<int>(m_alive), item = &pItem](const QString &n) {
         // The token is checked first: a live token means the row (and this model) exist.
         if (alive.lock())
             self->ExactIconArrived(item, n);
@@ -253,22 +253,22 @@ void FileListModel::ExactIconArrived(TDvFileListItem *pItem, const QString &pIco
         return;
     shown->Icon = icon;
     // Many icons arrive together: one repaint of the name column for all of them.
-    if (fIconUpdateQueued)
+    if (m_iconUpdateQueued)
         return;
-    fIconUpdateQueued = true;
+    m_iconUpdateQueued = true;
     QTimer::singleShot(0, this, [this] {
-        fIconUpdateQueued = false;
-        if (fShownCount > 0)
-            emit dataChanged(index(0, ColName), index(fShownCount - 1, ColName),
+        m_iconUpdateQueued = false;
+        if (m_shownCount > 0)
+            emit dataChanged(index(0, ColName), index(m_shownCount - 1, ColName),
                              {Qt::DecorationRole});
     });
 }
 
 QVariant FileListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= fShownCount)
+    if (!index.isValid() || index.row() >= m_shownCount)
         return {};
-    TDvFileListItem &item = *fItems[static_cast<std::size_t>(index.row())];
+    TDvFileListItem &item = *m_items[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
@@ -309,9 +309,9 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
 bool FileListModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     if (role != Qt::EditRole || !index.isValid() || index.column() != ColName ||
-        index.row() >= fShownCount)
+        index.row() >= m_shownCount)
         return false;
-    TDvFileListItem &item = *fItems[static_cast<std::size_t>(index.row())];
+    TDvFileListItem &item = *m_items[static_cast<std::size_t>(index.row())];
     const QString name = value.toString();
     if (name == item.Caption() || !OnRename)
         return false;
@@ -323,22 +323,22 @@ bool FileListModel::setData(const QModelIndex &index, const QVariant &value, int
 
 void FileListModel::BeginUpdate()
 {
-    ++fUpdateCount;
+    ++m_updateCount;
 }
 
 void FileListModel::EndUpdate()
 {
-    if (fUpdateCount > 0 && --fUpdateCount == 0)
+    if (m_updateCount > 0 && --m_updateCount == 0)
         ShowPending();
 }
 
 void FileListModel::ShowPending()
 {
     const int count = ItemCount();
-    if (count <= fShownCount)
+    if (count <= m_shownCount)
         return;
-    beginInsertRows(QModelIndex(), fShownCount, count - 1);
-    fShownCount = count;
+    beginInsertRows(QModelIndex(), m_shownCount, count - 1);
+    m_shownCount = count;
     endInsertRows();
 }
 
@@ -346,20 +346,20 @@ TDvFileListItem *FileListModel::Insert(std::unique_ptr<TDvFileListItem> pItem, i
 {
     TDvFileListItem *item = pItem.get();
     const int count = ItemCount();
-    if (pPos >= 0 && pPos < fShownCount) {
+    if (pPos >= 0 && pPos < m_shownCount) {
         ShowPending();
         beginInsertRows(QModelIndex(), pPos, pPos);
-        fItems.insert(fItems.begin() + pPos, std::move(pItem));
-        ++fShownCount;
+        m_items.insert(m_items.begin() + pPos, std::move(pItem));
+        ++m_shownCount;
         endInsertRows();
     } else if (pPos >= 0 && pPos < count) {
-        fItems.insert(fItems.begin() + pPos, std::move(pItem)); // among the rows not shown yet
-    } else if (fUpdateCount > 0) {
-        fItems.push_back(std::move(pItem));
+        m_items.insert(m_items.begin() + pPos, std::move(pItem)); // among the rows not shown yet
+    } else if (m_updateCount > 0) {
+        m_items.push_back(std::move(pItem));
     } else {
         beginInsertRows(QModelIndex(), count, count);
-        fItems.push_back(std::move(pItem));
-        fShownCount = count + 1;
+        m_items.push_back(std::move(pItem));
+        m_shownCount = count + 1;
         endInsertRows();
     }
     return item;
@@ -369,43 +369,43 @@ void FileListModel::Remove(int pIndex)
 {
     if (pIndex < 0 || pIndex >= ItemCount())
         return;
-    if (pIndex < fShownCount) {
+    if (pIndex < m_shownCount) {
         beginRemoveRows(QModelIndex(), pIndex, pIndex);
-        fItems.erase(fItems.begin() + pIndex);
-        --fShownCount;
+        m_items.erase(m_items.begin() + pIndex);
+        --m_shownCount;
         endRemoveRows();
     } else {
-        fItems.erase(fItems.begin() + pIndex);
+        m_items.erase(m_items.begin() + pIndex);
     }
 }
 
 void FileListModel::Clear()
 {
     beginResetModel();
-    fItems.clear();
-    fItems.shrink_to_fit();
-    fShownCount = 0;
+    m_items.clear();
+    m_items.shrink_to_fit();
+    m_shownCount = 0;
     endResetModel();
 }
 
 void FileListModel::ItemChanged(int pIndex)
 {
-    if (pIndex >= 0 && pIndex < fShownCount)
+    if (pIndex >= 0 && pIndex < m_shownCount)
         emit dataChanged(index(pIndex, 0), index(pIndex, ColumnCount - 1));
 }
 
 void FileListModel::Refresh()
 {
-    for (auto &item : fItems)
+    for (auto &item : m_items)
         item->Invalidate();
-    if (fShownCount > 0)
-        emit dataChanged(index(0, 0), index(fShownCount - 1, ColumnCount - 1));
+    if (m_shownCount > 0)
+        emit dataChanged(index(0, 0), index(m_shownCount - 1, ColumnCount - 1));
 }
 
 void FileListModel::SortBy(int pColumn, bool pDescending)
 {
     ShowPending();
-    const std::size_t n = fItems.size();
+    const std::size_t n = m_items.size();
     if (n < 2)
         return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -415,14 +415,14 @@ void FileListModel::SortBy(int pColumn, bool pDescending)
     // compare by rank.
     std::vector<int> rank;
     if (pColumn == ColSize || pColumn == ColDateModified) {
-        for (auto &item : fItems)
+        for (auto &item : m_items)
             item->ReadFileData();
     } else if (pColumn == ColInFolder || pColumn == ColType) {
         std::vector<QString> texts; // distinct texts (by identity; equal ones rank equal)
         QHash<const void *, int> byData;
         QHash<QString, int> byType;
         rank.reserve(n);
-        for (auto &item : fItems) {
+        for (auto &item : m_items) {
             int id;
             if (pColumn == ColInFolder) {
                 const QString &folder = item->Folder();
@@ -466,8 +466,8 @@ void FileListModel::SortBy(int pColumn, bool pDescending)
         return pColumn == ColSize ? item.FileSize() : item.ModifiedMs();
     };
     auto compare = [&](int a, int b) -> int {
-        const TDvFileListItem &x = *fItems[static_cast<std::size_t>(a)];
-        const TDvFileListItem &y = *fItems[static_cast<std::size_t>(b)];
+        const TDvFileListItem &x = *m_items[static_cast<std::size_t>(a)];
+        const TDvFileListItem &y = *m_items[static_cast<std::size_t>(b)];
         if (x.IsFolder() != y.IsFolder())
             return x.IsFolder() ? -1 : 1;
         int r = 0;
@@ -502,9 +502,9 @@ void FileListModel::SortBy(int pColumn, bool pDescending)
     sorted.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         newRow[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
-        sorted.push_back(std::move(fItems[static_cast<std::size_t>(order[i])]));
+        sorted.push_back(std::move(m_items[static_cast<std::size_t>(order[i])]));
     }
-    fItems.swap(sorted);
+    m_items.swap(sorted);
 
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;

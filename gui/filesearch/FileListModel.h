@@ -40,13 +40,13 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     // Every row, including those of an open update bracket.
-    int ItemCount() const { return static_cast<int>(fItems.size()); }
+    int ItemCount() const { return static_cast<int>(m_items.size()); }
     TDvFileListItem *Item(int pIndex) const;
     int IndexOf(const TDvFileListItem *pItem) const;
 
     void BeginUpdate();
     void EndUpdate();
-    bool InUpdate() const { return fUpdateCount > 0; }
+    bool InUpdate() const { return m_updateCount > 0; }
 
     // Appends (pPos outside the rows) or inserts a row; returns it.
     TDvFileListItem *Insert(std::unique_ptr<TDvFileListItem> pItem, int pPos);
@@ -78,14 +78,14 @@ private:
     void RequestExactIcon(TDvFileListItem &pItem) const;
     void ExactIconArrived(TDvFileListItem *pItem, const QString &pIconName);
 
-    std::vector<std::unique_ptr<TDvFileListItem>> fItems;
-    int fShownCount = 0; // rows the view knows of
-    int fUpdateCount = 0;
-    bool fIconUpdateQueued = false;
-    mutable QHash<QString, QString> fTypeByExtension;
-    mutable QHash<QString, QIcon> fIconByExtension;
-    mutable QHash<QString, QIcon> fIconByName;
-    std::shared_ptr<int> fAlive = std::make_shared<int>(0);
+    std::vector<std::unique_ptr<TDvFileListItem>> m_items;
+    int m_shownCount = 0; // rows the view knows of
+    int m_updateCount = 0;
+    bool m_iconUpdateQueued = false;
+    mutable QHash<QString, QString> m_typeByExtension;
+    mutable QHash<QString, QIcon> m_iconByExtension;
+    mutable QHash<QString, QIcon> m_iconByName;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace dv

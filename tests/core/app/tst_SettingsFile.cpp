@@ -84,7 +84,7 @@ class SettingsFileTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
+    QTemporaryDir m_dir;
 
 private slots:
     void defaultsGiveTheKnownLayout()
@@ -256,7 +256,7 @@ private slots:
         QFETCH(QString, appData);
         QFETCH(QString, xdgConfig);
         QFETCH(QString, expectedBase);
-        const QString root = QDir(fDir.path()).filePath(QTest::currentDataTag());
+        const QString root = QDir(m_dir.path()).filePath(QTest::currentDataTag());
         auto setOrUnset = [&](const char *name, const QString &sub) {
             if (sub.isEmpty())
                 qunsetenv(name);
@@ -281,14 +281,14 @@ private slots:
 
     void fileReadAndWrite()
     {
-        const QString path = QDir(fDir.path()).filePath("rw/settings.dt");
+        const QString path = QDir(m_dir.path()).filePath("rw/settings.dt");
         SettingsReadResult r;
         QCOMPARE(ReadSettingsFile(path, r), SettingsFileStatus::Missing);
         QVERIFY(!WriteSettingsFile(path, sample())); // the folder is not there
         QVERIFY(!QFile::exists(path));
 
         // A longer old file is replaced, not overwritten in place.
-        testsupport::writeFile(fDir.path(), "rw/settings.dt", QByteArray(300, '\x11'));
+        testsupport::writeFile(m_dir.path(), "rw/settings.dt", QByteArray(300, '\x11'));
         QVERIFY(WriteSettingsFile(path, SettingsFormState()));
         QCOMPARE(QFileInfo(path).size(), 86);
         QVERIFY(WriteSettingsFile(path, sample()));
@@ -308,7 +308,7 @@ private slots:
     void unreadableFile()
     {
         QFETCH(QString, kind);
-        const QString path = QDir(fDir.path()).filePath("odd-" + kind);
+        const QString path = QDir(m_dir.path()).filePath("odd-" + kind);
         if (kind == "folder")
             QVERIFY(QDir().mkpath(path));
         else

@@ -67,7 +67,7 @@ struct Watching
     bool Sentinel(const QString &pFolder)
     {
         const QString path =
-            writeFile(pFolder, QStringLiteral("sentinel-%1").arg(++fSentinels), {});
+            writeFile(pFolder, QStringLiteral("sentinel-%1").arg(++m_sentinels), {});
         return WaitFor(neFileCreate, path);
     }
     QStringList Summary() const
@@ -79,7 +79,7 @@ struct Watching
     }
 
 private:
-    int fSentinels = 0;
+    int m_sentinels = 0;
 };
 
 bool rename(const QString &pFrom, const QString &pTo)
@@ -93,28 +93,28 @@ class StderrCapture
 public:
     StderrCapture()
     {
-        fFile.open();
+        m_file.open();
         std::fflush(stderr);
-        fSaved = dup(2);
-        dup2(fFile.handle(), 2);
+        m_saved = dup(2);
+        dup2(m_file.handle(), 2);
     }
     ~StderrCapture() { Restore(); }
     QByteArray Restore()
     {
-        if (fSaved >= 0) {
+        if (m_saved >= 0) {
             std::fflush(stderr);
-            dup2(fSaved, 2);
-            close(fSaved);
-            fSaved = -1;
+            dup2(m_saved, 2);
+            close(m_saved);
+            m_saved = -1;
         }
-        QFile read(fFile.fileName());
+        QFile read(m_file.fileName());
         read.open(QIODevice::ReadOnly);
         return read.readAll();
     }
 
 private:
-    QTemporaryFile fFile;
-    int fSaved = -1;
+    QTemporaryFile m_file;
+    int m_saved = -1;
 };
 
 } // namespace

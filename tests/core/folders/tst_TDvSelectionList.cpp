@@ -41,17 +41,17 @@ class tst_TDvSelectionList : public QObject
 {
     Q_OBJECT
 
-    testsupport::TemporaryDir fDir;
-    QString fRoot;
+    testsupport::TemporaryDir m_dir;
+    QString m_root;
 
     // Builds a fresh tree under the temporary folder. "X/" is a folder, "X" a file,
     // "L->T" a symbolic link L to the relative target T, "P|" a FIFO. A file at the top
     // keeps completion from climbing out of the fixture.
     void makeTree(const QStringList &items)
     {
-        fRoot = fDir.path() + QStringLiteral("/t%1").arg(++fTreeNumber);
-        QVERIFY(QDir().mkpath(fRoot));
-        testsupport::writeFile(fRoot, QStringLiteral("keep.txt"), "k");
+        m_root = m_dir.path() + QStringLiteral("/t%1").arg(++m_treeNumber);
+        QVERIFY(QDir().mkpath(m_root));
+        testsupport::writeFile(m_root, QStringLiteral("keep.txt"), "k");
         for (const QString &item : items) {
             if (item.contains(QStringLiteral("->"))) {
                 const QStringList parts = item.split(QStringLiteral("->"));
@@ -62,13 +62,13 @@ class tst_TDvSelectionList : public QObject
             } else if (item.endsWith(u'/')) {
                 QVERIFY(QDir().mkpath(abs(item)));
             } else {
-                testsupport::writeFile(fRoot, item, "x");
+                testsupport::writeFile(m_root, item, "x");
             }
         }
     }
-    int fTreeNumber = 0;
+    int m_treeNumber = 0;
 
-    QString abs(const QString &relative) const { return fRoot + u'/' + relative; }
+    QString abs(const QString &relative) const { return m_root + u'/' + relative; }
     QStringList absAll(const QStringList &relative) const
     {
         QStringList result;
@@ -80,7 +80,7 @@ class tst_TDvSelectionList : public QObject
     {
         QStringList result;
         for (const QString &a : absolute)
-            result.append(a.startsWith(fRoot + u'/') ? a.mid(fRoot.size() + 1) : a);
+            result.append(a.startsWith(m_root + u'/') ? a.mid(m_root.size() + 1) : a);
         return result;
     }
     static QStringList sorted(QStringList list)
@@ -90,7 +90,7 @@ class tst_TDvSelectionList : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY(fDir.isValid()); }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void validatePath_data()
     {
@@ -125,8 +125,8 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(QString, normalised);
         makeTree({"A/", "A/f.txt", "A/pipe|", "LA->A", "dead->nowhere", "S*/", "S/", "A/g*"});
-        path.replace(u'@', fRoot);
-        normalised.replace(u'@', fRoot);
+        path.replace(u'@', m_root);
+        normalised.replace(u'@', m_root);
         QCOMPARE(TDvSelectionList::ValidatePath(path), valid);
         QCOMPARE(path, normalised);
     }
@@ -291,7 +291,7 @@ private slots:
         makeTree({"A/B/X/f.txt", "A/C/", "A/BB/", "a/b/", "A/B*/"});
         TDvSelectionList list;
         list.AddPathToSelection(abs("A/B"));
-        path.replace(u'@', fRoot);
+        path.replace(u'@', m_root);
         bool isSubItem = !subItem;
         QCOMPARE(list.GetPathSelectionState(path, isSubItem), state);
         QCOMPARE(isSubItem, subItem);

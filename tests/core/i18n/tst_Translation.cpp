@@ -32,7 +32,7 @@ class TranslationTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
+    QTemporaryDir m_dir;
 
     void storeLanguage(const QVariant &value)
     {
@@ -46,7 +46,7 @@ class TranslationTest : public QObject
 
     void loadTable(const QByteArray &bytes, const QVariant &language)
     {
-        SetTranslationFilePath(testsupport::writeFile(fDir.path(), "app/transl.dt", bytes));
+        SetTranslationFilePath(testsupport::writeFile(m_dir.path(), "app/transl.dt", bytes));
         storeLanguage(language);
         LoadTranslations();
     }
@@ -54,9 +54,9 @@ class TranslationTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(fDir.isValid());
+        QVERIFY(m_dir.isValid());
         // The language choice lives in the user's configuration folder: keep it in ours.
-        qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath("config").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath("config").toLocal8Bit());
         QCOMPARE(CurrentLanguageCode(), QStringLiteral("en"));
         QCOMPARE(Translate("Ready"), QStringLiteral("Ready"));
     }
@@ -198,7 +198,7 @@ private slots:
         loadTable(kTable, QStringLiteral("de"));
         QCOMPARE(CurrentLanguageIndex(), 1);
 
-        const QString path = QDir(fDir.path()).filePath("elsewhere/transl.dt");
+        const QString path = QDir(m_dir.path()).filePath("elsewhere/transl.dt");
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile::remove(path);
         QDir(path).removeRecursively();

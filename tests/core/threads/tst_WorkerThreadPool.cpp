@@ -23,19 +23,19 @@ class TTestItem : public dv::TBasicWorkItem
 {
 public:
     using TBody = std::function<void(TTestItem &)>;
-    explicit TTestItem(TBody pBody = {}) : fBody(std::move(pBody)) {}
+    explicit TTestItem(TBody pBody = {}) : m_body(std::move(pBody)) {}
     void DoWork() override
     {
         Ran = true;
-        if (fBody)
-            fBody(*this);
+        if (m_body)
+            m_body(*this);
         Returned = true;
     }
     std::atomic<bool> Ran{false};
     std::atomic<bool> Returned{false};
 
 private:
-    TBody fBody;
+    TBody m_body;
 };
 
 class TVictimItem : public TTestItem
@@ -70,18 +70,18 @@ class TLog
 public:
     void Add(const QString &pEntry)
     {
-        std::lock_guard<std::mutex> guard(fLock);
-        fEntries << pEntry;
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_entries << pEntry;
     }
     QStringList Entries() const
     {
-        std::lock_guard<std::mutex> guard(fLock);
-        return fEntries;
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_entries;
     }
 
 private:
-    mutable std::mutex fLock;
-    QStringList fEntries;
+    mutable std::mutex m_lock;
+    QStringList m_entries;
 };
 
 std::shared_ptr<TTestItem> LoggingItem(TLog &pLog, const QString &pName)

@@ -62,18 +62,18 @@ class InstallerDownloadTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
+    QTemporaryDir m_dir;
 
-    QString cacheDir() const { return QDir(fDir.path()).filePath("cache"); }
-    QString appDir() const { return QDir(fDir.path()).filePath("cache/Delvora"); }
+    QString cacheDir() const { return QDir(m_dir.path()).filePath("cache"); }
+    QString appDir() const { return QDir(m_dir.path()).filePath("cache/Delvora"); }
 
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath("config").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath("config").toLocal8Bit());
         qputenv("XDG_CACHE_HOME", cacheDir().toLocal8Bit());
         SetTranslationFilePath(testsupport::writeFile(
-            fDir.path(), "transl.dt",
+            m_dir.path(), "transl.dt",
             "2\nEnglish\nDeutsch\nen\nde\nDownload is cancelled. Please download manually.\n"
             "Download abgebrochen.\n"
             "No data arrived for %d seconds.\nKeine Daten seit %d Sekunden.\n"));
@@ -151,7 +151,7 @@ private slots:
         const QString first = InstallerDownload(server.url(kInstallerPath)).Run();
         // Something placed beside our folders, and a link that looks like one of them: the
         // link goes, never what it points to.
-        const QString outside = testsupport::writeFile(fDir.path(), "outside/keep.txt", "keep");
+        const QString outside = testsupport::writeFile(m_dir.path(), "outside/keep.txt", "keep");
         QVERIFY(
             QFile::link(QFileInfo(outside).absolutePath(), QDir(appDir()).filePath("update-link")));
         testsupport::writeFile(appDir(), "notes.txt", "mine");
@@ -192,7 +192,7 @@ private slots:
     {
         QFETCH(QString, setUp);
         QFETCH(QString, refusal);
-        const QString elsewhere = QDir(fDir.path()).filePath("elsewhere");
+        const QString elsewhere = QDir(m_dir.path()).filePath("elsewhere");
         QDir(elsewhere).removeRecursively();
         QDir().mkpath(elsewhere);
         if (setUp.startsWith("cache ")) {

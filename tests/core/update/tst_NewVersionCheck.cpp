@@ -23,7 +23,7 @@ class NewVersionCheckTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
+    QTemporaryDir m_dir;
 
     void serve(LoopbackHttpServer &server, const QByteArray &version, const QByteArray &changes)
     {
@@ -34,7 +34,7 @@ class NewVersionCheckTest : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath("config").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath("config").toLocal8Bit());
         QCOMPARE(RunningVersionNumber(), 24);
         QVERIFY(!CloseEndsProgram());
         QVERIFY(NewVersionMessage().isEmpty());
@@ -43,7 +43,7 @@ private slots:
     void init()
     {
         SetCloseEndsProgram(false);
-        SetTranslationFilePath(QDir(fDir.path()).filePath("none"));
+        SetTranslationFilePath(QDir(m_dir.path()).filePath("none"));
         LoadTranslations(); // English
     }
 
@@ -141,7 +141,7 @@ private slots:
     void messageIsTranslated()
     {
         SetTranslationFilePath(
-            testsupport::writeFile(fDir.path(), "transl.dt",
+            testsupport::writeFile(m_dir.path(), "transl.dt",
                                    "2\nEnglish\nDeutsch\nen\nde\nThe new version %s is available\n"
                                    "Die neue Version %s ist da\nWhat's new:\nNeu:\n"));
         LoadTranslations();

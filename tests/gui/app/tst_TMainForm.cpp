@@ -73,7 +73,7 @@ const char kTable[] = "3\nEnglish\nDeutsch\nPseudo\nen\nde\nxx\n"
 class TstTMainForm : public QObject
 {
     Q_OBJECT
-    QTemporaryDir fDir;
+    QTemporaryDir m_dir;
 
     QString languageStoreFile() const
     {
@@ -108,10 +108,10 @@ private slots:
 void TstTMainForm::initTestCase()
 {
     testsupport::useTemporaryCacheHome();
-    QVERIFY(fDir.isValid());
+    QVERIFY(m_dir.isValid());
     // The language choice lives in the user's configuration folder: keep it in ours.
-    qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath(QStringLiteral("config")).toLocal8Bit());
-    QFile table(fDir.filePath(QStringLiteral("transl.dt")));
+    qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+    QFile table(m_dir.filePath(QStringLiteral("transl.dt")));
     QVERIFY(table.open(QIODevice::WriteOnly));
     table.write(kTable);
     table.close();
@@ -657,7 +657,7 @@ void TstTMainForm::languageStoreFailureKeepsTexts()
 
 void TstTMainForm::noTableNoLanguages()
 {
-    dv::SetTranslationFilePath(fDir.filePath(QStringLiteral("missing.dt")));
+    dv::SetTranslationFilePath(m_dir.filePath(QStringLiteral("missing.dt")));
     dv::LoadTranslations();
     TMainForm form;
     QVERIFY(form.PopupMenuLang->actions().isEmpty());

@@ -129,8 +129,8 @@ void CloseNextModal(QString *shown)
 class TstTMainFormKeyboard : public QObject
 {
     Q_OBJECT
-    QTemporaryDir fDir;
-    std::unique_ptr<dv::MainThreadWaker> fWaker;
+    QTemporaryDir m_dir;
+    std::unique_ptr<dv::MainThreadWaker> m_waker;
 
     void useLanguage(int column)
     {
@@ -182,10 +182,10 @@ private slots:
 void TstTMainFormKeyboard::initTestCase()
 {
     testsupport::useTemporaryCacheHome();
-    QVERIFY(fDir.isValid());
-    fWaker = std::make_unique<dv::MainThreadWaker>();
-    qputenv("XDG_CONFIG_HOME", fDir.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
+    QVERIFY(m_dir.isValid());
+    m_waker = std::make_unique<dv::MainThreadWaker>();
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("APPDATA", m_dir.filePath(QStringLiteral("appdata")).toLocal8Bit());
 
     QFile shipped(QStringLiteral(DELVORA_SOURCE_DIR "/resources/transl.dt"));
     QVERIFY(shipped.open(QIODevice::ReadOnly));
@@ -197,7 +197,7 @@ void TstTMainFormKeyboard::initTestCase()
         const QByteArray key = lines.at(row).toUtf8();
         table += key + "\n[" + key + "]\n";
     }
-    dv::SetTranslationFilePath(testsupport::writeFile(fDir.path(), "transl.dt", table));
+    dv::SetTranslationFilePath(testsupport::writeFile(m_dir.path(), "transl.dt", table));
     QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Delvora"))
         .setValue(QStringLiteral("CurrentLanguage"), QStringLiteral("en"));
     dv::LoadTranslations();
@@ -209,13 +209,13 @@ void TstTMainFormKeyboard::init()
 {
     if (dv::CurrentLanguageIndex() != 0)
         useLanguage(0);
-    QFile::remove(fDir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
+    QFile::remove(m_dir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
 }
 
 void TstTMainFormKeyboard::cleanupTestCase()
 {
     dv::SetExtractionServerEndpoint(QString());
-    fWaker.reset();
+    m_waker.reset();
 }
 
 void TstTMainFormKeyboard::everyControlIsNamedInEveryLanguage_data()
@@ -412,8 +412,8 @@ void TstTMainFormKeyboard::shortcutsReachTheirCommands()
 
     CountingForm form;
     // The tree shows only an empty fixture folder.
-    QVERIFY(QDir(fDir.path()).mkpath(QStringLiteral("empty")));
-    Tree(form)->SetRootFolders({fDir.filePath(QStringLiteral("empty"))});
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("empty")));
+    Tree(form)->SetRootFolders({m_dir.filePath(QStringLiteral("empty"))});
     QVERIFY(showActive(form));
     form.SearchOptionControl->setCurrentWidget(form.SearchAdvanced);
     QWidget *start = form.findChild<QWidget *>(from);

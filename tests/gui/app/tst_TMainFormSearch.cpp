@@ -81,14 +81,14 @@ bool SetModified(const QString &path, const QDateTime &when)
 class TstTMainFormSearch : public QObject
 {
     Q_OBJECT
-    testsupport::TemporaryDir fDir;
-    testsupport::TextdServer fServer;
-    std::unique_ptr<dv::MainThreadWaker> fWaker; // as the program has
+    testsupport::TemporaryDir m_dir;
+    testsupport::TextdServer m_server;
+    std::unique_ptr<dv::MainThreadWaker> m_waker; // as the program has
 
     QString tree(const QString &relative = {}) const
     {
-        return relative.isEmpty() ? fDir.filePath(QStringLiteral("tree"))
-                                  : fDir.filePath(QStringLiteral("tree/") + relative);
+        return relative.isEmpty() ? m_dir.filePath(QStringLiteral("tree"))
+                                  : m_dir.filePath(QStringLiteral("tree/") + relative);
     }
 
     // Runs "Search Now" on the form as it stands and waits for the end of the search.
@@ -143,11 +143,11 @@ private slots:
 void TstTMainFormSearch::initTestCase()
 {
     testsupport::useTemporaryCacheHome();
-    QVERIFY(fDir.isValid());
-    fWaker = std::make_unique<dv::MainThreadWaker>();
-    qputenv("APPDATA", fDir.filePath(QStringLiteral("appdata")).toLocal8Bit());
-    QVERIFY2(fServer.start(), qPrintable(fServer.errorText()));
-    dv::SetExtractionServerEndpoint(fServer.baseUrl());
+    QVERIFY(m_dir.isValid());
+    m_waker = std::make_unique<dv::MainThreadWaker>();
+    qputenv("APPDATA", m_dir.filePath(QStringLiteral("appdata")).toLocal8Bit());
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
+    dv::SetExtractionServerEndpoint(m_server.baseUrl());
 
     const QString t = tree();
     testsupport::writeFile(t, "plain/a.txt", "hello needle world\n");
@@ -173,13 +173,13 @@ void TstTMainFormSearch::initTestCase()
 // Every search start stores the form: each case starts from the defaults again.
 void TstTMainFormSearch::init()
 {
-    QFile::remove(fDir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
+    QFile::remove(m_dir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
 }
 
 void TstTMainFormSearch::cleanupTestCase()
 {
     dv::SetExtractionServerEndpoint(QString());
-    fWaker.reset();
+    m_waker.reset();
 }
 
 void TstTMainFormSearch::wholeSearch_data()
@@ -378,7 +378,7 @@ void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
     const auto restore = qScopeGuard([&] {
         gate.open();
         dv::SetTextCacheEnabled(true);
-        dv::SetExtractionServerEndpoint(fServer.baseUrl());
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
     });
 
     TMainForm form;
@@ -448,7 +448,7 @@ void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive()
     const auto restore = qScopeGuard([&] {
         gate.open();
         dv::SetTextCacheEnabled(true);
-        dv::SetExtractionServerEndpoint(fServer.baseUrl());
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
     });
 
     auto form = std::make_unique<TMainForm>();
@@ -759,7 +759,7 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
     dv::SetExtractionServerEndpoint(server.baseUrl());
     const auto restore = qScopeGuard([this] {
         dv::UseTextCache(nullptr);
-        dv::SetExtractionServerEndpoint(fServer.baseUrl());
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
     });
 
     TMainForm form;
@@ -954,7 +954,7 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     LoopbackHttpServer failing;
     failing.setAnswer("/tika", HttpAnswer::text("cannot parse", 422, "Unprocessable Entity"));
     dv::SetExtractionServerEndpoint(failing.baseUrl());
-    const auto restore = qScopeGuard([&] { dv::SetExtractionServerEndpoint(fServer.baseUrl()); });
+    const auto restore = qScopeGuard([&] { dv::SetExtractionServerEndpoint(m_server.baseUrl()); });
     testsupport::TemporaryDir dir;
     const QString folder = dir.path();
     testsupport::writeFile(folder, "found.txt", "a needle");

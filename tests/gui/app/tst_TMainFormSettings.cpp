@@ -23,9 +23,9 @@ using dv::TMainForm;
 class TstTMainFormSettings : public QObject
 {
     Q_OBJECT
-    QTemporaryDir fDir;
+    QTemporaryDir m_dir;
 
-    QString settingsPath() const { return QDir(fDir.path()).filePath("Delvora/settings.dt"); }
+    QString settingsPath() const { return QDir(m_dir.path()).filePath("Delvora/settings.dt"); }
 
     void writeSettings(const QByteArray &bytes)
     {
@@ -37,7 +37,7 @@ class TstTMainFormSettings : public QObject
 
     // A folder of the fixture that the tree can select; its name holds what would read as
     // references, so it comes back only when taken as written.
-    QString chosenFolder() const { return QDir(fDir.path()).filePath("chosen $HOME %PATH% ~x"); }
+    QString chosenFolder() const { return QDir(m_dir.path()).filePath("chosen $HOME %PATH% ~x"); }
 
     // A state unlike the built-in defaults in every field.
     SettingsFormState changedState() const
@@ -70,9 +70,9 @@ private slots:
     void initTestCase()
     {
         testsupport::useTemporaryCacheHome();
-        QVERIFY(fDir.isValid());
+        QVERIFY(m_dir.isValid());
         QVERIFY(QDir().mkpath(chosenFolder()));
-        qputenv("APPDATA", fDir.path().toLocal8Bit());
+        qputenv("APPDATA", m_dir.path().toLocal8Bit());
     }
 
     void init() { QFile::remove(settingsPath()); }

@@ -47,8 +47,8 @@ class tst_TDvFileList : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { fWaker = std::make_unique<MainThreadWaker>(); }
-    void cleanupTestCase() { fWaker.reset(); }
+    void initTestCase() { m_waker = std::make_unique<MainThreadWaker>(); }
+    void cleanupTestCase() { m_waker.reset(); }
 
     // The real enumeration fills the list; refused paths never reach the view, and each
     // batch arrives in one insertion.
@@ -418,7 +418,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<MainThreadWaker> fWaker;
+    std::unique_ptr<MainThreadWaker> m_waker;
 };
 
 QTEST_MAIN(tst_TDvFileList)

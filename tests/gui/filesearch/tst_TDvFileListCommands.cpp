@@ -80,32 +80,32 @@ class tst_TDvFileListCommands : public QObject
 private slots:
     void init()
     {
-        fList = std::make_unique<TDvFileList>();
-        fList->resize(700, 300);
-        fList->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fList.get()));
+        m_list = std::make_unique<TDvFileList>();
+        m_list->resize(700, 300);
+        m_list->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_list.get()));
     }
-    void cleanup() { fList.reset(); }
+    void cleanup() { m_list.reset(); }
 
     void openWithDefaultApplication()
     {
         testsupport::TemporaryDir dir;
         const QString a = writeFile(dir.path(), "a.txt", "a");
         const QString b = writeFile(dir.path(), "b.txt", "b");
-        fList->Add(a);
-        fList->Add(b);
+        m_list->Add(a);
+        m_list->Add(b);
         UrlReceiver receiver;
         QDesktopServices::setUrlHandler("file", &receiver, "open");
 
-        fList->selectAll();
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_Return);
+        m_list->selectAll();
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_Return);
         QCOMPARE(receiver.opened, (QList<QUrl>{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}));
 
         receiver.opened.clear();
-        const QRect row = fList->visualRect(fList->Model()->index(1, 0));
-        QTest::mouseClick(fList->viewport(), Qt::LeftButton, {}, row.center());
-        QTest::mouseDClick(fList->viewport(), Qt::LeftButton, {}, row.center());
+        const QRect row = m_list->visualRect(m_list->Model()->index(1, 0));
+        QTest::mouseClick(m_list->viewport(), Qt::LeftButton, {}, row.center());
+        QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, {}, row.center());
         QCOMPARE(receiver.opened, (QList<QUrl>{QUrl::fromLocalFile(b)}));
         QDesktopServices::unsetUrlHandler("file");
     }
@@ -114,13 +114,13 @@ private slots:
     {
         testsupport::TemporaryDir dir;
         const QString file = writeFile(dir.path(), "grow.txt", "1234");
-        fList->Add(file);
-        const QModelIndex size = fList->Model()->index(0, FileListModel::ColSize);
+        m_list->Add(file);
+        const QModelIndex size = m_list->Model()->index(0, FileListModel::ColSize);
         QCOMPARE(size.data().toString(), "4 bytes");
         writeFile(dir.path(), "grow.txt", QByteArray(2048, 'x'));
         QCOMPARE(size.data().toString(), "4 bytes"); // read once, kept
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_F5);
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_F5);
         QCOMPARE(size.data().toString(), "2.00 KB");
     }
 
@@ -129,29 +129,29 @@ private slots:
         testsupport::TemporaryDir dir;
         const QString old = writeFile(dir.path(), "old.txt", "content");
         writeFile(dir.path(), "taken.txt", "other");
-        fList->Add(old);
-        fList->SelectItem(0);
-        fList->setFocus();
+        m_list->Add(old);
+        m_list->SelectItem(0);
+        m_list->setFocus();
 
-        QTest::keyClick(fList.get(), Qt::Key_F2);
-        QVERIFY(fList->IsEditing());
-        auto *editor = fList->findChild<QLineEdit *>();
+        QTest::keyClick(m_list.get(), Qt::Key_F2);
+        QVERIFY(m_list->IsEditing());
+        auto *editor = m_list->findChild<QLineEdit *>();
         QVERIFY(editor);
         editor->setText("new.txt");
         QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(fList->Item(0)->Caption(), QString("new.txt"));
-        QCOMPARE(fList->Item(0)->Path(), dir.path() + "/new.txt");
+        QTRY_COMPARE(m_list->Item(0)->Caption(), QString("new.txt"));
+        QCOMPARE(m_list->Item(0)->Path(), dir.path() + "/new.txt");
         QCOMPARE(readAll(dir.path() + "/new.txt"), QByteArray("content"));
         QVERIFY(!QFile::exists(old));
 
         // An existing name is never replaced.
-        const QModelIndex cell = fList->Model()->index(0, FileListModel::ColName);
-        QVERIFY(!fList->Model()->setData(cell, "taken.txt", Qt::EditRole));
-        QCOMPARE(fList->Item(0)->Caption(), QString("new.txt"));
+        const QModelIndex cell = m_list->Model()->index(0, FileListModel::ColName);
+        QVERIFY(!m_list->Model()->setData(cell, "taken.txt", Qt::EditRole));
+        QCOMPARE(m_list->Item(0)->Caption(), QString("new.txt"));
         QCOMPARE(readAll(dir.path() + "/taken.txt"), QByteArray("other"));
         QCOMPARE(readAll(dir.path() + "/new.txt"), QByteArray("content"));
-        QVERIFY(!fList->LastError().isEmpty());
-        QVERIFY(!fList->Model()->setData(cell, "../escape.txt", Qt::EditRole));
+        QVERIFY(!m_list->LastError().isEmpty());
+        QVERIFY(!m_list->Model()->setData(cell, "../escape.txt", Qt::EditRole));
         QVERIFY(QFile::exists(dir.path() + "/new.txt"));
     }
 
@@ -168,11 +168,11 @@ private slots:
         QDir::setCurrent(cwd.path());
         const QString file = writeFile(dir.path(), "files/doomed.txt", "bye");
         const QString kept = writeFile(dir.path(), "files/kept.txt", "stay");
-        fList->Add(file);
-        fList->Add(kept);
-        fList->SelectItem(0);
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_Delete);
+        m_list->Add(file);
+        m_list->Add(kept);
+        m_list->SelectItem(0);
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_Delete);
         QDir::setCurrent(oldCwd);
         if (oldData.isNull())
             qunsetenv("XDG_DATA_HOME");
@@ -186,20 +186,20 @@ private slots:
         QVERIFY2(trashed.first().contains("/Trash/files/") || trashed.first().contains("/.Trash"),
                  qPrintable(trashed.first()));
         QCOMPARE(readAll(trashed.first()), QByteArray("bye"));
-        QCOMPARE(fList->ItemCount(), 1);
-        QCOMPARE(fList->Item(0)->Path(), kept);
+        QCOMPARE(m_list->ItemCount(), 1);
+        QCOMPARE(m_list->Item(0)->Path(), kept);
     }
 
     void deleteOfVanishedFileKeepsOthers()
     {
         testsupport::TemporaryDir dir;
         const QString gone = writeFile(dir.path(), "gone.txt", "x");
-        fList->Add(gone);
+        m_list->Add(gone);
         QVERIFY(QFile::remove(gone));
-        fList->SelectItem(0);
-        fList->DeleteSelected();
-        QCOMPARE(fList->ItemCount(), 1); // nothing was trashed: the row stays
-        QVERIFY(fList->LastError().contains("gone.txt"));
+        m_list->SelectItem(0);
+        m_list->DeleteSelected();
+        QCOMPARE(m_list->ItemCount(), 1); // nothing was trashed: the row stays
+        QVERIFY(m_list->LastError().contains("gone.txt"));
     }
 
     void clipboardHoldsFileUrls()
@@ -207,24 +207,24 @@ private slots:
         testsupport::TemporaryDir dir;
         const QString a = writeFile(dir.path(), "a b.txt", "a");
         const QString b = writeFile(dir.path(), "b.txt", "b");
-        fList->Add(a);
-        fList->Add(b);
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(fList->SelCount(), 2);
+        m_list->Add(a);
+        m_list->Add(b);
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(m_list->SelCount(), 2);
 
-        QTest::keyClick(fList.get(), Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(m_list.get(), Qt::Key_C, Qt::ControlModifier);
         const QMimeData *data = QApplication::clipboard()->mimeData();
         QVERIFY(data);
         QCOMPARE(data->urls(), (QList<QUrl>{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}));
         QVERIFY(!ShellOperations::IsCut(data));
-        QVERIFY(!fList->Item(0)->IsCut());
+        QVERIFY(!m_list->Item(0)->IsCut());
 
-        QTest::keyClick(fList.get(), Qt::Key_X, Qt::ControlModifier);
+        QTest::keyClick(m_list.get(), Qt::Key_X, Qt::ControlModifier);
         data = QApplication::clipboard()->mimeData();
         QVERIFY(ShellOperations::IsCut(data));
         QCOMPARE(ShellOperations::LocalFiles(data), (QStringList{a, b}));
-        QVERIFY(fList->Item(0)->IsCut() && fList->Item(1)->IsCut());
+        QVERIFY(m_list->Item(0)->IsCut() && m_list->Item(1)->IsCut());
     }
 
     void pasteIntoFolderOfSelectedRow()
@@ -232,30 +232,30 @@ private slots:
         testsupport::TemporaryDir dir;
         const QString source = writeFile(dir.path(), "from/data.bin", "payload");
         const QString target = writeFile(dir.path(), "to/here.txt", "h");
-        fList->Add(source);
-        fList->Add(target);
+        m_list->Add(source);
+        m_list->Add(target);
 
         // Copy: the file is copied next to the selected row; a second paste gets a new name.
-        fList->SelectItem(0);
-        fList->CopySelected(false);
-        fList->SelectItem(1);
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_V, Qt::ControlModifier);
+        m_list->SelectItem(0);
+        m_list->CopySelected(false);
+        m_list->SelectItem(1);
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(readAll(dir.path() + "/to/data.bin"), QByteArray("payload"));
-        fList->Paste();
+        m_list->Paste();
         QCOMPARE(readAll(dir.path() + "/to/data - Copy.bin"), QByteArray("payload"));
         QCOMPARE(readAll(source), QByteArray("payload"));
 
         // Cut: the file moves, and its row follows it.
-        fList->SelectItem(0);
-        fList->CopySelected(true);
+        m_list->SelectItem(0);
+        m_list->CopySelected(true);
         QVERIFY(QFile::remove(dir.path() + "/to/data.bin"));
-        fList->SelectItem(1);
-        fList->Paste();
+        m_list->SelectItem(1);
+        m_list->Paste();
         QVERIFY(!QFile::exists(source));
         QCOMPARE(readAll(dir.path() + "/to/data.bin"), QByteArray("payload"));
-        QCOMPARE(fList->Item(0)->Path(), dir.path() + "/to/data.bin");
-        QVERIFY(!fList->Item(0)->IsCut());
+        QCOMPARE(m_list->Item(0)->Path(), dir.path() + "/to/data.bin");
+        QVERIFY(!m_list->Item(0)->IsCut());
     }
 
     void pasteFileWithNonUtf8Name()
@@ -275,33 +275,33 @@ private slots:
         QCOMPARE(::write(fd, "payload", 7), 7);
         ::close(fd);
         const QString source = DecodeFileName(sourceBytes);
-        fList->Add(source);
-        fList->Add(writeFile(dir.path(), "to/here.txt", "h"));
+        m_list->Add(source);
+        m_list->Add(writeFile(dir.path(), "to/here.txt", "h"));
 
-        fList->SelectItem(0);
-        fList->CopySelected(false);
+        m_list->SelectItem(0);
+        m_list->CopySelected(false);
         const QMimeData *data = QApplication::clipboard()->mimeData();
         QVERIFY(data);
         QCOMPARE(data->urls().value(0).toEncoded(), "file://" + root + "/from/caf%E9%20%231.txt");
-        fList->SelectItem(1);
-        fList->Paste();
-        fList->Paste();
+        m_list->SelectItem(1);
+        m_list->Paste();
+        m_list->Paste();
         QCOMPARE(readRaw(root + "/to/caf\xe9 #1.txt"), QByteArray("payload"));
         QCOMPARE(readRaw(root + "/to/caf\xe9 #1 - Copy.txt"), QByteArray("payload"));
 
-        fList->SelectItem(0);
-        fList->CopySelected(true);
-        fList->SelectItem(1);
-        fList->Paste();
+        m_list->SelectItem(0);
+        m_list->CopySelected(true);
+        m_list->SelectItem(1);
+        m_list->Paste();
         QCOMPARE(readRaw(sourceBytes), QByteArray("<missing>"));
         QCOMPARE(readRaw(root + "/to/caf\xe9 #1 - Copy (2).txt"), QByteArray("payload"));
-        QCOMPARE(EncodeFileName(fList->Item(0)->Path()), root + "/to/caf\xe9 #1 - Copy (2).txt");
+        QCOMPARE(EncodeFileName(m_list->Item(0)->Path()), root + "/to/caf\xe9 #1 - Copy (2).txt");
 
         // Its properties are read from the file itself.
-        fList->SelectItem(0);
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_Return, Qt::AltModifier);
-        auto *dialog = fList->findChild<QDialog *>();
+        m_list->SelectItem(0);
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_Return, Qt::AltModifier);
+        auto *dialog = m_list->findChild<QDialog *>();
         QVERIFY(dialog);
         QStringList texts;
         for (QLabel *label : dialog->findChildren<QLabel *>())
@@ -312,7 +312,7 @@ private slots:
         // Into the trash with its name and where it came from.
         const QByteArray oldData = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", root + "/data");
-        QTest::keyClick(fList.get(), Qt::Key_Delete);
+        QTest::keyClick(m_list.get(), Qt::Key_Delete);
         if (oldData.isNull())
             qunsetenv("XDG_DATA_HOME");
         else
@@ -326,15 +326,15 @@ private slots:
         QCOMPARE(readRaw(trashed), QByteArray("payload"));
         QVERIFY(readRaw(info).contains("\nPath=" + root +
                                        "/to/caf%E9%20%231%20-%20Copy%20%282%29.txt\n"));
-        QCOMPARE(fList->ItemCount(), 1);
+        QCOMPARE(m_list->ItemCount(), 1);
     }
 
     void contextMenuEntries()
     {
         testsupport::TemporaryDir dir;
-        fList->Add(writeFile(dir.path(), "a.txt", "a"));
-        fList->SelectItem(0);
-        std::unique_ptr<QMenu> menu(fList->CreateContextMenu(nullptr));
+        m_list->Add(writeFile(dir.path(), "a.txt", "a"));
+        m_list->SelectItem(0);
+        std::unique_ptr<QMenu> menu(m_list->CreateContextMenu(nullptr));
         QStringList texts;
         for (QAction *action : menu->actions())
             if (!action->isSeparator())
@@ -346,8 +346,8 @@ private slots:
                 action->trigger();
         QCOMPARE(QApplication::clipboard()->text(), dir.path() + "/a.txt");
 
-        fList->SetReadOnly(true);
-        menu.reset(fList->CreateContextMenu(nullptr));
+        m_list->SetReadOnly(true);
+        menu.reset(m_list->CreateContextMenu(nullptr));
         for (QAction *action : menu->actions())
             if (action->text() == "Move to Trash" || action->text() == "Rename")
                 QVERIFY(!action->isEnabled());
@@ -371,9 +371,9 @@ private slots:
         auto english = qScopeGuard([] { SetCurrentLanguage(0); });
 
         for (int i = 0; i < 16; ++i)
-            fList->Add(writeFile(dir.path(), QStringLiteral("f%1.txt").arg(i), "x"));
-        fList->selectAll();
-        std::unique_ptr<QMenu> menu(fList->CreateContextMenu(nullptr));
+            m_list->Add(writeFile(dir.path(), QStringLiteral("f%1.txt").arg(i), "x"));
+        m_list->selectAll();
+        std::unique_ptr<QMenu> menu(m_list->CreateContextMenu(nullptr));
         QStringList texts;
         for (QAction *action : menu->actions())
             if (!action->isSeparator())
@@ -392,7 +392,7 @@ private slots:
         });
         UrlReceiver receiver;
         QDesktopServices::setUrlHandler("file", &receiver, "open");
-        fList->OpenSelected();
+        m_list->OpenSelected();
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(question, QStringLiteral("[16 open?]"));
         QVERIFY(receiver.opened.isEmpty());
@@ -401,11 +401,11 @@ private slots:
     void propertiesDialog()
     {
         testsupport::TemporaryDir dir;
-        fList->Add(writeFile(dir.path(), "p.txt", QByteArray(1340, 'p')));
-        fList->SelectItem(0);
-        fList->setFocus();
-        QTest::keyClick(fList.get(), Qt::Key_Return, Qt::AltModifier);
-        auto *dialog = fList->findChild<QDialog *>();
+        m_list->Add(writeFile(dir.path(), "p.txt", QByteArray(1340, 'p')));
+        m_list->SelectItem(0);
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_Return, Qt::AltModifier);
+        auto *dialog = m_list->findChild<QDialog *>();
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible());
         bool sizeShown = false;
@@ -416,7 +416,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TDvFileList> fList;
+    std::unique_ptr<TDvFileList> m_list;
 };
 
 QTEST_MAIN(tst_TDvFileListCommands)

@@ -65,8 +65,8 @@ class tst_TDvFileListRefresh : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { fWaker = std::make_unique<MainThreadWaker>(); }
-    void cleanupTestCase() { fWaker.reset(); }
+    void initTestCase() { m_waker = std::make_unique<MainThreadWaker>(); }
+    void cleanupTestCase() { m_waker.reset(); }
 
     // A matching file created below the root appears once OnAddPath accepted it; one that
     // does not match, and one outside the root, are not offered.
@@ -208,7 +208,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<MainThreadWaker> fWaker;
+    std::unique_ptr<MainThreadWaker> m_waker;
 };
 
 QTEST_MAIN(tst_TDvFileListRefresh)

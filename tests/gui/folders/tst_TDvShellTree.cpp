@@ -63,10 +63,10 @@ private slots:
     void unknownRefreshLevelIsRefused();
 
 private:
-    QString path(const QString &relative) const { return fDir->path() + u'/' + relative; }
+    QString path(const QString &relative) const { return m_dir->path() + u'/' + relative; }
     TDvShellTreeNode *node(const QString &relative) const
     {
-        return fTree->FindLoadedNode(relative.isEmpty() ? fDir->path() : path(relative));
+        return m_tree->FindLoadedNode(relative.isEmpty() ? m_dir->path() : path(relative));
     }
     TDvSelectionState state(const QString &relative) const
     {
@@ -81,18 +81,18 @@ private:
     // Expands a loaded node and waits for its children.
     void expandAndWait(const QString &relative);
     QStringList childNames(const QString &relative) const;
-    QStringList entries() const { return fLink->SelectionList()->Paths(); }
+    QStringList entries() const { return m_link->SelectionList()->Paths(); }
 
-    std::unique_ptr<dv::MainThreadWaker> fWaker;
-    std::unique_ptr<testsupport::TemporaryDir> fDir;
-    std::shared_ptr<dv::TDvShellLink> fLink;
-    std::unique_ptr<TDvShellTree> fTree;
+    std::unique_ptr<dv::MainThreadWaker> m_waker;
+    std::unique_ptr<testsupport::TemporaryDir> m_dir;
+    std::shared_ptr<dv::TDvShellLink> m_link;
+    std::unique_ptr<TDvShellTree> m_tree;
 };
 
 void TstTDvShellTree::initTestCase()
 {
     qRegisterMetaType<dv::TDvSelectionState>();
-    fWaker = std::make_unique<dv::MainThreadWaker>();
+    m_waker = std::make_unique<dv::MainThreadWaker>();
 }
 
 void TstTDvShellTree::init()
@@ -100,39 +100,39 @@ void TstTDvShellTree::init()
     // Root/
     //   A/ (only the folders B and C)   B/ holds X and Y
     //   D/ (a file, no folders)   .hidden/   backup.zip/   backup.ZIP/   old.rar/   notes.txt
-    fDir = std::make_unique<testsupport::TemporaryDir>();
-    QVERIFY(fDir->isValid());
-    QDir root(fDir->path());
+    m_dir = std::make_unique<testsupport::TemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QDir root(m_dir->path());
     for (const char *folder : {"A/B/X", "A/B/Y", "A/C", "D", ".hidden/inner", "backup.zip",
                                "backup.ZIP", "old.rar", "zip"})
         QVERIFY(root.mkpath(QString::fromLatin1(folder)));
-    testsupport::writeFile(fDir->path(), QStringLiteral("D/readme.txt"), "x");
-    testsupport::writeFile(fDir->path(), QStringLiteral("notes.txt"), "x");
+    testsupport::writeFile(m_dir->path(), QStringLiteral("D/readme.txt"), "x");
+    testsupport::writeFile(m_dir->path(), QStringLiteral("notes.txt"), "x");
     QVERIFY(QFile::link(path(QStringLiteral("A/B")), path(QStringLiteral("linkToB"))));
     QCOMPARE(mkfifo(QFile::encodeName(path(QStringLiteral("pipe"))).constData(), 0600), 0);
 
-    fLink = std::make_shared<dv::TDvShellLink>();
-    fTree = std::make_unique<TDvShellTree>(fLink);
-    fTree->SetRootFolders({fDir->path()});
-    fTree->resize(400, 600);
-    fTree->show();
-    QVERIFY(QTest::qWaitForWindowExposed(fTree.get()));
+    m_link = std::make_shared<dv::TDvShellLink>();
+    m_tree = std::make_unique<TDvShellTree>(m_link);
+    m_tree->SetRootFolders({m_dir->path()});
+    m_tree->resize(400, 600);
+    m_tree->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_tree.get()));
     // The root folder's first state comes from its job.
     QTRY_COMPARE_WITH_TIMEOUT(state(QString()), TDvSelectionState::ssUnChecked, kWait);
 }
 
 void TstTDvShellTree::cleanup()
 {
-    fTree.reset();
-    fLink.reset();
-    fDir.reset();
+    m_tree.reset();
+    m_link.reset();
+    m_dir.reset();
 }
 
 void TstTDvShellTree::expandAndWait(const QString &relative)
 {
     TDvShellTreeNode *n = node(relative);
     QVERIFY(n != nullptr);
-    fTree->expand(fTree->TreeModel()->IndexOf(n));
+    m_tree->expand(m_tree->TreeModel()->IndexOf(n));
     QTRY_VERIFY_WITH_TIMEOUT(listed(relative), kWait);
 }
 
@@ -152,7 +152,7 @@ void TstTDvShellTree::listsVisibleFoldersOnFirstExpand()
     QVERIFY(top != nullptr);
     QCOMPARE(top->Listing, TListing::NotListed);
     QVERIFY(top->Children.empty());
-    QVERIFY(fTree->TreeModel()->hasChildren(fTree->TreeModel()->IndexOf(top)));
+    QVERIFY(m_tree->TreeModel()->hasChildren(m_tree->TreeModel()->IndexOf(top)));
 
     expandAndWait(QString());
     // Folders and links to folders; no hidden ones, no ".zip"/".rar", no files or FIFOs.
@@ -160,16 +160,16 @@ void TstTDvShellTree::listsVisibleFoldersOnFirstExpand()
     // Below a listed folder nothing is read until it is expanded; a folder without subfolders
     // loses its expand button once probed.
     QVERIFY(node(QStringLiteral("A"))->Children.empty());
-    const QModelIndex d = fTree->TreeModel()->IndexOf(node(QStringLiteral("D")));
-    QTRY_VERIFY_WITH_TIMEOUT(!fTree->TreeModel()->hasChildren(d), kWait);
-    QVERIFY(fTree->TreeModel()->hasChildren(fTree->TreeModel()->IndexOf(node("A"))));
+    const QModelIndex d = m_tree->TreeModel()->IndexOf(node(QStringLiteral("D")));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_tree->TreeModel()->hasChildren(d), kWait);
+    QVERIFY(m_tree->TreeModel()->hasChildren(m_tree->TreeModel()->IndexOf(node("A"))));
 
     expandAndWait(QStringLiteral("linkToB"));
     QCOMPARE(childNames(QStringLiteral("linkToB")), QStringList({"X", "Y"}));
 
     // Dragged out as a file address.
-    std::unique_ptr<QMimeData> dragged(fTree->TreeModel()->mimeData(
-        {fTree->TreeModel()->IndexOf(node(QStringLiteral("linkToB/X")))}));
+    std::unique_ptr<QMimeData> dragged(m_tree->TreeModel()->mimeData(
+        {m_tree->TreeModel()->IndexOf(node(QStringLiteral("linkToB/X")))}));
     QVERIFY(dragged != nullptr);
     QCOMPARE(dragged->urls(), QList<QUrl>({QUrl::fromLocalFile(path("linkToB/X"))}));
 }
@@ -202,9 +202,9 @@ void TstTDvShellTree::checkingAChildGraysItsParents()
     expandAndWait(QStringLiteral("A/B"));
     for (const char *relative : {"A/B", "A/C", "A/B/X", "A/B/Y"})
         QTRY_VERIFY_WITH_TIMEOUT(node(QString::fromLatin1(relative))->StateEvaluated, kWait);
-    QSignalSpy changes(fTree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
+    QSignalSpy changes(m_tree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
 
-    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A/B")));
     QCOMPARE(state("A/B"), TDvSelectionState::ssChecked); // at once
     QCOMPARE(entries(), QStringList({path("A/B") + "/*"}));
     QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
@@ -220,7 +220,7 @@ void TstTDvShellTree::checkingAChildGraysItsParents()
     for (const QList<QVariant> &args : changes)
         changed << args.at(0).toString();
     changed.sort();
-    QStringList expected{fDir->path(), path("A"), path("A/B"), path("A/B/X"), path("A/B/Y")};
+    QStringList expected{m_dir->path(), path("A"), path("A/B"), path("A/B/X"), path("A/B/Y")};
     expected.sort();
     QCOMPARE(changed, expected);
 }
@@ -230,9 +230,9 @@ void TstTDvShellTree::checkingEveryChildChecksTheParent()
     expandAndWait(QString());
     expandAndWait(QStringLiteral("A"));
     QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssUnChecked, kWait);
-    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A/B")));
     QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
-    fTree->ToggleCheckBox(node(QStringLiteral("A/C")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A/C")));
     QCOMPARE(entries(), QStringList({path("A") + "/*"}));
     QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssChecked, kWait);
     QCOMPARE(state("A/B"), TDvSelectionState::ssChecked);
@@ -245,18 +245,18 @@ void TstTDvShellTree::uncheckingOneChildOfACheckedFolder()
 {
     expandAndWait(QString());
     expandAndWait(QStringLiteral("A"));
-    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A")));
     QTRY_COMPARE_WITH_TIMEOUT(state("A/B"), TDvSelectionState::ssChecked, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssChecked, kWait);
 
-    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A/B")));
     QCOMPARE(entries(), QStringList({path("A/C") + "/*"}));
     QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
     QCOMPARE(state("A/B"), TDvSelectionState::ssUnChecked);
     QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssChecked, kWait);
 
     // A partly checked folder becomes checked when clicked.
-    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A")));
     QCOMPARE(entries(), QStringList({path("A") + "/*"}));
     QTRY_COMPARE_WITH_TIMEOUT(state("A/B"), TDvSelectionState::ssChecked, kWait);
 }
@@ -266,33 +266,33 @@ void TstTDvShellTree::boxClickAndSpaceToggle()
     expandAndWait(QString());
     TDvShellTreeNode *d = node(QStringLiteral("D"));
     QTRY_COMPARE_WITH_TIMEOUT(d->CheckState(), TDvSelectionState::ssUnChecked, kWait);
-    const QModelIndex index = fTree->TreeModel()->IndexOf(d);
-    fTree->scrollTo(index);
+    const QModelIndex index = m_tree->TreeModel()->IndexOf(d);
+    m_tree->scrollTo(index);
 
     QStyleOptionViewItem option;
-    option.initFrom(fTree->viewport());
-    option.widget = fTree.get();
-    option.rect = fTree->visualRect(index);
-    auto *delegate = qobject_cast<dv::SelectionStateDelegate *>(fTree->itemDelegate());
+    option.initFrom(m_tree->viewport());
+    option.widget = m_tree.get();
+    option.rect = m_tree->visualRect(index);
+    auto *delegate = qobject_cast<dv::SelectionStateDelegate *>(m_tree->itemDelegate());
     QVERIFY(delegate != nullptr);
     const QRect box = delegate->CheckRect(option, index);
     QVERIFY(box.isValid());
 
     // A click on the box checks the folder without selecting it.
-    fTree->setCurrentIndex(fTree->TreeModel()->IndexOf(node(QStringLiteral("A"))));
-    QTest::mouseClick(fTree->viewport(), Qt::LeftButton, {}, box.center());
+    m_tree->setCurrentIndex(m_tree->TreeModel()->IndexOf(node(QStringLiteral("A"))));
+    QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {}, box.center());
     QCOMPARE(entries(), QStringList({path("D") + "/*"}));
     QCOMPARE(d->CheckState(), TDvSelectionState::ssChecked);
-    QCOMPARE(fTree->CurrentNode(), node(QStringLiteral("A")));
+    QCOMPARE(m_tree->CurrentNode(), node(QStringLiteral("A")));
 
     // A click beside the box selects the row and leaves the list alone.
-    QTest::mouseClick(fTree->viewport(), Qt::LeftButton, {},
+    QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {},
                       QPoint(box.right() + 30, box.center().y()));
-    QCOMPARE(fTree->CurrentNode(), d);
+    QCOMPARE(m_tree->CurrentNode(), d);
     QCOMPARE(entries(), QStringList({path("D") + "/*"}));
 
     // Space unchecks the selected node.
-    QTest::keyClick(fTree.get(), Qt::Key_Space);
+    QTest::keyClick(m_tree.get(), Qt::Key_Space);
     QVERIFY(entries().isEmpty());
     QCOMPARE(d->CheckState(), TDvSelectionState::ssUnChecked);
 }
@@ -301,21 +301,21 @@ void TstTDvShellTree::childrenOfACheckedFolderShowCheckedAtOnce()
 {
     expandAndWait(QString());
     QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssUnChecked, kWait);
-    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A")));
     QTRY_COMPARE_WITH_TIMEOUT(state(""), TDvSelectionState::ssGrayed, kWait);
 
     // The state each child has when it appears, before any job has answered for it.
     QStringList atInsertion;
     connect(
-        fTree->TreeModel(), &QAbstractItemModel::rowsInserted, this,
+        m_tree->TreeModel(), &QAbstractItemModel::rowsInserted, this,
         [&](const QModelIndex &parent, int first, int last) {
             for (int row = first; row <= last; ++row) {
-                const QModelIndex child = fTree->TreeModel()->index(row, 0, parent);
+                const QModelIndex child = m_tree->TreeModel()->index(row, 0, parent);
                 atInsertion << child.data(Qt::DisplayRole).toString() + u'=' +
                                    child.data(dv::ShellTreeModel::SelectionStateRole).toString();
             }
         });
-    QSignalSpy changes(fTree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
+    QSignalSpy changes(m_tree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
     expandAndWait(QStringLiteral("A"));
     const QString checked = QString::number(int(TDvSelectionState::ssChecked));
     QCOMPARE(atInsertion, QStringList({"B=" + checked, "C=" + checked}));
@@ -329,17 +329,17 @@ void TstTDvShellTree::clearingTheListUnchecksEveryNode()
     expandAndWait(QString());
     expandAndWait(QStringLiteral("A"));
     // Nothing checked: the Computer root cannot be checked and a click on it does nothing.
-    TDvShellTreeNode *root = fTree->TreeModel()->Root();
+    TDvShellTreeNode *root = m_tree->TreeModel()->Root();
     QCOMPARE(root->CheckState(), TDvSelectionState::ssDisabled);
-    fTree->ToggleCheckBox(root);
+    m_tree->ToggleCheckBox(root);
     QVERIFY(entries().isEmpty());
 
-    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
-    fTree->ToggleCheckBox(node(QStringLiteral("D")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("D")));
     QTRY_COMPARE_WITH_TIMEOUT(state("A"), TDvSelectionState::ssGrayed, kWait);
-    QSignalSpy changes(fTree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
+    QSignalSpy changes(m_tree.get(), &TDvShellTree::OnTreeNodeCheckStateChanged);
 
-    fLink->SelectionList()->Clear();
+    m_link->SelectionList()->Clear();
     for (const char *relative : {"", "A", "A/B", "A/C", "D"})
         QTRY_COMPARE_WITH_TIMEOUT(state(QString::fromLatin1(relative)),
                                   TDvSelectionState::ssUnChecked, kWait);
@@ -369,34 +369,34 @@ void TstTDvShellTree::selectedFolderRoundTrip()
 {
     QFETCH(QString, written);
     QFETCH(QString, relative);
-    qputenv("DV_TREE_TEST", QFile::encodeName(fDir->path()));
+    qputenv("DV_TREE_TEST", QFile::encodeName(m_dir->path()));
     QVERIFY(QDir().mkpath(path(relative)));
-    fTree->SetSelectedFolder(QString(written).replace(QStringLiteral("<dir>"), fDir->path()));
+    m_tree->SetSelectedFolder(QString(written).replace(QStringLiteral("<dir>"), m_dir->path()));
     // The walk lists the folders on the way in the background; meanwhile the getter already
     // answers with the folder being walked to.
-    QCOMPARE(fTree->SelectedFolder(), path(relative));
-    QTRY_VERIFY_WITH_TIMEOUT(fTree->CurrentNode() == node(relative) && node(relative), kWait);
-    QCOMPARE(fTree->SelectedFolder(), path(relative));
-    QVERIFY(fTree->isExpanded(fTree->TreeModel()->IndexOf(node(relative)->Parent)));
+    QCOMPARE(m_tree->SelectedFolder(), path(relative));
+    QTRY_VERIFY_WITH_TIMEOUT(m_tree->CurrentNode() == node(relative) && node(relative), kWait);
+    QCOMPARE(m_tree->SelectedFolder(), path(relative));
+    QVERIFY(m_tree->isExpanded(m_tree->TreeModel()->IndexOf(node(relative)->Parent)));
 
-    fTree->SetSelectedFolder(QString());
-    QCOMPARE(fTree->CurrentNode(), fTree->TreeModel()->Root());
-    QCOMPARE(fTree->SelectedFolder(), QString());
+    m_tree->SetSelectedFolder(QString());
+    QCOMPARE(m_tree->CurrentNode(), m_tree->TreeModel()->Root());
+    QCOMPARE(m_tree->SelectedFolder(), QString());
 }
 
 void TstTDvShellTree::selectedFolderIgnoresMissingPaths()
 {
-    fTree->SetSelectedFolder(fDir->path());
-    QCOMPARE(fTree->SelectedFolder(), fDir->path());
+    m_tree->SetSelectedFolder(m_dir->path());
+    QCOMPARE(m_tree->SelectedFolder(), m_dir->path());
     for (const QString &bad : {path("missing"), path("notes.txt"), QStringLiteral("relative/A"),
                                QStringLiteral("$DV_TREE_UNSET_VARIABLE/A")})
-        fTree->SetSelectedFolder(bad);
-    QCOMPARE(fTree->SelectedFolder(), fDir->path());
-    QCOMPARE(fTree->CurrentNode(), node(QString()));
+        m_tree->SetSelectedFolder(bad);
+    QCOMPARE(m_tree->SelectedFolder(), m_dir->path());
+    QCOMPARE(m_tree->CurrentNode(), node(QString()));
 
     // A hidden folder is not in the tree: the walk stops at the deepest folder shown.
-    fTree->SetSelectedFolder(path(".hidden/inner"));
-    QTRY_COMPARE_WITH_TIMEOUT(fTree->SelectedFolder(), fDir->path(), kWait);
+    m_tree->SetSelectedFolder(path(".hidden/inner"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_tree->SelectedFolder(), m_dir->path(), kWait);
 }
 
 // File names are bytes: such a folder is selected and checked like any other.
@@ -405,16 +405,16 @@ void TstTDvShellTree::folderWithANameThatIsNotUtf8()
     const QByteArray odd = dv::EncodeFileName(path(QStringLiteral("A/C"))) + "/caf\xE9";
     QCOMPARE(::mkdir(odd.constData(), 0755), 0);
     const QString folder = dv::DecodeFileName(odd);
-    fTree->SetSelectedFolder(folder);
-    QCOMPARE(fTree->SelectedFolder(), folder);
-    QTRY_VERIFY_WITH_TIMEOUT(fTree->CurrentNode() != nullptr &&
-                                 fTree->CurrentNode() == fTree->FindLoadedNode(folder),
+    m_tree->SetSelectedFolder(folder);
+    QCOMPARE(m_tree->SelectedFolder(), folder);
+    QTRY_VERIFY_WITH_TIMEOUT(m_tree->CurrentNode() != nullptr &&
+                                 m_tree->CurrentNode() == m_tree->FindLoadedNode(folder),
                              kWait);
 
-    fTree->ToggleCheckBox(fTree->CurrentNode());
+    m_tree->ToggleCheckBox(m_tree->CurrentNode());
     // Its parent holds nothing else, so the parent's entry stands for it.
     QCOMPARE(entries(), QStringList{path(QStringLiteral("A/C/*"))});
-    QTRY_COMPARE_WITH_TIMEOUT(fTree->CurrentNode()->CheckState(), TDvSelectionState::ssChecked,
+    QTRY_COMPARE_WITH_TIMEOUT(m_tree->CurrentNode()->CheckState(), TDvSelectionState::ssChecked,
                               kWait);
 }
 
@@ -423,13 +423,13 @@ void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()
     expandAndWait(QString());
     expandAndWait(QStringLiteral("A"));
     expandAndWait(QStringLiteral("A/B"));
-    fTree->ToggleCheckBox(node(QStringLiteral("A/B")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A/B")));
     QTRY_COMPARE_WITH_TIMEOUT(state("A/B/X"), TDvSelectionState::ssChecked, kWait);
 
-    fTree->setCurrentIndex(fTree->TreeModel()->IndexOf(node(QStringLiteral("A/B"))));
-    fTree->setFocus();
-    QTest::keyClick(fTree.get(), Qt::Key_F2);
-    auto *editor = fTree->findChild<QLineEdit *>();
+    m_tree->setCurrentIndex(m_tree->TreeModel()->IndexOf(node(QStringLiteral("A/B"))));
+    m_tree->setFocus();
+    QTest::keyClick(m_tree.get(), Qt::Key_F2);
+    auto *editor = m_tree->findChild<QLineEdit *>();
     QVERIFY(editor != nullptr);
     QCOMPARE(editor->text(), QStringLiteral("B"));
     editor->selectAll();
@@ -446,14 +446,14 @@ void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()
     QTRY_COMPARE_WITH_TIMEOUT(state("A/Zeta"), TDvSelectionState::ssChecked, kWait);
     QVERIFY(node("A/Zeta/Y") != nullptr);
     QCOMPARE(node("A/Zeta/Y")->FullPath(), path("A/Zeta/Y"));
-    QCOMPARE(fTree->SelectedFolder(), path("A/Zeta"));
+    QCOMPARE(m_tree->SelectedFolder(), path("A/Zeta"));
 
     // A name that is taken is refused and changes nothing.
-    QVERIFY(!fTree->RenameNode(node(QStringLiteral("A/Zeta")), QStringLiteral("C")));
+    QVERIFY(!m_tree->RenameNode(node(QStringLiteral("A/Zeta")), QStringLiteral("C")));
     QVERIFY(QFileInfo(path("A/Zeta")).isDir());
     QCOMPARE(entries(), QStringList({path("A/Zeta") + "/*"}));
     // The refusal is told in a box that does not block.
-    auto *box = fTree->findChild<QMessageBox *>();
+    auto *box = m_tree->findChild<QMessageBox *>();
     QVERIFY(box != nullptr);
     box->close();
 }
@@ -462,20 +462,20 @@ void TstTDvShellTree::f5ReadsTheFoldersAgain()
 {
     expandAndWait(QString());
     expandAndWait(QStringLiteral("A"));
-    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A")));
     QTRY_COMPARE_WITH_TIMEOUT(state("A/C"), TDvSelectionState::ssChecked, kWait);
     QVERIFY(QDir(path("A")).mkdir(QStringLiteral("New")));
     QVERIFY(QDir(path("A/C")).removeRecursively());
     QVERIFY(QDir(path("D")).mkdir(QStringLiteral("Sub")));
 
-    fTree->setFocus();
-    QTest::keyClick(fTree.get(), Qt::Key_F5);
+    m_tree->setFocus();
+    QTest::keyClick(m_tree.get(), Qt::Key_F5);
     QTRY_COMPARE_WITH_TIMEOUT(childNames(QStringLiteral("A")), QStringList({"B", "New"}), kWait);
     // The new folder lies in a checked folder.
     QTRY_COMPARE_WITH_TIMEOUT(state("A/New"), TDvSelectionState::ssChecked, kWait);
     // A collapsed folder is read again when it is next expanded.
-    const QModelIndex d = fTree->TreeModel()->IndexOf(node(QStringLiteral("D")));
-    QTRY_VERIFY_WITH_TIMEOUT(fTree->TreeModel()->hasChildren(d), kWait);
+    const QModelIndex d = m_tree->TreeModel()->IndexOf(node(QStringLiteral("D")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_tree->TreeModel()->hasChildren(d), kWait);
     expandAndWait(QStringLiteral("D"));
     QCOMPARE(childNames(QStringLiteral("D")), QStringList({"Sub"}));
 }
@@ -484,7 +484,7 @@ void TstTDvShellTree::expandedFoldersFollowTheDisk()
 {
     expandAndWait(QString());
     expandAndWait(QStringLiteral("A"));
-    fTree->ToggleCheckBox(node(QStringLiteral("A")));
+    m_tree->ToggleCheckBox(node(QStringLiteral("A")));
     QVERIFY(QDir(path("A")).mkdir(QStringLiteral("Fresh")));
     QVERIFY(QDir(path("A/C")).removeRecursively());
     QTRY_COMPARE_WITH_TIMEOUT(childNames(QStringLiteral("A")), QStringList({"B", "Fresh"}), kWait);
@@ -507,18 +507,18 @@ void TstTDvShellTree::homeFolderShowsItsName()
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(path(QStringLiteral("A/B"))));
     auto restore = qScopeGuard([&oldHome] { qputenv("HOME", oldHome); });
-    fTree->SetRootFolders({fDir->path(), path(QStringLiteral("A/B"))});
-    dv::ShellTreeModel *model = fTree->TreeModel();
+    m_tree->SetRootFolders({m_dir->path(), path(QStringLiteral("A/B"))});
+    dv::ShellTreeModel *model = m_tree->TreeModel();
     const QModelIndex top = model->index(0, 0, model->IndexOf(model->Root()));
     const QModelIndex home = model->index(1, 0, model->IndexOf(model->Root()));
-    QCOMPARE(top.data().toString(), fDir->path());
+    QCOMPARE(top.data().toString(), m_dir->path());
     QCOMPARE(home.data().toString(), QStringLiteral("B"));
     QCOMPARE(home.data(Qt::ToolTipRole).toString(), path(QStringLiteral("A/B")));
 }
 
 void TstTDvShellTree::unknownRefreshLevelIsRefused()
 {
-    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, fTree->Refresh(dv::TRefreshLevel(7), nullptr));
+    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, m_tree->Refresh(dv::TRefreshLevel(7), nullptr));
 }
 
 QTEST_MAIN(TstTDvShellTree)

@@ -23,23 +23,23 @@ private slots:
     void noticeShowsExactlyWhileEmpty();
 
 private:
-    testsupport::TemporaryDir fDir;
+    testsupport::TemporaryDir m_dir;
 };
 
 void TstTDvWhereToSearchPanel::initTestCase()
 {
-    QVERIFY(fDir.isValid());
-    QDir root(fDir.path());
+    QVERIFY(m_dir.isValid());
+    QDir root(m_dir.path());
     QVERIFY(root.mkpath(QStringLiteral("Data/Sub")));
     QVERIFY(root.mkpath(QStringLiteral("Other")));
     QVERIFY(root.mkpath(QStringLiteral("Star*")));
     QVERIFY(root.mkpath(QStringLiteral("Star")));
-    testsupport::writeFile(fDir.path(), QStringLiteral("Data/notes.txt"), "x");
-    QVERIFY(QFile::link(fDir.path() + QStringLiteral("/Other"),
-                        fDir.path() + QStringLiteral("/LinkToOther")));
-    QVERIFY(QFile::link(fDir.path() + QStringLiteral("/gone"),
-                        fDir.path() + QStringLiteral("/Dangling")));
-    QCOMPARE(::mkdir((dv::EncodeFileName(fDir.path()) + "/caf\xE9").constData(), 0755), 0);
+    testsupport::writeFile(m_dir.path(), QStringLiteral("Data/notes.txt"), "x");
+    QVERIFY(QFile::link(m_dir.path() + QStringLiteral("/Other"),
+                        m_dir.path() + QStringLiteral("/LinkToOther")));
+    QVERIFY(QFile::link(m_dir.path() + QStringLiteral("/gone"),
+                        m_dir.path() + QStringLiteral("/Dangling")));
+    QCOMPARE(::mkdir((dv::EncodeFileName(m_dir.path()) + "/caf\xE9").constData(), 0755), 0);
 }
 
 void TstTDvWhereToSearchPanel::foldersToShow_data()
@@ -70,8 +70,8 @@ void TstTDvWhereToSearchPanel::foldersToShow()
 {
     QFETCH(QStringList, entries);
     QFETCH(QStringList, lines);
-    entries.replaceInStrings(QStringLiteral("<d>"), fDir.path());
-    lines.replaceInStrings(QStringLiteral("<d>"), fDir.path());
+    entries.replaceInStrings(QStringLiteral("<d>"), m_dir.path());
+    lines.replaceInStrings(QStringLiteral("<d>"), m_dir.path());
     QCOMPARE(WhereToSearchPanel::FoldersToShow(entries), lines);
 }
 
@@ -88,14 +88,14 @@ void TstTDvWhereToSearchPanel::noticeShowsExactlyWhileEmpty()
     QVERIFY(qAbs(notice.center().x() - panel.width() / 2) <= 1);
     QVERIFY(qAbs(notice.center().y() - panel.height() / 2) <= 1);
 
-    const QString data = fDir.path() + QStringLiteral("/Data");
-    const QString other = fDir.path() + QStringLiteral("/Other");
+    const QString data = m_dir.path() + QStringLiteral("/Data");
+    const QString other = m_dir.path() + QStringLiteral("/Other");
     panel.Refill({data + "/*", data + "/notes.txt", other + "/*"});
     QCOMPARE(panel.Memo1->toPlainText(), data + u'\n' + other);
     QVERIFY(!panel.StaticText1->isVisible());
 
     // Entries that show nothing leave the notice up again.
-    panel.Refill({data + "/notes.txt", fDir.path() + "/Missing/*"});
+    panel.Refill({data + "/notes.txt", m_dir.path() + "/Missing/*"});
     QCOMPARE(panel.Memo1->toPlainText(), QString());
     QVERIFY(panel.StaticText1->isVisible());
     QVERIFY(panel.Memo1->isReadOnly());

@@ -106,16 +106,16 @@ class TstTfrmNewVersion : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fDir;
-    LoopbackHttpServer *fServer = nullptr;
-    UrlCatcher fCatcher;
-    QStringList fBoxes; // texts of the error boxes, closed with OK
-    QTimer fBoxCloser;
+    QTemporaryDir m_dir;
+    LoopbackHttpServer *m_server = nullptr;
+    UrlCatcher m_catcher;
+    QStringList m_boxes; // texts of the error boxes, closed with OK
+    QTimer m_boxCloser;
 
     void announce(const QByteArray &versionLine)
     {
-        fServer->setAnswer(kVersionPath, HttpAnswer::text(versionLine + "\r\n"));
-        fServer->setAnswer(kChangesPath, HttpAnswer::text("Faster search\r\n\r\nNew icons\r\n"));
+        m_server->setAnswer(kVersionPath, HttpAnswer::text(versionLine + "\r\n"));
+        m_server->setAnswer(kChangesPath, HttpAnswer::text("Faster search\r\n\r\nNew icons\r\n"));
     }
 
     // Shows the dialog for an announced update (not modal, so the test can drive it).
@@ -131,26 +131,26 @@ class TstTfrmNewVersion : public QObject
     // Closes every error box with OK as soon as it shows, keeping its text.
     void watchErrorBoxes()
     {
-        connect(&fBoxCloser, &QTimer::timeout, this, [this] {
+        connect(&m_boxCloser, &QTimer::timeout, this, [this] {
             for (QWidget *w : QApplication::topLevelWidgets()) {
                 auto *box = qobject_cast<QMessageBox *>(w);
                 if (!box || !box->isVisible() || box->property("seen").toBool())
                     continue;
                 box->setProperty("seen", true);
-                fBoxes << box->text();
+                m_boxes << box->text();
                 if (box->icon() != QMessageBox::Critical || box->windowTitle() != "Delvora")
-                    fBoxes << QStringLiteral("<not an error box of Delvora>");
+                    m_boxes << QStringLiteral("<not an error box of Delvora>");
                 box->button(QMessageBox::Ok)->click();
             }
         });
-        fBoxCloser.start(10);
+        m_boxCloser.start(10);
     }
 
     void registerPackageInstaller(bool registered)
     {
         const QString desktopFile =
-            QDir(fDir.path()).filePath("data/applications/test-package-installer.desktop");
-        const QString defaults = QDir(fDir.path()).filePath("config/mimeapps.list");
+            QDir(m_dir.path()).filePath("data/applications/test-package-installer.desktop");
+        const QString defaults = QDir(m_dir.path()).filePath("config/mimeapps.list");
         if (!registered) {
             QFile::remove(desktopFile);
             QFile::remove(defaults);
@@ -168,7 +168,7 @@ class TstTfrmNewVersion : public QObject
     QList<QUrl> opened(const QString &scheme) const
     {
         QList<QUrl> urls;
-        for (const QUrl &u : fCatcher.opened)
+        for (const QUrl &u : m_catcher.opened)
             if (u.scheme() == scheme)
                 urls << u;
         return urls;
@@ -185,10 +185,10 @@ class TstTfrmNewVersion : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(fDir.isValid());
-        qputenv("XDG_CONFIG_HOME", QDir(fDir.path()).filePath("config").toLocal8Bit());
-        qputenv("XDG_CACHE_HOME", QDir(fDir.path()).filePath("cache").toLocal8Bit());
-        dv::SetTranslationFilePath(testsupport::writeFile(fDir.path(), "transl.dt", kTable));
+        QVERIFY(m_dir.isValid());
+        qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath("config").toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", QDir(m_dir.path()).filePath("cache").toLocal8Bit());
+        dv::SetTranslationFilePath(testsupport::writeFile(m_dir.path(), "transl.dt", kTable));
         QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Delvora"))
             .setValue(QStringLiteral("CurrentLanguage"), QStringLiteral("en"));
         dv::LoadTranslations();
@@ -199,13 +199,13 @@ private slots:
               "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"})
             qunsetenv(name);
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
-        qputenv("XDG_DATA_HOME", QDir(fDir.path()).filePath("data").toLocal8Bit());
-        qputenv("XDG_DATA_DIRS", QDir(fDir.path()).filePath("no-data").toLocal8Bit());
-        qputenv("XDG_CONFIG_DIRS", QDir(fDir.path()).filePath("no-config").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", QDir(m_dir.path()).filePath("data").toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", QDir(m_dir.path()).filePath("no-data").toLocal8Bit());
+        qputenv("XDG_CONFIG_DIRS", QDir(m_dir.path()).filePath("no-config").toLocal8Bit());
         registerPackageInstaller(true);
-        QDesktopServices::setUrlHandler("file", &fCatcher, "open");
+        QDesktopServices::setUrlHandler("file", &m_catcher, "open");
         watchErrorBoxes();
-        QDesktopServices::setUrlHandler(QUrl(dv::TMainForm::HomePageUrl()).scheme(), &fCatcher,
+        QDesktopServices::setUrlHandler(QUrl(dv::TMainForm::HomePageUrl()).scheme(), &m_catcher,
                                         "open");
     }
 
@@ -217,17 +217,17 @@ private slots:
 
     void init()
     {
-        fServer = new LoopbackHttpServer;
-        qputenv("DELVORA_UPDATE_URL", fServer->baseUrl().toLocal8Bit() + '/');
-        fCatcher.opened.clear();
-        fBoxes.clear();
+        m_server = new LoopbackHttpServer;
+        qputenv("DELVORA_UPDATE_URL", m_server->baseUrl().toLocal8Bit() + '/');
+        m_catcher.opened.clear();
+        m_boxes.clear();
         dv::SetCurrentLanguage(0);
     }
 
     void cleanup()
     {
-        delete fServer;
-        fServer = nullptr;
+        delete m_server;
+        m_server = nullptr;
         qunsetenv("DELVORA_UPDATE_URL");
     }
 
@@ -265,8 +265,8 @@ private slots:
         });
         QCOMPARE(TfrmNewVersion::PassUpdateCheck(), goesOn);
         QVERIFY(seen);
-        QCOMPARE(fServer->requestCount(), 2); // the two documents, no download
-        QVERIFY(fCatcher.opened.isEmpty());
+        QCOMPARE(m_server->requestCount(), 2); // the two documents, no download
+        QVERIFY(m_catcher.opened.isEmpty());
     }
 
     void noDialogWithoutNewerVersion_data()
@@ -280,7 +280,7 @@ private slots:
     {
         QFETCH(QByteArray, versionLine);
         if (versionLine.isEmpty())
-            fServer->stop();
+            m_server->stop();
         else
             announce(versionLine);
         bool seen = false;
@@ -373,7 +373,7 @@ private slots:
         }
         QTest::qWait(50);
         QVERIFY(d.isVisible());
-        QCOMPARE(fServer->requestCount(), 2);
+        QCOMPARE(m_server->requestCount(), 2);
         // Space presses the focused button, as everywhere.
         QTest::keyClick(d.btCancel, Qt::Key_Space);
         QTRY_VERIFY(!d.isVisible());
@@ -400,7 +400,7 @@ private slots:
         a.contentLength = framing == 0;
         a.pieceSize = 16384;
         a.delayBetweenPiecesMs = 30;
-        fServer->setAnswer(kInstallerPath, a);
+        m_server->setAnswer(kInstallerPath, a);
         RecordingDialog d;
         showDialog(d);
         d.btUpdateNow->click();
@@ -411,7 +411,7 @@ private slots:
         QCOMPARE(d.ProgressBar1->value(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 20000);
         QCOMPARE(d.Tag(), 0);
-        QVERIFY(fBoxes.isEmpty());
+        QVERIFY(m_boxes.isEmpty());
         QVERIFY(!d.positions.isEmpty());
         if (barMoves) {
             QVERIFY(std::is_sorted(d.positions.begin(), d.positions.end()));
@@ -454,13 +454,13 @@ private slots:
         QFETCH(QString, cause);
         HttpAnswer a = HttpAnswer::text(debPackage(1000));
         if (kind == "redirect")
-            a = HttpAnswer::redirect(fServer->url("/elsewhere").toLatin1());
+            a = HttpAnswer::redirect(m_server->url("/elsewhere").toLatin1());
         else if (kind == "404")
             a = HttpAnswer::text("gone", 404, "Not Found");
         else if (kind == "stall")
             a.delayBeforeMs = 60000;
-        fServer->setAnswer(kInstallerPath, a);
-        fServer->setAnswer("/elsewhere", HttpAnswer::text(debPackage(1000)));
+        m_server->setAnswer(kInstallerPath, a);
+        m_server->setAnswer("/elsewhere", HttpAnswer::text(debPackage(1000)));
         TfrmNewVersion d;
         d.SetStallTimeout(1000);
         showDialog(d);
@@ -476,17 +476,17 @@ private slots:
         d.btUpdateNow->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 20000);
         if (kind == "no handler")
-            QDesktopServices::setUrlHandler("file", &fCatcher, "open");
+            QDesktopServices::setUrlHandler("file", &m_catcher, "open");
         registerPackageInstaller(true);
         QCOMPARE(d.Tag(), 0);
-        QCOMPARE(fBoxes.size(), 1);
-        QVERIFY2(fBoxes.first().startsWith(
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes.first().startsWith(
                      "Failed to download update. Please download manually on website.\r\n\r\n"),
-                 qPrintable(fBoxes.first()));
-        QVERIFY2(fBoxes.first().contains(cause), qPrintable(fBoxes.first()));
+                 qPrintable(m_boxes.first()));
+        QVERIFY2(m_boxes.first().contains(cause), qPrintable(m_boxes.first()));
         QCOMPARE(opened("http"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
         QVERIFY(opened("file").isEmpty());
-        for (const auto &r : fServer->requests())
+        for (const auto &r : m_server->requests())
             QVERIFY(r.path != "/elsewhere");
     }
 
@@ -505,7 +505,7 @@ private slots:
         HttpAnswer slow = HttpAnswer::text(debPackage(200 * 4096));
         slow.pieceSize = 4096;
         slow.delayBetweenPiecesMs = 100;
-        fServer->setAnswer(kInstallerPath, slow);
+        m_server->setAnswer(kInstallerPath, slow);
         RecordingDialog d;
         showDialog(d);
         d.btUpdateNow->click();
@@ -519,7 +519,7 @@ private slots:
         QCOMPARE(d.btCancel->text(), QStringLiteral("Abbrechen"));
         QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
         QCOMPARE(d.Tag(), 0);
-        QCOMPARE(fBoxes, QStringList{"Update fehlgeschlagen.\r\n\r\nDownload abgebrochen."});
+        QCOMPARE(m_boxes, QStringList{"Update fehlgeschlagen.\r\n\r\nDownload abgebrochen."});
         QCOMPARE(opened("http"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
         QVERIFY(opened("file").isEmpty());
     }
