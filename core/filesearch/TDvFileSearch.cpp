@@ -453,11 +453,14 @@ bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, b
     fCandidate.assign(fPath).append(pName, pNameLength);
     if (pIsFolder)
         fCandidate.push_back('/');
-    // The file is opened relative to its folder, which the walk has open.
-    const Frame &folder = fFrames.back();
-    if (fSharedFolderSerial != folder.Serial) {
-        fSharedFolder = fPipeline->ShareFolder(folder.Fd.get());
-        fSharedFolderSerial = folder.Serial;
+    // The file is opened relative to its folder when the walk has it open; a single entry
+    // has no open folder and is opened by its whole path.
+    if (fFrames.empty()) {
+        fSharedFolder = {};
+        fSharedFolderSerial = 0;
+    } else if (fSharedFolderSerial != fFrames.back().Serial) {
+        fSharedFolder = fPipeline->ShareFolder(fFrames.back().Fd.get());
+        fSharedFolderSerial = fFrames.back().Serial;
     }
     // Full: what is judged at the front makes room and waits here for the next batch, in
     // steps of a good part of the look-ahead (or what there is once a batch is due).
