@@ -67,6 +67,29 @@ void OfferBatch(IDvFileSearchTarget &list, std::atomic<std::uint32_t> &lastUpdat
     lastUpdate = GetTickCount();
 }
 
+// The final hand-over: a batch that fails part-way keeps the paths not yet offered, so it is
+// tried again until it goes through or Done says nothing is left; the first failure is the one
+// passed on. A closed main-thread queue ends it at once.
+template <class Attempt, class Done> void OfferUntilDone(Attempt &&attempt, Done &&done)
+{
+    std::exception_ptr failure;
+    for (;;) {
+        try {
+            attempt();
+            break;
+        } catch (const MainThreadQueueClosed &) {
+            throw;
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+            if (done())
+                break;
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 } // namespace
 
 TDvFileSearch::TDvFileSearch(const TDvSearchOptions &aSearchOptions,
@@ -147,24 +170,8 @@ void TDvFileSearch::FinalFlush()
         return;
     }
     fSearchComplete = true;
-    // A batch that fails part-way keeps the paths not yet offered; they are offered still,
-    // and the first failure is the one passed on.
-    std::exception_ptr failure;
-    for (;;) {
-        try {
-            MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); });
-            break;
-        } catch (const MainThreadQueueClosed &) {
-            throw;
-        } catch (...) {
-            if (!failure)
-                failure = std::current_exception();
-            if (!HasPending() || IsCanceled())
-                break;
-        }
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    OfferUntilDone([this] { MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); }); },
+                   [this] { return !HasPending() || IsCanceled(); });
 }
 
 void TDvFileSearch::SetFolderDescriptorBudget(int pBudget)
@@ -514,34 +521,27 @@ void TDvFileSearch::FlushJudged()
 
 void TDvFileSearch::FinalFlushJudged()
 {
-    // As the walk's batches: a failing batch keeps the paths not yet offered, they are
-    // offered still, and the first failure is the one passed on.
-    std::exception_ptr failure;
-    for (;;) {
-        try {
-            while (!IsCanceled() && !fPipeline->IsEmpty()) {
-                if (fPipeline->WaitForReady(100))
-                    fPipeline->TakeReady(fJudged);
-                if (!fJudged.empty() &&
-                    GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
-                    MainThreadQueue::RunBlocking([this] { FlushJudged(); });
-            }
-            // The last batch, which also sorts.
-            fSearchComplete = true;
-            MainThreadQueue::RunBlocking([this] { FlushJudged(); });
-            break;
-        } catch (const MainThreadQueueClosed &) {
-            throw;
-        } catch (...) {
-            if (!failure)
-                failure = std::current_exception();
-            if (IsCanceled() || (fJudged.empty() && fPipeline->IsEmpty()))
-                break;
-        }
+    // As the walk's batches: the verdicts still being judged go in batches, then the last
+    // one, which also sorts; the search is complete after them, whatever they do.
+    try {
+        OfferUntilDone(
+            [this] {
+                while (!IsCanceled() && !fPipeline->IsEmpty()) {
+                    if (fPipeline->WaitForReady(100))
+                        fPipeline->TakeReady(fJudged);
+                    if (!fJudged.empty() &&
+                        GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
+                        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+                }
+                fSearchComplete = true;
+                MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+            },
+            [this] { return IsCanceled() || (fJudged.empty() && fPipeline->IsEmpty()); });
+    } catch (...) {
+        fSearchComplete = true;
+        throw;
     }
     fSearchComplete = true;
-    if (failure)
-        std::rethrow_exception(failure);
 }
 
 void TDvFileSearch::CheckFlush()
