@@ -345,6 +345,19 @@ public:
 
     std::optional<QString> lookup(const QByteArray &path, const FileIdentity &identity)
     {
+        const std::optional<QByteArray> utf8 = lookupUtf8(path, identity);
+        if (!utf8)
+            return std::nullopt;
+        try {
+            return QString::fromUtf8(*utf8);
+        } catch (const std::exception &e) { // no memory for a large text
+            setError(QString::fromUtf8(e.what()));
+            return std::nullopt;
+        }
+    }
+
+    std::optional<QByteArray> lookupUtf8(const QByteArray &path, const FileIdentity &identity)
+    {
         if (!m_available || m_damaged || path.isEmpty())
             return std::nullopt;
         std::shared_lock state(m_stateLock);
@@ -381,9 +394,8 @@ public:
         if (!bytes)
             return std::nullopt;
         try {
-            QString text = QString::fromUtf8(*bytes);
             enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
-            return text;
+            return bytes;
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
             return std::nullopt;
@@ -871,6 +883,12 @@ std::optional<QString> ExtractedTextCache::lookup(const QByteArray &path,
                                                   const FileIdentity &identity)
 {
     return d->lookup(path, identity);
+}
+
+std::optional<QByteArray> ExtractedTextCache::lookupUtf8(const QByteArray &path,
+                                                         const FileIdentity &identity)
+{
+    return d->lookupUtf8(path, identity);
 }
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,

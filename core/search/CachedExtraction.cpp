@@ -48,7 +48,7 @@ void SetTextCacheEnabled(bool enabled)
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,
                                      const QString &endpoint, int readTimeoutMs,
-                                     ContentTestError *failure)
+                                     ContentTestError *failure, const CachedTextProbe &probe)
 {
     errorText.clear();
     try {
@@ -67,8 +67,8 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
 
         // The name's own bytes: a name that is not UTF-8 is keyed as the disk has it.
         const QByteArray key = EncodeFileName(fileName);
-        if (const std::optional<QString> cached = cache->lookup(key, *before)) {
-            if (cached->isEmpty() || sink(*cached))
+        if (const std::optional<QByteArray> cached = cache->lookupUtf8(key, *before)) {
+            if (cached->isEmpty() || (probe && probe(*cached)) || sink(QString::fromUtf8(*cached)))
                 return ExtractionEnd::Complete;
             return ExtractionEnd::Stopped;
         }

@@ -2,7 +2,10 @@
 
 #include "core/search/ExtractionClient.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 namespace dv {
 
@@ -27,11 +30,15 @@ void FlushTextCacheInUse();
 // kMaxExtractedTextLength) and the file was the same before and after the exchange.
 // Failed when the file cannot be opened or the exchange failed; ErrorText then says why, and
 // Failure (when given) how, for the user.
+// Probe, when given, sees a cached text first as its UTF-8 bytes; when it returns true it has
+// settled all it wanted of that text, which then is not decoded nor given to Sink.
+using CachedTextProbe = std::function<bool(const QByteArray &utf8)>;
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,
                                      const QString &endpoint = ExtractionServerEndpoint(),
                                      int readTimeoutMs = ExtractionReadTimeout(),
-                                     ContentTestError *failure = nullptr);
+                                     ContentTestError *failure = nullptr,
+                                     const CachedTextProbe &probe = {});
 
 // ExtractTextViaServer through Cache, as above.
 bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &errorText,

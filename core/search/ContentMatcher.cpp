@@ -162,9 +162,17 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
         window.remove(0, std::max<qsizetype>(0, window.size() - overlap));
         return !overLimit;
     };
+    // A cached text is first looked at as the bytes it is stored in; most texts are settled
+    // there and never decoded.
+    const auto probe = [&](const QByteArray &utf8) {
+        const PlainTextVerdict verdict =
+            MatchPatternFast(utf8.constData(), utf8.size(), pattern, MatchTextBytesFast);
+        found = verdict == PlainTextVerdict::Found;
+        return verdict != PlainTextVerdict::NeedsFullDecode;
+    };
     QString errorText;
     StreamTextThroughCache(fileName, search, errorText, cache, ExtractionServerEndpoint(),
-                           ExtractionReadTimeout(), &error);
+                           ExtractionReadTimeout(), &error, probe);
     if (!found && overLimit)
         error = ContentTestError::ServerTextOverLimit(kMaxExtractedTextLength);
     return found;
@@ -190,21 +198,10 @@ bool ExtractedTextContains(const QString &fileName, const ContentPattern &patter
             error = ContentTestError::PlainTextOverLimit(kDefaultExtractionLimit);
         return false;
     };
-    const AsciiCaseInsensitiveFinder &finder = pattern.asciiFinder();
-    if (pattern.isAscii()) {
-        const PlainTextVerdict verdict = MatchPlainTextFast(buffer.data(), n, finder);
-        if (verdict != PlainTextVerdict::NeedsFullDecode)
-            return verdict == PlainTextVerdict::Found || unfound();
-    } else {
-        // Bytes that are all ASCII decode, in UTF-8 and in the ANSI code page alike, to ASCII
-        // characters, which lower-case to ASCII: no such text holds a character beyond it.
-        if (pattern.needsNonAsciiText() && !HasNonAsciiByte(buffer.data(), n))
-            return unfound();
-        // A file whose text lacks the text's longest ASCII run is not decoded.
-        if (!finder.isEmpty() &&
-            MatchPlainTextFast(buffer.data(), n, finder) == PlainTextVerdict::NotFound)
-            return unfound();
-    }
+    const PlainTextVerdict verdict =
+        MatchPatternFast(buffer.data(), n, pattern, MatchPlainTextFast);
+    if (verdict != PlainTextVerdict::NeedsFullDecode)
+        return verdict == PlainTextVerdict::Found || unfound();
     const QString decoded = LowerCasePerCodePoint(DecodePlainText(buffer.data(), n));
     return decoded.indexOf(pattern.lowered(), 0, Qt::CaseSensitive) >= 0 || unfound();
 }

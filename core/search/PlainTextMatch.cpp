@@ -1,5 +1,6 @@
 #include "core/search/PlainTextMatch.h"
 
+#include "core/search/ContentPattern.h"
 #include "core/search/LowerCase.h"
 #include "core/search/TextExtraction.h"
 
@@ -33,8 +34,12 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
         return PlainTextVerdict::NotFound;
     const auto *u = reinterpret_cast<const unsigned char *>(bytes);
     const qsizetype start = (count >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) ? 3 : 0;
-    const char *text = bytes + start;
-    const qsizetype n = count - start;
+    return MatchTextBytesFast(bytes + start, count - start, finder);
+}
+
+PlainTextVerdict MatchTextBytesFast(const char *text, qsizetype n,
+                                    const AsciiCaseInsensitiveFinder &finder)
+{
     // A match is always a run of ASCII bytes, and every ASCII byte decodes to itself in both
     // decodings, so an occurrence in the bytes is one in the text whatever surrounds it.
     bool nonAscii = false;
@@ -81,6 +86,23 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
             return PlainTextVerdict::NeedsFullDecode;
     }
     return PlainTextVerdict::NotFound;
+}
+
+PlainTextVerdict MatchPatternFast(const char *bytes, qsizetype count, const ContentPattern &pattern,
+                                  PlainTextVerdict (*match)(const char *, qsizetype,
+                                                            const AsciiCaseInsensitiveFinder &))
+{
+    const AsciiCaseInsensitiveFinder &finder = pattern.asciiFinder();
+    if (pattern.isAscii())
+        return match(bytes, count, finder);
+    // Bytes that are all ASCII decode, in UTF-8 and in the ANSI code page alike, to ASCII
+    // characters, which lower-case to ASCII: no such text holds a character beyond it.
+    if (pattern.needsNonAsciiText() && !HasNonAsciiByte(bytes, count))
+        return PlainTextVerdict::NotFound;
+    // A text that lacks the longest ASCII run of the text to find is not decoded.
+    if (!finder.isEmpty() && match(bytes, count, finder) == PlainTextVerdict::NotFound)
+        return PlainTextVerdict::NotFound;
+    return PlainTextVerdict::NeedsFullDecode;
 }
 
 QByteArray RequiredAsciiFragment(QStringView text)

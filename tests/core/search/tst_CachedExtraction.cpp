@@ -100,6 +100,43 @@ private slots:
         QCOMPARE(m_server.requestCount(), 1);
     }
 
+    // A cached text is first searched as its stored bytes: the answer is the one the decoded
+    // text gives, also where a character beyond ASCII lower-cases to ASCII, for control
+    // characters the binary probe of plain files would refuse, and for a text to find beyond
+    // ASCII.
+    void cachedTextGivesTheDecodedTextsAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("Kelvin sign") << QString::fromUtf16(u"273 \u212A").toUtf8() << "k" << true;
+        QTest::newRow("control characters")
+            << QByteArray("a\0\x01\x02\x03\x04\x05 needle", 14) << "NEEDLE" << true;
+        QTest::newRow("byte-order mark")
+            << QString::fromUtf16(u"\uFEFFalpha").toUtf8() << "alpha" << true;
+        QTest::newRow("absent, text beyond ASCII")
+            << QString::fromUtf16(u"Gr\u00F6\u00DFe").toUtf8() << "grosse" << false;
+        QTest::newRow("beyond ASCII, found") << QString::fromUtf16(u"F\u00DCR alle").toUtf8()
+                                             << QString::fromUtf16(u"f\u00FCr") << true;
+        QTest::newRow("beyond ASCII, ASCII text")
+            << QByteArray("Fur alle") << QString::fromUtf16(u"f\u00FCr") << false;
+        QTest::newRow("beyond ASCII, only the ASCII run")
+            << QString::fromUtf16(u"Mueller M\u00FCll").toUtf8()
+            << QString::fromUtf16(u"M\u00FCller") << false;
+    }
+    void cachedTextGivesTheDecodedTextsAnswer()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, find);
+        QFETCH(bool, found);
+        m_server.setAnswer("/tika", HttpAnswer::text(text));
+        QCOMPARE(FileContainsText(m_doc, find, cache()), found);
+        QCOMPARE(m_server.requestCount(), 1);
+        m_cache->flush();
+        QCOMPARE(FileContainsText(m_doc, find, cache()), found);
+        QCOMPARE(m_server.requestCount(), 1);
+    }
+
     // Any change to the file misses the cache: the next test asks the server again.
     void changedDocumentIsSentAgain_data()
     {
