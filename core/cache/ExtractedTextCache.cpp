@@ -345,26 +345,27 @@ public:
 
     std::optional<QString> lookup(const QByteArray &path, const FileIdentity &identity)
     {
-        const std::optional<QByteArray> utf8 = lookupUtf8(path, identity);
-        if (!utf8)
+        QByteArray utf8;
+        if (!lookupUtf8(path, identity, utf8))
             return std::nullopt;
         try {
-            return QString::fromUtf8(*utf8);
+            return QString::fromUtf8(utf8);
         } catch (const std::exception &e) { // no memory for a large text
             setError(QString::fromUtf8(e.what()));
             return std::nullopt;
         }
     }
 
-    std::optional<QByteArray> lookupUtf8(const QByteArray &path, const FileIdentity &identity)
+    bool lookupUtf8(const QByteArray &path, const FileIdentity &identity, QByteArray &bytes)
     {
+        bytes.resize(0);
         if (!m_available || m_damaged || path.isEmpty())
-            return std::nullopt;
+            return false;
         std::shared_lock state(m_stateLock);
         if (!m_available)
-            return std::nullopt;
+            return false;
         std::unique_ptr<Reader> reader;
-        std::optional<QByteArray> bytes;
+        bool found = false;
         qint64 entryId = 0;
         try {
             reader = takeReader();
@@ -381,24 +382,27 @@ public:
                 qsizetype frameSize = 0;
                 const char *frame = lookup.blob(2, frameSize);
                 // A frame that does not give back its recorded size is a miss, never a text.
-                bytes = DecompressText(frame, frameSize, lookup.integer(1));
+                found = DecompressTextInto(frame, frameSize, lookup.integer(1), bytes);
             }
         } catch (const SqliteError &e) {
             failed(e);
-            return std::nullopt;
+            bytes.resize(0);
+            return false;
         } catch (const std::exception &e) { // no memory for a large text
             setError(QString::fromUtf8(e.what()));
-            return std::nullopt;
+            bytes.resize(0);
+            return false;
         }
         returnReader(std::move(reader));
-        if (!bytes)
-            return std::nullopt;
+        if (!found)
+            return false;
         try {
             enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
-            return bytes;
+            return true;
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
-            return std::nullopt;
+            bytes.resize(0);
+            return false;
         }
     }
 
@@ -458,10 +462,15 @@ private:
         std::lock_guard lock(m_queueMutex);
         if (m_stop || m_queuedBytes + bytes > kMaxQueuedBytes)
             return;
+        const bool wasEmpty = m_queue.empty();
         m_queue.push_back(std::move(operation));
         m_queuedBytes += bytes;
         ++m_enqueued;
-        m_queueCv.notify_all();
+        // The writer waits for a first operation, then gathers more until the batch delay is
+        // over or the queue has grown large: only then is it woken (a search that finds every
+        // text cached queues one touch per file).
+        if (wasEmpty || m_queuedBytes >= kMaxQueuedBytes / 4)
+            m_queueCv.notify_all();
     }
 
     // --- the database file
@@ -493,6 +502,14 @@ private:
     // damaged is renamed first (unless another program has replaced it meanwhile).
     bool openDatabase(bool moveAsideFirst)
     {
+        // No memory statistics: they take one lock of the whole process for every allocation
+        // of every connection, and the lookups of several threads then wait on each other.
+        // Only possible before SQLite is first used; later it is simply refused.
+        static const bool configured = [] {
+            sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+            return true;
+        }();
+        (void)configured;
         if (!prepareFolder())
             return false;
         OpenLock lock(m_folder + "/" + EncodeFileName(FileName()) + ".lock");
@@ -885,10 +902,10 @@ std::optional<QString> ExtractedTextCache::lookup(const QByteArray &path,
     return d->lookup(path, identity);
 }
 
-std::optional<QByteArray> ExtractedTextCache::lookupUtf8(const QByteArray &path,
-                                                         const FileIdentity &identity)
+bool ExtractedTextCache::lookupUtf8(const QByteArray &path, const FileIdentity &identity,
+                                    QByteArray &utf8)
 {
-    return d->lookupUtf8(path, identity);
+    return d->lookupUtf8(path, identity, utf8);
 }
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,

@@ -55,8 +55,9 @@ public:
 
     // The text stored for Path (the file name's bytes) with exactly this Identity, or nothing.
     std::optional<QString> lookup(const QByteArray &path, const FileIdentity &identity);
-    // The same text as its UTF-8 bytes, as stored (a search may answer on them undecoded).
-    std::optional<QByteArray> lookupUtf8(const QByteArray &path, const FileIdentity &identity);
+    // The same text as its UTF-8 bytes, as stored (a search may answer on them undecoded),
+    // into UTF8, whose memory is reused; false, with UTF8 empty, when there is none.
+    bool lookupUtf8(const QByteArray &path, const FileIdentity &identity, QByteArray &utf8);
     // Queues the whole text of Path, whose contents had Identity when they were read (take it
     // from the open descriptor, before and after reading, and store only when both agree).
     void store(const QByteArray &path, const FileIdentity &identity, const QString &text);

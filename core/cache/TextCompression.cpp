@@ -15,6 +15,13 @@ struct CompressionContext
     ~CompressionContext() { ZSTD_freeCCtx(ctx); }
 };
 
+// And one decompression context per thread, for the same reason.
+struct DecompressionContext
+{
+    ZSTD_DCtx *ctx = ZSTD_createDCtx();
+    ~DecompressionContext() { ZSTD_freeDCtx(ctx); }
+};
+
 } // namespace
 
 QByteArray CompressText(const QByteArray &bytes)
@@ -32,16 +39,30 @@ QByteArray CompressText(const QByteArray &bytes)
 std::optional<QByteArray> DecompressText(const char *frame, qsizetype frameSize,
                                          qint64 expectedSize)
 {
-    if (expectedSize < 0 || expectedSize > kMaxCachedTextBytes || frameSize <= 0)
-        return std::nullopt;
-    const unsigned long long declared = ZSTD_getFrameContentSize(frame, size_t(frameSize));
-    if (declared != (unsigned long long)expectedSize)
-        return std::nullopt;
-    QByteArray bytes(qsizetype(expectedSize), Qt::Uninitialized);
-    const size_t n = ZSTD_decompress(bytes.data(), size_t(bytes.size()), frame, size_t(frameSize));
-    if (ZSTD_isError(n) || n != size_t(expectedSize))
+    QByteArray bytes;
+    if (!DecompressTextInto(frame, frameSize, expectedSize, bytes))
         return std::nullopt;
     return bytes;
+}
+
+bool DecompressTextInto(const char *frame, qsizetype frameSize, qint64 expectedSize,
+                        QByteArray &bytes)
+{
+    bytes.resize(0);
+    if (expectedSize < 0 || expectedSize > kMaxCachedTextBytes || frameSize <= 0)
+        return false;
+    const unsigned long long declared = ZSTD_getFrameContentSize(frame, size_t(frameSize));
+    if (declared != (unsigned long long)expectedSize)
+        return false;
+    thread_local DecompressionContext context;
+    bytes.resize(qsizetype(expectedSize));
+    const size_t n = ZSTD_decompressDCtx(context.ctx, bytes.data(), size_t(bytes.size()), frame,
+                                         size_t(frameSize));
+    if (ZSTD_isError(n) || n != size_t(expectedSize)) {
+        bytes.resize(0);
+        return false;
+    }
+    return true;
 }
 
 } // namespace dv

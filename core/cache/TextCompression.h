@@ -16,5 +16,10 @@ QByteArray CompressText(const QByteArray &bytes);
 // nothing when the frame is damaged or of another size.
 std::optional<QByteArray> DecompressText(const char *frame, qsizetype frameSize,
                                          qint64 expectedSize);
+// The same into Bytes, whose memory is reused when it is large enough (a search decompresses
+// many texts, and fresh memory for each costs more than the decompression); false, with Bytes
+// empty, where DecompressText gives nothing.
+bool DecompressTextInto(const char *frame, qsizetype frameSize, qint64 expectedSize,
+                        QByteArray &bytes);
 
 } // namespace dv

@@ -5,11 +5,16 @@
 #include "core/platform/FileName.h"
 #include "core/search/ReadOnlyFile.h"
 
+#include <QScopeGuard>
+
 #include <atomic>
 
 namespace dv {
 
 namespace {
+
+// Largest buffer of a cached text a thread keeps for the next one.
+constexpr qsizetype kKeptCachedTextBuffer = 16 * 1024 * 1024;
 
 std::atomic<bool> cacheEnabled{true};
 std::atomic<ExtractedTextCache *> cacheOverride{nullptr};
@@ -67,8 +72,15 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
 
         // The name's own bytes: a name that is not UTF-8 is keyed as the disk has it.
         const QByteArray key = EncodeFileName(fileName);
-        if (const std::optional<QByteArray> cached = cache->lookupUtf8(key, *before)) {
-            if (cached->isEmpty() || (probe && probe(*cached)) || sink(QString::fromUtf8(*cached)))
+        // One buffer per thread for the cached texts: fresh memory for each costs more than
+        // decompressing it. A very large one is not kept after its text.
+        thread_local QByteArray cached;
+        const auto release = qScopeGuard([] {
+            if (cached.capacity() > kKeptCachedTextBuffer)
+                cached = QByteArray();
+        });
+        if (cache->lookupUtf8(key, *before, cached)) {
+            if (cached.isEmpty() || (probe && probe(cached)) || sink(QString::fromUtf8(cached)))
                 return ExtractionEnd::Complete;
             return ExtractionEnd::Stopped;
         }
