@@ -37,8 +37,9 @@ constexpr int kWriterBusyTimeoutMs = 5000;
 constexpr int kReaderBusyTimeoutMs = 1000;
 // How long the writer gathers stores before one transaction, unless flushed.
 constexpr auto kBatchDelay = std::chrono::milliseconds(200);
-// Stores queued beyond this many bytes of text are dropped: the writer cannot keep up.
-constexpr qint64 kMaxQueuedBytes = 64LL * 1024 * 1024;
+// Stores queued beyond this many bytes of text are dropped: the writer cannot keep up, and
+// the queue must not grow a search's memory much. One text alone is always taken.
+constexpr qint64 kMaxQueuedBytes = 16LL * 1024 * 1024;
 // What an entry costs beyond its compressed text and path: its row and index records.
 constexpr qint64 kEntryOverhead = 128;
 constexpr size_t kMaxIdleReaders = 4;
@@ -460,7 +461,7 @@ private:
     void enqueue(Operation operation, qint64 bytes)
     {
         std::lock_guard lock(m_queueMutex);
-        if (m_stop || m_queuedBytes + bytes > kMaxQueuedBytes)
+        if (m_stop || (m_queuedBytes > 0 && m_queuedBytes + bytes > kMaxQueuedBytes))
             return;
         const bool wasEmpty = m_queue.empty();
         m_queue.push_back(std::move(operation));

@@ -227,6 +227,19 @@ private slots:
         QVERIFY(!FileIdentity::OfPath(QByteArray("/no/such/file")));
     }
 
+    // The writer's queue is bounded far below the longest text a server may send; such a
+    // text, queued alone, is still kept.
+    void textLargerThanTheQueueBoundIsKept()
+    {
+        const QString doc = filePath("large.pdf");
+        WriteFile(doc, "%PDF-1.4 bytes");
+        const QString text = QString(10'000'000, QLatin1Char('a')) + QStringLiteral(" end");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), text);
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), text);
+    }
+
     void changeOfAnyKeyPartMisses_data()
     {
         QTest::addColumn<QString>("change");
