@@ -74,7 +74,7 @@ struct PairHash
 
 } // namespace
 
-struct TDvShellChangeNotifier::TCommand
+struct TDvShellChangeNotifier::Command
 {
     enum TKind
     {
@@ -86,18 +86,18 @@ struct TDvShellChangeNotifier::TCommand
         Stop
     } Kind;
     QString Folder;
-    TWatchOptions Options;
+    WatchOptions Options;
     bool Flag = false;
 };
 
-class TDvShellChangeNotifier::TWorker
+class TDvShellChangeNotifier::Worker
 {
 public:
-    TWorker(TDvShellChangeNotifier &aOwner)
+    Worker(TDvShellChangeNotifier &aOwner)
         : fOwner(aOwner), fAlive(aOwner.fAlive), fWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {}
 
-    void Send(TCommand pCommand)
+    void Send(Command pCommand)
     {
         {
             std::lock_guard<std::mutex> lock(fLock);
@@ -112,16 +112,16 @@ public:
     void Run();
 
 private:
-    struct TRoot
+    struct Root
     {
         int Id;
         QString Text;
         QByteArray Path; // ends with "/"
-        TWatchOptions Options;
+        WatchOptions Options;
         bool StayOnDrive = false;
         dev_t Device = 0;
     };
-    struct TWatch
+    struct Watch
     {
         QByteArray Path; // ends with "/"
         int RootId;
@@ -130,7 +130,7 @@ private:
         dev_t Device;
         ino_t Inode;
     };
-    struct TPending
+    struct Pending
     {
         QByteArray Path; // ends with "/"
         int RootId;
@@ -141,9 +141,9 @@ private:
     bool TakeCommands();
     void ReadEvents();
     void HandleEvent(const inotify_event &pEvent);
-    void AddRoot(const QString &pFolder, TWatchOptions pOptions);
+    void AddRoot(const QString &pFolder, WatchOptions pOptions);
     void DropRoot(int pRootId);
-    void WatchFolder(const TPending &pFolder);
+    void WatchFolder(const Pending &pFolder);
     void FolderAppeared(const QByteArray &pPath, int pRootId);
     void RebaseWatches(const QByteArray &pOldPath, const QByteArray &pNewPath);
     void RemoveWatchesBelow(const QByteArray &pPath);
@@ -153,18 +153,18 @@ private:
     void Emit(TNotificationEvent pEvent, const QString &pPath1, const QString &pPath2 = {});
     void Deliver();
     void UpdateSettled();
-    const TRoot *RootOf(int pId) const;
+    const Root *RootOf(int pId) const;
     void ReleaseAll();
     // Forgets a watch that is gone: its folder (or a new one on the same inode) may be
     // watched again.
-    void Forget(std::unordered_map<int, TWatch>::iterator pWatch);
+    void Forget(std::unordered_map<int, Watch>::iterator pWatch);
     void OpenInstance();
 
     TDvShellChangeNotifier &fOwner;
     std::weak_ptr<int> fAlive;
     UniqueFd fWakeFd;
     std::mutex fLock;
-    std::vector<TCommand> fCommands;
+    std::vector<Command> fCommands;
 
     // Thread state.
     UniqueFd fInotify;
@@ -173,14 +173,14 @@ private:
     bool fStop = false;
     bool fInstanceFailed = false;
     int fNextRootId = 1;
-    std::vector<TRoot> fRoots;
-    std::unordered_map<int, TWatch> fWatches;
+    std::vector<Root> fRoots;
+    std::unordered_map<int, Watch> fWatches;
     std::unordered_set<std::pair<dev_t, ino_t>, PairHash> fSeen;
-    std::deque<TPending> fUrgent;  // roots and folders that appeared: not held back
-    std::deque<TPending> fPending; // subfolders of the watched trees, level by level
+    std::deque<Pending> fUrgent;  // roots and folders that appeared: not held back
+    std::deque<Pending> fPending; // subfolders of the watched trees, level by level
     MountTable fMounts;
     DirectoryReader fReader{16 * 1024};
-    std::vector<TChange> fOut;
+    std::vector<Change> fOut;
     QStringList fInPlace; // folders of the watch list whose own watch was just tried
     struct
     {
@@ -196,7 +196,7 @@ private:
     std::uint64_t fChangesDue = 0;
 };
 
-void TDvShellChangeNotifier::TWorker::OpenInstance()
+void TDvShellChangeNotifier::Worker::OpenInstance()
 {
     fInotify.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (!fInotify) {
@@ -208,7 +208,7 @@ void TDvShellChangeNotifier::TWorker::OpenInstance()
     }
 }
 
-void TDvShellChangeNotifier::TWorker::Run()
+void TDvShellChangeNotifier::Worker::Run()
 {
     pthread_setname_np(pthread_self(), "dv-notifier");
     fMounts = MountTable::Load();
@@ -250,14 +250,14 @@ void TDvShellChangeNotifier::TWorker::Run()
         if (!fPaused && fInotify.isValid()) {
             for (int i = 0; i < kFoldersPerRound; ++i) {
                 if (!fUrgent.empty()) {
-                    const TPending next = std::move(fUrgent.front());
+                    const Pending next = std::move(fUrgent.front());
                     fUrgent.pop_front();
                     WatchFolder(next);
-                    const TRoot *root = next.IsRoot ? RootOf(next.RootId) : nullptr;
+                    const Root *root = next.IsRoot ? RootOf(next.RootId) : nullptr;
                     if (root != nullptr && !fInPlace.contains(root->Text))
                         fInPlace.append(root->Text);
                 } else if (!fHeld && !fPending.empty()) {
-                    const TPending next = std::move(fPending.front());
+                    const Pending next = std::move(fPending.front());
                     fPending.pop_front();
                     WatchFolder(next);
                 } else {
@@ -271,7 +271,7 @@ void TDvShellChangeNotifier::TWorker::Run()
     ReleaseAll();
 }
 
-void TDvShellChangeNotifier::TWorker::ReleaseAll()
+void TDvShellChangeNotifier::Worker::ReleaseAll()
 {
     fInotify.reset();
     for (std::size_t i = 0; i < fWatches.size(); ++i)
@@ -280,26 +280,26 @@ void TDvShellChangeNotifier::TWorker::ReleaseAll()
     fOwner.fWatchCount = 0;
 }
 
-bool TDvShellChangeNotifier::TWorker::TakeCommands()
+bool TDvShellChangeNotifier::Worker::TakeCommands()
 {
-    std::vector<TCommand> commands;
+    std::vector<Command> commands;
     {
         std::lock_guard<std::mutex> lock(fLock);
         commands.swap(fCommands);
     }
     fOwner.fSettled = false;
     fOwner.fTaken += static_cast<unsigned>(commands.size());
-    for (TCommand &command : commands) {
+    for (Command &command : commands) {
         switch (command.Kind) {
-        case TCommand::Add:
+        case Command::Add:
             AddRoot(command.Folder, command.Options);
             break;
-        case TCommand::Remove:
+        case Command::Remove:
             for (std::size_t i = fRoots.size(); i-- > 0;)
                 if (fRoots[i].Text == command.Folder)
                     DropRoot(fRoots[i].Id);
             break;
-        case TCommand::Clear:
+        case Command::Clear:
             // A fresh instance drops every watch at once, and every event still queued.
             fMovedFrom.Valid = false;
             fChangedOrder.clear();
@@ -314,13 +314,13 @@ bool TDvShellChangeNotifier::TWorker::TakeCommands()
             if (!fInstanceFailed)
                 OpenInstance();
             break;
-        case TCommand::Hold:
+        case Command::Hold:
             fHeld = command.Flag;
             break;
-        case TCommand::Pause:
+        case Command::Pause:
             fPaused = command.Flag;
             break;
-        case TCommand::Stop:
+        case Command::Stop:
             fStop = true;
             return false;
         }
@@ -328,14 +328,14 @@ bool TDvShellChangeNotifier::TWorker::TakeCommands()
     return true;
 }
 
-void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOptions pOptions)
+void TDvShellChangeNotifier::Worker::AddRoot(const QString &pFolder, WatchOptions pOptions)
 {
     if (!fInotify.isValid())
         fInPlace.append(pFolder); // no watch will come: nobody waits for one
     if (pFolder.isEmpty() && pOptions.Recursive) {
         // Every ready drive, as a search of an empty root walks them: each on its own drive.
         for (const QString &drive : fMounts.ReadyDrives()) {
-            TRoot root{fNextRootId++, pFolder, EncodeFileName(drive), pOptions, true, 0};
+            Root root{fNextRootId++, pFolder, EncodeFileName(drive), pOptions, true, 0};
             fRoots.push_back(root);
             fUrgent.push_back({root.Path, root.Id, true, false});
         }
@@ -344,12 +344,12 @@ void TDvShellChangeNotifier::TWorker::AddRoot(const QString &pFolder, TWatchOpti
     // The top level of the desktop folder stands for an empty root searched without
     // subfolders.
     const QString folder = pFolder.isEmpty() ? DesktopFolder() : pFolder;
-    TRoot root{fNextRootId++, pFolder, WithSlash(EncodeFileName(folder)), pOptions, false, 0};
+    Root root{fNextRootId++, pFolder, WithSlash(EncodeFileName(folder)), pOptions, false, 0};
     fRoots.push_back(root);
     fUrgent.push_back({root.Path, root.Id, true, false});
 }
 
-void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
+void TDvShellChangeNotifier::Worker::DropRoot(int pRootId)
 {
     for (auto it = fWatches.begin(); it != fWatches.end();) {
         auto next = std::next(it);
@@ -360,15 +360,15 @@ void TDvShellChangeNotifier::TWorker::DropRoot(int pRootId)
         }
         it = next;
     }
-    auto other = [pRootId](const TPending &p) { return p.RootId == pRootId; };
+    auto other = [pRootId](const Pending &p) { return p.RootId == pRootId; };
     fUrgent.erase(std::remove_if(fUrgent.begin(), fUrgent.end(), other), fUrgent.end());
     fPending.erase(std::remove_if(fPending.begin(), fPending.end(), other), fPending.end());
     fRoots.erase(std::remove_if(fRoots.begin(), fRoots.end(),
-                                [pRootId](const TRoot &r) { return r.Id == pRootId; }),
+                                [pRootId](const Root &r) { return r.Id == pRootId; }),
                  fRoots.end());
 }
 
-void TDvShellChangeNotifier::TWorker::Forget(std::unordered_map<int, TWatch>::iterator pWatch)
+void TDvShellChangeNotifier::Worker::Forget(std::unordered_map<int, Watch>::iterator pWatch)
 {
     fSeen.erase({pWatch->second.Device, pWatch->second.Inode});
     WatchBudget::Release();
@@ -376,17 +376,17 @@ void TDvShellChangeNotifier::TWorker::Forget(std::unordered_map<int, TWatch>::it
     fOwner.fWatchCount = static_cast<int>(fWatches.size());
 }
 
-const TDvShellChangeNotifier::TWorker::TRoot *TDvShellChangeNotifier::TWorker::RootOf(int pId) const
+const TDvShellChangeNotifier::Worker::Root *TDvShellChangeNotifier::Worker::RootOf(int pId) const
 {
-    for (const TRoot &root : fRoots)
+    for (const Root &root : fRoots)
         if (root.Id == pId)
             return &root;
     return nullptr;
 }
 
-void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
+void TDvShellChangeNotifier::Worker::WatchFolder(const Pending &pFolder)
 {
-    TRoot *root = const_cast<TRoot *>(RootOf(pFolder.RootId));
+    Root *root = const_cast<Root *>(RootOf(pFolder.RootId));
     if (root == nullptr || !fInotify.isValid())
         return;
     const UniqueFd owned(DirectoryReader::OpenFolder(pFolder.Path));
@@ -417,13 +417,13 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
         const int wd = inotify_add_watch(fInotify.get(), target.constData(), kWatchMask);
         if (wd >= 0) {
             auto [it, inserted] = fWatches.try_emplace(
-                wd, TWatch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
-                           identity.Device, identity.Inode});
+                wd, Watch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
+                          identity.Device, identity.Inode});
             if (!inserted) {
                 WatchBudget::Release(); // the kernel gave an existing watch back
                 if (pFolder.IsRoot && !it->second.IsRoot)
-                    it->second = TWatch{pFolder.Path,         pFolder.RootId,  true,
-                                        identity.IsMountRoot, identity.Device, identity.Inode};
+                    it->second = Watch{pFolder.Path,         pFolder.RootId,  true,
+                                       identity.IsMountRoot, identity.Device, identity.Inode};
             }
             fOwner.fWatchCount = static_cast<int>(fWatches.size());
             errno = 0;
@@ -484,9 +484,9 @@ void TDvShellChangeNotifier::TWorker::WatchFolder(const TPending &pFolder)
     }
 }
 
-void TDvShellChangeNotifier::TWorker::FolderAppeared(const QByteArray &pPath, int pRootId)
+void TDvShellChangeNotifier::Worker::FolderAppeared(const QByteArray &pPath, int pRootId)
 {
-    const TRoot *root = RootOf(pRootId);
+    const Root *root = RootOf(pRootId);
     if (root == nullptr || !root->Options.Recursive)
         return;
     const qsizetype slash = pPath.lastIndexOf('/', pPath.size() - 2);
@@ -495,7 +495,7 @@ void TDvShellChangeNotifier::TWorker::FolderAppeared(const QByteArray &pPath, in
     fUrgent.push_back({pPath, pRootId, false, true});
 }
 
-void TDvShellChangeNotifier::TWorker::ReadEvents()
+void TDvShellChangeNotifier::Worker::ReadEvents()
 {
     alignas(inotify_event) char buffer[64 * 1024];
     for (;;) {
@@ -510,7 +510,7 @@ void TDvShellChangeNotifier::TWorker::ReadEvents()
     }
 }
 
-void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
+void TDvShellChangeNotifier::Worker::HandleEvent(const inotify_event &pEvent)
 {
     const std::uint32_t mask = pEvent.mask;
     if (mask & IN_Q_OVERFLOW) {
@@ -519,7 +519,7 @@ void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
         FlushMovedFrom();
         FlushChanges();
         std::vector<QString> reported;
-        for (const TRoot &root : fRoots) {
+        for (const Root &root : fRoots) {
             if (std::find(reported.begin(), reported.end(), root.Text) == reported.end()) {
                 reported.push_back(root.Text);
                 Emit(neFolderUpdate, root.Text);
@@ -537,7 +537,7 @@ void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
         Forget(found);
         return;
     }
-    const TWatch watch = found->second;
+    const Watch watch = found->second;
     const bool isDir = mask & IN_ISDIR;
     QByteArray path = watch.Path;
     if (pEvent.len > 0)
@@ -584,7 +584,7 @@ void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
         ReportChange(path);
     } else if (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
         if (watch.IsRoot) {
-            const TRoot *root = RootOf(watch.RootId);
+            const Root *root = RootOf(watch.RootId);
             Emit(neFolderDelete, root ? root->Text : Decode(watch.Path));
         }
     } else if (mask & IN_UNMOUNT) {
@@ -593,7 +593,7 @@ void TDvShellChangeNotifier::TWorker::HandleEvent(const inotify_event &pEvent)
     }
 }
 
-void TDvShellChangeNotifier::TWorker::ReportChange(const QByteArray &pPath)
+void TDvShellChangeNotifier::Worker::ReportChange(const QByteArray &pPath)
 {
     if (fChangedOrder.empty())
         fChangesDue = GetTickCount64() + kCoalesceMs;
@@ -601,7 +601,7 @@ void TDvShellChangeNotifier::TWorker::ReportChange(const QByteArray &pPath)
         fChangedOrder.push_back(pPath);
 }
 
-void TDvShellChangeNotifier::TWorker::FlushChanges()
+void TDvShellChangeNotifier::Worker::FlushChanges()
 {
     for (const QByteArray &path : fChangedOrder)
         if (fChanged.erase(path) > 0)
@@ -610,7 +610,7 @@ void TDvShellChangeNotifier::TWorker::FlushChanges()
     fChanged.clear();
 }
 
-void TDvShellChangeNotifier::TWorker::FlushMovedFrom()
+void TDvShellChangeNotifier::Worker::FlushMovedFrom()
 {
     if (!fMovedFrom.Valid)
         return;
@@ -621,8 +621,8 @@ void TDvShellChangeNotifier::TWorker::FlushMovedFrom()
         RemoveWatchesBelow(WithSlash(fMovedFrom.Path));
 }
 
-void TDvShellChangeNotifier::TWorker::RebaseWatches(const QByteArray &pOldPath,
-                                                    const QByteArray &pNewPath)
+void TDvShellChangeNotifier::Worker::RebaseWatches(const QByteArray &pOldPath,
+                                                   const QByteArray &pNewPath)
 {
     for (auto &[wd, watch] : fWatches) {
         (void)wd;
@@ -630,12 +630,12 @@ void TDvShellChangeNotifier::TWorker::RebaseWatches(const QByteArray &pOldPath,
             watch.Path = pNewPath + watch.Path.mid(pOldPath.size());
     }
     for (auto *queue : {&fUrgent, &fPending})
-        for (TPending &pending : *queue)
+        for (Pending &pending : *queue)
             if (pending.Path.startsWith(pOldPath))
                 pending.Path = pNewPath + pending.Path.mid(pOldPath.size());
 }
 
-void TDvShellChangeNotifier::TWorker::RemoveWatchesBelow(const QByteArray &pPath)
+void TDvShellChangeNotifier::Worker::RemoveWatchesBelow(const QByteArray &pPath)
 {
     for (auto it = fWatches.begin(); it != fWatches.end();) {
         auto next = std::next(it);
@@ -647,18 +647,18 @@ void TDvShellChangeNotifier::TWorker::RemoveWatchesBelow(const QByteArray &pPath
     }
 }
 
-void TDvShellChangeNotifier::TWorker::Emit(TNotificationEvent pEvent, const QString &pPath1,
-                                           const QString &pPath2)
+void TDvShellChangeNotifier::Worker::Emit(TNotificationEvent pEvent, const QString &pPath1,
+                                          const QString &pPath2)
 {
     fOut.push_back({pEvent, pPath1, pPath2});
 }
 
-void TDvShellChangeNotifier::TWorker::UpdateSettled()
+void TDvShellChangeNotifier::Worker::UpdateSettled()
 {
     fOwner.fSettled = !fInotify.isValid() || (fUrgent.empty() && (fPending.empty() || fHeld));
 }
 
-void TDvShellChangeNotifier::TWorker::Deliver()
+void TDvShellChangeNotifier::Worker::Deliver()
 {
     if (fOut.empty() && fInPlace.isEmpty())
         return;
@@ -679,7 +679,7 @@ TDvShellChangeNotifier::~TDvShellChangeNotifier()
     StopThread();
 }
 
-void TDvShellChangeNotifier::Send(TCommand pCommand)
+void TDvShellChangeNotifier::Send(Command pCommand)
 {
     if (!fWorker)
         return;
@@ -687,11 +687,11 @@ void TDvShellChangeNotifier::Send(TCommand pCommand)
     fWorker->Send(std::move(pCommand));
 }
 
-void TDvShellChangeNotifier::AddWatch(const QString &pFolder, TWatchOptions pOptions)
+void TDvShellChangeNotifier::AddWatch(const QString &pFolder, WatchOptions pOptions)
 {
     fWatchedFolders.append(pFolder);
     fWatchOptions.push_back(pOptions);
-    Send({TCommand::Add, pFolder, pOptions, false});
+    Send({Command::Add, pFolder, pOptions, false});
 }
 
 void TDvShellChangeNotifier::RemoveWatch(const QString &pFolder)
@@ -702,7 +702,7 @@ void TDvShellChangeNotifier::RemoveWatch(const QString &pFolder)
             fWatchOptions.erase(fWatchOptions.begin() + i);
         }
     }
-    Send({TCommand::Remove, pFolder, {}, false});
+    Send({Command::Remove, pFolder, {}, false});
 }
 
 void TDvShellChangeNotifier::ClearWatches()
@@ -710,7 +710,7 @@ void TDvShellChangeNotifier::ClearWatches()
     fWatchedFolders.clear();
     fWatchOptions.clear();
     fLimitReached = false;
-    Send({TCommand::Clear, {}, {}, false});
+    Send({Command::Clear, {}, {}, false});
 }
 
 bool TDvShellChangeNotifier::IsWatchedFolder(QStringView pPath) const
@@ -733,13 +733,13 @@ void TDvShellChangeNotifier::SetEnabled(bool pValue)
 void TDvShellChangeNotifier::SetSubfoldersHeld(bool pValue)
 {
     fHeld = pValue;
-    Send({TCommand::Hold, {}, {}, pValue});
+    Send({Command::Hold, {}, {}, pValue});
 }
 
 void TDvShellChangeNotifier::SetReadingPaused(bool pValue)
 {
     fPaused = pValue;
-    Send({TCommand::Pause, {}, {}, pValue});
+    Send({Command::Pause, {}, {}, pValue});
 }
 
 void TDvShellChangeNotifier::StartThread()
@@ -747,11 +747,11 @@ void TDvShellChangeNotifier::StartThread()
     fSettled = false;
     fSent = 0;
     fTaken = 0;
-    fWorker = std::make_unique<TWorker>(*this);
-    Send({TCommand::Hold, {}, {}, fHeld});
-    Send({TCommand::Pause, {}, {}, fPaused});
+    fWorker = std::make_unique<Worker>(*this);
+    Send({Command::Hold, {}, {}, fHeld});
+    Send({Command::Pause, {}, {}, fPaused});
     for (qsizetype i = 0; i < fWatchedFolders.size(); ++i)
-        Send({TCommand::Add, fWatchedFolders[i], fWatchOptions[std::size_t(i)], false});
+        Send({Command::Add, fWatchedFolders[i], fWatchOptions[std::size_t(i)], false});
     fThread = std::thread([worker = fWorker.get()] { worker->Run(); });
 }
 
@@ -759,18 +759,18 @@ void TDvShellChangeNotifier::StopThread()
 {
     if (!fWorker)
         return;
-    fWorker->Send({TCommand::Stop, {}, {}, false});
+    fWorker->Send({Command::Stop, {}, {}, false});
     if (fThread.joinable())
         fThread.join();
     fWorker.reset();
     fSettled = false;
 }
 
-void TDvShellChangeNotifier::Deliver(const std::vector<TChange> &pChanges,
+void TDvShellChangeNotifier::Deliver(const std::vector<Change> &pChanges,
                                      const QStringList &pInPlace)
 {
     std::weak_ptr<int> alive = fAlive;
-    for (const TChange &change : pChanges) {
+    for (const Change &change : pChanges) {
         if (!alive.lock() || !fEnabled)
             return; // the handler removed or stopped the notifier
         if ((fFilter & EventBit(change.Event)) && OnChange)

@@ -55,7 +55,7 @@ public:
                                          const QString &pPath1, const QString &pPath2)>;
     using TEventFilter = std::uint32_t;
 
-    struct TWatchOptions
+    struct WatchOptions
     {
         bool Recursive = true;
         bool IncludeHidden = true;
@@ -70,8 +70,8 @@ public:
 
     // The watch list. An empty folder stands for what a search of an empty root walks: every
     // ready drive, each kept on its drive (the desktop folder when not recursive).
-    void AddWatch(const QString &pFolder, TWatchOptions pOptions);
-    void AddWatch(const QString &pFolder) { AddWatch(pFolder, TWatchOptions()); }
+    void AddWatch(const QString &pFolder, WatchOptions pOptions);
+    void AddWatch(const QString &pFolder) { AddWatch(pFolder, WatchOptions()); }
     void RemoveWatch(const QString &pFolder);
     void ClearWatches();
     // The folders of the watch list, as given.
@@ -113,7 +113,7 @@ public:
     // Tests: while paused, the thread reads no events (so that the kernel's queue can fill).
     void SetReadingPaused(bool pValue);
 
-    struct TChange
+    struct Change
     {
         TNotificationEvent Event;
         QString Path1;
@@ -121,22 +121,22 @@ public:
     };
 
 private:
-    struct TCommand;
-    class TWorker;
+    struct Command;
+    class Worker;
 
-    void Send(TCommand pCommand);
+    void Send(Command pCommand);
     void StartThread();
     void StopThread();
-    void Deliver(const std::vector<TChange> &pChanges, const QStringList &pInPlace);
+    void Deliver(const std::vector<Change> &pChanges, const QStringList &pInPlace);
 
     QStringList fWatchedFolders;
-    std::vector<TWatchOptions> fWatchOptions;
+    std::vector<WatchOptions> fWatchOptions;
     bool fEnabled = false;
     bool fHeld = false;
     bool fPaused = false;
     TEventFilter fFilter = kAllEvents;
 
-    std::unique_ptr<TWorker> fWorker;
+    std::unique_ptr<Worker> fWorker;
     std::thread fThread;
     std::atomic<int> fWatchCount{0};
     std::atomic<bool> fSettled{false};

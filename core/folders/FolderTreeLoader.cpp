@@ -20,7 +20,7 @@ namespace dv {
 
 namespace {
 
-using TListing = TDvShellTreeNode::TListing;
+using ListingState = TDvShellTreeNode::ListingState;
 
 bool IsWithin(const QString &aPath, const QString &aFolder)
 {
@@ -161,7 +161,7 @@ void FolderTreeLoader::fill()
     TWorkerThreadPool::Instance().TerminateWorkItems(this);
     auto root = std::make_unique<TDvShellTreeNode>(nullptr, ShellItem::Computer(), QString());
     root->Caption = Translate(QStringLiteral("Computer"));
-    root->Listing = TListing::Listed;
+    root->Listing = ListingState::Listed;
     std::vector<TDvShellTreeNode *> tops;
     for (const QString &folder : m_rootFolders) {
         if (auto node = makeNode(root.get(), folder, folder)) {
@@ -209,13 +209,13 @@ void FolderTreeLoader::setExpanded(TDvShellTreeNode *node, bool expanded)
         return;
     node->Expanded = expanded;
     if (expanded) {
-        if (node->Listing == TListing::Listed && !node->IsRoot())
+        if (node->Listing == ListingState::Listed && !node->IsRoot())
             watchFolder(node->FullPath());
         return;
     }
-    if (node->Listing == TListing::Running) {
+    if (node->Listing == ListingState::Running) {
         node->CancelListing();
-        node->Listing = TListing::NotListed;
+        node->Listing = ListingState::NotListed;
     }
     if (!node->IsRoot())
         unwatchFolder(node->FullPath());
@@ -233,8 +233,8 @@ void FolderTreeLoader::startListing(TDvShellTreeNode *node, bool refreshKept)
         return; // one listing at a time
     auto token = std::make_shared<TCustomCancellationToken>();
     node->ListingToken = token;
-    if (node->Listing == TListing::NotListed)
-        node->Listing = TListing::Running;
+    if (node->Listing == ListingState::NotListed)
+        node->Listing = ListingState::Running;
     auto job = std::make_shared<FolderListingJob>(node->FullPath());
     job->SetCancellationToken(token);
     job->SetTag(this);
@@ -253,7 +253,7 @@ void FolderTreeLoader::applyListing(TDvShellTreeNode *node, const FolderListingJ
                                     bool refreshKept)
 {
     node->ListingToken.reset();
-    node->Listing = TListing::Listed;
+    node->Listing = ListingState::Listed;
     if (!job.Names()) {
         // The folder cannot be read (any more): no children, the tree stays usable.
         m_model->RemoveChildren(node);
@@ -271,7 +271,7 @@ void FolderTreeLoader::watchFolder(const QString &path)
 {
     if (m_watcher->IsWatchedFolder(path))
         return;
-    TDvShellChangeNotifier::TWatchOptions options;
+    TDvShellChangeNotifier::WatchOptions options;
     options.Recursive = false;
     m_watcher->AddWatch(path, options);
 }
@@ -294,7 +294,7 @@ void FolderTreeLoader::readChangedFolders()
     for (const QString &folder : folders) {
         bool shown = false;
         for (TDvShellTreeNode *node : loadedNodesOf(folder)) {
-            if (node->Listing != TListing::Listed || !node->Expanded)
+            if (node->Listing != ListingState::Listed || !node->Expanded)
                 continue;
             shown = true;
             // A re-read under way may have read the folder before this change: read it
@@ -369,7 +369,7 @@ void FolderTreeLoader::discardChildren(TDvShellTreeNode *node)
     node->CancelListing();
     if (!node->Children.empty())
         m_model->RemoveChildren(node);
-    node->Listing = TListing::NotListed;
+    node->Listing = ListingState::NotListed;
     node->HasSubfolders = true;
 }
 
@@ -378,8 +378,8 @@ void FolderTreeLoader::refreshSubtree(TDvShellTreeNode *node)
     std::vector<TDvShellTreeNode *> self;
     if (!node->KeepsDisabledState())
         self.push_back(node);
-    queueStateJobs(self, node->Listing == TListing::NotListed);
-    if (node->Listing != TListing::Listed)
+    queueStateJobs(self, node->Listing == ListingState::NotListed);
+    if (node->Listing != ListingState::Listed)
         return;
     if (node->Expanded)
         startListing(node, true);
@@ -442,7 +442,7 @@ void FolderTreeLoader::refreshFolders(const QSet<QString> &folders)
 {
     for (const QString &folder : folders) {
         for (TDvShellTreeNode *node : loadedNodesOf(folder)) {
-            if (node->Listing == TListing::NotListed)
+            if (node->Listing == ListingState::NotListed)
                 node->HasSubfolders = true;
             refreshSubtree(node);
         }
@@ -540,7 +540,7 @@ TDvShellTreeNode *FolderTreeLoader::nodeToward(const QString &path, bool *unlist
         return root;
     TDvShellTreeNode *node = top;
     for (const QString &name : ComponentsBelow(path, top->FullPath())) {
-        if (node->Listing != TListing::Listed) {
+        if (node->Listing != ListingState::Listed) {
             *unlisted = true;
             return node;
         }

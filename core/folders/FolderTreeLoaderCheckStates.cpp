@@ -12,7 +12,7 @@ namespace dv {
 
 namespace {
 
-using TListing = TDvShellTreeNode::TListing;
+using ListingState = TDvShellTreeNode::ListingState;
 
 // Up to this many nodes share one check-state job: answers arrive in portions and several
 // workers can help with a big tree.
@@ -82,7 +82,7 @@ void FolderTreeLoader::applyCheckStates(CheckStateJob &job)
         if (!request.Done || request.Token->IsCancellationRequested())
             continue; // the node is gone
         TDvShellTreeNode *node = request.Node;
-        if (request.ProbeSubfolders && node->Listing == TListing::NotListed &&
+        if (request.ProbeSubfolders && node->Listing == ListingState::NotListed &&
             node->Children.empty() && node->HasSubfolders != request.HasSubfolders) {
             node->HasSubfolders = request.HasSubfolders;
             buttonsChanged = true;

@@ -151,13 +151,13 @@ bool FolderTreeModel::hasChildren(const QModelIndex &parent) const
         return false;
     if (!node->Children.empty())
         return true;
-    return node->Listing != TDvShellTreeNode::TListing::Listed && node->HasSubfolders;
+    return node->Listing != TDvShellTreeNode::ListingState::Listed && node->HasSubfolders;
 }
 
 bool FolderTreeModel::canFetchMore(const QModelIndex &parent) const
 {
     const TDvShellTreeNode *node = NodeOf(parent);
-    return node != nullptr && node->Listing == TDvShellTreeNode::TListing::NotListed &&
+    return node != nullptr && node->Listing == TDvShellTreeNode::ListingState::NotListed &&
            node->Children.empty() && node->HasSubfolders;
 }
 

@@ -18,7 +18,7 @@ namespace dv {
 class TDvShellTreeNode
 {
 public:
-    enum class TListing
+    enum class ListingState
     {
         NotListed, // children not read yet (or discarded)
         Running,   // a background listing is under way
@@ -67,7 +67,7 @@ public:
     bool StateEvaluated = false;
     // Number of the latest check-state request: older answers are stale.
     std::uint64_t StateSequence = 0;
-    TListing Listing = TListing::NotListed;
+    ListingState Listing = ListingState::NotListed;
     // Whether the view shows the node's children (it stays so while an ancestor collapses).
     bool Expanded = false;
     // Whether the expand button shows while the node is not listed (assumed until probed).

@@ -33,26 +33,26 @@ struct BlockingCall
     }
 };
 
-struct TEntry
+struct Entry
 {
     MainThreadQueue::TCall Call;
     std::shared_ptr<BlockingCall> Blocking; // none for a post
 };
 
-struct TQueueState
+struct QueueState
 {
     std::mutex Lock;
     std::condition_variable WorkArrived;
-    std::deque<TEntry> Entries;
+    std::deque<Entry> Entries;
     MainThreadQueue::TWakeHook WakeHook;
     bool Closed = false;
     std::atomic<std::thread::id> MainThread;
 };
 
 // Never freed: a worker may still hold on to it while the program ends.
-TQueueState &State()
+QueueState &State()
 {
-    static TQueueState *state = new TQueueState;
+    static QueueState *state = new QueueState;
     return *state;
 }
 
@@ -62,9 +62,9 @@ const bool gMainThreadCaptured = [] {
     return true;
 }();
 
-void Enqueue(TEntry pEntry)
+void Enqueue(Entry pEntry)
 {
-    TQueueState &state = State();
+    QueueState &state = State();
     MainThreadQueue::TWakeHook hook;
     {
         std::lock_guard<std::mutex> guard(state.Lock);
@@ -92,7 +92,7 @@ void MainThreadQueue::RunBlocking(TCall pCall)
         return;
     }
     auto blocking = std::make_shared<BlockingCall>();
-    Enqueue(TEntry{std::move(pCall), blocking});
+    Enqueue(Entry{std::move(pCall), blocking});
     std::exception_ptr error;
     {
         std::unique_lock<std::mutex> lock(blocking->Lock);
@@ -111,14 +111,14 @@ void MainThreadQueue::Post(TCall pCall)
         pCall();
         return;
     }
-    Enqueue(TEntry{std::move(pCall), nullptr});
+    Enqueue(Entry{std::move(pCall), nullptr});
 }
 
 int MainThreadQueue::RunPending()
 {
     if (!IsMainThread())
         return 0;
-    TQueueState &state = State();
+    QueueState &state = State();
     std::size_t available;
     {
         std::lock_guard<std::mutex> guard(state.Lock);
@@ -126,7 +126,7 @@ int MainThreadQueue::RunPending()
     }
     int ran = 0;
     for (; available > 0; --available) {
-        TEntry entry;
+        Entry entry;
         {
             std::lock_guard<std::mutex> guard(state.Lock);
             if (state.Entries.empty())
@@ -154,7 +154,7 @@ int MainThreadQueue::RunPending()
 
 bool MainThreadQueue::WaitForWork(int pTimeoutMs)
 {
-    TQueueState &state = State();
+    QueueState &state = State();
     std::unique_lock<std::mutex> lock(state.Lock);
     state.WorkArrived.wait_for(lock, std::chrono::milliseconds(std::max(0, pTimeoutMs)),
                                [&] { return !state.Entries.empty() || state.Closed; });
@@ -181,14 +181,14 @@ bool MainThreadQueue::RunPendingUntil(const std::function<bool()> &pDone, int pT
 
 int MainThreadQueue::PendingCount()
 {
-    TQueueState &state = State();
+    QueueState &state = State();
     std::lock_guard<std::mutex> guard(state.Lock);
     return static_cast<int>(state.Entries.size());
 }
 
 void MainThreadQueue::SetWakeHook(TWakeHook pHook)
 {
-    TQueueState &state = State();
+    QueueState &state = State();
     std::lock_guard<std::mutex> guard(state.Lock);
     state.WakeHook = std::move(pHook);
 }
@@ -205,15 +205,15 @@ void MainThreadQueue::SetMainThread()
 
 void MainThreadQueue::Shutdown()
 {
-    TQueueState &state = State();
-    std::deque<TEntry> dropped;
+    QueueState &state = State();
+    std::deque<Entry> dropped;
     {
         std::lock_guard<std::mutex> guard(state.Lock);
         state.Closed = true;
         dropped.swap(state.Entries);
     }
     state.WorkArrived.notify_all();
-    for (TEntry &entry : dropped) {
+    for (Entry &entry : dropped) {
         entry.Call = nullptr;
         if (entry.Blocking)
             entry.Blocking->Complete(std::make_exception_ptr(MainThreadQueueClosed()));
@@ -222,7 +222,7 @@ void MainThreadQueue::Shutdown()
 
 void MainThreadQueue::Reopen()
 {
-    TQueueState &state = State();
+    QueueState &state = State();
     std::lock_guard<std::mutex> guard(state.Lock);
     state.Closed = false;
 }

@@ -11,10 +11,10 @@ namespace dv {
 namespace {
 
 // Holds the pool for one call; empty once the pool has abandoned the thread.
-class TPoolAccess
+class PoolAccess
 {
 public:
-    explicit TPoolAccess(TDvThread *pThread) : fThread(pThread), fPool(nullptr)
+    explicit PoolAccess(TDvThread *pThread) : fThread(pThread), fPool(nullptr)
     {
         if (TCustomThreadPool *pool = pThread->EnterPool()) {
             fPool = dynamic_cast<TWorkerThreadPool *>(pool);
@@ -22,13 +22,13 @@ public:
                 pThread->LeavePool();
         }
     }
-    ~TPoolAccess()
+    ~PoolAccess()
     {
         if (fPool)
             fThread->LeavePool();
     }
-    TPoolAccess(const TPoolAccess &) = delete;
-    TPoolAccess &operator=(const TPoolAccess &) = delete;
+    PoolAccess(const PoolAccess &) = delete;
+    PoolAccess &operator=(const PoolAccess &) = delete;
 
     explicit operator bool() const { return fPool != nullptr; }
     TWorkerThreadPool *operator->() const { return fPool; }
@@ -87,7 +87,7 @@ void TWorkerThread::Execute()
     }
     SetStatus(TTaskStatus::Running);
     {
-        TPoolAccess pool(this);
+        PoolAccess pool(this);
         if (!pool)
             return;
         SetThreadName(pool->IsGlobalInstance() ? QStringLiteral("TWorkerThread in GlobalThreadPool")
@@ -99,7 +99,7 @@ void TWorkerThread::Execute()
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         IWorkItemPtr item;
         {
-            TPoolAccess pool(this);
+            PoolAccess pool(this);
             if (!pool)
                 break;
             item = pool->GetNextWorkItem(this);
@@ -112,7 +112,7 @@ void TWorkerThread::Execute()
         RunItem(item);
         SetWorkItem(nullptr);
         item.reset();
-        TPoolAccess pool(this);
+        PoolAccess pool(this);
         if (!pool)
             break; // abandoned: the pool has written this item off already
         pool->WorkItemDone();

@@ -9,7 +9,7 @@
 #include "core/search/FileAcceptance.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUnsearchedFilesDialog.h"
+#include "gui/app/UnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
 
 #include <QApplication>
@@ -257,7 +257,7 @@ void TMainForm::UpdateUnsearchedLink()
 void TMainForm::lbUnsearchedClick()
 {
     // Window-modal without a nested event loop: a search may still be ending behind it.
-    auto *dialog = new TUnsearchedFilesDialog(fUnsearched.entries(), this);
+    auto *dialog = new UnsearchedFilesDialog(fUnsearched.entries(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }

@@ -45,13 +45,13 @@ QFileIconProvider &IconProvider()
 
 // Reads the file's own type (by its content too) on a worker of the shared pool and hands
 // the icon name to the main thread, unless the row went away meanwhile.
-class TExactIconWorkItem : public TBasicWorkItem
+class ExactIconWorkItem : public TBasicWorkItem
 {
 public:
     using TDeliver = std::function<void(const QString &pIconName)>;
 
-    TExactIconWorkItem(QString pPath, std::shared_ptr<TCustomCancellationToken> pToken,
-                       TDeliver pDeliver)
+    ExactIconWorkItem(QString pPath, std::shared_ptr<TCustomCancellationToken> pToken,
+                      TDeliver pDeliver)
         : m_path(std::move(pPath)), m_token(std::move(pToken)), m_deliver(std::move(pDeliver))
     {
         SetCancellationToken(m_token);
@@ -210,11 +210,11 @@ QIcon FileListModel::TypeIcon(const TDvFileListItem &pItem) const
     return icon;
 }
 
-TDvFileListItem::TShown &FileListModel::Fill(TDvFileListItem &pItem) const
+TDvFileListItem::ShownState &FileListModel::Fill(TDvFileListItem &pItem) const
 {
-    if (TDvFileListItem::TShown *shown = pItem.Shown())
+    if (TDvFileListItem::ShownState *shown = pItem.Shown())
         return *shown;
-    TDvFileListItem::TShown &shown = pItem.EnsureShown();
+    TDvFileListItem::ShownState &shown = pItem.EnsureShown();
     pItem.ReadFileData();
     if (pItem.FileDataValid()) {
         if (!pItem.IsFolder())
@@ -229,7 +229,7 @@ TDvFileListItem::TShown &FileListModel::Fill(TDvFileListItem &pItem) const
 
 void FileListModel::RequestExactIcon(TDvFileListItem &pItem) const
 {
-    TDvFileListItem::TShown &shown = *pItem.Shown();
+    TDvFileListItem::ShownState &shown = *pItem.Shown();
     if (shown.ExactIconRequested || pItem.IsFolder())
         return;
     shown.ExactIconRequested = true;
@@ -240,12 +240,12 @@ void FileListModel::RequestExactIcon(TDvFileListItem &pItem) const
             self->ExactIconArrived(item, n);
     };
     TWorkerThreadPool::Instance().AddWorkItem(
-        std::make_shared<TExactIconWorkItem>(pItem.Path(), shown.Token, std::move(deliver)));
+        std::make_shared<ExactIconWorkItem>(pItem.Path(), shown.Token, std::move(deliver)));
 }
 
 void FileListModel::ExactIconArrived(TDvFileListItem *pItem, const QString &pIconName)
 {
-    TDvFileListItem::TShown *shown = pItem->Shown();
+    TDvFileListItem::ShownState *shown = pItem->Shown();
     if (!shown)
         return;
     const QIcon icon = IconNamed(pIconName);

@@ -69,7 +69,7 @@ public:
     QString TypeDescription(const TDvFileListItem &pItem) const;
     // What a shown row keeps, read now unless it was already (its token serves the row's
     // background jobs).
-    TDvFileListItem::TShown &Fill(TDvFileListItem &pItem) const;
+    TDvFileListItem::ShownState &Fill(TDvFileListItem &pItem) const;
 
 private:
     void ShowPending();

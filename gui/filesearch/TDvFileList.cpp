@@ -95,7 +95,7 @@ void TDvFileList::WatchSearchRoot(const QString &pPath)
     // search on an idle list is a new one and replaces what was watched.
     if (!fSearch->IsSearching())
         Notifier().ClearWatches();
-    TDvShellChangeNotifier::TWatchOptions options;
+    TDvShellChangeNotifier::WatchOptions options;
     options.Recursive = SearchOptions().RecursiveSearch();
     options.IncludeHidden = SearchOptions().IncludeHidden();
     Notifier().SetSubfoldersHeld(true);

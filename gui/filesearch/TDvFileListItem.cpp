@@ -11,9 +11,9 @@
 
 namespace dv {
 
-TDvFileListItem::TShown::TShown() : Token(std::make_shared<TCustomCancellationToken>()) {}
+TDvFileListItem::ShownState::ShownState() : Token(std::make_shared<TCustomCancellationToken>()) {}
 
-TDvFileListItem::TShown::~TShown()
+TDvFileListItem::ShownState::~ShownState()
 {
     Token->Cancel();
 }
@@ -88,10 +88,10 @@ void TDvFileListItem::SetPath(QString pFolder, QStringView pName)
     Invalidate();
 }
 
-TDvFileListItem::TShown &TDvFileListItem::EnsureShown()
+TDvFileListItem::ShownState &TDvFileListItem::EnsureShown()
 {
     if (!fShown)
-        fShown = std::make_unique<TShown>();
+        fShown = std::make_unique<ShownState>();
     return *fShown;
 }
 

@@ -65,10 +65,10 @@ public:
 
     // What a shown row keeps: its texts and icon, and the token of its background jobs
     // (cancelled when the record goes, so a job whose row is gone delivers nothing).
-    struct TShown
+    struct ShownState
     {
-        TShown();
-        ~TShown();
+        ShownState();
+        ~ShownState();
         QString SizeText;
         QString TypeText;
         QString DateText;
@@ -76,8 +76,8 @@ public:
         std::shared_ptr<TCustomCancellationToken> Token;
         bool ExactIconRequested = false;
     };
-    TShown *Shown() const { return fShown.get(); }
-    TShown &EnsureShown();
+    ShownState *Shown() const { return fShown.get(); }
+    ShownState &EnsureShown();
 
 private:
     enum : std::uint8_t
@@ -93,7 +93,7 @@ private:
     std::unique_ptr<char16_t[]> fName; // no string header: rows are many
     std::int64_t fFileSize = -1;
     std::int64_t fModifiedMs = 0;
-    std::unique_ptr<TShown> fShown;
+    std::unique_ptr<ShownState> fShown;
     std::uint16_t fNameLength = 0; // a file name has at most 255 bytes
     std::uint8_t fDataState = kNotRead;
     bool fIsFolder = false;

@@ -22,13 +22,13 @@ using testsupport::writeFile;
 
 namespace {
 
-using TChange = TDvShellChangeNotifier::TChange;
+using Change = TDvShellChangeNotifier::Change;
 
 // A notifier with every change it delivered, in order.
 struct Watching
 {
     TDvShellChangeNotifier Notifier;
-    std::vector<TChange> Changes;
+    std::vector<Change> Changes;
 
     Watching()
     {
@@ -39,7 +39,7 @@ struct Watching
     }
 
     // Starts watching and waits until every folder has its watch.
-    bool Start(const QString &pFolder, TDvShellChangeNotifier::TWatchOptions pOptions = {})
+    bool Start(const QString &pFolder, TDvShellChangeNotifier::WatchOptions pOptions = {})
     {
         Notifier.AddWatch(pFolder, pOptions);
         Notifier.SetEnabled(true);
@@ -53,7 +53,7 @@ struct Watching
     int Count(TNotificationEvent pEvent, const QString &pPath1, const QString &pPath2 = {}) const
     {
         int n = 0;
-        for (const TChange &c : Changes)
+        for (const Change &c : Changes)
             n += c.Event == pEvent && c.Path1 == pPath1 && c.Path2 == pPath2;
         return n;
     }
@@ -73,7 +73,7 @@ struct Watching
     QStringList Summary() const
     {
         QStringList lines;
-        for (const TChange &c : Changes)
+        for (const Change &c : Changes)
             lines << QStringLiteral("%1 %2 %3").arg(int(c.Event)).arg(c.Path1, c.Path2).trimmed();
         return lines;
     }
@@ -208,7 +208,7 @@ private slots:
         QVERIFY(w.WaitFor(neFolderDelete, dir.path() + "/new"));
         writeFile(outside.path(), "gone/inner/late.txt", "x");
         QVERIFY(w.Sentinel(dir.path()));
-        for (const TChange &c : w.Changes)
+        for (const Change &c : w.Changes)
             QVERIFY2(!c.Path1.contains("late.txt"), qPrintable(c.Path1));
 
         // Back in, and a folder made where a deleted one was (its inode may be reused): both
@@ -259,7 +259,7 @@ private slots:
             inPlace << pFolder;
         };
         w.Notifier.SetEnabled(true);
-        TDvShellChangeNotifier::TWatchOptions topOnly;
+        TDvShellChangeNotifier::WatchOptions topOnly;
         topOnly.Recursive = false;
         w.Notifier.AddWatch(shown, topOnly);
         w.Notifier.AddWatch(missing, topOnly);
@@ -324,7 +324,7 @@ private slots:
         QVERIFY(QDir().mkpath(dir.path() + "/sub"));
         QVERIFY(QDir().mkpath(dir.path() + "/.hidden"));
         Watching w;
-        TDvShellChangeNotifier::TWatchOptions options;
+        TDvShellChangeNotifier::WatchOptions options;
         options.Recursive = recursive;
         options.IncludeHidden = includeHidden;
         QVERIFY(w.Start(dir.path(), options));

@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 using namespace dv;
-using TListing = TDvShellTreeNode::TListing;
+using ListingState = TDvShellTreeNode::ListingState;
 
 Q_DECLARE_METATYPE(dv::TDvSelectionState)
 
@@ -86,7 +86,7 @@ private:
             return false;
         m_loader->setExpanded(n, true);
         m_loader->listFolder(n);
-        return QTest::qWaitFor([&] { return n->Listing == TListing::Listed; }, kWait);
+        return QTest::qWaitFor([&] { return n->Listing == ListingState::Listed; }, kWait);
     }
 
     std::unique_ptr<MainThreadWaker> m_waker;
@@ -156,7 +156,7 @@ void tst_FolderTreeLoader::folderMadeBeforeItsWatchIsFound()
     QVERIFY(expandAndWait(QString()));
     TDvShellTreeNode *a = node(QStringLiteral("A"));
     m_loader->listFolder(a);
-    QTRY_COMPARE_WITH_TIMEOUT(a->Listing, TListing::Listed, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(a->Listing, ListingState::Listed, kWait);
     QVERIFY(makeFolder(path("A/Between")));
     // Expanding watches it; once the watch is in place the folder is read once more.
     m_loader->setExpanded(a, true);
@@ -215,7 +215,7 @@ void tst_FolderTreeLoader::renameAndRemoveFollowEveryLoadedNode()
         QVERIFY(a != nullptr);
         m_loader->setExpanded(a, true);
         m_loader->listFolder(a);
-        QTRY_COMPARE_WITH_TIMEOUT(a->Listing, TListing::Listed, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(a->Listing, ListingState::Listed, kWait);
     }
     QCOMPARE(m_loader->loadedNodesOf(path("A/B")).size(), std::size_t(2));
     m_loader->toggleCheckState(node(QStringLiteral("A/B")));

@@ -9,7 +9,7 @@
 #include <memory>
 
 using namespace dv;
-using TListing = TDvShellTreeNode::TListing;
+using ListingState = TDvShellTreeNode::ListingState;
 
 // The folder tree's model on its own: nodes made by hand, no disk and no loader. Qt's model
 // tester watches every change, so a wrong row, parent or move signal fails at once.
@@ -80,12 +80,12 @@ void tst_FolderTreeModel::init()
         m_model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     auto root = std::make_unique<TDvShellTreeNode>(nullptr, ShellItem::Computer(), QString());
     root->Caption = QStringLiteral("Computer");
-    root->Listing = TListing::Listed;
+    root->Listing = ListingState::Listed;
     root->Children.push_back(std::make_unique<TDvShellTreeNode>(
         root.get(), ShellItem::FromPath(QStringLiteral("/data")), QStringLiteral("/data")));
     root->RenumberChildren();
     m_model->ResetRoot(std::move(root));
-    top()->Listing = TListing::Listed;
+    top()->Listing = ListingState::Listed;
     insert(0, {QStringLiteral("a"), QStringLiteral("c")});
 }
 
@@ -240,7 +240,7 @@ void tst_FolderTreeModel::listingAndRenameAreAskedFor()
     m_model->fetchMore(m_model->IndexOf(top())); // listed already
     m_model->fetchMore(m_model->IndexOf(a));
     QCOMPARE(listings, QList<TDvShellTreeNode *>{a});
-    a->Listing = TListing::Running;
+    a->Listing = ListingState::Running;
     QVERIFY(!m_model->canFetchMore(m_model->IndexOf(a)));
     QVERIFY(m_model->hasChildren(m_model->IndexOf(a)));
 

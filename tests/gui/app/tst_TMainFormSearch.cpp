@@ -11,7 +11,7 @@
 #include "core/threads/MainThreadWaker.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
-#include "gui/app/TUnsearchedFilesDialog.h"
+#include "gui/app/UnsearchedFilesDialog.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "gui/filesearch/TDvFileListItem.h"
 #include "tests/support/AnswerGate.h"
@@ -975,7 +975,7 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     QCOMPARE(link->accessibleName(), link->text());
 
     link->Press();
-    auto *dialog = form.findChild<dv::TUnsearchedFilesDialog *>();
+    auto *dialog = form.findChild<dv::UnsearchedFilesDialog *>();
     QVERIFY(dialog);
     const auto closeDialog = qScopeGuard([&] { dialog->close(); });
     for (QWidget *w : QList<QWidget *>{dialog, dialog->List(),

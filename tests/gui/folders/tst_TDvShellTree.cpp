@@ -24,7 +24,7 @@
 using dv::TDvSelectionState;
 using dv::TDvShellTree;
 using dv::TDvShellTreeNode;
-using TListing = TDvShellTreeNode::TListing;
+using ListingState = TDvShellTreeNode::ListingState;
 
 Q_DECLARE_METATYPE(dv::TDvSelectionState)
 
@@ -76,7 +76,7 @@ private:
     bool listed(const QString &relative) const
     {
         TDvShellTreeNode *n = node(relative);
-        return n != nullptr && n->Listing == TListing::Listed;
+        return n != nullptr && n->Listing == ListingState::Listed;
     }
     // Expands a loaded node and waits for its children.
     void expandAndWait(const QString &relative);
@@ -150,7 +150,7 @@ void TstTDvShellTree::listsVisibleFoldersOnFirstExpand()
 {
     TDvShellTreeNode *top = node(QString());
     QVERIFY(top != nullptr);
-    QCOMPARE(top->Listing, TListing::NotListed);
+    QCOMPARE(top->Listing, ListingState::NotListed);
     QVERIFY(top->Children.empty());
     QVERIFY(m_tree->TreeModel()->hasChildren(m_tree->TreeModel()->IndexOf(top)));
 

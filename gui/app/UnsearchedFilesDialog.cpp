@@ -1,4 +1,4 @@
-#include "gui/app/TUnsearchedFilesDialog.h"
+#include "gui/app/UnsearchedFilesDialog.h"
 
 #include "core/i18n/Translation.h"
 
@@ -13,8 +13,8 @@
 
 namespace dv {
 
-TUnsearchedFilesDialog::TUnsearchedFilesDialog(const QList<UnsearchedFiles::Entry> &entries,
-                                               QWidget *parent)
+UnsearchedFilesDialog::UnsearchedFilesDialog(const QList<UnsearchedFiles::Entry> &entries,
+                                             QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("UnsearchedFilesDialog"));
@@ -57,7 +57,7 @@ TUnsearchedFilesDialog::TUnsearchedFilesDialog(const QList<UnsearchedFiles::Entr
     copyButton->setAccessibleName(copyButton->text());
     // The button would take the focus, and with it the list's selection from the eye.
     copyButton->setAutoDefault(false);
-    connect(copyButton, &QPushButton::clicked, this, &TUnsearchedFilesDialog::CopySelectedRows);
+    connect(copyButton, &QPushButton::clicked, this, &UnsearchedFilesDialog::CopySelectedRows);
     QPushButton *close =
         m_buttons->addButton(Translate(QStringLiteral("Close")), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("UnsearchedClose"));
@@ -70,7 +70,7 @@ TUnsearchedFilesDialog::TUnsearchedFilesDialog(const QList<UnsearchedFiles::Entr
     m_list->setFocus();
 }
 
-bool TUnsearchedFilesDialog::eventFilter(QObject *watched, QEvent *event)
+bool UnsearchedFilesDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_list && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
@@ -80,7 +80,7 @@ bool TUnsearchedFilesDialog::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-QString TUnsearchedFilesDialog::SelectedRowsText() const
+QString UnsearchedFilesDialog::SelectedRowsText() const
 {
     QString text;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
@@ -91,7 +91,7 @@ QString TUnsearchedFilesDialog::SelectedRowsText() const
     return text;
 }
 
-void TUnsearchedFilesDialog::CopySelectedRows()
+void UnsearchedFilesDialog::CopySelectedRows()
 {
     const QString text = SelectedRowsText();
     if (!text.isEmpty())
