@@ -4,6 +4,7 @@
 #include "core/folders/TDvSelectionState.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPainter>
 #include <QStyle>
 
@@ -57,6 +58,13 @@ bool SelectionStateDelegate::editorEvent(QEvent *event, QAbstractItemModel *mode
     Q_UNUSED(option);
     Q_UNUSED(index);
     return false;
+}
+
+void SelectionStateDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    if (const auto *line = qobject_cast<QLineEdit *>(editor); line != nullptr && line->isModified())
+        return;
+    QStyledItemDelegate::setEditorData(editor, index);
 }
 
 QRect SelectionStateDelegate::CheckRect(const QStyleOptionViewItem &option,

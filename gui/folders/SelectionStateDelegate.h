@@ -20,6 +20,10 @@ public:
     bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
                      const QModelIndex &index) override;
 
+    // Keeps a name the user is typing: the view hands every change of the row to its open
+    // editor, and a check state judged in the background would put the old name back.
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+
     // Where the check box of the row lies (empty when the node has none); option.rect is the
     // row's visual rectangle.
     QRect CheckRect(const QStyleOptionViewItem &option, const QModelIndex &index) const;

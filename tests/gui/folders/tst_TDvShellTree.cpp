@@ -434,6 +434,9 @@ void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()
     QCOMPARE(editor->text(), QStringLiteral("B"));
     editor->selectAll();
     QTest::keyClicks(editor, QStringLiteral("Zeta"));
+    // A check state judged in the background meanwhile does not undo the typing.
+    m_tree->TreeModel()->NodeChanged(node(QStringLiteral("A/B")));
+    QCOMPARE(editor->text(), QStringLiteral("Zeta"));
     QTest::keyClick(editor, Qt::Key_Return);
 
     // The view commits the edit from its event loop.
