@@ -73,10 +73,9 @@ CREATE TRIGGER entries_removed AFTER DELETE ON entries BEGIN
 END;
 )";
 
-const char *const kLookupSql =
-    "SELECT e.id, e.text_bytes, t.data FROM entries e JOIN texts t ON t.id = e.id "
-    "WHERE e.path = ?1 AND e.device = ?2 AND e.inode = ?3 AND e.size = ?4 "
-    "AND e.modified_ns = ?5 AND e.changed_ns = ?6";
+const char *const kLookupSql = "SELECT id, text_bytes FROM entries "
+                               "WHERE path = ?1 AND device = ?2 AND inode = ?3 AND size = ?4 "
+                               "AND modified_ns = ?5 AND changed_ns = ?6";
 
 class SqliteError : public std::runtime_error
 {
@@ -150,6 +149,30 @@ public:
 private:
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
+};
+
+// The stored text of an entry, opened for reading a block at a time: a text is never copied
+// whole out of the database.
+class TextBlob
+{
+public:
+    TextBlob(sqlite3 *db, qint64 id) : m_db(db)
+    {
+        Check(db, sqlite3_blob_open(db, "main", "texts", "data", id, 0, &m_blob));
+    }
+    ~TextBlob() { sqlite3_blob_close(m_blob); }
+    TextBlob(const TextBlob &) = delete;
+    TextBlob &operator=(const TextBlob &) = delete;
+
+    qint64 size() const { return sqlite3_blob_bytes(m_blob); }
+    void read(qint64 offset, char *buffer, qsizetype size)
+    {
+        Check(m_db, sqlite3_blob_read(m_blob, buffer, int(size), int(offset)));
+    }
+
+private:
+    sqlite3 *m_db;
+    sqlite3_blob *m_blob = nullptr;
 };
 
 // Resets a statement at the end of a scope, also when a step threw.
@@ -360,13 +383,27 @@ public:
     bool lookupUtf8(const QByteArray &path, const FileIdentity &identity, QByteArray &bytes)
     {
         bytes.resize(0);
+        const auto append = [&](const char *piece, qsizetype size) {
+            bytes.append(piece, size);
+            return true;
+        };
+        if (readUtf8(path, identity, append) == ExtractedTextCache::Read::Whole)
+            return true;
+        bytes.resize(0);
+        return false;
+    }
+
+    ExtractedTextCache::Read readUtf8(const QByteArray &path, const FileIdentity &identity,
+                                      const TextPieceVisitor &visit)
+    {
+        using Read = ExtractedTextCache::Read;
         if (!m_available || m_damaged || path.isEmpty())
-            return false;
+            return Read::Missing;
         std::shared_lock state(m_stateLock);
         if (!m_available)
-            return false;
+            return Read::Missing;
         std::unique_ptr<Reader> reader;
-        bool found = false;
+        TextPiecesEnd end = TextPiecesEnd::Damaged;
         qint64 entryId = 0;
         try {
             reader = takeReader();
@@ -380,31 +417,31 @@ public:
                 .bind(6, identity.changedNs);
             if (lookup.step()) {
                 entryId = lookup.integer(0);
-                qsizetype frameSize = 0;
-                const char *frame = lookup.blob(2, frameSize);
+                // The open statement holds the read transaction the text is read in.
+                TextBlob blob(reader->db, entryId);
+                const auto read = [&](qint64 offset, char *buffer, qsizetype size) {
+                    blob.read(offset, buffer, size);
+                    return true;
+                };
                 // A frame that does not give back its recorded size is a miss, never a text.
-                found = DecompressTextInto(frame, frameSize, lookup.integer(1), bytes);
+                end = DecompressTextPieces(blob.size(), lookup.integer(1), read, visit);
             }
         } catch (const SqliteError &e) {
             failed(e);
-            bytes.resize(0);
-            return false;
+            return Read::Missing;
         } catch (const std::exception &e) { // no memory for a large text
             setError(QString::fromUtf8(e.what()));
-            bytes.resize(0);
-            return false;
+            return Read::Missing;
         }
         returnReader(std::move(reader));
-        if (!found)
-            return false;
+        if (end == TextPiecesEnd::Damaged)
+            return Read::Missing;
         try {
             enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
-            return true;
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
-            bytes.resize(0);
-            return false;
         }
+        return end == TextPiecesEnd::Whole ? Read::Whole : Read::Stopped;
     }
 
     void store(const QByteArray &path, const FileIdentity &identity, const QString &text)
@@ -910,6 +947,13 @@ bool ExtractedTextCache::lookupUtf8(const QByteArray &path, const FileIdentity &
                                     QByteArray &utf8)
 {
     return d->lookupUtf8(path, identity, utf8);
+}
+
+ExtractedTextCache::Read ExtractedTextCache::readUtf8(const QByteArray &path,
+                                                      const FileIdentity &identity,
+                                                      const TextPieceVisitor &visit)
+{
+    return d->readUtf8(path, identity, visit);
 }
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,

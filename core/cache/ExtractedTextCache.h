@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/cache/FileIdentity.h"
+#include "core/cache/TextCompression.h"
 
 #include <QByteArray>
 #include <QString>
@@ -58,6 +59,19 @@ public:
     // The same text as its UTF-8 bytes, as stored (a search may answer on them undecoded),
     // into UTF8, whose memory is reused; false, with UTF8 empty, when there is none.
     bool lookupUtf8(const QByteArray &path, const FileIdentity &identity, QByteArray &utf8);
+    // How a reading of a stored text ended: none stored (or it turned out damaged on the way,
+    // and the pieces seen were not the text), all of it seen, or Visit wanted no more.
+    enum class Read
+    {
+        Missing,
+        Whole,
+        Stopped
+    };
+    // The same text handed to Visit as its UTF-8 bytes a piece at a time, while it is read and
+    // decompressed: a search needs no memory for the whole text, and reads and decompresses
+    // none of the rest once it has its answer.
+    Read readUtf8(const QByteArray &path, const FileIdentity &identity,
+                  const TextPieceVisitor &visit);
     // Queues the whole text of Path, whose contents had Identity when they were read (take it
     // from the open descriptor, before and after reading, and store only when both agree).
     void store(const QByteArray &path, const FileIdentity &identity, const QString &text);

@@ -1,5 +1,7 @@
 #include "core/cache/TextCompression.h"
 
+#include <algorithm>
+#include <vector>
 #include <zstd.h>
 
 namespace dv {
@@ -36,33 +38,48 @@ QByteArray CompressText(const QByteArray &bytes)
     return frame;
 }
 
-std::optional<QByteArray> DecompressText(const char *frame, qsizetype frameSize,
-                                         qint64 expectedSize)
+TextPiecesEnd DecompressTextPieces(qint64 frameSize, qint64 expectedSize, const FrameReader &read,
+                                   const TextPieceVisitor &visit)
 {
-    QByteArray bytes;
-    if (!DecompressTextInto(frame, frameSize, expectedSize, bytes))
-        return std::nullopt;
-    return bytes;
-}
-
-bool DecompressTextInto(const char *frame, qsizetype frameSize, qint64 expectedSize,
-                        QByteArray &bytes)
-{
-    bytes.resize(0);
     if (expectedSize < 0 || expectedSize > kMaxCachedTextBytes || frameSize <= 0)
-        return false;
-    const unsigned long long declared = ZSTD_getFrameContentSize(frame, size_t(frameSize));
-    if (declared != (unsigned long long)expectedSize)
-        return false;
+        return TextPiecesEnd::Damaged;
     thread_local DecompressionContext context;
-    bytes.resize(qsizetype(expectedSize));
-    const size_t n = ZSTD_decompressDCtx(context.ctx, bytes.data(), size_t(bytes.size()), frame,
-                                         size_t(frameSize));
-    if (ZSTD_isError(n) || n != size_t(expectedSize)) {
-        bytes.resize(0);
-        return false;
+    thread_local std::vector<char> input(ZSTD_DStreamInSize());
+    thread_local std::vector<char> output(ZSTD_DStreamOutSize());
+    ZSTD_DCtx_reset(context.ctx, ZSTD_reset_session_only);
+    qint64 offset = 0;
+    qint64 produced = 0;
+    ZSTD_inBuffer in{input.data(), 0, 0};
+    for (;;) {
+        if (in.pos == in.size && offset < frameSize) {
+            const qsizetype n =
+                qsizetype(std::min<qint64>(qint64(input.size()), frameSize - offset));
+            if (!read(offset, input.data(), n))
+                return TextPiecesEnd::Damaged;
+            // The frame must declare the very size recorded beside it.
+            if (offset == 0 && ZSTD_getFrameContentSize(input.data(), size_t(n)) !=
+                                   (unsigned long long)expectedSize)
+                return TextPiecesEnd::Damaged;
+            in = ZSTD_inBuffer{input.data(), size_t(n), 0};
+            offset += n;
+        }
+        ZSTD_outBuffer out{output.data(), output.size(), 0};
+        const size_t left = ZSTD_decompressStream(context.ctx, &out, &in);
+        if (ZSTD_isError(left))
+            return TextPiecesEnd::Damaged;
+        produced += qint64(out.pos);
+        if (produced > expectedSize)
+            return TextPiecesEnd::Damaged;
+        if (out.pos > 0 && !visit(output.data(), qsizetype(out.pos)))
+            return TextPiecesEnd::Stopped;
+        if (left == 0) // the frame's end: nothing may follow it
+            return produced == expectedSize && in.pos == in.size && offset == frameSize
+                       ? TextPiecesEnd::Whole
+                       : TextPiecesEnd::Damaged;
+        // All input taken and room left over, yet the frame goes on: it is cut short.
+        if (in.pos == in.size && offset == frameSize && out.pos < out.size)
+            return TextPiecesEnd::Damaged;
     }
-    return true;
 }
 
 } // namespace dv

@@ -79,8 +79,15 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             if (cached.capacity() > kKeptCachedTextBuffer)
                 cached = QByteArray();
         });
-        if (cache->lookupUtf8(key, *before, cached)) {
-            if (cached.isEmpty() || (probe && probe(cached)) || sink(QString::fromUtf8(cached)))
+        bool stored = true;
+        if (probe.feed) {
+            const ExtractedTextCache::Read read = cache->readUtf8(key, *before, probe.feed);
+            stored = read != ExtractedTextCache::Read::Missing;
+            if (stored && probe.settled())
+                return ExtractionEnd::Complete;
+        }
+        if (stored && cache->lookupUtf8(key, *before, cached)) {
+            if (cached.isEmpty() || sink(QString::fromUtf8(cached)))
                 return ExtractionEnd::Complete;
             return ExtractionEnd::Stopped;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/cache/TextCompression.h"
 #include "core/search/ExtractionClient.h"
 
 #include <QByteArray>
@@ -30,9 +31,14 @@ void FlushTextCacheInUse();
 // kMaxExtractedTextLength) and the file was the same before and after the exchange.
 // Failed when the file cannot be opened or the exchange failed; ErrorText then says why, and
 // Failure (when given) how, for the user.
-// Probe, when given, sees a cached text first as its UTF-8 bytes; when it returns true it has
-// settled all it wanted of that text, which then is not decoded nor given to Sink.
-using CachedTextProbe = std::function<bool(const QByteArray &utf8)>;
+// Probe, when given, sees a cached text first as its UTF-8 bytes, piece by piece while it is
+// decompressed (Feed returns false once it needs no more); when Settled then says it has all it
+// wanted of that text, the text is not decoded nor given to Sink.
+struct CachedTextProbe
+{
+    TextPieceVisitor feed;
+    std::function<bool()> settled;
+};
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,
                                      const QString &endpoint = ExtractionServerEndpoint(),

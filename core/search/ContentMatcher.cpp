@@ -164,9 +164,11 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
     };
     // A cached text is first looked at as the bytes it is stored in; most texts are settled
     // there and never decoded.
-    const auto probe = [&](const QByteArray &utf8) {
-        const PlainTextVerdict verdict =
-            MatchPatternFast(utf8.constData(), utf8.size(), pattern, MatchTextBytesFast);
+    TextBytesMatcher matcher(pattern);
+    CachedTextProbe probe;
+    probe.feed = [&](const char *bytes, qsizetype size) { return matcher.feed(bytes, size); };
+    probe.settled = [&] {
+        const PlainTextVerdict verdict = matcher.verdict();
         found = verdict == PlainTextVerdict::Found;
         return verdict != PlainTextVerdict::NeedsFullDecode;
     };
@@ -198,8 +200,7 @@ bool ExtractedTextContains(const QString &fileName, const ContentPattern &patter
             error = ContentTestError::PlainTextOverLimit(kDefaultExtractionLimit);
         return false;
     };
-    const PlainTextVerdict verdict =
-        MatchPatternFast(buffer.data(), n, pattern, MatchPlainTextFast);
+    const PlainTextVerdict verdict = MatchPlainTextFast(buffer.data(), n, pattern);
     if (verdict != PlainTextVerdict::NeedsFullDecode)
         return verdict == PlainTextVerdict::Found || unfound();
     const QString decoded = LowerCasePerCodePoint(DecodePlainText(buffer.data(), n));

@@ -25,38 +25,25 @@ const std::vector<bool> &lowersToAscii()
     return table;
 }
 
-} // namespace
-
-PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
-                                    const AsciiCaseInsensitiveFinder &finder)
+// Where the text of a plain file starts: past a byte-order mark; nothing for binary bytes.
+qsizetype PlainTextStart(const char *bytes, qsizetype count)
 {
     if (count <= 0 || !LooksLikeText(bytes, std::min<qsizetype>(count, kBinaryProbeLength)))
-        return PlainTextVerdict::NotFound;
+        return -1;
     const auto *u = reinterpret_cast<const unsigned char *>(bytes);
-    const qsizetype start = (count >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) ? 3 : 0;
-    return MatchTextBytesFast(bytes + start, count - start, finder);
+    return (count >= 3 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) ? 3 : 0;
 }
 
-PlainTextVerdict MatchTextBytesFast(const char *text, qsizetype n,
-                                    const AsciiCaseInsensitiveFinder &finder)
+// Whether a byte beyond ASCII in Text, walked exactly as the lenient decoder does, may turn into
+// an ASCII character, by decoding (overlong forms) or by lower-casing (U+212A), or into a pair
+// of surrogates. An ASCII byte is never part of a multi-byte form, so it stays one code unit of
+// its own; every other byte goes into a unit that is "?" or beyond ASCII. The ANSI fallback
+// cannot change an answer: Windows-1252 turns every ASCII byte into itself and every other byte
+// into a character that stays beyond ASCII when lower-cased. A form cut off at either end of
+// Text is taken for "?" units, which never turn: a piece's walk misses only forms that some
+// other piece holds whole.
+bool UnitsMayTurnAscii(const char *text, qsizetype n)
 {
-    // A match is always a run of ASCII bytes, and every ASCII byte decodes to itself in both
-    // decodings, so an occurrence in the bytes is one in the text whatever surrounds it.
-    bool nonAscii = false;
-    if (finder.indexIn(text, n, nonAscii) >= 0)
-        return PlainTextVerdict::Found;
-    // Every ASCII byte decodes to itself; the ANSI code page keeps ASCII too.
-    if (!nonAscii)
-        return PlainTextVerdict::NotFound;
-    if (finder.pattern().contains('?'))
-        return PlainTextVerdict::NeedsFullDecode;
-
-    // Walk the bytes exactly as the lenient decoder does. An ASCII byte is never part of a
-    // multi-byte form, so it stays one code unit of its own; every other byte goes into a unit
-    // that is "?" (absent from the text to find) or non-ASCII. The shortcut holds as long as
-    // no such unit becomes ASCII, by decoding (overlong forms) or by lower-casing (U+212A).
-    // The ANSI fallback cannot change the answer: Windows-1252 turns every ASCII byte into
-    // itself and every other byte into a character that stays non-ASCII when lower-cased.
     const auto *p = reinterpret_cast<const unsigned char *>(text);
     const std::vector<bool> &toAscii = lowersToAscii();
     auto cont = [&](qsizetype k) { return (p[k] & 0xC0) == 0x80; };
@@ -83,26 +70,111 @@ PlainTextVerdict MatchTextBytesFast(const char *text, qsizetype n,
         }
         // Surrogates may pair up into a code point of their own when lower-cased.
         if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) || toAscii[unit])
-            return PlainTextVerdict::NeedsFullDecode;
+            return true;
     }
+    return false;
+}
+
+} // namespace
+
+PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
+                                    const AsciiCaseInsensitiveFinder &finder)
+{
+    const qsizetype start = PlainTextStart(bytes, count);
+    if (start < 0)
+        return PlainTextVerdict::NotFound;
+    return MatchTextBytesFast(bytes + start, count - start, finder);
+}
+
+PlainTextVerdict MatchTextBytesFast(const char *text, qsizetype n,
+                                    const AsciiCaseInsensitiveFinder &finder)
+{
+    // A match is always a run of ASCII bytes, and every ASCII byte decodes to itself in both
+    // decodings, so an occurrence in the bytes is one in the text whatever surrounds it.
+    bool nonAscii = false;
+    if (finder.indexIn(text, n, nonAscii) >= 0)
+        return PlainTextVerdict::Found;
+    if (!nonAscii)
+        return PlainTextVerdict::NotFound;
+    if (finder.pattern().contains('?') || UnitsMayTurnAscii(text, n))
+        return PlainTextVerdict::NeedsFullDecode;
     return PlainTextVerdict::NotFound;
 }
 
-PlainTextVerdict MatchPatternFast(const char *bytes, qsizetype count, const ContentPattern &pattern,
-                                  PlainTextVerdict (*match)(const char *, qsizetype,
-                                                            const AsciiCaseInsensitiveFinder &))
+TextBytesMatcher::TextBytesMatcher(const ContentPattern &pattern)
+    : m_pattern(pattern), m_finder(pattern.asciiFinder()),
+      // An occurrence straddling two pieces, or a form of up to four bytes.
+      m_keep(std::max<qsizetype>(m_finder.pattern().size() - 1, 3))
+{}
+
+bool TextBytesMatcher::feed(const char *bytes, qsizetype count)
 {
-    const AsciiCaseInsensitiveFinder &finder = pattern.asciiFinder();
-    if (pattern.isAscii())
-        return match(bytes, count, finder);
+    if (decided() || count <= 0)
+        return !decided();
+    if (!m_tail.isEmpty()) {
+        // What straddles the seam lies within the tail before it and the head after it.
+        m_seam = m_tail;
+        m_seam.append(bytes, std::min(count, m_keep));
+        look(m_seam.constData(), m_seam.size());
+    }
+    look(bytes, count);
+    if (count >= m_keep) {
+        m_tail.resize(0); // keeps its memory
+        m_tail.append(bytes + count - m_keep, m_keep);
+    } else {
+        m_tail.append(bytes, count);
+        m_tail.remove(0, std::max<qsizetype>(0, m_tail.size() - m_keep));
+    }
+    return !decided();
+}
+
+void TextBytesMatcher::look(const char *bytes, qsizetype count)
+{
+    if (!m_found && !m_finder.isEmpty()) {
+        bool nonAscii = false;
+        m_found = m_finder.indexIn(bytes, count, nonAscii) >= 0;
+        if (!m_found && nonAscii) {
+            m_nonAscii = true;
+            if (!m_mayDecodeElse)
+                m_mayDecodeElse =
+                    m_finder.pattern().contains('?') || UnitsMayTurnAscii(bytes, count);
+        }
+    }
+    if (!m_nonAscii && !m_pattern.isAscii())
+        m_nonAscii = HasNonAsciiByte(bytes, count);
+}
+
+bool TextBytesMatcher::decided() const
+{
+    if (m_pattern.isAscii())
+        return m_found;
+    // Beyond ASCII the answer is "decode" once nothing can refuse the text any more.
+    const bool fragment = m_finder.isEmpty() || m_found || m_mayDecodeElse;
+    return fragment && (m_nonAscii || !m_pattern.needsNonAsciiText());
+}
+
+PlainTextVerdict TextBytesMatcher::verdict() const
+{
+    if (m_pattern.isAscii()) {
+        if (m_found)
+            return PlainTextVerdict::Found;
+        return m_mayDecodeElse ? PlainTextVerdict::NeedsFullDecode : PlainTextVerdict::NotFound;
+    }
     // Bytes that are all ASCII decode, in UTF-8 and in the ANSI code page alike, to ASCII
-    // characters, which lower-case to ASCII: no such text holds a character beyond it.
-    if (pattern.needsNonAsciiText() && !HasNonAsciiByte(bytes, count))
+    // characters, which lower-case to ASCII: no such text holds a character beyond it. And a
+    // text that lacks the longest ASCII run of the text to find is not decoded.
+    return decided() ? PlainTextVerdict::NeedsFullDecode : PlainTextVerdict::NotFound;
+}
+
+PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
+                                    const ContentPattern &pattern)
+{
+    const qsizetype start = PlainTextStart(bytes, count);
+    if (start < 0)
         return PlainTextVerdict::NotFound;
-    // A text that lacks the longest ASCII run of the text to find is not decoded.
-    if (!finder.isEmpty() && match(bytes, count, finder) == PlainTextVerdict::NotFound)
-        return PlainTextVerdict::NotFound;
-    return PlainTextVerdict::NeedsFullDecode;
+    TextBytesMatcher matcher(pattern);
+    matcher.feed(bytes + start, count - start);
+    return matcher.verdict();
 }
 
 QByteArray RequiredAsciiFragment(QStringView text)

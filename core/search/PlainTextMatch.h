@@ -26,12 +26,41 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
 PlainTextVerdict MatchTextBytesFast(const char *text, qsizetype count,
                                     const AsciiCaseInsensitiveFinder &finder);
 
-// Whether the bytes, decoded and lower-cased per code point, contain the lowered text of
-// Pattern, decided by Match (one of the two above) on the pattern's ASCII finder whenever that
-// is provably the answer: for a text beyond ASCII only "not found" is ever decided here.
-PlainTextVerdict MatchPatternFast(const char *bytes, qsizetype count, const ContentPattern &pattern,
-                                  PlainTextVerdict (*match)(const char *, qsizetype,
-                                                            const AsciiCaseInsensitiveFinder &));
+// Whether the text, decoded and lower-cased per code point, contains the lowered text of
+// Pattern, decided straight on the text's UTF-8 bytes (no binary probe, no byte-order mark) with
+// the pattern's ASCII finder (MatchTextBytesFast) whenever that is provably the answer: for a
+// text to find beyond ASCII only "not found" is ever decided here. The bytes may come in pieces
+// (a cached text is decompressed a block at a time): the verdict over the pieces is the one
+// over their concatenation, and it is often known before the last piece.
+class TextBytesMatcher
+{
+public:
+    explicit TextBytesMatcher(const ContentPattern &pattern);
+
+    // Looks at the next piece; false once no further piece can change the verdict.
+    bool feed(const char *bytes, qsizetype count);
+    // The verdict over the pieces fed so far, taken as the whole text.
+    PlainTextVerdict verdict() const;
+
+private:
+    void look(const char *bytes, qsizetype count);
+    bool decided() const;
+
+    const ContentPattern &m_pattern;
+    const AsciiCaseInsensitiveFinder &m_finder;
+    // The last bytes fed: an occurrence or a character may straddle two pieces.
+    QByteArray m_tail;
+    QByteArray m_seam;
+    qsizetype m_keep;
+    bool m_found = false;         // the finder's pattern occurs
+    bool m_mayDecodeElse = false; // a character of the text may decode to ASCII or to "?"
+    bool m_nonAscii = false;      // a byte beyond ASCII was seen
+};
+
+// TextBytesMatcher over the bytes of a plain-text file read whole: binary bytes hold no text,
+// and a UTF-8 byte-order mark is no part of it.
+PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
+                                    const ContentPattern &pattern);
 
 // The longest run of ASCII characters other than "?" in the lower-cased Text: a text that
 // contains Text ignoring case contains this run too. Empty when there is none.

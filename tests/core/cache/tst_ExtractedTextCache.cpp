@@ -227,6 +227,71 @@ private slots:
         QVERIFY(!FileIdentity::OfPath(QByteArray("/no/such/file")));
     }
 
+    // A text is read and decompressed a block at a time; a reader may stop after any piece. A
+    // stored frame that does not give back exactly its recorded text is a miss, never a text,
+    // and the database stays (the frame alone is bad, not the file).
+    void textIsReadInPieces_data()
+    {
+        QTest::addColumn<QByteArray>("damage");
+        QTest::newRow("whole") << QByteArray();
+        QTest::newRow("frame cut short")
+            << QByteArray("UPDATE texts SET data = substr(data, 1, length(data) / 2)");
+        QTest::newRow("bytes after the frame")
+            << QByteArray("UPDATE texts SET data = data || x'00'");
+        QTest::newRow("longer text recorded")
+            << QByteArray("UPDATE entries SET text_bytes = text_bytes + 1");
+        QTest::newRow("shorter text recorded")
+            << QByteArray("UPDATE entries SET text_bytes = text_bytes - 1");
+        QTest::newRow("not a frame") << QByteArray("UPDATE texts SET data = randomblob(5000)");
+        QTest::newRow("no text row") << QByteArray("DELETE FROM texts");
+    }
+    void textIsReadInPieces()
+    {
+        QFETCH(QByteArray, damage);
+        const QString text = RandomText(300000, 9) + QString::fromUtf8("\xc3\xa4\xe2\x82\xac");
+        const QByteArray utf8 = text.toUtf8();
+        storeAndClose("book.pdf", text);
+        if (!damage.isEmpty())
+            RunSql(dbPath(), damage.constData());
+
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        const QByteArray key = EncodeFileName(filePath("book.pdf"));
+        const FileIdentity identity = IdentityOf(filePath("book.pdf"));
+        QByteArray seen;
+        int pieces = 0;
+        qsizetype largest = 0;
+        const auto all = [&](const char *bytes, qsizetype size) {
+            seen.append(bytes, size);
+            largest = std::max(largest, size);
+            ++pieces;
+            return true;
+        };
+        const ExtractedTextCache::Read read = cache.readUtf8(key, identity, all);
+        if (!damage.isEmpty()) {
+            QCOMPARE(read, ExtractedTextCache::Read::Missing);
+            QCOMPARE(Found(cache.lookup(key, identity)), kMiss);
+            QVERIFY(cache.isAvailable());
+            QVERIFY(!QFile::exists(dbPath() + ".bad"));
+            return;
+        }
+        QCOMPARE(read, ExtractedTextCache::Read::Whole);
+        QVERIFY(pieces > 2);
+        QVERIFY(largest <= 128 * 1024);
+        QCOMPARE(seen, utf8);
+
+        seen.clear();
+        pieces = 0;
+        const auto first = [&](const char *bytes, qsizetype size) {
+            seen.append(bytes, size);
+            ++pieces;
+            return false;
+        };
+        QCOMPARE(cache.readUtf8(key, identity, first), ExtractedTextCache::Read::Stopped);
+        QCOMPARE(pieces, 1);
+        QVERIFY(utf8.startsWith(seen));
+        QCOMPARE(Found(cache.lookup(key, identity)), text);
+    }
+
     // The writer's queue is bounded far below the longest text a server may send; such a
     // text, queued alone, is still kept.
     void textLargerThanTheQueueBoundIsKept()

@@ -123,6 +123,13 @@ private slots:
         QTest::newRow("beyond ASCII, only the ASCII run")
             << QString::fromUtf16(u"Mueller M\u00FCll").toUtf8()
             << QString::fromUtf16(u"M\u00FCller") << false;
+        // Texts of several blocks are read a block at a time.
+        const QByteArray block(128 * 1024, 'x');
+        QTest::newRow("across a block's end")
+            << block.left(block.size() - 3) + "needle" + block << "NEEDLE" << true;
+        QTest::newRow("Kelvin sign blocks later")
+            << block + block + QString::fromUtf16(u"\u212A").toUtf8() << "k" << true;
+        QTest::newRow("absent from every block") << block + block + block << "needle" << false;
     }
     void cachedTextGivesTheDecodedTextsAnswer()
     {

@@ -36,6 +36,23 @@ bool fullPathFinds(const QByteArray &bytes, const QString &needle)
     return PosIgnoreCase(DecodePlainText(bytes.constData(), bytes.size()), needle) > 0;
 }
 
+// The verdict of a TextBytesMatcher fed Bytes in pieces of random sizes from 1 to MaxPiece
+// bytes (MaxPiece 0: in one piece).
+PlainTextVerdict verdictInPieces(const QByteArray &bytes, const ContentPattern &pattern,
+                                 QRandomGenerator &rng, int maxPiece)
+{
+    TextBytesMatcher matcher(pattern);
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype n = maxPiece > 0
+                                ? std::min<qsizetype>(1 + rng.bounded(maxPiece), bytes.size() - at)
+                                : bytes.size();
+        if (!matcher.feed(bytes.constData() + at, n))
+            break;
+        at += n;
+    }
+    return matcher.verdict();
+}
+
 // Restores the process-wide switch whatever a test does.
 struct ScanSwitch
 {
@@ -293,7 +310,7 @@ private slots:
             "\xC1\x8B", "\xC1\xA9", "\xE0\x81\xAB", "\xF0\x9F\x98\x80", "\xFF", "\x80",
             "\xED\xA0\x80", "\xE2\x84", "\xEF\xBB\xBF", "\xE4", "\xE4\xF6"};
         // clang-format on
-        const QStringList needles = {"k", "ki", "IK", "a?", "?", "k a", "aik"};
+        const QStringList needles = {"k", "ki", "IK", "a?", "?", "k a", "aik", "a ika k"};
         QRandomGenerator rng(11);
         int decided = 0;
         for (int round = 0; round < 4000; ++round) {
@@ -302,6 +319,14 @@ private slots:
             for (int p = 0; p < parts; ++p)
                 bytes += fragments[rng.bounded(fragments.size())];
             const QString needle = needles[rng.bounded(needles.size())];
+            // A text arriving in pieces gets the verdict of its bytes taken at once, whatever
+            // an occurrence or a character straddles.
+            const ContentPattern pattern(needle);
+            const PlainTextVerdict whole = MatchTextBytesFast(
+                bytes.constData(), bytes.size(), AsciiCaseInsensitiveFinder(needle.toLatin1()));
+            QCOMPARE(verdictInPieces(bytes, pattern, rng, 0), whole);
+            QVERIFY2(verdictInPieces(bytes, pattern, rng, 1 + rng.bounded(4)) == whole,
+                     qPrintable(needle + " in " + bytes.toHex(' ')));
             const PlainTextVerdict v = MatchPlainTextFast(
                 bytes.constData(), bytes.size(), AsciiCaseInsensitiveFinder(needle.toLatin1()));
             if (v == PlainTextVerdict::NeedsFullDecode)
@@ -311,6 +336,39 @@ private slots:
                      qPrintable(needle + " in " + bytes.toHex(' ')));
         }
         QVERIFY(decided > 500);
+    }
+
+    // Pieces of every size, so that each seam falls at every point of what it cuts.
+    void piecesDecideWhatStraddlesTheirSeams_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<PlainTextVerdict>("verdict");
+        const QByteArray x(20, 'x');
+        QTest::newRow("long text")
+            << x + "STRADDLING" + x << "straddling" << PlainTextVerdict::Found;
+        QTest::newRow("long text, absent")
+            << x + "STRADDLIN" + x << "straddling" << PlainTextVerdict::NotFound;
+        QTest::newRow("Kelvin sign")
+            << x + "\xE2\x84\xAA" + x << "k" << PlainTextVerdict::NeedsFullDecode;
+        QTest::newRow("beyond ASCII")
+            << x + "\xC3\xA4rger" + x << u"\u00E4rger"_qs << PlainTextVerdict::NeedsFullDecode;
+    }
+    void piecesDecideWhatStraddlesTheirSeams()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, find);
+        QFETCH(PlainTextVerdict, verdict);
+        const ContentPattern pattern(find);
+        for (qsizetype size = 1; size <= text.size(); ++size) {
+            TextBytesMatcher matcher(pattern);
+            for (qsizetype at = 0;
+                 at < text.size() &&
+                 matcher.feed(text.constData() + at, std::min(size, text.size() - at));
+                 at += size) {
+            }
+            QCOMPARE(matcher.verdict(), verdict);
+        }
     }
 
     void requiredAsciiFragment_data()
@@ -348,10 +406,15 @@ private slots:
             const QString needle = needles[rng.bounded(needles.size())];
             const bool found = fullPathFinds(bytes, needle);
             // The shortcut may only refuse what decoding would refuse.
-            const AsciiCaseInsensitiveFinder finder(RequiredAsciiFragment(needle));
-            if (MatchPlainTextFast(bytes.constData(), bytes.size(), finder) ==
-                PlainTextVerdict::NotFound)
+            const ContentPattern pattern(needle);
+            const PlainTextVerdict v = MatchPlainTextFast(bytes.constData(), bytes.size(), pattern);
+            QVERIFY(v != PlainTextVerdict::Found);
+            if (v == PlainTextVerdict::NotFound)
                 QVERIFY2(!found, qPrintable(needle + " in " + bytes.toHex(' ')));
+            // In pieces, the same verdict as the bytes at once.
+            const PlainTextVerdict whole = verdictInPieces(bytes, pattern, rng, 0);
+            QVERIFY2(verdictInPieces(bytes, pattern, rng, 1 + rng.bounded(4)) == whole,
+                     qPrintable(needle + " in " + bytes.toHex(' ')));
             if (round < 200) {
                 const QString path = write(QStringLiteral("mix%1.txt").arg(round % 8), bytes);
                 QVERIFY2(FileContainsText(path, needle) == found,
