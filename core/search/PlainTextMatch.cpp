@@ -7,6 +7,8 @@
 #include <QChar>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace dv {
@@ -52,7 +54,13 @@ bool UnitsMayTurnAscii(const char *text, qsizetype n)
         const unsigned char b = p[i];
         char32_t unit;
         if (b < 0x80) {
+            // Most text is ASCII: skip it eight bytes at a time.
             ++i;
+            for (std::uint64_t word; i + 8 <= n; i += 8) {
+                std::memcpy(&word, p + i, 8);
+                if (word & 0x8080808080808080ULL)
+                    break;
+            }
             continue;
         }
         if ((b & 0xE0) == 0xC0 && i + 1 < n && cont(i + 1)) {
