@@ -604,6 +604,9 @@ private:
             return OpenResult::Unusable;
         }
         Configure(m_writer, kWriterBusyTimeoutMs);
+        // The writer empties the WAL itself after each batch (SQLite's automatic checkpoint
+        // would only copy it, see emptyWal).
+        sqlite3_wal_hook(m_writer, &Impl::noCheckpoint, nullptr);
         try {
             const qint64 applicationId = QueryInteger(m_writer, "PRAGMA application_id");
             const qint64 version = QueryInteger(m_writer, "PRAGMA user_version");
@@ -806,11 +809,27 @@ private:
             }
             if (evicted)
                 sqlite3_exec(m_writer, "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
+            emptyWal();
         } catch (const SqliteError &e) {
             // Busy past the time-out, disk full, damage: this batch is lost, the searches
             // go on without it.
             failed(e);
         }
+    }
+
+    static int noCheckpoint(void *, sqlite3 *, const char *, int) { return SQLITE_OK; }
+
+    // Copies the WAL into the database and cuts it to nothing. A WAL that is only copied starts
+    // again at the next write, but a program that opens the database first rebuilds its index
+    // from the whole file and must then go on from its end: with searches run by programs that
+    // come and go (delvora-find), it grew by every search's touches without end, and each start
+    // read it all. Never waits: while a reader of any program still reads from the WAL the
+    // checkpoint gives way, and the next batch tries again.
+    void emptyWal()
+    {
+        sqlite3_busy_timeout(m_writer, 0);
+        sqlite3_wal_checkpoint_v2(m_writer, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        sqlite3_busy_timeout(m_writer, kWriterBusyTimeoutMs);
     }
 
     void writeStore(const PreparedStore &store)

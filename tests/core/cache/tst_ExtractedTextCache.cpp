@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -290,6 +291,23 @@ private slots:
         QCOMPARE(pieces, 1);
         QVERIFY(utf8.startsWith(seen));
         QCOMPARE(Found(cache.lookup(key, identity)), text);
+    }
+
+    // A program that opens the cache rebuilds the WAL's index from the whole WAL and then
+    // writes on at its end: a WAL that was only copied into the database grew with every
+    // search of programs that come and go. Each batch leaves it empty.
+    void walIsEmptiedAfterEachBatch()
+    {
+        const QString doc = filePath("doc.pdf");
+        WriteFile(doc, "%PDF-1.4");
+        const QString wal = dbPath() + "-wal";
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), RandomText(100000, 4));
+        cache.flush();
+        QCOMPARE(QFileInfo(wal).size(), 0);
+        QVERIFY(cache.lookup(EncodeFileName(doc), IdentityOf(doc)));
+        cache.flush(); // the touch of the lookup
+        QCOMPARE(QFileInfo(wal).size(), 0);
     }
 
     // The writer's queue is bounded far below the longest text a server may send; such a
