@@ -138,6 +138,8 @@ bool TextBytesMatcher::feed(const char *bytes, qsizetype count)
 
 void TextBytesMatcher::look(const char *bytes, qsizetype count)
 {
+    if (!m_nonAscii && !m_pattern.isAscii())
+        m_nonAscii = HasNonAsciiByte(bytes, count);
     if (!m_found && !m_finder.isEmpty()) {
         bool nonAscii = false;
         m_found = m_finder.indexIn(bytes, count, nonAscii) >= 0;
@@ -148,8 +150,6 @@ void TextBytesMatcher::look(const char *bytes, qsizetype count)
                     m_finder.pattern().contains('?') || UnitsMayTurnAscii(bytes, count);
         }
     }
-    if (!m_nonAscii && !m_pattern.isAscii())
-        m_nonAscii = HasNonAsciiByte(bytes, count);
 }
 
 bool TextBytesMatcher::decided() const
@@ -179,6 +179,9 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
 {
     const qsizetype start = PlainTextStart(bytes, count);
     if (start < 0)
+        return PlainTextVerdict::NotFound;
+    // A file read whole that is all ASCII is refused after this one pass, unsearched.
+    if (pattern.needsNonAsciiText() && !HasNonAsciiByte(bytes + start, count - start))
         return PlainTextVerdict::NotFound;
     TextBytesMatcher matcher(pattern);
     matcher.feed(bytes + start, count - start);
