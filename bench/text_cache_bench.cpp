@@ -57,8 +57,8 @@ void BM_LookupHit(benchmark::State &state)
     dv::ExtractedTextCache cache(dir.path(), dv::kDefaultTextCacheBytes, 0);
     for (int i = 0; i < kEntries; ++i) {
         cache.store(PathFor(i), IdentityFor(i), text);
-        if (i % 8 == 7)
-            cache.flush(); // the queue drops what goes beyond its bound
+        if (i % 4 == 3)
+            cache.flush(); // the queue drops what goes beyond its bound (16 MB)
     }
     int i = 0;
     qint64 hits = 0;
