@@ -62,7 +62,10 @@ bool SelectionStateDelegate::editorEvent(QEvent *event, QAbstractItemModel *mode
 
 void SelectionStateDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
 {
-    if (const auto *line = qobject_cast<QLineEdit *>(editor); line != nullptr && line->isModified())
+    // The same name again would only lose the selection the editor opened with.
+    if (const auto *line = qobject_cast<QLineEdit *>(editor);
+        line != nullptr &&
+        (line->isModified() || line->text() == index.data(Qt::EditRole).toString()))
         return;
     QStyledItemDelegate::setEditorData(editor, index);
 }

@@ -432,9 +432,11 @@ void TstTDvShellTree::renameWithF2KeepsTheFolderChecked()
     auto *editor = m_tree->findChild<QLineEdit *>();
     QVERIFY(editor != nullptr);
     QCOMPARE(editor->text(), QStringLiteral("B"));
-    editor->selectAll();
+    // A check state judged in the background meanwhile keeps the name selected for typing over,
+    // and does not undo the typing.
+    m_tree->TreeModel()->NodeChanged(node(QStringLiteral("A/B")));
+    QCOMPARE(editor->selectedText(), QStringLiteral("B"));
     QTest::keyClicks(editor, QStringLiteral("Zeta"));
-    // A check state judged in the background meanwhile does not undo the typing.
     m_tree->TreeModel()->NodeChanged(node(QStringLiteral("A/B")));
     QCOMPARE(editor->text(), QStringLiteral("Zeta"));
     QTest::keyClick(editor, Qt::Key_Return);
