@@ -9,6 +9,8 @@
 #include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -523,25 +525,20 @@ void TDvFileSearch::FinalFlushJudged()
 {
     // As the walk's batches: the verdicts still being judged go in batches, then the last
     // one, which also sorts; the search is complete after them, whatever they do.
-    try {
-        OfferUntilDone(
-            [this] {
-                while (!IsCanceled() && !fPipeline->IsEmpty()) {
-                    if (fPipeline->WaitForReady(100))
-                        fPipeline->TakeReady(fJudged);
-                    if (!fJudged.empty() &&
-                        GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
-                        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
-                }
-                fSearchComplete = true;
-                MainThreadQueue::RunBlocking([this] { FlushJudged(); });
-            },
-            [this] { return IsCanceled() || (fJudged.empty() && fPipeline->IsEmpty()); });
-    } catch (...) {
-        fSearchComplete = true;
-        throw;
-    }
-    fSearchComplete = true;
+    const auto complete = qScopeGuard([this] { fSearchComplete = true; });
+    OfferUntilDone(
+        [this] {
+            while (!IsCanceled() && !fPipeline->IsEmpty()) {
+                if (fPipeline->WaitForReady(100))
+                    fPipeline->TakeReady(fJudged);
+                if (!fJudged.empty() &&
+                    GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
+                    MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+            }
+            fSearchComplete = true;
+            MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+        },
+        [this] { return IsCanceled() || (fJudged.empty() && fPipeline->IsEmpty()); });
 }
 
 void TDvFileSearch::CheckFlush()

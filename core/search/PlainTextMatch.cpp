@@ -83,6 +83,21 @@ bool UnitsMayTurnAscii(const char *text, qsizetype n)
     return false;
 }
 
+// MatchTextBytesFast's verdict on Text, where NeedsFullDecode is only worked out (the walk of
+// the characters) when Walk is set. A match is always a run of ASCII bytes, and every ASCII byte
+// decodes to itself in both decodings, so an occurrence in the bytes is one in the text whatever
+// surrounds it. Without one, a text of ASCII bytes alone is settled.
+PlainTextVerdict LookWithFinder(const char *text, qsizetype n,
+                                const AsciiCaseInsensitiveFinder &finder, bool walk, bool &nonAscii)
+{
+    nonAscii = false;
+    if (finder.indexIn(text, n, nonAscii) >= 0)
+        return PlainTextVerdict::Found;
+    if (nonAscii && walk && (finder.pattern().contains('?') || UnitsMayTurnAscii(text, n)))
+        return PlainTextVerdict::NeedsFullDecode;
+    return PlainTextVerdict::NotFound;
+}
+
 } // namespace
 
 PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
@@ -97,16 +112,8 @@ PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
 PlainTextVerdict MatchTextBytesFast(const char *text, qsizetype n,
                                     const AsciiCaseInsensitiveFinder &finder)
 {
-    // A match is always a run of ASCII bytes, and every ASCII byte decodes to itself in both
-    // decodings, so an occurrence in the bytes is one in the text whatever surrounds it.
     bool nonAscii = false;
-    if (finder.indexIn(text, n, nonAscii) >= 0)
-        return PlainTextVerdict::Found;
-    if (!nonAscii)
-        return PlainTextVerdict::NotFound;
-    if (finder.pattern().contains('?') || UnitsMayTurnAscii(text, n))
-        return PlainTextVerdict::NeedsFullDecode;
-    return PlainTextVerdict::NotFound;
+    return LookWithFinder(text, n, finder, true, nonAscii);
 }
 
 TextBytesMatcher::TextBytesMatcher(const ContentPattern &pattern)
@@ -142,13 +149,11 @@ void TextBytesMatcher::look(const char *bytes, qsizetype count)
         m_nonAscii = HasNonAsciiByte(bytes, count);
     if (!m_found && !m_finder.isEmpty()) {
         bool nonAscii = false;
-        m_found = m_finder.indexIn(bytes, count, nonAscii) >= 0;
-        if (!m_found && nonAscii) {
-            m_nonAscii = true;
-            if (!m_mayDecodeElse)
-                m_mayDecodeElse =
-                    m_finder.pattern().contains('?') || UnitsMayTurnAscii(bytes, count);
-        }
+        const PlainTextVerdict verdict =
+            LookWithFinder(bytes, count, m_finder, !m_mayDecodeElse, nonAscii);
+        m_found = verdict == PlainTextVerdict::Found;
+        m_nonAscii = m_nonAscii || (!m_found && nonAscii);
+        m_mayDecodeElse = m_mayDecodeElse || verdict == PlainTextVerdict::NeedsFullDecode;
     }
 }
 
