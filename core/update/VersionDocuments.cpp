@@ -77,6 +77,9 @@ std::optional<UpdateOffer> EvaluateVersionDocuments(QByteArrayView versionDocume
     const auto version = ParseVersionLine(versionLines.first());
     if (!version)
         throw std::runtime_error("The version document has no version line");
+    // Such a document would demand, as mandatory, a version no newer than the running one.
+    if (version->latest < version->oldest)
+        throw std::runtime_error("The latest version is below the oldest usable one");
 
     UpdateOffer offer;
     QString first;

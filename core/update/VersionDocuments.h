@@ -33,7 +33,7 @@ QString DisplayVersion(const QString &number);
 
 // Decides from the bodies of the version and changes documents whether Running is out of date.
 // Nothing when no update is due; throws std::runtime_error when the version document is
-// unusable.
+// unusable, also when its latest version is below its oldest usable one.
 std::optional<UpdateOffer> EvaluateVersionDocuments(QByteArrayView versionDocument,
                                                     QByteArrayView changesDocument, int running);
 

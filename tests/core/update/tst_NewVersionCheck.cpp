@@ -101,10 +101,15 @@ private slots:
             << QByteArray("25/25") << QByteArray("B") << true << true
             << "This version of the software is out of date. You must download the current "
                "version 2.5 to continue using the software.\r\n\r\nWhat's new:\r\nB\r\n";
-        QTest::newRow("mandatory, not newer")
-            << QByteArray("24/25") << QByteArray() << true << true
+        // Latest below oldest would demand the running version itself: a broken document.
+        QTest::newRow("latest below oldest")
+            << QByteArray("24/25") << QByteArray("x") << false << false << "";
+        QTest::newRow("latest below oldest, both newer")
+            << QByteArray("26/27") << QByteArray("x") << false << false << "";
+        QTest::newRow("latest equals oldest")
+            << QByteArray("26/26") << QByteArray() << true << true
             << "This version of the software is out of date. You must download the current "
-               "version 2.4 to continue using the software.\r\n\r\nWhat's new:\r\n";
+               "version 2.6 to continue using the software.\r\n\r\nWhat's new:\r\n";
         QTest::newRow("same") << QByteArray("24/20") << QByteArray("x") << false << false << "";
         QTest::newRow("older") << QByteArray("23/20") << QByteArray("x") << false << false << "";
         QTest::newRow("spaces") << QByteArray("25 / 20") << QByteArray("x") << false << false << "";
