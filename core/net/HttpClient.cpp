@@ -100,6 +100,8 @@ struct HttpClient::Request
 
     bool readTimeoutExpired(Clock::time_point now)
     {
+        if (client->m_deadline && now >= *client->m_deadline)
+            return true;
         if (!connected())
             lastMove = now;
         return client->m_readTimeoutMs > 0 &&
@@ -294,6 +296,8 @@ HttpResponse HttpClient::put(const QString &url, const QByteArray &body)
 HttpResponse HttpClient::perform(Request &r)
 {
     using Kind = HttpTransportError::Kind;
+    if (m_deadline && Clock::now() >= *m_deadline)
+        throw HttpTransportError(Kind::Timeout, "Timed out");
     const CurlApi &api = CurlApi::Get();
     std::unique_ptr<CURL, EasyDeleter> ownEasy(nullptr, EasyDeleter{&api});
     std::unique_ptr<CURLM, MultiDeleter> ownMulti(nullptr, MultiDeleter{&api});
@@ -422,11 +426,14 @@ HttpResponse HttpClient::perform(Request &r)
         // With a progress callback, wake often enough that a cancel it reports ends the
         // exchange at once, even while no data moves.
         int waitMs = m_progress ? 100 : 1000;
-        if (m_readTimeoutMs > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                r.lastMove + std::chrono::milliseconds(m_readTimeoutMs) - now);
+        const auto waitUntil = [&](Clock::time_point due) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - now);
             waitMs = static_cast<int>(std::clamp<qint64>(left.count() + 1, 1, waitMs));
-        }
+        };
+        if (m_readTimeoutMs > 0)
+            waitUntil(r.lastMove + std::chrono::milliseconds(m_readTimeoutMs));
+        if (m_deadline)
+            waitUntil(*m_deadline);
         api.multi_poll(multi, nullptr, 0, waitMs, nullptr);
     }
     // Removing a transfer that did not finish closes its connection: nothing half-read is

@@ -7,7 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 class QIODevice;
 
@@ -45,6 +47,9 @@ public:
     int readTimeout() const { return m_readTimeoutMs; }
     // Longest wait for the connection; 0 keeps the library's default.
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
+    // The moment by which every request must be done, connect included, however data flows;
+    // a request still running then fails as timed out, one started after it at once.
+    void setDeadline(std::chrono::steady_clock::time_point at) { m_deadline = at; }
     // Redirects are not followed unless asked for.
     void setFollowRedirects(bool follow, int maxRedirects = 5);
     void setProgressCallback(ProgressCallback callback) { m_progress = std::move(callback); }
@@ -82,6 +87,7 @@ private:
     bool m_allowHttps = false;
     bool m_keepAlive = false;
     int m_maxRedirects = 5;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
     ProgressCallback m_progress;
     BodyCallback m_body;
 };

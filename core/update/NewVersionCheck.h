@@ -10,7 +10,8 @@ QString UpdateBaseUrl();
 // Asks the update server whether a newer version exists. True when the update dialog must be
 // shown; NewVersionMessage and CloseEndsProgram then describe it. Never fails outwardly: no
 // network, an error answer or an unexpected document all give false, silently.
-// Runs on the calling thread and blocks it (at most about 10 s per request while data stalls).
+// Runs on the calling thread and blocks it, for 5 s at most from start to answer: past that
+// the check has failed, however slowly the server still sends.
 bool CheckForNewVersion();
 // The same against the server at BaseUrl.
 bool CheckForNewVersion(const QString &baseUrl);

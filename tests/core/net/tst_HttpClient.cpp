@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -46,6 +47,46 @@ QString refusedUrl()
     }
     return QStringLiteral("http://127.0.0.1:%1/tika").arg(port);
 }
+
+// A listener on the loopback whose queue is full: further connection attempts hang in the
+// handshake.
+class FullListener
+{
+public:
+    FullListener()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::listen(m_listener, 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+            m_fillers.push_back(fd);
+        }
+        QTest::qWait(200);
+    }
+    ~FullListener()
+    {
+        for (int fd : m_fillers)
+            ::close(fd);
+        ::close(m_listener);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::vector<int> m_fillers;
+};
 
 } // namespace
 
@@ -349,38 +390,63 @@ private slots:
     // While the connection is still being set up, only the connect time-out applies.
     void readTimeoutStartsWithTheConnection()
     {
-        // A listener whose queue is full: further connection attempts hang in the handshake.
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-        QCOMPARE(::listen(listener, 0), 0);
-        socklen_t len = sizeof addr;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
-        std::vector<int> fillers;
-        for (int i = 0; i < 4; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-            fillers.push_back(fd);
-        }
-        QTest::qWait(200);
-
+        const FullListener listener;
         HttpClient client;
         client.setReadTimeout(200);
         client.setConnectTimeout(1500);
         QElapsedTimer timer;
         timer.start();
         try {
-            client.get(QStringLiteral("http://127.0.0.1:%1/").arg(ntohs(addr.sin_port)));
+            client.get(listener.url());
             QFAIL("connected");
         } catch (const HttpTransportError &e) {
             QVERIFY2(QByteArray(e.what()) != "Read timed out", e.what());
         }
         QVERIFY(timer.elapsed() >= 1000);
-        for (int fd : fillers)
-            ::close(fd);
-        ::close(listener);
+    }
+
+    // A deadline ends a request at that moment, whatever phase it is in and however data
+    // flows; a request started after it fails without reaching the server.
+    void deadlineBoundsTheWholeExchange_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::newRow("connecting") << "connect";
+        QTest::newRow("waiting for the answer") << "answer";
+        QTest::newRow("body trickling") << "trickle";
+        QTest::newRow("started after it") << "after";
+    }
+    void deadlineBoundsTheWholeExchange()
+    {
+        QFETCH(QString, phase);
+        const FullListener listener;
+        LoopbackHttpServer server;
+        HttpAnswer silent = HttpAnswer::text("late");
+        silent.delayBeforeMs = 20000;
+        server.setAnswer("/answer", silent);
+        HttpAnswer trickle = HttpAnswer::text(QByteArray(100, 'x'));
+        trickle.pieceSize = 1;
+        trickle.delayBetweenPiecesMs = 100; // each gap well inside the read time-out
+        server.setAnswer("/trickle", trickle);
+        server.setAnswer("/after", HttpAnswer::text("fine"));
+
+        HttpClient client;
+        client.setReadTimeout(5000);
+        const auto start = std::chrono::steady_clock::now();
+        client.setDeadline(start + std::chrono::milliseconds(phase == "after" ? 0 : 800));
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            client.get(phase == "connect" ? listener.url() : server.url('/' + phase));
+            QFAIL("no time-out");
+        } catch (const HttpTransportError &e) {
+            QCOMPARE(e.kind(), HttpTransportError::Kind::Timeout);
+        }
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(elapsed < 4000, QByteArray::number(elapsed).constData());
+        if (phase == "after")
+            QCOMPARE(server.requestCount(), 0);
+        else
+            QVERIFY2(elapsed >= 750, QByteArray::number(elapsed).constData());
     }
 
     void redirects()
