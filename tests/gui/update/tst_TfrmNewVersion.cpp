@@ -424,7 +424,7 @@ private slots:
         QFile handed(files.first().toLocalFile());
         QVERIFY(handed.open(QIODevice::ReadOnly));
         QCOMPARE(handed.readAll(), body);
-        QVERIFY(opened("http").isEmpty());
+        QVERIFY(opened("https").isEmpty());
     }
 
     // Every failure: one error box with the cause, the home page, the end of the program.
@@ -484,7 +484,7 @@ private slots:
                      "Failed to download update. Please download manually on website.\r\n\r\n"),
                  qPrintable(m_boxes.first()));
         QVERIFY2(m_boxes.first().contains(cause), qPrintable(m_boxes.first()));
-        QCOMPARE(opened("http"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
+        QCOMPARE(opened("https"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
         QVERIFY(opened("file").isEmpty());
         for (const auto &r : m_server->requests())
             QVERIFY(r.path != "/elsewhere");
@@ -520,7 +520,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
         QCOMPARE(d.Tag(), 0);
         QCOMPARE(m_boxes, QStringList{"Update fehlgeschlagen.\r\n\r\nDownload abgebrochen."});
-        QCOMPARE(opened("http"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
+        QCOMPARE(opened("https"), QList<QUrl>{QUrl(dv::TMainForm::HomePageUrl())});
         QVERIFY(opened("file").isEmpty());
     }
 };
