@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -62,12 +63,20 @@ TfrmNewVersion::TfrmNewVersion(QWidget *parent)
     setFont(f);
     setFixedSize(414, 197);
 
-    Label1 = new QLabel(this);
+    // The message keeps its place and the dialog its size; a long list of changes scrolls.
+    MessageArea = new QScrollArea(this);
+    MessageArea->setObjectName(QStringLiteral("MessageArea"));
+    MessageArea->setGeometry(90, 11, 327, 115);
+    MessageArea->setFrameShape(QFrame::NoFrame);
+    MessageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    MessageArea->setWidgetResizable(true);
+    MessageArea->setBackgroundRole(QPalette::Window);
+    Label1 = new QLabel;
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(90, 11, 327, 115);
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setTextFormat(Qt::PlainText);
+    MessageArea->setWidget(Label1);
 
     VirtualImage1 = new QLabel(this);
     VirtualImage1->setObjectName(QStringLiteral("VirtualImage1"));
@@ -77,7 +86,8 @@ TfrmNewVersion::TfrmNewVersion(QWidget *parent)
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(8, 133, 409, 17);
+    // The same margin on both sides.
+    ProgressBar1->setGeometry(8, 133, 414 - 2 * 8, 17);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -96,6 +106,8 @@ TfrmNewVersion::TfrmNewVersion(QWidget *parent)
         b->setFocusPolicy(Qt::StrongFocus);
     }
     setTabOrder(btUpdateNow, btCancel);
+    // The message comes last: reached with the keyboard to scroll a long list of changes.
+    setTabOrder(btCancel, MessageArea);
 
     connect(btUpdateNow, &QPushButton::clicked, this, &TfrmNewVersion::btUpdateNowClick);
     connect(btCancel, &QPushButton::clicked, this, &TfrmNewVersion::btCancelClick);

@@ -9,6 +9,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 
 namespace dv {
 
@@ -42,6 +43,8 @@ public:
     void SetStallTimeout(int ms) { fStallTimeoutMs = ms; }
     void SetMaxDownloadBytes(qint64 bytes) { fMaxDownloadBytes = bytes; }
 
+    // Label1 shows the message inside MessageArea, which scrolls when it is too long.
+    QScrollArea *MessageArea = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *VirtualImage1 = nullptr;
     QProgressBar *ProgressBar1 = nullptr;

@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -329,10 +331,13 @@ private slots:
         QVERIFY(d.Label1->wordWrap());
         QCOMPARE(d.size(), QSize(414, 197));
         QCOMPARE(d.minimumSize(), d.maximumSize());
-        QCOMPARE(d.Label1->geometry(), QRect(90, 11, 327, 115));
+        QCOMPARE(d.MessageArea->geometry(), QRect(90, 11, 327, 115));
+        QCOMPARE(d.Label1->parentWidget(), d.MessageArea->viewport());
         QCOMPARE(d.VirtualImage1->geometry(), QRect(9, 15, 70, 75));
         QVERIFY(!d.VirtualImage1->pixmap().isNull());
-        QCOMPARE(d.ProgressBar1->geometry(), QRect(8, 133, 409, 17));
+        // Inside the dialog, the same margin on both sides.
+        QCOMPARE(d.ProgressBar1->geometry(), QRect(8, 133, 398, 17));
+        QCOMPARE(d.width() - 1 - d.ProgressBar1->geometry().right(), d.ProgressBar1->x());
         QVERIFY(d.ProgressBar1->isHidden());
         QCOMPARE(d.ProgressBar1->minimum(), 0);
         QCOMPARE(d.ProgressBar1->maximum(), 100);
@@ -346,7 +351,7 @@ private slots:
                      qPrintable(b->text()));
         QCOMPARE(d.btCancel->geometry().right(), 322 + 75 - 1);
         QCOMPARE(d.btUpdateNow->geometry().right(), d.btCancel->x() - 13 - 1);
-        QVERIFY(d.btUpdateNow->x() > d.Label1->x());
+        QVERIFY(d.btUpdateNow->x() > d.MessageArea->x());
         // Every control carries its name and a translated accessible name.
         const QList<QPair<QWidget *, QString>> controls{
             {d.Label1, message},
@@ -378,6 +383,48 @@ private slots:
         QTest::keyClick(d.btCancel, Qt::Key_Space);
         QTRY_VERIFY(!d.isVisible());
         QCOMPARE(d.Tag(), language ? 0 : 1);
+    }
+
+    // A long list of changes scrolls inside the message's place; the dialog keeps its size.
+    void longMessageScrolls()
+    {
+        QByteArray changes;
+        for (int i = 1; i <= 30; ++i)
+            changes += "Change number " + QByteArray::number(i) + "\r\n";
+        m_server->setAnswer(kVersionPath, HttpAnswer::text("25/20\r\n"));
+        m_server->setAnswer(kChangesPath, HttpAnswer::text(changes));
+        dv::SetCloseEndsProgram(false);
+        QVERIFY(dv::CheckForNewVersion());
+        TfrmNewVersion d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QVERIFY(d.Label1->text().endsWith("Change number 30\r\n"));
+        QCOMPARE(d.size(), QSize(414, 197));
+        // The message's place: what of the label lies outside it is cut off unless it scrolls.
+        const QRect place(90, 11, 327, 115);
+        const auto shownPart = [&] {
+            const QRect label(d.Label1->mapTo(&d, QPoint(0, 0)), d.Label1->size());
+            return label.intersected(place).intersected(
+                QRect(d.Label1->parentWidget()->mapTo(&d, QPoint(0, 0)),
+                      d.Label1->parentWidget()->size()));
+        };
+        QVERIFY(d.Label1->height() > place.height());
+        QVERIFY(d.Label1->width() <= place.width()); // no line is cut at the right
+        auto *area = qobject_cast<QScrollArea *>(d.Label1->parentWidget()->parentWidget());
+        QVERIFY2(area, "the message cannot scroll");
+        QVERIFY(area->verticalScrollBar()->isVisible());
+        QCOMPARE(shownPart().top(), d.Label1->mapTo(&d, QPoint(0, 0)).y());
+        // The keyboard reaches it after the buttons, and pages to the end.
+        d.btCancel->setFocus();
+        QTest::keyClick(&d, Qt::Key_Tab);
+        QCOMPARE(d.focusWidget(), area);
+        for (int i = 0; i < 20; ++i)
+            QTest::keyClick(area, Qt::Key_PageDown);
+        QCOMPARE(area->verticalScrollBar()->value(), area->verticalScrollBar()->maximum());
+        const QRect label(d.Label1->mapTo(&d, QPoint(0, 0)), d.Label1->size());
+        QCOMPARE(shownPart().bottom(), label.bottom());
+        QVERIFY(d.ProgressBar1->y() > place.bottom());
+        d.btCancel->click();
     }
 
     // Update Now: the bar follows the announced length only; the package is handed to the
