@@ -81,6 +81,16 @@ QString InstallerDownload::Run(const ProgressFn &progress)
 
     const InstallerFolder folder = InstallerFolder::Create();
     const QString path = folder.Path() + u'/' + FileName();
+    // Only a package that is handed over stays in the cache folder.
+    struct Discard
+    {
+        const InstallerFolder *Folder;
+        ~Discard()
+        {
+            if (Folder)
+                Folder->Remove();
+        }
+    } discard{&folder};
     QFile file;
     UniqueFd fd = folder.CreateFile(FileName());
     if (!file.open(fd.get(), QIODevice::ReadWrite, QFile::AutoCloseHandle))
@@ -140,6 +150,7 @@ QString InstallerDownload::Run(const ProgressFn &progress)
     if (!isPackage)
         throw InstallerDownloadError(
             Translate(QStringLiteral("The downloaded file is not a Debian package.")));
+    discard.Folder = nullptr;
     return path;
 }
 

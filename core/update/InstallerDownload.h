@@ -46,8 +46,8 @@ public:
 
     // Runs the transfer on the calling thread and returns the installer's full path. Progress
     // is reported on the same thread. Redirects are not followed and any status but a success
-    // fails, as does a file that is not a Debian package. Throws InstallerDownloadError; a
-    // partial file is left where it was written.
+    // fails, as does a file that is not a Debian package. Throws InstallerDownloadError; the
+    // folder of a refused or failed download is removed with what was written.
     QString Run(const ProgressFn &progress = {});
 
 private:

@@ -189,4 +189,9 @@ UniqueFd InstallerFolder::CreateFile(const QString &name) const
     return fd;
 }
 
+void InstallerFolder::Remove() const
+{
+    RemoveTreeAt(AT_FDCWD, EncodeFileName(m_path).constData());
+}
+
 } // namespace dv

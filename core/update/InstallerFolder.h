@@ -27,6 +27,10 @@ public:
     // InstallerDownloadError.
     UniqueFd CreateFile(const QString &name) const;
 
+    // Removes the folder with everything in it (a refused or failed download), never following
+    // a link; what cannot be removed stays.
+    void Remove() const;
+
     // $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
     static QString UserCacheFolder();
 

@@ -287,10 +287,17 @@ void TfrmNewVersion::DownloadFinished(const QString &path, const QString &failur
     // Never run here: the desktop's package installer opens it and asks for authentication.
     if (HasDebianPackageHandler() == false ||
         !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        FailurePath(
+        // The download itself worked: the package is there to be installed by hand.
+        QMessageBox box(
+            QMessageBox::Warning, TMainForm::ApplicationTitle(),
             Translate(QStringLiteral("No program for installing Debian packages was found.")) +
-            QStringLiteral("\r\n") + path);
-        return;
+                QStringLiteral("\r\n\r\n") +
+                Translate(QStringLiteral("The update was downloaded to:")) +
+                QStringLiteral("\r\n") + path,
+            QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("NoPackageInstallerBox"));
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        box.exec();
     }
     close();
 }

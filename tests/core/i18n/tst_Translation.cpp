@@ -282,8 +282,9 @@ private slots:
             "No data arrived for %d seconds.", "The installer is larger than %d MB.",
             "The downloaded file is not a Debian package.",
             "No program for installing Debian packages was found.",
-            "The folder %s belongs to another user.", "Other users can change the folder %s.",
-            "Cannot create the folder %s.", "Cannot create a folder in %s.",
+            "The update was downloaded to:", "The folder %s belongs to another user.",
+            "Other users can change the folder %s.", "Cannot create the folder %s.",
+            "Cannot create a folder in %s.",
             // context menus of the result list and the folder tree
             "Open", "Open containing folder", "Copy", "Cut", "Paste", "Rename", "Move to Trash",
             "Properties", "Copy path", "Open %1 files?",

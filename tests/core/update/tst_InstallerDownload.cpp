@@ -290,6 +290,9 @@ private slots:
         // Redirects are never followed.
         for (const auto &r : server.requests())
             QCOMPARE(r.path, kInstallerPath);
+        // Nothing of a refused or failed download stays in the cache.
+        QCOMPARE(QDir(appDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
     }
 
     void stallMessageIsTranslated()
