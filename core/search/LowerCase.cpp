@@ -4,6 +4,16 @@
 
 namespace dv {
 
+char32_t LowerCodePoint(char32_t c)
+{
+    if (c < 0x80)
+        return (c >= U'A' && c <= U'Z') ? c + 32 : c;
+    // "istanbul" finds "İstanbul"; the combining dot of the full mapping would add a unit.
+    if (c == 0x130)
+        return U'i';
+    return QChar::toLower(c);
+}
+
 QString LowerCasePerCodePoint(QStringView s)
 {
     QString out(s.size(), Qt::Uninitialized);
@@ -15,7 +25,7 @@ QString LowerCasePerCodePoint(QStringView s)
         if (c < 0x80) {
             o[i] = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
         } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
-            const char32_t lower = QChar::toLower(QChar::surrogateToUcs4(c, p[i + 1]));
+            const char32_t lower = LowerCodePoint(QChar::surrogateToUcs4(c, p[i + 1]));
             if (QChar::requiresSurrogates(lower)) {
                 o[i] = QChar::highSurrogate(lower);
                 o[i + 1] = QChar::lowSurrogate(lower);
@@ -25,7 +35,7 @@ QString LowerCasePerCodePoint(QStringView s)
             }
             ++i;
         } else {
-            o[i] = static_cast<char16_t>(QChar::toLower(char32_t(c)));
+            o[i] = static_cast<char16_t>(LowerCodePoint(c));
         }
     }
     return out;

@@ -21,7 +21,7 @@ const std::vector<bool> &lowersToAscii()
     static const std::vector<bool> table = [] {
         std::vector<bool> t(0x10000, false);
         for (char32_t c = 0x80; c < 0x10000; ++c)
-            t[c] = QChar::toLower(c) < 0x80;
+            t[c] = LowerCodePoint(c) < 0x80;
         return t;
     }();
     return table;

@@ -16,8 +16,8 @@ enum class PlainTextVerdict
 // Decides, straight on the bytes read from a plain-text file, whether decoding them
 // (DecodePlainText) and lower-casing the text per code point gives a text that contains the
 // ASCII pattern of Finder. Gives NeedsFullDecode whenever the shortcut could answer
-// differently: a multi-byte form that decodes or lower-cases to ASCII (overlong forms,
-// U+212A), surrogates, or a "?" in the pattern together with bytes that may decode to "?".
+// differently: a multi-byte form that decodes or lower-cases to ASCII (overlong forms, U+212A,
+// U+0130), surrogates, or a "?" in the pattern together with bytes that may decode to "?".
 PlainTextVerdict MatchPlainTextFast(const char *bytes, qsizetype count,
                                     const AsciiCaseInsensitiveFinder &finder);
 

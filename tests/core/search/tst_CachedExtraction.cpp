@@ -110,6 +110,8 @@ private slots:
         QTest::addColumn<QString>("find");
         QTest::addColumn<bool>("found");
         QTest::newRow("Kelvin sign") << QString::fromUtf16(u"273 \u212A").toUtf8() << "k" << true;
+        QTest::newRow("dotted capital I")
+            << QString::fromUtf16(u"\u0130STANBUL").toUtf8() << "istanbul" << true;
         QTest::newRow("control characters")
             << QByteArray("a\0\x01\x02\x03\x04\x05 needle", 14) << "NEEDLE" << true;
         QTest::newRow("byte-order mark")
@@ -129,6 +131,8 @@ private slots:
             << block.left(block.size() - 3) + "needle" + block << "NEEDLE" << true;
         QTest::newRow("Kelvin sign blocks later")
             << block + block + QString::fromUtf16(u"\u212A").toUtf8() << "k" << true;
+        QTest::newRow("dotted capital I blocks later")
+            << block + block + QString::fromUtf16(u"\u0130stanbul").toUtf8() << "istanbul" << true;
         QTest::newRow("absent from every block") << block + block + block << "needle" << false;
     }
     void cachedTextGivesTheDecodedTextsAnswer()

@@ -166,7 +166,11 @@ private slots:
         QTest::newRow("kelvin") << u"20 \u212A"_qs << "k" << qsizetype(4);
         // One code unit per character: the position after it is still right.
         QTest::newRow("dotted I keeps length") << u"\u0130x"_qs << "x" << qsizetype(2);
-        QTest::newRow("dotted I is no i") << u"\u0130"_qs << "i" << qsizetype(0);
+        // Its full lower case begins with "i": "istanbul" finds "İstanbul", and back.
+        QTest::newRow("dotted I folds to i") << u"\u0130stanbul"_qs << "istanbul" << qsizetype(1);
+        QTest::newRow("dotted I in the needle")
+            << "in istanbul" << u"\u0130STANBUL"_qs << qsizetype(4);
+        QTest::newRow("after a dotted I") << u"\u0130x\u0130y"_qs << "iy" << qsizetype(3);
         QTest::newRow("beyond BMP") << u"a\U00010400b"_qs << u"\U00010428B"_qs << qsizetype(2);
     }
     void posIgnoreCase()
@@ -269,7 +273,7 @@ private slots:
         QTest::newRow("overlong 3-byte")
             << QByteArray("pm_r\xE0\x81\xA5sume") << "pm_resume" << true;
         QTest::newRow("kelvin sign") << QByteArray("\xE2\x84\xAAilo") << "kilo" << true;
-        QTest::newRow("dotted capital I") << QByteArray("\xC4\xB0nt") << "int" << false;
+        QTest::newRow("dotted capital I") << QByteArray("\xC4\xB0nt") << "int" << true;
         QTest::newRow("emoji is ?") << QByteArray("why\xF0\x9F\x98\x80") << "why?" << true;
         QTest::newRow("invalid is ?") << QByteArray("why\xFF") << "y?" << true;
         QTest::newRow("genuine ?") << QByteArray("why?") << "y?" << true;
@@ -353,6 +357,8 @@ private slots:
             << x + "\xE2\x84\xAA" + x << "k" << PlainTextVerdict::NeedsFullDecode;
         QTest::newRow("beyond ASCII")
             << x + "\xC3\xA4rger" + x << u"\u00E4rger"_qs << PlainTextVerdict::NeedsFullDecode;
+        QTest::newRow("dotted capital I")
+            << x + "\xC4\xB0stanbul" + x << "istanbul" << PlainTextVerdict::NeedsFullDecode;
     }
     void piecesDecideWhatStraddlesTheirSeams()
     {
@@ -472,6 +478,12 @@ private slots:
             << "MÜLLER" << true << true;
         QTest::newRow("kelvin sign lowers to ascii")
             << "s.c" << QByteArray("20 kelvin") << u"\u212Aelvin"_qs << true << true;
+        QTest::newRow("dotted capital I lowers to i")
+            << "t.txt" << QByteArray("Gr\xC3\xBC\xC3\x9F aus \xC4\xB0STANBUL") << "istanbul" << true
+            << true;
+        QTest::newRow("dotted capital I to find")
+            << "v.txt" << QByteArray("Gr\xC3\xBC\xC3\x9F aus Istanbul") << u"\u0130stanbul"_qs
+            << true << true;
         // Letters that are ASCII in another width: the raw scan's ANSI bytes are none.
         QTest::newRow("fullwidth letters, ascii file")
             << "u.c" << QByteArray("fur") << u"\uFF46\uFF55\uFF52"_qs << false << false;

@@ -8,6 +8,7 @@
 #include "core/platform/FileTime.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
+#include "core/search/LowerCase.h"
 #include "core/threads/MainThreadWaker.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
@@ -610,6 +611,9 @@ void TstTMainFormSearch::findInText_data()
                                << "" << 1 << 0 << 0;
     QTest::newRow("empty text") << ""
                                 << "a" << 1 << 0 << 0;
+    // A dotted capital I is an "i" to match, and stays one position.
+    QTest::newRow("dotted capital I")
+        << QString::fromUtf16(u"x\u0130STANBUL \u0130stanbul") << "istanbul" << 3 << 11 << 2;
 }
 
 void TstTMainFormSearch::findInText()
@@ -646,6 +650,9 @@ void TstTMainFormSearch::previewNavigation_data()
                                        << "nnnn" << QList<int>{0, 4, 8, 12, 0};
     QTest::newRow("no text to find") << QByteArray("abc\nabc") << ""
                                      << "np" << QList<int>{0, 0, 0};
+    QTest::newRow("dotted capital I")
+        << QByteArray("in \xC4\xB0stanbul, \xC4\xB0STANBUL") << "istanbul"
+        << "n" << QList<int>{3, 13};
 }
 
 void TstTMainFormSearch::previewNavigation()
@@ -672,7 +679,7 @@ void TstTMainFormSearch::previewNavigation()
         if (find.isEmpty() || (step > 0 && clicks.at(step - 1) == '0'))
             QVERIFY(selected.isEmpty());
         else
-            QCOMPARE(selected.toLower(), find.toLower());
+            QCOMPARE(dv::LowerCasePerCodePoint(selected), dv::LowerCasePerCodePoint(find));
     };
     check(0);
     for (int i = 0; i < clicks.size(); ++i) {
