@@ -174,6 +174,10 @@ TDvSelectionList::ListChildren(const QString &folder)
         // The member tests follow symbolic links and use the listing's file type when it has
         // one, so ordinary entries cost no stat.
         const QString name = fromFs(entry.path().filename());
+        // Hidden items are not shown in the tree: a split must not make them roots of their
+        // own, which "Show hidden" would no longer filter.
+        if (name.startsWith(u'.'))
+            continue;
         if (entry.is_directory(entryEc)) {
             if (entry.is_symlink(entryEc)) {
                 // A link back to the folder or one of its ancestors is never walked.

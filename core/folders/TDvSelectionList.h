@@ -90,8 +90,8 @@ public:
     };
     // The children that count for selection: folders (symbolic links to folders included, but
     // not links back to the folder or its ancestors) and regular files (or links to them),
-    // hidden ones included. Other items are never search candidates and are left out.
-    // Nothing when the folder cannot be listed.
+    // except hidden ones, which the tree does not show. Other items are never search candidates
+    // and are left out. Nothing when the folder cannot be listed.
     static std::optional<std::vector<ListedChild>> ListChildren(const QString &folder);
 
 private:

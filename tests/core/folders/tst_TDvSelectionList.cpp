@@ -146,8 +146,10 @@ private slots:
         QTest::newRow("a selected file completes too")
             << QStringList{"A/B/", "A/f.txt"} << QStringList{"A/f.txt"} << "A/B"
             << QStringList{"A/*"};
-        QTest::newRow("a hidden folder counts")
-            << QStringList{"A/B/", "A/.hidden/"} << QStringList{} << "A/B" << QStringList{"A/B/*"};
+        // As the tree shows it: a hidden item keeps no folder from being complete.
+        QTest::newRow("a hidden folder does not count")
+            << QStringList{"A/B/", "A/.hidden/", "A/.hf"} << QStringList{} << "A/B"
+            << QStringList{"A/*"};
         QTest::newRow("an empty sibling folder is not complete")
             << QStringList{"A/B/", "A/E/"} << QStringList{} << "A/B" << QStringList{"A/B/*"};
         QTest::newRow("a fifo never counts")
@@ -213,12 +215,15 @@ private slots:
         QTest::addColumn<QStringList>(
             "after"); // compared sorted: listing order is the file system's
 
+        // The split lists what the tree shows: hidden children would become roots of their own
+        // that "Show hidden" no longer filters.
         QTest::newRow("child of a checked folder splits it")
-            << QStringList{"A/B/", "A/C/", "A/f.txt", "A/.h/", "A/pipe|"} << QStringList{"A/*"}
-            << "A/B" << QStringList{"A/.h/*", "A/C/*", "A/f.txt"};
+            << QStringList{"A/B/", "A/C/", "A/f.txt", "A/.git/", "A/.cache/", "A/.hf", "A/pipe|"}
+            << QStringList{"A/*"} << "A/B" << QStringList{"A/C/*", "A/f.txt"};
         QTest::newRow("grandchild splits level by level")
-            << QStringList{"A/B/X/", "A/B/Y/", "A/B/g.txt", "A/C/"} << QStringList{"X/*", "A/*"}
-            << "A/B/X/" << QStringList{"A/B/Y/*", "A/B/g.txt", "A/C/*", "X/*"};
+            << QStringList{"A/B/X/", "A/B/Y/", "A/B/g.txt", "A/B/.h/", "A/C/", "A/.git/"}
+            << QStringList{"X/*", "A/*"} << "A/B/X/"
+            << QStringList{"A/B/Y/*", "A/B/g.txt", "A/C/*", "X/*"};
         QTest::newRow("a file inside a checked folder")
             << QStringList{"A/B/", "A/f.txt"} << QStringList{"A/*"} << "A/f.txt"
             << QStringList{"A/B/*"};
