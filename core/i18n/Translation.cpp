@@ -1,6 +1,7 @@
 #include "core/i18n/Translation.h"
 
 #include "core/i18n/TranslationTable.h"
+#include "core/platform/UserConfiguration.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +17,6 @@ namespace dv {
 
 namespace {
 
-const char *const kOrganisation = "Delvora";
 const char *const kLanguageKey = "CurrentLanguage";
 constexpr qint64 kMaxTableBytes = TranslationTable::kMaxFileBytes;
 
@@ -33,12 +33,6 @@ State &state()
 {
     static State s;
     return s;
-}
-
-QSettings languageStore()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromLatin1(kOrganisation));
 }
 
 QByteArray ReadTable(const QString &path)
@@ -65,7 +59,7 @@ void LoadTranslations()
     State &s = state();
     QString code = DefaultLanguageCode();
     {
-        const QSettings store = languageStore();
+        const QSettings store = UserConfiguration();
         const QVariant stored = store.value(QString::fromLatin1(kLanguageKey));
         // Only a text value is a language choice; anything else is ignored.
         if (stored.typeId() == QMetaType::QString)
@@ -187,7 +181,7 @@ void SetCurrentLanguage(int index)
 
 void SaveCurrentLanguage()
 {
-    QSettings store = languageStore();
+    QSettings store = UserConfiguration();
     store.setValue(QString::fromLatin1(kLanguageKey), CurrentLanguageCode());
     store.sync();
     if (store.status() != QSettings::NoError)

@@ -107,11 +107,13 @@ void TMainForm::FormCreate(const QStringList &commandLine)
     SearchOptionsCombo->setCurrentIndex(2);
     fSettingsFilePath = GetSettingsFilePath();
     LoadSettings();
-    if (!commandLine.isEmpty()) {
-        const CommandLineFolders folders = FoldersOfCommandLine(commandLine);
+    const CommandLineFolders folders = FoldersOfCommandLine(commandLine);
+    // Folders on the command line replace the ones checked when the program last ran.
+    const bool restored = folders.entries.isEmpty() && RestoreCheckedFolders();
+    if (!commandLine.isEmpty())
         ApplyCommandLineFolders(folders.entries, folders.last);
+    if (restored || !commandLine.isEmpty())
         RestartListUpdateTimer();
-    }
     UpdateLanguageMenu();
     TranslateInterface();
     FormResize();

@@ -239,6 +239,8 @@ public:
 protected:
     // Appends command-line folder entries to the checked-folder list and selects Last in the tree.
     void ApplyCommandLineFolders(const QStringList &entries, const QString &last);
+    // Appends the entries checked when the program last ran; false when there were none.
+    bool RestoreCheckedFolders();
     // Empties the result list when the window closes.
     void ClearResultList();
 

@@ -1,5 +1,6 @@
 // The folder selection's handlers of the main window: tree selection, command-line folders,
 // the list of folders to search and "Uncheck All".
+#include "core/app/CheckedFolders.h"
 #include "core/folders/TDvShellLink.h"
 #include "gui/app/TMainForm.h"
 #include "gui/folders/TDvShellTree.h"
@@ -32,6 +33,15 @@ void TMainForm::ApplyCommandLineFolders(const QStringList &entries, const QStrin
     for (const QString &entry : entries)
         SelectionList()->AppendPath(entry);
     SetSelectedFolder(last);
+}
+
+bool TMainForm::RestoreCheckedFolders()
+{
+    // As they were, like the command line's: the list keeps its own order and raw entries.
+    const QStringList entries = LoadCheckedFolders();
+    for (const QString &entry : entries)
+        SelectionList()->AppendPath(entry);
+    return !entries.isEmpty();
 }
 
 void TMainForm::TimerListUpdateTimer()

@@ -1,5 +1,7 @@
 // The settings file: the form as its fields, read at the start and written at the end.
+#include "core/app/CheckedFolders.h"
 #include "core/app/SettingsFile.h"
+#include "core/folders/TDvSelectionList.h"
 #include "core/platform/FileTime.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/UpDown.h"
@@ -137,6 +139,8 @@ void TMainForm::LoadSettings()
 void TMainForm::SaveSettings()
 {
     WriteSettingsFile(fSettingsFilePath, FormState());
+    // Not in the settings file, whose layout stays as it is; a failure is ignored like its.
+    SaveCheckedFolders(SelectionList()->Paths());
 }
 
 } // namespace dv

@@ -28,4 +28,13 @@ QString useTemporaryCacheHome()
     return dir->path();
 }
 
+QString useTemporaryConfigHome()
+{
+    static QTemporaryDir *const dir = new QTemporaryDir;
+    if (!dir->isValid())
+        qFatal("cannot make a temporary configuration folder");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir->path()));
+    return dir->path();
+}
+
 } // namespace testsupport

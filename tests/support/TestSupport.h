@@ -13,4 +13,9 @@ QString writeFile(const QString &dir, const QString &relativePath, const QByteAr
 // Returns the folder. Call it before the first content test or preview.
 QString useTemporaryCacheHome();
 
+// Points XDG_CONFIG_HOME at a new temporary folder, kept until the program ends, so that no
+// test reads or changes the user's configuration (language choice, checked folders). Returns
+// the folder. Call it before anything reads the configuration.
+QString useTemporaryConfigHome();
+
 } // namespace testsupport

@@ -1,6 +1,7 @@
 // The main window from the keyboard and through the accessibility interface: names of every
 // control in every language, the window's keys, which control Enter belongs to, Esc during a
 // search held by a slow extraction server, and a whole search done with key events only.
+#include "core/app/CheckedFolders.h"
 #include "core/folders/TDvSelectionList.h"
 #include "core/folders/TDvShellTreeNode.h"
 #include "core/i18n/Translation.h"
@@ -210,6 +211,7 @@ void TstTMainFormKeyboard::init()
     if (dv::CurrentLanguageIndex() != 0)
         useLanguage(0);
     QFile::remove(m_dir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
+    QVERIFY(dv::SaveCheckedFolders({}));
 }
 
 void TstTMainFormKeyboard::cleanupTestCase()

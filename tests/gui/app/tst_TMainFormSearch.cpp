@@ -1,6 +1,7 @@
 // The search run through the main window: from "Search Now" to the end status against real
 // folders and a real extraction server, the preview and its match navigation, the list of
 // folders to search, and the folders of the command line.
+#include "core/app/CheckedFolders.h"
 #include "core/app/SettingsFile.h"
 #include "core/cache/ExtractedTextCache.h"
 #include "core/folders/TDvSelectionList.h"
@@ -144,6 +145,7 @@ private slots:
 void TstTMainFormSearch::initTestCase()
 {
     testsupport::useTemporaryCacheHome();
+    testsupport::useTemporaryConfigHome();
     QVERIFY(m_dir.isValid());
     m_waker = std::make_unique<dv::MainThreadWaker>();
     qputenv("APPDATA", m_dir.filePath(QStringLiteral("appdata")).toLocal8Bit());
@@ -175,6 +177,7 @@ void TstTMainFormSearch::initTestCase()
 void TstTMainFormSearch::init()
 {
     QFile::remove(m_dir.filePath(QStringLiteral("appdata/Delvora/settings.dt")));
+    QVERIFY(dv::SaveCheckedFolders({}));
 }
 
 void TstTMainFormSearch::cleanupTestCase()

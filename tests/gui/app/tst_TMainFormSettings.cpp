@@ -1,3 +1,4 @@
+#include "core/app/CheckedFolders.h"
 #include "core/app/SettingsFile.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/UpDown.h"
@@ -70,12 +71,17 @@ private slots:
     void initTestCase()
     {
         testsupport::useTemporaryCacheHome();
+        testsupport::useTemporaryConfigHome();
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir().mkpath(chosenFolder()));
         qputenv("APPDATA", m_dir.path().toLocal8Bit());
     }
 
-    void init() { QFile::remove(settingsPath()); }
+    void init()
+    {
+        QFile::remove(settingsPath());
+        QVERIFY(dv::SaveCheckedFolders({}));
+    }
 
     void noFileCentresTheWindow()
     {
