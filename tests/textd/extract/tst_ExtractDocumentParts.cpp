@@ -1,0 +1,402 @@
+// The parts of documents beside their main text: SmartArt, headers and footers, comments, text
+// boxes, layouts and masters, annotations; and HTML and mail that only looked unreadable. Each
+// document is built here from XML written for the test.
+#include "textd/extract/Extract.h"
+#include "textd/fuzz/StoredZip.h"
+
+#include <QStringEncoder>
+#include <QTest>
+
+using namespace dv::textd;
+
+namespace {
+
+const QByteArray kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+const QByteArray kDrawingNs = "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+                              "xmlns:r=\"" +
+                              kRelNs + "\"";
+const QByteArray kDiagramNs =
+    "xmlns:dgm=\"http://schemas.openxmlformats.org/drawingml/2006/diagram\"";
+
+struct Rel
+{
+    QByteArray id, type, target;
+};
+
+QByteArray rels(const QList<Rel> &list)
+{
+    QByteArray xml = "<Relationships "
+                     "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    for (const Rel &r : list) {
+        const QByteArray type = r.type.startsWith("http") ? r.type : kRelNs + "/" + r.type;
+        xml +=
+            "<Relationship Id=\"" + r.id + "\" Type=\"" + type + "\" Target=\"" + r.target + "\"/>";
+    }
+    return xml + "</Relationships>";
+}
+
+// An Office Open XML package: its main part and the members around it.
+QByteArray package(const QByteArray &mainPart, const ZipMembers &members)
+{
+    ZipMembers all = {
+        {"[Content_Types].xml",
+         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>"},
+        {"_rels/.rels", rels({{"rId1", "officeDocument", mainPart}})}};
+    return storedZip(all + members);
+}
+
+// A SmartArt graphic's data part, pretty-printed as Office writes it, with one point per text
+// and the connections' points, which have none.
+QByteArray diagramData(const QStringList &texts)
+{
+    QByteArray points = "<dgm:pt modelId=\"0\" type=\"doc\"><dgm:prSet/><dgm:spPr/>"
+                        "<dgm:t><a:bodyPr/><a:lstStyle/><a:p><a:endParaRPr/></a:p></dgm:t>"
+                        "</dgm:pt>\n";
+    int id = 1;
+    for (const QString &text : texts) {
+        points += "  <dgm:pt modelId=\"" + QByteArray::number(id++) +
+                  "\">\n    <dgm:prSet phldrT=\"[Text]\"/>\n    <dgm:spPr/>\n    <dgm:t>\n"
+                  "      <a:bodyPr/>\n      <a:lstStyle/>\n      <a:p><a:r><a:t>" +
+                  text.toUtf8() + "</a:t></a:r></a:p>\n    </dgm:t>\n  </dgm:pt>\n";
+        points += "  <dgm:pt modelId=\"" + QByteArray::number(id++) +
+                  "\" type=\"parTrans\"><dgm:prSet/><dgm:spPr/><dgm:t><a:bodyPr/><a:p/>"
+                  "</dgm:t></dgm:pt>\n";
+    }
+    return "<?xml version=\"1.0\"?>\n<dgm:dataModel " + kDiagramNs + " " + kDrawingNs +
+           ">\n <dgm:ptLst>\n" + points +
+           " </dgm:ptLst>\n <dgm:cxnLst/>\n <dgm:extLst><a:ext><dsp:dataModelExt "
+           "xmlns:dsp=\"http://schemas.microsoft.com/office/drawing/2008/diagram\" "
+           "relId=\"rId9\"/></a:ext></dgm:extLst>\n</dgm:dataModel>";
+}
+
+// The drawing Office caches beside a SmartArt graphic: the same texts again, as shapes.
+QByteArray diagramDrawing(const QStringList &texts)
+{
+    QByteArray shapes;
+    for (const QString &text : texts)
+        shapes += "<dsp:sp><dsp:txBody><a:p><a:r><a:t>" + text.toUtf8() +
+                  "</a:t></a:r></a:p></dsp:txBody></dsp:sp>";
+    return "<dsp:drawing xmlns:dsp=\"http://schemas.microsoft.com/office/drawing/2008/diagram\" " +
+           kDrawingNs + "><dsp:spTree>" + shapes + "</dsp:spTree></dsp:drawing>";
+}
+
+// The relationships of a part that shows a SmartArt graphic: data, layout, colours, style and
+// Office's cached drawing.
+QList<Rel> diagramRels(const QByteArray &folder)
+{
+    return {{"rIdDm", "diagramData", folder + "diagrams/data1.xml"},
+            {"rIdLo", "diagramLayout", folder + "diagrams/layout1.xml"},
+            {"rIdCs", "diagramColors", folder + "diagrams/colors1.xml"},
+            {"rIdQs", "diagramQuickStyle", folder + "diagrams/quickStyle1.xml"},
+            {"rIdDr", "http://schemas.microsoft.com/office/2007/relationships/diagramDrawing",
+             folder + "diagrams/drawing1.xml"}};
+}
+
+const QByteArray kDiagramRef = "<a:graphic " + kDrawingNs +
+                               "><a:graphicData uri=\"http://schemas.openxmlformats.org/"
+                               "drawingml/2006/diagram\"><dgm:relIds " +
+                               kDiagramNs +
+                               " r:dm=\"rIdDm\" r:lo=\"rIdLo\" r:qs=\"rIdQs\" r:cs=\"rIdCs\"/>"
+                               "</a:graphicData></a:graphic>";
+
+// --- WordprocessingML
+
+const QByteArray kWordNs =
+    "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+    "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+    "xmlns:r=\"" +
+    kRelNs + "\"";
+
+QByteArray wordPara(const QByteArray &text)
+{
+    return "<w:p><w:r><w:t>" + text + "</w:t></w:r></w:p>";
+}
+
+const QByteArray kWordDiagram =
+    "<w:p><w:r><w:drawing><wp:inline><wp:docPr id=\"1\" name=\"Diagram 1\"/>" + kDiagramRef +
+    "</wp:inline></w:drawing></w:r></w:p>";
+
+QByteArray wordDocument(const QByteArray &body, const QList<Rel> &documentRels,
+                        const ZipMembers &members)
+{
+    return package("word/document.xml",
+                   ZipMembers{{"word/document.xml", "<w:document " + kWordNs + "><w:body>" + body +
+                                                        "</w:body></w:document>"},
+                              {"word/_rels/document.xml.rels", rels(documentRels)}} +
+                       members);
+}
+
+// --- SpreadsheetML
+
+const QByteArray kSheetNs = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                            "xmlns:r=\"" +
+                            kRelNs + "\"";
+
+// A workbook of one sheet, "Dues", whose first cell reads "Harbour dues".
+QByteArray workbook(const QByteArray &afterCells, const QList<Rel> &sheetRels,
+                    const ZipMembers &members)
+{
+    ZipMembers all = {
+        {"xl/workbook.xml", "<workbook " + kSheetNs +
+                                "><sheets><sheet name=\"Dues\" sheetId=\"1\" r:id=\"rId1\"/>"
+                                "</sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels", rels({{"rId1", "worksheet", "worksheets/sheet1.xml"}})},
+        {"xl/worksheets/sheet1.xml",
+         "<worksheet " + kSheetNs +
+             "><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Harbour dues</t></is>"
+             "</c><c r=\"B1\"><v>120</v></c></row></sheetData>" +
+             afterCells + "</worksheet>"},
+        {"xl/worksheets/_rels/sheet1.xml.rels", rels(sheetRels)}};
+    return package("xl/workbook.xml", all + members);
+}
+
+const QByteArray kSpreadsheetDrawingNs =
+    "xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" " +
+    kDrawingNs;
+
+// --- PresentationML
+
+const QByteArray kPresentationNs =
+    "xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\" " + kDrawingNs;
+
+QByteArray shape(const QByteArray &text, const QByteArray &placeholder = {})
+{
+    const QByteArray ph = placeholder.isEmpty() ? QByteArray() : "<p:ph " + placeholder + "/>";
+    return "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"Shape\"/><p:cNvSpPr/><p:nvPr>" + ph +
+           "</p:nvPr></p:nvSpPr><p:spPr/><p:txBody><a:bodyPr/><a:p><a:r><a:t>" + text +
+           "</a:t></a:r></a:p></p:txBody></p:sp>";
+}
+
+QByteArray slidePart(const QByteArray &root, const QByteArray &shapes)
+{
+    return "<p:" + root + " " + kPresentationNs + "><p:cSld><p:spTree>" + shapes +
+           "</p:spTree></p:cSld></p:" + root + ">";
+}
+
+// A presentation of the given slides (slide1.xml, slide2.xml, ...), each with its relationships.
+QByteArray presentation(const QList<QPair<QByteArray, QList<Rel>>> &slides,
+                        const ZipMembers &members)
+{
+    QByteArray ids;
+    QList<Rel> presentationRels;
+    ZipMembers all;
+    for (int i = 0; i < slides.size(); ++i) {
+        const QByteArray n = QByteArray::number(i + 1);
+        ids += "<p:sldId id=\"" + QByteArray::number(256 + i) + "\" r:id=\"rId" + n + "\"/>";
+        presentationRels.append({"rId" + n, "slide", "slides/slide" + n + ".xml"});
+        all.append({"ppt/slides/slide" + n + ".xml", slidePart("sld", slides[i].first)});
+        all.append({"ppt/slides/_rels/slide" + n + ".xml.rels", rels(slides[i].second)});
+    }
+    all.prepend({"ppt/_rels/presentation.xml.rels", rels(presentationRels)});
+    all.prepend({"ppt/presentation.xml", "<p:presentation " + kPresentationNs + "><p:sldIdLst>" +
+                                             ids + "</p:sldIdLst></p:presentation>"});
+    return package("ppt/presentation.xml", all + members);
+}
+
+// --- Checks
+
+ExtractResult extract(const QByteArray &content, const QString &fileName = QString())
+{
+    return extractDocument(content, QStringLiteral("application/octet-stream"), fileName,
+                           ExtractLimits());
+}
+
+// Each expected text once, in this order; none of the unwanted ones.
+void verifyText(const ExtractResult &result, const QStringList &inOrder, const QStringList &absent)
+{
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    const QString text = QString::fromUtf8(result.utf8Text);
+    qsizetype from = 0;
+    for (const QString &expected : inOrder) {
+        const qsizetype at = text.indexOf(expected, from);
+        if (at < 0 || text.count(expected) != 1)
+            qWarning().noquote() << "extracted text:\n" << text;
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("missing or out of order: ") + expected));
+        QVERIFY2(text.count(expected) == 1, qPrintable(QStringLiteral("repeated: ") + expected));
+        from = at + expected.size();
+    }
+    for (const QString &unwanted : absent) {
+        if (text.contains(unwanted))
+            qWarning().noquote() << "extracted text:\n" << text;
+        QVERIFY2(!text.contains(unwanted), qPrintable(QStringLiteral("unexpected: ") + unwanted));
+    }
+}
+
+void addPartsColumns()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QStringList>("inOrder");
+    QTest::addColumn<QStringList>("absent");
+}
+
+} // namespace
+
+class tst_ExtractDocumentParts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void word_data();
+    void word() { verifyParts(); }
+    void excel_data();
+    void excel() { verifyParts(); }
+    void powerPoint_data();
+    void powerPoint() { verifyParts(); }
+
+private:
+    void verifyParts();
+};
+
+void tst_ExtractDocumentParts::verifyParts()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(QStringList, inOrder);
+    QFETCH(QStringList, absent);
+    verifyText(extract(document), inOrder, absent);
+}
+
+void tst_ExtractDocumentParts::word_data()
+{
+    addPartsColumns();
+    const QStringList steps = {"Survey the coast", "Repair the lamp"};
+    const ZipMembers diagram = {{"word/diagrams/data1.xml", diagramData(steps)},
+                                {"word/diagrams/drawing1.xml", diagramDrawing(steps)}};
+
+    QTest::newRow("SmartArt where it stands in the body")
+        << wordDocument(wordPara("Before the graphic") + kWordDiagram + wordPara("After it"),
+                        diagramRels(QByteArray()), diagram)
+        << QStringList{"Before the graphic", "Survey the coast\nRepair the lamp", "After it"}
+        << QStringList{"[Text]"};
+    QTest::newRow("SmartArt in a header, before the body")
+        << wordDocument(wordPara("Body text"), {{"rId1", "header", "header1.xml"}},
+                        ZipMembers{{"word/header1.xml",
+                                    "<w:hdr " + kWordNs + ">" + kWordDiagram + "</w:hdr>"},
+                                   {"word/_rels/header1.xml.rels", rels(diagramRels({}))}} +
+                            diagram)
+        << QStringList{"Survey the coast", "Repair the lamp", "Body text"} << QStringList{};
+    QTest::newRow("SmartArt whose data part is missing")
+        << wordDocument(wordPara("Before the graphic") + kWordDiagram + wordPara("After it"),
+                        diagramRels(QByteArray()), {})
+        << QStringList{"Before the graphic\nAfter it"} << QStringList{};
+}
+
+void tst_ExtractDocumentParts::excel_data()
+{
+    addPartsColumns();
+
+    QTest::newRow("header and footer codes, each text once")
+        << workbook("<headerFooter><oddHeader>&amp;L&amp;\"Arial,Bold\"&amp;14Harbour &amp;&amp; "
+                    "dock&amp;C&amp;P of &amp;N&amp;RPrinted &amp;D</oddHeader>"
+                    "<oddFooter>&amp;CConfidential &amp;KFF0000draft</oddFooter>"
+                    "<evenHeader>&amp;L&amp;\"Arial,Bold\"&amp;14Harbour &amp;&amp; "
+                    "dock&amp;C&amp;P of &amp;N&amp;RPrinted &amp;D</evenHeader>"
+                    "<firstFooter>&amp;RFirst page only</firstFooter></headerFooter>",
+                    {}, {})
+        << QStringList{"Dues\nHarbour dues\t120", "Harbour & dock\tof\tPrinted",
+                       "Confidential draft", "First page only"}
+        << QStringList{"Arial", "14", "FF0000", "&D"};
+
+    const QByteArray comments =
+        "<comments " + kSheetNs +
+        "><authors><author>Jane Keeper</author></authors><commentList>"
+        "<comment ref=\"B1\" authorId=\"0\"><text><r><rPr><b/><sz val=\"9\"/></rPr><t>Jane "
+        "Keeper:</t></r><r><t xml:space=\"preserve\">\nRaised in March</t></r></text></comment>"
+        "<comment ref=\"A1\" authorId=\"0\"><text><t>[Threaded comment]\n\nYour version of Excel "
+        "allows you to read this threaded comment.\n\nComment:\n    Check the dues</t></text>"
+        "</comment></commentList></comments>";
+    QTest::newRow("comments, threaded ones from their thread")
+        << workbook({},
+                    {{"rId1", "comments", "../comments1.xml"},
+                     {"rId2",
+                      "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment",
+                      "../threadedComments/threadedComment1.xml"}},
+                    {{"xl/comments1.xml", comments},
+                     {"xl/threadedComments/threadedComment1.xml",
+                      "<ThreadedComments xmlns=\"http://schemas.microsoft.com/office/"
+                      "spreadsheetml/2018/threadedcomments\"><threadedComment ref=\"A1\" "
+                      "id=\"{1}\"><text>Check the dues</text></threadedComment>"
+                      "<threadedComment ref=\"A1\" id=\"{2}\" parentId=\"{1}\"><text>Done, "
+                      "they match</text></threadedComment></ThreadedComments>"}})
+        << QStringList{"Harbour dues", "Check the dues\nDone, they match",
+                       "Jane Keeper:\nRaised in March"}
+        << QStringList{"Your version of Excel", "[Threaded comment]"};
+
+    const QStringList chart = {"Low water", "High water"};
+    QTest::newRow("text box and SmartArt of the sheet's drawing")
+        << workbook("<drawing r:id=\"rId1\"/>", {{"rId1", "drawing", "../drawings/drawing1.xml"}},
+                    {{"xl/drawings/drawing1.xml",
+                      "<xdr:wsDr " + kSpreadsheetDrawingNs +
+                          "><xdr:twoCellAnchor><xdr:sp><xdr:txBody><a:bodyPr/><a:p><a:r>"
+                          "<a:t>Tide chart note</a:t></a:r></a:p></xdr:txBody></xdr:sp>"
+                          "</xdr:twoCellAnchor><xdr:twoCellAnchor><xdr:graphicFrame>" +
+                          kDiagramRef + "</xdr:graphicFrame></xdr:twoCellAnchor></xdr:wsDr>"},
+                     {"xl/drawings/_rels/drawing1.xml.rels", rels(diagramRels("../"))},
+                     {"xl/diagrams/data1.xml", diagramData(chart)},
+                     {"xl/diagrams/drawing1.xml", diagramDrawing(chart)}})
+        << QStringList{"Harbour dues", "Tide chart note", "Low water\nHigh water"} << QStringList{};
+}
+
+void tst_ExtractDocumentParts::powerPoint_data()
+{
+    addPartsColumns();
+
+    const QStringList steps = {"Moor", "Unload"};
+    QTest::newRow("SmartArt on a slide")
+        << presentation(
+               {{shape("Harbour routine") + "<p:graphicFrame>" + kDiagramRef + "</p:graphicFrame>",
+                 diagramRels("../")}},
+               {{"ppt/diagrams/data1.xml", diagramData(steps)},
+                {"ppt/diagrams/drawing1.xml", diagramDrawing(steps)}})
+        << QStringList{"Harbour routine", "Moor\nUnload"} << QStringList{};
+
+    QTest::newRow("old and modern comments after the slide's notes")
+        << presentation(
+               {{shape("Quay plan"),
+                 {{"rId1", "notesSlide", "../notesSlides/notesSlide1.xml"},
+                  {"rId2", "comments", "../comments/comment1.xml"},
+                  {"rId3", "http://schemas.microsoft.com/office/2018/10/relationships/comments",
+                   "../comments/modernComment_100.xml"}}},
+                {shape("Second slide"), {}}},
+               {{"ppt/notesSlides/notesSlide1.xml", slidePart("notes", shape("Speaker notes"))},
+                {"ppt/comments/comment1.xml",
+                 "<p:cmLst " + kPresentationNs +
+                     "><p:cm authorId=\"0\" idx=\"1\"><p:pos x=\"10\" y=\"10\"/><p:text>Move "
+                     "the crane</p:text></p:cm></p:cmLst>"},
+                {"ppt/comments/modernComment_100.xml",
+                 "<p188:cmLst xmlns:p188=\"http://schemas.microsoft.com/office/powerpoint/2018/"
+                 "8/main\" " +
+                     kDrawingNs +
+                     "><p188:cm id=\"{1}\"><p188:replyLst><p188:reply id=\"{2}\"><p188:txBody>"
+                     "<a:bodyPr/><a:p><a:r><a:t>Agreed</a:t></a:r></a:p></p188:txBody>"
+                     "</p188:reply></p188:replyLst><p188:txBody><a:bodyPr/><a:p><a:r><a:t>Add "
+                     "the pier</a:t></a:r></a:p></p188:txBody></p188:cm></p188:cmLst>"}})
+        << QStringList{"Quay plan", "Speaker notes", "Move the crane",
+                       "Agreed",    "Add the pier",  "Second slide"}
+        << QStringList{};
+
+    // Two slides on one layout: the layout's and its master's own text once, after the slides;
+    // their placeholders' prompts never.
+    const QList<Rel> onLayout = {{"rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"}};
+    QTest::newRow("layout and master text once, without placeholder prompts")
+        << presentation(
+               {{shape("First slide", "type=\"title\""), onLayout},
+                {shape("Second slide", "type=\"title\""), onLayout}},
+               {{"ppt/slideLayouts/slideLayout1.xml",
+                 slidePart("sldLayout",
+                           shape("Click to edit Master title style", "type=\"title\"") +
+                               shape("Harbour Authority"))},
+                {"ppt/slideLayouts/_rels/slideLayout1.xml.rels",
+                 rels({{"rId1", "slideMaster", "../slideMasters/slideMaster1.xml"}})},
+                {"ppt/slideMasters/slideMaster1.xml",
+                 slidePart("sldMaster",
+                           shape("Click to edit Master text styles", "type=\"body\" idx=\"1\"") +
+                               "<p:grpSp>" + shape("Established 1852") + "</p:grpSp>" +
+                               shape("Footer placeholder text", "type=\"ftr\" idx=\"11\""))},
+                {"ppt/slideMasters/_rels/slideMaster1.xml.rels",
+                 rels({{"rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"}})}})
+        << QStringList{"First slide", "Second slide", "Established 1852", "Harbour Authority"}
+        << QStringList{"Click to edit", "Footer placeholder text"};
+}
+
+QTEST_GUILESS_MAIN(tst_ExtractDocumentParts)
+#include "tst_ExtractDocumentParts.moc"
