@@ -193,6 +193,48 @@ QByteArray presentation(const QList<QPair<QByteArray, QList<Rel>>> &slides,
     return package("ppt/presentation.xml", all + members);
 }
 
+// --- OpenDocument
+
+const QByteArray kOdfNs =
+    "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+    "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+    "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+    "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+    "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+    "xmlns:presentation=\"urn:oasis:names:tc:opendocument:xmlns:presentation:1.0\" "
+    "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" "
+    "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"";
+
+QByteArray odf(const QByteArray &type, const QByteArray &automaticStyles, const QByteArray &body,
+               const QByteArray &masterStyles, const QByteArray &manifestEntries = {})
+{
+    const QByteArray mimetype = "application/vnd.oasis.opendocument." + type;
+    return storedZip(
+        {{"mimetype", mimetype},
+         {"content.xml", "<office:document-content " + kOdfNs + "><office:automatic-styles>" +
+                             automaticStyles + "</office:automatic-styles><office:body>" + body +
+                             "</office:body></office:document-content>"},
+         {"styles.xml", "<office:document-styles " + kOdfNs +
+                            "><office:styles/><office:master-styles>" + masterStyles +
+                            "</office:master-styles></office:document-styles>"},
+         {"META-INF/manifest.xml", "<manifest:manifest " + kOdfNs +
+                                       "><manifest:file-entry manifest:full-path=\"/\" "
+                                       "manifest:media-type=\"" +
+                                       mimetype + "\"/>" + manifestEntries +
+                                       "</manifest:manifest>"}});
+}
+
+QByteArray odfPara(const QByteArray &text)
+{
+    return "<text:p>" + text + "</text:p>";
+}
+
+QByteArray odfFrame(const QByteArray &text, const QByteArray &attributes = {})
+{
+    return "<draw:frame " + attributes + "><draw:text-box>" + odfPara(text) +
+           "</draw:text-box></draw:frame>";
+}
+
 // --- Checks
 
 ExtractResult extract(const QByteArray &content, const QString &fileName = QString())
@@ -242,6 +284,10 @@ private slots:
     void excel() { verifyParts(); }
     void powerPoint_data();
     void powerPoint() { verifyParts(); }
+    void openDocument_data();
+    void openDocument() { verifyParts(); }
+    void unreadable_data();
+    void unreadable();
 
 private:
     void verifyParts();
@@ -396,6 +442,108 @@ void tst_ExtractDocumentParts::powerPoint_data()
                  rels({{"rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"}})}})
         << QStringList{"First slide", "Second slide", "Established 1852", "Harbour Authority"}
         << QStringList{"Click to edit", "Footer placeholder text"};
+}
+
+void tst_ExtractDocumentParts::openDocument_data()
+{
+    addPartsColumns();
+
+    const QByteArray sheet =
+        "<office:spreadsheet><table:table table:name=\"Stock\" table:style-name=\"ta1\">"
+        "<table:table-row><table:table-cell>" +
+        odfPara("Rope") +
+        "</table:table-cell></table:table-row></table:table></office:spreadsheet>";
+    const QByteArray tableStyle = "<style:style style:name=\"ta1\" style:family=\"table\" "
+                                  "style:master-page-name=\"Default\"/>";
+    // As LibreOffice writes them: fields in the header and the footer, a second master page
+    // no sheet uses, and headers turned off for left pages.
+    const QByteArray masters =
+        "<style:master-page style:name=\"Default\"><style:header><style:region-left>" +
+        odfPara("Harbour inventory") + "</style:region-left><style:region-center>" +
+        odfPara("<text:sheet-name>??\?</text:sheet-name>") +
+        "</style:region-center></style:header><style:header-left style:display=\"false\">" +
+        odfPara("Left page header") + "</style:header-left><style:footer>" +
+        odfPara("Sheet page <text:page-number>1</text:page-number> of "
+                "<text:page-count>99</text:page-count>") +
+        "</style:footer></style:master-page><style:master-page style:name=\"Report\">"
+        "<style:header>" +
+        odfPara("Report header <text:title>??\?</text:title>") +
+        "</style:header></style:master-page>";
+    QTest::newRow("spreadsheet: headers and footers of its master page")
+        << odf("spreadsheet", tableStyle, sheet, masters)
+        << QStringList{"Stock\nRope", "Harbour inventory", "Sheet page of"}
+        << QStringList{"???", "Left page header", "Report header", "1", "99"};
+
+    QTest::newRow("comment without its author and date, on lines of its own")
+        << odf("text", {},
+               "<office:text><text:p>The storm <office:annotation><dc:creator>Jane Keeper"
+               "</dc:creator><dc:date>2026-01-05T10:00:00</dc:date>" +
+                   odfPara("Check the barometer") +
+                   "</office:annotation>passed at dawn.</text:p></office:text>",
+               {})
+        << QStringList{"The storm\nCheck the barometer\npassed at dawn."}
+        << QStringList{"Jane Keeper", "2026"};
+
+    const QByteArray slides =
+        "<office:presentation><presentation:footer-decl presentation:name=\"ftr1\">Footer of the "
+        "deck</presentation:footer-decl><draw:page draw:name=\"p1\" draw:master-page-name=\"Main\" "
+        "presentation:use-footer-name=\"ftr1\">" +
+        odfFrame("First slide words") +
+        "</draw:page><draw:page draw:name=\"p2\" draw:master-page-name=\"Main\">" +
+        odfFrame("Second slide words") + "</draw:page></office:presentation>";
+    const QByteArray slideMasters =
+        "<style:handout-master>" + odfFrame("Handout text") +
+        "</style:handout-master><style:master-page style:name=\"Main\">" +
+        odfFrame("Click to add Title",
+                 "presentation:class=\"title\" presentation:placeholder=\"true\"") +
+        odfFrame("Master company banner") +
+        "<draw:frame presentation:class=\"footer\"><draw:text-box><text:p><presentation:footer/>"
+        "</text:p></draw:text-box></draw:frame><presentation:notes>" +
+        odfFrame("Notes master text", "presentation:class=\"notes\"") +
+        "</presentation:notes></style:master-page><style:master-page style:name=\"Spare\">" +
+        odfFrame("Spare banner") + "</style:master-page>";
+    QTest::newRow("presentation: its master's own text once, after the slides")
+        << odf("presentation", {}, slides, slideMasters)
+        << QStringList{"Footer of the deck", "First slide words", "Second slide words",
+                       "Master company banner"}
+        << QStringList{"Click to add Title", "Handout text", "Notes master text", "Spare banner"};
+}
+
+void tst_ExtractDocumentParts::unreadable_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<ExtractStatus>("status");
+    QTest::addColumn<QString>("reason");
+
+    // Scrambled bytes stand in for the encrypted content the manifest announces.
+    QByteArray scrambled(256, '\0');
+    for (int i = 0; i < scrambled.size(); ++i)
+        scrambled[i] = char((i * 167 + 13) % 251);
+    const QByteArray manifest =
+        "<manifest:manifest " + kOdfNs +
+        "><manifest:file-entry manifest:full-path=\"content.xml\" "
+        "manifest:media-type=\"text/xml\"><manifest:encryption-data "
+        "manifest:checksum-type=\"SHA1/1K\" manifest:checksum=\"AAAA\"><manifest:algorithm "
+        "manifest:algorithm-name=\"Blowfish CFB\" manifest:initialisation-vector=\"AAAA\"/>"
+        "</manifest:encryption-data></manifest:file-entry></manifest:manifest>";
+    QTest::newRow("password-protected OpenDocument")
+        << storedZip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                      {"content.xml", scrambled},
+                      {"META-INF/manifest.xml", manifest}})
+        << "secret.odt" << ExtractStatus::Unparseable << "encrypted";
+}
+
+void tst_ExtractDocumentParts::unreadable()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(ExtractStatus, status);
+    QFETCH(QString, reason);
+    const ExtractResult result = extract(content, fileName);
+    QCOMPARE(result.status, status);
+    QVERIFY(result.utf8Text.isEmpty());
+    QVERIFY2(result.error.contains(reason), qPrintable(result.error));
 }
 
 QTEST_GUILESS_MAIN(tst_ExtractDocumentParts)
