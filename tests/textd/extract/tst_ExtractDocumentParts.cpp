@@ -235,6 +235,30 @@ QByteArray odfFrame(const QByteArray &text, const QByteArray &attributes = {})
            "</draw:text-box></draw:frame>";
 }
 
+// --- EPUB
+
+// A book of one chapter whose META-INF/encryption.xml names one member with an algorithm.
+QByteArray epub(const QByteArray &algorithm, const QByteArray &encryptedMember)
+{
+    return storedZip(
+        {{"mimetype", "application/epub+zip"},
+         {"META-INF/container.xml",
+          "<container xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles>"
+          "<rootfile full-path=\"OEBPS/book.opf\"/></rootfiles></container>"},
+         {"META-INF/encryption.xml",
+          "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
+          "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData>"
+          "<enc:EncryptionMethod Algorithm=\"" +
+              algorithm + "\"/><enc:CipherData><enc:CipherReference URI=\"" + encryptedMember +
+              "\"/></enc:CipherData></enc:EncryptedData></encryption>"},
+         {"OEBPS/book.opf",
+          "<package xmlns=\"http://www.idpf.org/2007/opf\"><manifest><item id=\"c\" "
+          "href=\"chapter.xhtml\" media-type=\"application/xhtml+xml\"/></manifest><spine>"
+          "<itemref idref=\"c\"/></spine></package>"},
+         {"OEBPS/chapter.xhtml", "<html><body><p>Chapter text</p></body></html>"},
+         {"OEBPS/font.otf", "font bytes"}});
+}
+
 // --- Checks
 
 ExtractResult extract(const QByteArray &content, const QString &fileName = QString())
@@ -286,6 +310,7 @@ private slots:
     void powerPoint() { verifyParts(); }
     void openDocument_data();
     void openDocument() { verifyParts(); }
+    void epubFontsOnlyObfuscated();
     void unreadable_data();
     void unreadable();
 
@@ -509,6 +534,13 @@ void tst_ExtractDocumentParts::openDocument_data()
         << QStringList{"Click to add Title", "Handout text", "Notes master text", "Spare banner"};
 }
 
+void tst_ExtractDocumentParts::epubFontsOnlyObfuscated()
+{
+    // Font obfuscation uses a key every reader has: the book is no less readable.
+    verifyText(extract(epub("http://www.idpf.org/2008/embedding", "OEBPS/font.otf")),
+               {"Chapter text"}, {});
+}
+
 void tst_ExtractDocumentParts::unreadable_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -532,6 +564,9 @@ void tst_ExtractDocumentParts::unreadable_data()
                       {"content.xml", scrambled},
                       {"META-INF/manifest.xml", manifest}})
         << "secret.odt" << ExtractStatus::Unparseable << "encrypted";
+    QTest::newRow("EPUB with DRM on its chapter")
+        << epub("http://www.w3.org/2001/04/xmlenc#aes128-cbc", "OEBPS/chapter.xhtml")
+        << "locked.epub" << ExtractStatus::Unparseable << "encrypted";
 }
 
 void tst_ExtractDocumentParts::unreadable()
