@@ -310,6 +310,8 @@ private slots:
     void powerPoint() { verifyParts(); }
     void openDocument_data();
     void openDocument() { verifyParts(); }
+    void rtf_data();
+    void rtf();
     void epubFontsOnlyObfuscated();
     void unreadable_data();
     void unreadable();
@@ -532,6 +534,35 @@ void tst_ExtractDocumentParts::openDocument_data()
         << QStringList{"Footer of the deck", "First slide words", "Second slide words",
                        "Master company banner"}
         << QStringList{"Click to add Title", "Handout text", "Notes master text", "Spare banner"};
+}
+
+void tst_ExtractDocumentParts::rtf_data()
+{
+    QTest::addColumn<QByteArray>("rtf");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("annotation after the text")
+        << QByteArray("{\\rtf1\\ansi Tide {\\*\\atnid KH}{\\*\\atnauthor Keeper}\\chatn"
+                      "{\\*\\annotation{\\*\\atnref 1}{\\*\\atndate 123}\\pard\\plain Check the "
+                      "gauge}tables\\par Second line\\par}")
+        << "Tide tables\nSecond line\n\nCheck the gauge";
+    QTest::newRow("two annotations, a paragraph each")
+        << QByteArray("{\\rtf1\\ansi One{\\*\\annotation First note\\par with two lines}, "
+                      "two{\\*\\annotation Caf\\'e9 note}.\\par}")
+        << "One, two.\n\nFirst note\nwith two lines\n\nCafé note";
+    QTest::newRow("annotation inside a skipped destination")
+        << QByteArray("{\\rtf1\\ansi Text{\\*\\unknowndest hidden{\\*\\annotation hidden note}}"
+                      "\\par}")
+        << "Text\n";
+}
+
+void tst_ExtractDocumentParts::rtf()
+{
+    QFETCH(QByteArray, rtf);
+    QFETCH(QString, expected);
+    const ExtractResult result = extract(rtf);
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
 }
 
 void tst_ExtractDocumentParts::epubFontsOnlyObfuscated()
