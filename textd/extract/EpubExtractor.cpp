@@ -5,6 +5,7 @@
 #include "textd/extract/ZipArchive.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace dv::textd {
 
@@ -60,6 +61,33 @@ QStringList spineChapters(ZipArchive &archive, const QString &package, ExtractCo
     return chapters;
 }
 
+// The members META-INF/encryption.xml names as encrypted, but for fonts that are only
+// obfuscated (a key any reader has): a book with DRM.
+QSet<QString> encryptedMembers(ZipArchive &archive, ExtractContext &context)
+{
+    QSet<QString> members;
+    QByteArray xml;
+    if (!archive.read(QStringLiteral("META-INF/encryption.xml"), xml))
+        return members;
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
+    bool obfuscated = false;
+    while (reader.next()) {
+        if (reader.node() != XmlReader::Node::StartElement)
+            continue;
+        if (reader.isName("EncryptedData")) {
+            obfuscated = false;
+        } else if (reader.isName("EncryptionMethod")) {
+            const QByteArray algorithm = reader.attribute("Algorithm");
+            obfuscated = algorithm == "http://www.idpf.org/2008/embedding" ||
+                         algorithm == "http://ns.adobe.com/pdf/enc#RC";
+        } else if (reader.isName("CipherReference") && !obfuscated) {
+            members.insert(
+                resolveMemberPath(QString(), QString::fromUtf8(reader.attribute("URI"))));
+        }
+    }
+    return members;
+}
+
 } // namespace
 
 void extractEpub(ZipArchive &archive, ExtractContext &context)
@@ -71,6 +99,11 @@ void extractEpub(ZipArchive &archive, ExtractContext &context)
             if (isHtmlName(name))
                 chapters.append(name);
         }
+    }
+    const QSet<QString> encrypted = encryptedMembers(archive, context);
+    for (const QString &chapter : std::as_const(chapters)) {
+        if (encrypted.contains(chapter))
+            throw ExtractError(ExtractError::Kind::Corrupt, "the EPUB is encrypted (DRM)");
     }
     for (const QString &chapter : chapters) {
         QByteArray html;

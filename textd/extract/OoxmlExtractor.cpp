@@ -4,7 +4,10 @@
 #include "textd/extract/XmlReader.h"
 #include "textd/extract/ZipArchive.h"
 
+#include <QSet>
+
 #include <cstring>
+#include <optional>
 
 namespace dv::textd {
 
@@ -61,15 +64,68 @@ QString targetOfId(const QList<Relationship> &relationships, const QByteArray &i
     return {};
 }
 
+constexpr char kDiagramNs[] = "http://schemas.openxmlformats.org/drawingml/2006/diagram";
+
+// A part with its relationships, read the first time a SmartArt graphic asks for them.
+struct PartLinks
+{
+    ZipArchive &archive;
+    QString part;
+    std::optional<QList<Relationship>> relationships;
+
+    QString target(const QByteArray &id, ExtractContext &context)
+    {
+        if (!relationships)
+            relationships = readRelationships(archive, part, context);
+        return targetOfId(*relationships, id);
+    }
+};
+
+struct WalkOptions
+{
+    // Follows SmartArt graphics to their data parts, where their text is.
+    PartLinks *links = nullptr;
+    // Layouts and masters: a placeholder shape holds the prompt PowerPoint shows while
+    // editing ("Click to edit Master title style"), and the slides hold the real text.
+    bool skipPlaceholders = false;
+};
+
+bool isText(const XmlReader &reader)
+{
+    // The <dgm:t> of a SmartArt point is a text body, not a run of text.
+    return reader.isName("t") && std::strcmp(reader.namespaceUri(), kDiagramNs) != 0;
+}
+
+void walkDiagram(PartLinks &links, const QByteArray &id, ExtractContext &context);
+
 // Text of WordprocessingML and DrawingML parts: runs of <t>, paragraphs, breaks, tabs, tables.
-void walkOfficeText(const QByteArray &xml, ExtractContext &context)
+void walkOfficeText(const QByteArray &xml, ExtractContext &context, WalkOptions options = {})
 {
     XmlReader reader(xml, context.limits().maxMarkupDepth);
     int inText = 0;
+    int shapeDepth = -1;
     while (reader.next()) {
         switch (reader.node()) {
         case XmlReader::Node::StartElement: {
             const char *name = reader.name();
+            if (options.skipPlaceholders) {
+                if (!std::strcmp(name, "sp") || !std::strcmp(name, "graphicFrame")) {
+                    shapeDepth = reader.depth();
+                } else if (!std::strcmp(name, "ph") && shapeDepth >= 0) {
+                    // The placeholder mark comes before the shape's text: leave out the rest
+                    // of the shape, up to its end (the next end at the shape's depth).
+                    while (reader.next() && !(reader.node() == XmlReader::Node::EndElement &&
+                                              reader.depth() == shapeDepth)) {
+                    }
+                    shapeDepth = -1;
+                    break;
+                }
+            }
+            if (options.links && !std::strcmp(name, "relIds") &&
+                !std::strcmp(reader.namespaceUri(), kDiagramNs)) {
+                walkDiagram(*options.links, reader.prefixedAttribute("dm"), context);
+                break;
+            }
             // Properties hold tab-stop definitions, not text; Fallback repeats its Choice;
             // separator notes and slide-number fields are decoration.
             if (!std::strcmp(name, "pPr") || !std::strcmp(name, "rPr") ||
@@ -87,7 +143,7 @@ void walkOfficeText(const QByteArray &xml, ExtractContext &context)
                 reader.skipElement();
                 break;
             }
-            if (!std::strcmp(name, "t"))
+            if (isText(reader))
                 ++inText;
             else if (!std::strcmp(name, "tab"))
                 context.tab();
@@ -99,7 +155,9 @@ void walkOfficeText(const QByteArray &xml, ExtractContext &context)
         }
         case XmlReader::Node::EndElement: {
             const char *name = reader.name();
-            if (!std::strcmp(name, "t"))
+            if (reader.depth() == shapeDepth)
+                shapeDepth = -1;
+            if (isText(reader))
                 inText = std::max(0, inText - 1);
             else if (!std::strcmp(name, "p") || !std::strcmp(name, "tr") ||
                      !std::strcmp(name, "tbl"))
@@ -120,13 +178,28 @@ void walkOfficeText(const QByteArray &xml, ExtractContext &context)
     }
 }
 
-void walkPart(ZipArchive &archive, const QString &part, ExtractContext &context)
+// SmartArt keeps its text in a data part, one point per shape; the drawing PowerPoint caches
+// beside it repeats that text and is left alone.
+void walkDiagram(PartLinks &links, const QByteArray &id, ExtractContext &context)
+{
+    const QString data = links.target(id, context);
+    QByteArray xml;
+    if (data.isEmpty() || !links.archive.read(data, xml))
+        return;
+    context.lineBreak();
+    walkOfficeText(xml, context);
+    context.lineBreak();
+}
+
+void walkPart(ZipArchive &archive, const QString &part, ExtractContext &context,
+              bool skipPlaceholders = false)
 {
     QByteArray xml;
     if (!archive.read(part, xml))
         return;
     context.paragraphBreak();
-    walkOfficeText(xml, context);
+    PartLinks links{archive, part, {}};
+    walkOfficeText(xml, context, {&links, skipPlaceholders});
 }
 
 void extractWord(ZipArchive &archive, const QString &mainPart, const QByteArray &mainXml,
@@ -136,7 +209,8 @@ void extractWord(ZipArchive &archive, const QString &mainPart, const QByteArray 
     for (const QString &header : targetsOfType(relationships, u"/header"))
         walkPart(archive, header, context);
     context.paragraphBreak();
-    walkOfficeText(mainXml, context);
+    PartLinks links{archive, mainPart, relationships};
+    walkOfficeText(mainXml, context, {&links});
     for (const auto type : {u"/footnotes", u"/endnotes", u"/comments", u"/footer"}) {
         for (const QString &part : targetsOfType(relationships, type))
             walkPart(archive, part, context);
@@ -195,6 +269,76 @@ SharedStrings readSharedStrings(ZipArchive &archive, const QString &part, Extrac
     return strings;
 }
 
+// The text of an Excel header or footer. "&L", "&C" and "&R" start its left, centre and right
+// sections; the other codes are fields (page number, date, file name), fonts and formatting.
+QByteArray headerFooterText(const QByteArray &codes)
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        const char c = codes[i];
+        if (c != '&') {
+            text += c;
+            continue;
+        }
+        if (++i >= codes.size())
+            break;
+        const char code = codes[i];
+        if (code == '&') {
+            text += '&';
+        } else if (code == 'L' || code == 'C' || code == 'R') {
+            text += '\t';
+        } else if (code == '"') { // &"font,style"
+            const qsizetype end = codes.indexOf('"', i + 1);
+            i = end < 0 ? codes.size() : end;
+        } else if (code >= '0' && code <= '9') { // font size
+            while (i + 1 < codes.size() && codes[i + 1] >= '0' && codes[i + 1] <= '9')
+                ++i;
+        } else if (code == 'K') { // colour: RRGGBB, or a theme colour and tint as 01+033
+            i = std::min(i + 6, codes.size());
+        }
+    }
+    QByteArrayList sections;
+    for (const QByteArray &section : text.split('\t')) {
+        const QByteArray simplified = section.simplified();
+        if (!simplified.isEmpty())
+            sections.append(simplified);
+    }
+    return sections.join('\t');
+}
+
+// A sheet's <headerFooter>: the reader is on its start; leaves it on its end. Headers, then
+// footers, each text once (odd, even and first pages often repeat it).
+void walkHeaderFooter(XmlReader &reader, ExtractContext &context)
+{
+    if (reader.isEmptyElement())
+        return;
+    const int depth = reader.depth();
+    QByteArrayList headers, footers;
+    QByteArray codes;
+    while (reader.next()) {
+        if (reader.node() == XmlReader::Node::EndElement && reader.depth() == depth)
+            break;
+        if (reader.node() == XmlReader::Node::StartElement) {
+            codes.clear();
+        } else if (reader.node() == XmlReader::Node::Text) {
+            codes += reader.text();
+        } else if (reader.node() == XmlReader::Node::EndElement && reader.depth() == depth + 1) {
+            QByteArrayList &list =
+                QByteArrayView(reader.name()).endsWith("Footer") ? footers : headers;
+            const QByteArray text = headerFooterText(codes);
+            if (!text.isEmpty() && !list.contains(text))
+                list.append(text);
+        }
+    }
+    for (const QByteArrayList *list : {&headers, &footers}) {
+        for (const QByteArray &text : *list) {
+            context.lineBreak();
+            context.appendUtf8(text);
+        }
+    }
+    context.lineBreak();
+}
+
 void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, ExtractContext &context)
 {
     XmlReader reader(xml, context.limits().maxMarkupDepth);
@@ -215,6 +359,8 @@ void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, Extrac
                 inValue = true;
             } else if (inCell && reader.isName("is")) {
                 inInline = true;
+            } else if (reader.isName("headerFooter")) {
+                walkHeaderFooter(reader, context);
             } else if (reader.isName("rPh") || reader.isName("f") || reader.isName("extLst")) {
                 reader.skipElement();
             } else if (reader.isName("t")) {
@@ -261,6 +407,80 @@ void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, Extrac
     }
 }
 
+// Comments of a sheet or a slide, each comment and each reply on lines of its own: runs of <t>
+// (Excel's comments, PowerPoint's modern ones) or a plain <text> (threaded comments of Excel,
+// PowerPoint's older ones).
+void walkComments(const QByteArray &xml, ExtractContext &context, QSet<QByteArray> *threadedCells,
+                  bool threaded)
+{
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
+    int inRun = 0, inText = 0;
+    while (reader.next()) {
+        switch (reader.node()) {
+        case XmlReader::Node::StartElement:
+            if (reader.isName("comment") || reader.isName("threadedComment")) {
+                // Excel writes each threaded comment again as an old-style comment, with a
+                // preamble for versions that cannot show threads: take the thread only.
+                const QByteArray cell = reader.attribute("ref");
+                if (threaded)
+                    threadedCells->insert(cell);
+                else if (threadedCells->contains(cell))
+                    reader.skipElement();
+            } else if (reader.isName("rPr") || reader.isName("pPr")) {
+                reader.skipElement();
+            } else if (reader.isName("t")) {
+                ++inRun;
+            } else if (reader.isName("text")) {
+                ++inText;
+            }
+            break;
+        case XmlReader::Node::EndElement:
+            if (reader.isName("t"))
+                inRun = std::max(0, inRun - 1);
+            else if (reader.isName("text"))
+                inText = std::max(0, inText - 1);
+            else if (reader.isName("comment") || reader.isName("threadedComment") ||
+                     reader.isName("cm") || reader.isName("reply") || reader.isName("p"))
+                context.lineBreak();
+            break;
+        case XmlReader::Node::Text:
+            if (inRun > 0 || (inText > 0 && !reader.isWhitespace())) {
+                const char *text = reader.text();
+                context.appendUtf8(text, qsizetype(std::strlen(text)));
+            }
+            break;
+        case XmlReader::Node::Other:
+            break;
+        }
+    }
+}
+
+void walkCommentParts(ZipArchive &archive, const QList<Relationship> &relationships,
+                      ExtractContext &context)
+{
+    QSet<QByteArray> threadedCells;
+    for (const auto &[type, threaded] :
+         {std::pair{u"/threadedComment", true}, std::pair{u"/comments", false}}) {
+        for (const QString &part : targetsOfType(relationships, type)) {
+            QByteArray xml;
+            if (!archive.read(part, xml))
+                continue;
+            context.paragraphBreak();
+            walkComments(xml, context, &threadedCells, threaded);
+        }
+    }
+}
+
+// What a sheet shows beside its cells: the text boxes and SmartArt of its drawing, then its
+// comments.
+void walkSheetParts(ZipArchive &archive, const QString &sheet, ExtractContext &context)
+{
+    const auto relationships = readRelationships(archive, sheet, context);
+    for (const QString &drawing : targetsOfType(relationships, u"/drawing"))
+        walkPart(archive, drawing, context);
+    walkCommentParts(archive, relationships, context);
+}
+
 void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteArray &mainXml,
                      ExtractContext &context)
 {
@@ -289,6 +509,7 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
         context.appendUtf8(sheet.name);
         context.lineBreak();
         walkSheet(xml, sharedStrings, context);
+        walkSheetParts(archive, sheet.part, context);
     }
 }
 
@@ -305,16 +526,37 @@ void extractPresentation(ZipArchive &archive, const QString &mainPart, const QBy
                 slides.append(part);
         }
     }
+    // The layouts and masters the slides use, each once, in the order first used.
+    QStringList designs;
+    QSet<QString> seen;
     for (const QString &slide : slides) {
         QByteArray xml;
         if (!archive.read(slide, xml))
             continue;
         context.paragraphBreak();
-        walkOfficeText(xml, context);
         const auto slideRelationships = readRelationships(archive, slide, context);
+        PartLinks links{archive, slide, slideRelationships};
+        walkOfficeText(xml, context, {&links});
         for (const QString &notes : targetsOfType(slideRelationships, u"/notesSlide"))
             walkPart(archive, notes, context);
+        walkCommentParts(archive, slideRelationships, context);
+        for (const QString &layout : targetsOfType(slideRelationships, u"/slideLayout")) {
+            if (seen.contains(layout))
+                continue;
+            const auto layoutRelationships = readRelationships(archive, layout, context);
+            for (const QString &master : targetsOfType(layoutRelationships, u"/slideMaster")) {
+                if (!seen.contains(master))
+                    designs.append(master);
+                seen.insert(master);
+            }
+            designs.append(layout);
+            seen.insert(layout);
+        }
     }
+    // What the user wrote on layouts and masters (a logo's caption, a fixed banner) comes after
+    // the slides, once; their placeholders only hold prompts.
+    for (const QString &design : std::as_const(designs))
+        walkPart(archive, design, context, true);
 }
 
 QString rootElementName(const QByteArray &xml, int maxDepth)

@@ -48,6 +48,13 @@ bool isSkippedDestination(const QByteArray &word)
                                           "pntxtb",
                                           "atnid",
                                           "atnauthor",
+                                          "atnref",
+                                          "atndate",
+                                          "atntime",
+                                          "atnicn",
+                                          "atnparent",
+                                          "atrfstart",
+                                          "atrfend",
                                           "template",
                                           "operator",
                                           "author",
@@ -193,6 +200,11 @@ public:
         }
         flushBytes();
         flushText(true);
+        // Comments after the text, each a paragraph of its own.
+        if (!m_annotations.isEmpty()) {
+            m_context.paragraphBreak();
+            m_context.append(m_annotations);
+        }
     }
 
 private:
@@ -200,6 +212,7 @@ private:
     {
         bool skip = false;
         bool fontTable = false;
+        bool annotation = false;
         int uc = 1;
         int font = -1;
     };
@@ -258,6 +271,7 @@ private:
             // An ignorable destination: readers that do not know it skip the group.
             flushBytes();
             m_state.skip = true;
+            m_ignorable = true;
             return;
         case '\\':
         case '{':
@@ -284,6 +298,17 @@ private:
 
     void handleWord(const QByteArray &word, std::optional<int> param)
     {
+        const bool ignorable = std::exchange(m_ignorable, false);
+        if (word == "annotation") {
+            // A comment: read, but kept apart to follow the text.
+            flushBytes();
+            if (ignorable)
+                m_state.skip = !m_stack.empty() && m_stack.back().skip;
+            if (!m_state.annotation && !m_annotations.isEmpty())
+                m_annotations += u"\n\n";
+            m_state.annotation = true;
+            return;
+        }
         if (word == "bin") {
             // Binary data of the given length follows; it is never text.
             flushBytes();
@@ -343,7 +368,7 @@ private:
             if (unit < 0)
                 unit += 65536;
             if (unit >= 0 && unit <= 0xFFFF && unit != 0 && !m_state.skip)
-                m_text.append(QChar(char16_t(unit)));
+                output().append(QChar(char16_t(unit)));
             // The fallback characters for readers without Unicode follow; drop them.
             m_skipChars = m_state.uc;
             return;
@@ -406,13 +431,13 @@ private:
         for (char b : std::as_const(m_bytes))
             ascii = ascii && static_cast<unsigned char>(b) < 0x80;
         if (ascii) {
-            m_text.append(QLatin1StringView(m_bytes));
+            output().append(QLatin1StringView(m_bytes));
         } else {
             QStringDecoder decoder(codecNameForCodepage(m_bytesCodepage).constData(),
                                    QStringConverter::Flag::Stateless);
             if (!decoder.isValid())
                 decoder = QStringDecoder("windows-1252", QStringConverter::Flag::Stateless);
-            m_text.append(decoder.decode(m_bytes));
+            output().append(decoder.decode(m_bytes));
         }
         m_bytes.clear();
         flushText(false);
@@ -427,9 +452,11 @@ private:
             return;
         }
         flushBytes();
-        m_text.append(text);
+        output().append(text);
         flushText(false);
     }
+
+    QString &output() { return m_state.annotation ? m_annotations : m_text; }
 
     // Hands text over in pieces so the output limit acts early; never splits a surrogate pair.
     void flushText(bool final)
@@ -454,7 +481,10 @@ private:
     QByteArray m_bytes;
     int m_bytesCodepage = 1252;
     QString m_text;
+    QString m_annotations;
     int m_skipChars = 0;
+    // The last control was \*: the destination that follows may be skipped.
+    bool m_ignorable = false;
 };
 
 } // namespace

@@ -1,71 +1,10 @@
 #include "textd/fuzz/FuzzSupport.h"
-
-#include <QList>
-
-#include <zlib.h>
+#include "textd/fuzz/StoredZip.h"
 
 // Mutated zip files rarely get past the checksums, so this target builds a valid stored zip
 // around the fuzzer's data: the first byte picks the kind of package, the rest is split at
 // "\n#\n" into the members that kind reads. The XML walkers then see the mutations.
 namespace {
-
-void put16(QByteArray &out, quint16 v)
-{
-    out.append(char(v & 0xFF));
-    out.append(char(v >> 8));
-}
-
-void put32(QByteArray &out, quint32 v)
-{
-    put16(out, quint16(v & 0xFFFF));
-    put16(out, quint16(v >> 16));
-}
-
-QByteArray storedZip(const QList<QPair<QByteArray, QByteArray>> &members)
-{
-    QByteArray out, directory;
-    for (const auto &[name, data] : members) {
-        const quint32 crc =
-            quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
-        const quint32 offset = quint32(out.size());
-        put32(out, 0x04034b50);
-        put16(out, 10);
-        put16(out, 0);
-        put16(out, 0);
-        put32(out, 0);
-        put32(out, crc);
-        put32(out, quint32(data.size()));
-        put32(out, quint32(data.size()));
-        put16(out, quint16(name.size()));
-        put16(out, 0);
-        out += name + data;
-        put32(directory, 0x02014b50);
-        put16(directory, 20);
-        put16(directory, 10);
-        put16(directory, 0);
-        put16(directory, 0);
-        put32(directory, 0);
-        put32(directory, crc);
-        put32(directory, quint32(data.size()));
-        put32(directory, quint32(data.size()));
-        put16(directory, quint16(name.size()));
-        put32(directory, 0); // extra field and comment lengths
-        put32(directory, 0); // disk number and internal attributes
-        put32(directory, 0); // external attributes
-        put32(directory, offset);
-        directory += name;
-    }
-    const quint32 directoryOffset = quint32(out.size());
-    out += directory;
-    put32(out, 0x06054b50);
-    put32(out, 0);
-    put16(out, quint16(members.size()));
-    put16(out, quint16(members.size()));
-    put32(out, quint32(directory.size()));
-    put32(out, directoryOffset);
-    put16(out, 0);
-    return out;
-}
 
 const char kTypes[] =
     "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>";
@@ -89,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<QByteArray> parts =
         QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)).split('\x1e');
     const auto part = [&](int i) { return i < parts.size() ? parts[i] : QByteArray(); };
-    QList<QPair<QByteArray, QByteArray>> members;
+    dv::textd::ZipMembers members;
     switch (kind) {
     case 0:
         members = {
@@ -124,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                    {"OEBPS/c1.xhtml", part(2)}};
         break;
     }
-    const QByteArray zip = storedZip(members);
+    const QByteArray zip = dv::textd::storedZip(members);
     dv::textd::fuzzOne(reinterpret_cast<const uint8_t *>(zip.constData()), size_t(zip.size()),
                        [](const QByteArray &content, dv::textd::ExtractContext &context) {
                            dv::textd::extractZipDocument(content, context);
