@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -290,6 +291,59 @@ private slots:
         QCOMPARE(cache.readUtf8(key, identity, first), ExtractedTextCache::Read::Stopped);
         QCOMPARE(pieces, 1);
         QVERIFY(utf8.startsWith(seen));
+        QCOMPARE(Found(cache.lookup(key, identity)), text);
+    }
+
+    // Any single flipped bit of a stored frame is a miss, never another text, also for a
+    // reader that stops at the first piece; the next store replaces the damaged entry.
+    void flippedBitOfAStoredFrameIsAMiss()
+    {
+        const QString text = RandomText(40000, 11);
+        storeAndClose("memo.pdf", text);
+        const QByteArray key = EncodeFileName(filePath("memo.pdf"));
+        const FileIdentity identity = IdentityOf(filePath("memo.pdf"));
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(EncodeFileName(dbPath()).constData(), &db), SQLITE_OK);
+        const auto closeDb = qScopeGuard([&] { sqlite3_close(db); });
+        sqlite3_busy_timeout(db, 10000);
+        sqlite3_stmt *select = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(db, "SELECT data FROM texts", -1, &select, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_step(select), SQLITE_ROW);
+        const QByteArray frame(static_cast<const char *>(sqlite3_column_blob(select, 0)),
+                               sqlite3_column_bytes(select, 0));
+        sqlite3_finalize(select);
+        QVERIFY(frame.size() > 1000);
+        const auto put = [&](const QByteArray &data) {
+            sqlite3_stmt *update = nullptr;
+            sqlite3_prepare_v2(db, "UPDATE texts SET data = ?1", -1, &update, nullptr);
+            sqlite3_bind_blob(update, 1, data.constData(), int(data.size()), SQLITE_STATIC);
+            const int rc = sqlite3_step(update);
+            sqlite3_finalize(update);
+            return rc == SQLITE_DONE;
+        };
+
+        int otherTexts = 0;
+        int stoppedOnDamage = 0;
+        const qint64 bits = qint64(frame.size()) * 8;
+        for (qint64 bit = 0; bit < bits; bit += bits / 300 + 1) {
+            QByteArray damaged = frame;
+            damaged[bit / 8] = char(damaged[bit / 8] ^ (1 << (bit % 8)));
+            QVERIFY(put(damaged));
+            const QString found = Found(cache.lookup(key, identity));
+            if (found != kMiss && found != text)
+                ++otherTexts;
+            const auto first = [](const char *, qsizetype) { return false; };
+            if (cache.readUtf8(key, identity, first) != ExtractedTextCache::Read::Missing)
+                ++stoppedOnDamage;
+        }
+        QCOMPARE(otherTexts, 0);
+        QCOMPARE(stoppedOnDamage, 0);
+        QVERIFY(cache.isAvailable());
+
+        cache.store(key, identity, text);
+        cache.flush();
         QCOMPARE(Found(cache.lookup(key, identity)), text);
     }
 
