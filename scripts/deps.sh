@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
-  qt6-base-dev libqt6svg6 libcurl4-openssl-dev libsqlite3-dev libzstd-dev
+  qt6-base-dev libqt6svg6 libcurl4-openssl-dev libsqlite3-dev libzstd-dev libxxhash-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libjpeg-dev
   libfreetype-dev libharfbuzz-dev libzip-dev zlib1g-dev libxml2-dev
   libuchardet-dev libgmime-3.0-dev libmicrohttpd-dev

@@ -1,6 +1,7 @@
 #include "textd/ConnectionGuard.h"
 
 #include <algorithm>
+#include <limits>
 #include <sys/socket.h>
 
 namespace dv::textd {
@@ -18,6 +19,7 @@ struct ConnectionGuard::Connection
     Clock::time_point since;    // start of the phase
     Clock::time_point deadline; // for Headers
     qint64 bodyBytes = 0;
+    qint64 bodyExpected = -1;
     bool admitted = true;
     bool shut = false;
     std::list<Connection>::iterator self;
@@ -52,12 +54,23 @@ void ConnectionGuard::shutLocked(Connection &connection)
     ::shutdown(connection.fd, SHUT_RDWR);
 }
 
+double ConnectionGuard::secondsToFinish(const Connection &c, Clock::time_point now) const
+{
+    const qint64 total = c.bodyExpected >= 0 ? c.bodyExpected : m_settings.maxUploadBytes;
+    const double elapsed = std::max(1e-3, std::chrono::duration<double>(now - c.since).count());
+    if (c.bodyBytes <= 0)
+        return std::numeric_limits<double>::infinity();
+    return double(std::max<qint64>(0, total - c.bodyBytes)) * elapsed / double(c.bodyBytes);
+}
+
 ConnectionGuard::Connection *ConnectionGuard::opened(int fd)
 {
     std::lock_guard lock(m_mutex);
     const auto now = Clock::now();
     int admitted = 0;
     Connection *longestWaiting = nullptr;
+    Connection *furthestBehind = nullptr;
+    double furthestSeconds = 0;
     for (Connection &c : m_connections) {
         if (c.shut || !c.admitted)
             continue;
@@ -65,15 +78,24 @@ ConnectionGuard::Connection *ConnectionGuard::opened(int fd)
         if (c.phase == Connection::Phase::Headers &&
             (!longestWaiting || c.since < longestWaiting->since))
             longestWaiting = &c;
+        if (c.phase == Connection::Phase::Body) {
+            const double seconds = secondsToFinish(c, now);
+            if (!furthestBehind || seconds > furthestSeconds ||
+                (seconds == furthestSeconds && c.since < furthestBehind->since)) {
+                furthestBehind = &c;
+                furthestSeconds = seconds;
+            }
+        }
     }
+    Connection *const victim = longestWaiting ? longestWaiting : furthestBehind;
     Connection &c = m_connections.emplace_back();
     c.self = std::prev(m_connections.end());
     c.fd = fd;
     c.since = now;
     c.deadline = now + std::chrono::seconds(m_settings.requestTimeoutSeconds);
     if (admitted >= m_settings.maxConnections) {
-        if (longestWaiting)
-            shutLocked(*longestWaiting);
+        if (victim)
+            shutLocked(*victim);
         else
             c.admitted = false;
     }
@@ -86,12 +108,13 @@ void ConnectionGuard::closed(Connection *connection)
     m_connections.erase(connection->self);
 }
 
-bool ConnectionGuard::requestStarted(Connection *connection)
+bool ConnectionGuard::requestStarted(Connection *connection, qint64 bodyBytes)
 {
     std::lock_guard lock(m_mutex);
     connection->phase = Connection::Phase::Body;
     connection->since = Clock::now();
     connection->bodyBytes = 0;
+    connection->bodyExpected = bodyBytes;
     return connection->admitted;
 }
 
@@ -128,6 +151,9 @@ void ConnectionGuard::watch()
             if (c.shut)
                 continue;
             if (c.phase == Connection::Phase::Headers && now >= c.deadline) {
+                shutLocked(c);
+            } else if (c.phase == Connection::Phase::Body && m_settings.uploadTimeoutSeconds > 0 &&
+                       now - c.since > std::chrono::seconds(m_settings.uploadTimeoutSeconds)) {
                 shutLocked(c);
             } else if (c.phase == Connection::Phase::Body && m_settings.minUploadRate > 0 &&
                        now - c.since > grace) {

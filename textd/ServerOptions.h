@@ -28,7 +28,7 @@ struct ServerOptions
     int connectionTimeoutSeconds = 30;
     int maxConnections = 64;
     int requestTimeoutSeconds = 10;
-    qint64 minUploadRate = 1024; // bytes per second
+    qint64 minUploadRate = 1024 * 1024; // bytes per second
     qint64 maxUploadMiB = 1024;
     qint64 retireMemoryMiB = 512;
 };

@@ -147,6 +147,7 @@ bool TextServer::start(ListenSocket &socket)
     guard.requestTimeoutSeconds = m_settings.requestTimeoutSeconds;
     guard.idleTimeoutSeconds = m_settings.connectionTimeoutSeconds;
     guard.minUploadRate = m_settings.minUploadRate;
+    guard.maxUploadBytes = m_settings.maxUploadBytes;
     m_guard = std::make_unique<ConnectionGuard>(guard);
     m_daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &TextServer::onAccess, this, MHD_OPTION_LISTEN_SOCKET, fd,
@@ -222,7 +223,10 @@ MHD_Result TextServer::handle(MHD_Connection *connection, const char *url, const
     if (!request) {
         request = new Request;
         *state = request;
-        if (guarded && !m_guard->requestStarted(guarded))
+        bool announced = false;
+        const qint64 bodyBytes =
+            headerValue(connection, MHD_HTTP_HEADER_CONTENT_LENGTH).toLongLong(&announced);
+        if (guarded && !m_guard->requestStarted(guarded, announced ? bodyBytes : -1))
             return queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE,
                          "The server is busy; try again later.\n", nullptr, true);
         if (tika && isPut) {

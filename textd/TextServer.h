@@ -21,7 +21,7 @@ public:
         int connectionTimeoutSeconds = 30;
         int maxConnections = 64;
         int requestTimeoutSeconds = 10;
-        qint64 minUploadRate = 1024; // bytes per second
+        qint64 minUploadRate = 1024 * 1024; // bytes per second
         qint64 maxUploadBytes = 1024LL * 1024 * 1024;
     };
 

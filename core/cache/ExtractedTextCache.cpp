@@ -2,6 +2,7 @@
 
 #include "core/cache/TextCompression.h"
 #include "core/platform/FileName.h"
+#include "core/platform/TrustedFolder.h"
 #include "core/platform/UniqueFd.h"
 
 #include <QDir>
@@ -255,8 +256,8 @@ qint64 NextUseTime()
 class OpenLock
 {
 public:
-    explicit OpenLock(const QByteArray &path)
-        : m_fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
+    OpenLock(int folder, const QByteArray &name)
+        : m_fd(::openat(folder, name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
     {
         if (!m_fd)
             return;
@@ -275,6 +276,68 @@ public:
 private:
     UniqueFd m_fd;
 };
+
+// A file of the database (the database, its WAL and index, a journal) must be a regular file
+// of ours, not a link: one that another user placed would receive our texts.
+bool IsOwnFileOrAbsent(const char *path)
+{
+    struct stat st;
+    if (::lstat(path, &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+sqlite3_vfs *BaseVfs(sqlite3_vfs *vfs)
+{
+    return static_cast<sqlite3_vfs *>(vfs->pAppData);
+}
+
+int KeepPathAsGiven(sqlite3_vfs *vfs, const char *name, int size, char *out)
+{
+    const size_t length = std::strlen(name);
+    if (name[0] != '/' || length >= size_t(size))
+        return BaseVfs(vfs)->xFullPathname(BaseVfs(vfs), name, size, out);
+    std::memcpy(out, name, length + 1);
+    return SQLITE_OK;
+}
+
+int OpenCheckedFile(sqlite3_vfs *vfs, sqlite3_filename name, sqlite3_file *file, int flags,
+                    int *outFlags)
+{
+    if (name) {
+        bool ours = IsOwnFileOrAbsent(name);
+        // The index of the WAL is opened by name beside the database, not through here.
+        if (ours && (flags & SQLITE_OPEN_MAIN_DB))
+            ours = IsOwnFileOrAbsent((QByteArray(name) + "-shm").constData()) &&
+                   IsOwnFileOrAbsent((QByteArray(name) + "-wal").constData());
+        if (!ours) {
+            file->pMethods = nullptr;
+            return SQLITE_CANTOPEN;
+        }
+    }
+    return BaseVfs(vfs)->xOpen(BaseVfs(vfs), name, file, flags, outFlags);
+}
+
+// The database is opened as /proc/self/fd/N/<name>, N being the checked folder's descriptor, so
+// that SQLite's own opens (WAL, index, journal) reach that very folder too. SQLite's own VFS
+// would resolve that link back into the folder's path, open to a swap: this one takes the path
+// as given and checks each file of the database before it is opened.
+const char *CheckedVfsName()
+{
+    static sqlite3_vfs vfs;
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        sqlite3_vfs *base = sqlite3_vfs_find(nullptr);
+        vfs = *base;
+        vfs.pNext = nullptr;
+        vfs.zName = "delvora-checked";
+        vfs.pAppData = base;
+        vfs.xFullPathname = KeepPathAsGiven;
+        vfs.xOpen = OpenCheckedFile;
+        sqlite3_vfs_register(&vfs, 0);
+    });
+    return vfs.zName;
+}
 
 struct Reader
 {
@@ -343,8 +406,7 @@ class ExtractedTextCache::Impl
 {
 public:
     Impl(const QString &folder, qint64 maxBytes, int settleMs)
-        : m_folder(EncodeFileName(QDir::cleanPath(folder))),
-          m_dbPath(m_folder + '/' + EncodeFileName(FileName())), m_maxBytes(maxBytes),
+        : m_folder(EncodeFileName(QDir::cleanPath(folder))), m_maxBytes(maxBytes),
           m_settleNs(qint64(settleMs) * 1000000)
     {
         if (openDatabase(false)) {
@@ -513,26 +575,48 @@ private:
 
     // --- the database file
 
+    // Opens the folder (made when missing) through folders no other user can change, and
+    // names the database through its descriptor: every later open goes to this very folder.
     bool prepareFolder()
     {
-        const QByteArray parent = EncodeFileName(QFileInfo(DecodeFileName(m_folder)).path());
-        QDir().mkpath(DecodeFileName(parent));
-        if (::mkdir(m_folder.constData(), 0700) != 0 && errno != EEXIST) {
-            setError(QStringLiteral("Cannot make the folder: ") +
-                     QString::fromLocal8Bit(strerror(errno)));
+        m_folderFd.reset();
+        const QString folder = DecodeFileName(m_folder);
+        const QFileInfo info(folder);
+        QDir().mkpath(info.path());
+        const TrustedFolder parent = TrustedFolder::OpenPath(EncodeFileName(info.path()));
+        const TrustedFolder own =
+            parent.isOpen() ? TrustedFolder::OpenOwn(parent, EncodeFileName(info.fileName()))
+                            : TrustedFolder();
+        const TrustedFolder &last = parent.isOpen() ? own : parent;
+        switch (last.problem) {
+        case TrustedFolder::Problem::None:
+            break;
+        case TrustedFolder::Problem::SystemError:
+            setError(DecodeFileName(last.path) + QStringLiteral(": ") +
+                     QString::fromLocal8Bit(strerror(last.error)));
+            return false;
+        case TrustedFolder::Problem::OtherOwner:
+            setError(QStringLiteral("The folder belongs to another user: ") +
+                     DecodeFileName(last.path));
+            return false;
+        case TrustedFolder::Problem::OthersCanWrite:
+            setError(QStringLiteral("Other users can change the folder: ") +
+                     DecodeFileName(last.path));
             return false;
         }
-        struct stat st;
-        if (::stat(m_folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-            st.st_uid != geteuid()) {
-            setError(QStringLiteral("The cache folder is not a folder of this user"));
+        const QByteArray byDescriptor = "/proc/self/fd/" + QByteArray::number(own.fd.get());
+        struct stat viaProc, direct;
+        if (::stat(byDescriptor.constData(), &viaProc) != 0 ||
+            ::fstat(own.fd.get(), &direct) != 0 || viaProc.st_dev != direct.st_dev ||
+            viaProc.st_ino != direct.st_ino) {
+            setError(QStringLiteral("Cannot reach the cache folder through /proc"));
             return false;
         }
-        // The texts are as private as the documents they came from.
-        if ((st.st_mode & 07777) != 0700 && ::chmod(m_folder.constData(), 0700) != 0) {
-            setError(QStringLiteral("Cannot make the cache folder private"));
+        m_folderFd.reset(::dup(own.fd.get()));
+        if (!m_folderFd)
             return false;
-        }
+        m_dbPath = "/proc/self/fd/" + QByteArray::number(m_folderFd.get()) + '/' +
+                   EncodeFileName(FileName());
         return true;
     }
 
@@ -550,15 +634,16 @@ private:
         (void)configured;
         if (!prepareFolder())
             return false;
-        OpenLock lock(m_folder + "/" + EncodeFileName(FileName()) + ".lock");
+        OpenLock lock(m_folderFd.get(), EncodeFileName(FileName()) + ".lock");
         if (!lock.held()) {
             setError(QStringLiteral("Cannot lock the cache folder"));
             return false;
         }
         if (moveAsideFirst) {
             struct stat st;
-            if (::stat(m_dbPath.constData(), &st) == 0 && st.st_dev == m_fileDevice &&
-                st.st_ino == m_fileInode && !moveAside())
+            if (::fstatat(m_folderFd.get(), EncodeFileName(FileName()).constData(), &st,
+                          AT_SYMLINK_NOFOLLOW) == 0 &&
+                st.st_dev == m_fileDevice && st.st_ino == m_fileInode && !moveAside())
                 return false;
         }
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -580,7 +665,8 @@ private:
 
     OpenResult tryOpen()
     {
-        UniqueFd fd(::open(m_dbPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        UniqueFd fd(::openat(m_folderFd.get(), EncodeFileName(FileName()).constData(),
+                             O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!fd) {
             setError(QStringLiteral("Cannot open the cache: ") +
                      QString::fromLocal8Bit(strerror(errno)));
@@ -597,8 +683,9 @@ private:
         }
         m_fileDevice = st.st_dev;
         m_fileInode = st.st_ino;
-        const int rc = sqlite3_open_v2(m_dbPath.constData(), &m_writer,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        const int rc =
+            sqlite3_open_v2(m_dbPath.constData(), &m_writer,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, CheckedVfsName());
         if (rc != SQLITE_OK) {
             setError(QString::fromUtf8(sqlite3_errstr(rc)));
             return OpenResult::Unusable;
@@ -664,14 +751,15 @@ private:
     bool moveAside()
     {
         for (const char *suffix : {"", "-wal", "-shm"}) {
-            const QByteArray from = m_dbPath + suffix;
-            const QByteArray to = m_dbPath + ".bad" + suffix;
-            if (::rename(from.constData(), to.constData()) != 0) {
+            const QByteArray from = EncodeFileName(FileName()) + suffix;
+            const QByteArray to = EncodeFileName(FileName()) + ".bad" + suffix;
+            if (::renameat(m_folderFd.get(), from.constData(), m_folderFd.get(), to.constData()) !=
+                0) {
                 if (errno != ENOENT) {
                     setError(QStringLiteral("Cannot move the damaged cache aside"));
                     return false;
                 }
-                ::unlink(to.constData());
+                ::unlinkat(m_folderFd.get(), to.constData(), 0);
             }
         }
         return true;
@@ -696,8 +784,9 @@ private:
             }
         }
         auto reader = std::make_unique<Reader>();
-        Check(nullptr, sqlite3_open_v2(m_dbPath.constData(), &reader->db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr));
+        Check(nullptr,
+              sqlite3_open_v2(m_dbPath.constData(), &reader->db,
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, CheckedVfsName()));
         Configure(reader->db, kReaderBusyTimeoutMs);
         // A search reads each text once: a page cache of the usual 2 MiB per reader only
         // costs fresh memory in every thread.
@@ -888,7 +977,10 @@ private:
     }
 
     const QByteArray m_folder;
-    const QByteArray m_dbPath;
+    // The checked folder, and the database named through it; replaced only while no
+    // connection is open.
+    UniqueFd m_folderFd;
+    QByteArray m_dbPath;
     const qint64 m_maxBytes;
     const qint64 m_settleNs;
 

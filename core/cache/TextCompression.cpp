@@ -1,7 +1,9 @@
 #include "core/cache/TextCompression.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
+#include <xxhash.h>
 #include <zstd.h>
 
 namespace dv {
@@ -24,44 +26,95 @@ struct DecompressionContext
     ~DecompressionContext() { ZSTD_freeDCtx(ctx); }
 };
 
+// And one hash state per thread for the check.
+struct HashState
+{
+    XXH3_state_t *state = XXH3_createState();
+    ~HashState() { XXH3_freeState(state); }
+};
+
+void PutCheck(char *at, quint64 check)
+{
+    for (int i = 0; i < kFrameCheckBytes; ++i)
+        at[i] = char(check >> (8 * i));
+}
+
+quint64 GetCheck(const char *at)
+{
+    quint64 check = 0;
+    for (int i = 0; i < kFrameCheckBytes; ++i)
+        check |= quint64(quint8(at[i])) << (8 * i);
+    return check;
+}
+
 } // namespace
+
+quint64 FrameCheck(const char *frame, qsizetype size)
+{
+    return XXH3_64bits(frame, size_t(size));
+}
 
 QByteArray CompressText(const QByteArray &bytes)
 {
     thread_local CompressionContext context;
-    QByteArray frame(qsizetype(ZSTD_compressBound(size_t(bytes.size()))), Qt::Uninitialized);
-    const size_t n = ZSTD_compressCCtx(context.ctx, frame.data(), size_t(frame.size()),
+    QByteArray stored(kFrameCheckBytes + qsizetype(ZSTD_compressBound(size_t(bytes.size()))),
+                      Qt::Uninitialized);
+    char *frame = stored.data() + kFrameCheckBytes;
+    const size_t n = ZSTD_compressCCtx(context.ctx, frame, size_t(stored.size() - kFrameCheckBytes),
                                        bytes.constData(), size_t(bytes.size()), kLevel);
     if (ZSTD_isError(n))
         return QByteArray();
-    frame.truncate(qsizetype(n));
-    return frame;
+    PutCheck(stored.data(), FrameCheck(frame, qsizetype(n)));
+    stored.truncate(kFrameCheckBytes + qsizetype(n));
+    return stored;
 }
 
-TextPiecesEnd DecompressTextPieces(qint64 frameSize, qint64 expectedSize, const FrameReader &read,
+TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const FrameReader &read,
                                    const TextPieceVisitor &visit)
 {
+    const qint64 frameSize = storedSize - kFrameCheckBytes;
     if (expectedSize < 0 || expectedSize > kMaxCachedTextBytes || frameSize <= 0)
         return TextPiecesEnd::Damaged;
     thread_local DecompressionContext context;
+    thread_local HashState hash;
     thread_local std::vector<char> input(ZSTD_DStreamInSize());
     thread_local std::vector<char> output(ZSTD_DStreamOutSize());
+    char checkBytes[kFrameCheckBytes];
+    if (!read(0, checkBytes, kFrameCheckBytes))
+        return TextPiecesEnd::Damaged;
+    const quint64 check = GetCheck(checkBytes);
     ZSTD_DCtx_reset(context.ctx, ZSTD_reset_session_only);
+    XXH3_64bits_reset(hash.state);
     qint64 offset = 0;
+    // Reads the next block of the frame into Input, hashing it on the way.
+    const auto readBlock = [&]() -> qsizetype {
+        const qsizetype n = qsizetype(std::min<qint64>(qint64(input.size()), frameSize - offset));
+        if (!read(kFrameCheckBytes + offset, input.data(), n))
+            return -1;
+        XXH3_64bits_update(hash.state, input.data(), size_t(n));
+        offset += n;
+        return n;
+    };
+    // Whether the frame is the one that was stored, read to its end.
+    const auto checked = [&] {
+        while (offset < frameSize)
+            if (readBlock() < 0)
+                return false;
+        return XXH3_64bits_digest(hash.state) == check;
+    };
     qint64 produced = 0;
     ZSTD_inBuffer in{input.data(), 0, 0};
     for (;;) {
         if (in.pos == in.size && offset < frameSize) {
-            const qsizetype n =
-                qsizetype(std::min<qint64>(qint64(input.size()), frameSize - offset));
-            if (!read(offset, input.data(), n))
+            const qint64 at = offset;
+            const qsizetype n = readBlock();
+            if (n < 0)
                 return TextPiecesEnd::Damaged;
             // The frame must declare the very size recorded beside it.
-            if (offset == 0 && ZSTD_getFrameContentSize(input.data(), size_t(n)) !=
-                                   (unsigned long long)expectedSize)
+            if (at == 0 && ZSTD_getFrameContentSize(input.data(), size_t(n)) !=
+                               (unsigned long long)expectedSize)
                 return TextPiecesEnd::Damaged;
             in = ZSTD_inBuffer{input.data(), size_t(n), 0};
-            offset += n;
         }
         ZSTD_outBuffer out{output.data(), output.size(), 0};
         const size_t left = ZSTD_decompressStream(context.ctx, &out, &in);
@@ -71,9 +124,9 @@ TextPiecesEnd DecompressTextPieces(qint64 frameSize, qint64 expectedSize, const 
         if (produced > expectedSize)
             return TextPiecesEnd::Damaged;
         if (out.pos > 0 && !visit(output.data(), qsizetype(out.pos)))
-            return TextPiecesEnd::Stopped;
+            return checked() ? TextPiecesEnd::Stopped : TextPiecesEnd::Damaged;
         if (left == 0) // the frame's end: nothing may follow it
-            return produced == expectedSize && in.pos == in.size && offset == frameSize
+            return produced == expectedSize && in.pos == in.size && offset == frameSize && checked()
                        ? TextPiecesEnd::Whole
                        : TextPiecesEnd::Damaged;
         // All input taken and room left over, yet the frame goes on: it is cut short.

@@ -9,8 +9,15 @@ namespace dv {
 // Longest text the cache decompresses; a larger size in a stored frame is damage.
 constexpr qint64 kMaxCachedTextBytes = 256LL * 1024 * 1024;
 
-// One zstd frame holding Bytes, with its content size recorded (level 3: fast, and text
-// shrinks four- to eightfold).
+// A stored text: the check of its frame (kFrameCheckBytes, little-endian), then one zstd frame
+// holding the text with its content size recorded (level 3: fast, and text shrinks four- to
+// eightfold). Every reading verifies the check over the whole frame, also one that stops early,
+// so a damaged frame never passes for a text; a text stored by an earlier build, without the
+// check, fails it too and is extracted again.
+constexpr qsizetype kFrameCheckBytes = 8;
+// The check of a frame: its XXH3 hash.
+quint64 FrameCheck(const char *frame, qsizetype size);
+// Bytes as a stored text, as above; empty when compression failed.
 QByteArray CompressText(const QByteArray &bytes);
 
 // How a decompression piece by piece ended.
@@ -24,12 +31,12 @@ enum class TextPiecesEnd
 using FrameReader = std::function<bool(qint64 offset, char *buffer, qsizetype size)>;
 // Pieces of a text in order; false when no more is wanted.
 using TextPieceVisitor = std::function<bool(const char *bytes, qsizetype size)>;
-// Decompresses a frame of FrameSize bytes made by CompressText, read through Read a block at a
-// time, and hands the text to Visit in pieces of at most a zstd block (128 KiB) each: the
-// memory stays that of a block whatever the text's size, and a reader that has seen enough
-// stops before the rest is read or decompressed. Pieces already seen are not the text when the
-// end is Damaged.
-TextPiecesEnd DecompressTextPieces(qint64 frameSize, qint64 expectedSize, const FrameReader &read,
+// Decompresses a stored text of StoredSize bytes made by CompressText, read through Read a block
+// at a time, and hands the text to Visit in pieces of at most a zstd block (128 KiB) each: the
+// memory stays that of a block whatever the text's size, and once Visit has seen enough the
+// rest is only read for the check, not decompressed. Pieces already seen are not the text when
+// the end is Damaged (the check failed, also after a stop).
+TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const FrameReader &read,
                                    const TextPieceVisitor &visit);
 
 } // namespace dv

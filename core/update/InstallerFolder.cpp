@@ -3,6 +3,7 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/RemoveTree.h"
+#include "core/platform/TrustedFolder.h"
 #include "core/platform/UniqueFd.h"
 #include "core/update/InstallerDownloadError.h"
 
@@ -12,7 +13,6 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -40,39 +40,22 @@ const QString kDownloadPrefix = QStringLiteral("update-");
     throw InstallerDownloadError(message);
 }
 
-int OpenFolderAt(int parent, const QByteArray &name)
+// Throws for a folder that could not be opened or is not to be trusted.
+TrustedFolder Checked(TrustedFolder folder)
 {
-    return ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-// A folder on the way may belong to root or to us, and nobody else may change its entries: no
-// write access for group or others, unless the sticky bit keeps them from renaming ours.
-void CheckFolderOnTheWay(int fd, const QString &path)
-{
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0)
+    const QString path = DecodeFileName(folder.path);
+    switch (folder.problem) {
+    case TrustedFolder::Problem::None:
+        break;
+    case TrustedFolder::Problem::SystemError:
+        errno = folder.error;
         FailOn(path);
-    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+    case TrustedFolder::Problem::OtherOwner:
         Refuse(QStringLiteral("The folder %s belongs to another user."), path);
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)
+    case TrustedFolder::Problem::OthersCanWrite:
         Refuse(QStringLiteral("Other users can change the folder %s."), path);
-}
-
-// Our own folder: it must belong to us, and nobody else gets in. Earlier builds made it
-// readable by others; such a folder of ours is closed.
-void MakeOwnFolderPrivate(int fd, const QString &path)
-{
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0)
-        FailOn(path);
-    if (st.st_uid != ::geteuid())
-        Refuse(QStringLiteral("The folder %s belongs to another user."), path);
-    if ((st.st_mode & 07077) != 0 && ::fchmod(fd, 0700) != 0)
-        FailOn(path);
+    }
+    return folder;
 }
 
 // Download folders of earlier runs: only our own folders, never what a link points to.
@@ -126,55 +109,23 @@ InstallerFolder InstallerFolder::Create(const QString &cacheFolder)
     const QString cache = cacheFolder.isEmpty() ? UserCacheFolder() : cacheFolder;
     if (!QDir().mkpath(cache))
         Refuse(QStringLiteral("Cannot create the folder %s."), cache);
-    // The links on the way are resolved once; the walk below then opens every folder without
-    // following a link, so a path changed after this point fails instead of leading elsewhere.
-    char resolved[PATH_MAX];
-    if (!::realpath(EncodeFileName(cache).constData(), resolved))
-        FailOn(cache);
-    const QByteArray real(resolved);
+    const TrustedFolder folder = Checked(TrustedFolder::OpenPath(EncodeFileName(cache)));
+    const TrustedFolder app = Checked(TrustedFolder::OpenOwn(folder, EncodeFileName(kAppFolder)));
+    const QString appPath = DecodeFileName(app.path);
 
-    UniqueFd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0)
-        FailOn(QStringLiteral("/"));
-    CheckFolderOnTheWay(folder.get(), QStringLiteral("/"));
-    QByteArray walked;
-    for (const QByteArray &part : real.split('/')) {
-        if (part.isEmpty())
-            continue;
-        walked += '/' + part;
-        const QString shown = DecodeFileName(walked);
-        const int next = OpenFolderAt(folder.get(), part);
-        if (next < 0)
-            FailOn(shown);
-        folder.reset(next);
-        CheckFolderOnTheWay(folder.get(), shown);
-    }
-
-    const QByteArray appName = EncodeFileName(kAppFolder);
-    const QString appPath = DecodeFileName(walked + '/' + appName);
-    if (::mkdirat(folder.get(), appName.constData(), 0700) != 0 && errno != EEXIST)
-        FailOn(appPath);
-    UniqueFd app(OpenFolderAt(folder.get(), appName));
-    if (app.get() < 0)
-        FailOn(appPath);
-    MakeOwnFolderPrivate(app.get(), appPath);
-
-    RemoveEarlierDownloads(app.get());
+    RemoveEarlierDownloads(app.fd.get());
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = kDownloadPrefix + RandomSuffix();
         const QByteArray encoded = EncodeFileName(name);
         const QString path = appPath + u'/' + name;
-        if (::mkdirat(app.get(), encoded.constData(), 0700) != 0) {
+        if (::mkdirat(app.fd.get(), encoded.constData(), 0700) != 0) {
             if (errno == EEXIST)
                 continue;
             FailOn(path);
         }
-        UniqueFd download(OpenFolderAt(app.get(), encoded));
-        if (download.get() < 0)
-            FailOn(path);
-        MakeOwnFolderPrivate(download.get(), path);
-        return InstallerFolder(std::move(download), path);
+        TrustedFolder download = Checked(TrustedFolder::OpenOwn(app, encoded));
+        return InstallerFolder(std::move(download.fd), path);
     }
     Refuse(QStringLiteral("Cannot create a folder in %s."), appPath);
 }

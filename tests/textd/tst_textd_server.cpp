@@ -225,6 +225,7 @@ private slots:
     void slowRequestsAreCut_data();
     void slowRequestsAreCut();
     void excessRequestsAreRefusedWith503();
+    void uploadsJustAboveTheMinimumRateShutNobodyOut();
 
 private:
     TextdServer m_server; // plain server with the real extractors
@@ -807,6 +808,46 @@ void TextdServerTest::excessRequestsAreRefusedWith503()
     QVERIFY(parseReply(received).complete);
     const Reply served = exchange(server.port(), put("served again"), 30000);
     QCOMPARE(served.status, 200);
+}
+
+void TextdServerTest::uploadsJustAboveTheMinimumRateShutNobodyOut()
+{
+    // The attack, bounded: twice as many uploads as there are slots, each announcing 1 GB and
+    // keeping just above the minimum rate, past the grace; every ordinary request is served.
+    TextdServer server;
+    QVERIFY2(server.start({QStringLiteral("--workers"), QStringLiteral("1"),
+                           QStringLiteral("--max-connections"), QStringLiteral("4"),
+                           QStringLiteral("--request-timeout"), QStringLiteral("1"),
+                           QStringLiteral("--min-upload-rate"), QStringLiteral("1000")}),
+             qPrintable(server.errorText()));
+    std::vector<int> uploads;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = connectRaw(server.port());
+        QVERIFY(fd >= 0);
+        sendRaw(fd, "PUT /tika HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000000\r\n\r\n");
+        uploads.push_back(fd);
+    }
+    std::atomic<bool> stop = false;
+    std::thread trickle([&] {
+        while (!stop) {
+            for (int fd : uploads)
+                sendRaw(fd, QByteArray(120, 'a')); // 1,200 bytes a second
+            QThread::msleep(100);
+        }
+    });
+    QThread::msleep(1500);
+    int served = 0;
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray text = "ordinary request " + QByteArray::number(i);
+        const Reply reply = exchange(server.port(), put(text), 20000);
+        if (reply.status == 200 && reply.body.trimmed() == text)
+            ++served;
+    }
+    stop = true;
+    trickle.join();
+    for (int fd : uploads)
+        ::close(fd);
+    QCOMPARE(served, 10);
 }
 
 QTEST_GUILESS_MAIN(TextdServerTest)

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -293,6 +294,59 @@ private slots:
         QCOMPARE(Found(cache.lookup(key, identity)), text);
     }
 
+    // Any single flipped bit of a stored frame is a miss, never another text, also for a
+    // reader that stops at the first piece; the next store replaces the damaged entry.
+    void flippedBitOfAStoredFrameIsAMiss()
+    {
+        const QString text = RandomText(40000, 11);
+        storeAndClose("memo.pdf", text);
+        const QByteArray key = EncodeFileName(filePath("memo.pdf"));
+        const FileIdentity identity = IdentityOf(filePath("memo.pdf"));
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(EncodeFileName(dbPath()).constData(), &db), SQLITE_OK);
+        const auto closeDb = qScopeGuard([&] { sqlite3_close(db); });
+        sqlite3_busy_timeout(db, 10000);
+        sqlite3_stmt *select = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(db, "SELECT data FROM texts", -1, &select, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_step(select), SQLITE_ROW);
+        const QByteArray frame(static_cast<const char *>(sqlite3_column_blob(select, 0)),
+                               sqlite3_column_bytes(select, 0));
+        sqlite3_finalize(select);
+        QVERIFY(frame.size() > 1000);
+        const auto put = [&](const QByteArray &data) {
+            sqlite3_stmt *update = nullptr;
+            sqlite3_prepare_v2(db, "UPDATE texts SET data = ?1", -1, &update, nullptr);
+            sqlite3_bind_blob(update, 1, data.constData(), int(data.size()), SQLITE_STATIC);
+            const int rc = sqlite3_step(update);
+            sqlite3_finalize(update);
+            return rc == SQLITE_DONE;
+        };
+
+        int otherTexts = 0;
+        int stoppedOnDamage = 0;
+        const qint64 bits = qint64(frame.size()) * 8;
+        for (qint64 bit = 0; bit < bits; bit += bits / 300 + 1) {
+            QByteArray damaged = frame;
+            damaged[bit / 8] = char(damaged[bit / 8] ^ (1 << (bit % 8)));
+            QVERIFY(put(damaged));
+            const QString found = Found(cache.lookup(key, identity));
+            if (found != kMiss && found != text)
+                ++otherTexts;
+            const auto first = [](const char *, qsizetype) { return false; };
+            if (cache.readUtf8(key, identity, first) != ExtractedTextCache::Read::Missing)
+                ++stoppedOnDamage;
+        }
+        QCOMPARE(otherTexts, 0);
+        QCOMPARE(stoppedOnDamage, 0);
+        QVERIFY(cache.isAvailable());
+
+        cache.store(key, identity, text);
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(key, identity)), text);
+    }
+
     // A program that opens the cache rebuilds the WAL's index from the whole WAL and then
     // writes on at its end: a WAL that was only copied into the database grew with every
     // search of programs that come and go. Each batch leaves it empty.
@@ -538,6 +592,98 @@ private slots:
         QCOMPARE(ReadFile(dbPath()), found);
         QVERIFY(!QFile::exists(dbPath() + ".bad"));
         QVERIFY(!QFile::exists(filePath("elsewhere.db")));
+    }
+
+    // Where another user could reach into the cache, it is not used: neither what it stores
+    // nor the WAL and its index may end up where that user can read them.
+    void folderOthersControlIsRefused_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<bool>("needsRoot");
+        QTest::newRow("cache home others can write to") << "home writable" << false;
+        QTest::newRow("cache home of another user") << "home foreign" << true;
+        QTest::newRow("cache folder of another user") << "folder foreign" << true;
+        QTest::newRow("WAL is a symbolic link") << "wal link" << false;
+        QTest::newRow("WAL index is a symbolic link") << "shm link" << false;
+        QTest::newRow("WAL of another user") << "wal foreign" << true;
+    }
+
+    void folderOthersControlIsRefused()
+    {
+        QFETCH(QString, obstacle);
+        QFETCH(bool, needsRoot);
+        if (needsRoot && ::geteuid() != 0)
+            QSKIP("Needs root, to hand a file to another user");
+        constexpr uid_t kOtherUser = 65534;
+        const QByteArray home = EncodeFileName(m_dir->filePath("cache"));
+        const QString outside = filePath("outside");
+        QVERIFY(QDir().mkpath(cacheFolder()));
+        if (obstacle == "home writable") {
+            QCOMPARE(::chmod(home.constData(), 0777), 0);
+        } else if (obstacle == "home foreign") {
+            QCOMPARE(::chown(home.constData(), kOtherUser, kOtherUser), 0);
+        } else if (obstacle == "folder foreign") {
+            QCOMPARE(::chown(EncodeFileName(cacheFolder()).constData(), kOtherUser, kOtherUser), 0);
+        } else if (obstacle == "wal link") {
+            QVERIFY(QFile::link(outside, dbPath() + "-wal"));
+        } else if (obstacle == "shm link") {
+            QVERIFY(QFile::link(outside, dbPath() + "-shm"));
+        } else if (obstacle == "wal foreign") {
+            WriteFile(dbPath() + "-wal", QByteArray());
+            QCOMPARE(::chmod(EncodeFileName(dbPath() + "-wal").constData(), 0666), 0);
+            QCOMPARE(::chown(EncodeFileName(dbPath() + "-wal").constData(), kOtherUser, kOtherUser),
+                     0);
+        }
+        const QString doc = filePath("doc.pdf");
+        WriteFile(doc, "pdf");
+        {
+            ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+            cache.store(EncodeFileName(doc), IdentityOf(doc), RandomText(20000, 5));
+            cache.flush();
+            QVERIFY(!cache.isAvailable());
+            QVERIFY(!cache.lastError().isEmpty());
+        }
+        QVERIFY(!QFile::exists(outside));
+        if (obstacle == "wal foreign")
+            QCOMPARE(QFileInfo(dbPath() + "-wal").size(), 0);
+    }
+
+    // A link on the way to the cache is resolved once, when the cache is opened: swapped
+    // later, it leads nothing of the cache elsewhere, neither a lookup (it would find a text
+    // that someone else planted) nor a store.
+    void linkSwappedOnTheWayIsNotFollowed()
+    {
+        const QString real = filePath("real");
+        const QString trap = filePath("trap");
+        const QString home = filePath("home");
+        QVERIFY(QDir().mkpath(real));
+        QVERIFY(QDir().mkpath(trap));
+        const QString doc = filePath("doc.pdf");
+        const QString other = filePath("other.pdf");
+        WriteFile(doc, "pdf");
+        WriteFile(other, "other pdf");
+        {
+            ExtractedTextCache planted(trap + "/delvora", kDefaultTextCacheBytes, 0);
+            planted.store(EncodeFileName(doc), IdentityOf(doc), "planted text");
+            planted.flush();
+        }
+        const QString trapDb = trap + "/delvora/" + ExtractedTextCache::FileName();
+        const QByteArray trapBefore = ReadFile(trapDb);
+        QVERIFY(QFile::link(real, home));
+        ExtractedTextCache cache(home + "/delvora", kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        cache.store(EncodeFileName(doc), IdentityOf(doc), "real text");
+        cache.flush();
+
+        QVERIFY(QFile::remove(home));
+        QVERIFY(QFile::link(trap, home));
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), QString("real text"));
+        cache.store(EncodeFileName(other), IdentityOf(other), "other text");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(other), IdentityOf(other))),
+                 QString("other text"));
+        QCOMPARE(ReadFile(trapDb), trapBefore);
+        QVERIFY(!QFile::exists(trapDb + "-wal") || QFileInfo(trapDb + "-wal").size() == 0);
     }
 
     void justChangedFileIsKeptOnlyOnceSettled()
