@@ -3,6 +3,7 @@
 #include "core/cache/ExtractedTextCache.h"
 #include "core/cache/FileIdentity.h"
 #include "core/platform/FileName.h"
+#include "core/search/LocalTextSource.h"
 #include "core/search/ReadOnlyFile.h"
 
 #include <QScopeGuard>
@@ -53,7 +54,8 @@ void SetTextCacheEnabled(bool enabled)
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,
                                      const QString &endpoint, int readTimeoutMs,
-                                     ContentTestError *failure, const CachedTextProbe &probe)
+                                     ContentTestError *failure, const CachedTextProbe &probe,
+                                     TextSource source)
 {
     errorText.clear();
     try {
@@ -64,6 +66,10 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
                 *failure = ContentTestError::CannotOpen(openErrno);
             return ExtractionEnd::Failed;
         }
+        if (source == TextSource::LocalWhenKnown)
+            if (const std::optional<ExtractionEnd> local =
+                    LocalTextSource::Read(file, sink, probe, failure))
+                return *local;
         const std::optional<FileIdentity> before =
             cache ? FileIdentity::OfDescriptor(file.fd()) : std::nullopt;
         if (!before)
@@ -122,7 +128,7 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
 
 bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &errorText,
                              ExtractedTextCache *cache, bool *truncated, const QString &endpoint,
-                             int readTimeoutMs)
+                             int readTimeoutMs, TextSource source)
 {
     text.clear();
     if (truncated)
@@ -142,8 +148,8 @@ bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &er
         cut = true;
         return false;
     };
-    if (StreamTextThroughCache(fileName, keep, errorText, cache, endpoint, readTimeoutMs) ==
-            ExtractionEnd::Failed ||
+    if (StreamTextThroughCache(fileName, keep, errorText, cache, endpoint, readTimeoutMs, nullptr,
+                               {}, source) == ExtractionEnd::Failed ||
         text.isEmpty()) {
         text.clear();
         return false;

@@ -24,16 +24,26 @@ void SetTextCacheEnabled(bool enabled);
 // destructors; the user's cache is flushed only when it was opened.
 void FlushTextCacheInUse();
 
-// The exchange of StreamTextViaServer, through Cache (nullptr: none). When Cache holds the
-// text of this very version of the file (identity taken from the open descriptor), the text
-// goes to Sink in one piece (none when empty) and no request is sent. Otherwise the server's
-// text is also kept in Cache, but only when it arrived whole (Sink never stopped it, not beyond
-// kMaxExtractedTextLength) and the file was the same before and after the exchange.
+// Whether a file whose server text its first bytes tell already (LocalTextDecision) is read
+// here (LocalTextSource), neither sent to the server nor looked up in a cache.
+enum class TextSource
+{
+    ServerOnly,
+    LocalWhenKnown
+};
+
+// The exchange of StreamTextViaServer, through Cache (nullptr: none), unless Source lets the
+// file be read here. When Cache holds the text of this very version of the file (identity taken
+// from the open descriptor), the text goes to Sink in one piece (none when empty) and no request is
+// sent. Otherwise the server's text is also kept in Cache, but only when it arrived whole (Sink
+// never stopped it, not beyond kMaxExtractedTextLength) and the file was the same before and after
+// the exchange.
 // Failed when the file cannot be opened or the exchange failed; ErrorText then says why, and
 // Failure (when given) how, for the user.
-// Probe, when given, sees a cached text first as its UTF-8 bytes, piece by piece while it is
-// decompressed (Feed returns false once it needs no more); when Settled then says it has all it
-// wanted of that text, the text is not decoded nor given to Sink.
+// Probe, when given, sees a cached or locally read text first as its UTF-8 bytes, piece by
+// piece while it is decompressed or read (Feed returns false once it needs no more); when
+// Settled then says it has all it wanted of that text, the text is not decoded nor given to
+// Sink.
 struct CachedTextProbe
 {
     TextPieceVisitor feed;
@@ -44,12 +54,14 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
                                      const QString &endpoint = ExtractionServerEndpoint(),
                                      int readTimeoutMs = ExtractionReadTimeout(),
                                      ContentTestError *failure = nullptr,
-                                     const CachedTextProbe &probe = {});
+                                     const CachedTextProbe &probe = {},
+                                     TextSource source = TextSource::ServerOnly);
 
 // ExtractTextViaServer through Cache, as above.
 bool ExtractTextThroughCache(const QString &fileName, QString &text, QString &errorText,
                              ExtractedTextCache *cache, bool *truncated = nullptr,
                              const QString &endpoint = ExtractionServerEndpoint(),
-                             int readTimeoutMs = ExtractionReadTimeout());
+                             int readTimeoutMs = ExtractionReadTimeout(),
+                             TextSource source = TextSource::ServerOnly);
 
 } // namespace dv

@@ -125,7 +125,8 @@ bool RawScan(const QString &fileName, const ContentPattern &pattern, ContentTest
 // arrives: only the overlap an occurrence can straddle is held, and reading stops at the
 // first occurrence (with no Cache), or at kMaxExtractedTextLength code units (the bound every
 // server text has here; a server that never stops sending would hold the search for ever). A
-// whole text that was read goes to Cache; a cached one is searched instead of asking the server.
+// whole text that was read goes to Cache; a cached one is searched instead of asking the server,
+// and so is a file whose first bytes tell its server text (LocalTextSource).
 bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
                         ExtractedTextCache *cache, ContentTestError &error)
 {
@@ -174,7 +175,7 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
     };
     QString errorText;
     StreamTextThroughCache(fileName, search, errorText, cache, ExtractionServerEndpoint(),
-                           ExtractionReadTimeout(), &error, probe);
+                           ExtractionReadTimeout(), &error, probe, TextSource::LocalWhenKnown);
     if (!found && overLimit)
         error = ContentTestError::ServerTextOverLimit(kMaxExtractedTextLength);
     return found;

@@ -18,20 +18,6 @@ std::mutex endpointMutex;
 QString endpointOverride;
 std::atomic<int> readTimeoutOverride{0};
 
-// Bytes of an incomplete UTF-8 sequence at the end of Data (0 when it ends on a whole one).
-qsizetype IncompleteUtf8Tail(QByteArrayView data)
-{
-    const qsizetype n = data.size();
-    for (qsizetype back = 1; back <= std::min<qsizetype>(3, n); ++back) {
-        const auto b = static_cast<unsigned char>(data[n - back]);
-        if ((b & 0xC0) == 0x80)
-            continue;
-        const int need = b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-        return need > back ? back : 0;
-    }
-    return 0;
-}
-
 // A server found unreachable is not asked again on this thread for a moment: a search without
 // a server running would otherwise try a connection for every document. Each file still gets
 // the reason; the threads of a search end with it, so the next search asks again at once.
@@ -47,6 +33,19 @@ struct UnreachableMemo
 thread_local UnreachableMemo unreachableMemo;
 
 } // namespace
+
+qsizetype IncompleteUtf8Tail(QByteArrayView data)
+{
+    const qsizetype n = data.size();
+    for (qsizetype back = 1; back <= std::min<qsizetype>(3, n); ++back) {
+        const auto b = static_cast<unsigned char>(data[n - back]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const int need = b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return need > back ? back : 0;
+    }
+    return 0;
+}
 
 QString DefaultExtractionServerEndpoint()
 {

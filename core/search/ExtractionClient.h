@@ -3,6 +3,7 @@
 #include "core/search/ContentTestCancelScope.h"
 #include "core/search/ContentTestFailure.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -22,6 +23,9 @@ constexpr qsizetype kMaxExtractedTextLength = 16 * 1024 * 1024;
 // not accepted. Whoever sets it clears it before the next search.
 extern std::atomic<bool> ContentTestCancelled;
 static_assert(std::atomic<bool>::is_always_lock_free);
+
+// Bytes of an incomplete UTF-8 sequence at the end of Data (0 when it ends on a whole one).
+qsizetype IncompleteUtf8Tail(QByteArrayView data);
 
 // "http://localhost:9998", the extraction server on the local machine, unless the environment
 // variable DELVORA_EXTRACTION_URL names another.

@@ -293,8 +293,9 @@ bool ExtractTextWith(const QString &fileName, int maxBytes, QString &text, bool 
             return !text.isEmpty();
         }
         QString errorText;
-        if (!ExtractTextThroughCache(fileName, text, errorText,
-                                     cacheInUse ? TextCacheInUse() : cache, truncated))
+        if (!ExtractTextThroughCache(
+                fileName, text, errorText, cacheInUse ? TextCacheInUse() : cache, truncated,
+                ExtractionServerEndpoint(), ExtractionReadTimeout(), TextSource::LocalWhenKnown))
             text.clear();
         return !text.isEmpty();
     } catch (...) {

@@ -106,7 +106,7 @@ QStringList MakeTree(const QString &root, int folders, int files)
             const QByteArray text = i % 3 == 0 ? (i % 2 ? "a NeEdLe here" : "needle") : "hay";
             made << testsupport::writeFile(
                 root, QStringLiteral("%1/f%2%3").arg(folder).arg(i).arg(QLatin1String(ext)),
-                "%PDF " + text);
+                "%PDF-1.7 " + text);
         }
     }
     return made;
@@ -213,7 +213,7 @@ private slots:
     {
         testsupport::TemporaryDir dir;
         for (int i = 0; i < 30; ++i)
-            testsupport::writeFile(dir.path(), QStringLiteral("doc%1.pdf").arg(i), "%PDF needle");
+            testsupport::writeFile(dir.path(), QStringLiteral("doc%1.pdf").arg(i), "%PDF-1.7 needle");
         m_gate.close();
         Run run(QStringLiteral("needle"), true);
         run.search.Search(dir.path());
@@ -254,7 +254,7 @@ private slots:
     {
         QFETCH(bool, refresh);
         testsupport::TemporaryDir dir;
-        const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+        const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF-1.7 needle");
         testsupport::writeFile(dir.path(), "sub/x.txt", "hay");
         const auto queue = [&](Run &run) {
             if (!refresh) {

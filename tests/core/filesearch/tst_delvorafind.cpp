@@ -361,7 +361,7 @@ private slots:
             server.stop();
         testsupport::TemporaryDir dir;
         testsupport::writeFile(dir.path(), "a.txt", "a needle");
-        const QString doc = testsupport::writeFile(dir.path(), "doc.pdf", "%PDF bytes");
+        const QString doc = testsupport::writeFile(dir.path(), "doc.pdf", "%PDF-1.7 bytes");
 
         const Result r = RunFind(QStringList{"--no-cache"} + args << dir.path());
         QCOMPARE(r.code, code);
@@ -397,7 +397,7 @@ private slots:
         never.delayBeforeMs = 600000;
         server.setAnswer("/tika", never);
         QTemporaryDir dir;
-        testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+        testsupport::writeFile(dir.path(), "held.pdf", "%PDF-1.7 needle");
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DELVORA_EXTRACTION_URL"), server.baseUrl());
@@ -445,7 +445,7 @@ private slots:
         LoopbackHttpServer server;
         server.setAnswer("/tika", HttpAnswer::text("some document text"));
         QTemporaryDir dir, cacheHome;
-        testsupport::writeFile(dir.path(), "doc.pdf", "%PDF bytes");
+        testsupport::writeFile(dir.path(), "doc.pdf", "%PDF-1.7 bytes");
         const QByteArray oldCacheHome = qgetenv("XDG_CACHE_HOME");
         qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
         qputenv("DELVORA_EXTRACTION_URL", server.baseUrl().toUtf8());
@@ -491,10 +491,11 @@ private slots:
         for (int f = 0; f < 6; ++f) {
             for (int i = 0; i < 120; ++i) {
                 const bool has = (i * 7 + f) % 5 == 0;
+                const bool pdf = i % 9 == 4;
                 const QString path = testsupport::writeFile(
                     dir.path(),
-                    QStringLiteral("d%1/s/f%2.%3").arg(f).arg(i).arg(i % 9 == 4 ? "pdf" : "txt"),
-                    has ? "a Needle" : "hay");
+                    QStringLiteral("d%1/s/f%2.%3").arg(f).arg(i).arg(pdf ? "pdf" : "txt"),
+                    QByteArray(pdf ? "%PDF-1.7 " : "") + (has ? "a Needle" : "hay"));
                 if (has)
                     holding.insert(path);
             }

@@ -68,8 +68,8 @@ private slots:
             bool accepted;
         };
         const QList<Case> cases{
-            {"held.pdf", "%PDF a needle", true},  {"a.txt", "the NEEDLE", true},
-            {"b.txt", "nothing", false},          {"second.pdf", "%PDF no", false},
+            {"held.pdf", "%PDF-1.7 a needle", true},  {"a.txt", "the NEEDLE", true},
+            {"b.txt", "nothing", false},          {"second.pdf", "%PDF-1.7 no", false},
             {"c.md", "needle at the end", true},  {"clip.mp4", "needle", false},
             {"missing.txt", QByteArray(), false},
         };
@@ -122,7 +122,7 @@ private slots:
         ContentPipeline pipeline(QStringLiteral("needle"), 2, 16);
         for (int i = 0; i < 8; ++i)
             QVERIFY(pipeline.Queue(Bytes(testsupport::writeFile(
-                m_dir.path(), QStringLiteral("cancel%1.pdf").arg(i), "%PDF needle"))));
+                m_dir.path(), QStringLiteral("cancel%1.pdf").arg(i), "%PDF-1.7 needle"))));
         QTRY_COMPARE_WITH_TIMEOUT(m_gate.held(), 2, kWait);
         pipeline.Cancel();
         QVERIFY(pipeline.IsCancelled());

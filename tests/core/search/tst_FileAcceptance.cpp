@@ -176,7 +176,7 @@ private slots:
 
         QString path = m_dir.filePath(file);
         if (file == "a.txt" || file == "doc.pdf") {
-            write(file, "%PDF plain needle bytes");
+            write(file, "%PDF-1.7 plain needle bytes");
         } else if (file == "folder.txt") {
             QVERIFY(QDir(m_dir.path()).mkpath(file));
         } else if (file == "fifo.pdf") {

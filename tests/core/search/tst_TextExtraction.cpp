@@ -269,11 +269,11 @@ private slots:
     {
         QFETCH(QString, name);
         QString text;
-        QVERIFY(ExtractText(write(name, "%PDF raw bytes"), 0, text));
+        QVERIFY(ExtractText(write(name, "%PDF-1.7 raw bytes"), 0, text));
         QCOMPARE(text, u"from server"_qs);
         const auto requests = m_server.requests();
         QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests[0].body, QByteArray("%PDF raw bytes"));
+        QCOMPARE(requests[0].body, QByteArray("%PDF-1.7 raw bytes"));
     }
 
     // None of these may block, crash or reach the server.
@@ -331,7 +331,7 @@ private slots:
         QVERIFY(ExtractText(DecodeFileName(raw), 0, text));
         QCOMPARE(text, u"café"_qs);
         const QByteArray doc = EncodeFileName(m_dir.path()) + "/\xFE.pdf";
-        QVERIFY(writeRaw(doc, "%PDF"));
+        QVERIFY(writeRaw(doc, "%PDF-1.7"));
         QVERIFY(ExtractText(DecodeFileName(doc), 0, text));
         QCOMPARE(text, u"from server"_qs);
     }

@@ -363,13 +363,13 @@ void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     testsupport::writeFile(dir.path(), "a.txt", "needle");
-    testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
-    testsupport::writeFile(dir.path(), "other.pdf", "%PDF hay");
+    testsupport::writeFile(dir.path(), "held.pdf", "%PDF-1.7 needle");
+    testsupport::writeFile(dir.path(), "other.pdf", "%PDF-1.7 hay");
     // Made now: files made after the search would be taken in by the automatic refresh, which
     // tests each new file as it comes, like a checked file.
     QStringList expected{"a.txt", "held.pdf"};
     for (int i = 0; i < 20; ++i) {
-        testsupport::writeFile(dir.path(), QStringLiteral("more%1.pdf").arg(i), "%PDF needle");
+        testsupport::writeFile(dir.path(), QStringLiteral("more%1.pdf").arg(i), "%PDF-1.7 needle");
         expected << QStringLiteral("more%1.pdf").arg(i);
     }
     expected.sort();
@@ -472,12 +472,12 @@ void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive()
         const QString name = QStringLiteral("doc%1.pdf").arg(made++);
         path = watched + u'/' + name;
         if (!refresh) {
-            testsupport::writeFile(watched, name, "%PDF needle");
+            testsupport::writeFile(watched, name, "%PDF-1.7 needle");
             form->SelectionList()->SetPaths({path});
             form->StartSearchButtonClick();
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(list()->Notifier().AllWatchesAdded(), kSearchTimeout);
-            const QString staged = testsupport::writeFile(staging, name, "%PDF needle");
+            const QString staged = testsupport::writeFile(staging, name, "%PDF-1.7 needle");
             QVERIFY(::rename(dv::EncodeFileName(staged).constData(),
                              dv::EncodeFileName(path).constData()) == 0);
         }
@@ -757,8 +757,8 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
 {
     QTemporaryDir dir, cacheDir;
     QVERIFY(dir.isValid() && cacheDir.isValid());
-    testsupport::writeFile(dir.path(), "a.pdf", "%PDF a");
-    testsupport::writeFile(dir.path(), "b.pdf", "%PDF b");
+    testsupport::writeFile(dir.path(), "a.pdf", "%PDF-1.7 a");
+    testsupport::writeFile(dir.path(), "b.pdf", "%PDF-1.7 b");
     testsupport::LoopbackHttpServer server;
     server.setHandler([](const testsupport::HttpRequestRecord &r) {
         return testsupport::HttpAnswer::text("text of " + r.body);
@@ -968,8 +968,8 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     testsupport::TemporaryDir dir;
     const QString folder = dir.path();
     testsupport::writeFile(folder, "found.txt", "a needle");
-    const QString b = testsupport::writeFile(folder, "b.pdf", "%PDF b");
-    const QString c = testsupport::writeFile(folder, "c.pdf", "%PDF c");
+    const QString b = testsupport::writeFile(folder, "b.pdf", "%PDF-1.7 b");
+    const QString c = testsupport::writeFile(folder, "c.pdf", "%PDF-1.7 c");
 
     TMainForm form;
     dv::LinkLabel *link = form.findChild<dv::LinkLabel *>(QStringLiteral("lbUnsearched"));
