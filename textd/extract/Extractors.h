@@ -46,6 +46,15 @@ void extractEml(const QByteArray &content, ExtractContext &context);
 // Office Open XML, OpenDocument and EPUB, told apart by their members.
 void extractZipDocument(const QByteArray &content, ExtractContext &context);
 
+// Compound files: legacy Word, Excel, PowerPoint and Outlook documents, told apart by their
+// streams.
+void extractOle2Document(const QByteArray &content, ExtractContext &context);
+class CompoundFile;
+void extractDoc(const CompoundFile &file, ExtractContext &context);
+// The record readers on the streams themselves (also what the fuzzers feed).
+void extractWordStreams(const QByteArray &wordDocument, const QByteArray &table0,
+                        const QByteArray &table1, ExtractContext &context);
+
 class ZipArchive;
 // Office Open XML (package with [Content_Types].xml), OpenDocument and EPUB members.
 bool isOoxml(const ZipArchive &archive);
