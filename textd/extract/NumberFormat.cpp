@@ -152,7 +152,10 @@ Section parseSection(const QString &code)
             literal(QStringLiteral(" "));
             i += 2;
         } else if (c == u'*') {
-            i += 2; // fill to the column's width: nothing in text
+            // Repeats a character to the column's width: a space stays one space.
+            if (i + 1 < n && code[i + 1] == u' ')
+                literal(QStringLiteral(" "));
+            i += 2;
         } else if (c == u'[') {
             const qsizetype end = code.indexOf(u']', i);
             const QString inner = code.mid(i + 1, (end < 0 ? n : end) - i - 1);

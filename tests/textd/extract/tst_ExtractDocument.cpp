@@ -118,6 +118,30 @@ void tst_ExtractDocument::formats_data()
                                                "link and nested result done",
                                                "Footnote in eight bits"}
                                 << QStringList{"HYPERLINK", "IF", "PAGE", "x.invalid"};
+    // LibreOffice's .xls and .xlsx of sample.fods: numbers as their cells' formats show them.
+    const QStringList workbook{"Budget",
+                               "Item\tAmount\tDate\tShare",
+                               "Harbour dues\t1,599.99\t17-May-07\t2.50%",
+                               "Doubled\t3,199.98\tTRUE",
+                               "0.3\t0.333333333\t42\t-7.5",
+                               "Staff",
+                               "Keeper\tCafé crème 日本\t18:00",
+                               "Long note: tide and café tide"};
+    QTest::newRow("xls") << "sample.xls"
+                         << workbook + QStringList{"end of the long note", "Budget header",
+                                                   "Budget footer"}
+                         << QStringList{"39219", "0.025", "1599.99", "0.30000"};
+    // Hidden in the first sheet's cells, between them and the footer: the comment.
+    QTest::newRow("xls comment") << "sample.xls"
+                                 << QStringList{"Budget header", "Check with the harbour master",
+                                                "Budget footer", "Staff"}
+                                 << QStringList{};
+    QTest::newRow("xlsx number formats")
+        << "formats.xlsx" << workbook << QStringList{"39219", "0.025", "1599.99", "0.30000"};
+    // Excel 5: text in the workbook's code page, a custom format, a formula's text result.
+    QTest::newRow("xls excel 5") << "excel5.xls"
+                                 << QStringList{"Лист\nПривет, мир\t2.5\n1.235x\tFormula ok"}
+                                 << QStringList{};
     QTest::newRow("html") << "sample.html"
                           << QStringList{"Welcome aboard", "Ships & boats,\ncafé and more",
                                          "Left cell\tRight cell", "  keep   spacing"}
@@ -303,6 +327,7 @@ void tst_ExtractDocument::unparseable_data()
         << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\x00\x00", 10);
     QTest::newRow("encrypted doc") << fixture(QStringLiteral("encrypted.doc"));
     QTest::newRow("doc piece past the end") << fixture(QStringLiteral("truncated.doc"));
+    QTest::newRow("encrypted xls") << fixture(QStringLiteral("encrypted.xls"));
     QTest::newRow("password-protected pdf") << fixture(QStringLiteral("encrypted.pdf"));
     QTest::newRow("pdf header only") << QByteArray("%PDF-1.7\n1 0 obj << /Type /Catalog");
     QByteArray docx = fixture(QStringLiteral("sample.docx"));
