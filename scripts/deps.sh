@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev libqt6svg6 libcurl4-openssl-dev libsqlite3-dev libzstd-dev libxxhash-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libjpeg-dev
   libfreetype-dev libharfbuzz-dev libzip-dev zlib1g-dev libxml2-dev
-  libuchardet-dev libgmime-3.0-dev libmicrohttpd-dev
+  libuchardet-dev libgmime-3.0-dev libgsf-1-dev libmicrohttpd-dev
   clang clang-format libclang-rt-14-dev libbenchmark-dev
   poppler-utils xdg-utils tzdata
 )

@@ -134,6 +134,7 @@ void extractAny(const QByteArray &content, const QString &contentTypeHint,
     case DocumentType::Zip:
         return extractZipDocument(content, context);
     case DocumentType::Ole2:
+        return extractOle2Document(content, context);
     case DocumentType::Unknown:
         break;
     }

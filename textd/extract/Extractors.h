@@ -46,6 +46,17 @@ void extractEml(const QByteArray &content, ExtractContext &context);
 // Office Open XML, OpenDocument and EPUB, told apart by their members.
 void extractZipDocument(const QByteArray &content, ExtractContext &context);
 
+// Compound files: legacy Word, Excel, PowerPoint and Outlook documents, told apart by their
+// streams.
+void extractOle2Document(const QByteArray &content, ExtractContext &context);
+class CompoundFile;
+void extractDoc(const CompoundFile &file, ExtractContext &context);
+void extractXls(const CompoundFile &file, ExtractContext &context);
+// The record readers on the streams themselves (also what the fuzzers feed).
+void extractWordStreams(const QByteArray &wordDocument, const QByteArray &table0,
+                        const QByteArray &table1, ExtractContext &context);
+void extractWorkbookStream(const QByteArray &stream, ExtractContext &context);
+
 class ZipArchive;
 // Office Open XML (package with [Content_Types].xml), OpenDocument and EPUB members.
 bool isOoxml(const ZipArchive &archive);
@@ -59,5 +70,7 @@ bool looksLikeText(const QByteArray &content);
 bool decodeText(const QByteArray &content, QString &text);
 // The name of the legacy charset uchardet guesses, or an empty string.
 QByteArray detectCharset(const QByteArray &content);
+// The name Qt's decoders know a Windows code page by.
+QByteArray codecNameForCodepage(int codepage);
 
 } // namespace dv::textd

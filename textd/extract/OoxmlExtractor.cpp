@@ -1,3 +1,4 @@
+#include "textd/extract/CellFormats.h"
 #include "textd/extract/ExtractContext.h"
 #include "textd/extract/ExtractError.h"
 #include "textd/extract/Extractors.h"
@@ -339,11 +340,37 @@ void walkHeaderFooter(XmlReader &reader, ExtractContext &context)
     context.lineBreak();
 }
 
-void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, ExtractContext &context)
+// The number formats of the cell styles: <numFmts> and the numFmtId of each <cellXfs> entry.
+void readNumberFormats(ZipArchive &archive, const QString &part, CellFormats &formats,
+                       ExtractContext &context)
+{
+    QByteArray xml;
+    if (part.isEmpty() || !archive.read(part, xml))
+        return;
+    XmlReader reader(xml, context.limits().maxMarkupDepth);
+    bool inCellStyles = false;
+    while (reader.next()) {
+        if (reader.node() == XmlReader::Node::EndElement && reader.isName("cellXfs"))
+            inCellStyles = false;
+        if (reader.node() != XmlReader::Node::StartElement)
+            continue;
+        if (reader.isName("numFmt"))
+            formats.addFormat(reader.attribute("numFmtId").toInt(),
+                              QString::fromUtf8(reader.attribute("formatCode")));
+        else if (reader.isName("cellXfs"))
+            inCellStyles = true;
+        else if (inCellStyles && reader.isName("xf"))
+            formats.addStyle(reader.attribute("numFmtId").toInt());
+    }
+}
+
+void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, CellFormats &formats,
+               ExtractContext &context)
 {
     XmlReader reader(xml, context.limits().maxMarkupDepth);
     QByteArray type;
     QByteArray value;
+    int style = 0;
     bool inCell = false, inValue = false, inInline = false, firstInRow = true;
     int inText = 0;
     while (reader.next()) {
@@ -354,6 +381,7 @@ void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, Extrac
             } else if (reader.isName("c")) {
                 inCell = true;
                 type = reader.attribute("t");
+                style = reader.attribute("s").toInt();
                 value.clear();
             } else if (inCell && reader.isName("v")) {
                 inValue = true;
@@ -386,6 +414,10 @@ void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, Extrac
                         text = sharedStrings.at(index);
                 } else if (type == "b") {
                     text = value.trimmed() == "1" ? "TRUE" : "FALSE";
+                } else if (type.isEmpty() || type == "n") {
+                    bool ok = false;
+                    const double number = value.trimmed().toDouble(&ok);
+                    text = ok ? formats.display(style, number).toUtf8() : value;
                 } else {
                     text = value;
                 }
@@ -488,6 +520,10 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
     const QStringList stringsParts = targetsOfType(relationships, u"/sharedStrings");
     const SharedStrings sharedStrings = readSharedStrings(
         archive, stringsParts.isEmpty() ? QString() : stringsParts.first(), context);
+    CellFormats formats;
+    const QStringList stylesParts = targetsOfType(relationships, u"/styles");
+    readNumberFormats(archive, stylesParts.isEmpty() ? QString() : stylesParts.first(), formats,
+                      context);
 
     struct Sheet
     {
@@ -497,6 +533,10 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
     QList<Sheet> sheets;
     XmlReader reader(mainXml, context.limits().maxMarkupDepth);
     while (reader.next()) {
+        if (reader.node() == XmlReader::Node::StartElement && reader.isName("workbookPr")) {
+            const QByteArray date1904 = reader.attribute("date1904");
+            formats.setDate1904(date1904 == "1" || date1904 == "true");
+        }
         if (reader.node() == XmlReader::Node::StartElement && reader.isName("sheet"))
             sheets.append({reader.attribute("name"),
                            targetOfId(relationships, reader.prefixedAttribute("id"))});
@@ -508,7 +548,7 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
         context.paragraphBreak();
         context.appendUtf8(sheet.name);
         context.lineBreak();
-        walkSheet(xml, sharedStrings, context);
+        walkSheet(xml, sharedStrings, formats, context);
         walkSheetParts(archive, sheet.part, context);
     }
 }

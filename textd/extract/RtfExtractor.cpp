@@ -133,32 +133,6 @@ int codepageForCharset(int charset)
     }
 }
 
-QByteArray codecNameForCodepage(int codepage)
-{
-    switch (codepage) {
-    case 932:
-        return "Shift_JIS";
-    case 936:
-        return "GBK";
-    case 949:
-        return "windows-949";
-    case 950:
-        return "Big5";
-    case 1361:
-        return "johab";
-    case 10000:
-        return "macintosh";
-    case 437:
-        return "IBM437";
-    case 850:
-        return "IBM850";
-    case 65001:
-        return "UTF-8";
-    default:
-        return "windows-" + QByteArray::number(codepage);
-    }
-}
-
 class RtfParser
 {
 public:
@@ -488,6 +462,32 @@ private:
 };
 
 } // namespace
+
+QByteArray codecNameForCodepage(int codepage)
+{
+    switch (codepage) {
+    case 932:
+        return "Shift_JIS";
+    case 936:
+        return "GBK";
+    case 949:
+        return "windows-949";
+    case 950:
+        return "Big5";
+    case 1361:
+        return "johab";
+    case 10000:
+        return "macintosh";
+    case 437:
+        return "IBM437";
+    case 850:
+        return "IBM850";
+    case 65001:
+        return "UTF-8";
+    default:
+        return "windows-" + QByteArray::number(codepage);
+    }
+}
 
 void extractRtf(const QByteArray &content, ExtractContext &context)
 {

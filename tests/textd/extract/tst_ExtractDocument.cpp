@@ -102,6 +102,46 @@ void tst_ExtractDocument::formats_data()
                                         "Gale expected after möonrise; secure the boats.",
                                         "Attached logbook entry"}
                          << QStringList{"HTML version only", "=C3", "QXR0"};
+    // Legacy Office: LibreOffice's .doc from sample.fodt, and a hand-laid one whose piece
+    // table mixes 8-bit and UTF-16 pieces around fields.
+    QTest::newRow("doc")
+        << "sample.doc"
+        << QStringList{"Harbour office header",           "Minutes of the harbour council",
+                       "Left\tRight\nNext line",          "Berth one\tBerth two\nCrane\tTug",
+                       "Café crème über 日本 Привет end", "See the harbour site for tides.",
+                       "Last paragraph of the minutes",   "Footnote on the red buoys",
+                       "Endnote on the anchors",          "Comment from the pilot",
+                       "Text box about the tide",         "Harbour office footer page 1"}
+        << QStringList{"HYPERLINK", "PAGE", "https"};
+    QTest::newRow("doc pieces") << "pieces.doc"
+                                << QStringList{"Tide report: café “quoted” € 5\nΩmega 日本 shown "
+                                               "link and nested result done",
+                                               "Footnote in eight bits"}
+                                << QStringList{"HYPERLINK", "IF", "PAGE", "x.invalid"};
+    // LibreOffice's .xls and .xlsx of sample.fods: numbers as their cells' formats show them.
+    const QStringList workbook{"Budget",
+                               "Item\tAmount\tDate\tShare",
+                               "Harbour dues\t1,599.99\t17-May-07\t2.50%",
+                               "Doubled\t3,199.98\tTRUE",
+                               "0.3\t0.333333333\t42\t-7.5",
+                               "Staff",
+                               "Keeper\tCafé crème 日本\t18:00",
+                               "Long note: tide and café tide"};
+    QTest::newRow("xls") << "sample.xls"
+                         << workbook + QStringList{"end of the long note", "Budget header",
+                                                   "Budget footer"}
+                         << QStringList{"39219", "0.025", "1599.99", "0.30000"};
+    // Hidden in the first sheet's cells, between them and the footer: the comment.
+    QTest::newRow("xls comment") << "sample.xls"
+                                 << QStringList{"Budget header", "Check with the harbour master",
+                                                "Budget footer", "Staff"}
+                                 << QStringList{};
+    QTest::newRow("xlsx number formats")
+        << "formats.xlsx" << workbook << QStringList{"39219", "0.025", "1599.99", "0.30000"};
+    // Excel 5: text in the workbook's code page, a custom format, a formula's text result.
+    QTest::newRow("xls excel 5") << "excel5.xls"
+                                 << QStringList{"Лист\nПривет, мир\t2.5\n1.235x\tFormula ok"}
+                                 << QStringList{};
     QTest::newRow("html") << "sample.html"
                           << QStringList{"Welcome aboard", "Ships & boats,\ncafé and more",
                                          "Left cell\tRight cell", "  keep   spacing"}
@@ -254,8 +294,7 @@ void tst_ExtractDocument::unsupported_data()
 
     QTest::newRow("png") << QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001")
                          << "picture.png";
-    QTest::newRow("legacy word") << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\x00\x00", 10)
-                                 << "old.doc";
+    QTest::newRow("compound file of another program") << fixture("unknown.cfb") << "drawing.vsd";
     QByteArray binary;
     for (int i = 0; i < 4096; ++i)
         binary.append(char((i * 7919) % 256));
@@ -284,6 +323,11 @@ void tst_ExtractDocument::unparseable_data()
     QTest::addColumn<QByteArray>("content");
 
     QTest::newRow("truncated docx") << fixture(QStringLiteral("corrupt.docx"));
+    QTest::newRow("compound file header only")
+        << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\x00\x00", 10);
+    QTest::newRow("encrypted doc") << fixture(QStringLiteral("encrypted.doc"));
+    QTest::newRow("doc piece past the end") << fixture(QStringLiteral("truncated.doc"));
+    QTest::newRow("encrypted xls") << fixture(QStringLiteral("encrypted.xls"));
     QTest::newRow("password-protected pdf") << fixture(QStringLiteral("encrypted.pdf"));
     QTest::newRow("pdf header only") << QByteArray("%PDF-1.7\n1 0 obj << /Type /Catalog");
     QByteArray docx = fixture(QStringLiteral("sample.docx"));

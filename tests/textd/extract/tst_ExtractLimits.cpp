@@ -47,6 +47,8 @@ private slots:
     void deepNesting_data();
     void deepNesting();
     void embeddedDocumentsStopAtTheDepthLimit();
+    void hostileCompoundFiles_data();
+    void hostileCompoundFiles();
 
 private:
     QTemporaryDir m_dir;
@@ -208,6 +210,30 @@ void tst_ExtractLimits::embeddedDocumentsStopAtTheDepthLimit()
     QCOMPARE(cut.status, ExtractStatus::Ok);
     QVERIFY(cut.utf8Text.contains("Level 2 text"));
     QVERIFY(!cut.utf8Text.contains("Deepest level"));
+}
+
+void tst_ExtractLimits::hostileCompoundFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("refused");
+
+    // Made by fixtures/make_legacy_fixtures.py.
+    QTest::newRow("directory as one long chain") << "deep-directory.doc" << true;
+    QTest::newRow("directory loop") << "directory-loop.doc" << true;
+    // The chain is cut where it comes back; what was read before still counts.
+    QTest::newRow("sector chain loop") << "sector-loop.doc" << false;
+}
+
+void tst_ExtractLimits::hostileCompoundFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, refused);
+    const ExtractResult result = extract(fixture(file));
+    QCOMPARE(result.status, refused ? ExtractStatus::Unparseable : ExtractStatus::Ok);
+    if (refused)
+        QVERIFY(!result.error.isEmpty());
+    else
+        QVERIFY(result.utf8Text.startsWith("A long paragraph that needs several sectors."));
 }
 
 QTEST_GUILESS_MAIN(tst_ExtractLimits)
