@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace dv {
@@ -398,12 +399,36 @@ void TDvCustomFileList::RunCommand(int pCommand)
 
 void TDvCustomFileList::contextMenuEvent(QContextMenuEvent *event)
 {
+    event->accept();
+    // A keyboard request's position is the focus rectangle as the view reports it, in the
+    // viewport's coordinates but taken as the list's: it would name the row above.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        return ShowKeyboardContextMenu();
     const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
     if (index.isValid() && !selectionModel()->isRowSelected(index.row(), QModelIndex()))
         SelectItem(index.row());
+    PopupContextMenu(event->globalPos());
+}
+
+void TDvCustomFileList::ShowKeyboardContextMenu()
+{
+    QModelIndex index = currentIndex();
+    if (!index.isValid() || !selectionModel()->isRowSelected(index.row(), QModelIndex()))
+        index = fModel->index(ItemIndex(), 0);
+    QPoint at = viewport()->rect().center();
+    if (index.isValid()) {
+        scrollTo(index);
+        at = visualRect(index).center();
+        at.setX(std::clamp(at.x(), 0, viewport()->width() / 2));
+    }
+    PopupContextMenu(viewport()->mapToGlobal(at));
+}
+
+void TDvCustomFileList::PopupContextMenu(const QPoint &pGlobalPos)
+{
     QMenu *menu = CreateContextMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
+    menu->popup(pGlobalPos);
 }
 
 void TDvCustomFileList::keyPressEvent(QKeyEvent *event)
@@ -431,6 +456,11 @@ void TDvCustomFileList::keyPressEvent(QKeyEvent *event)
         DeleteSelected();
     } else if (mods == Qt::NoModifier && key == Qt::Key_F5) {
         RefreshItems();
+    } else if ((mods == Qt::ShiftModifier && key == Qt::Key_F10) ||
+               (mods == Qt::NoModifier && key == Qt::Key_Menu)) {
+        // Where the platform turns the Menu key into a menu request, that comes first and the
+        // open menu takes the key.
+        ShowKeyboardContextMenu();
     } else {
         return TDvBaseShellListView::keyPressEvent(event);
     }

@@ -94,6 +94,9 @@ protected:
 private:
     int IndexOfCandidate(const TDvFileListItem *pItem) const;
     bool RenameItem(TDvFileListItem &pItem, const QString &pNewName);
+    // The context menu for the current row, at that row (Menu key, Shift+F10).
+    void ShowKeyboardContextMenu();
+    void PopupContextMenu(const QPoint &pGlobalPos);
     void ClearCutMarks();
 
     QString fLastFolder; // shared by the rows of one folder

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -351,6 +352,52 @@ private slots:
         for (QAction *action : menu->actions())
             if (action->text() == "Move to Trash" || action->text() == "Rename")
                 QVERIFY(!action->isEnabled());
+    }
+
+    // Menu key and Shift+F10 open the menu of the current row, at that row; the platform's
+    // menu request (how X11 sends the Menu key) carries the focus rectangle as the position.
+    void keyboardContextMenu_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("asMenuRequest");
+        QTest::newRow("menu request") << int(Qt::Key_Menu) << int(Qt::NoModifier) << true;
+        QTest::newRow("Menu key") << int(Qt::Key_Menu) << int(Qt::NoModifier) << false;
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier) << false;
+    }
+    void keyboardContextMenu()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, asMenuRequest);
+        testsupport::TemporaryDir dir;
+        for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+            m_list->Add(writeFile(dir.path(), name, "x"));
+        m_list->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_list.get()));
+        m_list->setFocus();
+        m_list->SelectItem(2);
+
+        if (asMenuRequest) {
+            QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(1, 1),
+                                      m_list->mapToGlobal(QPoint(1, 1)));
+            QApplication::sendEvent(m_list->windowHandle(), &request);
+        } else {
+            QTest::keyClick(m_list.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        }
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        const auto close = qScopeGuard([menu] { menu->close(); });
+        const QRect row = m_list->visualRect(m_list->Model()->index(2, 0));
+        const QPoint top = m_list->viewport()->mapToGlobal(row.topLeft());
+        QVERIFY2(menu->pos().y() >= top.y() && menu->pos().y() <= top.y() + row.height(),
+                 qPrintable(
+                     QStringLiteral("menu at %1, row from %2").arg(menu->pos().y()).arg(top.y())));
+        QCOMPARE(m_list->SelectedPath(), dir.path() + "/c.txt");
+        for (QAction *action : menu->actions())
+            if (action->text() == "Copy path")
+                action->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), dir.path() + "/c.txt");
     }
 
     // The menu and the question before opening many files speak the current language.
