@@ -6,6 +6,7 @@
 #include "core/threads/MainThreadQueue.h"
 #include "core/threads/TWorkerThreadPool.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace dv {
@@ -65,29 +66,43 @@ void FileListSearch::Queue(const std::shared_ptr<TDvFileSearch> &pItem)
 std::shared_ptr<TDvFileSearch> FileListSearch::CreateFileSearch(const QString &Path,
                                                                 bool pOnlyNewFiles)
 {
-    return std::make_shared<TDvFileSearch>(m_searchOptions, &m_list, Path, pOnlyNewFiles);
+    auto item = std::make_shared<TDvFileSearch>(m_searchOptions, &m_list, Path, pOnlyNewFiles);
+    item->SetFolderWatch(m_list.FolderWatch());
+    return item;
 }
 
-bool FileListSearch::Rescan(const QString &Path)
+bool FileListSearch::Rescan(const QString &Path, bool pRecursive)
 {
-    return QueueRescan(Path, false);
+    return QueueRescan(Path, pRecursive, nullptr);
 }
 
 bool FileListSearch::RescanEntry(const QString &Path)
 {
-    return QueueRescan(Path, true);
+    const QStringList entries{Path};
+    return QueueRescan(Path, false, &entries);
 }
 
-bool FileListSearch::QueueRescan(const QString &Path, bool pSingleEntry)
+bool FileListSearch::RescanEntries(const QStringList &Paths)
+{
+    if (Paths.isEmpty())
+        return false;
+    return QueueRescan(Paths.first(), false, &Paths);
+}
+
+bool FileListSearch::QueueRescan(const QString &Path, bool pRecursive, const QStringList *pEntries)
 {
     if (!m_searchThreadPool)
         return false;
     const bool recursive = m_searchOptions.RecursiveSearch();
-    m_searchOptions.SetRecursiveSearch(false);
+    m_searchOptions.SetRecursiveSearch(pRecursive && recursive);
     auto item = CreateFileSearch(Path, true);
     m_searchOptions.SetRecursiveSearch(recursive);
-    item->SetSingleEntry(pSingleEntry);
-    std::erase_if(m_rescans, [](const std::weak_ptr<TDvFileSearch> &p) { return p.expired(); });
+    if (pEntries)
+        item->SetEntries(*pEntries);
+    if (m_rescans.size() >= m_rescansPruneAt) {
+        std::erase_if(m_rescans, [](const std::weak_ptr<TDvFileSearch> &p) { return p.expired(); });
+        m_rescansPruneAt = std::max<std::size_t>(16, 2 * m_rescans.size());
+    }
     m_rescans.push_back(item);
     Queue(item);
     return true;

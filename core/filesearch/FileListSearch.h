@@ -3,6 +3,7 @@
 #include "core/filesearch/TDvSearchOptions.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -40,12 +41,15 @@ public:
     // Cancels all queued and running enumerations and waits for the pool's threads;
     // OnEndSearch follows once if a search was running. Not from inside AddPath.
     void Stop();
-    // Queues an enumeration of the top level of Path that hands over only paths the list does
-    // not hold yet (the automatic refresh). Nothing, and false, before the first Search.
-    bool Rescan(const QString &Path);
-    // The same for the one entry Path (a new file or folder): judged on a worker, offered once
-    // its verdict is ready unless the list holds it by then.
+    // Queues an enumeration of the top level of Path (with pRecursive, of its whole tree, as
+    // the search walks it) that hands its paths over through AddNewPath (the automatic
+    // refresh). Nothing, and false, before the first Search.
+    bool Rescan(const QString &Path, bool pRecursive = false);
+    // The same for the one entry Path (a new file or folder): judged on a worker, offered
+    // through AddNewPath once its verdict is ready.
     bool RescanEntry(const QString &Path);
+    // The same for many entries in one enumeration, judged one after the other.
+    bool RescanEntries(const QStringList &Paths);
     // Cancels the queued and running rescans: what they judged is dropped. A search goes on.
     void DropRescans();
 
@@ -92,9 +96,11 @@ protected:
 private:
     void EnsurePool();
     void Queue(const std::shared_ptr<TDvFileSearch> &pItem);
-    bool QueueRescan(const QString &Path, bool pSingleEntry);
-    // The rescans queued, to drop them when the list is cleared.
+    bool QueueRescan(const QString &Path, bool pRecursive, const QStringList *pEntries);
+    // The rescans queued, to drop them when the list is cleared; those done are let go
+    // whenever the vector has doubled, not at every rescan.
     std::vector<std::weak_ptr<TDvFileSearch>> m_rescans;
+    std::size_t m_rescansPruneAt = 16;
     // Tells queued end-of-search calls whether this object still exists.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

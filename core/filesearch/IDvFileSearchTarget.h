@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/platform/FileName.h"
 
 #include <QByteArrayView>
@@ -32,8 +33,12 @@ public:
     }
 
     // Whether the list already holds an item for the path (compared exactly, one trailing "/"
-    // not considered); used by enumerations that hand over only new files.
+    // not considered).
     virtual bool IsItemInList(const QString &pPath) = 0;
+
+    // Offers a path found by an enumeration that refreshes the list (a rescan): by default
+    // only when the list does not hold it yet. Returns whether it was kept.
+    virtual bool AddNewPath(const QString &pPath) { return !IsItemInList(pPath) && AddPath(pPath); }
 
     // Number of items in the list.
     virtual int ItemCount() const = 0;
@@ -45,6 +50,10 @@ public:
     // with the other roots of the same search, instead of those watched so far. Nothing by
     // default.
     virtual void WatchSearchRoot(const QString &pPath) { (void)pPath; }
+
+    // What an enumeration calls with each folder just before it lists it, on its own thread,
+    // so that the folder is watched from then on; none by default.
+    virtual TDvShellChangeNotifier::TFolderWatch FolderWatch() { return {}; }
 };
 
 } // namespace dv

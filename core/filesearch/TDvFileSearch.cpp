@@ -132,8 +132,14 @@ void TDvFileSearch::DoWork()
     } finishPipeline{fPipeline.get()};
     try {
         if (fSingleEntry) {
-            if (!IsCanceled())
-                OfferSingleEntry();
+            if (fEntries.isEmpty())
+                fEntries.append(fInitialPath);
+            for (const QString &entry : std::as_const(fEntries)) {
+                if (IsCanceled() || !OfferSingleEntry(entry))
+                    break;
+                if (!fPipeline)
+                    CheckFlush();
+            }
         } else if (!IsCanceled()) {
             fMounts = MountTable::Load();
             // Address space only: pages are used as paths arrive, and none is copied while
@@ -263,6 +269,9 @@ bool TDvFileSearch::ListTopFolder()
     const bool recursive = fSearchOptions.RecursiveSearch();
     const bool includeHidden = fSearchOptions.IncludeHidden();
 
+    // Watched before it is listed: whatever changes in it after the listing is reported.
+    if (fFolderWatch)
+        fFolderWatch(folderFd, folder, frame.Identity, fFrames.size() == 1);
     DirectoryReader::Entry entry;
     fReader.Start(folderFd);
     // The pending list stays locked while this folder's entries are judged; the lock is let
@@ -326,22 +335,21 @@ void TDvFileSearch::AppendPending(std::uint64_t pFolderSerial, const char *pName
     fItemsToAdd.push_back('\0');
 }
 
-void TDvFileSearch::OfferSingleEntry()
+bool TDvFileSearch::OfferSingleEntry(const QString &pPath)
 {
-    const QByteArray path = EncodeFileName(fInitialPath);
+    const QByteArray path = EncodeFileName(pPath);
     const SingleEntryMatch match = MatchSingleEntry(fSearchOptions, path);
     if (!match.Matches)
-        return;
+        return true;
     fPath.assign(path.constData(), match.FolderLength);
     fPendingShared = 0;
     const char *name = path.constData() + match.FolderLength;
     const std::size_t nameLength = static_cast<std::size_t>(path.size()) - match.FolderLength;
-    if (fPipeline) {
-        QueueCandidate(nameLength, name, match.IsFolder);
-        return;
-    }
+    if (fPipeline)
+        return QueueCandidate(nameLength, name, match.IsFolder);
     const std::lock_guard<std::mutex> pending(fItemsToAddLock);
     AppendPending(++fFolderSerial, name, nameLength, match.IsFolder);
+    return true;
 }
 
 void TDvFileSearch::LeaveTopFolder()
@@ -513,8 +521,8 @@ void TDvFileSearch::FlushJudged()
                 fDvFileList->AddPath(judged.Path);
             } else if (!fOnlyNewFiles) {
                 fDvFileList->AddEncodedPath(bytes);
-            } else if (!fDvFileList->IsItemInList(judged.Path)) {
-                fDvFileList->AddPath(judged.Path);
+            } else {
+                fDvFileList->AddNewPath(judged.Path);
             }
         }
     });
@@ -594,10 +602,8 @@ void TDvFileSearch::FlushItemsToAdd()
                     if (fOnlyNewFiles) {
                         text.resize(0);
                         AppendDecodedFileName(text, path.data(), path.size());
-                        if (fDvFileList->IsItemInList(text))
-                            continue;
-                        fWereItemsAddedSinceLastSort = true;
-                        fDvFileList->AddPath(text);
+                        if (fDvFileList->AddNewPath(text))
+                            fWereItemsAddedSinceLastSort = true;
                         continue;
                     }
                     fWereItemsAddedSinceLastSort = true;

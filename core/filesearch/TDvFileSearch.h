@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/filesearch/TDvSearchOptions.h"
+#include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/platform/DirectoryReader.h"
 #include "core/platform/FolderIdentitySet.h"
 #include "core/platform/MountTable.h"
@@ -10,6 +11,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -61,6 +63,18 @@ public:
     // walking it. Before the enumeration is queued.
     void SetSingleEntry(bool pValue) { fSingleEntry = pValue; }
     bool SingleEntry() const { return fSingleEntry; }
+    // Takes these paths as single entries, one after the other, instead of the root.
+    void SetEntries(QStringList pPaths)
+    {
+        fEntries = std::move(pPaths);
+        fSingleEntry = true;
+    }
+
+    // Called with each folder just before it is listed (on the walk's thread).
+    void SetFolderWatch(TDvShellChangeNotifier::TFolderWatch pValue)
+    {
+        fFolderWatch = std::move(pValue);
+    }
 
     const QString &InitialPath() const { return fInitialPath; }
     bool OnlyNewFiles() const { return fOnlyNewFiles; }
@@ -101,8 +115,8 @@ private:
     int OpenDescriptors() const;
     void CloseFrames();
 
-    // Offers the root as one entry when the criteria take it.
-    void OfferSingleEntry();
+    // Offers pPath as one entry when the criteria take it; false when cancelled.
+    bool OfferSingleEntry(const QString &pPath);
     // Keeps a matching entry of the folder fPath (numbered pFolderSerial) for the next batch;
     // fItemsToAddLock is held.
     void AppendPending(std::uint64_t pFolderSerial, const char *pName, std::size_t pNameLength,
@@ -139,6 +153,8 @@ private:
     std::atomic<bool> fSearchComplete{false};
     bool fOnlyNewFiles;
     bool fSingleEntry = false;
+    QStringList fEntries;
+    TDvShellChangeNotifier::TFolderWatch fFolderWatch;
     // Set before the walk starts, and only then; Terminate may cancel it from any thread.
     std::unique_ptr<ContentPipeline> fPipeline;
     std::deque<ContentPipeline::Judged> fJudged; // taken from the pipeline, not yet offered

@@ -74,6 +74,63 @@ struct PairHash
 
 } // namespace
 
+struct TDvShellChangeNotifier::Shared
+{
+    // A watch a walk added, for the thread to take over.
+    struct Walked
+    {
+        int Wd;
+        QByteArray Path; // ends with "/"
+        FolderIdentity Identity;
+        unsigned Generation;
+    };
+
+    std::mutex Lock;
+    int Fd = -1;             // the instance walks add their watches to; -1 while none
+    unsigned Generation = 0; // counts the instances
+    // The watches of this instance taken from the budget (the thread's and those walks added),
+    // so that a folder watched twice costs one.
+    std::unordered_set<int> Held;
+    std::vector<Walked> Walks;
+    std::set<QByteArray> Unwatched; // each ends with "/"; none below another
+    std::atomic<bool> LimitReached{false};
+
+    // Adds a watch to pFd, taking it from the budget unless it is held already; Lock is held.
+    int AddWatch(int pFd, const char *pTarget, bool pIsRoot)
+    {
+        const int wd = inotify_add_watch(pFd, pTarget, kWatchMask);
+        if (wd < 0 || Held.count(wd) > 0)
+            return wd;
+        if (!WatchBudget::Acquire(pIsRoot ? 0 : WatchBudget::SharedReserve())) {
+            inotify_rm_watch(pFd, wd);
+            errno = ENOSPC;
+            return -1;
+        }
+        Held.insert(wd);
+        return wd;
+    }
+
+    // Notes a folder left without a watch; Lock is held.
+    void NoteUnwatched(const QByteArray &pPath)
+    {
+        LimitReached = true;
+        for (qsizetype slash = pPath.indexOf('/', 1); slash >= 0 && slash + 1 < pPath.size();
+             slash = pPath.indexOf('/', slash + 1))
+            if (Unwatched.count(pPath.left(slash + 1)) > 0)
+                return; // an ancestor is unwatched already
+        // Those below it are covered now.
+        for (auto it = Unwatched.lower_bound(pPath);
+             it != Unwatched.end() && it->startsWith(pPath);)
+            it = Unwatched.erase(it);
+        Unwatched.insert(pPath);
+        std::call_once(gWatchLimitWarning, [] {
+            std::fprintf(stderr, "delvora: the limit of inotify watches is reached "
+                                 "(fs.inotify.max_user_watches); deeper folders of the "
+                                 "results are read again from time to time instead\n");
+        });
+    }
+};
+
 struct TDvShellChangeNotifier::Command
 {
     enum TKind
@@ -83,19 +140,31 @@ struct TDvShellChangeNotifier::Command
         Clear,
         Hold,
         Pause,
+        Overflow,
         Stop
     } Kind;
     QString Folder;
     WatchOptions Options;
     bool Flag = false;
+    int Fd = -1;             // Clear: the new instance
+    unsigned Generation = 0; // Clear: its number
 };
 
 class TDvShellChangeNotifier::Worker
 {
 public:
+    // Opens the instance here, on the caller's thread, so that walks queued right after the
+    // notifier is enabled already watch their folders.
     Worker(TDvShellChangeNotifier &aOwner)
-        : fOwner(aOwner), fAlive(aOwner.fAlive), fWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    {}
+        : fOwner(aOwner), fShared(aOwner.fShared), fAlive(aOwner.fAlive),
+          fWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        OpenInstance();
+        std::lock_guard<std::mutex> lock(fShared->Lock);
+        fShared->Fd = fInotify.get();
+        fShared->Held.clear();
+        fGeneration = ++fShared->Generation;
+    }
 
     void Send(Command pCommand)
     {
@@ -139,6 +208,9 @@ private:
     };
 
     bool TakeCommands();
+    // Takes over the watches walks added to this instance.
+    void AdoptWalked();
+    void HandleOverflow();
     void ReadEvents();
     void HandleEvent(const inotify_event &pEvent);
     void AddRoot(const QString &pFolder, WatchOptions pOptions);
@@ -159,8 +231,15 @@ private:
     // watched again.
     void Forget(std::unordered_map<int, Watch>::iterator pWatch);
     void OpenInstance();
+    // inotify_add_watch within the budget: the watch, or -1 with errno (ENOSPC when the
+    // watches ran out).
+    int AddWatch(const QByteArray &pTarget, bool pIsRoot);
+    // Drops the instance (every watch goes with it); walks add nothing more to it.
+    void CloseInstance();
 
     TDvShellChangeNotifier &fOwner;
+    std::shared_ptr<Shared> fShared;
+    unsigned fGeneration = 0;
     std::weak_ptr<int> fAlive;
     UniqueFd fWakeFd;
     std::mutex fLock;
@@ -208,11 +287,22 @@ void TDvShellChangeNotifier::Worker::OpenInstance()
     }
 }
 
+void TDvShellChangeNotifier::Worker::CloseInstance()
+{
+    {
+        std::lock_guard<std::mutex> lock(fShared->Lock);
+        if (fShared->Generation == fGeneration) {
+            fShared->Fd = -1;
+            fShared->Held.clear();
+        }
+    }
+    ReleaseAll();
+}
+
 void TDvShellChangeNotifier::Worker::Run()
 {
     pthread_setname_np(pthread_self(), "dv-notifier");
     fMounts = MountTable::Load();
-    OpenInstance();
     while (!fStop) {
         const std::uint64_t now = GetTickCount64();
         const bool walk =
@@ -240,6 +330,7 @@ void TDvShellChangeNotifier::Worker::Run()
             if (!TakeCommands())
                 break;
         }
+        AdoptWalked();
         if (ready > 0 && count == 2 && !fPaused && (fds[1].revents & POLLIN))
             ReadEvents();
         const std::uint64_t after = GetTickCount64();
@@ -268,7 +359,8 @@ void TDvShellChangeNotifier::Worker::Run()
         UpdateSettled();
         Deliver();
     }
-    ReleaseAll();
+    CloseInstance();
+    AdoptWalked(); // gives back what walks still took from the budget
 }
 
 void TDvShellChangeNotifier::Worker::ReleaseAll()
@@ -278,6 +370,50 @@ void TDvShellChangeNotifier::Worker::ReleaseAll()
         WatchBudget::Release();
     fWatches.clear();
     fOwner.fWatchCount = 0;
+}
+
+void TDvShellChangeNotifier::Worker::AdoptWalked()
+{
+    std::vector<Shared::Walked> walked;
+    {
+        std::lock_guard<std::mutex> lock(fShared->Lock);
+        if (fShared->Walks.empty())
+            return;
+        // Those of a newer instance wait until this thread has taken it (the command that
+        // hands it over is on its way).
+        auto newer = std::stable_partition(
+            fShared->Walks.begin(), fShared->Walks.end(),
+            [this](const Shared::Walked &w) { return w.Generation <= fGeneration; });
+        walked.assign(std::make_move_iterator(fShared->Walks.begin()),
+                      std::make_move_iterator(newer));
+        fShared->Walks.erase(fShared->Walks.begin(), newer);
+    }
+    for (Shared::Walked &w : walked) {
+        if (w.Generation != fGeneration || !fInotify.isValid()) {
+            WatchBudget::Release(); // it went with its instance
+            continue;
+        }
+        if (fWatches.count(w.Wd) > 0)
+            continue; // taken over already (the budget counts it once)
+        // The deepest root that holds the folder.
+        const Root *holder = nullptr;
+        for (const Root &root : fRoots)
+            if (w.Path.startsWith(root.Path) &&
+                (holder == nullptr || root.Path.size() > holder->Path.size()))
+                holder = &root;
+        if (holder == nullptr) {
+            inotify_rm_watch(fInotify.get(), w.Wd);
+            WatchBudget::Release();
+            std::lock_guard<std::mutex> lock(fShared->Lock);
+            if (fShared->Generation == fGeneration)
+                fShared->Held.erase(w.Wd);
+            continue;
+        }
+        fWatches.emplace(w.Wd, Watch{w.Path, holder->Id, w.Path == holder->Path,
+                                     w.Identity.IsMountRoot, w.Identity.Device, w.Identity.Inode});
+        fSeen.emplace(w.Identity.Device, w.Identity.Inode);
+    }
+    fOwner.fWatchCount = static_cast<int>(fWatches.size());
 }
 
 bool TDvShellChangeNotifier::Worker::TakeCommands()
@@ -311,8 +447,17 @@ bool TDvShellChangeNotifier::Worker::TakeCommands()
             fSeen.clear();
             fUrgent.clear();
             fPending.clear();
-            if (!fInstanceFailed)
-                OpenInstance();
+            // The new instance was opened by the caller, and walks may already use it.
+            fInotify.reset(command.Fd);
+            fGeneration = command.Generation;
+            break;
+        case Command::Overflow:
+            if (fInotify.isValid()) {
+                char buffer[4096];
+                while (read(fInotify.get(), buffer, sizeof buffer) > 0) {
+                }
+                HandleOverflow();
+            }
             break;
         case Command::Hold:
             fHeld = command.Flag;
@@ -370,10 +515,25 @@ void TDvShellChangeNotifier::Worker::DropRoot(int pRootId)
 
 void TDvShellChangeNotifier::Worker::Forget(std::unordered_map<int, Watch>::iterator pWatch)
 {
+    {
+        std::lock_guard<std::mutex> lock(fShared->Lock);
+        if (fShared->Generation == fGeneration)
+            fShared->Held.erase(pWatch->first);
+    }
     fSeen.erase({pWatch->second.Device, pWatch->second.Inode});
     WatchBudget::Release();
     fWatches.erase(pWatch);
     fOwner.fWatchCount = static_cast<int>(fWatches.size());
+}
+
+int TDvShellChangeNotifier::Worker::AddWatch(const QByteArray &pTarget, bool pIsRoot)
+{
+    std::lock_guard<std::mutex> lock(fShared->Lock);
+    if (fShared->Generation != fGeneration) {
+        errno = ESTALE;
+        return -1; // a new instance is on its way: this one is dropped
+    }
+    return fShared->AddWatch(fInotify.get(), pTarget.constData(), pIsRoot);
 }
 
 const TDvShellChangeNotifier::Worker::Root *TDvShellChangeNotifier::Worker::RootOf(int pId) const
@@ -403,45 +563,38 @@ void TDvShellChangeNotifier::Worker::WatchFolder(const Pending &pFolder)
         return; // another drive's mount point: watched as a drive of its own
     }
     // A folder reached twice (a link back to an ancestor, or to a folder watched already)
-    // is watched once.
-    if (!fSeen.emplace(identity.Device, identity.Inode).second)
+    // is watched once. A root watched by a walk first still becomes a root here.
+    if (!fSeen.emplace(identity.Device, identity.Inode).second && !pFolder.IsRoot)
         return;
 
-    if (!WatchBudget::Acquire(pFolder.IsRoot ? 0 : WatchBudget::SharedReserve())) {
-        errno = ENOSPC;
-    } else {
-        // Deep paths go through the open descriptor; PATH_MAX does not limit a watch.
-        const QByteArray target = pFolder.Path.size() < PATH_MAX - 1
-                                      ? pFolder.Path
-                                      : QByteArray("/proc/self/fd/") + QByteArray::number(fd);
-        const int wd = inotify_add_watch(fInotify.get(), target.constData(), kWatchMask);
-        if (wd >= 0) {
-            auto [it, inserted] = fWatches.try_emplace(
-                wd, Watch{pFolder.Path, pFolder.RootId, pFolder.IsRoot, identity.IsMountRoot,
-                          identity.Device, identity.Inode});
-            if (!inserted) {
-                WatchBudget::Release(); // the kernel gave an existing watch back
-                if (pFolder.IsRoot && !it->second.IsRoot)
-                    it->second = Watch{pFolder.Path,         pFolder.RootId,  true,
-                                       identity.IsMountRoot, identity.Device, identity.Inode};
-            }
-            fOwner.fWatchCount = static_cast<int>(fWatches.size());
-            errno = 0;
-        } else {
-            const int error = errno;
-            WatchBudget::Release();
-            errno = error;
+    // Deep paths go through the open descriptor; PATH_MAX does not limit a watch.
+    const QByteArray target = pFolder.Path.size() < PATH_MAX - 1
+                                  ? pFolder.Path
+                                  : QByteArray("/proc/self/fd/") + QByteArray::number(fd);
+    const int wd = AddWatch(target, pFolder.IsRoot);
+    if (wd >= 0) {
+        AdoptWalked(); // a walk may hold it already
+        auto [it, inserted] =
+            fWatches.try_emplace(wd, Watch{pFolder.Path, pFolder.RootId, pFolder.IsRoot,
+                                           identity.IsMountRoot, identity.Device, identity.Inode});
+        if (!inserted) {
+            // The kernel gave an existing watch back.
+            if (pFolder.IsRoot && !it->second.IsRoot)
+                it->second = Watch{pFolder.Path,         pFolder.RootId,  true,
+                                   identity.IsMountRoot, identity.Device, identity.Inode};
+            else if (pFolder.IsRoot)
+                return; // watched and listed already
         }
+        fOwner.fWatchCount = static_cast<int>(fWatches.size());
+        errno = 0;
     }
     if (errno == ENOSPC) {
         // Nearest the root first: what is still queued lies as deep or deeper.
-        fOwner.fLimitReached = true;
+        std::lock_guard<std::mutex> lock(fShared->Lock);
+        fShared->NoteUnwatched(pFolder.Path);
+        for (const Pending &pending : fPending)
+            fShared->NoteUnwatched(pending.Path);
         fPending.clear();
-        std::call_once(gWatchLimitWarning, [] {
-            std::fprintf(stderr, "delvora: the limit of inotify watches is reached "
-                                 "(fs.inotify.max_user_watches); deeper folders of the "
-                                 "results are not watched for changes\n");
-        });
         return;
     }
     if (errno != 0)
@@ -514,25 +667,17 @@ void TDvShellChangeNotifier::Worker::HandleEvent(const inotify_event &pEvent)
 {
     const std::uint32_t mask = pEvent.mask;
     if (mask & IN_Q_OVERFLOW) {
-        // Changes were lost: every root is read again, and every tree walked again for
-        // folders that appeared unseen.
-        FlushMovedFrom();
-        FlushChanges();
-        std::vector<QString> reported;
-        for (const Root &root : fRoots) {
-            if (std::find(reported.begin(), reported.end(), root.Text) == reported.end()) {
-                reported.push_back(root.Text);
-                Emit(neFolderUpdate, root.Text);
-            }
-            if (!fOwner.fLimitReached)
-                fPending.push_back({root.Path, root.Id, false, false});
-        }
-        fSeen.clear();
+        HandleOverflow();
         return;
     }
     auto found = fWatches.find(pEvent.wd);
-    if (found == fWatches.end())
-        return;
+    if (found == fWatches.end()) {
+        // A walk may have added it since the last look.
+        AdoptWalked();
+        found = fWatches.find(pEvent.wd);
+        if (found == fWatches.end())
+            return;
+    }
     if (mask & IN_IGNORED) {
         Forget(found);
         return;
@@ -591,6 +736,19 @@ void TDvShellChangeNotifier::Worker::HandleEvent(const inotify_event &pEvent)
         if (watch.IsMountRoot || watch.IsRoot)
             Emit(neDriveRemove, Decode(watch.Path));
     }
+}
+
+void TDvShellChangeNotifier::Worker::HandleOverflow()
+{
+    // Changes were lost: the owner reads everything again, and every tree is walked again
+    // for folders that appeared unseen.
+    FlushMovedFrom();
+    FlushChanges();
+    fOut.push_back({neUnknown, {}, {}});
+    for (const Root &root : fRoots)
+        if (!fShared->LimitReached)
+            fPending.push_back({root.Path, root.Id, false, false});
+    fSeen.clear();
 }
 
 void TDvShellChangeNotifier::Worker::ReportChange(const QByteArray &pPath)
@@ -671,7 +829,7 @@ void TDvShellChangeNotifier::Worker::Deliver()
     fInPlace.clear();
 }
 
-TDvShellChangeNotifier::TDvShellChangeNotifier() = default;
+TDvShellChangeNotifier::TDvShellChangeNotifier() : fShared(std::make_shared<Shared>()) {}
 
 TDvShellChangeNotifier::~TDvShellChangeNotifier()
 {
@@ -709,8 +867,59 @@ void TDvShellChangeNotifier::ClearWatches()
 {
     fWatchedFolders.clear();
     fWatchOptions.clear();
-    fLimitReached = false;
-    Send({Command::Clear, {}, {}, false});
+    Command clear{Command::Clear, {}, {}, false};
+    {
+        std::lock_guard<std::mutex> lock(fShared->Lock);
+        fShared->LimitReached = false;
+        fShared->Unwatched.clear();
+        if (fWorker) {
+            // A fresh instance drops every watch at once, and every event still queued. It is
+            // opened here, so that a walk started next watches its folders in it.
+            clear.Fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            clear.Generation = ++fShared->Generation;
+            fShared->Fd = clear.Fd;
+            fShared->Held.clear();
+        }
+    }
+    Send(std::move(clear));
+}
+
+bool TDvShellChangeNotifier::LimitReached() const
+{
+    return fShared->LimitReached.load();
+}
+
+QStringList TDvShellChangeNotifier::UnwatchedFolders() const
+{
+    QStringList folders;
+    std::lock_guard<std::mutex> lock(fShared->Lock);
+    for (const QByteArray &folder : fShared->Unwatched)
+        folders.append(Decode(folder));
+    return folders;
+}
+
+TDvShellChangeNotifier::TFolderWatch TDvShellChangeNotifier::FolderWatch() const
+{
+    return [shared = fShared](int pFolderFd, QByteArrayView pFolder,
+                              const FolderIdentity &pIdentity, bool pIsRoot) {
+        std::lock_guard<std::mutex> lock(shared->Lock);
+        if (shared->Fd < 0)
+            return;
+        const QByteArray folder(pFolder.data(), pFolder.size());
+        // Through the walk's descriptor: the very folder it lists, whatever its path.
+        char target[40];
+        std::snprintf(target, sizeof target, "/proc/self/fd/%d", pFolderFd);
+        const std::size_t held = shared->Held.size();
+        const int wd = shared->AddWatch(shared->Fd, target, pIsRoot);
+        if (wd < 0) {
+            if (errno == ENOSPC)
+                shared->NoteUnwatched(folder);
+            return;
+        }
+        if (shared->Held.size() == held)
+            return; // watched already
+        shared->Walks.push_back({wd, folder, pIdentity, shared->Generation});
+    };
 }
 
 bool TDvShellChangeNotifier::IsWatchedFolder(QStringView pPath) const
@@ -740,6 +949,11 @@ void TDvShellChangeNotifier::SetReadingPaused(bool pValue)
 {
     fPaused = pValue;
     Send({Command::Pause, {}, {}, pValue});
+}
+
+void TDvShellChangeNotifier::InjectOverflow()
+{
+    Send({Command::Overflow, {}, {}, false});
 }
 
 void TDvShellChangeNotifier::StartThread()
@@ -773,6 +987,18 @@ void TDvShellChangeNotifier::Deliver(const std::vector<Change> &pChanges,
     for (const Change &change : pChanges) {
         if (!alive.lock() || !fEnabled)
             return; // the handler removed or stopped the notifier
+        if (change.Event == neUnknown && change.Path1.isEmpty()) {
+            // The thread's mark of an overflow.
+            if (OnOverflow) {
+                OnOverflow(*this);
+                continue;
+            }
+            const QStringList roots = fWatchedFolders;
+            for (const QString &root : roots)
+                if (alive.lock() && fEnabled && (fFilter & EventBit(neFolderUpdate)) && OnChange)
+                    OnChange(*this, neFolderUpdate, root, {});
+            continue;
+        }
         if ((fFilter & EventBit(change.Event)) && OnChange)
             OnChange(*this, change.Event, change.Path1, change.Path2);
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/platform/DirectoryReader.h"
+
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -43,11 +46,14 @@ enum TNotificationEvent : int
 // Watches folders (each with its subfolders by default) through one inotify instance and
 // reports changes on the main thread through OnChange. A thread of its own reads the events
 // and adds the watches, a folder at a time, nearest the root first; subfolder watches can be
-// held back while a search walks the same tree. Access and open are never watched, so reading
-// the files causes nothing. Created disabled: the watch list is kept, nothing is received.
+// held back while a search walks the same tree, and the walk then watches each folder itself
+// just before it lists it (FolderWatch), so that no change after the listing is missed.
+// Access and open are never watched, so reading the files causes nothing. Created disabled:
+// the watch list is kept, nothing is received.
 //
 // Limits degrade: when the watches run out, the folders nearest the roots stay watched (said
-// once on stderr); when the kernel's queue overflows, each root gets a folder update.
+// once on stderr, the others kept in UnwatchedFolders); when the kernel's queue overflows,
+// OnOverflow is called (without one, each root gets a folder update).
 class TDvShellChangeNotifier
 {
 public:
@@ -79,6 +85,14 @@ public:
     // Whether pPath is one of them (exactly; one trailing "/" not considered).
     bool IsWatchedFolder(QStringView pPath) const;
 
+    // Called by a walk of a watched tree, on its own thread, with each folder it is about to
+    // list (open as pFolderFd; pFolder ends with "/"): the folder is watched from now on,
+    // under the root that holds it. Does nothing while disabled, or for a folder outside
+    // every root. Safe to keep and call after the notifier is gone.
+    using TFolderWatch = std::function<void(int pFolderFd, QByteArrayView pFolder,
+                                            const FolderIdentity &pIdentity, bool pIsRoot)>;
+    TFolderWatch FolderWatch() const;
+
     bool Enabled() const { return fEnabled; }
     void SetEnabled(bool pValue);
 
@@ -100,6 +114,9 @@ public:
     // or could not get one (gone, a pseudo file system, no watches left): a change after
     // this is reported. Its subfolders may still be on the way.
     std::function<void(TDvShellChangeNotifier &Sender, const QString &pFolder)> OnWatchInPlace;
+    // Called on the main thread when changes were lost (the kernel's queue overflowed), in
+    // order with the changes before and after: everything under the roots may have changed.
+    std::function<void(TDvShellChangeNotifier &Sender)> OnOverflow;
 
     // State of the watching, from any thread: inotify watches held, whether every folder
     // that can be watched now is (nothing left to add), and whether a limit stopped it.
@@ -108,10 +125,16 @@ public:
     {
         return fEnabled && fSettled.load() && fTaken.load() == fSent.load();
     }
-    bool LimitReached() const { return fLimitReached.load(); }
+    bool LimitReached() const;
+    // The folders left without a watch for lack of watches (none below another of them):
+    // changes inside them are not reported.
+    QStringList UnwatchedFolders() const;
 
     // Tests: while paused, the thread reads no events (so that the kernel's queue can fill).
     void SetReadingPaused(bool pValue);
+    // Tests: the events queued so far are dropped, as the kernel drops what no longer fits its
+    // queue, and the overflow is handled as the kernel's would be.
+    void InjectOverflow();
 
     struct Change
     {
@@ -123,6 +146,7 @@ public:
 private:
     struct Command;
     class Worker;
+    struct Shared;
 
     void Send(Command pCommand);
     void StartThread();
@@ -143,7 +167,8 @@ private:
     // Commands sent to the thread and taken by it: settled only counts once all are taken.
     std::atomic<unsigned> fSent{0};
     std::atomic<unsigned> fTaken{0};
-    std::atomic<bool> fLimitReached{false};
+    // The instance and what walks watched, shared with the walks' threads.
+    std::shared_ptr<Shared> fShared;
     // Tells changes still queued for the main thread whether this object exists.
     std::shared_ptr<int> fAlive = std::make_shared<int>(0);
 };

@@ -10,10 +10,12 @@
 
 namespace dv {
 
-DirectoryReader::DirectoryReader(std::size_t pBufferSize) : m_buffer(pBufferSize) {}
+DirectoryReader::DirectoryReader(std::size_t pBufferSize) : m_bufferSize(pBufferSize) {}
 
 void DirectoryReader::Start(int pFolderFd)
 {
+    if (m_buffer.empty())
+        m_buffer.resize(m_bufferSize);
     m_fd = pFolderFd;
     m_pos = m_end = 0;
     m_done = pFolderFd < 0;

@@ -45,7 +45,9 @@ public:
     static bool Identify(int pFolderFd, FolderIdentity &pIdentity);
 
 private:
+    // Made at the first listing: a reader that lists nothing (a walk of one entry) costs none.
     std::vector<char> m_buffer;
+    std::size_t m_bufferSize;
     int m_fd = -1;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;

@@ -42,7 +42,9 @@ int WatchBudget::Used()
 
 int WatchBudget::SharedReserve()
 {
-    return std::min(512, Limit() / 8);
+    // The limit is the user's, for all programs: at least half of it stays theirs.
+    const int limit = Limit();
+    return limit - limit / 2;
 }
 
 bool WatchBudget::Acquire(int pReserve)

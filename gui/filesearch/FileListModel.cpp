@@ -26,6 +26,33 @@ namespace {
 
 const QString kFolderKey = QStringLiteral("/");
 
+// Rows are looked up by path only in lists this short; a longer one drops its index.
+constexpr std::size_t kMaxIndexedRows = 20000;
+
+// FNV-1a over the path's code units, one trailing "/" not considered (as SamePath).
+std::size_t PathHash(QStringView pFolder, QStringView pName)
+{
+    if (pFolder.size() + pName.size() > 1) {
+        if (!pName.isEmpty() && pName.endsWith(u'/'))
+            pName.chop(1);
+        else if (pName.isEmpty() && pFolder.endsWith(u'/'))
+            pFolder.chop(1);
+    }
+    std::size_t hash = 14695981039346656037ull;
+    for (const QStringView part : {pFolder, pName}) {
+        for (const QChar c : part) {
+            hash ^= c.unicode();
+            hash *= 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+std::size_t ItemHash(const TDvFileListItem &pItem)
+{
+    return PathHash(pItem.Folder(), pItem.CaptionView());
+}
+
 QString ExtensionKey(const TDvFileListItem &pItem)
 {
     if (pItem.IsFolder())
@@ -345,6 +372,7 @@ void FileListModel::ShowPending()
 TDvFileListItem *FileListModel::Insert(std::unique_ptr<TDvFileListItem> pItem, int pPos)
 {
     TDvFileListItem *item = pItem.get();
+    IndexInsert(item);
     const int count = ItemCount();
     if (pPos >= 0 && pPos < m_shownCount) {
         ShowPending();
@@ -369,6 +397,7 @@ void FileListModel::Remove(int pIndex)
 {
     if (pIndex < 0 || pIndex >= ItemCount())
         return;
+    IndexErase(m_items[static_cast<std::size_t>(pIndex)].get());
     if (pIndex < m_shownCount) {
         beginRemoveRows(QModelIndex(), pIndex, pIndex);
         m_items.erase(m_items.begin() + pIndex);
@@ -381,11 +410,85 @@ void FileListModel::Remove(int pIndex)
 
 void FileListModel::Clear()
 {
+    DropIndex();
     beginResetModel();
     m_items.clear();
     m_items.shrink_to_fit();
     m_shownCount = 0;
     endResetModel();
+}
+
+void FileListModel::SetItemPath(TDvFileListItem &pItem, QString pFolder, QStringView pName)
+{
+    IndexErase(&pItem);
+    pItem.SetPath(std::move(pFolder), pName);
+    IndexInsert(&pItem);
+}
+
+TDvFileListItem *FileListModel::FindPath(QStringView pPath) const
+{
+    if (!m_indexed && m_items.size() <= kMaxIndexedRows) {
+        m_byPath.reserve(m_items.size());
+        for (const auto &item : m_items)
+            m_byPath.emplace(ItemHash(*item), item.get());
+        m_indexed = true;
+    }
+    if (!m_indexed) {
+        for (const auto &item : m_items)
+            if (item->NamesPath(pPath))
+                return item.get();
+        return nullptr;
+    }
+    TDvFileListItem *found = nullptr;
+    int foundIndex = -1;
+    const auto [begin, end] = m_byPath.equal_range(PathHash(pPath, {}));
+    for (auto it = begin; it != end; ++it) {
+        if (!it->second->NamesPath(pPath))
+            continue;
+        if (found == nullptr) {
+            found = it->second;
+            continue;
+        }
+        // Rows for one path (duplicates are allowed): the first in list order.
+        if (foundIndex < 0)
+            foundIndex = IndexOf(found);
+        const int index = IndexOf(it->second);
+        if (index < foundIndex) {
+            found = it->second;
+            foundIndex = index;
+        }
+    }
+    return found;
+}
+
+void FileListModel::IndexInsert(TDvFileListItem *pItem) const
+{
+    if (!m_indexed)
+        return;
+    if (m_items.size() > kMaxIndexedRows) {
+        DropIndex();
+        return;
+    }
+    m_byPath.emplace(ItemHash(*pItem), pItem);
+}
+
+void FileListModel::IndexErase(const TDvFileListItem *pItem) const
+{
+    if (!m_indexed)
+        return;
+    const auto [begin, end] = m_byPath.equal_range(ItemHash(*pItem));
+    for (auto it = begin; it != end; ++it) {
+        if (it->second == pItem) {
+            m_byPath.erase(it);
+            return;
+        }
+    }
+}
+
+void FileListModel::DropIndex() const
+{
+    m_indexed = false;
+    m_byPath.clear();
 }
 
 void FileListModel::ItemChanged(int pIndex)

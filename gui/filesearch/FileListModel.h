@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace dv {
@@ -52,6 +53,12 @@ public:
     TDvFileListItem *Insert(std::unique_ptr<TDvFileListItem> pItem, int pPos);
     void Remove(int pIndex);
     void Clear();
+    // Moves a row to another path (a rename), keeping the lookup by path right.
+    void SetItemPath(TDvFileListItem &pItem, QString pFolder, QStringView pName);
+    // The first row that names pPath (as TDvFileListItem::NamesPath); nullptr when none. A
+    // short list answers from an index of its paths (built on the first call, kept up to
+    // date while the list stays short); a long one is searched row by row.
+    TDvFileListItem *FindPath(QStringView pPath) const;
 
     // Sorts by a column (ascending or descending); stable, so equal rows keep their order.
     void SortBy(int pColumn, bool pDescending);
@@ -78,7 +85,15 @@ private:
     void RequestExactIcon(TDvFileListItem &pItem) const;
     void ExactIconArrived(TDvFileListItem *pItem, const QString &pIconName);
 
+    void IndexInsert(TDvFileListItem *pItem) const;
+    void IndexErase(const TDvFileListItem *pItem) const;
+    void DropIndex() const;
+
     std::vector<std::unique_ptr<TDvFileListItem>> m_items;
+    // Rows by a hash of their path, while m_indexed (a short list only: the index costs
+    // memory per row, and the automatic refresh, its user, does nothing in long lists).
+    mutable std::unordered_multimap<std::size_t, TDvFileListItem *> m_byPath;
+    mutable bool m_indexed = false;
     int m_shownCount = 0; // rows the view knows of
     int m_updateCount = 0;
     bool m_iconUpdateQueued = false;

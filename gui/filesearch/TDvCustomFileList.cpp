@@ -47,6 +47,29 @@ TDvCustomFileList::TDvCustomFileList(QWidget *parent) : TDvBaseShellListView(par
     fModel->OnRename = [this](TDvFileListItem &item, const QString &name) {
         return RenameItem(item, name);
     };
+    fItemsChangedTimer.setSingleShot(true);
+    fItemsChangedTimer.setInterval(0);
+    connect(&fItemsChangedTimer, &QTimer::timeout, this, [this] {
+        if (OnItemsChanged)
+            OnItemsChanged();
+    });
+}
+
+void TDvCustomFileList::ItemsChanged()
+{
+    if (!fItemsChangedTimer.isActive())
+        fItemsChangedTimer.start();
+}
+
+bool TDvCustomFileList::JudgeAgain(TDvFileListItem &pItem)
+{
+    pItem.Invalidate();
+    fModel->ItemChanged(fModel->IndexOf(&pItem));
+    if (CanAddItem(pItem))
+        return true;
+    fModel->Remove(fModel->IndexOf(&pItem));
+    ItemsChanged();
+    return false;
 }
 
 TDvCustomFileList::~TDvCustomFileList() = default;
@@ -77,15 +100,8 @@ TDvFileListItem *TDvCustomFileList::Add(const QString &Path, bool Checked, int p
     }
 
     if (!fAllowDuplicates) {
-        if (TDvFileListItem *existing = ReturnItemInList(Path)) {
-            const int index = fModel->IndexOf(existing);
-            existing->Invalidate();
-            fModel->ItemChanged(index);
-            if (CanAddItem(*existing))
-                return existing;
-            fModel->Remove(fModel->IndexOf(existing));
-            return nullptr;
-        }
+        if (TDvFileListItem *existing = ReturnItemInList(Path))
+            return JudgeAgain(*existing) ? existing : nullptr;
     }
 
     TDvFileListItem *item =
@@ -129,6 +145,8 @@ bool TDvCustomFileList::CanAddItem(TDvFileListItem &pItem)
 TDvFileListItem *TDvCustomFileList::ReturnItemInList(const QString &pFilePath,
                                                      int lStartIndex) const
 {
+    if (lStartIndex <= 0)
+        return fModel->FindPath(pFilePath);
     for (int i = std::max(0, lStartIndex); i < ItemCount(); ++i)
         if (Item(i)->NamesPath(pFilePath))
             return Item(i);
@@ -149,23 +167,53 @@ void TDvCustomFileList::Clear()
 
 void TDvCustomFileList::ItemDeleted(const QString &pPath)
 {
-    if (TDvFileListItem *item = ReturnItemInList(pPath))
+    if (TDvFileListItem *item = ReturnItemInList(pPath)) {
         fModel->Remove(fModel->IndexOf(item));
+        ItemsChanged();
+    }
 }
 
 void TDvCustomFileList::ItemRenamed(const QString &pOldPath, const QString &pNewPath)
 {
-    TDvFileListItem *item = ReturnItemInList(pOldPath);
-    if (!item)
-        return;
     QStringView path(pNewPath);
     if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0 || path.size() < 2)
         return;
-    item->SetPath(path.left(slash + 1).toString(), path.mid(slash + 1));
-    fModel->ItemChanged(fModel->IndexOf(item));
+    QStringView oldPath(pOldPath);
+    if (oldPath.size() > 1 && oldPath.endsWith(QLatin1Char('/')))
+        oldPath.chop(1);
+    // The rows below a renamed folder follow it; the rows of one folder keep sharing its text.
+    const QString oldFolder = oldPath.toString() + QLatin1Char('/');
+    const QString newFolder = path.toString() + QLatin1Char('/');
+    QHash<const void *, QString> moved;
+    bool changed = false;
+    for (int i = 0; i < ItemCount(); ++i) {
+        TDvFileListItem *row = Item(i);
+        if (!row->Folder().startsWith(oldFolder))
+            continue;
+        auto it = moved.constFind(row->Folder().constData());
+        if (it == moved.constEnd())
+            it = moved.insert(row->Folder().constData(),
+                              newFolder + row->Folder().mid(oldFolder.size()));
+        fModel->SetItemPath(*row, *it, row->CaptionView().toString());
+        fModel->ItemChanged(i);
+        changed = true;
+    }
+    if (TDvFileListItem *item = ReturnItemInList(pOldPath)) {
+        TDvFileListItem *target = ReturnItemInList(pNewPath);
+        if (target != nullptr && target != item) {
+            // Renamed onto a listed file: that row stays, for the one path.
+            fModel->Remove(fModel->IndexOf(item));
+        } else {
+            fModel->SetItemPath(*item, path.left(slash + 1).toString(), path.mid(slash + 1));
+            fModel->ItemChanged(fModel->IndexOf(item));
+        }
+        changed = true;
+    }
+    if (changed)
+        ItemsChanged();
 }
 
 void TDvCustomFileList::ChangeNotified(TNotificationEvent pEvent, const QString &pPath1,
@@ -301,7 +349,8 @@ bool TDvCustomFileList::RenameItem(TDvFileListItem &pItem, const QString &pNewNa
         ReportError(error);
         return false;
     }
-    pItem.SetPath(pItem.Folder(), pNewName);
+    fModel->SetItemPath(pItem, pItem.Folder(), pNewName);
+    ItemsChanged();
     return true;
 }
 
@@ -323,6 +372,8 @@ void TDvCustomFileList::DeleteSelected()
     }
     for (TDvFileListItem *item : trashed)
         fModel->Remove(fModel->IndexOf(item));
+    if (!trashed.empty())
+        ItemsChanged();
     if (!failures.isEmpty()) {
         fLastError = failures.join(QLatin1Char('\n'));
         ReportError(fLastError);

@@ -3,6 +3,7 @@
 #include "gui/filesearch/TDvBaseShellListView.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -66,9 +67,14 @@ public:
     void RunCommand(int pCommand);
 
     // Changes seen in the file system (the automatic refresh uses these): the row of a
-    // deleted path goes, the row of a renamed one follows the new path.
+    // deleted path goes, the row of a renamed one follows the new path, and so do the rows
+    // below a renamed folder. A rename onto a listed path leaves one row for it.
     void ItemDeleted(const QString &pPath);
     void ItemRenamed(const QString &pOldPath, const QString &pNewPath);
+
+    // Called (once per turn of the event loop) after rows were removed, renamed or judged
+    // again outside a search's batches: the refresh, Delete, a rename.
+    std::function<void()> OnItemsChanged;
 
     // The message of the last failed command (for tests and the status line).
     const QString &LastError() const { return fLastError; }
@@ -83,6 +89,11 @@ protected:
     virtual void ItemAccepted(TDvFileListItem &pItem) { (void)pItem; }
     // After Clear has removed every row.
     virtual void ListCleared() {}
+    // Runs the acceptance events for a listed row again (its file changed): true when it is
+    // kept, else the row is removed.
+    bool JudgeAgain(TDvFileListItem &pItem);
+    // Rows changed outside a batch: OnItemsChanged follows.
+    void ItemsChanged();
     // Shows a failed command's message without waiting.
     virtual void ReportError(const QString &pText);
 
@@ -99,6 +110,7 @@ private:
     void PopupContextMenu(const QPoint &pGlobalPos);
     void ClearCutMarks();
 
+    QTimer fItemsChangedTimer;
     QString fLastFolder; // shared by the rows of one folder
     QString fLastError;
     bool fAllowDuplicates = true;

@@ -4,10 +4,13 @@
 #include "core/filesearch/IDvFileSearchTarget.h"
 #include "gui/filesearch/TDvCustomFileList.h"
 
+#include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace dv {
@@ -16,9 +19,13 @@ namespace dv {
 // root on the list's pool; every path found is added with Add (OnAddItem, OnAddPath) inside
 // the batch's update bracket, and OnEndSearch follows when all enumerations have ended.
 //
-// After a search the list follows the file system under the roots of that search (automatic
-// refresh): new matching files are judged on a worker and then offered to OnAddPath, deleted files
-// lose their rows, renamed ones keep them under the new name, and changed folders are read again.
+// From the start of a search the list follows the file system under the roots of that search
+// (automatic refresh): each folder is watched before the walk lists it; new, changed and
+// renamed files are judged on a worker (a listed one again) and then offered to OnAddPath,
+// deleted files lose their rows, renamed ones follow under the new name, and changed folders
+// are read again. Checks that come too soon after the last are postponed, never dropped;
+// after the kernel lost changes (an overflow) the roots are read again whole; folders left
+// without a watch (the system's limit) are read again every UnwatchedRescanMs.
 class TDvFileList : public TDvCustomFileList, public IDvFileSearchTarget
 {
     Q_OBJECT
@@ -50,15 +57,26 @@ public:
     void SetAutomaticRefresh(bool pValue);
     // The folders the automatic refresh watches: the roots of the latest search.
     const QStringList &WatchedRoots() const { return Notifier().WatchedFolders(); }
+    // Reads the folders left without a watch again (the timer does it every
+    // UnwatchedRescanMs); false when every folder is watched.
+    bool RescanUnwatchedFolders();
+    static constexpr int UnwatchedRescanMs = 30000;
+
+    // A path that went away (deleted, renamed, found gone by a check), listed or not.
+    std::function<void(const QString &pPath)> OnPathGone;
 
     // The list as the enumerations see it.
     void BeginUpdate() override { TDvCustomFileList::BeginUpdate(); }
     void EndUpdate() override { TDvCustomFileList::EndUpdate(); }
     bool AddPath(const QString &pPath) override;
+    // A refreshed path: a new one is added, a listed one judged again (its row goes when it
+    // is refused); nothing once the list holds more rows than the refresh serves.
+    bool AddNewPath(const QString &pPath) override;
     bool IsItemInList(const QString &pPath) override;
     int ItemCount() const override { return TDvCustomFileList::ItemCount(); }
     void Sort() override { TDvCustomFileList::Sort(); }
     void WatchSearchRoot(const QString &pPath) override;
+    TDvShellChangeNotifier::TFolderWatch FolderWatch() override;
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;
@@ -68,25 +86,42 @@ protected:
                         const QString &pPath2) override;
 
 private:
-    // A file or folder that may be new: offered like a search result if it matches. Paths
-    // that come within a second of the last run wait for the end of that second.
+    // A file or folder that may be new or changed: judged like a search result, a listed one
+    // again. Paths that come within a second of the last run wait for the end of that second.
     void AddIfNotExists(const QString &pPath);
     void AddNewFiles();
-    // Queues the path to be judged on a worker; its row comes with the verdict.
-    void AddIfMatches(const QString &pPath);
-    // The rows below a changed folder are checked again in the background.
+    // The rows below changed folders are checked again in the background; folders that come
+    // within a second of the last run wait for the end of that second.
     void DeleteIfNotExists(const QString &pFolder);
+    void DeleteNotExisting();
     void CheckItem(TDvFileListItem &pItem);
     // The top level of a changed folder is read again for new files.
     void Rescan(const QString &pFolder);
+    // Queues a read of the folder (its tree with pRecursive); those queued in one turn of
+    // the event loop are merged.
+    void QueueRescan(const QString &pFolder, bool pRecursive);
+    void StartRescans();
+    // Changes were lost: every root is read again whole, every row checked.
+    void Overflowed();
+    void PathGone(const QString &pPath);
 
     std::unique_ptr<FileListSearch> fSearch;
     bool fAutomaticRefresh = true;
     std::uint32_t fLastAddIfNotExistsSearch = 0;
     std::uint32_t fLastDeleteIfNotExistsSearch = 0;
     bool fAddedBefore = false; // add-if-new has run at least once
-    QStringList fNewFiles;     // waiting for the end of the current second
+    bool fCheckedBefore = false;
+    QStringList fNewFiles; // waiting for the end of the current second, in order
+    QSet<QString> fNewFileSet;
     QTimer fNewFilesTimer;
+    QSet<QString> fRecheckFolders; // waiting for the end of the current second
+    QTimer fRecheckTimer;
+    QHash<QString, bool> fRescanFolders; // folder: whole tree
+    QTimer fRescanTimer;
+    QTimer fUnwatchedTimer;
+    // Rows the refresh added while a search walks: the walk, which may find them too, does
+    // not add them twice.
+    QSet<QString> fRefreshAdded;
     std::shared_ptr<int> fAlive = std::make_shared<int>(0);
 };
 

@@ -402,21 +402,26 @@ private slots:
     }
 
     // Out of watches (a small budget stands in for fs.inotify.max_user_watches, which cannot
-    // be lowered here): the folders nearest the root are watched, the rest not; it is said
-    // once on stderr, and what is watched keeps working.
+    // be lowered here): the folders nearest the root are watched, the rest not, and half of
+    // the limit stays for other programs; the rest is listed, it is said once on stderr, and
+    // what is watched keeps working.
     void watchLimitKeepsNearestFolders()
     {
         QTemporaryDir dir;
         for (const char *top : {"a", "b", "c"})
             for (const char *below : {"x", "y", "z"})
                 QVERIFY(QDir().mkpath(dir.path() + '/' + top + '/' + below));
-        WatchBudget::SetLimit(8); // room for 7 here: one is kept for the folder tree
+        WatchBudget::SetLimit(8); // room for 4 here
         StderrCapture capture;
         {
             Watching w;
             QVERIFY(w.Start(dir.path()));
             QVERIFY(w.Notifier.LimitReached());
-            QCOMPARE(w.Notifier.WatchCount(), 7); // the root, a, b, c and three below
+            QCOMPARE(w.Notifier.WatchCount(), 4); // the root, a, b and c
+            QCOMPARE(WatchBudget::Used(), 4);
+            QStringList unwatched = w.Notifier.UnwatchedFolders();
+            QCOMPARE(unwatched.size(), 9);
+            QVERIFY(unwatched.contains(dir.path() + "/b/y"));
             const QString file = writeFile(dir.path(), "c/top-level.txt", "x");
             QVERIFY(w.WaitFor(neFileCreate, file));
         }
@@ -451,6 +456,71 @@ private slots:
         }
         w.Notifier.SetReadingPaused(false);
         QVERIFY(w.WaitFor(neFolderUpdate, dir.path()));
+    }
+
+    // With OnOverflow set, an overflow is reported to it, in order with the changes around
+    // it; what the kernel dropped is not reported (InjectOverflow drops the queued events).
+    void overflowIsReportedInOrder()
+    {
+        QTemporaryDir dir;
+        Watching w;
+        int overflows = 0;
+        std::size_t changesBefore = 0;
+        w.Notifier.OnOverflow = [&](TDvShellChangeNotifier &) {
+            ++overflows;
+            changesBefore = w.Changes.size();
+        };
+        QVERIFY(w.Start(dir.path()));
+        const QString first = writeFile(dir.path(), "first.txt", "x");
+        QVERIFY(w.WaitFor(neFileCreate, first));
+        w.Notifier.SetReadingPaused(true);
+        QVERIFY(w.Settle());
+        const QString lost = writeFile(dir.path(), "lost.txt", "x");
+        w.Notifier.InjectOverflow();
+        w.Notifier.SetReadingPaused(false);
+        QVERIFY(w.Sentinel(dir.path()));
+        QCOMPARE(overflows, 1);
+        QCOMPARE(w.Count(neFileCreate, lost), 0);
+        QCOMPARE(w.Count(neFolderUpdate, dir.path()), 0);
+        QVERIFY(changesBefore >= 1 && changesBefore < w.Changes.size());
+    }
+
+    // A walk watches each folder before it lists it, also while the notifier holds the
+    // subfolders back: a change there is reported at once. A folder watched by the walk and
+    // by the notifier counts once, and the walk's hook outlives the notifier harmlessly.
+    void walkWatchesItsFolders()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.path() + "/sub/deep"));
+        TDvShellChangeNotifier::TFolderWatch hook;
+        {
+            Watching w;
+            w.Notifier.SetSubfoldersHeld(true);
+            QVERIFY(w.Start(dir.path()));
+            QCOMPARE(w.Notifier.WatchCount(), 1);
+            hook = w.Notifier.FolderWatch();
+            for (const char *folder : {"", "/sub", "/sub/deep"}) {
+                const QByteArray path = EncodeFileName(dir.path() + folder) + '/';
+                const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                QVERIFY(fd >= 0);
+                FolderIdentity identity;
+                QVERIFY(DirectoryReader::Identify(fd, identity));
+                hook(fd, path, identity, *folder == 0);
+                ::close(fd);
+            }
+            QCOMPARE(WatchBudget::Used(), 3);
+            const QString file = writeFile(dir.path(), "sub/deep/f.txt", "f");
+            QVERIFY(w.WaitFor(neFileCreate, file));
+            QCOMPARE(w.Notifier.WatchCount(), 3);
+            w.Notifier.SetSubfoldersHeld(false);
+            QVERIFY(w.Settle());
+            QCOMPARE(WatchBudget::Used(), 3);
+        }
+        const QByteArray path = EncodeFileName(dir.path()) + '/';
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        hook(fd, path, FolderIdentity(), true);
+        ::close(fd);
+        QCOMPARE(WatchBudget::Used(), 0);
     }
 };
 
