@@ -312,6 +312,8 @@ private slots:
     void openDocument() { verifyParts(); }
     void rtf_data();
     void rtf();
+    void html_data();
+    void html();
     void epubFontsOnlyObfuscated();
     void unreadable_data();
     void unreadable();
@@ -565,6 +567,50 @@ void tst_ExtractDocumentParts::rtf()
     QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
 }
 
+void tst_ExtractDocumentParts::html_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("expected");
+
+    const QString words = QStringLiteral("Grüße aus Köln – 日本");
+    const QByteArray body = "<body><p>" + words.toUtf8() + "</p></body></html>";
+    QTest::newRow("utf-16 declared on UTF-8 bytes")
+        << "<html><head><meta charset=\"utf-16\"></head>" + body << QString() << words;
+    QTest::newRow("UTF-16LE in a Content-Type declaration")
+        << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=UTF-16LE\"></head>" +
+               body
+        << QString() << words;
+    QStringEncoder utf16(QStringConverter::Utf16LE);
+    const QString page =
+        "<html><head><meta charset=\"utf-16\"></head><body><p>" + words + "</p></body></html>";
+    QTest::newRow("real UTF-16 with a byte-order mark")
+        << QByteArray("\xFF\xFE") + QByteArray(utf16.encode(page)) << QString() << words;
+    QTest::newRow("real UTF-16 without a byte-order mark")
+        << QByteArray(utf16.encode(page)) << "page.html" << words;
+    QTest::newRow("stray NUL bytes")
+        << QByteArray("<html><body><p>Fo\0g horn</p>\0\0<p>Second</p></body></html>", 56)
+        << QString() << "Fog horn\nSecond";
+    QTest::newRow("stray NUL bytes before the markup, named as HTML")
+        << QByteArray("\0\0<p>Lamp room</p>", 18) << "lamp.htm"
+        << "Lamp room";
+    QTest::newRow("Latin-1 declared, as before")
+        << QByteArray("<html><head><meta charset=\"iso-8859-1\"></head><body>K\xF6ln</body>"
+                      "</html>")
+        << QString() << "Köln";
+}
+
+void tst_ExtractDocumentParts::html()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(QString, expected);
+    const ExtractResult result = extract(content, fileName);
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
+}
+
 void tst_ExtractDocumentParts::epubFontsOnlyObfuscated()
 {
     // Font obfuscation uses a key every reader has: the book is no less readable.
@@ -598,6 +644,9 @@ void tst_ExtractDocumentParts::unreadable_data()
     QTest::newRow("EPUB with DRM on its chapter")
         << epub("http://www.w3.org/2001/04/xmlenc#aes128-cbc", "OEBPS/chapter.xhtml")
         << "locked.epub" << ExtractStatus::Unparseable << "encrypted";
+    QTest::newRow("text with NUL bytes that is not HTML")
+        << QByteArray("plain\0words\0here", 16) << "notes.txt" << ExtractStatus::Unsupported
+        << QString();
 }
 
 void tst_ExtractDocumentParts::unreadable()
