@@ -49,7 +49,9 @@ bool looksLikeMail(const QString &head)
     int hits = 0;
     bool first = true;
     const auto lines = QStringView(head).split(u'\n');
-    for (qsizetype i = 0; i < lines.size() && i < 200; ++i) {
+    // A message saved from a mailbox starts with its separator line, "From sender date".
+    const qsizetype start = head.startsWith(u"From ") ? 1 : 0;
+    for (qsizetype i = start; i < lines.size() && i < 200; ++i) {
         QStringView line = lines[i];
         if (line.endsWith(u'\r'))
             line.chop(1);
@@ -132,7 +134,8 @@ DocumentType detectDocumentType(const QByteArray &content, const QString &conten
         return DocumentType::Xml;
     if (isHtmlHint(mime, ext))
         return DocumentType::Html;
-    if (mime == u"message/rfc822" || ext == u"eml" || looksLikeMail(head))
+    if (mime == u"message/rfc822" || mime == u"application/mbox" || ext == u"eml" ||
+        ext == u"mbox" || looksLikeMail(head))
         return DocumentType::Eml;
     if (trimmed.startsWith(u'<') &&
         (mime == u"application/xml" || mime == u"text/xml" || mime.endsWith(u"+xml") ||

@@ -314,6 +314,8 @@ private slots:
     void rtf();
     void html_data();
     void html();
+    void mail_data();
+    void mail();
     void epubFontsOnlyObfuscated();
     void unreadable_data();
     void unreadable();
@@ -609,6 +611,49 @@ void tst_ExtractDocumentParts::html()
     const ExtractResult result = extract(content, fileName);
     QCOMPARE(result.status, ExtractStatus::Ok);
     QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
+}
+
+void tst_ExtractDocumentParts::mail_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QStringList>("inOrder");
+    QTest::addColumn<QStringList>("absent");
+
+    const QByteArray attachment = QByteArray("Logbook: calm sea, light wind.\n").toBase64();
+    const QByteArray message =
+        "From: Keeper <keeper@lighthouse.invalid>\nTo: master@harbour.invalid\n"
+        "Subject: Night log\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\n"
+        "All lamps lit.\n--b\nContent-Type: text/plain; name=log.txt\n"
+        "Content-Disposition: attachment; filename=log.txt\n"
+        "Content-Transfer-Encoding: base64\n\n" +
+        attachment + "\n--b--\n";
+    const QByteArray separator = "From keeper@lighthouse.invalid Mon Jan  5 10:00:00 2026\n";
+    QTest::newRow("message saved with its mailbox separator")
+        << separator + message << QString()
+        << QStringList{"Subject: Night log", "All lamps lit.", "Logbook: calm sea"}
+        << QStringList{"Mon Jan", QString::fromLatin1(attachment.left(12))};
+    QTest::newRow("mailbox of two messages")
+        << separator + message + "\n" + separator +
+               "From: master@harbour.invalid\nTo: keeper@lighthouse.invalid\n"
+               "Subject: Re: Night log\n\nThank you.\n"
+        << "saved.mbox"
+        << QStringList{"Subject: Night log", "All lamps lit.", "Subject: Re: Night log",
+                       "Thank you."}
+        << QStringList{"Mon Jan"};
+    QTest::newRow("text that starts like a separator stays text")
+        << QByteArray("From the harbour master, greetings.\nDear keeper: the lamp.\n")
+        << "letter.txt" << QStringList{"From the harbour master, greetings."} << QStringList{};
+}
+
+void tst_ExtractDocumentParts::mail()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(QStringList, inOrder);
+    QFETCH(QStringList, absent);
+    verifyText(extract(content, fileName), inOrder, absent);
 }
 
 void tst_ExtractDocumentParts::epubFontsOnlyObfuscated()
