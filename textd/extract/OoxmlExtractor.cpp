@@ -330,13 +330,13 @@ void walkHeaderFooter(XmlReader &reader, ExtractContext &context)
                 list.append(text);
         }
     }
+    context.paragraphBreak();
     for (const QByteArrayList *list : {&headers, &footers}) {
         for (const QByteArray &text : *list) {
-            context.lineBreak();
             context.appendUtf8(text);
+            context.lineBreak();
         }
     }
-    context.lineBreak();
 }
 
 void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, ExtractContext &context)

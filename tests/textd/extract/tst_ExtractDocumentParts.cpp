@@ -369,8 +369,8 @@ void tst_ExtractDocumentParts::excel_data()
                     "dock&amp;C&amp;P of &amp;N&amp;RPrinted &amp;D</evenHeader>"
                     "<firstFooter>&amp;RFirst page only</firstFooter></headerFooter>",
                     {}, {})
-        << QStringList{"Dues\nHarbour dues\t120", "Harbour & dock\tof\tPrinted",
-                       "Confidential draft", "First page only"}
+        << QStringList{"Dues\nHarbour dues\t120\n\nHarbour & dock\tof\tPrinted\n"
+                       "Confidential draft\nFirst page only"}
         << QStringList{"Arial", "14", "FF0000", "&D"};
 
     const QByteArray comments =
