@@ -554,6 +554,10 @@ void tst_ExtractDocumentParts::rtf_data()
         << QByteArray("{\\rtf1\\ansi One{\\*\\annotation First note\\par with two lines}, "
                       "two{\\*\\annotation Caf\\'e9 note}.\\par}")
         << "One, two.\n\nFirst note\nwith two lines\n\nCafé note";
+    QTest::newRow("empty annotations leave no gaps")
+        << QByteArray("{\\rtf1\\ansi Text{\\*\\annotation A}{\\*\\annotation}"
+                      "{\\*\\annotation {\\*\\atnref 2}}{\\*\\annotation B}\\par}")
+        << "Text\n\nA\n\nB";
     QTest::newRow("annotation inside a skipped destination")
         << QByteArray("{\\rtf1\\ansi Text{\\*\\unknowndest hidden{\\*\\annotation hidden note}}"
                       "\\par}")
