@@ -151,11 +151,21 @@ void extractEml(const QByteArray &content, ExtractContext &context)
     GObjectPtr<GMimeStream> stream(
         g_mime_stream_mem_new_with_buffer(content.constData(), size_t(content.size())));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-    GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
-    if (!message)
+    // A message saved from a mailbox, or a whole mailbox, starts with a "From " separator line
+    // before each message's headers.
+    const bool mailbox = content.startsWith("From ");
+    g_mime_parser_set_format(parser.get(), mailbox ? GMIME_FORMAT_MBOX : GMIME_FORMAT_MESSAGE);
+    int messages = 0;
+    do {
+        GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
+        if (!message)
+            break;
+        context.paragraphBreak();
+        walkMessage(message.get(), context, 0);
+        ++messages;
+    } while (mailbox && !g_mime_parser_eos(parser.get()));
+    if (messages == 0)
         throw ExtractError(ExtractError::Kind::Corrupt, "not a mail message");
-    walkMessage(message.get(), context, 0);
 }
 
 } // namespace dv::textd

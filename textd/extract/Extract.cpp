@@ -49,7 +49,9 @@ bool looksLikeMail(const QString &head)
     int hits = 0;
     bool first = true;
     const auto lines = QStringView(head).split(u'\n');
-    for (qsizetype i = 0; i < lines.size() && i < 200; ++i) {
+    // A message saved from a mailbox starts with its separator line, "From sender date".
+    const qsizetype start = head.startsWith(u"From ") ? 1 : 0;
+    for (qsizetype i = start; i < lines.size() && i < 200; ++i) {
         QStringView line = lines[i];
         if (line.endsWith(u'\r'))
             line.chop(1);
@@ -65,6 +67,29 @@ bool looksLikeMail(const QString &head)
             ++hits;
     }
     return hits >= 2;
+}
+
+bool isHtmlMarkup(const QString &trimmedHead)
+{
+    return trimmedHead.startsWith(u'<') &&
+           (trimmedHead.contains(u"<!doctype html") || trimmedHead.contains(u"<html"));
+}
+
+bool isHtmlHint(const QString &mime, const QString &ext)
+{
+    return mime == u"text/html" || mime == u"application/xhtml+xml" || ext == u"html" ||
+           ext == u"htm" || ext == u"xhtml" || ext == u"xht";
+}
+
+// The head of text with a few NUL bytes in it, which make it look binary, without them.
+QString headWithoutNuls(const QByteArray &content)
+{
+    QByteArray probe = content.left(4096);
+    const qsizetype nuls = probe.count('\0');
+    if (nuls == 0 || nuls > std::max<qsizetype>(16, probe.size() / 16))
+        return {};
+    probe.removeIf([](char c) { return c == 0; });
+    return headText(probe);
 }
 
 ExtractStatus statusFor(ExtractError::Kind kind)
@@ -88,25 +113,29 @@ DocumentType detectDocumentType(const QByteArray &content, const QString &conten
     if (content.startsWith("{\\rtf"))
         return DocumentType::Rtf;
 
-    const QString head = headText(content);
-    if (head.isEmpty() && !content.isEmpty())
-        return DocumentType::Unknown;
-
     const QString mime = baseMimeType(contentTypeHint);
     const QString ext = extensionOf(fileNameHint);
+    const QString head = headText(content);
+    if (head.isEmpty() && !content.isEmpty()) {
+        // Browsers read HTML with stray NUL bytes, and so do we; other text with them stays
+        // unknown.
+        const QString cleaned = headWithoutNuls(content).trimmed().left(2048).toLower();
+        if (!cleaned.isEmpty() && (isHtmlMarkup(cleaned) || isHtmlHint(mime, ext)))
+            return DocumentType::Html;
+        return DocumentType::Unknown;
+    }
+
     const QString trimmed = head.trimmed().left(2048).toLower();
     if (trimmed.startsWith(u"{\\rtf"))
         return DocumentType::Rtf;
-    if (trimmed.startsWith(u'<')) {
-        if (trimmed.contains(u"<!doctype html") || trimmed.contains(u"<html"))
-            return DocumentType::Html;
-        if (trimmed.startsWith(u"<?xml"))
-            return DocumentType::Xml;
-    }
-    if (mime == u"text/html" || mime == u"application/xhtml+xml" || ext == u"html" ||
-        ext == u"htm" || ext == u"xhtml" || ext == u"xht")
+    if (isHtmlMarkup(trimmed))
         return DocumentType::Html;
-    if (mime == u"message/rfc822" || ext == u"eml" || looksLikeMail(head))
+    if (trimmed.startsWith(u"<?xml"))
+        return DocumentType::Xml;
+    if (isHtmlHint(mime, ext))
+        return DocumentType::Html;
+    if (mime == u"message/rfc822" || mime == u"application/mbox" || ext == u"eml" ||
+        ext == u"mbox" || looksLikeMail(head))
         return DocumentType::Eml;
     if (trimmed.startsWith(u'<') &&
         (mime == u"application/xml" || mime == u"text/xml" || mime.endsWith(u"+xml") ||

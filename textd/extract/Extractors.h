@@ -66,6 +66,9 @@ void extractEpub(ZipArchive &archive, ExtractContext &context);
 
 // Text decoding shared by the plain-text path and the markup parsers.
 bool looksLikeText(const QByteArray &content);
+// "UTF-16LE" or "UTF-16BE" for text in UTF-16 without a byte-order mark, told by its zero
+// bytes; empty for other content.
+QByteArray utf16Encoding(const QByteArray &content);
 // Decodes by byte-order mark, UTF-8 validity or detected charset; empty result when binary.
 bool decodeText(const QByteArray &content, QString &text);
 // The name of the legacy charset uchardet guesses, or an empty string.

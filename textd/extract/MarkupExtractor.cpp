@@ -4,6 +4,7 @@
 #include "textd/extract/XmlReader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <libxml/HTMLparser.h>
@@ -105,9 +106,42 @@ void walkHtml(xmlNodePtr root, ExtractContext &context)
     }
 }
 
-bool declaresCharset(const QByteArray &content)
+// The charset a <meta> (or a Content-Type in one) declares near the start, lower case.
+QByteArray declaredCharset(const QByteArray &content)
 {
-    return content.left(4096).toLower().contains("charset");
+    const QByteArray head = content.left(4096).toLower();
+    for (qsizetype at = head.indexOf("charset"); at >= 0; at = head.indexOf("charset", at + 1)) {
+        qsizetype i = at + 7;
+        while (i < head.size() && (head[i] == ' ' || head[i] == '\t'))
+            ++i;
+        if (i >= head.size() || head[i] != '=')
+            continue;
+        ++i;
+        while (i < head.size() &&
+               (head[i] == ' ' || head[i] == '\t' || head[i] == '"' || head[i] == '\''))
+            ++i;
+        const qsizetype start = i;
+        while (i < head.size() &&
+               (std::isalnum(static_cast<unsigned char>(head[i])) || std::strchr("-_.:", head[i])))
+            ++i;
+        if (i > start)
+            return head.mid(start, i - start);
+    }
+    return {};
+}
+
+// The labels the encoding standard maps to UTF-16. A page can only declare its charset this
+// way in ASCII bytes, so it cannot be UTF-16: browsers read it as UTF-8.
+bool isUtf16Label(const QByteArray &label)
+{
+    static const char *const labels[] = {"utf-16",  "utf-16le",        "utf-16be",
+                                         "unicode", "unicodefeff",     "unicodefffe",
+                                         "ucs-2",   "iso-10646-ucs-2", "csunicode"};
+    for (const char *l : labels) {
+        if (label == l)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -125,15 +159,25 @@ void extractHtml(const QByteArray &content, ExtractContext &context,
         throw ExtractError(ExtractError::Kind::Limit, "HTML too large");
     // Without a declared charset libxml2 would fall back to Latin-1; tell it what the bytes are.
     QByteArray encoding = knownEncoding;
-    const bool hasBom = content.startsWith("\xEF\xBB\xBF") || content.startsWith("\xFF\xFE") ||
-                        content.startsWith("\xFE\xFF");
-    if (encoding.isEmpty() && !hasBom && !declaresCharset(content)) {
-        if (QByteArrayView(content).isValidUtf8())
-            encoding = "UTF-8";
-        else
-            encoding = detectCharset(content);
-        if (encoding == "ASCII")
-            encoding = "UTF-8";
+    const bool wideBom = content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF");
+    const bool hasBom = wideBom || content.startsWith("\xEF\xBB\xBF");
+    if (encoding.isEmpty() && !hasBom)
+        encoding = utf16Encoding(content);
+    QByteArray html = content;
+    if (!wideBom && !encoding.startsWith("UTF-16")) {
+        // Stray NUL bytes: browsers drop them from the text, libxml2 would stop at one.
+        html.removeIf([](char c) { return c == 0; });
+    }
+    if (encoding.isEmpty() && !hasBom) {
+        const QByteArray declared = declaredCharset(html);
+        if (declared.isEmpty() || isUtf16Label(declared)) {
+            if (QByteArrayView(html).isValidUtf8())
+                encoding = "UTF-8";
+            else
+                encoding = detectCharset(html);
+            if (encoding == "ASCII")
+                encoding = "UTF-8";
+        }
     }
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR |
                         HTML_PARSE_NOWARNING | HTML_PARSE_COMPACT;
@@ -145,13 +189,13 @@ void extractHtml(const QByteArray &content, ExtractContext &context,
     if (!parser)
         throw std::bad_alloc();
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> document(
-        htmlCtxtReadMemory(parser.get(), content.constData(), int(content.size()), nullptr,
+        htmlCtxtReadMemory(parser.get(), html.constData(), int(html.size()), nullptr,
                            encoding.isEmpty() ? nullptr : encoding.constData(), options),
         &xmlFreeDoc);
     if (!document && !encoding.isEmpty()) {
         // An encoding libxml2 does not know: let it guess.
-        document.reset(htmlCtxtReadMemory(parser.get(), content.constData(), int(content.size()),
-                                          nullptr, nullptr, options));
+        document.reset(htmlCtxtReadMemory(parser.get(), html.constData(), int(html.size()), nullptr,
+                                          nullptr, options));
     }
     if (!document)
         throw ExtractError(ExtractError::Kind::Corrupt, "cannot parse HTML");

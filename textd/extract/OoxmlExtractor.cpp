@@ -326,18 +326,19 @@ void walkHeaderFooter(XmlReader &reader, ExtractContext &context)
         } else if (reader.node() == XmlReader::Node::EndElement && reader.depth() == depth + 1) {
             QByteArrayList &list =
                 QByteArrayView(reader.name()).endsWith("Footer") ? footers : headers;
+            // A page has at most three: odd, even and first.
             const QByteArray text = headerFooterText(codes);
-            if (!text.isEmpty() && !list.contains(text))
+            if (!text.isEmpty() && list.size() < 3 && !list.contains(text))
                 list.append(text);
         }
     }
+    context.paragraphBreak();
     for (const QByteArrayList *list : {&headers, &footers}) {
         for (const QByteArray &text : *list) {
-            context.lineBreak();
             context.appendUtf8(text);
+            context.lineBreak();
         }
     }
-    context.lineBreak();
 }
 
 // The number formats of the cell styles: <numFmts> and the numFmtId of each <cellXfs> entry.

@@ -158,6 +158,19 @@ bool decodeText(const QByteArray &content, QString &text)
     return true;
 }
 
+QByteArray utf16Encoding(const QByteArray &content)
+{
+    const auto probe = QByteArrayView(content).first(std::min(content.size(), kProbeBytes));
+    switch (guessUtf16(probe).value_or(QStringConverter::Utf8)) {
+    case QStringConverter::Utf16LE:
+        return QByteArrayLiteral("UTF-16LE");
+    case QStringConverter::Utf16BE:
+        return QByteArrayLiteral("UTF-16BE");
+    default:
+        return {};
+    }
+}
+
 void extractPlainText(const QByteArray &content, ExtractContext &context)
 {
     QString text;

@@ -278,8 +278,7 @@ private:
             flushBytes();
             if (ignorable)
                 m_state.skip = !m_stack.empty() && m_stack.back().skip;
-            if (!m_state.annotation && !m_annotations.isEmpty())
-                m_annotations += u"\n\n";
+            m_newAnnotation = !m_state.annotation;
             m_state.annotation = true;
             return;
         }
@@ -430,7 +429,15 @@ private:
         flushText(false);
     }
 
-    QString &output() { return m_state.annotation ? m_annotations : m_text; }
+    // Where text goes: the body, or the comments, a paragraph each once they have text.
+    QString &output()
+    {
+        if (!m_state.annotation)
+            return m_text;
+        if (std::exchange(m_newAnnotation, false) && !m_annotations.isEmpty())
+            m_annotations += u"\n\n";
+        return m_annotations;
+    }
 
     // Hands text over in pieces so the output limit acts early; never splits a surrogate pair.
     void flushText(bool final)
@@ -456,6 +463,7 @@ private:
     int m_bytesCodepage = 1252;
     QString m_text;
     QString m_annotations;
+    bool m_newAnnotation = false;
     int m_skipChars = 0;
     // The last control was \*: the destination that follows may be skipped.
     bool m_ignorable = false;

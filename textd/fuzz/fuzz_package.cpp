@@ -3,7 +3,8 @@
 
 // Mutated zip files rarely get past the checksums, so this target builds a valid stored zip
 // around the fuzzer's data: the first byte picks the kind of package, the rest is split at
-// "\n#\n" into the members that kind reads. The XML walkers then see the mutations.
+// record separators (0x1e) into the members that kind reads. The XML walkers then see the
+// mutations.
 namespace {
 
 const char kTypes[] =
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const int kind = data[0] % 5;
+    const int kind = data[0] % 8;
     const QList<QByteArray> parts =
         QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)).split('\x1e');
     const auto part = [&](int i) { return i < parts.size() ? parts[i] : QByteArray(); };
@@ -55,6 +56,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         members = {{"mimetype", "application/vnd.oasis.opendocument.text"},
                    {"content.xml", part(0)},
                    {"styles.xml", part(1)}};
+        break;
+    case 5: // a sheet's comments, drawing and SmartArt
+        members = {{"[Content_Types].xml", kTypes},
+                   {"_rels/.rels", packageRels("xl/workbook.xml")},
+                   {"xl/workbook.xml", part(0)},
+                   {"xl/_rels/workbook.xml.rels", part(1)},
+                   {"xl/worksheets/sheet1.xml", part(2)},
+                   {"xl/worksheets/_rels/sheet1.xml.rels", part(3)},
+                   {"xl/comments1.xml", part(4)},
+                   {"xl/threadedComments/threadedComment1.xml", part(5)},
+                   {"xl/drawings/drawing1.xml", part(6)},
+                   {"xl/drawings/_rels/drawing1.xml.rels", part(7)},
+                   {"xl/diagrams/data1.xml", part(8)}};
+        break;
+    case 6: // a slide's comments and SmartArt, its layout and master
+        members = {{"[Content_Types].xml", kTypes},
+                   {"_rels/.rels", packageRels("ppt/presentation.xml")},
+                   {"ppt/presentation.xml", part(0)},
+                   {"ppt/_rels/presentation.xml.rels", part(1)},
+                   {"ppt/slides/slide1.xml", part(2)},
+                   {"ppt/slides/_rels/slide1.xml.rels", part(3)},
+                   {"ppt/slideLayouts/slideLayout1.xml", part(4)},
+                   {"ppt/slideLayouts/_rels/slideLayout1.xml.rels", part(5)},
+                   {"ppt/slideMasters/slideMaster1.xml", part(6)},
+                   {"ppt/comments/comment1.xml", part(7)},
+                   {"ppt/diagrams/data1.xml", part(8)}};
+        break;
+    case 7: // master pages of a presentation, and the manifest
+        members = {{"mimetype", "application/vnd.oasis.opendocument.presentation"},
+                   {"content.xml", part(0)},
+                   {"styles.xml", part(1)},
+                   {"META-INF/manifest.xml", part(2)}};
         break;
     default:
         members = {{"mimetype", "application/epub+zip"},

@@ -312,6 +312,10 @@ private slots:
     void openDocument() { verifyParts(); }
     void rtf_data();
     void rtf();
+    void html_data();
+    void html();
+    void mail_data();
+    void mail();
     void epubFontsOnlyObfuscated();
     void unreadable_data();
     void unreadable();
@@ -365,8 +369,8 @@ void tst_ExtractDocumentParts::excel_data()
                     "dock&amp;C&amp;P of &amp;N&amp;RPrinted &amp;D</evenHeader>"
                     "<firstFooter>&amp;RFirst page only</firstFooter></headerFooter>",
                     {}, {})
-        << QStringList{"Dues\nHarbour dues\t120", "Harbour & dock\tof\tPrinted",
-                       "Confidential draft", "First page only"}
+        << QStringList{"Dues\nHarbour dues\t120\n\nHarbour & dock\tof\tPrinted\n"
+                       "Confidential draft\nFirst page only"}
         << QStringList{"Arial", "14", "FF0000", "&D"};
 
     const QByteArray comments =
@@ -550,6 +554,10 @@ void tst_ExtractDocumentParts::rtf_data()
         << QByteArray("{\\rtf1\\ansi One{\\*\\annotation First note\\par with two lines}, "
                       "two{\\*\\annotation Caf\\'e9 note}.\\par}")
         << "One, two.\n\nFirst note\nwith two lines\n\nCafé note";
+    QTest::newRow("empty annotations leave no gaps")
+        << QByteArray("{\\rtf1\\ansi Text{\\*\\annotation A}{\\*\\annotation}"
+                      "{\\*\\annotation {\\*\\atnref 2}}{\\*\\annotation B}\\par}")
+        << "Text\n\nA\n\nB";
     QTest::newRow("annotation inside a skipped destination")
         << QByteArray("{\\rtf1\\ansi Text{\\*\\unknowndest hidden{\\*\\annotation hidden note}}"
                       "\\par}")
@@ -563,6 +571,93 @@ void tst_ExtractDocumentParts::rtf()
     const ExtractResult result = extract(rtf);
     QCOMPARE(result.status, ExtractStatus::Ok);
     QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
+}
+
+void tst_ExtractDocumentParts::html_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("expected");
+
+    const QString words = QStringLiteral("Grüße aus Köln – 日本");
+    const QByteArray body = "<body><p>" + words.toUtf8() + "</p></body></html>";
+    QTest::newRow("utf-16 declared on UTF-8 bytes")
+        << "<html><head><meta charset=\"utf-16\"></head>" + body << QString() << words;
+    QTest::newRow("UTF-16LE in a Content-Type declaration")
+        << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=UTF-16LE\"></head>" +
+               body
+        << QString() << words;
+    QStringEncoder utf16(QStringConverter::Utf16LE);
+    const QString page =
+        "<html><head><meta charset=\"utf-16\"></head><body><p>" + words + "</p></body></html>";
+    QTest::newRow("real UTF-16 with a byte-order mark")
+        << QByteArray("\xFF\xFE") + QByteArray(utf16.encode(page)) << QString() << words;
+    QTest::newRow("real UTF-16 without a byte-order mark")
+        << QByteArray(utf16.encode(page)) << "page.html" << words;
+    QTest::newRow("stray NUL bytes")
+        << QByteArray("<html><body><p>Fo\0g horn</p>\0\0<p>Second</p></body></html>", 56)
+        << QString() << "Fog horn\nSecond";
+    QTest::newRow("stray NUL bytes before the markup, named as HTML")
+        << QByteArray("\0\0<p>Lamp room</p>", 18) << "lamp.htm"
+        << "Lamp room";
+    QTest::newRow("Latin-1 declared, as before")
+        << QByteArray("<html><head><meta charset=\"iso-8859-1\"></head><body>K\xF6ln</body>"
+                      "</html>")
+        << QString() << "Köln";
+}
+
+void tst_ExtractDocumentParts::html()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(QString, expected);
+    const ExtractResult result = extract(content, fileName);
+    QCOMPARE(result.status, ExtractStatus::Ok);
+    QCOMPARE(QString::fromUtf8(result.utf8Text), expected);
+}
+
+void tst_ExtractDocumentParts::mail_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QStringList>("inOrder");
+    QTest::addColumn<QStringList>("absent");
+
+    const QByteArray attachment = QByteArray("Logbook: calm sea, light wind.\n").toBase64();
+    const QByteArray message =
+        "From: Keeper <keeper@lighthouse.invalid>\nTo: master@harbour.invalid\n"
+        "Subject: Night log\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\n"
+        "All lamps lit.\n--b\nContent-Type: text/plain; name=log.txt\n"
+        "Content-Disposition: attachment; filename=log.txt\n"
+        "Content-Transfer-Encoding: base64\n\n" +
+        attachment + "\n--b--\n";
+    const QByteArray separator = "From keeper@lighthouse.invalid Mon Jan  5 10:00:00 2026\n";
+    QTest::newRow("message saved with its mailbox separator")
+        << separator + message << QString()
+        << QStringList{"Subject: Night log", "All lamps lit.", "Logbook: calm sea"}
+        << QStringList{"Mon Jan", QString::fromLatin1(attachment.left(12))};
+    QTest::newRow("mailbox of two messages")
+        << separator + message + "\n" + separator +
+               "From: master@harbour.invalid\nTo: keeper@lighthouse.invalid\n"
+               "Subject: Re: Night log\n\nThank you.\n"
+        << "saved.mbox"
+        << QStringList{"Subject: Night log", "All lamps lit.", "Subject: Re: Night log",
+                       "Thank you."}
+        << QStringList{"Mon Jan"};
+    QTest::newRow("text that starts like a separator stays text")
+        << QByteArray("From the harbour master, greetings.\nDear keeper: the lamp.\n")
+        << "letter.txt" << QStringList{"From the harbour master, greetings."} << QStringList{};
+}
+
+void tst_ExtractDocumentParts::mail()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(QStringList, inOrder);
+    QFETCH(QStringList, absent);
+    verifyText(extract(content, fileName), inOrder, absent);
 }
 
 void tst_ExtractDocumentParts::epubFontsOnlyObfuscated()
@@ -598,6 +693,9 @@ void tst_ExtractDocumentParts::unreadable_data()
     QTest::newRow("EPUB with DRM on its chapter")
         << epub("http://www.w3.org/2001/04/xmlenc#aes128-cbc", "OEBPS/chapter.xhtml")
         << "locked.epub" << ExtractStatus::Unparseable << "encrypted";
+    QTest::newRow("text with NUL bytes that is not HTML")
+        << QByteArray("plain\0words\0here", 16) << "notes.txt" << ExtractStatus::Unsupported
+        << QString();
 }
 
 void tst_ExtractDocumentParts::unreadable()

@@ -54,3 +54,112 @@ seed("fuzz_package", "epub", b"\x04" + members("sample.epub", [
 for selector, name in enumerate(("sample.rtf", "sample.html", "sample.eml", "sample.odp")):
     seed("fuzz_document", name, bytes([selector + 1]) + fixture(name))
 seed("fuzz_document", "readme", bytes([6]) + b"Plain notes without a name.\n")
+
+# The parts beside the main text: comments, drawings, SmartArt, layouts, masters.
+R = 'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"'
+A = 'xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"'
+P = 'xmlns:p="http://schemas.openxmlformats.org/presentationml/2006/main"'
+DGM = 'xmlns:dgm="http://schemas.openxmlformats.org/drawingml/2006/diagram"'
+
+
+def rels(*entries):
+    body = "".join(f'<Relationship Id="{i}" Type="{t}" Target="{target}"/>' for i, t, target in entries)
+    return ('<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+            + body + "</Relationships>")
+
+
+def rel(name):
+    return "http://schemas.openxmlformats.org/officeDocument/2006/relationships/" + name
+
+
+diagram_ref = (f'<a:graphic {A}><a:graphicData><dgm:relIds {DGM} {R} r:dm="rId9" r:lo="rId8"/>'
+               '</a:graphicData></a:graphic>')
+diagram_data = (f'<dgm:dataModel {DGM} {A}><dgm:ptLst><dgm:pt modelId="1"><dgm:t><a:bodyPr/>'
+                '<a:p><a:r><a:t>Step one</a:t></a:r></a:p></dgm:t></dgm:pt></dgm:ptLst>'
+                '</dgm:dataModel>')
+S = f'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" {R}'
+seed("fuzz_package", "xlsx-parts", b"\x05" + "\x1e".join([
+    f'<workbook {S}><sheets><sheet name="Dues" r:id="rId1"/></sheets></workbook>',
+    rels(("rId1", rel("worksheet"), "worksheets/sheet1.xml")),
+    f'<worksheet {S}><sheetData><row><c t="inlineStr"><is><t>Cell</t></is></c></row></sheetData>'
+    '<headerFooter><oddHeader>&amp;L&amp;"Arial,Bold"&amp;14Left &amp;&amp; more&amp;C&amp;P'
+    '&amp;K01+033&amp;RRight</oddHeader><oddFooter>&amp;CFoot</oddFooter></headerFooter>'
+    '<drawing r:id="rId3"/></worksheet>',
+    rels(("rId1", rel("comments"), "../comments1.xml"),
+         ("rId2", "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment",
+          "../threadedComments/threadedComment1.xml"),
+         ("rId3", rel("drawing"), "../drawings/drawing1.xml")),
+    f'<comments {S}><commentList><comment ref="A1"><text><r><t>Old copy</t></r></text></comment>'
+    '<comment ref="B1"><text><r><rPr><b/></rPr><t>Note</t></r></text></comment></commentList>'
+    '</comments>',
+    '<ThreadedComments><threadedComment ref="A1"><text>Thread</text></threadedComment>'
+    '</ThreadedComments>',
+    f'<xdr:wsDr xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing" {A}>'
+    '<xdr:twoCellAnchor><xdr:sp><xdr:txBody><a:p><a:r><a:t>Box</a:t></a:r></a:p></xdr:txBody>'
+    f'</xdr:sp></xdr:twoCellAnchor><xdr:graphicFrame>{diagram_ref}</xdr:graphicFrame></xdr:wsDr>',
+    rels(("rId9", rel("diagramData"), "../diagrams/data1.xml")),
+    diagram_data]).encode())
+
+
+def shape(text, ph=""):
+    placeholder = f"<p:ph {ph}/>" if ph else ""
+    return (f'<p:sp><p:nvSpPr><p:nvPr>{placeholder}</p:nvPr></p:nvSpPr><p:txBody><a:p><a:r>'
+            f'<a:t>{text}</a:t></a:r></a:p></p:txBody></p:sp>')
+
+
+def slide_part(root, shapes):
+    return f'<p:{root} {P} {A} {R}><p:cSld><p:spTree>{shapes}</p:spTree></p:cSld></p:{root}>'
+
+
+seed("fuzz_package", "pptx-design", b"\x06" + "\x1e".join([
+    f'<p:presentation {P} {R}><p:sldIdLst><p:sldId id="256" r:id="rId1"/></p:sldIdLst>'
+    '</p:presentation>',
+    rels(("rId1", rel("slide"), "slides/slide1.xml")),
+    slide_part("sld", shape("Title", 'type="title"')
+               + f"<p:graphicFrame>{diagram_ref}</p:graphicFrame>"),
+    rels(("rId1", rel("slideLayout"), "../slideLayouts/slideLayout1.xml"),
+         ("rId2", rel("comments"), "../comments/comment1.xml"),
+         ("rId9", rel("diagramData"), "../diagrams/data1.xml")),
+    slide_part("sldLayout", shape("Click to edit", 'type="title"') + shape("Banner")),
+    rels(("rId1", rel("slideMaster"), "../slideMasters/slideMaster1.xml")),
+    slide_part("sldMaster", "<p:grpSp>" + shape("Logo") + "</p:grpSp>"
+               + "<p:graphicFrame><p:nvGraphicFramePr><p:nvPr><p:ph/></p:nvPr>"
+               "</p:nvGraphicFramePr></p:graphicFrame>"),
+    f'<p:cmLst {P}><p:cm><p:pos x="1" y="1"/><p:text>Remark</p:text></p:cm></p:cmLst>',
+    diagram_data]).encode())
+
+O = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+     'xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" '
+     'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+     'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
+     'xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0" '
+     'xmlns:dc="http://purl.org/dc/elements/1.1/" '
+     'xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0"')
+seed("fuzz_package", "odp-masters", b"\x07" + "\x1e".join([
+    f'<office:document-content {O}><office:body><office:presentation>'
+    '<draw:page draw:master-page-name="M"><draw:frame><draw:text-box><text:p>Slide'
+    '<office:annotation><dc:creator>A</dc:creator><text:p>Note</text:p></office:annotation>'
+    '</text:p></draw:text-box></draw:frame></draw:page></office:presentation></office:body>'
+    '</office:document-content>',
+    f'<office:document-styles {O}><office:master-styles><style:handout-master/>'
+    '<style:master-page style:name="M"><draw:frame presentation:class="title"><draw:text-box>'
+    '<text:p>Prompt</text:p></draw:text-box></draw:frame><draw:frame><draw:text-box><text:p>'
+    'Banner <text:page-number>1</text:page-number></text:p></draw:text-box></draw:frame>'
+    '<style:footer style:display="false"/><presentation:notes/></style:master-page>'
+    '</office:master-styles></office:document-styles>',
+    f'<manifest:manifest {O}><manifest:file-entry manifest:full-path="content.xml">'
+    '</manifest:file-entry></manifest:manifest>']).encode())
+
+seed("fuzz_rtf", "annotation.rtf",
+     rb"{\rtf1\ansi Tide {\*\atnid K}{\*\atnauthor Keeper}\chatn{\*\annotation{\*\atnref 1}"
+     rb"\pard Check \u8364? gauge}tables\par}")
+seed("fuzz_html", "utf16-label.html",
+     b'<html><head><meta http-equiv="Content-Type" content="text/html; charset=utf-16">'
+     b"</head><body><p>Gr\xc3\xbc\xc3\x9fe</p></body></html>")
+seed("fuzz_html", "nul.html", b"<html><body><p>Fo\x00g horn</p>\x00<p>x</p></body></html>")
+mbox = (b"From keeper@x.invalid Mon Jan  5 10:00:00 2026\nFrom: a@b.invalid\nTo: c@d.invalid\n"
+        b"Subject: One\n\nFirst body\n\nFrom keeper@x.invalid Mon Jan  5 11:00:00 2026\n"
+        b"From: c@d.invalid\nSubject: Two\nContent-Type: text/html\n\n<p>Second</p>\n")
+seed("fuzz_eml", "mailbox", mbox)
+seed("fuzz_document", "mailbox", bytes([0]) + mbox)
+seed("fuzz_document", "nul.html", bytes([2]) + b"\x00\x00<p>Lamp\x00 room</p>")
