@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dv {
@@ -103,6 +104,10 @@ private:
 
     // Offers the root as one entry when the criteria take it.
     void OfferSingleEntry();
+    // Tells the list of a folder that cannot be searched (pPath: its bytes), with why; a
+    // folder that vanished meanwhile (pErrorNumber ENOENT or ENOTDIR) is not worth a word.
+    void FolderNotSearched(std::string_view pPath, int pErrorNumber);
+    void FolderNotSearched(std::string_view pPath, const QString &pReason);
     // Keeps a matching entry of the folder fPath (numbered pFolderSerial) for the next batch;
     // fItemsToAddLock is held.
     void AppendPending(std::uint64_t pFolderSerial, const char *pName, std::size_t pNameLength,

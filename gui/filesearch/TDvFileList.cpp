@@ -225,4 +225,10 @@ void TDvFileList::Rescan(const QString &pFolder)
     fSearch->Rescan(pFolder);
 }
 
+void TDvFileList::FolderNotSearched(const QString &pPath, const QString &pReason)
+{
+    if (OnFolderNotSearched)
+        OnFolderNotSearched(pPath, pReason);
+}
+
 } // namespace dv

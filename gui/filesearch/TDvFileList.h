@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace dv {
@@ -59,6 +60,12 @@ public:
     int ItemCount() const override { return TDvCustomFileList::ItemCount(); }
     void Sort() override { TDvCustomFileList::Sort(); }
     void WatchSearchRoot(const QString &pPath) override;
+    // Handed to OnFolderNotSearched.
+    void FolderNotSearched(const QString &pPath, const QString &pReason) override;
+
+    // A folder of the search could not be searched, and why (on the main thread).
+    using TOnFolderNotSearched = std::function<void(const QString &Path, const QString &Reason)>;
+    TOnFolderNotSearched OnFolderNotSearched;
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;
