@@ -4,6 +4,7 @@
 #include "core/platform/FileName.h"
 #include "core/platform/TrustedFolder.h"
 #include "core/platform/UniqueFd.h"
+#include "core/search/ContentTestCancelScope.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,9 +34,12 @@ namespace {
 // "DvTx" in the database header: tells our file from any other SQLite database.
 constexpr int kApplicationId = 0x44765478;
 constexpr int kSchemaVersion = 1;
-// A writer waits this long for another program's write; a reader only for recovery.
+// A writer waits this long for another program's write, or this long at a brief flush (at
+// exit); a reader only a fraction of a second: a search goes on without the cache rather than
+// wait. Every wait ends at once when the waiting content test, or the program, is cancelled.
 constexpr int kWriterBusyTimeoutMs = 5000;
-constexpr int kReaderBusyTimeoutMs = 1000;
+constexpr int kBriefWriterBusyTimeoutMs = 250;
+constexpr int kReaderBusyTimeoutMs = 200;
 // How long the writer gathers stores before one transaction, unless flushed.
 constexpr auto kBatchDelay = std::chrono::milliseconds(200);
 // Stores queued beyond this many bytes of text are dropped: the writer cannot keep up, and
@@ -44,7 +48,7 @@ constexpr qint64 kMaxQueuedBytes = 16LL * 1024 * 1024;
 // What an entry costs beyond its compressed text and path: its row and index records.
 constexpr qint64 kEntryOverhead = 128;
 constexpr size_t kMaxIdleReaders = 4;
-constexpr auto kOpenLockTimeout = std::chrono::seconds(5);
+constexpr auto kOpenLockTimeout = std::chrono::milliseconds(250);
 
 const char *const kSchema = R"(
 CREATE TABLE entries(
@@ -206,10 +210,33 @@ QByteArray QueryText(sqlite3 *db, const char *sql)
 // Settings of every connection. The WAL stays when the last connection closes (only cut to
 // nothing): a program still holding a database that another one has moved aside would
 // otherwise delete, by name, the WAL of the new database.
-void Configure(sqlite3 *db, int busyTimeoutMs)
+// How long a connection waits for another program's lock (one thread uses a connection at a
+// time).
+struct BusyWait
+{
+    explicit BusyWait(int limitMs) : limitMs(limitMs) {}
+    std::atomic<int> limitMs;
+    bool noWait = false;
+    std::chrono::steady_clock::time_point since;
+};
+
+int OnBusy(void *context, int count)
+{
+    auto &wait = *static_cast<BusyWait *>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0)
+        wait.since = now;
+    if (wait.noWait || IsContentTestCancelled() ||
+        now - wait.since >= std::chrono::milliseconds(wait.limitMs.load()))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return 1;
+}
+
+void Configure(sqlite3 *db, BusyWait &wait)
 {
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, busyTimeoutMs);
+    sqlite3_busy_handler(db, &OnBusy, &wait);
     int persist = 1;
     sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     sqlite3_exec(db, "PRAGMA journal_size_limit = 8388608", nullptr, nullptr, nullptr);
@@ -263,7 +290,7 @@ public:
             return;
         const auto deadline = std::chrono::steady_clock::now() + kOpenLockTimeout;
         while (flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            if ((errno != EWOULDBLOCK && errno != EINTR) || IsContentTestCancelled() ||
                 std::chrono::steady_clock::now() >= deadline) {
                 m_fd.reset();
                 return;
@@ -341,6 +368,7 @@ const char *CheckedVfsName()
 
 struct Reader
 {
+    BusyWait wait{kReaderBusyTimeoutMs};
     sqlite3 *db = nullptr;
     std::unique_ptr<Statement> lookup;
     ~Reader()
@@ -521,8 +549,10 @@ public:
         }
     }
 
-    void flush()
+    void flush(bool briefly)
     {
+        if (briefly)
+            m_writerWait.limitMs = kBriefWriterBusyTimeoutMs;
         std::unique_lock lock(m_queueMutex);
         if (!m_thread.joinable())
             return;
@@ -690,7 +720,7 @@ private:
             setError(QString::fromUtf8(sqlite3_errstr(rc)));
             return OpenResult::Unusable;
         }
-        Configure(m_writer, kWriterBusyTimeoutMs);
+        Configure(m_writer, m_writerWait);
         // The writer empties the WAL itself after each batch (SQLite's automatic checkpoint
         // would only copy it, see emptyWal).
         sqlite3_wal_hook(m_writer, &Impl::noCheckpoint, nullptr);
@@ -787,7 +817,7 @@ private:
         Check(nullptr,
               sqlite3_open_v2(m_dbPath.constData(), &reader->db,
                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, CheckedVfsName()));
-        Configure(reader->db, kReaderBusyTimeoutMs);
+        Configure(reader->db, reader->wait);
         // A search reads each text once: a page cache of the usual 2 MiB per reader only
         // costs fresh memory in every thread.
         sqlite3_exec(reader->db, "PRAGMA cache_size = -64", nullptr, nullptr, nullptr);
@@ -916,9 +946,9 @@ private:
     // checkpoint gives way, and the next batch tries again.
     void emptyWal()
     {
-        sqlite3_busy_timeout(m_writer, 0);
+        m_writerWait.noWait = true;
         sqlite3_wal_checkpoint_v2(m_writer, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-        sqlite3_busy_timeout(m_writer, kWriterBusyTimeoutMs);
+        m_writerWait.noWait = false;
     }
 
     void writeStore(const PreparedStore &store)
@@ -996,6 +1026,7 @@ private:
 
     // Used by the constructor, then only by the writer thread.
     sqlite3 *m_writer = nullptr;
+    BusyWait m_writerWait{kWriterBusyTimeoutMs};
     std::unique_ptr<WriterStatements> m_statements;
     dev_t m_fileDevice = 0;
     ino_t m_fileInode = 0;
@@ -1073,9 +1104,9 @@ void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &ident
     d->store(path, identity, text);
 }
 
-void ExtractedTextCache::flush()
+void ExtractedTextCache::flush(bool briefly)
 {
-    d->flush();
+    d->flush(briefly);
 }
 
 } // namespace dv

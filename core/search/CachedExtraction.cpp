@@ -35,9 +35,9 @@ ExtractedTextCache *TextCacheInUse()
 void FlushTextCacheInUse()
 {
     if (ExtractedTextCache *cache = cacheOverride)
-        cache->flush();
+        cache->flush(true);
     else if (userCacheOpened)
-        ExtractedTextCache::Instance().flush();
+        ExtractedTextCache::Instance().flush(true);
 }
 
 void UseTextCache(ExtractedTextCache *cache)

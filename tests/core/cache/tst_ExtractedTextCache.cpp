@@ -1,10 +1,13 @@
 #include "core/cache/ExtractedTextCache.h"
 #include "core/cache/FileIdentity.h"
 #include "core/platform/FileName.h"
+#include "core/search/CachedExtraction.h"
+#include "core/search/ExtractionClient.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -684,6 +688,57 @@ private slots:
                  QString("other text"));
         QCOMPARE(ReadFile(trapDb), trapBefore);
         QVERIFY(!QFile::exists(trapDb + "-wal") || QFileInfo(trapDb + "-wal").size() == 0);
+    }
+
+    // Another program holding the cache's lock or a write is waited for only briefly, and not
+    // at all once the search is cancelled: the search goes on without the cache, and a program
+    // ends without waiting. (Bounds far above the waits meant, far below the old ones of 5 s.)
+    void waitsForOtherProgramsAreShort_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::newRow("lock of the folder, at the opening") << "lock";
+        QTest::newRow("a write, at the flush at exit") << "write at exit";
+        QTest::newRow("a write, the search cancelled") << "write cancelled";
+    }
+    void waitsForOtherProgramsAreShort()
+    {
+        QFETCH(QString, held);
+        storeAndClose("held.pdf", "first text");
+        const QString doc = filePath("held.pdf");
+        QElapsedTimer timer;
+        if (held == "lock") {
+            const QByteArray lockPath = EncodeFileName(dbPath() + ".lock");
+            const int fd = ::open(lockPath.constData(), O_RDWR | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            const auto unlock = qScopeGuard([&] { ::close(fd); });
+            QCOMPARE(::flock(fd, LOCK_EX), 0);
+            timer.start();
+            ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(!cache.isAvailable());
+            return;
+        }
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        RunSql(dbPath(), "SELECT 1"); // the WAL exists before another program writes
+        sqlite3 *other = nullptr;
+        QCOMPARE(sqlite3_open(EncodeFileName(dbPath()).constData(), &other), SQLITE_OK);
+        const auto closeOther = qScopeGuard([&] { sqlite3_close(other); });
+        QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), "second text");
+        const auto uncancel = qScopeGuard([] { ContentTestCancelled = false; });
+        timer.start();
+        if (held == "write at exit") {
+            UseTextCache(&cache);
+            FlushTextCacheInUse();
+            UseTextCache(nullptr);
+        } else {
+            ContentTestCancelled = true;
+            cache.flush();
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        ContentTestCancelled = false;
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), QString("first text"));
     }
 
     void justChangedFileIsKeptOnlyOnceSettled()
