@@ -33,7 +33,9 @@ namespace {
 
 // "DvTx" in the database header: tells our file from any other SQLite database.
 constexpr int kApplicationId = 0x44765478;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+// Version 1 lacked content_hash: it gains the column, each entry with 0 (not hashed), as keyed.
+constexpr int kOldestUpgradableVersion = 1;
 // A writer waits this long for another program's write, or this long at a brief flush (at
 // exit); a reader only a fraction of a second: a search goes on without the cache rather than
 // wait. Every wait ends at once when the waiting content test, or the program, is cancelled.
@@ -59,6 +61,7 @@ CREATE TABLE entries(
   size INTEGER NOT NULL,
   modified_ns INTEGER NOT NULL,
   changed_ns INTEGER NOT NULL,
+  content_hash INTEGER NOT NULL DEFAULT 0,
   text_bytes INTEGER NOT NULL,
   cost INTEGER NOT NULL,
   last_used INTEGER NOT NULL);
@@ -80,7 +83,7 @@ END;
 
 const char *const kLookupSql = "SELECT id, text_bytes FROM entries "
                                "WHERE path = ?1 AND device = ?2 AND inode = ?3 AND size = ?4 "
-                               "AND modified_ns = ?5 AND changed_ns = ?6";
+                               "AND modified_ns = ?5 AND changed_ns = ?6 AND content_hash = ?7";
 
 class SqliteError : public std::runtime_error
 {
@@ -382,10 +385,12 @@ struct WriterStatements
 {
     explicit WriterStatements(sqlite3 *db)
         : upsert(db, "INSERT INTO entries(path, device, inode, size, modified_ns, changed_ns, "
-                     "text_bytes, cost, last_used) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
+                     "text_bytes, cost, last_used, content_hash) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
                      "ON CONFLICT(path) DO UPDATE SET device = excluded.device, "
                      "inode = excluded.inode, size = excluded.size, "
                      "modified_ns = excluded.modified_ns, changed_ns = excluded.changed_ns, "
+                     "content_hash = excluded.content_hash, "
                      "text_bytes = excluded.text_bytes, cost = excluded.cost, "
                      "last_used = excluded.last_used RETURNING id"),
           putText(db, "INSERT OR REPLACE INTO texts(id, data) VALUES(?1, ?2)"),
@@ -504,7 +509,8 @@ public:
                 .bind(3, AsStored(identity.inode))
                 .bind(4, identity.size)
                 .bind(5, identity.modifiedNs)
-                .bind(6, identity.changedNs);
+                .bind(6, identity.changedNs)
+                .bind(7, AsStored(identity.contentHash));
             if (lookup.step()) {
                 entryId = lookup.integer(0);
                 // The open statement holds the read transaction the text is read in.
@@ -737,6 +743,8 @@ private:
                 // A newer program's cache: leave it to that program.
                 setError(QStringLiteral("The cache was made by a newer version"));
                 return OpenResult::Unusable;
+            } else if (version >= kOldestUpgradableVersion && version < kSchemaVersion) {
+                upgradeSchema();
             } else if (version != kSchemaVersion) {
                 setError(QStringLiteral("The cache was made by an older version"));
                 return OpenResult::Untrusted;
@@ -767,6 +775,21 @@ private:
             Exec(m_writer, kSchema);
             Exec(m_writer,
                  ("PRAGMA application_id = " + QByteArray::number(kApplicationId)).constData());
+            Exec(m_writer,
+                 ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
+            Exec(m_writer, "COMMIT");
+        } catch (...) {
+            sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    void upgradeSchema()
+    {
+        Exec(m_writer, "BEGIN IMMEDIATE");
+        try {
+            Exec(m_writer,
+                 "ALTER TABLE entries ADD COLUMN content_hash INTEGER NOT NULL DEFAULT 0");
             Exec(m_writer,
                  ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
             Exec(m_writer, "COMMIT");
@@ -966,7 +989,8 @@ private:
                 .bind(6, operation.identity.changedNs)
                 .bind(7, store.textBytes)
                 .bind(8, store.cost)
-                .bind(9, operation.usedAt);
+                .bind(9, operation.usedAt)
+                .bind(10, AsStored(operation.identity.contentHash));
             if (!upsert.step())
                 throw SqliteError(m_writer, SQLITE_ERROR);
             id = upsert.integer(0);

@@ -741,6 +741,72 @@ private slots:
         QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), QString("first text"));
     }
 
+    // Where the change time cannot be trusted to move (FUSE file systems such as sshfs, FAT,
+    // or an unknown one showing the modification time as change time), the bytes' hash is part
+    // of the key: a rewrite to the same size with the old times put back then misses.
+    void changeTimeIsTrustedOnlyWhereKept_data()
+    {
+        QTest::addColumn<qint64>("fsType");
+        QTest::addColumn<bool>("timesEqual");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("ext4") << qint64(0xEF53) << true << true;
+        QTest::newRow("tmpfs") << qint64(0x01021994) << true << true;
+        QTest::newRow("FUSE (sshfs)") << qint64(0x65735546) << false << false;
+        QTest::newRow("FAT") << qint64(0x4d44) << true << false;
+        QTest::newRow("exFAT") << qint64(0x2011BAB0) << false << false;
+        QTest::newRow("unknown, times equal") << qint64(0x12345678) << true << false;
+        QTest::newRow("unknown, times differ") << qint64(0x12345678) << false << true;
+    }
+    void changeTimeIsTrustedOnlyWhereKept()
+    {
+        QFETCH(qint64, fsType);
+        QFETCH(bool, timesEqual);
+        QFETCH(bool, trusted);
+        const qint64 modified = 1700000000LL * 1000000000;
+        QCOMPARE(
+            FileIdentity::TrustsChangeTime(fsType, modified, timesEqual ? modified : modified + 7),
+            trusted);
+    }
+
+    void hashOfTheBytesIsPartOfTheKey()
+    {
+        const QString doc = filePath("mounted.pdf");
+        WriteFile(doc, "version one");
+        const int fd = ::open(EncodeFileName(doc).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closeFd = qScopeGuard([&] { ::close(fd); });
+        QCOMPARE(::lseek(fd, 3, SEEK_SET), off_t(3));
+        const std::optional<quint64> first = FileIdentity::HashContent(fd);
+        QVERIFY(first && *first != 0);
+        QCOMPARE(::lseek(fd, 0, SEEK_CUR), off_t(3)); // the offset an upload reads from stays
+        // Rewritten to the same size: what stat shows of it may well look the same there.
+        WriteFile(doc, "version two");
+        const std::optional<quint64> second = FileIdentity::HashContent(fd);
+        QVERIFY(second && *second != *first);
+
+        FileIdentity before = IdentityOf(doc);
+        before.contentHash = *first;
+        FileIdentity after = before;
+        after.contentHash = *second;
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), before, "text of version one");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), before)), QString("text of version one"));
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), after)), kMiss);
+    }
+
+    // A cache of the build before the hash is taken on, its entries kept.
+    void cacheWithoutTheHashColumnIsUpgraded()
+    {
+        storeAndClose("kept.pdf", "kept text");
+        RunSql(dbPath(), "ALTER TABLE entries DROP COLUMN content_hash; PRAGMA user_version = 1");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        const QString doc = filePath("kept.pdf");
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), QString("kept text"));
+        QVERIFY(!QFile::exists(dbPath() + ".bad"));
+    }
+
     void justChangedFileIsKeptOnlyOnceSettled()
     {
         const QString doc = filePath("draft.docx");
