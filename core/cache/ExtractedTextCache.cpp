@@ -1,6 +1,7 @@
 #include "core/cache/ExtractedTextCache.h"
 
 #include "core/cache/TextCompression.h"
+#include "core/cache/TextCompressor.h"
 #include "core/platform/FileName.h"
 #include "core/platform/TrustedFolder.h"
 #include "core/platform/UniqueFd.h"
@@ -412,12 +413,13 @@ struct Operation
     } kind;
     QByteArray path;
     FileIdentity identity;
-    QString text;
+    QByteArray stored; // the text as CompressText gives it
+    qint64 textBytes = 0;
     qint64 entryId = 0;
     qint64 usedAt = 0;
 };
 
-// A store made ready outside the write transaction.
+// A store checked outside the write transaction.
 struct PreparedStore
 {
     const Operation *operation;
@@ -533,23 +535,33 @@ public:
         if (end == TextPiecesEnd::Damaged)
             return Read::Missing;
         try {
-            enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
+            enqueue({Operation::Touch, path, identity, QByteArray(), 0, entryId, NextUseTime()}, 0);
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
         }
         return end == TextPiecesEnd::Whole ? Read::Whole : Read::Stopped;
     }
 
-    void store(const QByteArray &path, const FileIdentity &identity, const QString &text)
+    bool takesStore(const QByteArray &path, const FileIdentity &identity) const
     {
-        if (!m_available || path.isEmpty())
-            return;
-        if (m_settleNs > 0 &&
-            NowNs() - std::max(identity.changedNs, identity.modifiedNs) < m_settleNs)
+        return m_available && !path.isEmpty() &&
+               (m_settleNs <= 0 ||
+                NowNs() - std::max(identity.changedNs, identity.modifiedNs) >= m_settleNs);
+    }
+
+    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text)
+    {
+        if (!takesStore(path, identity))
             return;
         try {
-            enqueue({Operation::Store, path, identity, text, 0, NextUseTime()},
-                    qint64(text.size()) * 2 + path.size());
+            QByteArray stored;
+            qint64 textBytes = 0;
+            if (!text.finish(stored, textBytes))
+                return;
+            const qint64 bytes = stored.size() + path.size();
+            enqueue(
+                {Operation::Store, path, identity, std::move(stored), textBytes, 0, NextUseTime()},
+                bytes);
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
         }
@@ -911,7 +923,6 @@ private:
 
     void writeBatch(const std::vector<Operation> &batch)
     {
-        // Compressing before the transaction keeps other programs' writes waiting less.
         std::vector<PreparedStore> stores;
         std::map<qint64, const Operation *> touches;
         for (const Operation &operation : batch) {
@@ -919,16 +930,10 @@ private:
                 touches[operation.entryId] = &operation;
                 continue;
             }
-            if (!QStringView(operation.text).isValidUtf16())
-                continue; // would not come back as it was
-            const QByteArray bytes = operation.text.toUtf8();
-            if (bytes.size() > kMaxCachedTextBytes)
+            const qint64 cost = operation.stored.size() + operation.path.size() + kEntryOverhead;
+            if (cost > m_maxBytes)
                 continue;
-            QByteArray frame = CompressText(bytes);
-            const qint64 cost = frame.size() + operation.path.size() + kEntryOverhead;
-            if (frame.isEmpty() || cost > m_maxBytes)
-                continue;
-            stores.push_back({&operation, std::move(frame), bytes.size(), cost});
+            stores.push_back({&operation, operation.stored, operation.textBytes, cost});
         }
         if (stores.empty() && touches.empty())
             return;
@@ -1124,6 +1129,16 @@ ExtractedTextCache::Read ExtractedTextCache::readUtf8(const QByteArray &path,
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
                                const QString &text)
+{
+    if (!d->takesStore(path, identity))
+        return;
+    TextCompressor compressor;
+    compressor.append(text);
+    d->store(path, identity, compressor);
+}
+
+void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
+                               TextCompressor &text)
 {
     d->store(path, identity, text);
 }

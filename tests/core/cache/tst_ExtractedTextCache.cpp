@@ -807,6 +807,39 @@ private slots:
         QVERIFY(!QFile::exists(dbPath() + ".bad"));
     }
 
+    // A text compressed piece by piece as it arrives comes back as it was; pieces may split a
+    // surrogate pair, and a text that is not valid UTF-16 is not stored.
+    void textCompressedAsItArrives_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pieceLength");
+        QTest::addColumn<bool>("storable");
+        const QString mixed = RandomText(300000, 13) + QString::fromUtf8("\xf0\x9f\x98\x80 end");
+        QTest::newRow("one piece") << mixed << 1000000 << true;
+        QTest::newRow("pieces of 7 units") << mixed << 7 << true;
+        QTest::newRow("pairs split")
+            << QString::fromUtf8("\xf0\x9f\x98\x80").repeated(5000) << 3 << true;
+        QTest::newRow("empty") << QString() << 10 << true;
+        QTest::newRow("lone high surrogate at the end") << QString(QChar(0xD83D)) << 10 << false;
+        QTest::newRow("lone low surrogate") << "a" + QString(QChar(0xDE00)) + "b" << 1 << false;
+    }
+    void textCompressedAsItArrives()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, pieceLength);
+        QFETCH(bool, storable);
+        TextCompressor compressor;
+        for (qsizetype at = 0; at < text.size(); at += pieceLength)
+            compressor.append(QStringView(text).mid(at, pieceLength));
+        const QString doc = filePath("streamed.pdf");
+        WriteFile(doc, "streamed");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), compressor);
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))),
+                 storable ? text : kMiss);
+    }
+
     void justChangedFileIsKeptOnlyOnceSettled()
     {
         const QString doc = filePath("draft.docx");
