@@ -45,9 +45,9 @@ constexpr int kBriefWriterBusyTimeoutMs = 250;
 constexpr int kReaderBusyTimeoutMs = 200;
 // How long the writer gathers stores before one transaction, unless flushed.
 constexpr auto kBatchDelay = std::chrono::milliseconds(200);
-// Stores queued beyond this many bytes of text are dropped: the writer cannot keep up, and
-// the queue must not grow a search's memory much. One text alone is always taken.
-constexpr qint64 kMaxQueuedBytes = 16LL * 1024 * 1024;
+// Stores queued beyond this many bytes of compressed text are dropped: the writer cannot keep
+// up, and the queue must not grow a search's memory much. One text alone is always taken.
+constexpr qint64 kMaxQueuedBytes = 8LL * 1024 * 1024;
 // What an entry costs beyond its compressed text and path: its row and index records.
 constexpr qint64 kEntryOverhead = 128;
 constexpr size_t kMaxIdleReaders = 4;

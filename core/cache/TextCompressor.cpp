@@ -4,6 +4,10 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
 #include <xxhash.h>
 #include <zstd.h>
 
@@ -12,49 +16,75 @@ namespace dv {
 namespace {
 
 constexpr int kLevel = 3;
+// Texts compressed at once, and the memory their frames may take together: beyond either, a
+// text is searched but not stored, so a search's memory stays bounded whatever the number of
+// threads and the texts' lengths.
+constexpr int kMaxContexts = 4;
+constexpr qint64 kMaxFrameBytes = 16LL * 1024 * 1024;
 
-// One streaming context per thread, taken by one compressor at a time: making one costs more
-// than compressing a short text. A second compressor on the same thread makes its own.
-struct ThreadContext
+// The streaming contexts, made as needed up to kMaxContexts and kept: making one costs more
+// than compressing a short text.
+std::mutex contextsMutex;
+std::vector<ZSTD_CCtx *> idleContexts;
+int contextsMade = 0;
+std::atomic<qint64> frameBytes{0};
+
+ZSTD_CCtx *TakeContext()
 {
+    std::lock_guard lock(contextsMutex);
+    if (!idleContexts.empty()) {
+        ZSTD_CCtx *ctx = idleContexts.back();
+        idleContexts.pop_back();
+        return ctx;
+    }
+    if (contextsMade == kMaxContexts)
+        return nullptr;
     ZSTD_CCtx *ctx = ZSTD_createCCtx();
-    bool taken = false;
-    ~ThreadContext() { ZSTD_freeCCtx(ctx); }
-};
+    if (ctx)
+        ++contextsMade;
+    return ctx;
+}
+
+void ReturnContext(ZSTD_CCtx *ctx)
+{
+    if (!ctx)
+        return;
+    std::lock_guard lock(contextsMutex);
+    idleContexts.push_back(ctx);
+}
 
 } // namespace
 
-struct TextCompressor::Context
+TextCompressor::TextCompressor() : m_context(TakeContext())
 {
-    ZSTD_CCtx *ctx = nullptr;
-    ThreadContext *shared = nullptr;
-};
-
-TextCompressor::TextCompressor() : m_context(new Context)
-{
-    thread_local ThreadContext thread;
-    if (!thread.taken && thread.ctx) {
-        thread.taken = true;
-        m_context->shared = &thread;
-        m_context->ctx = thread.ctx;
-    } else {
-        m_context->ctx = ZSTD_createCCtx();
-    }
-    m_failed = !m_context->ctx;
+    m_failed = !m_context;
     if (!m_failed) {
-        ZSTD_CCtx_reset(m_context->ctx, ZSTD_reset_session_and_parameters);
-        ZSTD_CCtx_setParameter(m_context->ctx, ZSTD_c_compressionLevel, kLevel);
+        ZSTD_CCtx_reset(m_context, ZSTD_reset_session_and_parameters);
+        ZSTD_CCtx_setParameter(m_context, ZSTD_c_compressionLevel, kLevel);
+        m_stored = QByteArray(kFrameCheckBytes, '\0'); // the check goes here at the end
+        m_failed = !reserve(kFrameCheckBytes + qsizetype(ZSTD_CStreamOutSize()));
     }
-    m_stored = QByteArray(kFrameCheckBytes, '\0'); // the check goes here at the end
 }
 
 TextCompressor::~TextCompressor()
 {
-    if (m_context->shared)
-        m_context->shared->taken = false;
-    else
-        ZSTD_freeCCtx(m_context->ctx);
-    delete m_context;
+    ReturnContext(m_context);
+    frameBytes -= m_reserved;
+}
+
+bool TextCompressor::reserve(qsizetype size)
+{
+    if (size <= m_reserved)
+        return true;
+    const qsizetype wanted = std::max(size, 2 * m_reserved);
+    const qint64 more = wanted - m_reserved;
+    if (frameBytes.fetch_add(more) + more > kMaxFrameBytes) {
+        frameBytes -= more;
+        return false;
+    }
+    m_reserved = wanted;
+    m_stored.reserve(wanted);
+    return true;
 }
 
 bool TextCompressor::feed(const char *bytes, qsizetype size, bool end)
@@ -64,9 +94,11 @@ bool TextCompressor::feed(const char *bytes, qsizetype size, bool end)
     for (;;) {
         const qsizetype used = m_stored.size();
         const size_t room = ZSTD_CStreamOutSize();
+        if (!reserve(used + qsizetype(room)))
+            return false;
         m_stored.resize(used + qsizetype(room));
         ZSTD_outBuffer out{m_stored.data() + used, room, 0};
-        const size_t left = ZSTD_compressStream2(m_context->ctx, &out, &in, mode);
+        const size_t left = ZSTD_compressStream2(m_context, &out, &in, mode);
         m_stored.resize(used + qsizetype(out.pos));
         if (ZSTD_isError(left))
             return false;
@@ -132,8 +164,11 @@ bool TextCompressor::finish(QByteArray &stored, qint64 &textBytes)
         FrameCheck(m_stored.constData() + kFrameCheckBytes, m_stored.size() - kFrameCheckBytes);
     for (int i = 0; i < kFrameCheckBytes; ++i)
         m_stored[i] = char(check >> (8 * i));
+    m_stored.squeeze();
     stored = std::move(m_stored);
     m_stored = QByteArray();
+    frameBytes -= m_reserved; // the store queue has its own bound
+    m_reserved = 0;
     textBytes = m_textBytes;
     m_failed = true; // finished
     return true;

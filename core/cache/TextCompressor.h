@@ -3,12 +3,15 @@
 #include <QByteArray>
 #include <QStringView>
 
+struct ZSTD_CCtx_s;
+
 namespace dv {
 
 // Compresses a text into the cache's stored form (see CompressText) while it arrives, piece by
 // piece: the caller holds the compressed frame and one piece, never the whole text. Pieces may
 // split a surrogate pair; a text that is not valid UTF-16 (it would not come back as it was),
-// or longer than kMaxCachedTextBytes as UTF-8, cannot be stored.
+// or longer than kMaxCachedTextBytes as UTF-8, cannot be stored; nor can one while other texts
+// being compressed hold the memory allowed for that (see the .cpp).
 class TextCompressor
 {
 public:
@@ -27,9 +30,11 @@ public:
 
 private:
     bool feed(const char *bytes, qsizetype size, bool end);
+    // Room for Size bytes of frame, within what all compressors may hold together.
+    bool reserve(qsizetype size);
 
-    struct Context;
-    Context *m_context;
+    ::ZSTD_CCtx_s *m_context;
+    qsizetype m_reserved = 0;
     QByteArray m_stored;
     QByteArray m_utf8;      // the current piece as UTF-8
     char16_t m_pending = 0; // a high surrogate that ended the last piece

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -838,6 +839,27 @@ private slots:
         cache.flush();
         QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))),
                  storable ? text : kMiss);
+    }
+
+    // However many threads compress at once, only a few texts are compressed together: the
+    // others are searched without being stored, and a search's memory stays bounded.
+    void textsCompressedAtOnceAreBounded()
+    {
+        std::vector<std::unique_ptr<TextCompressor>> compressors;
+        int refused = 0;
+        for (int i = 0; i < 16; ++i) {
+            compressors.push_back(std::make_unique<TextCompressor>());
+            if (!compressors.back()->append(u"some text"))
+                ++refused;
+        }
+        QVERIFY(refused > 0 && refused < 16);
+        compressors.clear();
+        TextCompressor again;
+        QVERIFY(again.append(u"some text"));
+        QByteArray stored;
+        qint64 textBytes = 0;
+        QVERIFY(again.finish(stored, textBytes));
+        QCOMPARE(textBytes, 9);
     }
 
     void justChangedFileIsKeptOnlyOnceSettled()
