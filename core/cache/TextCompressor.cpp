@@ -55,15 +55,18 @@ void ReturnContext(ZSTD_CCtx *ctx)
 
 } // namespace
 
-TextCompressor::TextCompressor() : m_context(TakeContext())
+TextCompressor::TextCompressor() = default;
+
+// The context is taken at the first piece: a compressor that waits for its text holds none.
+bool TextCompressor::start()
 {
-    m_failed = !m_context;
-    if (!m_failed) {
-        ZSTD_CCtx_reset(m_context, ZSTD_reset_session_and_parameters);
-        ZSTD_CCtx_setParameter(m_context, ZSTD_c_compressionLevel, kLevel);
-        m_stored = QByteArray(kFrameCheckBytes, '\0'); // the check goes here at the end
-        m_failed = !reserve(kFrameCheckBytes + qsizetype(ZSTD_CStreamOutSize()));
-    }
+    m_context = TakeContext();
+    if (!m_context)
+        return false;
+    ZSTD_CCtx_reset(m_context, ZSTD_reset_session_and_parameters);
+    ZSTD_CCtx_setParameter(m_context, ZSTD_c_compressionLevel, kLevel);
+    m_stored = QByteArray(kFrameCheckBytes, '\0'); // the check goes here at the end
+    return reserve(kFrameCheckBytes + qsizetype(ZSTD_CStreamOutSize()));
 }
 
 TextCompressor::~TextCompressor()
@@ -89,6 +92,8 @@ bool TextCompressor::reserve(qsizetype size)
 
 bool TextCompressor::feed(const char *bytes, qsizetype size, bool end)
 {
+    if (!m_context && !start())
+        return false;
     ZSTD_inBuffer in{bytes, size_t(size), 0};
     const ZSTD_EndDirective mode = end ? ZSTD_e_end : ZSTD_e_continue;
     for (;;) {

@@ -29,11 +29,12 @@ public:
     bool finish(QByteArray &stored, qint64 &textBytes);
 
 private:
+    bool start();
     bool feed(const char *bytes, qsizetype size, bool end);
     // Room for Size bytes of frame, within what all compressors may hold together.
     bool reserve(qsizetype size);
 
-    ::ZSTD_CCtx_s *m_context;
+    ::ZSTD_CCtx_s *m_context = nullptr;
     qsizetype m_reserved = 0;
     QByteArray m_stored;
     QByteArray m_utf8;      // the current piece as UTF-8

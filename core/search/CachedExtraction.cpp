@@ -97,7 +97,7 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
         // will be stored.
         TextCompressor compressed;
         qsizetype length = 0;
-        bool storable = true;
+        bool storable = cache->isAvailable();
         const auto keep = [&](QStringView piece) {
             if (storable) {
                 length += piece.size();
