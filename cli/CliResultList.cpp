@@ -92,6 +92,12 @@ CandidateVerdict CliResultList::Judge(const QString &pPath) const
     return JudgeCandidateFile(pPath, m_textToFind);
 }
 
+void CliResultList::FolderNotSearched(const QString &pPath, const QString &pReason)
+{
+    if (m_unsearched.note(pPath, {false, ContentTestFailure::CannotOpen, pReason}))
+        ReportUnsearched(pPath, pReason);
+}
+
 void CliResultList::ReportUnsearched(const QString &pPath, const QString &pReason)
 {
     if (!m_messages)

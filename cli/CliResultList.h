@@ -16,8 +16,8 @@ namespace dv {
 // desktop program, and an accepted path is written as one line of raw name bytes (or ended by
 // a NUL byte). Output is flushed once per batch when it is not a terminal. While stderr is a
 // terminal a progress line there shows the count found and the path being processed. A file
-// whose content could not be tested is kept in Unsearched() and, unless messages are off, told
-// on stderr as "delvora-find: PATH: reason".
+// whose content could not be tested, or a folder that could not be searched, is kept in
+// Unsearched() and, unless messages are off, told on stderr as "delvora-find: PATH: reason".
 class CliResultList : public IDvFileSearchTarget
 {
 public:
@@ -34,6 +34,8 @@ public:
     bool IsItemInList(const QString &pPath) override;
     int ItemCount() const override;
     void Sort() override;
+    // Kept in Unsearched() and told on stderr as a file is.
+    void FolderNotSearched(const QString &pPath, const QString &pReason) override;
 
     int Found() const { return m_found; }
     const UnsearchedFiles &Unsearched() const { return m_unsearched; }

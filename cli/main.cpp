@@ -150,12 +150,13 @@ int main(int argc, char **argv)
     list.ClearProgress();
     std::fflush(stdout);
 
+    // The last texts stored are still queued: written now, as _Exit runs no destructor. A
+    // signal meanwhile cuts the wait short, and still decides the status.
+    FlushTextCacheInUse();
     const int code = gSignal != 0                   ? kExitSignalBase + gSignal
                      : list.Found() > 0             ? kExitFound
                      : !list.Unsearched().isEmpty() ? kExitError
                                                     : kExitNothing;
-    // The last texts stored are still queued: written now, as _Exit runs no destructor.
-    FlushTextCacheInUse();
     // Every enumeration has ended; tearing the pool down would only wait for idle threads.
     std::_Exit(code);
 }

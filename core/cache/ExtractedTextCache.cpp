@@ -1,9 +1,11 @@
 #include "core/cache/ExtractedTextCache.h"
 
 #include "core/cache/TextCompression.h"
+#include "core/cache/TextCompressor.h"
 #include "core/platform/FileName.h"
 #include "core/platform/TrustedFolder.h"
 #include "core/platform/UniqueFd.h"
+#include "core/search/ContentTestCancelScope.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -32,19 +34,24 @@ namespace {
 
 // "DvTx" in the database header: tells our file from any other SQLite database.
 constexpr int kApplicationId = 0x44765478;
-constexpr int kSchemaVersion = 1;
-// A writer waits this long for another program's write; a reader only for recovery.
+constexpr int kSchemaVersion = 2;
+// Version 1 lacked content_hash: it gains the column, each entry with 0 (not hashed), as keyed.
+constexpr int kOldestUpgradableVersion = 1;
+// A writer waits this long for another program's write, or this long at a brief flush (at
+// exit); a reader only a fraction of a second: a search goes on without the cache rather than
+// wait. Every wait ends at once when the waiting content test, or the program, is cancelled.
 constexpr int kWriterBusyTimeoutMs = 5000;
-constexpr int kReaderBusyTimeoutMs = 1000;
+constexpr int kBriefWriterBusyTimeoutMs = 250;
+constexpr int kReaderBusyTimeoutMs = 200;
 // How long the writer gathers stores before one transaction, unless flushed.
 constexpr auto kBatchDelay = std::chrono::milliseconds(200);
-// Stores queued beyond this many bytes of text are dropped: the writer cannot keep up, and
-// the queue must not grow a search's memory much. One text alone is always taken.
-constexpr qint64 kMaxQueuedBytes = 16LL * 1024 * 1024;
+// Stores queued beyond this many bytes of compressed text are dropped: the writer cannot keep
+// up, and the queue must not grow a search's memory much. One text alone is always taken.
+constexpr qint64 kMaxQueuedBytes = 8LL * 1024 * 1024;
 // What an entry costs beyond its compressed text and path: its row and index records.
 constexpr qint64 kEntryOverhead = 128;
 constexpr size_t kMaxIdleReaders = 4;
-constexpr auto kOpenLockTimeout = std::chrono::seconds(5);
+constexpr auto kOpenLockTimeout = std::chrono::milliseconds(250);
 
 const char *const kSchema = R"(
 CREATE TABLE entries(
@@ -55,6 +62,7 @@ CREATE TABLE entries(
   size INTEGER NOT NULL,
   modified_ns INTEGER NOT NULL,
   changed_ns INTEGER NOT NULL,
+  content_hash INTEGER NOT NULL DEFAULT 0,
   text_bytes INTEGER NOT NULL,
   cost INTEGER NOT NULL,
   last_used INTEGER NOT NULL);
@@ -76,7 +84,7 @@ END;
 
 const char *const kLookupSql = "SELECT id, text_bytes FROM entries "
                                "WHERE path = ?1 AND device = ?2 AND inode = ?3 AND size = ?4 "
-                               "AND modified_ns = ?5 AND changed_ns = ?6";
+                               "AND modified_ns = ?5 AND changed_ns = ?6 AND content_hash = ?7";
 
 class SqliteError : public std::runtime_error
 {
@@ -206,10 +214,33 @@ QByteArray QueryText(sqlite3 *db, const char *sql)
 // Settings of every connection. The WAL stays when the last connection closes (only cut to
 // nothing): a program still holding a database that another one has moved aside would
 // otherwise delete, by name, the WAL of the new database.
-void Configure(sqlite3 *db, int busyTimeoutMs)
+// How long a connection waits for another program's lock (one thread uses a connection at a
+// time).
+struct BusyWait
+{
+    explicit BusyWait(int limitMs) : limitMs(limitMs) {}
+    std::atomic<int> limitMs;
+    bool noWait = false;
+    std::chrono::steady_clock::time_point since;
+};
+
+int OnBusy(void *context, int count)
+{
+    auto &wait = *static_cast<BusyWait *>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0)
+        wait.since = now;
+    if (wait.noWait || IsContentTestCancelled() ||
+        now - wait.since >= std::chrono::milliseconds(wait.limitMs.load()))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return 1;
+}
+
+void Configure(sqlite3 *db, BusyWait &wait)
 {
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, busyTimeoutMs);
+    sqlite3_busy_handler(db, &OnBusy, &wait);
     int persist = 1;
     sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     sqlite3_exec(db, "PRAGMA journal_size_limit = 8388608", nullptr, nullptr, nullptr);
@@ -263,7 +294,7 @@ public:
             return;
         const auto deadline = std::chrono::steady_clock::now() + kOpenLockTimeout;
         while (flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            if ((errno != EWOULDBLOCK && errno != EINTR) || IsContentTestCancelled() ||
                 std::chrono::steady_clock::now() >= deadline) {
                 m_fd.reset();
                 return;
@@ -341,6 +372,7 @@ const char *CheckedVfsName()
 
 struct Reader
 {
+    BusyWait wait{kReaderBusyTimeoutMs};
     sqlite3 *db = nullptr;
     std::unique_ptr<Statement> lookup;
     ~Reader()
@@ -354,10 +386,12 @@ struct WriterStatements
 {
     explicit WriterStatements(sqlite3 *db)
         : upsert(db, "INSERT INTO entries(path, device, inode, size, modified_ns, changed_ns, "
-                     "text_bytes, cost, last_used) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
+                     "text_bytes, cost, last_used, content_hash) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
                      "ON CONFLICT(path) DO UPDATE SET device = excluded.device, "
                      "inode = excluded.inode, size = excluded.size, "
                      "modified_ns = excluded.modified_ns, changed_ns = excluded.changed_ns, "
+                     "content_hash = excluded.content_hash, "
                      "text_bytes = excluded.text_bytes, cost = excluded.cost, "
                      "last_used = excluded.last_used RETURNING id"),
           putText(db, "INSERT OR REPLACE INTO texts(id, data) VALUES(?1, ?2)"),
@@ -379,12 +413,13 @@ struct Operation
     } kind;
     QByteArray path;
     FileIdentity identity;
-    QString text;
+    QByteArray stored; // the text as CompressText gives it
+    qint64 textBytes = 0;
     qint64 entryId = 0;
     qint64 usedAt = 0;
 };
 
-// A store made ready outside the write transaction.
+// A store checked outside the write transaction.
 struct PreparedStore
 {
     const Operation *operation;
@@ -476,7 +511,8 @@ public:
                 .bind(3, AsStored(identity.inode))
                 .bind(4, identity.size)
                 .bind(5, identity.modifiedNs)
-                .bind(6, identity.changedNs);
+                .bind(6, identity.changedNs)
+                .bind(7, AsStored(identity.contentHash));
             if (lookup.step()) {
                 entryId = lookup.integer(0);
                 // The open statement holds the read transaction the text is read in.
@@ -499,30 +535,42 @@ public:
         if (end == TextPiecesEnd::Damaged)
             return Read::Missing;
         try {
-            enqueue({Operation::Touch, path, identity, QString(), entryId, NextUseTime()}, 0);
+            enqueue({Operation::Touch, path, identity, QByteArray(), 0, entryId, NextUseTime()}, 0);
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
         }
         return end == TextPiecesEnd::Whole ? Read::Whole : Read::Stopped;
     }
 
-    void store(const QByteArray &path, const FileIdentity &identity, const QString &text)
+    bool takesStore(const QByteArray &path, const FileIdentity &identity) const
     {
-        if (!m_available || path.isEmpty())
-            return;
-        if (m_settleNs > 0 &&
-            NowNs() - std::max(identity.changedNs, identity.modifiedNs) < m_settleNs)
+        return m_available && !path.isEmpty() &&
+               (m_settleNs <= 0 ||
+                NowNs() - std::max(identity.changedNs, identity.modifiedNs) >= m_settleNs);
+    }
+
+    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text)
+    {
+        if (!takesStore(path, identity))
             return;
         try {
-            enqueue({Operation::Store, path, identity, text, 0, NextUseTime()},
-                    qint64(text.size()) * 2 + path.size());
+            QByteArray stored;
+            qint64 textBytes = 0;
+            if (!text.finish(stored, textBytes))
+                return;
+            const qint64 bytes = stored.size() + path.size();
+            enqueue(
+                {Operation::Store, path, identity, std::move(stored), textBytes, 0, NextUseTime()},
+                bytes);
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
         }
     }
 
-    void flush()
+    void flush(bool briefly)
     {
+        if (briefly)
+            m_writerWait.limitMs = kBriefWriterBusyTimeoutMs;
         std::unique_lock lock(m_queueMutex);
         if (!m_thread.joinable())
             return;
@@ -690,7 +738,7 @@ private:
             setError(QString::fromUtf8(sqlite3_errstr(rc)));
             return OpenResult::Unusable;
         }
-        Configure(m_writer, kWriterBusyTimeoutMs);
+        Configure(m_writer, m_writerWait);
         // The writer empties the WAL itself after each batch (SQLite's automatic checkpoint
         // would only copy it, see emptyWal).
         sqlite3_wal_hook(m_writer, &Impl::noCheckpoint, nullptr);
@@ -707,6 +755,8 @@ private:
                 // A newer program's cache: leave it to that program.
                 setError(QStringLiteral("The cache was made by a newer version"));
                 return OpenResult::Unusable;
+            } else if (version >= kOldestUpgradableVersion && version < kSchemaVersion) {
+                upgradeSchema();
             } else if (version != kSchemaVersion) {
                 setError(QStringLiteral("The cache was made by an older version"));
                 return OpenResult::Untrusted;
@@ -737,6 +787,21 @@ private:
             Exec(m_writer, kSchema);
             Exec(m_writer,
                  ("PRAGMA application_id = " + QByteArray::number(kApplicationId)).constData());
+            Exec(m_writer,
+                 ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
+            Exec(m_writer, "COMMIT");
+        } catch (...) {
+            sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    void upgradeSchema()
+    {
+        Exec(m_writer, "BEGIN IMMEDIATE");
+        try {
+            Exec(m_writer,
+                 "ALTER TABLE entries ADD COLUMN content_hash INTEGER NOT NULL DEFAULT 0");
             Exec(m_writer,
                  ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
             Exec(m_writer, "COMMIT");
@@ -787,7 +852,7 @@ private:
         Check(nullptr,
               sqlite3_open_v2(m_dbPath.constData(), &reader->db,
                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, CheckedVfsName()));
-        Configure(reader->db, kReaderBusyTimeoutMs);
+        Configure(reader->db, reader->wait);
         // A search reads each text once: a page cache of the usual 2 MiB per reader only
         // costs fresh memory in every thread.
         sqlite3_exec(reader->db, "PRAGMA cache_size = -64", nullptr, nullptr, nullptr);
@@ -858,7 +923,6 @@ private:
 
     void writeBatch(const std::vector<Operation> &batch)
     {
-        // Compressing before the transaction keeps other programs' writes waiting less.
         std::vector<PreparedStore> stores;
         std::map<qint64, const Operation *> touches;
         for (const Operation &operation : batch) {
@@ -866,16 +930,10 @@ private:
                 touches[operation.entryId] = &operation;
                 continue;
             }
-            if (!QStringView(operation.text).isValidUtf16())
-                continue; // would not come back as it was
-            const QByteArray bytes = operation.text.toUtf8();
-            if (bytes.size() > kMaxCachedTextBytes)
+            const qint64 cost = operation.stored.size() + operation.path.size() + kEntryOverhead;
+            if (cost > m_maxBytes)
                 continue;
-            QByteArray frame = CompressText(bytes);
-            const qint64 cost = frame.size() + operation.path.size() + kEntryOverhead;
-            if (frame.isEmpty() || cost > m_maxBytes)
-                continue;
-            stores.push_back({&operation, std::move(frame), bytes.size(), cost});
+            stores.push_back({&operation, operation.stored, operation.textBytes, cost});
         }
         if (stores.empty() && touches.empty())
             return;
@@ -916,9 +974,9 @@ private:
     // checkpoint gives way, and the next batch tries again.
     void emptyWal()
     {
-        sqlite3_busy_timeout(m_writer, 0);
+        m_writerWait.noWait = true;
         sqlite3_wal_checkpoint_v2(m_writer, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-        sqlite3_busy_timeout(m_writer, kWriterBusyTimeoutMs);
+        m_writerWait.noWait = false;
     }
 
     void writeStore(const PreparedStore &store)
@@ -936,7 +994,8 @@ private:
                 .bind(6, operation.identity.changedNs)
                 .bind(7, store.textBytes)
                 .bind(8, store.cost)
-                .bind(9, operation.usedAt);
+                .bind(9, operation.usedAt)
+                .bind(10, AsStored(operation.identity.contentHash));
             if (!upsert.step())
                 throw SqliteError(m_writer, SQLITE_ERROR);
             id = upsert.integer(0);
@@ -996,6 +1055,7 @@ private:
 
     // Used by the constructor, then only by the writer thread.
     sqlite3 *m_writer = nullptr;
+    BusyWait m_writerWait{kWriterBusyTimeoutMs};
     std::unique_ptr<WriterStatements> m_statements;
     dev_t m_fileDevice = 0;
     ino_t m_fileInode = 0;
@@ -1070,12 +1130,22 @@ ExtractedTextCache::Read ExtractedTextCache::readUtf8(const QByteArray &path,
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
                                const QString &text)
 {
+    if (!d->takesStore(path, identity))
+        return;
+    TextCompressor compressor;
+    compressor.append(text);
+    d->store(path, identity, compressor);
+}
+
+void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
+                               TextCompressor &text)
+{
     d->store(path, identity, text);
 }
 
-void ExtractedTextCache::flush()
+void ExtractedTextCache::flush(bool briefly)
 {
-    d->flush();
+    d->flush(briefly);
 }
 
 } // namespace dv

@@ -2,6 +2,7 @@
 
 #include "core/cache/FileIdentity.h"
 #include "core/cache/TextCompression.h"
+#include "core/cache/TextCompressor.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,11 +25,12 @@ constexpr int kDefaultTextCacheSettleMs = 2000;
 // an entry is found only under the path's bytes and the file's whole identity.
 //
 // Only whole texts go in: never a text cut off at a first match or at a length bound.
-// Lookups are safe from any thread. Stores are queued and written in batches by a thread of
-// the cache's own; the destructor writes what is still queued. Every failure (folder unusable,
-// disk full, database locked or corrupt) turns into "not cached": lookups miss and stores are
-// dropped; nothing here throws. A damaged database, or a file that is not ours, is renamed to
-// FileName() + ".bad" and a new one is made.
+// Lookups are safe from any thread. Stores are compressed by the caller, queued, and written in
+// batches by a thread of the cache's own; the destructor writes what is still queued. Every failure
+// (folder unusable, disk full, database locked or corrupt) turns into "not cached": lookups miss
+// and stores are dropped; nothing here throws. Waits for other programs are short, and end at once
+// when the waiting thread's content test (or the program) is cancelled. A damaged database, or a
+// file that is not ours, is renamed to FileName() + ".bad" and a new one is made.
 class ExtractedTextCache
 {
 public:
@@ -75,8 +77,12 @@ public:
     // Queues the whole text of Path, whose contents had Identity when they were read (take it
     // from the open descriptor, before and after reading, and store only when both agree).
     void store(const QByteArray &path, const FileIdentity &identity, const QString &text);
-    // Waits until everything queued so far is written or dropped.
-    void flush();
+    // The same for a text compressed as it arrived (finished here): the caller never holds the
+    // whole text.
+    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text);
+    // Waits until everything queued so far is written or dropped. Briefly (at exit), another
+    // program's write is waited for only a fraction of a second, and what it holds up is dropped.
+    void flush(bool briefly = false);
 
 private:
     class Impl;

@@ -1,5 +1,7 @@
 #include "core/cache/TextCompression.h"
 
+#include "core/cache/TextCompressor.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -10,16 +12,8 @@ namespace dv {
 
 namespace {
 
-constexpr int kLevel = 3;
-
-// One compression context per thread: making one costs more than compressing a short text.
-struct CompressionContext
-{
-    ZSTD_CCtx *ctx = ZSTD_createCCtx();
-    ~CompressionContext() { ZSTD_freeCCtx(ctx); }
-};
-
-// And one decompression context per thread, for the same reason.
+// One decompression context per thread: making one costs more than decompressing a short
+// text.
 struct DecompressionContext
 {
     ZSTD_DCtx *ctx = ZSTD_createDCtx();
@@ -32,12 +26,6 @@ struct HashState
     XXH3_state_t *state = XXH3_createState();
     ~HashState() { XXH3_freeState(state); }
 };
-
-void PutCheck(char *at, quint64 check)
-{
-    for (int i = 0; i < kFrameCheckBytes; ++i)
-        at[i] = char(check >> (8 * i));
-}
 
 quint64 GetCheck(const char *at)
 {
@@ -56,16 +44,11 @@ quint64 FrameCheck(const char *frame, qsizetype size)
 
 QByteArray CompressText(const QByteArray &bytes)
 {
-    thread_local CompressionContext context;
-    QByteArray stored(kFrameCheckBytes + qsizetype(ZSTD_compressBound(size_t(bytes.size()))),
-                      Qt::Uninitialized);
-    char *frame = stored.data() + kFrameCheckBytes;
-    const size_t n = ZSTD_compressCCtx(context.ctx, frame, size_t(stored.size() - kFrameCheckBytes),
-                                       bytes.constData(), size_t(bytes.size()), kLevel);
-    if (ZSTD_isError(n))
-        return QByteArray();
-    PutCheck(stored.data(), FrameCheck(frame, qsizetype(n)));
-    stored.truncate(kFrameCheckBytes + qsizetype(n));
+    TextCompressor compressor;
+    QByteArray stored;
+    qint64 textBytes = 0;
+    compressor.appendUtf8(bytes.constData(), bytes.size());
+    compressor.finish(stored, textBytes);
     return stored;
 }
 
@@ -110,10 +93,15 @@ TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const
             const qsizetype n = readBlock();
             if (n < 0)
                 return TextPiecesEnd::Damaged;
-            // The frame must declare the very size recorded beside it.
-            if (at == 0 && ZSTD_getFrameContentSize(input.data(), size_t(n)) !=
-                               (unsigned long long)expectedSize)
-                return TextPiecesEnd::Damaged;
+            // The frame must declare the very size recorded beside it, or none (a frame
+            // compressed as the text arrived).
+            if (at == 0) {
+                const unsigned long long declared =
+                    ZSTD_getFrameContentSize(input.data(), size_t(n));
+                if (declared != ZSTD_CONTENTSIZE_UNKNOWN &&
+                    declared != (unsigned long long)expectedSize)
+                    return TextPiecesEnd::Damaged;
+            }
             in = ZSTD_inBuffer{input.data(), size_t(n), 0};
         }
         ZSTD_outBuffer out{output.data(), output.size(), 0};

@@ -10,10 +10,10 @@ namespace dv {
 constexpr qint64 kMaxCachedTextBytes = 256LL * 1024 * 1024;
 
 // A stored text: the check of its frame (kFrameCheckBytes, little-endian), then one zstd frame
-// holding the text with its content size recorded (level 3: fast, and text shrinks four- to
-// eightfold). Every reading verifies the check over the whole frame, also one that stops early,
-// so a damaged frame never passes for a text; a text stored by an earlier build, without the
-// check, fails it too and is extracted again.
+// holding the text (level 3: fast, and text shrinks four- to eightfold), made as the text
+// arrives by a TextCompressor. Every reading verifies the check over the whole frame, also one that
+// stops early, so a damaged frame never passes for a text; a text stored by an earlier build,
+// without the check, fails it too and is extracted again.
 constexpr qsizetype kFrameCheckBytes = 8;
 // The check of a frame: its XXH3 hash.
 quint64 FrameCheck(const char *frame, qsizetype size);

@@ -46,6 +46,14 @@ public:
     // Re-sorts the items by the chosen column; does nothing when no column is chosen.
     virtual void Sort() = 0;
 
+    // The folder pPath could not be searched (pReason says why, for the user); the search goes
+    // on without it and its subfolders. Nothing by default.
+    virtual void FolderNotSearched(const QString &pPath, const QString &pReason)
+    {
+        (void)pPath;
+        (void)pReason;
+    }
+
     // A search of pPath starts: watch that folder (and its subfolders) for changes, together
     // with the other roots of the same search, instead of those watched so far. Nothing by
     // default.

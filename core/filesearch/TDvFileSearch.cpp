@@ -2,10 +2,12 @@
 
 #include "core/filesearch/IDvFileSearchTarget.h"
 #include "core/filesearch/MatchSingleEntry.h"
+#include "core/i18n/Translation.h"
 #include "core/platform/DesktopFolder.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FindData.h"
 #include "core/platform/Ticks.h"
+#include "core/search/ContentTestFailure.h"
 #include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
 
@@ -190,12 +192,22 @@ void TDvFileSearch::SetFolderDescriptorBudget(int pBudget)
 void TDvFileSearch::SearchRoot(const QString &pFolder, bool pStayOnDrive)
 {
     const QByteArray path = EncodeFileName(pFolder);
+    const std::string_view shown(path.constData(), static_cast<std::size_t>(path.size()));
     UniqueFd fd(DirectoryReader::OpenFolder(path));
-    if (!fd)
+    if (!fd) {
+        FolderNotSearched(shown, errno);
         return;
+    }
     FolderIdentity identity;
-    if (!DirectoryReader::Identify(fd.get(), identity) || fMounts.IsPseudoDevice(identity.Device) ||
-        !fEntered.Insert(identity.Device, identity.Inode))
+    if (!DirectoryReader::Identify(fd.get(), identity)) {
+        FolderNotSearched(shown, errno);
+        return;
+    }
+    if (fMounts.IsPseudoDevice(identity.Device)) {
+        FolderNotSearched(shown, Translate(QStringLiteral("Not searched: a pseudo file system")));
+        return;
+    }
+    if (!fEntered.Insert(identity.Device, identity.Inode))
         return;
     fStayOnDrive = pStayOnDrive;
     fPath.assign(path.constData(), static_cast<std::size_t>(path.size()));
@@ -233,8 +245,12 @@ bool TDvFileSearch::EnterNextSubfolder()
     const auto [offset, isLink] = parent.Subfolders[parent.NextSubfolder++];
     const char *name = parent.SubfolderNames.c_str() + offset;
     UniqueFd fd(OpenInFolder(parent.Fd.get(), name, isLink));
-    if (!fd)
-        return true; // unreadable or gone: skipped with its subtree
+    if (!fd) {
+        // Skipped with its subtree; the search goes on.
+        const int error = errno;
+        FolderNotSearched(fPath + name, error);
+        return true;
+    }
     FolderIdentity identity;
     bool enter = DirectoryReader::Identify(fd.get(), identity);
     if (enter) {
@@ -350,6 +366,23 @@ bool TDvFileSearch::OfferSingleEntry(const QString &pPath)
     const std::lock_guard<std::mutex> pending(fItemsToAddLock);
     AppendPending(++fFolderSerial, name, nameLength, match.IsFolder);
     return true;
+}
+
+void TDvFileSearch::FolderNotSearched(std::string_view pPath, int pErrorNumber)
+{
+    if (pErrorNumber != ENOENT && pErrorNumber != ENOTDIR)
+        FolderNotSearched(pPath, ContentTestError::CannotOpen(pErrorNumber).Reason);
+}
+
+void TDvFileSearch::FolderNotSearched(std::string_view pPath, const QString &pReason)
+{
+    // The refresh's own walks after a search have nobody to tell.
+    if (fOnlyNewFiles || IsCanceled())
+        return;
+    if (pPath.size() > 1 && pPath.back() == '/')
+        pPath.remove_suffix(1);
+    const QString path = DecodeFileName(pPath.data(), pPath.size());
+    MainThreadQueue::RunBlocking([&] { fDvFileList->FolderNotSearched(path, pReason); });
 }
 
 void TDvFileSearch::LeaveTopFolder()

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dv {
@@ -117,6 +118,10 @@ private:
 
     // Offers pPath as one entry when the criteria take it; false when cancelled.
     bool OfferSingleEntry(const QString &pPath);
+    // Tells the list of a folder that cannot be searched (pPath: its bytes), with why; a
+    // folder that vanished meanwhile (pErrorNumber ENOENT or ENOTDIR) is not worth a word.
+    void FolderNotSearched(std::string_view pPath, int pErrorNumber);
+    void FolderNotSearched(std::string_view pPath, const QString &pReason);
     // Keeps a matching entry of the folder fPath (numbered pFolderSerial) for the next batch;
     // fItemsToAddLock is held.
     void AppendPending(std::uint64_t pFolderSerial, const char *pName, std::size_t pNameLength,

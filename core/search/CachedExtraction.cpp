@@ -2,6 +2,7 @@
 
 #include "core/cache/ExtractedTextCache.h"
 #include "core/cache/FileIdentity.h"
+#include "core/cache/TextCompressor.h"
 #include "core/platform/FileName.h"
 #include "core/search/LocalTextSource.h"
 #include "core/search/ReadOnlyFile.h"
@@ -36,9 +37,9 @@ ExtractedTextCache *TextCacheInUse()
 void FlushTextCacheInUse()
 {
     if (ExtractedTextCache *cache = cacheOverride)
-        cache->flush();
+        cache->flush(true);
     else if (userCacheOpened)
-        ExtractedTextCache::Instance().flush();
+        ExtractedTextCache::Instance().flush(true);
 }
 
 void UseTextCache(ExtractedTextCache *cache)
@@ -97,18 +98,16 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
                 return ExtractionEnd::Complete;
             return ExtractionEnd::Stopped;
         }
-        // The whole text is kept beside the sink's work, up to the bound; past it, or once
-        // the sink stops, nothing will be stored.
-        QString whole;
-        bool storable = true;
+        // The text is compressed for the cache as it arrives, beside the sink's work: only its
+        // frame is held, never the whole text. Past the bound, or once the sink stops, nothing
+        // will be stored.
+        TextCompressor compressed;
+        qsizetype length = 0;
+        bool storable = cache->isAvailable();
         const auto keep = [&](QStringView piece) {
             if (storable) {
-                if (piece.size() <= kMaxExtractedTextLength - whole.size()) {
-                    whole.append(piece);
-                } else {
-                    storable = false;
-                    whole = QString();
-                }
+                length += piece.size();
+                storable = length <= kMaxExtractedTextLength && compressed.append(piece);
             }
             return sink(piece);
         };
@@ -116,7 +115,7 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             StreamFileViaServer(file.fd(), keep, errorText, endpoint, readTimeoutMs, failure);
         if (end == ExtractionEnd::Complete && storable &&
             FileIdentity::OfDescriptor(file.fd()) == before)
-            cache->store(key, *before, whole);
+            cache->store(key, *before, compressed);
         return end;
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");

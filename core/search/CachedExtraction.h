@@ -21,7 +21,8 @@ void UseTextCache(ExtractedTextCache *cache);
 // Off: no lookup, no store, and the user's cache is never opened.
 void SetTextCacheEnabled(bool enabled);
 // Writes what the cache in use still holds back, for a process that ends without running its
-// destructors; the user's cache is flushed only when it was opened.
+// destructors (briefly: another program's write is not waited for long); the user's cache is
+// flushed only when it was opened.
 void FlushTextCacheInUse();
 
 // Whether a file whose server text its first bytes tell already (LocalTextDecision) is read

@@ -75,6 +75,7 @@ TMainForm::~TMainForm()
     // whose fields are already gone.
     if (fFileList) {
         fFileList->OnAddPath = nullptr;
+        fFileList->OnFolderNotSearched = nullptr;
         fFileList->OnSelectionChanged = nullptr;
         fFileList->SetOnEndSearch({});
         delete fFileList.data();
@@ -150,6 +151,9 @@ void TMainForm::JoinResultList(TDvFileList *list)
         return;
     fFileList->OnAddPath = [this](const QString &Path, bool &CanAdd) {
         SearchResultListAddPath(Path, CanAdd);
+    };
+    fFileList->OnFolderNotSearched = [this](const QString &Path, const QString &Reason) {
+        fUnsearched.note(Path, {false, ContentTestFailure::CannotOpen, Reason});
     };
     fFileList->SetOnEndSearch([this] { SearchResultListEndSearch(); });
     fFileList->OnSelectionChanged = [this](TDvFileListItem *) {

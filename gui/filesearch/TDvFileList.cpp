@@ -354,4 +354,10 @@ bool TDvFileList::RescanUnwatchedFolders()
     return true;
 }
 
+void TDvFileList::FolderNotSearched(const QString &pPath, const QString &pReason)
+{
+    if (OnFolderNotSearched)
+        OnFolderNotSearched(pPath, pReason);
+}
+
 } // namespace dv

@@ -77,6 +77,12 @@ public:
     void Sort() override { TDvCustomFileList::Sort(); }
     void WatchSearchRoot(const QString &pPath) override;
     TDvShellChangeNotifier::TFolderWatch FolderWatch() override;
+    // Handed to OnFolderNotSearched.
+    void FolderNotSearched(const QString &pPath, const QString &pReason) override;
+
+    // A folder of the search could not be searched, and why (on the main thread).
+    using TOnFolderNotSearched = std::function<void(const QString &Path, const QString &Reason)>;
+    TOnFolderNotSearched OnFolderNotSearched;
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;

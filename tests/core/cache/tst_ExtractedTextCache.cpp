@@ -1,10 +1,13 @@
 #include "core/cache/ExtractedTextCache.h"
 #include "core/cache/FileIdentity.h"
 #include "core/platform/FileName.h"
+#include "core/search/CachedExtraction.h"
+#include "core/search/ExtractionClient.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -17,7 +20,9 @@
 #include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -684,6 +689,177 @@ private slots:
                  QString("other text"));
         QCOMPARE(ReadFile(trapDb), trapBefore);
         QVERIFY(!QFile::exists(trapDb + "-wal") || QFileInfo(trapDb + "-wal").size() == 0);
+    }
+
+    // Another program holding the cache's lock or a write is waited for only briefly, and not
+    // at all once the search is cancelled: the search goes on without the cache, and a program
+    // ends without waiting. (Bounds far above the waits meant, far below the old ones of 5 s.)
+    void waitsForOtherProgramsAreShort_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::newRow("lock of the folder, at the opening") << "lock";
+        QTest::newRow("a write, at the flush at exit") << "write at exit";
+        QTest::newRow("a write, the search cancelled") << "write cancelled";
+    }
+    void waitsForOtherProgramsAreShort()
+    {
+        QFETCH(QString, held);
+        storeAndClose("held.pdf", "first text");
+        const QString doc = filePath("held.pdf");
+        QElapsedTimer timer;
+        if (held == "lock") {
+            const QByteArray lockPath = EncodeFileName(dbPath() + ".lock");
+            const int fd = ::open(lockPath.constData(), O_RDWR | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            const auto unlock = qScopeGuard([&] { ::close(fd); });
+            QCOMPARE(::flock(fd, LOCK_EX), 0);
+            timer.start();
+            ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(!cache.isAvailable());
+            return;
+        }
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        RunSql(dbPath(), "SELECT 1"); // the WAL exists before another program writes
+        sqlite3 *other = nullptr;
+        QCOMPARE(sqlite3_open(EncodeFileName(dbPath()).constData(), &other), SQLITE_OK);
+        const auto closeOther = qScopeGuard([&] { sqlite3_close(other); });
+        QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), "second text");
+        const auto uncancel = qScopeGuard([] { ContentTestCancelled = false; });
+        timer.start();
+        if (held == "write at exit") {
+            UseTextCache(&cache);
+            FlushTextCacheInUse();
+            UseTextCache(nullptr);
+        } else {
+            ContentTestCancelled = true;
+            cache.flush();
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        ContentTestCancelled = false;
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), QString("first text"));
+    }
+
+    // Where the change time cannot be trusted to move (FUSE file systems such as sshfs, FAT,
+    // or an unknown one showing the modification time as change time), the bytes' hash is part
+    // of the key: a rewrite to the same size with the old times put back then misses.
+    void changeTimeIsTrustedOnlyWhereKept_data()
+    {
+        QTest::addColumn<qint64>("fsType");
+        QTest::addColumn<bool>("timesEqual");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("ext4") << qint64(0xEF53) << true << true;
+        QTest::newRow("tmpfs") << qint64(0x01021994) << true << true;
+        QTest::newRow("FUSE (sshfs)") << qint64(0x65735546) << false << false;
+        QTest::newRow("FAT") << qint64(0x4d44) << true << false;
+        QTest::newRow("exFAT") << qint64(0x2011BAB0) << false << false;
+        QTest::newRow("unknown, times equal") << qint64(0x12345678) << true << false;
+        QTest::newRow("unknown, times differ") << qint64(0x12345678) << false << true;
+    }
+    void changeTimeIsTrustedOnlyWhereKept()
+    {
+        QFETCH(qint64, fsType);
+        QFETCH(bool, timesEqual);
+        QFETCH(bool, trusted);
+        const qint64 modified = 1700000000LL * 1000000000;
+        QCOMPARE(
+            FileIdentity::TrustsChangeTime(fsType, modified, timesEqual ? modified : modified + 7),
+            trusted);
+    }
+
+    void hashOfTheBytesIsPartOfTheKey()
+    {
+        const QString doc = filePath("mounted.pdf");
+        WriteFile(doc, "version one");
+        const int fd = ::open(EncodeFileName(doc).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closeFd = qScopeGuard([&] { ::close(fd); });
+        QCOMPARE(::lseek(fd, 3, SEEK_SET), off_t(3));
+        const std::optional<quint64> first = FileIdentity::HashContent(fd);
+        QVERIFY(first && *first != 0);
+        QCOMPARE(::lseek(fd, 0, SEEK_CUR), off_t(3)); // the offset an upload reads from stays
+        // Rewritten to the same size: what stat shows of it may well look the same there.
+        WriteFile(doc, "version two");
+        const std::optional<quint64> second = FileIdentity::HashContent(fd);
+        QVERIFY(second && *second != *first);
+
+        FileIdentity before = IdentityOf(doc);
+        before.contentHash = *first;
+        FileIdentity after = before;
+        after.contentHash = *second;
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), before, "text of version one");
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), before)), QString("text of version one"));
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), after)), kMiss);
+    }
+
+    // A cache of the build before the hash is taken on, its entries kept.
+    void cacheWithoutTheHashColumnIsUpgraded()
+    {
+        storeAndClose("kept.pdf", "kept text");
+        RunSql(dbPath(), "ALTER TABLE entries DROP COLUMN content_hash; PRAGMA user_version = 1");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        QVERIFY(cache.isAvailable());
+        const QString doc = filePath("kept.pdf");
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))), QString("kept text"));
+        QVERIFY(!QFile::exists(dbPath() + ".bad"));
+    }
+
+    // A text compressed piece by piece as it arrives comes back as it was; pieces may split a
+    // surrogate pair, and a text that is not valid UTF-16 is not stored.
+    void textCompressedAsItArrives_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pieceLength");
+        QTest::addColumn<bool>("storable");
+        const QString mixed = RandomText(300000, 13) + QString::fromUtf8("\xf0\x9f\x98\x80 end");
+        QTest::newRow("one piece") << mixed << 1000000 << true;
+        QTest::newRow("pieces of 7 units") << mixed << 7 << true;
+        QTest::newRow("pairs split")
+            << QString::fromUtf8("\xf0\x9f\x98\x80").repeated(5000) << 3 << true;
+        QTest::newRow("empty") << QString() << 10 << true;
+        QTest::newRow("lone high surrogate at the end") << QString(QChar(0xD83D)) << 10 << false;
+        QTest::newRow("lone low surrogate") << "a" + QString(QChar(0xDE00)) + "b" << 1 << false;
+    }
+    void textCompressedAsItArrives()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, pieceLength);
+        QFETCH(bool, storable);
+        TextCompressor compressor;
+        for (qsizetype at = 0; at < text.size(); at += pieceLength)
+            compressor.append(QStringView(text).mid(at, pieceLength));
+        const QString doc = filePath("streamed.pdf");
+        WriteFile(doc, "streamed");
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(EncodeFileName(doc), IdentityOf(doc), compressor);
+        cache.flush();
+        QCOMPARE(Found(cache.lookup(EncodeFileName(doc), IdentityOf(doc))),
+                 storable ? text : kMiss);
+    }
+
+    // However many threads compress at once, only a few texts are compressed together: the
+    // others are searched without being stored, and a search's memory stays bounded.
+    void textsCompressedAtOnceAreBounded()
+    {
+        std::vector<std::unique_ptr<TextCompressor>> compressors;
+        int refused = 0;
+        for (int i = 0; i < 16; ++i) {
+            compressors.push_back(std::make_unique<TextCompressor>());
+            if (!compressors.back()->append(u"some text"))
+                ++refused;
+        }
+        QVERIFY(refused > 0 && refused < 16);
+        compressors.clear();
+        TextCompressor again;
+        QVERIFY(again.append(u"some text"));
+        QByteArray stored;
+        qint64 textBytes = 0;
+        QVERIFY(again.finish(stored, textBytes));
+        QCOMPARE(textBytes, 9);
     }
 
     void justChangedFileIsKeptOnlyOnceSettled()

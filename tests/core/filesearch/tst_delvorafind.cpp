@@ -57,9 +57,17 @@ QString Program()
 
 // Runs delvora-find; with pMaxDescriptors, under that limit of open descriptors; with pZone,
 // in that time zone.
-Result RunFind(const QStringList &args, int pMaxDescriptors = 0, const QByteArray &pZone = {})
+// With pWithoutRoot, a program run as root runs as another user, to whom a folder of mode
+// 000 is closed.
+Result RunFind(const QStringList &args, int pMaxDescriptors = 0, const QByteArray &pZone = {},
+               bool pWithoutRoot = false)
 {
     QProcess p;
+    if (pWithoutRoot && ::geteuid() == 0)
+        p.setChildProcessModifier([] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        });
     if (!pZone.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TZ"), QString::fromLatin1(pZone));
@@ -377,6 +385,51 @@ private slots:
                                 ? QStringList{dir.filePath("a.txt")}
                             : code == 0 ? QStringList{doc}
                                         : QStringList{});
+    }
+
+    // A folder that cannot be searched is told on stderr as a file is, and counts toward the
+    // exit status 2; the search goes on with the rest.
+    void foldersThatCannotBeSearched_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("root"); // "locked": the folder of mode 000; else the tree
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message"); // "": none
+        const QString denied = "locked: Cannot open: Permission denied";
+        QTest::newRow("subfolder") << QStringList{"-n", "*.none"} << "" << 2 << denied;
+        QTest::newRow("root") << QStringList{"-n", "*.none"} << "locked" << 2 << denied;
+        QTest::newRow("found beside it") << QStringList{"-n", "*.txt"} << "" << 0 << denied;
+        QTest::newRow("-s") << QStringList{"-s", "-n", "*.none"} << "" << 2 << "";
+        QTest::newRow("pseudo file system") << QStringList{"-n", "*.none"} << "/proc" << 2
+                                            << "/proc: Not searched: a pseudo file system";
+    }
+    void foldersThatCannotBeSearched()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, root);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        if (root == "/proc" && !QFile::exists("/proc/self/stat"))
+            QSKIP("No /proc here");
+        testsupport::TemporaryDir dir;
+        QCOMPARE(::chmod(EncodeFileName(dir.path()).constData(), 0755), 0);
+        testsupport::writeFile(dir.path(), "ok.txt", "text");
+        testsupport::writeFile(dir.path(), "locked/secret.txt", "text");
+        const QString locked = dir.filePath("locked");
+        QCOMPARE(::chmod(EncodeFileName(locked).constData(), 0), 0);
+        const auto unlock = qScopeGuard([&] { ::chmod(EncodeFileName(locked).constData(), 0700); });
+
+        const QString searched = root.isEmpty() ? dir.path() : root == "locked" ? locked : root;
+        const Result r = RunFind(QStringList{"--no-cache"} + args << searched, 0, {}, true);
+        QCOMPARE(r.code, code);
+        if (message.isEmpty())
+            QCOMPARE(r.err, QByteArray());
+        else if (root == "/proc")
+            QCOMPARE(r.err, "delvora-find: " + message.toUtf8() + '\n');
+        else
+            QCOMPARE(r.err,
+                     "delvora-find: " + EncodeFileName(dir.path()) + '/' + message.toUtf8() + '\n');
+        QCOMPARE(r.lines(), code == 0 ? QStringList{dir.filePath("ok.txt")} : QStringList{});
     }
 
     // A signal ends the program while it is held in an exchange with an extraction server that

@@ -140,6 +140,7 @@ private slots:
     void namesThatAreNotUtf8();
     void dayWithoutAMidnight();
     void unsearchedFilesLinkAndList();
+    void foldersThatCannotBeSearchedAreListed();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -1031,6 +1032,39 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
     QVERIFY(link->isHidden());
     QCOMPARE(form.Unsearched().count(), 0);
+}
+
+// A folder that cannot be searched joins the list of what could not be searched, and the
+// search goes on with the rest.
+void TstTMainFormSearch::foldersThatCannotBeSearchedAreListed()
+{
+    if (!QFile::exists(QStringLiteral("/proc/self/stat")))
+        QSKIP("No /proc here");
+    testsupport::TemporaryDir dir;
+    const QString folder = dir.path();
+    testsupport::writeFile(folder, "found.txt", "a needle");
+    testsupport::writeFile(folder, "locked/inside.txt", "a needle");
+    const QString locked = folder + QStringLiteral("/locked");
+    // Root enters a folder of mode 000 all the same: then only the pseudo file system is left.
+    const bool closed = ::geteuid() != 0;
+    if (closed)
+        QCOMPARE(::chmod(dv::EncodeFileName(locked).constData(), 0), 0);
+    const auto unlock = qScopeGuard([&] { ::chmod(dv::EncodeFileName(locked).constData(), 0700); });
+
+    TMainForm form;
+    form.SelectionList()->SetPaths({folder + QStringLiteral("/*"), QStringLiteral("/proc/*")});
+    form.SearchField->setText(QStringLiteral("*.txt"));
+    QVERIFY(runSearch(form));
+    QStringList expected{QStringLiteral("/proc\tNot searched: a pseudo file system")};
+    if (closed)
+        expected.prepend(locked + QStringLiteral("\tCannot open: Permission denied"));
+    QStringList listed;
+    for (const dv::UnsearchedFiles::Entry &entry : form.Unsearched().entries())
+        listed << entry.Path + u'\t' + entry.Reason;
+    listed.sort();
+    QCOMPARE(listed, expected);
+    QVERIFY(form.FileList()->IsItemInList(folder + QStringLiteral("/found.txt")));
+    QVERIFY(!form.lbUnsearched->isHidden());
 }
 
 QTEST_MAIN(TstTMainFormSearch)
