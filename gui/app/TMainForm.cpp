@@ -6,6 +6,7 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
+#include "core/search/PreviewTextLoader.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/UpDown.h"
 #include "gui/app/WrapCheckBox.h"

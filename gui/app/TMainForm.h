@@ -28,6 +28,8 @@ class QToolButton;
 
 namespace dv {
 
+struct PreviewContent;
+class PreviewTextLoader;
 struct SettingsFormState;
 struct SettingsReadResult;
 class TDvFileList;
@@ -87,6 +89,8 @@ public:
     // The preview's text as positions count it (line breaks as CR LF); the box shows one line
     // per break.
     const QString &PreviewText() const { return fPreviewText; }
+    // The selected file's text is being fetched ("Loading preview…" shows over the pane).
+    bool PreviewLoading() const;
     // Selection of the preview in positions of PreviewText (start 0-based).
     qsizetype PreviewSelStart() const;
     qsizetype PreviewSelLength() const;
@@ -271,6 +275,12 @@ private:
     void UpdateUnsearchedLink();
     void SetBusyPointer(bool on);
     void SelectMatch(qsizetype pos, qsizetype length);
+    // Empties the preview and drops a text still being fetched.
+    void ClearPreview();
+    // The fetched text of the selected file.
+    void ShowPreviewText(PreviewContent text);
+    // The notice's caption: loading, or no preview.
+    void ShowPreviewNotice();
     qsizetype WidgetPosOfText(qsizetype pos) const;
     qsizetype TextPosOfWidget(qsizetype pos) const;
 
@@ -291,6 +301,7 @@ private:
     bool fDestroying = false;
     QString fPreviewText;
     std::vector<qsizetype> fPreviewBreaks; // positions of the breaks in the box's text
+    std::unique_ptr<PreviewTextLoader> fPreviewLoader;
     UnsearchedFiles fUnsearched;
 };
 

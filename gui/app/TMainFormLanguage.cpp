@@ -70,7 +70,7 @@ void TMainForm::TranslateInterface()
     StaticText1->setText(Translate(QStringLiteral("No Folders Selected")));
     if (DvShellTree1)
         DvShellTree1->TranslateTexts();
-    StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
+    ShowPreviewNotice();
     fPreviewCutNotice->setText(
         Translate(QStringLiteral("The text is longer: only its first part is shown.")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));

@@ -59,10 +59,7 @@ void TMainForm::StartSearchButtonClick()
     SearchCancelled = false;
     MatchCount = 0;
     TimerStopper->stop(); // a stop due from an earlier cancel must not hit this search
-    FPreview->clear();
-    fPreviewCutNotice->setVisible(false);
-    fPreviewText.clear();
-    fPreviewBreaks.clear();
+    ClearPreview();
     fFileList->Stop();
     // Each picker to its day's first instant: a midnight that a daylight-saving change skips
     // does not exist, and a picker given it would fall back to its minimum date.

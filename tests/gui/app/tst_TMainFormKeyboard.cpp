@@ -772,6 +772,7 @@ void TstTMainFormKeyboard::wholeSearchByKeysOnly()
 
     Press(Qt::Key_Down);
     QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), hit, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kWait);
     QCOMPARE(form.PreviewSelStart(), 4);
     Press(Qt::Key_F3);
     QCOMPARE(form.PreviewSelStart(), 15);

@@ -109,7 +109,8 @@ class TstTMainFormSearch : public QObject
             return false;
         const QString path = form.FileList()->Item(0)->Path();
         form.FileList()->SelectItem(0);
-        return QTest::qWaitFor([&] { return form.StatusText() == path; }, kSearchTimeout);
+        return QTest::qWaitFor([&] { return form.StatusText() == path && !form.PreviewLoading(); },
+                               kSearchTimeout);
     }
 
 private slots:
@@ -132,6 +133,7 @@ private slots:
     void previewScrollsOnlyOnClickAndNoticeShowsWithoutText();
     void previewOfALongTextSaysItShowsThePart();
     void previewTakesDocumentTextFromTheCache();
+    void previewWaitsForNoDocument();
     void folderPanelFollowsSelection();
     void commandLineFoldersAreChecked();
     void relativeCommandLineFolderIsSearched();
@@ -713,6 +715,7 @@ void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
     QVERIFY(QFile::remove(path));
     form.FileList()->SelectItem(0);
     QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
     QVERIFY(form.PreviewText().isEmpty());
     QVERIFY(form.FPreview->toPlainText().isEmpty());
     QVERIFY(!form.StaticText2->isHidden());
@@ -772,6 +775,7 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
         const QString path = form.FileList()->Item(index)->Path();
         form.FileList()->SelectItem(index);
         QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
         QCOMPARE(form.PreviewText(),
                  QStringLiteral("text of %PDF ") + (path.endsWith(u"a.pdf") ? u'a' : u'b'));
         cache.flush();
@@ -782,6 +786,63 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
             return;
     }
     QCOMPARE(server.requestCount(), 2);
+}
+
+// The preview's text comes from a worker: while the server holds a document the window runs
+// and says it is loading; a selection that moves on gets its own text at once.
+void TstTMainFormSearch::previewWaitsForNoDocument()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString held = testsupport::writeFile(dir.path(), "a.pdf", "%PDF needle");
+    const QString plain = testsupport::writeFile(dir.path(), "b.txt", "a needle, a NEEDLE");
+    testsupport::LoopbackHttpServer server;
+    testsupport::AnswerGate gate; // opened before the server goes
+    server.setHandler(gate.echoWhenOpen());
+    gate.close();
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    dv::SetTextCacheEnabled(false);
+    const auto restore = qScopeGuard([&] {
+        gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+    });
+
+    TMainForm form;
+    form.resize(900, 600);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    QVERIFY(runSearch(form)); // by name: the server is asked nothing
+    QCOMPARE(ResultNames(form), (QStringList{"a.pdf", "b.txt"}));
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    const auto rowOf = [&](const QString &path) {
+        return form.FileList()->Item(0)->Path() == path ? 0 : 1;
+    };
+
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    form.FileList()->SelectItem(rowOf(held));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), held, kSearchTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(gate.held(), 1, kSearchTimeout);
+    ticker.start();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, kSearchTimeout);
+    QVERIFY(form.PreviewLoading());
+    QVERIFY(form.PreviewText().isEmpty());
+    QVERIFY(form.StaticText2->isVisible());
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Loading preview…"));
+
+    form.FileList()->SelectItem(rowOf(plain));
+    QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
+    QCOMPARE(form.PreviewText(), QStringLiteral("a needle, a NEEDLE"));
+    QVERIFY(form.StaticText2->isHidden());
+    QCOMPARE(form.PreviewSelStart(), qsizetype(2));
+    form.btNextClick();
+    QCOMPARE(form.PreviewSelStart(), qsizetype(12));
+
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Preview is not Available"));
 }
 
 void TstTMainFormSearch::folderPanelFollowsSelection()
