@@ -35,6 +35,10 @@ public:
     // not considered); used by enumerations that hand over only new files.
     virtual bool IsItemInList(const QString &pPath) = 0;
 
+    // The enumeration waits for the content test of pPath, the next path it offers (found
+    // before those judged already). Nothing by default.
+    virtual void AwaitingVerdict(const QString &pPath) { (void)pPath; }
+
     // Number of items in the list.
     virtual int ItemCount() const = 0;
 

@@ -76,6 +76,7 @@ TMainForm::~TMainForm()
     // whose fields are already gone.
     if (fFileList) {
         fFileList->OnAddPath = nullptr;
+        fFileList->OnAwaitingVerdict = nullptr;
         fFileList->OnSelectionChanged = nullptr;
         fFileList->SetOnEndSearch({});
         delete fFileList.data();
@@ -149,6 +150,9 @@ void TMainForm::JoinResultList(TDvFileList *list)
         return;
     fFileList->OnAddPath = [this](const QString &Path, bool &CanAdd) {
         SearchResultListAddPath(Path, CanAdd);
+    };
+    fFileList->OnAwaitingVerdict = [this](const QString &Path) {
+        SearchResultListAwaitingVerdict(Path);
     };
     fFileList->SetOnEndSearch([this] { SearchResultListEndSearch(); });
     fFileList->OnSelectionChanged = [this](TDvFileListItem *) {

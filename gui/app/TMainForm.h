@@ -206,6 +206,8 @@ public slots:
     void TimerStopperTimer();
     void SearchResultListAddPath(const QString &Path, bool &CanAdd);
     void SearchResultListEndSearch();
+    // The search waits for the content test of Path: the status names it.
+    void SearchResultListAwaitingVerdict(const QString &Path);
     // Lists the files of the last search that could not be searched, and why.
     void lbUnsearchedClick();
     // Preview and match navigation.

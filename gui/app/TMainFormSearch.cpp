@@ -211,6 +211,17 @@ void TMainForm::SearchResultListAddPath(const QString &Path, bool &CanAdd)
         ++MatchCount;
 }
 
+void TMainForm::SearchResultListAwaitingVerdict(const QString &Path)
+{
+    if (SearchCancelled || fDestroying)
+        return;
+    // As for a candidate offered: the files found so far, and the one the search is at.
+    fStatusPath = Path;
+    fStatusCount = MatchCount;
+    fStatusDirty = true;
+    FlushStatusText();
+}
+
 CandidateVerdict TMainForm::JudgeCandidate(const QString &path, const QString &text) const
 {
     return JudgeCandidateFile(path, text);

@@ -89,6 +89,12 @@ bool TDvFileList::IsItemInList(const QString &pPath)
     return TDvCustomFileList::IsItemInList(pPath);
 }
 
+void TDvFileList::AwaitingVerdict(const QString &pPath)
+{
+    if (OnAwaitingVerdict)
+        OnAwaitingVerdict(pPath);
+}
+
 void TDvFileList::WatchSearchRoot(const QString &pPath)
 {
     // The roots of one search are passed while the first ones are still being walked; a

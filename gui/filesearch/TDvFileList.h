@@ -59,6 +59,10 @@ public:
     int ItemCount() const override { return TDvCustomFileList::ItemCount(); }
     void Sort() override { TDvCustomFileList::Sort(); }
     void WatchSearchRoot(const QString &pPath) override;
+    void AwaitingVerdict(const QString &pPath) override;
+
+    // The search waits for the content test of Path, the next file it offers.
+    std::function<void(const QString &Path)> OnAwaitingVerdict;
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;

@@ -36,6 +36,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSet>
@@ -122,6 +123,7 @@ private slots:
     void manyRefusedCandidatesKeepRowsAndOrder();
     void cancelledSearchEndsAndNextStartsFresh();
     void heldDocumentLeavesTheWindowResponsive();
+    void statusNamesTheDocumentTheSearchWaitsFor();
     void heldSingleDocumentLeavesTheWindowResponsive_data();
     void heldSingleDocumentLeavesTheWindowResponsive();
     void restartKeepsSearchingUntilItsOwnEnd();
@@ -420,6 +422,43 @@ void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
     QVERIFY(!form.FileList()->IsSearching());
     QCOMPARE(form.StatusText(),
              QStringLiteral("Items found: %1").arg(form.FileList()->ItemCount()));
+}
+
+// The list takes the verdicts in walk order: while one document holds them, the status says
+// which, with the count of the files found so far.
+void TstTMainFormSearch::statusNamesTheDocumentTheSearchWaitsFor()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    testsupport::writeFile(dir.path(), "a.txt", "needle");
+    testsupport::writeFile(dir.path(), "b.txt", "needle");
+    const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+    testsupport::LoopbackHttpServer server;
+    testsupport::AnswerGate gate; // opened before the server goes
+    server.setHandler(gate.echoWhenOpen());
+    gate.close();
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    dv::SetTextCacheEnabled(false);
+    const auto restore = qScopeGuard([&] {
+        gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+    });
+
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    form.StartSearchButtonClick();
+    QTRY_COMPARE_WITH_TIMEOUT(gate.held(), 1, kSearchTimeout);
+    // Walk order decides how many plain files were handed over before the document.
+    const QRegularExpression waiting(QStringLiteral("^Items found: [012]\\. Processing: ") +
+                                     QRegularExpression::escape(held) + u'$');
+    QTRY_VERIFY2_WITH_TIMEOUT(waiting.match(form.StatusText()).hasMatch(),
+                              qPrintable(form.StatusText()), kSearchTimeout);
+    QVERIFY(gate.held() == 1 && !form.StartSearchButton->isEnabled());
+    gate.open();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 3"));
 }
 
 void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive_data()
