@@ -258,6 +258,8 @@ private:
     void CreateLeftColumn();
     void CreateRightPart();
     void CenterOnScreen();
+    // Keeps the window on a screen it can be grabbed on, no larger than that screen.
+    void FitOnScreen();
     void FormCreate(const QStringList &commandLine);
     void FormClose();
     void CreateKeyboardCommands();

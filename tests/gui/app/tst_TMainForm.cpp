@@ -680,5 +680,5 @@ void TstTMainForm::titleNamesTheProgramOnce()
     QCoreApplication::setApplicationName(oldName);
 }
 
-QTEST_MAIN(TstTMainForm)
+DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainForm)
 #include "tst_TMainForm.moc"

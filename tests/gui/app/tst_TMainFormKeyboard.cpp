@@ -784,5 +784,5 @@ void TstTMainFormKeyboard::wholeSearchByKeysOnly()
     QCOMPARE(form.FPreview->textCursor().selectedText(), QStringLiteral("NEEDLE"));
 }
 
-QTEST_MAIN(TstTMainFormKeyboard)
+DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainFormKeyboard)
 #include "tst_TMainFormKeyboard.moc"

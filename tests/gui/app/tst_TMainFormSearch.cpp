@@ -1123,5 +1123,5 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     QCOMPARE(form.Unsearched().count(), 0);
 }
 
-QTEST_MAIN(TstTMainFormSearch)
+DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainFormSearch)
 #include "tst_TMainFormSearch.moc"
