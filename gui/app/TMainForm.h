@@ -264,6 +264,8 @@ private:
     void FormClose();
     void CreateKeyboardCommands();
     void TranslateAccessibleTexts();
+    // The chosen language's locale for dates, numbers and Qt's own texts.
+    void ApplyLanguageLocale();
     // A key the window sees before the focused control; true when it was used up.
     bool FormKeyDown(QWidget *focus, const QKeyEvent *key);
     bool IsSearchFormControl(const QWidget *focus) const;

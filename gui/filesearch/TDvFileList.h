@@ -60,6 +60,8 @@ public:
     void Sort() override { TDvCustomFileList::Sort(); }
     void WatchSearchRoot(const QString &pPath) override;
     void AwaitingVerdict(const QString &pPath) override;
+    // The texts of the rows and columns in the current language.
+    void Retranslate();
 
     // The search waits for the content test of Path, the next file it offers.
     std::function<void(const QString &Path)> OnAwaitingVerdict;
