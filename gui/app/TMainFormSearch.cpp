@@ -60,6 +60,8 @@ void TMainForm::StartSearchButtonClick()
     MatchCount = 0;
     TimerStopper->stop(); // a stop due from an earlier cancel must not hit this search
     ClearPreview();
+    // The list is emptied below: nothing is selected, and there is no preview.
+    StaticText2->setVisible(true);
     fFileList->Stop();
     // Each picker to its day's first instant: a midnight that a daylight-saving change skips
     // does not exist, and a picker given it would fall back to its minimum date.

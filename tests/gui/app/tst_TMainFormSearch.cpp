@@ -782,6 +782,13 @@ void TstTMainFormSearch::previewOfALongTextSaysItShowsThePart()
     QCOMPARE(form.PreviewSelStart(), qsizetype(4));
     QVERIFY(previewOf(form, dir.filePath("short"), QStringLiteral("needle")));
     QVERIFY(form.fPreviewCutNotice->isHidden());
+    // A new search selects nothing: the notice is back over the empty preview.
+    QVERIFY(form.StaticText2->isHidden());
+    QVERIFY(runSearch(form));
+    QVERIFY(form.FileList()->SelCount() == 0);
+    QVERIFY(form.PreviewText().isEmpty());
+    QVERIFY(form.StaticText2->isVisible());
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Preview is not Available"));
 }
 
 // A document's preview asks the server once; shown again, its text comes from the cache.
@@ -1098,6 +1105,9 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
         return shown;
     };
     QCOMPARE(rows(), QStringList({b + '\t' + reason, c + '\t' + reason}));
+    // A reason too long for its column loses its middle, and shows whole as the tool tip.
+    QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+    QCOMPARE(list->topLevelItem(0)->toolTip(1), reason);
     // Sorted by path; a click on the sorted column's header turns the order round.
     QHeaderView *header = list->header();
     const QPoint onPath(header->sectionViewportPosition(0) + 5, header->height() / 2);
