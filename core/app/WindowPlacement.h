@@ -17,8 +17,9 @@ public:
     // Frame: the window's outer rectangle; Screens: the screens' available geometries (the
     // primary first); TitleHeight: the height of the title bar at the frame's top.
     // The screen is the one it overlaps most among those its title bar can be grabbed on,
-    // else the one it overlaps most, else the nearest. A frame larger than that screen shrinks to it; a frame
-    // that shrank or could not be grabbed is moved into the screen. No screens: unchanged.
+    // else the one it overlaps most, else the nearest. A frame larger than that screen shrinks to
+    // it; a frame that shrank or could not be grabbed is moved into the screen. No screens:
+    // unchanged.
     static QRect Fit(const QRect &frame, const QList<QRect> &screens, int titleHeight);
 
     // Whether the title bar of Frame lies on Screen far enough to be grabbed.
