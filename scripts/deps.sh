@@ -8,7 +8,7 @@ packages=(
   libfreetype-dev libharfbuzz-dev libzip-dev zlib1g-dev libxml2-dev
   libuchardet-dev libgmime-3.0-dev libgsf-1-dev libmicrohttpd-dev
   clang clang-format libclang-rt-14-dev libbenchmark-dev
-  poppler-utils xdg-utils tzdata
+  poppler-utils xdg-utils tzdata shared-mime-info qt6-translations-l10n
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,9 @@
 #include "core/filesearch/ByteSizeFormat.h"
 
+#include "core/i18n/Translation.h"
+
+#include <QLocale>
+
 namespace dv {
 
 QString FormatByteSize(std::int64_t pBytes)
@@ -7,7 +11,7 @@ QString FormatByteSize(std::int64_t pBytes)
     if (pBytes < 0)
         return {};
     if (pBytes < 1024)
-        return QString::number(pBytes) + QStringLiteral(" bytes");
+        return QString::number(pBytes) + QLatin1Char(' ') + Translate(QStringLiteral("bytes"));
     static const char *const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
     const auto bytes = static_cast<std::uint64_t>(pBytes);
     int unit = 0;
@@ -26,7 +30,7 @@ QString FormatByteSize(std::int64_t pBytes)
     const std::uint64_t scaled = whole * scale + fraction;
     QString text = QString::number(scaled / scale);
     if (decimals > 0) {
-        text += QLatin1Char('.');
+        text += QLocale().decimalPoint();
         text += QStringLiteral("%1").arg(scaled % scale, decimals, 10, QLatin1Char('0'));
     }
     return text + QLatin1Char(' ') + QLatin1String(kUnits[unit]);

@@ -39,6 +39,9 @@ public:
     // Offers a path found by an enumeration that refreshes the list (a rescan): by default
     // only when the list does not hold it yet. Returns whether it was kept.
     virtual bool AddNewPath(const QString &pPath) { return !IsItemInList(pPath) && AddPath(pPath); }
+    // The enumeration waits for the content test of pPath, the next path it offers (found
+    // before those judged already). Nothing by default.
+    virtual void AwaitingVerdict(const QString &pPath) { (void)pPath; }
 
     // Number of items in the list.
     virtual int ItemCount() const = 0;

@@ -523,6 +523,8 @@ bool TDvFileSearch::QueueCandidate(std::size_t pNameLength, const char *pName, b
             fPipeline->TakeReady(fJudged);
         if (!fJudged.empty() && (batchDue || fJudged.size() >= kMaxJudgedHeld))
             HandOverJudged();
+        else if (!ready && !fPipeline->IsReady())
+            NoteAwaitedPath();
     }
     return true;
 }
@@ -532,6 +534,20 @@ void TDvFileSearch::HandOverJudged()
     fPipeline->TakeReady(fJudged);
     if (!fJudged.empty())
         MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+}
+
+void TDvFileSearch::NoteAwaitedPath()
+{
+    QString path = fPipeline->AwaitedPath();
+    if (path.isEmpty() || path == fAwaitedPath)
+        return;
+    fAwaitedPath = path;
+    if (!fJudged.empty())
+        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+    MainThreadQueue::RunBlocking([this] {
+        if (!IsCanceled())
+            fDvFileList->AwaitingVerdict(fAwaitedPath);
+    });
 }
 
 void TDvFileSearch::FlushJudged()
@@ -572,6 +588,8 @@ void TDvFileSearch::FinalFlushJudged()
             while (!IsCanceled() && !fPipeline->IsEmpty()) {
                 if (fPipeline->WaitForReady(100))
                     fPipeline->TakeReady(fJudged);
+                else
+                    NoteAwaitedPath();
                 if (!fJudged.empty() &&
                     GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
                     MainThreadQueue::RunBlocking([this] { FlushJudged(); });

@@ -131,6 +131,9 @@ private:
     bool QueueCandidate(std::size_t pNameLength, const char *pName, bool pIsFolder);
     // Takes the judged candidates at the front of the pipeline and hands them to the list.
     void HandOverJudged();
+    // The verdict at the front keeps the hand-over waiting: what is judged behind it goes to
+    // the list, and the list is told which file it waits for (once per file).
+    void NoteAwaitedPath();
     // On the main thread: offers the judged candidates to the list.
     void FlushJudged();
     void FinalFlushJudged();
@@ -163,6 +166,7 @@ private:
     // Set before the walk starts, and only then; Terminate may cancel it from any thread.
     std::unique_ptr<ContentPipeline> fPipeline;
     std::deque<ContentPipeline::Judged> fJudged; // taken from the pipeline, not yet offered
+    QString fAwaitedPath;                        // the list was last told of this one
     std::string fCandidate;                      // the path being queued
     // The folder the last candidate was queued from, shared with the pipeline (after it, so
     // that it goes first), and that folder's serial.

@@ -166,6 +166,15 @@ bool ContentPipeline::IsReady() const
     return m_readyCount > 0;
 }
 
+QString ContentPipeline::AwaitedPath() const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_readyCount > 0 || m_count == 0)
+        return {};
+    const std::string &bytes = m_slots[m_front % m_slots.size()].Bytes;
+    return DecodeFileName(bytes.data(), bytes.size());
+}
+
 bool ContentPipeline::WaitForReady(int timeoutMs, std::size_t count)
 {
     std::unique_lock lock(m_mutex);

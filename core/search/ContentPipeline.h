@@ -71,6 +71,9 @@ public:
     bool Queue(std::string_view bytes, FolderHandle folder = {}, std::size_t nameStart = 0);
     // Whether the oldest path held is judged.
     bool IsReady() const;
+    // The path the verdicts in order wait for: the oldest one held and not yet judged; empty
+    // when the oldest is judged or none is held.
+    QString AwaitedPath() const;
     // Waits until the first Count paths held (all of them, when fewer) are judged, the
     // pipeline is cancelled or TimeoutMs has passed; true when they are.
     bool WaitForReady(int timeoutMs, std::size_t count = 1);

@@ -6,6 +6,7 @@
 #include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
+#include "core/search/PreviewTextLoader.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/UpDown.h"
 #include "gui/app/WrapCheckBox.h"
@@ -76,6 +77,7 @@ TMainForm::~TMainForm()
     if (fFileList) {
         fFileList->OnAddPath = nullptr;
         fFileList->OnFolderNotSearched = nullptr;
+        fFileList->OnAwaitingVerdict = nullptr;
         fFileList->OnSelectionChanged = nullptr;
         fFileList->SetOnEndSearch({});
         delete fFileList.data();
@@ -154,6 +156,9 @@ void TMainForm::JoinResultList(TDvFileList *list)
     };
     fFileList->OnFolderNotSearched = [this](const QString &Path, const QString &Reason) {
         fUnsearched.note(Path, {false, ContentTestFailure::CannotOpen, Reason});
+    };
+    fFileList->OnAwaitingVerdict = [this](const QString &Path) {
+        SearchResultListAwaitingVerdict(Path);
     };
     fFileList->SetOnEndSearch([this] { SearchResultListEndSearch(); });
     fFileList->OnSelectionChanged = [this](TDvFileListItem *) {

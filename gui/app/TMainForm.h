@@ -28,6 +28,8 @@ class QToolButton;
 
 namespace dv {
 
+struct PreviewContent;
+class PreviewTextLoader;
 struct SettingsFormState;
 struct SettingsReadResult;
 class TDvFileList;
@@ -87,6 +89,8 @@ public:
     // The preview's text as positions count it (line breaks as CR LF); the box shows one line
     // per break.
     const QString &PreviewText() const { return fPreviewText; }
+    // The selected file's text is being fetched ("Loading preview…" shows over the pane).
+    bool PreviewLoading() const;
     // Selection of the preview in positions of PreviewText (start 0-based).
     qsizetype PreviewSelStart() const;
     qsizetype PreviewSelLength() const;
@@ -202,6 +206,8 @@ public slots:
     void TimerStopperTimer();
     void SearchResultListAddPath(const QString &Path, bool &CanAdd);
     void SearchResultListEndSearch();
+    // The search waits for the content test of Path: the status names it.
+    void SearchResultListAwaitingVerdict(const QString &Path);
     // Lists the files of the last search that could not be searched, and why.
     void lbUnsearchedClick();
     // Preview and match navigation.
@@ -254,10 +260,14 @@ private:
     void CreateLeftColumn();
     void CreateRightPart();
     void CenterOnScreen();
+    // Keeps the window on a screen it can be grabbed on, no larger than that screen.
+    void FitOnScreen();
     void FormCreate(const QStringList &commandLine);
     void FormClose();
     void CreateKeyboardCommands();
     void TranslateAccessibleTexts();
+    // The chosen language's locale for dates, numbers and Qt's own texts.
+    void ApplyLanguageLocale();
     // A key the window sees before the focused control; true when it was used up.
     bool FormKeyDown(QWidget *focus, const QKeyEvent *key);
     bool IsSearchFormControl(const QWidget *focus) const;
@@ -273,6 +283,12 @@ private:
     void UpdateUnsearchedLink();
     void SetBusyPointer(bool on);
     void SelectMatch(qsizetype pos, qsizetype length);
+    // Empties the preview and drops a text still being fetched.
+    void ClearPreview();
+    // The fetched text of the selected file.
+    void ShowPreviewText(PreviewContent text);
+    // The notice's caption: loading, or no preview.
+    void ShowPreviewNotice();
     qsizetype WidgetPosOfText(qsizetype pos) const;
     qsizetype TextPosOfWidget(qsizetype pos) const;
 
@@ -293,6 +309,7 @@ private:
     bool fDestroying = false;
     QString fPreviewText;
     std::vector<qsizetype> fPreviewBreaks; // positions of the breaks in the box's text
+    std::unique_ptr<PreviewTextLoader> fPreviewLoader;
     UnsearchedFiles fUnsearched;
 };
 

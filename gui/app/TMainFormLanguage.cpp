@@ -2,17 +2,24 @@
 #include "core/i18n/Translation.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
+#include "gui/filesearch/TDvFileList.h"
 #include "gui/folders/TDvShellTree.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDateTimeEdit>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QTranslator>
 
 namespace dv {
 
@@ -29,8 +36,49 @@ void TMainForm::UpdateLanguageMenu()
     }
 }
 
+namespace {
+
+// Qt's own texts (standard buttons, the line edits' menus, the calendar) in the language.
+void InstallQtTranslation(const QLocale &locale)
+{
+    static QTranslator *installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    auto *translator = new QTranslator;
+    if (translator->load(locale, QStringLiteral("qt"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        installed = translator;
+    else
+        delete translator;
+}
+
+} // namespace
+
+void TMainForm::ApplyLanguageLocale()
+{
+    // Dates, numbers and the platform's texts (type names) follow the chosen language.
+    const QLocale locale(CurrentLanguageCode());
+    QLocale::setDefault(locale);
+    InstallQtTranslation(locale);
+    setLocale(locale);
+    for (QDateTimeEdit *picker : {SearchMinDate, SearchMaxDate}) {
+        // A new format clears what it does not show: the time of day stays as it was.
+        const QDateTime kept = picker->dateTime();
+        picker->setLocale(locale);
+        picker->setDisplayFormat(locale.dateFormat(QLocale::ShortFormat));
+        picker->setDateTime(kept);
+    }
+    if (fFileList)
+        fFileList->Retranslate();
+}
+
 void TMainForm::TranslateInterface()
 {
+    ApplyLanguageLocale();
     SearchOptionControl->setTabText(SearchOptionControl->indexOf(SearchValues),
                                     Translate(QStringLiteral("Filter")));
     Label1->setText(Translate(QStringLiteral("File Name Filter:")));
@@ -70,7 +118,7 @@ void TMainForm::TranslateInterface()
     StaticText1->setText(Translate(QStringLiteral("No Folders Selected")));
     if (DvShellTree1)
         DvShellTree1->TranslateTexts();
-    StaticText2->setText(Translate(QStringLiteral("Preview is not Available")));
+    ShowPreviewNotice();
     fPreviewCutNotice->setText(
         Translate(QStringLiteral("The text is longer: only its first part is shown.")));
     SetStatusText(QStringLiteral("  ") + Translate(QStringLiteral("Ready")));

@@ -1,5 +1,6 @@
 // The window's controls and their places: built once, placed by hand where a layout does
 // not do it (the home-page link over the status bar, the notices over their boxes).
+#include "core/app/WindowPlacement.h"
 #include "gui/app/LinkLabel.h"
 #include "gui/app/TMainForm.h"
 #include "gui/app/UpDown.h"
@@ -22,10 +23,12 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cmath>
 
@@ -476,6 +479,31 @@ void TMainForm::CenterOnScreen()
         move(RoundHalf(area.width()) - RoundHalf(width()),
              RoundHalf(area.height()) - RoundHalf(height()));
     }
+}
+
+void TMainForm::FitOnScreen()
+{
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    QList<QRect> screens;
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (primary)
+        screens.append(primary->availableGeometry());
+    for (const QScreen *screen : QGuiApplication::screens())
+        if (screen != primary)
+            screens.append(screen->availableGeometry());
+    // Before the window is first shown the frame is unknown: a title bar is allowed for.
+    QMargins margins;
+    if (const QWindow *handle = windowHandle(); handle && handle->isVisible())
+        margins = handle->frameMargins();
+    else
+        margins.setTop(style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    const QRect frame(pos(), size().grownBy(margins));
+    const QRect fitted = WindowPlacement::Fit(frame, screens, std::max(margins.top(), 1));
+    if (fitted == frame)
+        return;
+    move(fitted.topLeft());
+    resize(fitted.size().shrunkBy(margins));
 }
 
 void TMainForm::FormResize()

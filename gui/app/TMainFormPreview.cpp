@@ -1,6 +1,7 @@
 // The preview's handlers of the main window: the selected result's text and match navigation.
+#include "core/i18n/Translation.h"
 #include "core/search/ContentMatcher.h"
-#include "core/search/TextExtraction.h"
+#include "core/search/PreviewTextLoader.h"
 #include "gui/app/TMainForm.h"
 #include "gui/filesearch/TDvFileList.h"
 
@@ -93,45 +94,61 @@ void TMainForm::SetPreviewSelection(qsizetype start, qsizetype length)
     FPreview->setTextCursor(c);
 }
 
-void TMainForm::UpdatePreview()
+void TMainForm::ClearPreview()
 {
-    FPreview->setUpdatesEnabled(false);
+    if (fPreviewLoader)
+        fPreviewLoader->Cancel();
     FPreview->clear();
     fPreviewCutNotice->setVisible(false);
     fPreviewText.clear();
     fPreviewBreaks.clear();
-    const auto done = [this] { FPreview->setUpdatesEnabled(true); };
+    ShowPreviewNotice();
+}
+
+bool TMainForm::PreviewLoading() const
+{
+    return fPreviewLoader && fPreviewLoader->IsLoading();
+}
+
+void TMainForm::ShowPreviewNotice()
+{
+    // One notice over the pane: the text is on its way, or there is none.
+    const QString caption = PreviewLoading()
+                                ? Translate(QStringLiteral("Loading preview…"))
+                                : Translate(QStringLiteral("Preview is not Available"));
+    if (StaticText2->text() != caption) {
+        StaticText2->setText(caption);
+        StaticText2->adjustSize();
+        Panel8ConstrainedResize();
+    }
+}
+
+void TMainForm::UpdatePreview()
+{
+    ClearPreview();
     if (!fFileList || fFileList->SelCount() == 0 || fFileList->ItemIndex() < 0)
-        return done();
+        return;
+    if (!fPreviewLoader) {
+        fPreviewLoader = std::make_unique<PreviewTextLoader>(
+            [this](quint64, PreviewContent text) { ShowPreviewText(std::move(text)); });
+    }
+    // The text comes from a worker: the server or a large document never holds the window.
     // A missing file, a folder or anything else that cannot be read yields no text; no
     // separate test of the path, which would fail for paths beyond PATH_MAX.
-    const QString path = fFileList->SelectedPath();
-    QString text;
-    bool cut = false;
-    if (!ExtractText(path, kPreviewBytes, text, &cut))
-        return done();
-    fPreviewCutNotice->setVisible(cut);
+    fPreviewLoader->Request(fFileList->SelectedPath(), kPreviewBytes);
+    ShowPreviewNotice();
+}
 
-    // Every CR LF, lone CR and lone LF becomes CR LF for the positions, one line in the box.
-    QString shown;
-    shown.reserve(text.size());
-    fPreviewText.reserve(text.size() + text.size() / 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            if (c == QLatin1Char('\r') && i + 1 < text.size() &&
-                text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            fPreviewBreaks.push_back(shown.size());
-            shown.append(QLatin1Char('\n'));
-            fPreviewText.append(QLatin1String("\r\n"));
-        } else {
-            shown.append(c);
-            fPreviewText.append(c);
-        }
-    }
-    FPreview->setPlainText(shown);
-    done();
+void TMainForm::ShowPreviewText(PreviewContent text)
+{
+    FPreview->setUpdatesEnabled(false);
+    fPreviewText = std::move(text.text);
+    fPreviewBreaks = std::move(text.breaks);
+    fPreviewCutNotice->setVisible(text.cut);
+    FPreview->setPlainText(text.shown);
+    FPreview->setUpdatesEnabled(true);
+    ShowPreviewNotice();
+    StaticText2->setVisible(fPreviewText.isEmpty());
 
     const QString find = EffectiveTextToFind();
     if (find.isEmpty())

@@ -59,10 +59,9 @@ void TMainForm::StartSearchButtonClick()
     SearchCancelled = false;
     MatchCount = 0;
     TimerStopper->stop(); // a stop due from an earlier cancel must not hit this search
-    FPreview->clear();
-    fPreviewCutNotice->setVisible(false);
-    fPreviewText.clear();
-    fPreviewBreaks.clear();
+    ClearPreview();
+    // The list is emptied below: nothing is selected, and there is no preview.
+    StaticText2->setVisible(true);
     fFileList->Stop();
     // Each picker to its day's first instant: a midnight that a daylight-saving change skips
     // does not exist, and a picker given it would fall back to its minimum date.
@@ -212,6 +211,17 @@ void TMainForm::SearchResultListAddPath(const QString &Path, bool &CanAdd)
     CanAdd = verdict.Accepted;
     if (CanAdd)
         ++MatchCount;
+}
+
+void TMainForm::SearchResultListAwaitingVerdict(const QString &Path)
+{
+    if (SearchCancelled || fDestroying)
+        return;
+    // As for a candidate offered: the files found so far, and the one the search is at.
+    fStatusPath = Path;
+    fStatusCount = MatchCount;
+    fStatusDirty = true;
+    FlushStatusText();
 }
 
 CandidateVerdict TMainForm::JudgeCandidate(const QString &path, const QString &text) const

@@ -134,6 +134,8 @@ void TMainForm::LoadSettings()
         ApplySettings(result);
         break;
     }
+    // A designed, centred or saved place may lie off the screens this session has.
+    FitOnScreen();
 }
 
 void TMainForm::SaveSettings()

@@ -31,12 +31,19 @@ UnsearchedFilesDialog::UnsearchedFilesDialog(const QList<UnsearchedFiles::Entry>
         {Translate(QStringLiteral("File")), Translate(QStringLiteral("Reason"))});
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
+    // A reason's end (the server's address, a path) tells as much as its start.
+    m_list->setTextElideMode(Qt::ElideMiddle);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     QList<QTreeWidgetItem *> rows;
     rows.reserve(entries.size());
-    for (const UnsearchedFiles::Entry &e : entries)
-        rows.append(new QTreeWidgetItem(QStringList{e.Path, e.Reason}));
+    for (const UnsearchedFiles::Entry &e : entries) {
+        auto *row = new QTreeWidgetItem(QStringList{e.Path, e.Reason});
+        // What does not fit is left out in the middle; the whole text is the tool tip.
+        row->setToolTip(0, e.Path);
+        row->setToolTip(1, e.Reason);
+        rows.append(row);
+    }
     m_list->addTopLevelItems(rows);
     m_list->setSortingEnabled(true);
     m_list->sortByColumn(0, Qt::AscendingOrder);

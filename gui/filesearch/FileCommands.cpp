@@ -77,9 +77,9 @@ QMenu *FileCommands::createMenu(QWidget *parent, const std::function<bool(Comman
     return menu;
 }
 
-void FileCommands::open(const QString &path)
+bool FileCommands::open(const QString &path)
 {
-    QDesktopServices::openUrl(FileUrlFromPath(path));
+    return QDesktopServices::openUrl(FileUrlFromPath(path));
 }
 
 void FileCommands::openFolder(const QString &folder)

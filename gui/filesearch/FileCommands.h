@@ -36,7 +36,8 @@ public:
     // The command's menu text in the current language.
     static QString text(Command command);
 
-    static void open(const QString &path);
+    // False when the desktop could start no program for the file.
+    static bool open(const QString &path);
     static void openFolder(const QString &folder);
     // The files on the clipboard as addresses and text, marked as cut or copied.
     static void copyToClipboard(const QStringList &paths, bool cut);

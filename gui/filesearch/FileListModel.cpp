@@ -1,6 +1,7 @@
 #include "gui/filesearch/FileListModel.h"
 
 #include "core/filesearch/ByteSizeFormat.h"
+#include "core/i18n/Translation.h"
 #include "core/platform/LogicalCompare.h"
 #include "core/threads/MainThreadQueue.h"
 #include "core/threads/TBasicWorkItem.h"
@@ -125,15 +126,15 @@ QString FileListModel::ColumnCaption(int pColumn)
 {
     switch (pColumn) {
     case ColName:
-        return QStringLiteral("Name");
+        return Translate(QStringLiteral("Name"));
     case ColInFolder:
-        return QStringLiteral("In Folder");
+        return Translate(QStringLiteral("In Folder"));
     case ColSize:
-        return QStringLiteral("Size");
+        return Translate(QStringLiteral("Size"));
     case ColType:
-        return QStringLiteral("Type");
+        return Translate(QStringLiteral("Type"));
     case ColDateModified:
-        return QStringLiteral("Date modified");
+        return Translate(QStringLiteral("Date modified"));
     default:
         return QString();
     }
@@ -156,6 +157,17 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex &index) const
     return result;
 }
 
+void FileListModel::Retranslate()
+{
+    // Texts are made when a row is shown: those made so far are dropped.
+    m_typeByExtension.clear();
+    for (const auto &item : m_items)
+        item->Invalidate();
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+    if (!m_items.empty())
+        emit dataChanged(index(0, 0), index(ItemCount() - 1, ColumnCount - 1));
+}
+
 TDvFileListItem *FileListModel::Item(int pIndex) const
 {
     if (pIndex < 0 || pIndex >= ItemCount())
@@ -175,7 +187,7 @@ QString FileListModel::TypeDescription(const TDvFileListItem &pItem) const
 {
     const QString key = ExtensionKey(pItem);
     if (key.isEmpty())
-        return QStringLiteral("File");
+        return Translate(QStringLiteral("File"));
     auto it = m_typeByExtension.constFind(key);
     if (it != m_typeByExtension.constEnd())
         return *it;
@@ -189,8 +201,8 @@ QString FileListModel::TypeDescription(const TDvFileListItem &pItem) const
             text = types.first().comment();
     }
     if (text.isEmpty())
-        text = key == kFolderKey ? QStringLiteral("File folder")
-                                 : key.toUpper() + QStringLiteral(" File");
+        text = key == kFolderKey ? Translate(QStringLiteral("File folder"))
+                                 : Translate(QStringLiteral("%1 File")).arg(key.toUpper());
     m_typeByExtension.insert(key, text);
     return text;
 }

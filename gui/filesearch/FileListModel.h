@@ -64,6 +64,8 @@ public:
     void SortBy(int pColumn, bool pDescending);
     // Forgets every row's read data and texts (F5).
     void Refresh();
+    // The language changed: captions, type names, sizes and dates are made again.
+    void Retranslate();
     // The row's texts changed (rename).
     void ItemChanged(int pIndex);
 

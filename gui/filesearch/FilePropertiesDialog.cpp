@@ -1,6 +1,7 @@
 #include "gui/filesearch/FilePropertiesDialog.h"
 
 #include "core/filesearch/ByteSizeFormat.h"
+#include "core/i18n/Translation.h"
 #include "core/platform/FileName.h"
 #include "core/platform/UniqueFd.h"
 
@@ -91,7 +92,8 @@ FilePropertiesDialog::FilePropertiesDialog(const QString &pPath, QWidget *parent
         const qint64 size = found ? static_cast<qint64>(st.stx_size) : 0;
         form->addRow(QStringLiteral("Size:"),
                      ValueLabel(FormatByteSize(size) + QStringLiteral(" (") +
-                                    QLocale().toString(size) + QStringLiteral(" bytes)"),
+                                    QLocale().toString(size) + QLatin1Char(' ') +
+                                    Translate(QStringLiteral("bytes")) + QLatin1Char(')'),
                                 this));
     }
     const bool born = found && (st.stx_mask & STATX_BTIME);

@@ -244,8 +244,14 @@ void TDvCustomFileList::OpenSelected()
                               Translate(QStringLiteral("Open %1 files?")).arg(items.size())) !=
             QMessageBox::Yes)
         return;
+    QStringList failures;
     for (const TDvFileListItem *item : items)
-        FileCommands::open(item->Path());
+        if (!FileCommands::open(item->Path()))
+            failures.append(Translate(QStringLiteral("No program opens %1")).arg(item->Path()));
+    if (!failures.isEmpty()) {
+        fLastError = failures.join(QLatin1Char('\n'));
+        ReportError(fLastError);
+    }
 }
 
 void TDvCustomFileList::OpenContainingFolder()

@@ -6,6 +6,10 @@
 #include "core/threads/TCustomCancellationToken.h"
 #include "core/threads/TWorkerThreadPool.h"
 
+#include <QHeaderView>
+
+#include <algorithm>
+
 namespace dv {
 
 namespace {
@@ -122,6 +126,21 @@ bool TDvFileList::AddNewPath(const QString &pPath)
 bool TDvFileList::IsItemInList(const QString &pPath)
 {
     return TDvCustomFileList::IsItemInList(pPath);
+}
+
+void TDvFileList::Retranslate()
+{
+    fModel->Retranslate();
+    // The widest date differs between languages.
+    header()->resizeSection(
+        FileListModel::ColDateModified,
+        std::max(header()->sectionSize(FileListModel::ColDateModified), DateColumnWidth()));
+}
+
+void TDvFileList::AwaitingVerdict(const QString &pPath)
+{
+    if (OnAwaitingVerdict)
+        OnAwaitingVerdict(pPath);
 }
 
 void TDvFileList::WatchSearchRoot(const QString &pPath)

@@ -83,6 +83,12 @@ public:
     // A folder of the search could not be searched, and why (on the main thread).
     using TOnFolderNotSearched = std::function<void(const QString &Path, const QString &Reason)>;
     TOnFolderNotSearched OnFolderNotSearched;
+    void AwaitingVerdict(const QString &pPath) override;
+    // The texts of the rows and columns in the current language.
+    void Retranslate();
+
+    // The search waits for the content test of Path, the next file it offers.
+    std::function<void(const QString &Path)> OnAwaitingVerdict;
 
 protected:
     void ItemAccepted(TDvFileListItem &pItem) override;

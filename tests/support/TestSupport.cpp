@@ -37,4 +37,16 @@ QString useTemporaryConfigHome()
     return dir->path();
 }
 
+void useOffscreenScreens(const QByteArray &screens)
+{
+    static QTemporaryDir *const dir = new QTemporaryDir;
+    const QString path = dir->filePath(QStringLiteral("screens.json"));
+    QFile f(path);
+    if (!dir->isValid() || !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write the screens of the offscreen platform");
+    f.write("{\"screens\": [" + screens + "]}");
+    f.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(path));
+}
+
 } // namespace testsupport

@@ -18,4 +18,21 @@ QString useTemporaryCacheHome();
 // the folder. Call it before anything reads the configuration.
 QString useTemporaryConfigHome();
 
+// Runs the program on the offscreen platform with these screens (JSON objects with name, x,
+// y, width, height, logicalDpi; the first is the primary one), instead of its one 800 x 600
+// screen. Call it before the application object exists.
+void useOffscreenScreens(const QByteArray &screens);
+
+// A main() that runs the test class on one large screen, where the designed window fits.
+#define DELVORA_TEST_MAIN_LARGE_SCREEN(TestObject)                                                 \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        testsupport::useOffscreenScreens(R"({"name": "large", "x": 0, "y": 0, "width": 1920, )"    \
+                                         R"("height": 1200, "logicalDpi": 96})");                  \
+        QApplication app(argc, argv);                                                              \
+        TestObject test;                                                                           \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
+
 } // namespace testsupport

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -68,7 +70,9 @@ const char kTable[] = "3\nEnglish\nDeutsch\nPseudo\nen\nde\nxx\n"
                       "less or equals\nhöchstens\n[less or equals]\n"
                       "KB\n\n[KB]\n"
                       "Where to search:\nSuchen in:\n[Where to search:]\n"
-                      "Search Now\nJetzt suchen\n[Search Now]\n";
+                      "Search Now\nJetzt suchen\n[Search Now]\n"
+                      "Type\nTyp\n[Type]\n"
+                      "bytes\nBytes\n[bytes]\n";
 
 class TstTMainForm : public QObject
 {
@@ -102,6 +106,7 @@ private slots:
     void titleNamesTheProgramOnce();
     void languageMenuSwitchesTexts();
     void languageStoreFailureKeepsTexts();
+    void languageReachesListDatesAndQt();
     void noTableNoLanguages();
 };
 
@@ -631,6 +636,52 @@ void TstTMainForm::languageMenuSwitchesTexts()
     QCOMPARE(dv::CurrentLanguageCode(), QStringLiteral("en"));
 }
 
+// Beyond the table: the list's captions, sizes, dates and type names, the date pickers and
+// Qt's own texts follow the chosen language, and come back with English.
+void TstTMainForm::languageReachesListDatesAndQt()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QDateTime when(QDate(2024, 3, 5), QTime(14, 30));
+    TMainForm form;
+    dv::TDvFileList *list = form.FileList();
+    for (const auto &[name, bytes] : {std::pair{"a.txt", 3}, std::pair{"b.dat", 1340}}) {
+        const QString path = testsupport::writeFile(dir.path(), name, QByteArray(bytes, 'x'));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(when, QFileDevice::FileModificationTime));
+        list->Add(path);
+    }
+    const auto cell = [&](int row, int column) {
+        return list->Model()->index(row, column).data().toString();
+    };
+    const auto caption = [&](int column) {
+        return list->Model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    };
+    QCOMPARE(cell(0, dv::FileListModel::ColSize), QStringLiteral("3 bytes"));
+    const QString englishType = cell(0, dv::FileListModel::ColType);
+    const auto restore = qScopeGuard([] { dv::SetCurrentLanguage(0); });
+
+    form.PopupMenuLang->actions().at(1)->trigger();
+    const QLocale german(QLocale::German, QLocale::Germany);
+    QCOMPARE(caption(dv::FileListModel::ColType), QStringLiteral("Typ"));
+    QCOMPARE(cell(0, dv::FileListModel::ColSize), QStringLiteral("3 Bytes"));
+    QCOMPARE(cell(1, dv::FileListModel::ColSize), QStringLiteral("1,30 KB"));
+    QCOMPARE(cell(0, dv::FileListModel::ColDateModified),
+             german.toString(when, QLocale::ShortFormat));
+    QCOMPARE(englishType, QStringLiteral("plain text document"));
+    QCOMPARE(cell(0, dv::FileListModel::ColType), QStringLiteral("Einfaches Textdokument"));
+    QCOMPARE(form.SearchMinDate->displayFormat(), german.dateFormat(QLocale::ShortFormat));
+    QCOMPARE(form.SearchMinDate->locale().language(), QLocale::German);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+
+    form.PopupMenuLang->actions().at(0)->trigger();
+    QCOMPARE(caption(dv::FileListModel::ColType), QStringLiteral("Type"));
+    QCOMPARE(cell(1, dv::FileListModel::ColSize), QStringLiteral("1.30 KB"));
+    QCOMPARE(cell(0, dv::FileListModel::ColType), englishType);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+}
+
 void TstTMainForm::languageStoreFailureKeepsTexts()
 {
     TMainForm form;
@@ -682,5 +733,5 @@ void TstTMainForm::titleNamesTheProgramOnce()
     QCoreApplication::setApplicationName(oldName);
 }
 
-QTEST_MAIN(TstTMainForm)
+DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainForm)
 #include "tst_TMainForm.moc"

@@ -774,6 +774,7 @@ void TstTMainFormKeyboard::wholeSearchByKeysOnly()
 
     Press(Qt::Key_Down);
     QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), hit, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kWait);
     QCOMPARE(form.PreviewSelStart(), 4);
     Press(Qt::Key_F3);
     QCOMPARE(form.PreviewSelStart(), 15);
@@ -785,5 +786,5 @@ void TstTMainFormKeyboard::wholeSearchByKeysOnly()
     QCOMPARE(form.FPreview->textCursor().selectedText(), QStringLiteral("NEEDLE"));
 }
 
-QTEST_MAIN(TstTMainFormKeyboard)
+DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainFormKeyboard)
 #include "tst_TMainFormKeyboard.moc"

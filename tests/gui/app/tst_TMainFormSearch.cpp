@@ -38,6 +38,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSet>
@@ -111,7 +112,8 @@ class TstTMainFormSearch : public QObject
             return false;
         const QString path = form.FileList()->Item(0)->Path();
         form.FileList()->SelectItem(0);
-        return QTest::qWaitFor([&] { return form.StatusText() == path; }, kSearchTimeout);
+        return QTest::qWaitFor([&] { return form.StatusText() == path && !form.PreviewLoading(); },
+                               kSearchTimeout);
     }
 
 private slots:
@@ -123,6 +125,7 @@ private slots:
     void manyRefusedCandidatesKeepRowsAndOrder();
     void cancelledSearchEndsAndNextStartsFresh();
     void heldDocumentLeavesTheWindowResponsive();
+    void statusNamesTheDocumentTheSearchWaitsFor();
     void heldSingleDocumentLeavesTheWindowResponsive_data();
     void heldSingleDocumentLeavesTheWindowResponsive();
     void restartKeepsSearchingUntilItsOwnEnd();
@@ -134,6 +137,7 @@ private slots:
     void previewScrollsOnlyOnClickAndNoticeShowsWithoutText();
     void previewOfALongTextSaysItShowsThePart();
     void previewTakesDocumentTextFromTheCache();
+    void previewWaitsForNoDocument();
     void folderPanelFollowsSelection();
     void commandLineFoldersAreChecked();
     void relativeCommandLineFolderIsSearched();
@@ -423,6 +427,43 @@ void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
     QVERIFY(!form.FileList()->IsSearching());
     QCOMPARE(form.StatusText(),
              QStringLiteral("Items found: %1").arg(form.FileList()->ItemCount()));
+}
+
+// The list takes the verdicts in walk order: while one document holds them, the status says
+// which, with the count of the files found so far.
+void TstTMainFormSearch::statusNamesTheDocumentTheSearchWaitsFor()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    testsupport::writeFile(dir.path(), "a.txt", "needle");
+    testsupport::writeFile(dir.path(), "b.txt", "needle");
+    const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+    testsupport::LoopbackHttpServer server;
+    testsupport::AnswerGate gate; // opened before the server goes
+    server.setHandler(gate.echoWhenOpen());
+    gate.close();
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    dv::SetTextCacheEnabled(false);
+    const auto restore = qScopeGuard([&] {
+        gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+    });
+
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    form.StartSearchButtonClick();
+    QTRY_COMPARE_WITH_TIMEOUT(gate.held(), 1, kSearchTimeout);
+    // Walk order decides how many plain files were handed over before the document.
+    const QRegularExpression waiting(QStringLiteral("^Items found: [012]\\. Processing: ") +
+                                     QRegularExpression::escape(held) + u'$');
+    QTRY_VERIFY2_WITH_TIMEOUT(waiting.match(form.StatusText()).hasMatch(),
+                              qPrintable(form.StatusText()), kSearchTimeout);
+    QVERIFY(gate.held() == 1 && !form.StartSearchButton->isEnabled());
+    gate.open();
+    QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
+    QCOMPARE(form.StatusText(), QStringLiteral("Items found: 3"));
 }
 
 void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive_data()
@@ -724,6 +765,7 @@ void TstTMainFormSearch::previewScrollsOnlyOnClickAndNoticeShowsWithoutText()
     QVERIFY(QFile::remove(path));
     form.FileList()->SelectItem(0);
     QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
     QVERIFY(form.PreviewText().isEmpty());
     QVERIFY(form.FPreview->toPlainText().isEmpty());
     QVERIFY(!form.StaticText2->isHidden());
@@ -751,6 +793,13 @@ void TstTMainFormSearch::previewOfALongTextSaysItShowsThePart()
     QCOMPARE(form.PreviewSelStart(), qsizetype(4));
     QVERIFY(previewOf(form, dir.filePath("short"), QStringLiteral("needle")));
     QVERIFY(form.fPreviewCutNotice->isHidden());
+    // A new search selects nothing: the notice is back over the empty preview.
+    QVERIFY(form.StaticText2->isHidden());
+    QVERIFY(runSearch(form));
+    QVERIFY(form.FileList()->SelCount() == 0);
+    QVERIFY(form.PreviewText().isEmpty());
+    QVERIFY(form.StaticText2->isVisible());
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Preview is not Available"));
 }
 
 // A document's preview asks the server once; shown again, its text comes from the cache.
@@ -783,6 +832,7 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
         const QString path = form.FileList()->Item(index)->Path();
         form.FileList()->SelectItem(index);
         QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
         QCOMPARE(form.PreviewText(),
                  QStringLiteral("text of %PDF ") + (path.endsWith(u"a.pdf") ? u'a' : u'b'));
         cache.flush();
@@ -793,6 +843,63 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
             return;
     }
     QCOMPARE(server.requestCount(), 2);
+}
+
+// The preview's text comes from a worker: while the server holds a document the window runs
+// and says it is loading; a selection that moves on gets its own text at once.
+void TstTMainFormSearch::previewWaitsForNoDocument()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString held = testsupport::writeFile(dir.path(), "a.pdf", "%PDF needle");
+    const QString plain = testsupport::writeFile(dir.path(), "b.txt", "a needle, a NEEDLE");
+    testsupport::LoopbackHttpServer server;
+    testsupport::AnswerGate gate; // opened before the server goes
+    server.setHandler(gate.echoWhenOpen());
+    gate.close();
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    dv::SetTextCacheEnabled(false);
+    const auto restore = qScopeGuard([&] {
+        gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+    });
+
+    TMainForm form;
+    form.resize(900, 600);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    QVERIFY(runSearch(form)); // by name: the server is asked nothing
+    QCOMPARE(ResultNames(form), (QStringList{"a.pdf", "b.txt"}));
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    const auto rowOf = [&](const QString &path) {
+        return form.FileList()->Item(0)->Path() == path ? 0 : 1;
+    };
+
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    form.FileList()->SelectItem(rowOf(held));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), held, kSearchTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(gate.held(), 1, kSearchTimeout);
+    ticker.start();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, kSearchTimeout);
+    QVERIFY(form.PreviewLoading());
+    QVERIFY(form.PreviewText().isEmpty());
+    QVERIFY(form.StaticText2->isVisible());
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Loading preview…"));
+
+    form.FileList()->SelectItem(rowOf(plain));
+    QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
+    QCOMPARE(form.PreviewText(), QStringLiteral("a needle, a NEEDLE"));
+    QVERIFY(form.StaticText2->isHidden());
+    QCOMPARE(form.PreviewSelStart(), qsizetype(2));
+    form.btNextClick();
+    QCOMPARE(form.PreviewSelStart(), qsizetype(12));
+
+    QCOMPARE(form.StaticText2->text(), QStringLiteral("Preview is not Available"));
 }
 
 void TstTMainFormSearch::folderPanelFollowsSelection()
@@ -1009,6 +1116,9 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
         return shown;
     };
     QCOMPARE(rows(), QStringList({b + '\t' + reason, c + '\t' + reason}));
+    // A reason too long for its column loses its middle, and shows whole as the tool tip.
+    QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+    QCOMPARE(list->topLevelItem(0)->toolTip(1), reason);
     // Sorted by path; a click on the sorted column's header turns the order round.
     QHeaderView *header = list->header();
     const QPoint onPath(header->sectionViewportPosition(0) + 5, header->height() / 2);
@@ -1067,5 +1177,5 @@ void TstTMainFormSearch::foldersThatCannotBeSearchedAreListed()
     QVERIFY(!form.lbUnsearched->isHidden());
 }
 
-QTEST_MAIN(TstTMainFormSearch)
+DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainFormSearch)
 #include "tst_TMainFormSearch.moc"

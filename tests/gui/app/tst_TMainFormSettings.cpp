@@ -4,6 +4,7 @@
 #include "gui/app/UpDown.h"
 #include "tests/support/TestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -209,6 +210,56 @@ private slots:
         QCOMPARE(form.PreviewHeight(), 150);
     }
 
+    // A saved place from a larger or another monitor: the window comes onto a screen it can
+    // be grabbed on, no larger than that screen.
+    void savedPlaceFitsTheScreens_data()
+    {
+        QTest::addColumn<QPoint>("saved");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("fits where it was")
+            << QPoint(2800, 40) << QSize(1000, 600) << "laptop" << true;
+        QTest::newRow("on the small screen, too large")
+            << QPoint(1950, 20) << QSize(1371, 663) << "small" << false;
+        QTest::newRow("off every screen")
+            << QPoint(3500, 2500) << QSize(1100, 700) << "laptop" << false;
+        QTest::newRow("above the screens")
+            << QPoint(400, -500) << QSize(1100, 700) << "primary" << false;
+    }
+    void savedPlaceFitsTheScreens()
+    {
+        QFETCH(QPoint, saved);
+        QFETCH(QSize, size);
+        QFETCH(QString, screen);
+        QFETCH(bool, kept);
+        QCOMPARE(QGuiApplication::screens().size(), 3);
+        SettingsFormState s = changedState();
+        s.windowLeft = saved.x();
+        s.windowTop = saved.y();
+        s.windowWidth = size.width();
+        s.windowHeight = size.height();
+        writeSettings(dv::EncodeSettings(s));
+        TMainForm form;
+        const QRect placed(form.pos(), form.size());
+        if (kept) {
+            QCOMPARE(placed, QRect(saved, size));
+            return;
+        }
+        const QScreen *target = nullptr;
+        for (const QScreen *candidate : QGuiApplication::screens())
+            if (candidate->name() == screen)
+                target = candidate;
+        QVERIFY(target);
+        QVERIFY2(target->availableGeometry().contains(placed),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(placed.x())
+                                .arg(placed.y())
+                                .arg(placed.width())
+                                .arg(placed.height())));
+        QVERIFY(placed.width() >= std::min(size.width(), target->availableGeometry().width() - 2));
+    }
+
     void unreadableFileKeepsDesignPosition()
     {
         QVERIFY(QDir().mkpath(settingsPath())); // a folder where the file belongs
@@ -220,5 +271,17 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstTMainFormSettings)
+// Three screens side by side, as a desk with a laptop and two monitors has them: a large
+// primary one, a small one and a laptop-sized one.
+int main(int argc, char **argv)
+{
+    testsupport::useOffscreenScreens(
+        R"({"name": "primary", "x": 0, "y": 0, "width": 1920, "height": 1200, "logicalDpi": 96},
+           {"name": "small", "x": 1920, "y": 0, "width": 800, "height": 600, "logicalDpi": 96},
+           {"name": "laptop", "x": 2720, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96})");
+    QApplication app(argc, argv);
+    TstTMainFormSettings test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_TMainFormSettings.moc"

@@ -111,6 +111,26 @@ private slots:
         QDesktopServices::unsetUrlHandler("file");
     }
 
+    // A file the desktop can start no program for (here: no xdg-open on the PATH) gets a
+    // message instead of nothing.
+    void openWithoutAProgramSays()
+    {
+        testsupport::TemporaryDir dir;
+        const QString a = writeFile(dir.path(), "a.unknown", "a");
+        m_list->Add(a);
+        m_list->SelectItem(0);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(dir.filePath("empty")));
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        m_list->setFocus();
+        QTest::keyClick(m_list.get(), Qt::Key_Return);
+        QCOMPARE(m_list->LastError(), "No program opens " + a);
+        auto *box = m_list->findChild<QMessageBox *>();
+        QVERIFY(box);
+        QCOMPARE(box->text(), "No program opens " + a);
+        box->close();
+    }
+
     void refreshReadsFilesAgain()
     {
         testsupport::TemporaryDir dir;
