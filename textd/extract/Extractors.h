@@ -53,6 +53,8 @@ class CompoundFile;
 void extractDoc(const CompoundFile &file, ExtractContext &context);
 void extractXls(const CompoundFile &file, ExtractContext &context);
 void extractPpt(const CompoundFile &file, ExtractContext &context);
+bool isMsg(const CompoundFile &file);
+void extractMsg(const CompoundFile &file, ExtractContext &context);
 // The record readers on the streams themselves (also what the fuzzers feed).
 void extractWordStreams(const QByteArray &wordDocument, const QByteArray &table0,
                         const QByteArray &table1, ExtractContext &context);

@@ -154,6 +154,28 @@ void tst_ExtractDocument::formats_data()
         << "slide-list.ppt"
         << QStringList{"Listed title café\nListed body\nsecond line\nShape text"}
         << QStringList{"Deleted slide text"};
+    // Outlook messages written by fixtures/make_legacy_fixtures.py.
+    QTest::newRow("msg") << "sample.msg"
+                         << QStringList{"Subject: Storm warning – tonight\n"
+                                        "From: Jörg Keeper <keeper@lighthouse.invalid>\n"
+                                        "To: Harbour Master <master@harbour.invalid>\n"
+                                        "Cc: Pilot <pilot@harbour.invalid>\n"
+                                        "Date: 17 May 2007 18:30:00 +0000",
+                                        "Gale expected after möonrise; secure the boats.",
+                                        "Attachment: minutes.doc",
+                                        "Minutes of the harbour council",
+                                        "Attachment: Forwarded note",
+                                        "Subject: Inner forwarded subject\n\nInner body text"}
+                         << QStringList{};
+    QTest::newRow("msg with compressed rtf")
+        << "rtf-body.msg"
+        << QStringList{"Subject: Tide tables for Müller\nFrom: Hafenmeister",
+                       "Tide tables for Müller\nThe harbour closes at dusk.\n"
+                       "The harbour closes at dusk."}
+        << QStringList{"Arial", "rtf1"};
+    QTest::newRow("msg with html")
+        << "html-body.msg" << QStringList{"Subject: Harbour page", "Moorings & berths"}
+        << QStringList{"hidden()", "<p>"};
     QTest::newRow("html") << "sample.html"
                           << QStringList{"Welcome aboard", "Ships & boats,\ncafé and more",
                                          "Left cell\tRight cell", "  keep   spacing"}
