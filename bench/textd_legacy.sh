@@ -66,14 +66,14 @@ xls2csv "$work/large.xls" | grep -q 'Berth 9999-8'
 
 curl_all() { echo "curl -s --fail --noproxy '*' -H 'Expect:' --config '$work/$1.curl'"; }
 one() { echo "curl -s --fail --noproxy '*' -H 'Expect:' -o /dev/null -T '$work/$1' '$url'"; }
-hyperfine --output=pipe --warmup 2 --runs 10 --export-json "$work/small.json" \
+hyperfine --output=pipe --warmup 1 --runs 3 --export-json "$work/small.json" \
   -n "textd 200 .doc" "$(curl_all doc)" \
   -n "catdoc 200 .doc" "for f in '$work'/doc/*.doc; do catdoc \"\$f\" >/dev/null; done" \
   -n "textd 200 .xls" "$(curl_all xls)" \
   -n "xls2csv 200 .xls" "for f in '$work'/xls/*.xls; do xls2csv \"\$f\" >/dev/null; done" \
   -n "textd 200 .ppt" "$(curl_all ppt)" \
   -n "catppt 200 .ppt" "for f in '$work'/ppt/*.ppt; do catppt \"\$f\" >/dev/null; done"
-hyperfine --output=pipe --warmup 2 --runs 10 --export-json "$work/large.json" \
+hyperfine --output=pipe --warmup 1 --runs 5 --export-json "$work/large.json" \
   -n "textd large .doc" "$(one large.doc)" -n "catdoc large .doc" "catdoc '$work/large.doc' >/dev/null" \
   -n "textd large .xls" "$(one large.xls)" -n "xls2csv large .xls" "xls2csv '$work/large.xls' >/dev/null"
 bench_ratios "$work/small.json" "200 .doc: textd / catdoc" 0 1 "200 .xls: textd / xls2csv" 2 3 \

@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     double value;
     std::memcpy(&value, data, sizeof value);
-    const QString code = QString::fromUtf8(reinterpret_cast<const char *>(data + 8),
-                                           qsizetype(size - 8));
+    const QString code =
+        QString::fromUtf8(reinterpret_cast<const char *>(data + 8), qsizetype(size - 8));
     const dv::textd::NumberFormat format(code);
     const QString shown = format.format(value, data[8] & 1);
     if (shown.size() > 100'000)
