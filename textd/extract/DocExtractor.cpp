@@ -106,11 +106,6 @@ void emitStory(QStringView text, ExtractContext &context)
 {
     std::vector<bool> fields; // per open field: still in its instructions
     int hidden = 0;
-    QString run;
-    const auto flush = [&] {
-        context.append(run);
-        run.clear();
-    };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c == 0x13) {
@@ -135,13 +130,18 @@ void emitStory(QStringView text, ExtractContext &context)
             }
             continue;
         }
-        if (hidden > 0)
+        if (hidden > 0 || c == 0xFEFF)
             continue;
-        if (c >= 0x20 && c != 0xFEFF) {
-            run.append(QChar(c));
+        if (c >= 0x20) {
+            // A run of plain characters goes out in one piece.
+            qsizetype end = i + 1;
+            while (end < text.size() && text[end].unicode() >= 0x20 &&
+                   text[end].unicode() != 0xFEFF)
+                ++end;
+            context.append(text.sliced(i, end - i));
+            i = end - 1;
             continue;
         }
-        flush();
         switch (c) {
         case 0x07: // end of a cell; a second one ends the row
             if (i > 0 && text[i - 1].unicode() == 0x07)
@@ -161,13 +161,12 @@ void emitStory(QStringView text, ExtractContext &context)
             context.paragraphBreak();
             break;
         case 0x1E:
-            run.append(u'-');
+            context.appendUtf8("-", 1);
             break;
         default: // pictures, note references, separators, optional hyphens
             break;
         }
     }
-    flush();
 }
 
 struct Fib

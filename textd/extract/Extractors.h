@@ -52,10 +52,15 @@ void extractOle2Document(const QByteArray &content, ExtractContext &context);
 class CompoundFile;
 void extractDoc(const CompoundFile &file, ExtractContext &context);
 void extractXls(const CompoundFile &file, ExtractContext &context);
+void extractPpt(const CompoundFile &file, ExtractContext &context);
+bool isMsg(const CompoundFile &file);
+void extractMsg(const CompoundFile &file, ExtractContext &context);
 // The record readers on the streams themselves (also what the fuzzers feed).
 void extractWordStreams(const QByteArray &wordDocument, const QByteArray &table0,
                         const QByteArray &table1, ExtractContext &context);
 void extractWorkbookStream(const QByteArray &stream, ExtractContext &context);
+void extractPresentationStreams(const QByteArray &document, const QByteArray &currentUser,
+                                ExtractContext &context);
 
 class ZipArchive;
 // Office Open XML (package with [Content_Types].xml), OpenDocument and EPUB members.

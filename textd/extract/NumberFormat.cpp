@@ -470,6 +470,8 @@ QString NumberFormat::general(double value)
     const QString sign = value < 0 ? QStringLiteral("-") : QString();
     if (magnitude == 0)
         return QStringLiteral("0");
+    if (magnitude < 1e11 && value == std::trunc(value)) // whole numbers, the common case
+        return QString::number(qint64(value));
     QString integer, fraction;
     if (magnitude >= 1e-5 && magnitude < 1e11) {
         const int digits = magnitude >= 1 ? int(std::floor(std::log10(magnitude))) + 1 : 1;
@@ -494,32 +496,34 @@ bool NumberFormat::isDate() const
 const NumberFormat::Section *NumberFormat::pick(double value, bool &useAbsolute) const
 {
     useAbsolute = false;
-    std::vector<const Section *> numeric;
+    // The sections for numbers: those before the text section (one with @).
+    const Section *numeric[3] = {};
+    int count = 0;
     for (const Section &s : m_sections) {
         bool text = false;
         for (const Token &t : s.tokens)
             text = text || t.kind == Token::TextValue;
-        if (!text)
-            numeric.push_back(&s);
+        if (!text && count < 3)
+            numeric[count++] = &s;
     }
-    if (numeric.empty())
+    if (count == 0)
         return nullptr;
-    if (numeric.front()->hasCondition) {
-        for (size_t i = 0; i < numeric.size() && i < 2; ++i) {
+    if (numeric[0]->hasCondition) {
+        for (int i = 0; i < count && i < 2; ++i) {
             if (!numeric[i]->hasCondition || conditionHolds(*numeric[i], value)) {
                 useAbsolute = i > 0 && value < 0;
                 return numeric[i];
             }
         }
-        return numeric.size() > 2 ? numeric[2] : nullptr;
+        return count > 2 ? numeric[2] : nullptr;
     }
-    if (value > 0 || numeric.size() == 1)
-        return numeric.front();
+    if (value > 0 || count == 1)
+        return numeric[0];
     if (value < 0) {
         useAbsolute = true;
         return numeric[1];
     }
-    return numeric.size() > 2 ? numeric[2] : numeric.front();
+    return count > 2 ? numeric[2] : numeric[0];
 }
 
 QString NumberFormat::format(double value, bool date1904) const

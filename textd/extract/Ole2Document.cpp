@@ -12,6 +12,10 @@ void extractOle2Document(const QByteArray &content, ExtractContext &context)
         return extractDoc(file, context);
     if (file.contains(QStringLiteral("Workbook")) || file.contains(QStringLiteral("Book")))
         return extractXls(file, context);
+    if (file.contains(QStringLiteral("PowerPoint Document")))
+        return extractPpt(file, context);
+    if (isMsg(file))
+        return extractMsg(file, context);
     // Office 2007 and later keep a password-protected package in a compound file.
     if (file.contains(QStringLiteral("EncryptedPackage")))
         throw ExtractError(ExtractError::Kind::Corrupt, "the Office document is encrypted");

@@ -142,6 +142,40 @@ void tst_ExtractDocument::formats_data()
     QTest::newRow("xls excel 5") << "excel5.xls"
                                  << QStringList{"Лист\nПривет, мир\t2.5\n1.235x\tFormula ok"}
                                  << QStringList{};
+    // LibreOffice's .ppt of sample.fodp: slides with their notes, then the master's text.
+    QTest::newRow("ppt") << "sample.ppt"
+                         << QStringList{"First slide title\nOpening words\nCafé crème 日本 Привет",
+                                        "Speaker note about tides",
+                                        "Second slide title\nFree text box on slide two",
+                                        "Click to edit the title text format"}
+                         << QStringList{"*", "___PPT10"};
+    // Text in the slide list and in a shape; a slide left over from an older edit is not shown.
+    QTest::newRow("ppt slide list")
+        << "slide-list.ppt"
+        << QStringList{"Listed title café\nListed body\nsecond line\nShape text"}
+        << QStringList{"Deleted slide text"};
+    // Outlook messages written by fixtures/make_legacy_fixtures.py.
+    QTest::newRow("msg") << "sample.msg"
+                         << QStringList{"Subject: Storm warning – tonight\n"
+                                        "From: Jörg Keeper <keeper@lighthouse.invalid>\n"
+                                        "To: Harbour Master <master@harbour.invalid>\n"
+                                        "Cc: Pilot <pilot@harbour.invalid>\n"
+                                        "Date: 17 May 2007 18:30:00 +0000",
+                                        "Gale expected after möonrise; secure the boats.",
+                                        "Attachment: minutes.doc",
+                                        "Minutes of the harbour council",
+                                        "Attachment: Forwarded note",
+                                        "Subject: Inner forwarded subject\n\nInner body text"}
+                         << QStringList{};
+    QTest::newRow("msg with compressed rtf")
+        << "rtf-body.msg"
+        << QStringList{"Subject: Tide tables for Müller\nFrom: Hafenmeister",
+                       "Tide tables for Müller\nThe harbour closes at dusk.\n"
+                       "The harbour closes at dusk."}
+        << QStringList{"Arial", "rtf1"};
+    QTest::newRow("msg with html")
+        << "html-body.msg" << QStringList{"Subject: Harbour page", "Moorings & berths"}
+        << QStringList{"hidden()", "<p>"};
     QTest::newRow("html") << "sample.html"
                           << QStringList{"Welcome aboard", "Ships & boats,\ncafé and more",
                                          "Left cell\tRight cell", "  keep   spacing"}
@@ -328,6 +362,7 @@ void tst_ExtractDocument::unparseable_data()
     QTest::newRow("encrypted doc") << fixture(QStringLiteral("encrypted.doc"));
     QTest::newRow("doc piece past the end") << fixture(QStringLiteral("truncated.doc"));
     QTest::newRow("encrypted xls") << fixture(QStringLiteral("encrypted.xls"));
+    QTest::newRow("encrypted ppt") << fixture(QStringLiteral("encrypted.ppt"));
     QTest::newRow("password-protected pdf") << fixture(QStringLiteral("encrypted.pdf"));
     QTest::newRow("pdf header only") << QByteArray("%PDF-1.7\n1 0 obj << /Type /Catalog");
     QByteArray docx = fixture(QStringLiteral("sample.docx"));

@@ -2,9 +2,13 @@
 """Builds the seed corpora from the extraction test fixtures. Run from this folder."""
 import os
 import shutil
+import struct
+import sys
 import zipfile
 
 FIXTURES = "../../../tests/textd/extract/fixtures"
+sys.path.insert(0, FIXTURES)
+import compound_file  # noqa: E402
 
 
 def seed(target, name, data):
@@ -163,3 +167,22 @@ mbox = (b"From keeper@x.invalid Mon Jan  5 10:00:00 2026\nFrom: a@b.invalid\nTo:
 seed("fuzz_eml", "mailbox", mbox)
 seed("fuzz_document", "mailbox", bytes([0]) + mbox)
 seed("fuzz_document", "nul.html", bytes([2]) + b"\x00\x00<p>Lamp\x00 room</p>")
+
+for name in ("sample.doc", "pieces.doc", "sample.xls", "excel5.xls", "sample.ppt", "sample.msg",
+             "rtf-body.msg", "html-body.msg", "directory-loop.doc", "sector-loop.doc"):
+    seed("fuzz_cfb", name, fixture(name))
+for name in ("sample.doc", "pieces.doc"):
+    streams = compound_file.read_root_streams(fixture(name))
+    table = streams.get("1Table", streams.get("0Table", b""))
+    seed("fuzz_doc", name, streams["WordDocument"] + b"\n#\n" + table)
+for name in ("sample.xls", "excel5.xls", "encrypted.xls"):
+    streams = compound_file.read_root_streams(fixture(name))
+    seed("fuzz_xls", name, streams.get("Workbook", streams.get("Book")))
+for name in ("sample.ppt", "slide-list.ppt"):
+    streams = compound_file.read_root_streams(fixture(name))
+    seed("fuzz_ppt", name, streams["PowerPoint Document"] + b"\n#\n" + streams["Current User"])
+for index, (value, code) in enumerate([
+        (1599.99, "#,##0.00"), (39219.75, "dddd, mmmm d, yyyy h:mm AM/PM"), (0.025, "0.00%"),
+        (1.5, "# ?/?"), (-1234.5, '_("$"* #,##0.00_);_("$"* \\(#,##0.00\\);_("$"* "-"??_);_(@_)'),
+        (12345, "##0.0E+0"), (1.5, "[h]:mm:ss.00"), (50, '[<100][Red]"low";[Blue]"high"')]):
+    seed("fuzz_numfmt", "format%d" % index, struct.pack("<d", value) + code.encode())
