@@ -76,6 +76,8 @@ TMainForm::~TMainForm()
     if (fFileList) {
         fFileList->OnAddPath = nullptr;
         fFileList->OnSelectionChanged = nullptr;
+        fFileList->OnItemsChanged = nullptr;
+        fFileList->OnPathGone = nullptr;
         fFileList->SetOnEndSearch({});
         delete fFileList.data();
     }
@@ -153,6 +155,8 @@ void TMainForm::JoinResultList(TDvFileList *list)
     fFileList->OnSelectionChanged = [this](TDvFileListItem *) {
         SearchResultListSelectionChanged();
     };
+    fFileList->OnItemsChanged = [this] { SearchResultListItemsChanged(); };
+    fFileList->OnPathGone = [this](const QString &Path) { SearchResultListPathGone(Path); };
 }
 
 QString TMainForm::StatusText() const

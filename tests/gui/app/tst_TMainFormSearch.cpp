@@ -138,6 +138,7 @@ private slots:
     void namesThatAreNotUtf8();
     void dayWithoutAMidnight();
     void unsearchedFilesLinkAndList();
+    void refreshKeepsStatusAndUnsearchedInStep();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -1021,6 +1022,95 @@ void TstTMainFormSearch::unsearchedFilesLinkAndList()
     QTRY_VERIFY_WITH_TIMEOUT(form.StartSearchButton->isEnabled(), kSearchTimeout);
     QVERIFY(link->isHidden());
     QCOMPARE(form.Unsearched().count(), 0);
+}
+
+// After the search the refresh keeps the window in step: a file that could not be searched
+// keeps one entry however often it changes, loses it once it is searched after all or goes
+// away; the status count follows the rows; Delete and a rename show what is there now.
+void TstTMainFormSearch::refreshKeepsStatusAndUnsearchedInStep()
+{
+    LoopbackHttpServer server;
+    server.setAnswer("/tika", HttpAnswer::text("cannot parse", 422, "Unprocessable Entity"));
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    testsupport::TemporaryDir dir;
+    const QString dataHome = dir.path() + "/home/data";
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
+    const auto restore = qScopeGuard([&] {
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+        if (oldData.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", oldData);
+    });
+    const QString folder = dir.path() + "/files";
+    const QString a = testsupport::writeFile(folder, "a.txt", "a needle");
+    const QString b = testsupport::writeFile(folder, "b.txt", "b needle");
+    const QString c = testsupport::writeFile(folder, "sub/c.txt", "c needle");
+    const QString d = testsupport::writeFile(folder, "d.pdf", "%PDF d");
+    const QString e = testsupport::writeFile(folder, "e.pdf", "%PDF e");
+
+    TMainForm form;
+    dv::TDvFileList *list = form.FileList();
+    form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    QVERIFY(runSearch(form));
+    QCOMPARE(list->ItemCount(), 3);
+    QCOMPARE(form.lbUnsearched->text(), QStringLiteral("2 files could not be searched"));
+    QTRY_VERIFY_WITH_TIMEOUT(list->Notifier().AllWatchesAdded(), kSearchTimeout);
+
+    // Judged again at each change, still failing: one entry each.
+    for (int i = 1; i <= 2; ++i) {
+        const int asked = server.requestCount();
+        testsupport::writeFile(folder, "d.pdf", "%PDF d, saved again " + QByteArray::number(i));
+        QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() > asked && !list->IsSearching(),
+                                 kSearchTimeout);
+        QCOMPARE(form.Unsearched().count(), 2);
+        QCOMPARE(form.lbUnsearched->text(), QStringLiteral("2 files could not be searched"));
+    }
+    // Gone: no longer a file that could not be searched.
+    QVERIFY(QFile::remove(e));
+    QTRY_COMPARE_WITH_TIMEOUT(form.lbUnsearched->text(),
+                              QStringLiteral("1 file could not be searched"), kSearchTimeout);
+    QCOMPARE(form.Unsearched().entries().first().Path, d);
+    // Searched after all: the entry goes, the row comes, the count follows.
+    server.setAnswer("/tika", HttpAnswer::text("the needle at last"));
+    testsupport::writeFile(folder, "d.pdf", "%PDF d, readable now");
+    QTRY_VERIFY_WITH_TIMEOUT(list->IsItemInList(d), kSearchTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(form.lbUnsearched->isHidden(), kSearchTimeout);
+    QCOMPARE(form.Unsearched().count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), QStringLiteral("Items found: 4"), kSearchTimeout);
+
+    // A file deleted elsewhere: the count follows the rows.
+    QVERIFY(QFile::remove(c));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), QStringLiteral("Items found: 3"), kSearchTimeout);
+
+    // Delete in the list: the deleted file's path does not stay in the status bar.
+    const auto rowOf = [&](const QString &path) {
+        for (int i = 0; i < list->ItemCount(); ++i)
+            if (list->Item(i)->Path() == path)
+                return i;
+        return -1;
+    };
+    list->SelectItem(rowOf(a));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), a, kSearchTimeout);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Delete);
+    QVERIFY(!QFile::exists(a));
+    QCOMPARE(list->ItemCount(), 2);
+    const auto shownNow = [&] {
+        return list->ItemIndex() >= 0 ? list->SelectedPath() : QStringLiteral("Items found: 2");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), shownNow(), kSearchTimeout);
+    QVERIFY(form.StatusText() != a);
+
+    // A rename (F2): the new path.
+    list->SelectItem(rowOf(b));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), b, kSearchTimeout);
+    QVERIFY(list->Model()->setData(list->Model()->index(rowOf(b), dv::FileListModel::ColName),
+                                   QStringLiteral("renamed.txt"), Qt::EditRole));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), folder + QStringLiteral("/renamed.txt"),
+                              kSearchTimeout);
 }
 
 QTEST_MAIN(TstTMainFormSearch)
