@@ -288,6 +288,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(s.SortedPaths(), Sorted({doc, trigger}), 10000);
         } else if (name == "finished download renamed to a matching name") {
             const QString listed = writeFile(d, "listed.txt", "x");
+            QVERIFY(QDir().mkpath(path("dl"))); // watched: the download is seen arriving
             SearchedList s;
             QVERIFY(s.Search({d}));
             const QString part = writeFile(d, "dl/report.txt.part", "x");
