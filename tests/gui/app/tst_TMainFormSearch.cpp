@@ -6,6 +6,7 @@
 #include "core/folders/TDvSelectionList.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
+#include "core/platform/WatchBudget.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
 #include "core/threads/MainThreadWaker.h"
@@ -40,6 +41,7 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -139,6 +141,7 @@ private slots:
     void dayWithoutAMidnight();
     void unsearchedFilesLinkAndList();
     void refreshKeepsStatusAndUnsearchedInStep();
+    void unwatchedFoldersAreSaidInTheTooltip();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -1111,6 +1114,24 @@ void TstTMainFormSearch::refreshKeepsStatusAndUnsearchedInStep()
                                    QStringLiteral("renamed.txt"), Qt::EditRole));
     QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), folder + QStringLiteral("/renamed.txt"),
                               kSearchTimeout);
+}
+
+// Where the watches run out (a small budget stands in for the system's limit), the status bar's
+// tooltip says that those folders are read again from time to time; with watches enough, none.
+void TstTMainFormSearch::unwatchedFoldersAreSaidInTheTooltip()
+{
+    testsupport::TemporaryDir dir;
+    for (const char *sub : {"a", "b", "c"})
+        testsupport::writeFile(dir.path(), QString::fromLatin1(sub) + "/x.txt", "x");
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    dv::WatchBudget::SetLimit(4);
+    const auto restore = qScopeGuard([] { dv::WatchBudget::SetLimit(0); });
+    QVERIFY(runSearch(form));
+    QVERIFY(form.StatusBar1->toolTip().contains(QStringLiteral("every 30 seconds")));
+    dv::WatchBudget::SetLimit(0);
+    QVERIFY(runSearch(form));
+    QVERIFY(form.StatusBar1->toolTip().isEmpty());
 }
 
 QTEST_MAIN(TstTMainFormSearch)
