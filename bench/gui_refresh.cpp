@@ -1,6 +1,6 @@
 // The automatic refresh of the result list on a large tree, offscreen: the search's own time
-// with the refresh on against off (watches are added only after the walk, so the ratio should
-// stay within 1.05), the time from the end of the search until every folder is watched, and
+// with the refresh on against off (the walk watches each folder before listing it; target
+// ratio within 1.05), the time from the end of the search until every folder is watched, and
 // that reading every file afterwards (what a content search does) causes no change event.
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
 #include "core/filesearch/TDvShellChangeNotifier.h"

@@ -79,6 +79,8 @@ TMainForm::~TMainForm()
         fFileList->OnFolderNotSearched = nullptr;
         fFileList->OnAwaitingVerdict = nullptr;
         fFileList->OnSelectionChanged = nullptr;
+        fFileList->OnItemsChanged = nullptr;
+        fFileList->OnPathGone = nullptr;
         fFileList->SetOnEndSearch({});
         delete fFileList.data();
     }
@@ -164,6 +166,8 @@ void TMainForm::JoinResultList(TDvFileList *list)
     fFileList->OnSelectionChanged = [this](TDvFileListItem *) {
         SearchResultListSelectionChanged();
     };
+    fFileList->OnItemsChanged = [this] { SearchResultListItemsChanged(); };
+    fFileList->OnPathGone = [this](const QString &Path) { SearchResultListPathGone(Path); };
 }
 
 QString TMainForm::StatusText() const

@@ -210,6 +210,10 @@ public slots:
     void SearchResultListAwaitingVerdict(const QString &Path);
     // Lists the files of the last search that could not be searched, and why.
     void lbUnsearchedClick();
+    // The refresh or a file command removed, renamed or judged rows again.
+    void SearchResultListItemsChanged();
+    // A file or folder went away: it is no longer one that could not be searched.
+    void SearchResultListPathGone(const QString &Path);
     // Preview and match navigation.
     void SearchResultListSelectionChanged();
     void UpdatePreview();

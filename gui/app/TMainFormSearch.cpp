@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -245,6 +246,14 @@ void TMainForm::SearchResultListEndSearch()
     UpdateUnsearchedLink();
     SetBusyPointer(false);
     SearchCancelled = false;
+    // Where the system's watches ran out, the refresh reads folders again instead: said where
+    // the user looks for the state of the results.
+    StatusBar1->setToolTip(
+        fFileList->Notifier().LimitReached()
+            ? Translate(QStringLiteral("Some folders of the results cannot be watched for changes "
+                                       "(the system's limit of watches is reached): they are read "
+                                       "again every 30 seconds."))
+            : QString());
 }
 
 void TMainForm::UpdateUnsearchedLink()
@@ -270,6 +279,26 @@ void TMainForm::lbUnsearchedClick()
     auto *dialog = new UnsearchedFilesDialog(fUnsearched.entries(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
+}
+
+void TMainForm::SearchResultListItemsChanged()
+{
+    if (fDestroying || !fFileList || fFileList->IsSearching())
+        return;
+    // The selected row's path, as a selection shows it; else the count of what is left.
+    if (fFileList->ItemIndex() >= 0)
+        SetStatusText(fFileList->SelectedPath());
+    else
+        SetStatusText(Translate(QStringLiteral("Items found:")) + QLatin1Char(' ') +
+                      QString::number(fFileList->ItemCount()));
+}
+
+void TMainForm::SearchResultListPathGone(const QString &Path)
+{
+    if (fDestroying)
+        return;
+    fUnsearched.forget(Path);
+    UpdateUnsearchedLink();
 }
 
 void TMainForm::ClearResultList()

@@ -1,6 +1,8 @@
 #include "gui/filesearch/TDvFileList.h"
 
+#include "core/filesearch/MatchSingleEntry.h"
 #include "core/filesearch/TDvItemIdListWorkItem.h"
+#include "core/platform/FileName.h"
 #include "core/platform/PathCompare.h"
 #include "core/platform/Ticks.h"
 #include "core/threads/TCustomCancellationToken.h"
@@ -237,12 +239,23 @@ void TDvFileList::AddNewFiles()
     fNewFilesTimer.stop();
     fAddedBefore = true;
     fLastAddIfNotExistsSearch = GetTickCount();
-    const QStringList paths = std::exchange(fNewFiles, {});
+    QStringList paths = std::exchange(fNewFiles, {});
     fNewFileSet.clear();
+    if (ItemCount() > kMaxRefreshedItems)
+        return;
+    // A listed path that no longer meets the criteria (renamed to another name, grown past
+    // the size, gone) loses its row here: the enumeration offers only what meets them.
+    paths.removeIf([this](const QString &pPath) {
+        TDvFileListItem *item = ReturnItemInList(pPath);
+        if (item == nullptr || MatchSingleEntry(SearchOptions(), EncodeFileName(pPath)).Matches)
+            return false;
+        fModel->Remove(fModel->IndexOf(item));
+        ItemsChanged();
+        return true;
+    });
     // One enumeration judges them all, each as the walk of its folder would; a listed one is
     // judged again.
-    if (ItemCount() <= kMaxRefreshedItems)
-        fSearch->RescanEntries(paths);
+    fSearch->RescanEntries(paths);
 }
 
 void TDvFileList::ListCleared()

@@ -233,6 +233,32 @@ private slots:
         QCOMPARE(entries[0].Path, QStringLiteral("/t/c.pdf"));
         QCOMPARE(int(entries[0].Failure), int(ContentTestFailure::TimedOut));
         QCOMPARE(entries[1].Reason, QStringLiteral("denied"));
+
+        // Tested again: one entry per path, with the latest reason, in its first place; a
+        // cancelled test changes nothing, a successful one drops it.
+        QVERIFY(list.note("/t/c.pdf",
+                          CandidateVerdict{false, ContentTestFailure::ExtractionFailed, "422"}));
+        QVERIFY(!list.note("/t/d.txt",
+                           CandidateVerdict{false, ContentTestFailure::Cancelled, "cancelled"}));
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(list.entries()[0].Reason, QStringLiteral("422"));
+        QCOMPARE(int(list.entries()[0].Failure), int(ContentTestFailure::ExtractionFailed));
+        QVERIFY(!list.note("/t/c.pdf", CandidateVerdict{false, ContentTestFailure::None, {}}));
+        QCOMPARE(list.count(), 1);
+        QCOMPARE(list.entries()[0].Path, QStringLiteral("/t/d.txt"));
+
+        // Gone: the path and everything below it, not a path that only begins the same.
+        QVERIFY(list.note("/t/sub/e.pdf",
+                          CandidateVerdict{false, ContentTestFailure::TimedOut, "held"}));
+        QVERIFY(list.note("/t/subway.pdf",
+                          CandidateVerdict{false, ContentTestFailure::TimedOut, "held"}));
+        list.forget("/t/sub");
+        list.forget("/t/d.txt");
+        QCOMPARE(list.count(), 1);
+        QCOMPARE(list.entries()[0].Path, QStringLiteral("/t/subway.pdf"));
+        QVERIFY(list.note("/t/d.txt",
+                          CandidateVerdict{false, ContentTestFailure::CannotOpen, "denied"}));
+        QCOMPARE(list.entries()[1].Path, QStringLiteral("/t/d.txt"));
         list.clear();
         QVERIFY(list.isEmpty());
     }

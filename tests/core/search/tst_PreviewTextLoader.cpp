@@ -116,7 +116,7 @@ private slots:
     // latest requests come, in order, also after the server lets the held one go.
     void newerRequestDropsTheHeldOne()
     {
-        const QString doc = testsupport::writeFile(m_dir.path(), "held.pdf", "%PDF held");
+        const QString doc = testsupport::writeFile(m_dir.path(), "held.pdf", "%PDF-1.7 held");
         const QString b = testsupport::writeFile(m_dir.path(), "b.txt", "bee");
         const QString c = testsupport::writeFile(m_dir.path(), "c.txt", "sea");
         PreviewTextLoader loader(collect());
@@ -139,7 +139,7 @@ private slots:
     // Cancel drops the request under way, and the loader's end does not wait for the server.
     void cancelAndEndWhileTheServerHoldsTheText()
     {
-        const QString doc = testsupport::writeFile(m_dir.path(), "held.pdf", "%PDF held");
+        const QString doc = testsupport::writeFile(m_dir.path(), "held.pdf", "%PDF-1.7 held");
         const QString b = testsupport::writeFile(m_dir.path(), "b.txt", "bee");
         QElapsedTimer clock;
         {

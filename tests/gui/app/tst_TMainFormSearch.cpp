@@ -7,6 +7,7 @@
 #include "core/folders/TDvSelectionList.h"
 #include "core/platform/FileName.h"
 #include "core/platform/FileTime.h"
+#include "core/platform/WatchBudget.h"
 #include "core/search/CachedExtraction.h"
 #include "core/search/ExtractionClient.h"
 #include "core/search/LowerCase.h"
@@ -43,6 +44,7 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -145,6 +147,8 @@ private slots:
     void dayWithoutAMidnight();
     void unsearchedFilesLinkAndList();
     void foldersThatCannotBeSearchedAreListed();
+    void refreshKeepsStatusAndUnsearchedInStep();
+    void unwatchedFoldersAreSaidInTheTooltip();
 };
 
 void TstTMainFormSearch::initTestCase()
@@ -437,7 +441,7 @@ void TstTMainFormSearch::statusNamesTheDocumentTheSearchWaitsFor()
     QVERIFY(dir.isValid());
     testsupport::writeFile(dir.path(), "a.txt", "needle");
     testsupport::writeFile(dir.path(), "b.txt", "needle");
-    const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF needle");
+    const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF-1.7 needle");
     testsupport::LoopbackHttpServer server;
     testsupport::AnswerGate gate; // opened before the server goes
     server.setHandler(gate.echoWhenOpen());
@@ -851,7 +855,7 @@ void TstTMainFormSearch::previewWaitsForNoDocument()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString held = testsupport::writeFile(dir.path(), "a.pdf", "%PDF needle");
+    const QString held = testsupport::writeFile(dir.path(), "a.pdf", "%PDF-1.7 needle");
     const QString plain = testsupport::writeFile(dir.path(), "b.txt", "a needle, a NEEDLE");
     testsupport::LoopbackHttpServer server;
     testsupport::AnswerGate gate; // opened before the server goes
@@ -1175,6 +1179,114 @@ void TstTMainFormSearch::foldersThatCannotBeSearchedAreListed()
     QCOMPARE(listed, expected);
     QVERIFY(form.FileList()->IsItemInList(folder + QStringLiteral("/found.txt")));
     QVERIFY(!form.lbUnsearched->isHidden());
+}
+
+
+// After the search the refresh keeps the window in step: a file that could not be searched
+// keeps one entry however often it changes, loses it once it is searched after all or goes
+// away; the status count follows the rows; Delete and a rename show what is there now.
+void TstTMainFormSearch::refreshKeepsStatusAndUnsearchedInStep()
+{
+    LoopbackHttpServer server;
+    server.setAnswer("/tika", HttpAnswer::text("cannot parse", 422, "Unprocessable Entity"));
+    dv::SetExtractionServerEndpoint(server.baseUrl());
+    testsupport::TemporaryDir dir;
+    const QString dataHome = dir.path() + "/home/data";
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
+    const auto restore = qScopeGuard([&] {
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+        if (oldData.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", oldData);
+    });
+    const QString folder = dir.path() + "/files";
+    const QString a = testsupport::writeFile(folder, "a.txt", "a needle");
+    const QString b = testsupport::writeFile(folder, "b.txt", "b needle");
+    const QString c = testsupport::writeFile(folder, "sub/c.txt", "c needle");
+    const QString d = testsupport::writeFile(folder, "d.pdf", "%PDF-1.7 d");
+    const QString e = testsupport::writeFile(folder, "e.pdf", "%PDF-1.7 e");
+
+    TMainForm form;
+    dv::TDvFileList *list = form.FileList();
+    form.SelectionList()->SetPaths({folder + QStringLiteral("/*")});
+    form.edtTextToFind->setText(QStringLiteral("needle"));
+    QVERIFY(runSearch(form));
+    QCOMPARE(list->ItemCount(), 3);
+    QCOMPARE(form.lbUnsearched->text(), QStringLiteral("2 files could not be searched"));
+    QTRY_VERIFY_WITH_TIMEOUT(list->Notifier().AllWatchesAdded(), kSearchTimeout);
+
+    // Judged again at each change, still failing: one entry each.
+    for (int i = 1; i <= 2; ++i) {
+        const int asked = server.requestCount();
+        testsupport::writeFile(folder, "d.pdf", "%PDF-1.7 d, saved again " + QByteArray::number(i));
+        QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() > asked && !list->IsSearching(),
+                                 kSearchTimeout);
+        QCOMPARE(form.Unsearched().count(), 2);
+        QCOMPARE(form.lbUnsearched->text(), QStringLiteral("2 files could not be searched"));
+    }
+    // Gone: no longer a file that could not be searched.
+    QVERIFY(QFile::remove(e));
+    QTRY_COMPARE_WITH_TIMEOUT(form.lbUnsearched->text(),
+                              QStringLiteral("1 file could not be searched"), kSearchTimeout);
+    QCOMPARE(form.Unsearched().entries().first().Path, d);
+    // Searched after all: the entry goes, the row comes, the count follows.
+    server.setAnswer("/tika", HttpAnswer::text("the needle at last"));
+    testsupport::writeFile(folder, "d.pdf", "%PDF-1.7 d, readable now");
+    QTRY_VERIFY_WITH_TIMEOUT(list->IsItemInList(d), kSearchTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(form.lbUnsearched->isHidden(), kSearchTimeout);
+    QCOMPARE(form.Unsearched().count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), QStringLiteral("Items found: 4"), kSearchTimeout);
+
+    // A file deleted elsewhere: the count follows the rows.
+    QVERIFY(QFile::remove(c));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), QStringLiteral("Items found: 3"), kSearchTimeout);
+
+    // Delete in the list: the deleted file's path does not stay in the status bar.
+    const auto rowOf = [&](const QString &path) {
+        for (int i = 0; i < list->ItemCount(); ++i)
+            if (list->Item(i)->Path() == path)
+                return i;
+        return -1;
+    };
+    list->SelectItem(rowOf(a));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), a, kSearchTimeout);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Delete);
+    QVERIFY(!QFile::exists(a));
+    QCOMPARE(list->ItemCount(), 2);
+    const auto shownNow = [&] {
+        return list->ItemIndex() >= 0 ? list->SelectedPath() : QStringLiteral("Items found: 2");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), shownNow(), kSearchTimeout);
+    QVERIFY(form.StatusText() != a);
+
+    // A rename (F2): the new path.
+    list->SelectItem(rowOf(b));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), b, kSearchTimeout);
+    QVERIFY(list->Model()->setData(list->Model()->index(rowOf(b), dv::FileListModel::ColName),
+                                   QStringLiteral("renamed.txt"), Qt::EditRole));
+    QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), folder + QStringLiteral("/renamed.txt"),
+                              kSearchTimeout);
+}
+
+// Where the watches run out (a small budget stands in for the system's limit), the status bar's
+// tooltip says that those folders are read again from time to time; with watches enough, none.
+void TstTMainFormSearch::unwatchedFoldersAreSaidInTheTooltip()
+{
+    testsupport::TemporaryDir dir;
+    for (const char *sub : {"a", "b", "c"})
+        testsupport::writeFile(dir.path(), QString::fromLatin1(sub) + "/x.txt", "x");
+    TMainForm form;
+    form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
+    dv::WatchBudget::SetLimit(4);
+    const auto restore = qScopeGuard([] { dv::WatchBudget::SetLimit(0); });
+    QVERIFY(runSearch(form));
+    QVERIFY(form.StatusBar1->toolTip().contains(QStringLiteral("every 30 seconds")));
+    dv::WatchBudget::SetLimit(0);
+    QVERIFY(runSearch(form));
+    QVERIFY(form.StatusBar1->toolTip().isEmpty());
 }
 
 DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainFormSearch)

@@ -241,8 +241,8 @@ private slots:
              {"created and moved away during the search", "saved during the search",
               "finished download renamed to a matching name", "saved by renaming over the file",
               "folder renamed", "renamed onto a listed file",
-              "second folder moved out within a second", "queue overflow",
-              "burst stops at the limit", "folders beyond the watch budget"})
+              "renamed to a name that does not match", "second folder moved out within a second",
+              "queue overflow", "burst stops at the limit", "folders beyond the watch budget"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
@@ -288,6 +288,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(s.SortedPaths(), Sorted({doc, trigger}), 10000);
         } else if (name == "finished download renamed to a matching name") {
             const QString listed = writeFile(d, "listed.txt", "x");
+            QVERIFY(QDir().mkpath(path("dl"))); // watched: the download is seen arriving
             SearchedList s;
             QVERIFY(s.Search({d}));
             const QString part = writeFile(d, "dl/report.txt.part", "x");
@@ -323,6 +324,14 @@ private slots:
             QVERIFY(s.Search({d}));
             QVERIFY(rename(a, b));
             QTRY_COMPARE_WITH_TIMEOUT(s.Paths(), QStringList{b}, 10000);
+        } else if (name == "renamed to a name that does not match") {
+            const QString a = writeFile(d, "a.txt", "x");
+            const QString b = writeFile(d, "b.txt", "x");
+            SearchedList s;
+            QVERIFY(s.Search({d}));
+            QVERIFY(rename(a, path("a.log")));
+            QVERIFY(rename(b, path("c.txt")));
+            QTRY_COMPARE_WITH_TIMEOUT(s.Paths(), QStringList{path("c.txt")}, 10000);
         } else if (name == "second folder moved out within a second") {
             const QString keep = writeFile(d, "keep.txt", "x");
             writeFile(d, "one/1.txt", "x");
