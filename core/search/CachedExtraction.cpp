@@ -5,6 +5,7 @@
 #include "core/platform/FileName.h"
 #include "core/search/LocalTextSource.h"
 #include "core/search/ReadOnlyFile.h"
+#include "core/search/TextFingerprint.h"
 
 #include <QScopeGuard>
 
@@ -87,7 +88,10 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
         });
         bool stored = true;
         if (probe.feed) {
-            const ExtractedTextCache::Read read = cache->readUtf8(key, *before, probe.feed);
+            const ExtractedTextCache::Read read =
+                cache->readUtf8(key, *before, probe.feed, probe.admits);
+            if (read == ExtractedTextCache::Read::RuledOut)
+                return ExtractionEnd::Complete;
             stored = read != ExtractedTextCache::Read::Missing;
             if (stored && probe.settled())
                 return ExtractionEnd::Complete;
@@ -100,11 +104,13 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
         // The whole text is kept beside the sink's work, up to the bound; past it, or once
         // the sink stops, nothing will be stored.
         QString whole;
+        TextFingerprint fingerprint;
         bool storable = true;
         const auto keep = [&](QStringView piece) {
             if (storable) {
                 if (piece.size() <= kMaxExtractedTextLength - whole.size()) {
                     whole.append(piece);
+                    fingerprint.add(piece);
                 } else {
                     storable = false;
                     whole = QString();
@@ -116,7 +122,7 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             StreamFileViaServer(file.fd(), keep, errorText, endpoint, readTimeoutMs, failure);
         if (end == ExtractionEnd::Complete && storable &&
             FileIdentity::OfDescriptor(file.fd()) == before)
-            cache->store(key, *before, whole);
+            cache->store(key, *before, whole, fingerprint.finish());
         return end;
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");
