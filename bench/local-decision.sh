@@ -6,7 +6,7 @@
 # once without; fails when a found set differs. Also prints the number of messages (files that
 # could not be searched) each way: empty files, which the server refuses, are no longer told.
 # Usage: bench/local-decision.sh [build dir, default build]
-#   TEXTS (default: PM_RESUME include für Müller "k?nig" struct), DOC_TEXTS (default:
+#   TEXTS (default: PM_RESUME include für Müller "k?nig" struct; empty: none), DOC_TEXTS (default:
 #   interrupt für "the kernel"), DOCS (default /tmp/delvora-docs), TREE as text-vs-rg.sh.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -15,8 +15,8 @@ bench_tree
 server=$build/textd/delvora-textd
 [[ -x $server ]] || { echo "build delvora-textd first" >&2; exit 1; }
 docs=${DOCS:-/tmp/delvora-docs}
-read -r -a texts <<<"${TEXTS:-PM_RESUME include für Müller k?nig struct}"
-read -r -a doc_texts <<<"${DOC_TEXTS:-interrupt für kernel}"
+read -r -a texts <<<"${TEXTS-PM_RESUME include für Müller k?nig struct}"
+read -r -a doc_texts <<<"${DOC_TEXTS-interrupt für kernel}"
 work=$(mktemp -d)
 pid=""
 cleanup() { [[ -n $pid ]] && kill "$pid" 2>/dev/null; rm -rf "$work"; }

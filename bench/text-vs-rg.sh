@@ -4,7 +4,9 @@
 # Prints one line per comparison: the ratio delvora-find / other of the wall time and of the
 # CPU time (user + system), which is steadier on a busy machine.
 # Usage: bench/text-vs-rg.sh [build dir, default build]
-#   RUNS (default 5)   ALL=1 also runs "*.*" over the whole tree, with and without delvora-textd
+#   RUNS (default 5)   ALL=1 also runs "*.*" over the whole tree against rg -uu: without a
+#   server, with delvora-textd and --no-cache, the first search with an empty cache and the
+#   search with the cache filled
 #   (ALL=only: those alone; RUNS_ALL runs, default 2)
 #   TREE=dir           the tree to search (default: ../shared/bench/linux-tree.sh)
 set -euo pipefail
@@ -63,16 +65,29 @@ if [[ ${ALL:-0} != only ]]; then
 fi
 
 if [[ ${ALL:-0} != 0 ]]; then
-  # Every file: those without a text extension go to the server. rg reads them all as text, so
-  # the sets differ by the documents the server finds no text in (and without a server, by all
-  # of them); the count of differences is printed.
+  # Every file, as the window's default filter "*.*" searches: files without a plain-text
+  # extension are decided locally or go to the server. rg -uu reads every file, hidden ones
+  # too (the tree has none); without a server the sets differ by the files only the server
+  # reads, so their count is printed.
   runs=${RUNS_ALL:-2}
-  compare "*.* no server" differ "$bin --no-cache --text PM_RESUME $TREE" \
-    "rg -j2=rg -j2 -il -F PM_RESUME $TREE"
+  rgall="rg -j2 -uu -il -F PM_RESUME $TREE"
+  compare "*.* no server" differ "$bin --no-cache --text PM_RESUME $TREE" "rg -j2 -uu=$rgall"
   server=$build/textd/delvora-textd
   bench_start_server "$server" "$work"
   export DELVORA_EXTRACTION_URL=http://127.0.0.1:$port
-  compare "*.* with server" differ "$bin --no-cache --text PM_RESUME $TREE" \
-    "rg -j2=rg -j2 -il -F PM_RESUME $TREE"
+  compare "*.* with server, --no-cache" same "$bin --no-cache --text PM_RESUME $TREE" \
+    "rg -j2 -uu=$rgall"
+  # The same with the cache: the first search with it empty, then with it filled.
+  eval "$bin --text PM_RESUME $TREE" | real >"$work/ours" || true
+  eval "$rgall" | real >"$work/other" || true
+  cmp -s "$work/ours" "$work/other" || { echo "*.* with the cache: the sets differ" >&2; exit 1; }
+  hyperfine --output=pipe -i --runs "$runs" --prepare "rm -rf $XDG_CACHE_HOME" \
+    --export-json "$work/first.json" -n first "$bin --text PM_RESUME $TREE" -n rg "$rgall" \
+    >/dev/null 2>&1
+  bench_ratios "$work/first.json" "*.* first search, empty cache / rg" 0 1
+  eval "$bin --text PM_RESUME $TREE" >/dev/null 2>&1 || true
+  hyperfine --output=pipe -i --warmup 1 --runs "$runs" --export-json "$work/filled.json" \
+    -n filled "$bin --text PM_RESUME $TREE" -n rg "$rgall" >/dev/null 2>&1
+  bench_ratios "$work/filled.json" "*.* cache filled / rg" 0 1
 fi
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2

@@ -82,6 +82,21 @@ CREATE TRIGGER entries_removed AFTER DELETE ON entries BEGIN
 END;
 )";
 
+// Fingerprints of the texts, in a table of their own: a text written by any program, also by
+// one that knows nothing of them, drops the fingerprint of the text it replaces.
+const char *const kFingerprintSchema = R"(
+CREATE TABLE IF NOT EXISTS fingerprints(id INTEGER PRIMARY KEY, data BLOB NOT NULL);
+CREATE TRIGGER IF NOT EXISTS texts_added_fingerprint AFTER INSERT ON texts BEGIN
+  DELETE FROM fingerprints WHERE id = new.id;
+END;
+CREATE TRIGGER IF NOT EXISTS texts_changed_fingerprint AFTER UPDATE ON texts BEGIN
+  DELETE FROM fingerprints WHERE id = old.id OR id = new.id;
+END;
+CREATE TRIGGER IF NOT EXISTS texts_removed_fingerprint AFTER DELETE ON texts BEGIN
+  DELETE FROM fingerprints WHERE id = old.id;
+END;
+)";
+
 const char *const kLookupSql = "SELECT id, text_bytes FROM entries "
                                "WHERE path = ?1 AND device = ?2 AND inode = ?3 AND size = ?4 "
                                "AND modified_ns = ?5 AND changed_ns = ?6 AND content_hash = ?7";
@@ -375,8 +390,10 @@ struct Reader
     BusyWait wait{kReaderBusyTimeoutMs};
     sqlite3 *db = nullptr;
     std::unique_ptr<Statement> lookup;
+    std::unique_ptr<Statement> fingerprint; // none when the table is missing
     ~Reader()
     {
+        fingerprint.reset();
         lookup.reset();
         Close(db);
     }
@@ -399,9 +416,10 @@ struct WriterStatements
                 "UPDATE entries SET last_used = max(last_used, ?1) WHERE id = ?2 AND path = ?3"),
           total(db, "SELECT cost FROM totals WHERE id = 0"),
           oldest(db, "SELECT id, cost FROM entries ORDER BY last_used, id"),
-          remove(db, "DELETE FROM entries WHERE id = ?1"), lookup(db, kLookupSql)
+          remove(db, "DELETE FROM entries WHERE id = ?1"), lookup(db, kLookupSql),
+          putFingerprint(db, "INSERT OR REPLACE INTO fingerprints(id, data) VALUES(?1, ?2)")
     {}
-    Statement upsert, putText, touch, total, oldest, remove, lookup;
+    Statement upsert, putText, touch, total, oldest, remove, lookup, putFingerprint;
 };
 
 struct Operation
@@ -415,6 +433,7 @@ struct Operation
     FileIdentity identity;
     QByteArray stored; // the text as CompressText gives it
     qint64 textBytes = 0;
+    QByteArray fingerprint;
     qint64 entryId = 0;
     qint64 usedAt = 0;
 };
@@ -491,7 +510,8 @@ public:
     }
 
     ExtractedTextCache::Read readUtf8(const QByteArray &path, const FileIdentity &identity,
-                                      const TextPieceVisitor &visit)
+                                      const TextPieceVisitor &visit,
+                                      const ExtractedTextCache::FingerprintFilter &filter = {})
     {
         using Read = ExtractedTextCache::Read;
         if (!m_available || m_damaged || path.isEmpty())
@@ -502,6 +522,7 @@ public:
         std::unique_ptr<Reader> reader;
         TextPiecesEnd end = TextPiecesEnd::Damaged;
         qint64 entryId = 0;
+        bool ruledOut = false;
         try {
             reader = takeReader();
             Statement &lookup = *reader->lookup;
@@ -515,6 +536,9 @@ public:
                 .bind(7, AsStored(identity.contentHash));
             if (lookup.step()) {
                 entryId = lookup.integer(0);
+                ruledOut = filter && !admitted(*reader, entryId, filter);
+            }
+            if (entryId != 0 && !ruledOut) {
                 // The open statement holds the read transaction the text is read in.
                 TextBlob blob(reader->db, entryId);
                 const auto read = [&](qint64 offset, char *buffer, qsizetype size) {
@@ -532,14 +556,35 @@ public:
             return Read::Missing;
         }
         returnReader(std::move(reader));
-        if (end == TextPiecesEnd::Damaged)
+        if (end == TextPiecesEnd::Damaged && !ruledOut)
             return Read::Missing;
         try {
-            enqueue({Operation::Touch, path, identity, QByteArray(), 0, entryId, NextUseTime()}, 0);
+            enqueue({Operation::Touch, path, identity, QByteArray(), 0, QByteArray(), entryId,
+                     NextUseTime()},
+                    0);
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
         }
-        return end == TextPiecesEnd::Whole ? Read::Whole : Read::Stopped;
+        if (end == TextPiecesEnd::Whole)
+            return Read::Whole;
+        return ruledOut ? Read::RuledOut : Read::Stopped;
+    }
+
+    // Whether Filter lets the entry's text be read, given its stored fingerprint (inside the
+    // lookup's read transaction).
+    static bool admitted(Reader &reader, qint64 entryId,
+                         const ExtractedTextCache::FingerprintFilter &filter)
+    {
+        if (!reader.fingerprint)
+            return filter({});
+        Statement &fingerprint = *reader.fingerprint;
+        ResetGuard guard(fingerprint);
+        fingerprint.bind(1, entryId);
+        if (!fingerprint.step())
+            return filter({});
+        qsizetype size = 0;
+        const char *data = fingerprint.blob(0, size);
+        return filter(QByteArrayView(data, size));
     }
 
     bool takesStore(const QByteArray &path, const FileIdentity &identity) const
@@ -549,7 +594,8 @@ public:
                 NowNs() - std::max(identity.changedNs, identity.modifiedNs) >= m_settleNs);
     }
 
-    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text)
+    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text,
+               const QByteArray &fingerprint)
     {
         if (!takesStore(path, identity))
             return;
@@ -558,10 +604,10 @@ public:
             qint64 textBytes = 0;
             if (!text.finish(stored, textBytes))
                 return;
-            const qint64 bytes = stored.size() + path.size();
-            enqueue(
-                {Operation::Store, path, identity, std::move(stored), textBytes, 0, NextUseTime()},
-                bytes);
+            const qint64 bytes = stored.size() + path.size() + fingerprint.size();
+            enqueue({Operation::Store, path, identity, std::move(stored), textBytes, fingerprint, 0,
+                     NextUseTime()},
+                    bytes);
         } catch (const std::exception &e) {
             setError(QString::fromUtf8(e.what()));
         }
@@ -764,6 +810,7 @@ private:
             if (QueryText(m_writer, "PRAGMA journal_mode = WAL") != "wal")
                 return OpenResult::Unusable;
             Exec(m_writer, "PRAGMA synchronous = NORMAL");
+            addFingerprintTable();
             m_statements = std::make_unique<WriterStatements>(m_writer);
             Statement &total = m_statements->total;
             ResetGuard guard(total);
@@ -809,6 +856,21 @@ private:
             sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
+    }
+
+    // The table of the fingerprints, in a database made before it (or by a program without
+    // it, which left it out): added when missing; a cache without it works as before.
+    void addFingerprintTable()
+    {
+        if (QueryInteger(m_writer, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' "
+                                   "AND name = 'texts_removed_fingerprint'") > 0)
+            return;
+        if (sqlite3_exec(m_writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return;
+        if (sqlite3_exec(m_writer, kFingerprintSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
+            sqlite3_exec(m_writer, "COMMIT", nullptr, nullptr, nullptr);
+        else
+            sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
     }
 
     // Renames the database and its WAL files to FileName() + ".bad" (replacing an earlier
@@ -857,6 +919,11 @@ private:
         // costs fresh memory in every thread.
         sqlite3_exec(reader->db, "PRAGMA cache_size = -64", nullptr, nullptr, nullptr);
         reader->lookup = std::make_unique<Statement>(reader->db, kLookupSql);
+        try {
+            reader->fingerprint = std::make_unique<Statement>(
+                reader->db, "SELECT data FROM fingerprints WHERE id = ?1");
+        } catch (const SqliteError &) {
+        }
         return reader;
     }
 
@@ -930,7 +997,8 @@ private:
                 touches[operation.entryId] = &operation;
                 continue;
             }
-            const qint64 cost = operation.stored.size() + operation.path.size() + kEntryOverhead;
+            const qint64 cost = operation.stored.size() + operation.fingerprint.size() +
+                                operation.path.size() + kEntryOverhead;
             if (cost > m_maxBytes)
                 continue;
             stores.push_back({&operation, operation.stored, operation.textBytes, cost});
@@ -1002,9 +1070,17 @@ private:
             while (upsert.step()) {
             }
         }
-        Statement &putText = m_statements->putText;
-        ResetGuard guard(putText);
-        putText.bind(1, id).bind(2, store.frame).step();
+        {
+            Statement &putText = m_statements->putText;
+            ResetGuard guard(putText);
+            putText.bind(1, id).bind(2, store.frame).step();
+        }
+        // After the text, whose insertion dropped any fingerprint of the one before.
+        if (!operation.fingerprint.isEmpty()) {
+            Statement &putFingerprint = m_statements->putFingerprint;
+            ResetGuard guard(putFingerprint);
+            putFingerprint.bind(1, id).bind(2, operation.fingerprint).step();
+        }
     }
 
     // Removes the least recently used entries until the total fits the bound.
@@ -1122,25 +1198,26 @@ bool ExtractedTextCache::lookupUtf8(const QByteArray &path, const FileIdentity &
 
 ExtractedTextCache::Read ExtractedTextCache::readUtf8(const QByteArray &path,
                                                       const FileIdentity &identity,
-                                                      const TextPieceVisitor &visit)
+                                                      const TextPieceVisitor &visit,
+                                                      const FingerprintFilter &filter)
 {
-    return d->readUtf8(path, identity, visit);
+    return d->readUtf8(path, identity, visit, filter);
 }
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
-                               const QString &text)
+                               const QString &text, const QByteArray &fingerprint)
 {
     if (!d->takesStore(path, identity))
         return;
     TextCompressor compressor;
     compressor.append(text);
-    d->store(path, identity, compressor);
+    d->store(path, identity, compressor, fingerprint);
 }
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,
-                               TextCompressor &text)
+                               TextCompressor &text, const QByteArray &fingerprint)
 {
-    d->store(path, identity, text);
+    d->store(path, identity, text, fingerprint);
 }
 
 void ExtractedTextCache::flush(bool briefly)

@@ -5,8 +5,10 @@
 #include "core/cache/TextCompressor.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -62,24 +64,32 @@ public:
     // into UTF8, whose memory is reused; false, with UTF8 empty, when there is none.
     bool lookupUtf8(const QByteArray &path, const FileIdentity &identity, QByteArray &utf8);
     // How a reading of a stored text ended: none stored (or it turned out damaged on the way,
-    // and the pieces seen were not the text), all of it seen, or Visit wanted no more.
+    // and the pieces seen were not the text), all of it seen, Visit wanted no more, or the
+    // text's fingerprint ruled it out and none of it was read.
     enum class Read
     {
         Missing,
         Whole,
-        Stopped
+        Stopped,
+        RuledOut
     };
+    // Whether a text with this fingerprint (as stored beside it; empty when none) is to be read.
+    using FingerprintFilter = std::function<bool(QByteArrayView fingerprint)>;
     // The same text handed to Visit as its UTF-8 bytes a piece at a time, while it is read and
     // decompressed: a search needs no memory for the whole text, and reads and decompresses
-    // none of the rest once it has its answer.
+    // none of the rest once it has its answer. Filter, when given, first sees the text's
+    // fingerprint.
     Read readUtf8(const QByteArray &path, const FileIdentity &identity,
-                  const TextPieceVisitor &visit);
+                  const TextPieceVisitor &visit, const FingerprintFilter &filter = {});
     // Queues the whole text of Path, whose contents had Identity when they were read (take it
-    // from the open descriptor, before and after reading, and store only when both agree).
-    void store(const QByteArray &path, const FileIdentity &identity, const QString &text);
+    // from the open descriptor, before and after reading, and store only when both agree),
+    // with a Fingerprint of it (TextFingerprint; none when empty) kept beside it.
+    void store(const QByteArray &path, const FileIdentity &identity, const QString &text,
+               const QByteArray &fingerprint = {});
     // The same for a text compressed as it arrived (finished here): the caller never holds the
     // whole text.
-    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text);
+    void store(const QByteArray &path, const FileIdentity &identity, TextCompressor &text,
+               const QByteArray &fingerprint = {});
     // Waits until everything queued so far is written or dropped. Briefly (at exit), another
     // program's write is waited for only a fraction of a second, and what it holds up is dropped.
     void flush(bool briefly = false);

@@ -6,6 +6,7 @@
 #include "core/platform/FileName.h"
 #include "core/search/LocalTextSource.h"
 #include "core/search/ReadOnlyFile.h"
+#include "core/search/TextFingerprint.h"
 
 #include <QScopeGuard>
 
@@ -88,7 +89,10 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
         });
         bool stored = true;
         if (probe.feed) {
-            const ExtractedTextCache::Read read = cache->readUtf8(key, *before, probe.feed);
+            const ExtractedTextCache::Read read =
+                cache->readUtf8(key, *before, probe.feed, probe.admits);
+            if (read == ExtractedTextCache::Read::RuledOut)
+                return ExtractionEnd::Complete;
             stored = read != ExtractedTextCache::Read::Missing;
             if (stored && probe.settled())
                 return ExtractionEnd::Complete;
@@ -98,16 +102,19 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
                 return ExtractionEnd::Complete;
             return ExtractionEnd::Stopped;
         }
-        // The text is compressed for the cache as it arrives, beside the sink's work: only its
-        // frame is held, never the whole text. Past the bound, or once the sink stops, nothing
-        // will be stored.
+        // The text is compressed for the cache as it arrives, beside the sink's work, and its
+        // fingerprint taken: only its frame is held, never the whole text. Past the bound, or
+        // once the sink stops, nothing will be stored.
         TextCompressor compressed;
+        TextFingerprint fingerprint;
         qsizetype length = 0;
         bool storable = cache->isAvailable();
         const auto keep = [&](QStringView piece) {
             if (storable) {
                 length += piece.size();
                 storable = length <= kMaxExtractedTextLength && compressed.append(piece);
+                if (storable)
+                    fingerprint.add(piece);
             }
             return sink(piece);
         };
@@ -115,7 +122,7 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             StreamFileViaServer(file.fd(), keep, errorText, endpoint, readTimeoutMs, failure);
         if (end == ExtractionEnd::Complete && storable &&
             FileIdentity::OfDescriptor(file.fd()) == before)
-            cache->store(key, *before, compressed);
+            cache->store(key, *before, compressed, fingerprint.finish());
         return end;
     } catch (...) {
         errorText = QStringLiteral("Error: unknown failure");

@@ -4,6 +4,7 @@
 #include "core/search/ExtractionClient.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -45,10 +46,13 @@ enum class TextSource
 // piece while it is decompressed or read (Feed returns false once it needs no more); when
 // Settled then says it has all it wanted of that text, the text is not decoded nor given to
 // Sink.
+// Admits, when given, sees the cached text's fingerprint (TextFingerprint) before any of it is
+// read: when it says no, the text is not read at all and nothing goes to Sink.
 struct CachedTextProbe
 {
     TextPieceVisitor feed;
     std::function<bool()> settled;
+    std::function<bool(QByteArrayView fingerprint)> admits;
 };
 ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTextSink &sink,
                                      QString &errorText, ExtractedTextCache *cache,

@@ -8,6 +8,7 @@
 #include "core/search/PlainTextMatch.h"
 #include "core/search/ReadOnlyFile.h"
 #include "core/search/TextExtraction.h"
+#include "core/search/TextFingerprint.h"
 
 #include <QChar>
 
@@ -173,6 +174,9 @@ bool ServerTextContains(const QString &fileName, const ContentPattern &pattern,
         found = verdict == PlainTextVerdict::Found;
         return verdict != PlainTextVerdict::NeedsFullDecode;
     };
+    // A cached text whose fingerprint lacks a trigram of the text to find is not read.
+    const TextFingerprint::Query query(pattern.text());
+    probe.admits = [&](QByteArrayView fingerprint) { return query.mayMatch(fingerprint); };
     QString errorText;
     StreamTextThroughCache(fileName, search, errorText, cache, ExtractionServerEndpoint(),
                            ExtractionReadTimeout(), &error, probe, TextSource::LocalWhenKnown);

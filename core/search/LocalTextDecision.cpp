@@ -165,19 +165,54 @@ bool MayBeMarkup(QByteArrayView head)
                .compare("{\\rtf", Qt::CaseInsensitive) == 0;
 }
 
-// Whether the first line has the form of a mail header ("Name: value"), with which the server
-// may read the file as a mail.
-bool MayBeMail(QByteArrayView head)
+// The length of the header name a line starts with ("Name:" and a space or tab), else 0.
+qsizetype HeaderNameLength(QByteArrayView line)
 {
     qsizetype i = 0;
-    const auto nameByte = [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '-';
-    };
-    while (i < head.size() && nameByte(head[i]))
+    while (i < line.size() &&
+           ((line[i] >= 'A' && line[i] <= 'Z') || (line[i] >= 'a' && line[i] <= 'z') ||
+            (line[i] >= '0' && line[i] <= '9') || line[i] == '-'))
         ++i;
-    return i > 0 && i + 1 < head.size() && head[i] == ':' &&
-           (head[i + 1] == ' ' || head[i + 1] == '\t');
+    return i > 0 && i + 1 < line.size() && line[i] == ':' &&
+                   (line[i + 1] == ' ' || line[i + 1] == '\t')
+               ? i
+               : 0;
+}
+
+// Whether the server reads the text as a mail: the lines of its first look (Head, the bytes it
+// decodes; a character cut off at their end is no header byte either way) up to the first
+// empty one are headers ("Name: value", or folded) that name at least two of the usual mail
+// headers.
+bool MayBeMail(QByteArrayView head)
+{
+    static const char *const known[] = {"from",         "to",           "subject",  "date",
+                                        "message-id",   "mime-version", "received", "return-path",
+                                        "delivered-to", "content-type", "cc",       "reply-to"};
+    int hits = 0;
+    qsizetype at = 0;
+    for (int lines = 0; lines < 200; ++lines) {
+        qsizetype end = head.indexOf('\n', at);
+        if (end < 0)
+            end = head.size();
+        QByteArrayView line = head.sliced(at, end - at);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            break;
+        if (lines == 0 || (line[0] != ' ' && line[0] != '\t')) {
+            const qsizetype name = HeaderNameLength(line);
+            if (name == 0)
+                return false;
+            const QByteArrayView word = line.first(name);
+            hits += std::any_of(std::begin(known), std::end(known), [&](const char *k) {
+                return word.compare(k, Qt::CaseInsensitive) == 0;
+            });
+        }
+        if (end >= head.size())
+            break;
+        at = end + 1;
+    }
+    return hits >= 2;
 }
 
 } // namespace

@@ -352,6 +352,59 @@ private slots:
         QCOMPARE(Found(cache.lookup(key, identity)), text);
     }
 
+    // A fingerprint is kept beside its text and seen before any of the text is read; a text
+    // stored again without one (as by a program that makes none) leaves none behind, and a
+    // cache made before fingerprints existed gets their table when opened.
+    void fingerprintTravelsWithItsText_data()
+    {
+        QTest::addColumn<bool>("madeWithout");
+        QTest::newRow("new cache") << false;
+        QTest::newRow("cache made without fingerprints") << true;
+    }
+    void fingerprintTravelsWithItsText()
+    {
+        QFETCH(bool, madeWithout);
+        if (madeWithout) {
+            storeAndClose("old.pdf", "older text");
+            RunSql(dbPath(), "DROP TRIGGER texts_added_fingerprint; "
+                             "DROP TRIGGER texts_changed_fingerprint; "
+                             "DROP TRIGGER texts_removed_fingerprint; DROP TABLE fingerprints;");
+        }
+        const QString doc = filePath("doc.pdf");
+        WriteFile(doc, "%PDF-1.4 bytes");
+        const QByteArray key = EncodeFileName(doc);
+        ExtractedTextCache cache(cacheFolder(), kDefaultTextCacheBytes, 0);
+        cache.store(key, IdentityOf(doc), "first text", "print of the first");
+        cache.flush();
+
+        QByteArray seen = "<none>";
+        int pieces = 0;
+        const auto visit = [&](const char *, qsizetype) { return ++pieces > 0; };
+        const auto refuse = [&](QByteArrayView fingerprint) {
+            seen = fingerprint.toByteArray();
+            return false;
+        };
+        QCOMPARE(cache.readUtf8(key, IdentityOf(doc), visit, refuse),
+                 ExtractedTextCache::Read::RuledOut);
+        QCOMPARE(seen, QByteArray("print of the first"));
+        QCOMPARE(pieces, 0);
+        const auto admit = [&](QByteArrayView fingerprint) {
+            seen = fingerprint.toByteArray();
+            return true;
+        };
+        QCOMPARE(cache.readUtf8(key, IdentityOf(doc), visit, admit),
+                 ExtractedTextCache::Read::Whole);
+        QVERIFY(pieces > 0);
+
+        cache.store(key, IdentityOf(doc), "second text");
+        cache.flush();
+        seen = "<none>";
+        QCOMPARE(cache.readUtf8(key, IdentityOf(doc), visit, admit),
+                 ExtractedTextCache::Read::Whole);
+        QVERIFY(seen.isEmpty());
+        QCOMPARE(Found(cache.lookup(key, IdentityOf(doc))), QString("second text"));
+    }
+
     // A program that opens the cache rebuilds the WAL's index from the whole WAL and then
     // writes on at its end: a WAL that was only copied into the database grew with every
     // search of programs that come and go. Each batch leaves it empty.

@@ -213,7 +213,8 @@ private slots:
     {
         testsupport::TemporaryDir dir;
         for (int i = 0; i < 30; ++i)
-            testsupport::writeFile(dir.path(), QStringLiteral("doc%1.pdf").arg(i), "%PDF-1.7 needle");
+            testsupport::writeFile(dir.path(), QStringLiteral("doc%1.pdf").arg(i),
+                                   "%PDF-1.7 needle");
         m_gate.close();
         Run run(QStringLiteral("needle"), true);
         run.search.Search(dir.path());

@@ -68,9 +68,12 @@ private slots:
             bool accepted;
         };
         const QList<Case> cases{
-            {"held.pdf", "%PDF-1.7 a needle", true},  {"a.txt", "the NEEDLE", true},
-            {"b.txt", "nothing", false},          {"second.pdf", "%PDF-1.7 no", false},
-            {"c.md", "needle at the end", true},  {"clip.mp4", "needle", false},
+            {"held.pdf", "%PDF-1.7 a needle", true},
+            {"a.txt", "the NEEDLE", true},
+            {"b.txt", "nothing", false},
+            {"second.pdf", "%PDF-1.7 no", false},
+            {"c.md", "needle at the end", true},
+            {"clip.mp4", "needle", false},
             {"missing.txt", QByteArray(), false},
         };
         ContentPipeline pipeline(QStringLiteral("needle"), 4, 16);

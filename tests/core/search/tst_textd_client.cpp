@@ -146,6 +146,11 @@ private slots:
         QTest::newRow("mail") << QByteArray("From: a@example.org\nTo: b@example.org\n"
                                             "Subject: Hi\n\nBody\n")
                               << ToServer;
+        // Headers, but only one that a mail has: the server reads plain text.
+        QTest::newRow("header lines of no mail")
+            << QByteArray("What:\t\t/sys/kernel/x\nDate:\t\tMay 2020\nContact:\tme\n"
+                          "Description:\tsome\n\t\tthing\n\nneedle\n")
+            << ReadHere;
         QTest::newRow("pdf in a tar") << tarOfPdf << ToServer;
         QTest::newRow("zero bytes, no signature") << QByteArray("abc\0def", 7) << ToServer;
         QTest::newRow("control bytes") << QByteArray(20, '\x01') + "text" << ToServer;

@@ -1181,7 +1181,6 @@ void TstTMainFormSearch::foldersThatCannotBeSearchedAreListed()
     QVERIFY(!form.lbUnsearched->isHidden());
 }
 
-
 // After the search the refresh keeps the window in step: a file that could not be searched
 // keeps one entry however often it changes, loses it once it is searched after all or goes
 // away; the status count follows the rows; Delete and a rename show what is there now.
