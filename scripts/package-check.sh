@@ -53,8 +53,9 @@ if (exec 3<>/dev/tcp/127.0.0.1/9998) 2>/dev/null; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp tests/textd/extract/fixtures/sample.pdf "$work/inspection.pdf"
-printf 'nothing to see\n' >"$work/other.txt"
+mkdir "$work/docs"
+cp tests/textd/extract/fixtures/sample.pdf "$work/docs/inspection.pdf"
+printf 'nothing to see\n' >"$work/docs/other.txt"
 # shellcheck disable=SC2086 # the unit's command line, split as systemd splits this one
 systemd-socket-activate --listen="$listen" $exec_start >"$work/server.log" 2>&1 &
 server=$!
@@ -62,9 +63,9 @@ for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/${listen%:*}/${listen#*:}") 2>/dev/null && break
   sleep 0.1
 done
-found=$(XDG_CACHE_HOME=$work/cache delvora-find --name '*.*' --text 'Lighthouse inspection' "$work") ||
+found=$(XDG_CACHE_HOME=$work/cache delvora-find --name '*.*' --text 'Lighthouse inspection' "$work/docs") ||
   { cat "$work/server.log"; fail "delvora-find found nothing (status $?)"; }
-[[ $found == "$work/inspection.pdf" ]] || fail "delvora-find found '$found'"
+[[ $found == "$work/docs/inspection.pdf" ]] || fail "delvora-find found '$found'"
 grep -q "delvora-textd $version listening on http://$listen/" "$work/server.log" ||
   { cat "$work/server.log"; fail "the server did not take the socket"; }
 kill -TERM "$server"
