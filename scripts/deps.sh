@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what Delvora needs to build, run and test on Debian 12.
+# Installs what Delvora needs to build, run and test on Debian 12; with "package", also what
+# scripts/package.sh needs to make and check the Debian package.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
@@ -9,7 +10,11 @@ packages=(
   libuchardet-dev libgmime-3.0-dev libgsf-1-dev libmicrohttpd-dev
   clang clang-format libclang-rt-14-dev libbenchmark-dev
   poppler-utils xdg-utils tzdata shared-mime-info qt6-translations-l10n
+  desktop-file-utils appstream systemd
 )
+if [[ ${1:-} == package ]]; then
+  packages+=(debhelper lintian man-db)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

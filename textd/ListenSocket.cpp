@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -106,14 +108,65 @@ ListenSocket ListenSocket::open(const QString &host, int port, bool allowRemote)
                               .arg(port)
                               .arg(strerror(errno))
                               .toStdString());
+    s.describeBound();
+    return s;
+}
+
+ListenSocket ListenSocket::inherited(bool allowRemote)
+{
+    // The protocol of sd_listen_fds(3), done here rather than linking libsystemd for it: the
+    // descriptors start at 3 and are meant for us only when LISTEN_PID names this process.
+    constexpr int firstFd = 3;
+    const char *pidText = std::getenv("LISTEN_PID");
+    const char *countText = std::getenv("LISTEN_FDS");
+    const bool forUs = pidText && countText && std::atoll(pidText) == ::getpid();
+    const int count = forUs ? std::atoi(countText) : 0;
+    ::unsetenv("LISTEN_PID");
+    ::unsetenv("LISTEN_FDS");
+    ::unsetenv("LISTEN_FDNAMES");
+    if (count <= 0)
+        return {};
+    if (count != 1)
+        throw ListenError(QStringLiteral("systemd passed %1 sockets; the socket unit must listen "
+                                         "on exactly one address")
+                              .arg(count)
+                              .toStdString());
+    int accepting = 0;
+    int type = 0;
+    socklen_t acceptingSize = sizeof accepting;
+    socklen_t typeSize = sizeof type;
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &len);
-    s.m_hostText = addressText(reinterpret_cast<sockaddr *>(&bound));
-    s.m_port = bound.ss_family == AF_INET
-                   ? ntohs(reinterpret_cast<sockaddr_in *>(&bound)->sin_port)
-                   : ntohs(reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
+    const bool listeningTcp =
+        ::getsockopt(firstFd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &acceptingSize) == 0 &&
+        accepting && ::getsockopt(firstFd, SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 &&
+        type == SOCK_STREAM &&
+        ::getsockname(firstFd, reinterpret_cast<sockaddr *>(&bound), &len) == 0 &&
+        (bound.ss_family == AF_INET || bound.ss_family == AF_INET6);
+    if (!listeningTcp)
+        throw ListenError("the socket passed by systemd is not a listening TCP socket");
+    if (!allowRemote && !isLoopback(reinterpret_cast<sockaddr *>(&bound)))
+        throw ListenError(QStringLiteral("refusing the socket passed by systemd on %1, which is "
+                                         "not a loopback address; pass --allow-remote to allow it")
+                              .arg(addressText(reinterpret_cast<sockaddr *>(&bound)))
+                              .toStdString());
+    ::fcntl(firstFd, F_SETFD, FD_CLOEXEC); // the parser processes get their own descriptor 3
+    ListenSocket s;
+    s.m_fd = firstFd;
+    s.m_ipv6 = bound.ss_family == AF_INET6;
+    s.describeBound();
     return s;
+}
+
+void ListenSocket::describeBound()
+{
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    getsockname(m_fd, reinterpret_cast<sockaddr *>(&bound), &len);
+    m_hostText = addressText(reinterpret_cast<sockaddr *>(&bound));
+    m_port = bound.ss_family == AF_INET
+                 ? ntohs(reinterpret_cast<sockaddr_in *>(&bound)->sin_port)
+                 : ntohs(reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
 }
 
 ListenSocket::ListenSocket(ListenSocket &&other) noexcept

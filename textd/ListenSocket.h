@@ -19,6 +19,10 @@ class ListenSocket
 public:
     // Binds Host:Port; refuses an address that is not loopback unless AllowRemote.
     static ListenSocket open(const QString &host, int port, bool allowRemote);
+    // The listening socket systemd passed by socket activation (LISTEN_PID, LISTEN_FDS), with
+    // the same loopback rule; an empty ListenSocket (fd() < 0) when none was passed to this
+    // process. Clears the variables, so the parser processes never see them.
+    static ListenSocket inherited(bool allowRemote);
 
     ListenSocket() = default;
     ListenSocket(ListenSocket &&other) noexcept;
@@ -36,6 +40,9 @@ public:
     int release();
 
 private:
+    // Fills the address and port from the bound descriptor.
+    void describeBound();
+
     int m_fd = -1;
     bool m_ipv6 = false;
     int m_port = 0;

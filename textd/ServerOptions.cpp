@@ -56,7 +56,8 @@ ServerOptions parseServerOptions(const QStringList &arguments)
                                            QStringLiteral("--request-timeout"),
                                            QStringLiteral("--min-upload-rate"),
                                            QStringLiteral("--max-upload"),
-                                           QStringLiteral("--retire-memory")};
+                                           QStringLiteral("--retire-memory"),
+                                           QStringLiteral("--idle-exit")};
         if (!valued.contains(name))
             throw OptionError(
                 QStringLiteral("unknown option '%1' (see --help)").arg(arguments[i]).toStdString());
@@ -91,6 +92,8 @@ ServerOptions parseServerOptions(const QStringList &arguments)
             o.maxUploadMiB = parseNumber(name, value, 1, 1 << 20);
         else if (name == QLatin1String("--retire-memory"))
             o.retireMemoryMiB = parseNumber(name, value, 0, 1 << 20);
+        else if (name == QLatin1String("--idle-exit"))
+            o.idleExitSeconds = int(parseNumber(name, value, 1, 86400));
     }
     return o;
 }
@@ -123,7 +126,12 @@ QString serverUsage()
         "1024)\n"
         "  --retire-memory MIB       replace a parser process left this large by a document\n"
         "                            (default 512; 0: never)\n"
-        "  --help                    show this text\n");
+        "  --idle-exit SECONDS       end after this long with no connection open (default: "
+        "never)\n"
+        "  --help                    show this text\n"
+        "\n"
+        "Started by systemd socket activation, the server takes its listening socket from\n"
+        "systemd; --host and --port are then not used.\n");
 }
 
 } // namespace dv::textd

@@ -31,6 +31,7 @@ struct ServerOptions
     qint64 minUploadRate = 1024 * 1024; // bytes per second
     qint64 maxUploadMiB = 1024;
     qint64 retireMemoryMiB = 512;
+    int idleExitSeconds = 0; // 0: never end for want of requests
 };
 
 // Parses the arguments after the program name; throws OptionError for a bad one.

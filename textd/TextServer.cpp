@@ -7,14 +7,23 @@
 #include <QString>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <microhttpd.h>
+#include <unistd.h>
 
 namespace dv::textd {
 
 namespace {
+
+qint64 steadyMilliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 const char *const PlainTextUtf8 = "text/plain; charset=UTF-8";
 
@@ -138,7 +147,9 @@ QByteArray TextServer::versionText()
 
 bool TextServer::start(ListenSocket &socket)
 {
-    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
+    // The inter-thread channel lets stopAccepting() wake the listening thread.
+    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
+                     MHD_USE_POLL | MHD_USE_ITC;
     if (socket.isIpv6())
         flags |= MHD_USE_IPv6;
     const int fd = socket.fd();
@@ -160,7 +171,24 @@ bool TextServer::start(ListenSocket &socket)
         return false;
     }
     socket.release(); // the daemon closes it
+    m_lastClosedMs = steadyMilliseconds();
     return true;
+}
+
+qint64 TextServer::idleMilliseconds() const
+{
+    if (m_openConnections.load() > 0)
+        return 0;
+    return std::max<qint64>(0, steadyMilliseconds() - m_lastClosedMs.load());
+}
+
+void TextServer::stopAccepting()
+{
+    if (!m_daemon)
+        return;
+    const MHD_socket fd = MHD_quiesce_daemon(m_daemon);
+    if (fd != MHD_INVALID_SOCKET)
+        ::close(fd); // systemd keeps its own copy
 }
 
 void TextServer::stop()
@@ -197,7 +225,14 @@ void TextServer::onCompleted(void *self, MHD_Connection *connection, void **stat
 void TextServer::onConnection(void *self, MHD_Connection *connection, void **socketContext,
                               MHD_ConnectionNotificationCode code)
 {
-    ConnectionGuard &guard = *static_cast<TextServer *>(self)->m_guard;
+    auto *server = static_cast<TextServer *>(self);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        ++server->m_openConnections;
+    } else {
+        server->m_lastClosedMs = steadyMilliseconds();
+        --server->m_openConnections;
+    }
+    ConnectionGuard &guard = *server->m_guard;
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         const MHD_ConnectionInfo *info =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);

@@ -3,6 +3,7 @@
 #include "textd/ConnectionGuard.h"
 #include "textd/WorkerPool.h"
 
+#include <atomic>
 #include <memory>
 #include <microhttpd.h>
 
@@ -34,6 +35,13 @@ public:
     bool start(ListenSocket &socket);
     void stop();
 
+    int openConnections() const { return m_openConnections.load(); }
+    // Milliseconds since the last connection closed (or the start); 0 while one is open.
+    qint64 idleMilliseconds() const;
+    // Accepts no more connections and lets go of the socket; those already open are served.
+    // Under socket activation a newcomer then waits in systemd's socket for the next start.
+    void stopAccepting();
+
     static QByteArray greeting();
     static QByteArray versionText();
 
@@ -58,6 +66,8 @@ private:
     Settings m_settings;
     std::unique_ptr<ConnectionGuard> m_guard;
     MHD_Daemon *m_daemon = nullptr;
+    std::atomic<int> m_openConnections{0};
+    std::atomic<qint64> m_lastClosedMs{0}; // steady clock
 };
 
 } // namespace dv::textd

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <pthread.h>
 #include <sys/stat.h>
 
@@ -34,6 +35,28 @@ int workerMain(int argc, char **argv)
     if (argc != 4 || ::fstat(WorkerSocketFd, &st) != 0 || !S_ISSOCK(st.st_mode))
         return fail(QStringLiteral("--worker is for the server's own use"), 2);
     return runWorker(WorkerSocketFd, pid_t(std::atol(argv[2])), std::atoll(argv[3]));
+}
+
+// Returns on a stop signal, or once no connection has been open for IdleMs: the server then
+// takes no new connection, serves those it has, and returns when they are done.
+void waitForStopOrIdle(TextServer &server, const sigset_t &stopSignals, qint64 idleMs)
+{
+    const auto waitForSignal = [&](qint64 ms) {
+        const timespec wait{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+        return sigtimedwait(&stopSignals, nullptr, &wait) >= 0;
+    };
+    for (;;) {
+        const qint64 left = idleMs - server.idleMilliseconds();
+        if (left <= 0)
+            break;
+        if (waitForSignal(left))
+            return;
+    }
+    server.stopAccepting();
+    // One may have come in between; it is answered before the end.
+    while (server.openConnections() > 0)
+        if (waitForSignal(100))
+            return;
 }
 
 } // namespace
@@ -67,7 +90,9 @@ int main(int argc, char **argv)
 
     ListenSocket socket;
     try {
-        socket = ListenSocket::open(options.host, options.port, options.allowRemote);
+        socket = ListenSocket::inherited(options.allowRemote);
+        if (socket.fd() < 0)
+            socket = ListenSocket::open(options.host, options.port, options.allowRemote);
     } catch (const ListenError &e) {
         return fail(QString::fromLocal8Bit(e.what()), 1);
     }
@@ -97,8 +122,12 @@ int main(int argc, char **argv)
                 url.toLocal8Bit().constData());
     std::fflush(stdout);
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    if (options.idleExitSeconds > 0)
+        waitForStopOrIdle(server, stopSignals, options.idleExitSeconds * 1000LL);
+    else {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    }
     server.stop();
     return 0;
 }

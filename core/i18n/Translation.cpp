@@ -196,7 +196,18 @@ QString TranslationFilePath()
         if (!s.pathOverride.isEmpty())
             return s.pathOverride;
     }
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("transl.dt"));
+    return TranslationFileFor(QCoreApplication::applicationDirPath());
+}
+
+QString TranslationFileFor(const QString &programFolder)
+{
+    const QDir folder(programFolder);
+    const QString beside = folder.filePath(QStringLiteral("transl.dt"));
+    if (QFileInfo(beside).isFile())
+        return beside;
+    const QString installed =
+        QDir::cleanPath(folder.filePath(QStringLiteral(DELVORA_DATA_FROM_BIN "/transl.dt")));
+    return QFileInfo(installed).isFile() ? installed : beside;
 }
 
 void SetTranslationFilePath(const QString &path)

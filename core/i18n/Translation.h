@@ -40,8 +40,12 @@ void SetCurrentLanguage(int index);
 // when the settings store cannot be written.
 void SaveCurrentLanguage();
 
-// Full path of the translation table: transl.dt in the executable's folder unless overridden.
+// Full path of the translation table, unless overridden: TranslationFileFor the executable's
+// folder.
 QString TranslationFilePath();
+// transl.dt beside the program (the build tree) when it is there, else in the data folder of
+// the installation the program is in (bin/../share/delvora), else the path beside the program.
+QString TranslationFileFor(const QString &programFolder);
 // Overrides the path of the translation table (tests); an empty path restores the default.
 void SetTranslationFilePath(const QString &path);
 

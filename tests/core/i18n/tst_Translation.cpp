@@ -68,6 +68,34 @@ private slots:
                  QDir(QCoreApplication::applicationDirPath()).filePath("transl.dt"));
     }
 
+    // The build tree keeps the table beside the program, an installation in its data folder.
+    void tableOfAnInstallation_data()
+    {
+        QTest::addColumn<QStringList>("tables");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("build tree") << QStringList{"bin/transl.dt"} << "bin/transl.dt";
+        QTest::newRow("installed")
+            << QStringList{"share/delvora/transl.dt"} << "share/delvora/transl.dt";
+        QTest::newRow("beside wins")
+            << QStringList{"bin/transl.dt", "share/delvora/transl.dt"} << "bin/transl.dt";
+        // Missing everywhere: the error names the path beside the program.
+        QTest::newRow("none") << QStringList{} << "bin/transl.dt";
+        QTest::newRow("folder in its place")
+            << QStringList{"share/delvora/transl.dt/x"} << "bin/transl.dt";
+    }
+
+    void tableOfAnInstallation()
+    {
+        QFETCH(QStringList, tables);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QVERIFY(QDir(root.path()).mkpath("bin"));
+        for (const QString &table : tables)
+            testsupport::writeFile(root.path(), table, "1\nEnglish\nen\n");
+        QCOMPARE(TranslationFileFor(root.filePath("bin")), root.filePath(expected));
+    }
+
     void languageCodes_data()
     {
         QTest::addColumn<QLocale::Language>("language");

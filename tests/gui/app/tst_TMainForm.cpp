@@ -15,6 +15,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -104,6 +105,7 @@ private slots:
     void linksLoseUnderlineUnderPointer();
     void homePageLinkOpensTheHomePage();
     void titleNamesTheProgramOnce();
+    void windowIconComesFromTheIconTheme();
     void languageMenuSwitchesTexts();
     void languageStoreFailureKeepsTexts();
     void languageReachesListDatesAndQt();
@@ -731,6 +733,31 @@ void TstTMainForm::titleNamesTheProgramOnce()
     QCoreApplication::setApplicationName(QStringLiteral("probe"));
     QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
     QCoreApplication::setApplicationName(oldName);
+}
+
+// An installation puts the icon into the hicolor theme; the windows take it from there.
+void TstTMainForm::windowIconComesFromTheIconTheme()
+{
+    const QStringList oldPaths = QIcon::themeSearchPaths();
+    const QString oldTheme = QIcon::themeName();
+    const QString themes = m_dir.filePath(QStringLiteral("icons"));
+    testsupport::writeFile(themes, QStringLiteral("hicolor/index.theme"),
+                           "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n"
+                           "[48x48/apps]\nSize=48\nContext=Applications\nType=Fixed\n");
+    QVERIFY(QDir().mkpath(themes + QStringLiteral("/hicolor/48x48/apps")));
+    QVERIFY(QFile::copy(QStringLiteral(DELVORA_SOURCE_DIR "/resources/icons/delvora-48.png"),
+                        themes + QStringLiteral("/hicolor/48x48/apps/delvora.png")));
+    QIcon::setThemeSearchPaths({themes});
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+
+    dv::SetUpApplicationIdentity();
+    QVERIFY(!QApplication::windowIcon().isNull());
+    QVERIFY(!QApplication::windowIcon().pixmap(48).isNull());
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("delvora"));
+
+    QIcon::setThemeSearchPaths(oldPaths);
+    QIcon::setThemeName(oldTheme);
+    QApplication::setWindowIcon({});
 }
 
 DELVORA_TEST_MAIN_LARGE_SCREEN(TstTMainForm)
