@@ -635,7 +635,8 @@ void TstTMainFormKeyboard::escEndsARunningSearch()
     QVERIFY(dir.isValid());
     constexpr int kFiles = 40;
     for (int i = 0; i < kFiles; ++i)
-        testsupport::writeFile(dir.path(), QStringLiteral("doc%1.eml").arg(i), "Subject: x\r\n");
+        testsupport::writeFile(dir.path(), QStringLiteral("doc%1.eml").arg(i),
+                               "From: a@b.invalid\r\nSubject: x\r\n");
     testsupport::LoopbackHttpServer server;
     testsupport::HttpAnswer slow = testsupport::HttpAnswer::text("a needle");
     slow.delayBeforeMs = 300;
@@ -687,7 +688,8 @@ void TstTMainFormKeyboard::statusNameCarriesTheSettledStatus()
     QVERIFY(dir.isValid());
     constexpr int kFiles = 4;
     for (int i = 0; i < kFiles; ++i)
-        testsupport::writeFile(dir.path(), QStringLiteral("doc%1.eml").arg(i), "Subject: x\r\n");
+        testsupport::writeFile(dir.path(), QStringLiteral("doc%1.eml").arg(i),
+                               "From: a@b.invalid\r\nSubject: x\r\n");
     // Slow enough that the window shows each file while the search runs.
     testsupport::LoopbackHttpServer server;
     testsupport::HttpAnswer slow = testsupport::HttpAnswer::text("a needle");

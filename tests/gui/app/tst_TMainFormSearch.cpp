@@ -838,7 +838,7 @@ void TstTMainFormSearch::previewTakesDocumentTextFromTheCache()
         QTRY_COMPARE_WITH_TIMEOUT(form.StatusText(), path, kSearchTimeout);
         QTRY_VERIFY_WITH_TIMEOUT(!form.PreviewLoading(), kSearchTimeout);
         QCOMPARE(form.PreviewText(),
-                 QStringLiteral("text of %PDF ") + (path.endsWith(u"a.pdf") ? u'a' : u'b'));
+                 QStringLiteral("text of %PDF-1.7 ") + (path.endsWith(u"a.pdf") ? u'a' : u'b'));
         cache.flush();
     };
     for (int index : {0, 1, 0, 1}) {
