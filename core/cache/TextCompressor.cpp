@@ -25,16 +25,31 @@ constexpr qint64 kMaxFrameBytes = 16LL * 1024 * 1024;
 // The streaming contexts, made as needed up to kMaxContexts and kept: making one costs more
 // than compressing a short text.
 std::mutex contextsMutex;
-std::vector<ZSTD_CCtx *> idleContexts;
 int contextsMade = 0;
+
+// Frees the kept contexts when the program ends; one returned after that is freed at once.
+struct IdleContexts
+{
+    std::vector<ZSTD_CCtx *> Contexts;
+    bool Closed = false;
+    ~IdleContexts()
+    {
+        std::lock_guard lock(contextsMutex);
+        for (ZSTD_CCtx *ctx : Contexts)
+            ZSTD_freeCCtx(ctx);
+        Contexts.clear();
+        Closed = true;
+    }
+};
+IdleContexts idleContexts;
 std::atomic<qint64> frameBytes{0};
 
 ZSTD_CCtx *TakeContext()
 {
     std::lock_guard lock(contextsMutex);
-    if (!idleContexts.empty()) {
-        ZSTD_CCtx *ctx = idleContexts.back();
-        idleContexts.pop_back();
+    if (!idleContexts.Contexts.empty()) {
+        ZSTD_CCtx *ctx = idleContexts.Contexts.back();
+        idleContexts.Contexts.pop_back();
         return ctx;
     }
     if (contextsMade == kMaxContexts)
@@ -50,7 +65,10 @@ void ReturnContext(ZSTD_CCtx *ctx)
     if (!ctx)
         return;
     std::lock_guard lock(contextsMutex);
-    idleContexts.push_back(ctx);
+    if (idleContexts.Closed)
+        ZSTD_freeCCtx(ctx);
+    else
+        idleContexts.Contexts.push_back(ctx);
 }
 
 } // namespace
