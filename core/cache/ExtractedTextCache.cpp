@@ -829,11 +829,19 @@ private:
     {
         Exec(m_writer, "PRAGMA auto_vacuum = INCREMENTAL");
         QueryText(m_writer, "PRAGMA journal_mode = WAL");
-        Exec(m_writer, "BEGIN IMMEDIATE");
-        try {
+        setSchema([this] {
             Exec(m_writer, kSchema);
             Exec(m_writer,
                  ("PRAGMA application_id = " + QByteArray::number(kApplicationId)).constData());
+        });
+    }
+
+    // Runs Change and stamps the schema's version, all in one write transaction.
+    template <typename Change> void setSchema(Change change)
+    {
+        Exec(m_writer, "BEGIN IMMEDIATE");
+        try {
+            change();
             Exec(m_writer,
                  ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
             Exec(m_writer, "COMMIT");
@@ -845,17 +853,10 @@ private:
 
     void upgradeSchema()
     {
-        Exec(m_writer, "BEGIN IMMEDIATE");
-        try {
+        setSchema([this] {
             Exec(m_writer,
                  "ALTER TABLE entries ADD COLUMN content_hash INTEGER NOT NULL DEFAULT 0");
-            Exec(m_writer,
-                 ("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
-            Exec(m_writer, "COMMIT");
-        } catch (...) {
-            sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
+        });
     }
 
     // The table of the fingerprints, in a database made before it (or by a program without
