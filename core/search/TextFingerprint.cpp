@@ -2,7 +2,9 @@
 
 #include "core/search/LowerCase.h"
 
+#include <QChar>
 #include <QString>
+#include <QtGlobal>
 
 #include <bit>
 #include <cstring>
@@ -40,24 +42,18 @@ std::uint64_t Probe(std::uint64_t hash, int i)
     return hash + std::uint64_t(i) * ((hash >> 32) | 1);
 }
 
-// A checksum of the lower-casing of every character of the Basic Multilingual Plane and of
-// the Supplementary one: filters made under another mapping must not be trusted.
+// Bumped whenever LowerCodePoint's own rules change.
+constexpr std::uint64_t kLoweringRevision = 1;
+
+// Names the lower-casing in use: our own rules and the Qt library (with its Unicode tables)
+// they rest on. Filters made under another one must not be trusted. Checking the mapping of
+// every character instead cost more than a whole repeated search.
 std::uint32_t LoweringChecksum()
 {
     static const std::uint32_t checksum = [] {
-        QString all;
-        all.reserve(0x10000 + 2 * 0x10000);
-        for (char32_t c = 0; c < 0x10000; ++c)
-            all.append(QChar(char16_t(c)));
-        for (char32_t c = 0x10000; c < 0x20000; ++c) {
-            all.append(QChar(QChar::highSurrogate(c)));
-            all.append(QChar(QChar::lowSurrogate(c)));
-        }
-        const QString lower = LowerCasePerCodePoint(all);
-        std::uint64_t h = std::uint64_t(lower.size());
-        const char16_t *p = reinterpret_cast<const char16_t *>(lower.constData());
-        for (qsizetype i = 0; i < lower.size(); ++i)
-            h = Mix(h ^ p[i]);
+        std::uint64_t h = Mix(kLoweringRevision ^ std::uint64_t(QChar::currentUnicodeVersion()));
+        for (const char *p = qVersion(); *p; ++p)
+            h = Mix(h ^ std::uint8_t(*p));
         return std::uint32_t(h ^ (h >> 32));
     }();
     return checksum;

@@ -22,8 +22,9 @@ namespace dv {
 // bytes for a short one, at most 64 KiB (a long text of many scripts), against the compressed
 // text's tens or hundreds of kilobytes that a refusal leaves unread.
 //
-// The filter records the lower-casing it was made with (a checksum of the mapping): a program
-// whose lower-casing differs takes every such filter for "maybe".
+// The filter records the lower-casing it was made with (our own rules' revision and the Qt
+// library's version and Unicode tables): a program whose lower-casing may differ takes every
+// such filter for "maybe".
 class TextFingerprint
 {
 public:

@@ -55,6 +55,22 @@ QString Program()
     return QString::fromLocal8Bit(qgetenv("DELVORA_BUILD_DIR")) + "/cli/delvora-find";
 }
 
+// A copy of the program that another user can run: the build tree may lie in a folder only
+// root can enter.
+QString ProgramForAnyone()
+{
+    static QTemporaryDir dir;
+    static const QString copy = [] {
+        const QString path = dir.filePath("delvora-find");
+        if (!dir.isValid() || !QFile::copy(Program(), path) ||
+            ::chmod(EncodeFileName(dir.path()).constData(), 0755) != 0 ||
+            ::chmod(EncodeFileName(path).constData(), 0755) != 0)
+            return Program();
+        return path;
+    }();
+    return copy;
+}
+
 // Runs delvora-find; with pMaxDescriptors, under that limit of open descriptors; with pZone,
 // in that time zone.
 // With pWithoutRoot, a program run as root runs as another user, to whom a folder of mode
@@ -63,7 +79,8 @@ Result RunFind(const QStringList &args, int pMaxDescriptors = 0, const QByteArra
                bool pWithoutRoot = false)
 {
     QProcess p;
-    if (pWithoutRoot && ::geteuid() == 0)
+    const bool asOtherUser = pWithoutRoot && ::geteuid() == 0;
+    if (asOtherUser)
         p.setChildProcessModifier([] {
             if (::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(99);
@@ -80,7 +97,7 @@ Result RunFind(const QStringList &args, int pMaxDescriptors = 0, const QByteArra
                             Program()} +
                     args);
     else
-        p.start(Program(), args);
+        p.start(asOtherUser ? ProgramForAnyone() : Program(), args);
     Result r;
     if (!p.waitForFinished(60000)) {
         p.kill();
