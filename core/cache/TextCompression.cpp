@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <xxhash.h>
 #include <zstd.h>
@@ -11,6 +12,10 @@
 namespace dv {
 
 namespace {
+
+// Compressed bytes read (and hashed) at a time, and text handed on at a time.
+constexpr qsizetype kInputBytes = 64 * 1024;
+constexpr qsizetype kOutputBytes = kTextBlockBytes;
 
 // One decompression context per thread: making one costs more than decompressing a short
 // text.
@@ -60,8 +65,9 @@ TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const
         return TextPiecesEnd::Damaged;
     thread_local DecompressionContext context;
     thread_local HashState hash;
-    thread_local std::vector<char> input(ZSTD_DStreamInSize());
-    thread_local std::vector<char> output(ZSTD_DStreamOutSize());
+    // Not zeroed: a short text touches only the pages it needs.
+    thread_local const std::unique_ptr<char[]> input(new char[kInputBytes]);
+    thread_local const std::unique_ptr<char[]> output(new char[kOutputBytes]);
     char checkBytes[kFrameCheckBytes];
     if (!read(0, checkBytes, kFrameCheckBytes))
         return TextPiecesEnd::Damaged;
@@ -71,10 +77,10 @@ TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const
     qint64 offset = 0;
     // Reads the next block of the frame into Input, hashing it on the way.
     const auto readBlock = [&]() -> qsizetype {
-        const qsizetype n = qsizetype(std::min<qint64>(qint64(input.size()), frameSize - offset));
-        if (!read(kFrameCheckBytes + offset, input.data(), n))
+        const qsizetype n = qsizetype(std::min<qint64>(qint64(kInputBytes), frameSize - offset));
+        if (!read(kFrameCheckBytes + offset, input.get(), n))
             return -1;
-        XXH3_64bits_update(hash.state, input.data(), size_t(n));
+        XXH3_64bits_update(hash.state, input.get(), size_t(n));
         offset += n;
         return n;
     };
@@ -86,7 +92,7 @@ TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const
         return XXH3_64bits_digest(hash.state) == check;
     };
     qint64 produced = 0;
-    ZSTD_inBuffer in{input.data(), 0, 0};
+    ZSTD_inBuffer in{input.get(), 0, 0};
     for (;;) {
         if (in.pos == in.size && offset < frameSize) {
             const qint64 at = offset;
@@ -97,21 +103,21 @@ TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const
             // compressed as the text arrived).
             if (at == 0) {
                 const unsigned long long declared =
-                    ZSTD_getFrameContentSize(input.data(), size_t(n));
+                    ZSTD_getFrameContentSize(input.get(), size_t(n));
                 if (declared != ZSTD_CONTENTSIZE_UNKNOWN &&
                     declared != (unsigned long long)expectedSize)
                     return TextPiecesEnd::Damaged;
             }
-            in = ZSTD_inBuffer{input.data(), size_t(n), 0};
+            in = ZSTD_inBuffer{input.get(), size_t(n), 0};
         }
-        ZSTD_outBuffer out{output.data(), output.size(), 0};
+        ZSTD_outBuffer out{output.get(), size_t(kOutputBytes), 0};
         const size_t left = ZSTD_decompressStream(context.ctx, &out, &in);
         if (ZSTD_isError(left))
             return TextPiecesEnd::Damaged;
         produced += qint64(out.pos);
         if (produced > expectedSize)
             return TextPiecesEnd::Damaged;
-        if (out.pos > 0 && !visit(output.data(), qsizetype(out.pos)))
+        if (out.pos > 0 && !visit(output.get(), qsizetype(out.pos)))
             return checked() ? TextPiecesEnd::Stopped : TextPiecesEnd::Damaged;
         if (left == 0) // the frame's end: nothing may follow it
             return produced == expectedSize && in.pos == in.size && offset == frameSize && checked()

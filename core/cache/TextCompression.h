@@ -15,6 +15,9 @@ constexpr qint64 kMaxCachedTextBytes = 256LL * 1024 * 1024;
 // stops early, so a damaged frame never passes for a text; a text stored by an earlier build,
 // without the check, fails it too and is extracted again.
 constexpr qsizetype kFrameCheckBytes = 8;
+// The frame's blocks end every kTextBlockBytes of text (a reader that stops at a match has
+// decompressed at most that much past it), and a reader gets the text in pieces of that size.
+constexpr qsizetype kTextBlockBytes = 32 * 1024;
 // The check of a frame: its XXH3 hash.
 quint64 FrameCheck(const char *frame, qsizetype size);
 // Bytes as a stored text, as above; empty when compression failed.
@@ -32,7 +35,7 @@ using FrameReader = std::function<bool(qint64 offset, char *buffer, qsizetype si
 // Pieces of a text in order; false when no more is wanted.
 using TextPieceVisitor = std::function<bool(const char *bytes, qsizetype size)>;
 // Decompresses a stored text of StoredSize bytes made by CompressText, read through Read a block
-// at a time, and hands the text to Visit in pieces of at most a zstd block (128 KiB) each: the
+// at a time, and hands the text to Visit in pieces of at most kTextBlockBytes each: the
 // memory stays that of a block whatever the text's size, and once Visit has seen enough the
 // rest is only read for the check, not decompressed. Pieces already seen are not the text when
 // the end is Damaged (the check failed, also after a stop).

@@ -31,6 +31,7 @@ public:
 private:
     bool start();
     bool feed(const char *bytes, qsizetype size, bool end);
+    bool compress(const char *bytes, qsizetype size, int directive);
     // Room for Size bytes of frame, within what all compressors may hold together.
     bool reserve(qsizetype size);
 
@@ -40,6 +41,7 @@ private:
     QByteArray m_utf8;      // the current piece as UTF-8
     char16_t m_pending = 0; // a high surrogate that ended the last piece
     qint64 m_textBytes = 0;
+    qsizetype m_sinceFlush = 0; // text bytes since the last block's end
     bool m_failed = false;
 };
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -50,13 +51,13 @@ std::optional<ExtractionEnd> LocalTextSource::Read(const ReadOnlyFile &file,
         return std::nullopt;
     const int fd = file.fd();
     qint64 size = file.size();
-    thread_local std::vector<char> buffer;
-    if (buffer.size() < static_cast<size_t>(kChunk))
-        buffer.resize(static_cast<size_t>(kChunk));
-    qint64 got = size > 0 ? ReadAt(fd, buffer.data(), std::min<qint64>(size, kFirstRead), 0) : 0;
+    // Not zeroed: a page is touched only once a file's bytes are read into it.
+    thread_local const std::unique_ptr<char[]> bufferMemory(new char[kChunk]);
+    char *const buffer = bufferMemory.get();
+    qint64 got = size > 0 ? ReadAt(fd, buffer, std::min<qint64>(size, kFirstRead), 0) : 0;
     if (got < 0)
         return std::nullopt; // the server's exchange meets the same error
-    switch (LocalTextDecision::Decide(buffer.data(), got, got < kFirstRead ? got : size)) {
+    switch (LocalTextDecision::Decide(buffer, got, got < kFirstRead ? got : size)) {
     case LocalTextDecision::NoText:
         return ExtractionEnd::Complete;
     case LocalTextDecision::Server:
@@ -81,17 +82,17 @@ std::optional<ExtractionEnd> LocalTextSource::Read(const ReadOnlyFile &file,
         if (cancelled())
             return ExtractionEnd::Failed;
         const bool last = offset >= size;
-        const qsizetype whole = held - (last ? 0 : IncompleteUtf8Tail({buffer.data(), held}));
-        if (!QByteArrayView(buffer.data(), whole).isValidUtf8())
+        const qsizetype whole = held - (last ? 0 : IncompleteUtf8Tail({buffer, held}));
+        if (!QByteArrayView(buffer, whole).isValidUtf8())
             return std::nullopt;
         if (probing)
-            probing = probe.feed(buffer.data(), whole);
+            probing = probe.feed(buffer, whole);
         if (last)
             break;
         const qsizetype tail = held - whole;
-        std::memmove(buffer.data(), buffer.data() + whole, static_cast<size_t>(tail));
-        const qint64 n = ReadAt(fd, buffer.data() + tail,
-                                std::min<qint64>(kChunk - tail, size - offset), offset);
+        std::memmove(buffer, buffer + whole, static_cast<size_t>(tail));
+        const qint64 n =
+            ReadAt(fd, buffer + tail, std::min<qint64>(kChunk - tail, size - offset), offset);
         if (n < 0)
             return std::nullopt;
         if (n == 0)
@@ -103,24 +104,23 @@ std::optional<ExtractionEnd> LocalTextSource::Read(const ReadOnlyFile &file,
         return ExtractionEnd::Complete;
     // Second pass: the text itself, from the bytes still held when they are all of it.
     if (offset == held)
-        return sink(QString::fromUtf8(buffer.data(), held)) ? ExtractionEnd::Complete
-                                                            : ExtractionEnd::Stopped;
+        return sink(QString::fromUtf8(buffer, held)) ? ExtractionEnd::Complete
+                                                     : ExtractionEnd::Stopped;
     qsizetype carried = 0;
     for (qint64 at = 0; at < size;) {
         if (cancelled())
             return ExtractionEnd::Failed;
         const qint64 n =
-            ReadAt(fd, buffer.data() + carried, std::min<qint64>(kChunk - carried, size - at), at);
+            ReadAt(fd, buffer + carried, std::min<qint64>(kChunk - carried, size - at), at);
         if (n <= 0)
             break;
         at += n;
         const qsizetype bytes = carried + n;
-        const qsizetype whole =
-            bytes - (at >= size ? 0 : IncompleteUtf8Tail({buffer.data(), bytes}));
-        if (!sink(QString::fromUtf8(buffer.data(), whole)))
+        const qsizetype whole = bytes - (at >= size ? 0 : IncompleteUtf8Tail({buffer, bytes}));
+        if (!sink(QString::fromUtf8(buffer, whole)))
             return ExtractionEnd::Stopped;
         carried = bytes - whole;
-        std::memmove(buffer.data(), buffer.data() + whole, static_cast<size_t>(carried));
+        std::memmove(buffer, buffer + whole, static_cast<size_t>(carried));
     }
     return ExtractionEnd::Complete;
 }
