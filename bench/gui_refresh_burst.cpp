@@ -3,12 +3,11 @@
 // Reports the longest stall of the main thread meanwhile (the longest gap between two ticks
 // of a 1 ms timer on it, less the interval; target at most 100 ms) and the time from the
 // first file to the last row. The refresh stops at the list's limit: N + 1 rows, at most 5,001.
+#include "bench/GuiBench.h"
 #include "core/platform/FileName.h"
 #include "core/threads/MainThreadSlice.h"
-#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -24,16 +23,10 @@
 
 namespace {
 
+// Looks at the rows often: the time to the last row is measured.
 bool WaitFor(const std::function<bool()> &pDone, int pTimeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pDone()) {
-        if (clock.elapsed() > pTimeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return dv::bench::WaitFor(pDone, pTimeoutMs, 20);
 }
 
 void BM_Burst(benchmark::State &state)
@@ -125,12 +118,5 @@ BENCHMARK(BM_Burst)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    dv::MainThreadWaker waker;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return dv::bench::RunGuiBenchmarks(argc, argv);
 }
