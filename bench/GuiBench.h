@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -23,15 +24,20 @@ inline QString Corpus()
 }
 
 // Runs the event loop until pDone() holds; false when pTimeoutMs (negative: none) passed
-// first. The loop looks at pDone at least every pSliceMs.
+// first. The loop sleeps between events and looks at pDone at least every pSliceMs (what it
+// waits for may change on another thread without an event). processEvents with a time limit
+// would not sleep: it drops WaitForMoreEvents, and the main thread would spin, taking a
+// processor from the threads measured.
 inline bool WaitFor(const std::function<bool()> &pDone, int pTimeoutMs = -1, int pSliceMs = 50)
 {
     QElapsedTimer clock;
     clock.start();
+    QTimer wake;
+    wake.start(pSliceMs);
     while (!pDone()) {
         if (pTimeoutMs >= 0 && clock.elapsed() > pTimeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, pSliceMs);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
