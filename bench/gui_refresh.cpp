@@ -3,35 +3,23 @@
 // ratio within 1.05), the time from the end of the search until every folder is watched, and
 // that reading every file afterwards (what a content search does) causes no change event.
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
+#include "bench/GuiBench.h"
 #include "core/filesearch/TDvShellChangeNotifier.h"
 #include "core/platform/FileName.h"
-#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
-#include <QApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-QString Corpus()
-{
-    const char *env = std::getenv("DELVORA_CORPUS");
-    return env ? QString::fromLocal8Bit(env)
-               : QStringLiteral("/tmp/delvora-corpus/linux-source-6.1");
-}
-
-void WaitFor(const std::function<bool()> &pDone)
-{
-    while (!pDone())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-}
+using dv::bench::Corpus;
+using dv::bench::WaitFor;
 
 // One search of the corpus without text into a fresh list; returns the list.
 std::unique_ptr<dv::TDvFileList> Search(bool pRefresh, int &pEnds)
@@ -130,12 +118,5 @@ BENCHMARK(BM_WatchWholeTree)->Unit(benchmark::kMillisecond)->Iterations(3)->UseR
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    dv::MainThreadWaker waker;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return dv::bench::RunGuiBenchmarks(argc, argv);
 }

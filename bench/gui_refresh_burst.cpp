@@ -3,16 +3,17 @@
 // Reports the longest stall of the main thread meanwhile (the longest gap between two ticks
 // of a 1 ms timer on it, less the interval; target at most 100 ms) and the time from the
 // first file to the last row. The refresh stops at the list's limit: N + 1 rows, at most 5,001.
+#include "bench/GuiBench.h"
 #include "core/platform/FileName.h"
-#include "core/threads/MainThreadWaker.h"
+#include "core/threads/MainThreadSlice.h"
 #include "gui/filesearch/TDvFileList.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <functional>
@@ -22,16 +23,10 @@
 
 namespace {
 
+// Looks at the rows often: the time to the last row is measured.
 bool WaitFor(const std::function<bool()> &pDone, int pTimeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pDone()) {
-        if (clock.elapsed() > pTimeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return dv::bench::WaitFor(pDone, pTimeoutMs, 20);
 }
 
 void BM_Burst(benchmark::State &state)
@@ -70,13 +65,17 @@ void BM_Burst(benchmark::State &state)
         clock.start();
         sinceTick.start();
         ticker.start();
-        std::thread creator([&root, files] {
+        std::atomic<bool> created{false};
+        std::thread creator([&root, &created, files] {
             for (int i = 0; i < files; ++i)
                 ::close(::open((root + "/burst/" + QByteArray::number(i) + ".txt").constData(),
                                O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+            created = true;
         });
         const bool done = WaitFor([&] { return list.ItemCount() >= expected; }, 120000);
         const qint64 toLastRow = clock.elapsed();
+        // Not joined before the creator is done: a join would stall the main thread itself.
+        WaitFor([&] { return created.load(); }, 120000);
         creator.join();
         // What is still on its way is part of the burst's cost too.
         WaitFor([&] { return !list.IsSearching(); }, 120000);
@@ -93,6 +92,20 @@ void BM_Burst(benchmark::State &state)
     state.counters["last_row_ms"] = lastRow;
     state.counters["rows"] = rows;
 }
+// The same burst with the main thread's work in whole batches (no slices), for comparison.
+void BM_BurstWholeBatches(benchmark::State &state)
+{
+    const std::chrono::microseconds slice = dv::MainThreadSlice::Length();
+    dv::MainThreadSlice::SetLength(std::chrono::hours(1));
+    BM_Burst(state);
+    dv::MainThreadSlice::SetLength(slice);
+}
+BENCHMARK(BM_BurstWholeBatches)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+
 BENCHMARK(BM_Burst)
     ->Arg(2000)
     ->Arg(8000)
@@ -105,12 +118,5 @@ BENCHMARK(BM_Burst)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    dv::MainThreadWaker waker;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return dv::bench::RunGuiBenchmarks(argc, argv);
 }

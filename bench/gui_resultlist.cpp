@@ -1,12 +1,11 @@
 // The result list filled by a whole-tree search, offscreen: from Search to OnEndSearch with
 // every path accepted, the heap it holds per row afterwards, and sorting the full list.
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
+#include "bench/GuiBench.h"
 #include "core/filesearch/FileListSearch.h"
 #include "core/filesearch/IDvFileSearchTarget.h"
-#include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 
-#include <QApplication>
 #include <QEventLoop>
 #include <QFile>
 
@@ -17,12 +16,7 @@
 
 namespace {
 
-QString Corpus()
-{
-    const char *env = std::getenv("DELVORA_CORPUS");
-    return env ? QString::fromLocal8Bit(env)
-               : QStringLiteral("/tmp/delvora-corpus/linux-source-6.1");
-}
+using dv::bench::Corpus;
 
 std::size_t HeapInUse()
 {
@@ -187,10 +181,5 @@ BENCHMARK(BM_SortFullList)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    dv::MainThreadWaker waker;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return dv::bench::RunGuiBenchmarks(argc, argv);
 }

@@ -2,27 +2,20 @@
 // to the end of the search (the window idle again), with the tree checked in the selection
 // list. Without text (filter "*.*") and with the text PM_RESUME (filter "*.c;*.h").
 // Corpus: $DELVORA_CORPUS (default: the Linux tree of ../shared/bench/linux-tree.sh).
+#include "bench/GuiBench.h"
 #include "core/folders/TDvSelectionList.h"
-#include "core/threads/MainThreadWaker.h"
 #include "gui/app/TMainForm.h"
 #include "gui/filesearch/TDvFileList.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QToolButton>
 
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 
 namespace {
 
-QString Corpus()
-{
-    const char *env = std::getenv("DELVORA_CORPUS");
-    return env ? QString::fromLocal8Bit(env)
-               : QStringLiteral("/tmp/delvora-corpus/linux-source-6.1");
-}
+using dv::bench::Corpus;
 
 void SearchAndWait(dv::TMainForm &form)
 {
@@ -67,15 +60,8 @@ BENCHMARK(BM_WindowSearchText)->Unit(benchmark::kMillisecond)->Iterations(5)->Us
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     // Every search start stores the form: not into the user's settings.
     QTemporaryDir settings;
     qputenv("APPDATA", settings.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    dv::MainThreadWaker waker;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return dv::bench::RunGuiBenchmarks(argc, argv);
 }

@@ -10,6 +10,7 @@
 #include "core/search/ContentTestFailure.h"
 #include "core/search/PreparedVerdictScope.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/MainThreadSlice.h"
 
 #include <QScopeGuard>
 
@@ -180,8 +181,7 @@ void TDvFileSearch::FinalFlush()
         return;
     }
     fSearchComplete = true;
-    OfferUntilDone([this] { MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); }); },
-                   [this] { return !HasPending() || IsCanceled(); });
+    OfferUntilDone([this] { HandOverPending(); }, [this] { return !HasPending() || IsCanceled(); });
 }
 
 void TDvFileSearch::SetFolderDescriptorBudget(int pBudget)
@@ -533,7 +533,7 @@ void TDvFileSearch::HandOverJudged()
 {
     fPipeline->TakeReady(fJudged);
     if (!fJudged.empty())
-        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+        HandOverJudgedInSlices();
 }
 
 void TDvFileSearch::NoteAwaitedPath()
@@ -543,7 +543,7 @@ void TDvFileSearch::NoteAwaitedPath()
         return;
     fAwaitedPath = path;
     if (!fJudged.empty())
-        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+        HandOverJudgedInSlices();
     MainThreadQueue::RunBlocking([this] {
         if (!IsCanceled())
             fDvFileList->AwaitingVerdict(fAwaitedPath);
@@ -554,7 +554,9 @@ void TDvFileSearch::FlushJudged()
 {
     if (IsCanceled())
         return;
-    OfferBatch(*fDvFileList, fLastUpdateTickCount, [this] {
+    // The rows of a refresh go in slices: what is left waits for the next call.
+    const MainThreadSlice slice;
+    OfferBatch(*fDvFileList, fLastUpdateTickCount, [&] {
         while (!fJudged.empty()) {
             // Each path leaves the list of judged ones before it is offered, so a path whose
             // Add fails is not offered again by the final batch.
@@ -572,10 +574,20 @@ void TDvFileSearch::FlushJudged()
                 fDvFileList->AddEncodedPath(bytes);
             } else {
                 fDvFileList->AddNewPath(judged.Path);
+                if (slice.Spent())
+                    break;
             }
         }
     });
-    ResortIfNeeded();
+    if (fJudged.empty())
+        ResortIfNeeded();
+}
+
+void TDvFileSearch::HandOverJudgedInSlices()
+{
+    do
+        MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+    while (!fJudged.empty() && !IsCanceled());
 }
 
 void TDvFileSearch::FinalFlushJudged()
@@ -592,10 +604,10 @@ void TDvFileSearch::FinalFlushJudged()
                     NoteAwaitedPath();
                 if (!fJudged.empty() &&
                     GetTickCount() - fLastUpdateTickCount.load() > kBatchIntervalMs)
-                    MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+                    HandOverJudgedInSlices();
             }
             fSearchComplete = true;
-            MainThreadQueue::RunBlocking([this] { FlushJudged(); });
+            HandOverJudgedInSlices();
         },
         [this] { return IsCanceled() || (fJudged.empty() && fPipeline->IsEmpty()); });
 }
@@ -614,7 +626,14 @@ void TDvFileSearch::CheckFlush()
         return;
     if (GetTickCount() - fLastUpdateTickCount.load(std::memory_order_relaxed) <= kBatchIntervalMs)
         return;
-    MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); });
+    HandOverPending();
+}
+
+void TDvFileSearch::HandOverPending()
+{
+    do
+        MainThreadQueue::RunBlocking([this] { FlushItemsToAdd(); });
+    while (HasPending() && !IsCanceled());
 }
 
 void TDvFileSearch::FlushItemsToAdd()
@@ -630,6 +649,21 @@ void TDvFileSearch::FlushItemsToAdd()
             std::string path;      // the folder of the latest folder record, then a name
             std::size_t folderLength = 0;
             QString text;
+            // The rows of a refresh go in slices: what is left waits for the next call.
+            const MainThreadSlice slice;
+            // The records left keep their folder in front of them.
+            auto keepRest = [&] {
+                if (start < fItemsToAdd.size()) {
+                    std::string folder(1, kFolderRecord);
+                    const std::size_t shared = 0;
+                    folder.append(reinterpret_cast<const char *>(&shared), sizeof shared);
+                    folder.append(path, 0, folderLength).push_back('\0');
+                    fItemsToAdd.replace(0, start, folder);
+                } else {
+                    fItemsToAdd.clear();
+                    fPendingFolder = 0;
+                }
+            };
             try {
                 while (start < fItemsToAdd.size()) {
                     const char tag = fItemsToAdd[start];
@@ -655,30 +689,26 @@ void TDvFileSearch::FlushItemsToAdd()
                         AppendDecodedFileName(text, path.data(), path.size());
                         if (fDvFileList->AddNewPath(text))
                             fWereItemsAddedSinceLastSort = true;
+                        if (slice.Spent()) {
+                            keepRest();
+                            return;
+                        }
                         continue;
                     }
                     fWereItemsAddedSinceLastSort = true;
                     fDvFileList->AddEncodedPath(found);
                 }
             } catch (...) {
-                // The records left keep their folder in front of them.
-                if (start < fItemsToAdd.size()) {
-                    std::string folder(1, kFolderRecord);
-                    const std::size_t shared = 0;
-                    folder.append(reinterpret_cast<const char *>(&shared), sizeof shared);
-                    folder.append(path, 0, folderLength).push_back('\0');
-                    fItemsToAdd.replace(0, start, folder);
-                } else {
-                    fItemsToAdd.clear();
-                    fPendingFolder = 0;
-                }
+                keepRest();
                 throw;
             }
             fItemsToAdd.clear();
             fPendingFolder = 0;
         });
     }
-    ResortIfNeeded();
+    // Sorted once the last slice is in.
+    if (!HasPending())
+        ResortIfNeeded();
 }
 
 void TDvFileSearch::ResortIfNeeded()

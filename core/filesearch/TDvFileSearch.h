@@ -136,11 +136,17 @@ private:
     void NoteAwaitedPath();
     // On the main thread: offers the judged candidates to the list.
     void FlushJudged();
+    // Hands the judged candidates over, as many calls on the main thread as their slices take.
+    void HandOverJudgedInSlices();
     void FinalFlushJudged();
 
     bool HasPending() const { return !fItemsToAdd.empty(); }
     void CheckFlush();
+    // On the main thread: offers the pending paths to the list; a refresh's only as many as
+    // one slice of the main thread's time takes.
     void FlushItemsToAdd();
+    // Hands the pending paths over, as many calls on the main thread as their slices take.
+    void HandOverPending();
     void ResortIfNeeded();
     void FinalFlush();
 

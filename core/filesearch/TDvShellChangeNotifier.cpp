@@ -9,6 +9,7 @@
 #include "core/platform/UniqueFd.h"
 #include "core/platform/WatchBudget.h"
 #include "core/threads/MainThreadQueue.h"
+#include "core/threads/MainThreadSlice.h"
 
 #include <algorithm>
 #include <atomic>
@@ -821,9 +822,9 @@ void TDvShellChangeNotifier::Worker::Deliver()
     if (fOut.empty() && fInPlace.isEmpty())
         return;
     MainThreadQueue::Post([owner = &fOwner, alive = fAlive, changes = std::move(fOut),
-                           inPlace = std::move(fInPlace)] {
+                           inPlace = std::move(fInPlace)]() mutable {
         if (alive.lock())
-            owner->Deliver(changes, inPlace);
+            owner->Deliver(std::move(changes), std::move(inPlace));
     });
     fOut.clear();
     fInPlace.clear();
@@ -978,35 +979,64 @@ void TDvShellChangeNotifier::StopThread()
         fThread.join();
     fWorker.reset();
     fSettled = false;
+    fReceived.clear();
 }
 
-void TDvShellChangeNotifier::Deliver(const std::vector<Change> &pChanges,
-                                     const QStringList &pInPlace)
+void TDvShellChangeNotifier::Deliver(std::vector<Change> pChanges, QStringList pInPlace)
+{
+    for (Change &change : pChanges)
+        fReceived.push_back({std::move(change), false});
+    for (QString &folder : pInPlace)
+        fReceived.push_back({{neUnknown, std::move(folder), {}}, true});
+    // A slice already queued takes them, in order.
+    if (!fDeliveryQueued)
+        DeliverReceived();
+}
+
+void TDvShellChangeNotifier::DeliverReceived()
 {
     std::weak_ptr<int> alive = fAlive;
-    for (const Change &change : pChanges) {
-        if (!alive.lock() || !fEnabled)
-            return; // the handler removed or stopped the notifier
-        if (change.Event == neUnknown && change.Path1.isEmpty()) {
+    const MainThreadSlice slice;
+    while (!fReceived.empty()) {
+        if (!fEnabled) {
+            fReceived.clear();
+            return;
+        }
+        const Received next = std::move(fReceived.front());
+        fReceived.pop_front();
+        const Change &change = next.Item;
+        if (next.InPlace) {
+            if (OnWatchInPlace)
+                OnWatchInPlace(*this, change.Path1);
+        } else if (change.Event == neUnknown && change.Path1.isEmpty()) {
             // The thread's mark of an overflow.
             if (OnOverflow) {
                 OnOverflow(*this);
-                continue;
+            } else {
+                const QStringList roots = fWatchedFolders;
+                for (const QString &root : roots)
+                    if (alive.lock() && fEnabled && (fFilter & EventBit(neFolderUpdate)) &&
+                        OnChange)
+                        OnChange(*this, neFolderUpdate, root, {});
             }
-            const QStringList roots = fWatchedFolders;
-            for (const QString &root : roots)
-                if (alive.lock() && fEnabled && (fFilter & EventBit(neFolderUpdate)) && OnChange)
-                    OnChange(*this, neFolderUpdate, root, {});
-            continue;
-        }
-        if ((fFilter & EventBit(change.Event)) && OnChange)
+        } else if ((fFilter & EventBit(change.Event)) && OnChange) {
             OnChange(*this, change.Event, change.Path1, change.Path2);
-    }
-    for (const QString &folder : pInPlace) {
-        if (!alive.lock() || !fEnabled)
+        }
+        if (!alive.lock())
+            return; // the handler removed the notifier
+        if (!fReceived.empty() && slice.Spent()) {
+            // A burst of changes: the rest in a later turn.
+            if (!fDeliveryQueued) {
+                fDeliveryQueued = true;
+                MainThreadQueue::PostLater([this, alive] {
+                    if (!alive.lock())
+                        return;
+                    fDeliveryQueued = false;
+                    DeliverReceived();
+                });
+            }
             return;
-        if (OnWatchInPlace)
-            OnWatchInPlace(*this, folder);
+        }
     }
 }
 

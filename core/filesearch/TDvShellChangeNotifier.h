@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -151,7 +152,19 @@ private:
     void Send(Command pCommand);
     void StartThread();
     void StopThread();
-    void Deliver(const std::vector<Change> &pChanges, const QStringList &pInPlace);
+    void Deliver(std::vector<Change> pChanges, QStringList pInPlace);
+    // Hands the changes received over, one slice of the main thread's time per turn.
+    void DeliverReceived();
+
+    // Received on the main thread, not yet handed over: a change, or a folder whose watch is
+    // in place (InPlace, in Path1).
+    struct Received
+    {
+        Change Item;
+        bool InPlace = false;
+    };
+    std::deque<Received> fReceived;
+    bool fDeliveryQueued = false;
 
     QStringList fWatchedFolders;
     std::vector<WatchOptions> fWatchOptions;

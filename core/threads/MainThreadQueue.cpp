@@ -114,6 +114,12 @@ void MainThreadQueue::Post(TCall pCall)
     Enqueue(Entry{std::move(pCall), nullptr});
 }
 
+void MainThreadQueue::PostLater(TCall pCall)
+{
+    if (pCall)
+        Enqueue(Entry{std::move(pCall), nullptr});
+}
+
 int MainThreadQueue::RunPending()
 {
     if (!IsMainThread())

@@ -30,6 +30,9 @@ public:
     // Queues pCall for the main thread without waiting; runs it at once on the main thread.
     // Dropped after Shutdown. An exception it throws goes to the exception-report hook.
     static void Post(TCall pCall);
+    // Queues pCall from any thread, the main thread too: it runs at a later RunPending (on
+    // the main thread, in a later turn of the event loop), so that long work can be cut up.
+    static void PostLater(TCall pCall);
 
     // Main thread: runs the calls queued when it starts; returns how many ran. Calls queued
     // by those calls wait for the next RunPending. Nested use (from inside a call) is fine.

@@ -19,6 +19,36 @@ QByteArray packageRels(const char *target)
            target + "\"/></Relationships>";
 }
 
+// The fixed members, then one member per name holding the fuzzer's parts in turn (empty once
+// they run out).
+dv::textd::ZipMembers withParts(dv::textd::ZipMembers members,
+                                std::initializer_list<const char *> names,
+                                const QList<QByteArray> &parts)
+{
+    qsizetype i = 0;
+    for (const char *name : names) {
+        members.append({name, i < parts.size() ? parts[i] : QByteArray()});
+        ++i;
+    }
+    return members;
+}
+
+// An Office Open XML package whose main part is the first name.
+dv::textd::ZipMembers officeOpenXml(std::initializer_list<const char *> names,
+                                    const QList<QByteArray> &parts)
+{
+    return withParts(
+        {{"[Content_Types].xml", kTypes}, {"_rels/.rels", packageRels(*names.begin())}}, names,
+        parts);
+}
+
+// A package that names its kind in its first member, as OpenDocument and EPUB do.
+dv::textd::ZipMembers withMimetype(const char *mimetype, std::initializer_list<const char *> names,
+                                   const QList<QByteArray> &parts)
+{
+    return withParts({{"mimetype", mimetype}}, names, parts);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -28,72 +58,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int kind = data[0] % 8;
     const QList<QByteArray> parts =
         QByteArray(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1)).split('\x1e');
-    const auto part = [&](int i) { return i < parts.size() ? parts[i] : QByteArray(); };
     dv::textd::ZipMembers members;
     switch (kind) {
     case 0:
-        members = {
-            {"[Content_Types].xml", kTypes}, {"_rels/.rels", packageRels("word/document.xml")},
-            {"word/document.xml", part(0)},  {"word/_rels/document.xml.rels", part(1)},
-            {"word/header1.xml", part(2)},   {"word/footnotes.xml", part(3)}};
+        members = officeOpenXml({"word/document.xml", "word/_rels/document.xml.rels",
+                                 "word/header1.xml", "word/footnotes.xml"},
+                                parts);
         break;
     case 1:
-        members = {
-            {"[Content_Types].xml", kTypes},   {"_rels/.rels", packageRels("xl/workbook.xml")},
-            {"xl/workbook.xml", part(0)},      {"xl/_rels/workbook.xml.rels", part(1)},
-            {"xl/sharedStrings.xml", part(2)}, {"xl/worksheets/sheet1.xml", part(3)}};
+        members = officeOpenXml({"xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+                                 "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml"},
+                                parts);
         break;
     case 2:
-        members = {{"[Content_Types].xml", kTypes},
-                   {"_rels/.rels", packageRels("ppt/presentation.xml")},
-                   {"ppt/presentation.xml", part(0)},
-                   {"ppt/_rels/presentation.xml.rels", part(1)},
-                   {"ppt/slides/slide1.xml", part(2)},
-                   {"ppt/slides/_rels/slide1.xml.rels", part(3)},
-                   {"ppt/notesSlides/notesSlide1.xml", part(4)}};
+        members = officeOpenXml({"ppt/presentation.xml", "ppt/_rels/presentation.xml.rels",
+                                 "ppt/slides/slide1.xml", "ppt/slides/_rels/slide1.xml.rels",
+                                 "ppt/notesSlides/notesSlide1.xml"},
+                                parts);
         break;
     case 3:
-        members = {{"mimetype", "application/vnd.oasis.opendocument.text"},
-                   {"content.xml", part(0)},
-                   {"styles.xml", part(1)}};
+        members = withMimetype("application/vnd.oasis.opendocument.text",
+                               {"content.xml", "styles.xml"}, parts);
         break;
     case 5: // a sheet's comments, drawing and SmartArt
-        members = {{"[Content_Types].xml", kTypes},
-                   {"_rels/.rels", packageRels("xl/workbook.xml")},
-                   {"xl/workbook.xml", part(0)},
-                   {"xl/_rels/workbook.xml.rels", part(1)},
-                   {"xl/worksheets/sheet1.xml", part(2)},
-                   {"xl/worksheets/_rels/sheet1.xml.rels", part(3)},
-                   {"xl/comments1.xml", part(4)},
-                   {"xl/threadedComments/threadedComment1.xml", part(5)},
-                   {"xl/drawings/drawing1.xml", part(6)},
-                   {"xl/drawings/_rels/drawing1.xml.rels", part(7)},
-                   {"xl/diagrams/data1.xml", part(8)}};
+        members = officeOpenXml({"xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+                                 "xl/worksheets/sheet1.xml", "xl/worksheets/_rels/sheet1.xml.rels",
+                                 "xl/comments1.xml", "xl/threadedComments/threadedComment1.xml",
+                                 "xl/drawings/drawing1.xml", "xl/drawings/_rels/drawing1.xml.rels",
+                                 "xl/diagrams/data1.xml"},
+                                parts);
         break;
     case 6: // a slide's comments and SmartArt, its layout and master
-        members = {{"[Content_Types].xml", kTypes},
-                   {"_rels/.rels", packageRels("ppt/presentation.xml")},
-                   {"ppt/presentation.xml", part(0)},
-                   {"ppt/_rels/presentation.xml.rels", part(1)},
-                   {"ppt/slides/slide1.xml", part(2)},
-                   {"ppt/slides/_rels/slide1.xml.rels", part(3)},
-                   {"ppt/slideLayouts/slideLayout1.xml", part(4)},
-                   {"ppt/slideLayouts/_rels/slideLayout1.xml.rels", part(5)},
-                   {"ppt/slideMasters/slideMaster1.xml", part(6)},
-                   {"ppt/comments/comment1.xml", part(7)},
-                   {"ppt/diagrams/data1.xml", part(8)}};
+        members = officeOpenXml(
+            {"ppt/presentation.xml", "ppt/_rels/presentation.xml.rels", "ppt/slides/slide1.xml",
+             "ppt/slides/_rels/slide1.xml.rels", "ppt/slideLayouts/slideLayout1.xml",
+             "ppt/slideLayouts/_rels/slideLayout1.xml.rels", "ppt/slideMasters/slideMaster1.xml",
+             "ppt/comments/comment1.xml", "ppt/diagrams/data1.xml"},
+            parts);
         break;
     case 7: // master pages of a presentation, and the manifest
-        members = {{"mimetype", "application/vnd.oasis.opendocument.presentation"},
-                   {"content.xml", part(0)},
-                   {"styles.xml", part(1)},
-                   {"META-INF/manifest.xml", part(2)}};
+        members = withMimetype("application/vnd.oasis.opendocument.presentation",
+                               {"content.xml", "styles.xml", "META-INF/manifest.xml"}, parts);
         break;
     default:
-        members = {{"mimetype", "application/epub+zip"},
-                   {"META-INF/container.xml", part(0)},
-                   {"OEBPS/content.opf", part(1)},
-                   {"OEBPS/c1.xhtml", part(2)}};
+        members =
+            withMimetype("application/epub+zip",
+                         {"META-INF/container.xml", "OEBPS/content.opf", "OEBPS/c1.xhtml"}, parts);
         break;
     }
     const QByteArray zip = dv::textd::storedZip(members);

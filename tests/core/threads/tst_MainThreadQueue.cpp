@@ -71,6 +71,24 @@ private slots:
         QCOMPARE(MainThreadQueue::PendingCount(), 0);
     }
 
+    // Work cut into slices: the rest queued from the main thread waits for a later round,
+    // after what workers queued meanwhile, and wakes the main thread for it.
+    void postLaterFromMainThreadWaitsForTheNextRound()
+    {
+        std::atomic<int> wakes{0};
+        MainThreadQueue::SetWakeHook([&] { ++wakes; });
+        QStringList order;
+        MainThreadQueue::PostLater([&] { order << "later"; });
+        QCOMPARE(order, QStringList());
+        QCOMPARE(wakes.load(), 1);
+        std::thread worker([&] { MainThreadQueue::Post([&] { order << "worker"; }); });
+        worker.join();
+        MainThreadQueue::PostLater({}); // nothing to queue
+        QCOMPARE(MainThreadQueue::PendingCount(), 2);
+        QCOMPARE(MainThreadQueue::RunPending(), 2);
+        QCOMPARE(order, QStringList({"later", "worker"}));
+    }
+
     void postsRunInOrderWithWakeHook()
     {
         std::atomic<int> wakes{0};

@@ -81,6 +81,39 @@ bool SetModified(const QString &path, const QDateTime &when)
     return f.open(QIODevice::ReadWrite) && f.setFileTime(when, QFileDevice::FileModificationTime);
 }
 
+// A loopback extraction server in place of the suite's, whose answers wait at a gate, with
+// the text cache off (each search asks the server again); all undone when it goes, the gate
+// opened first.
+class HeldExtractionServer
+{
+public:
+    HeldExtractionServer(const QString &pRestoredEndpoint, bool pGateClosed = true)
+        : m_restoredEndpoint(pRestoredEndpoint)
+    {
+        m_server.setHandler(m_gate.echoWhenOpen());
+        if (pGateClosed)
+            m_gate.close();
+        dv::SetExtractionServerEndpoint(m_server.baseUrl());
+        dv::SetTextCacheEnabled(false);
+    }
+    ~HeldExtractionServer()
+    {
+        m_gate.open();
+        dv::SetTextCacheEnabled(true);
+        dv::SetExtractionServerEndpoint(m_restoredEndpoint);
+    }
+    HeldExtractionServer(const HeldExtractionServer &) = delete;
+    HeldExtractionServer &operator=(const HeldExtractionServer &) = delete;
+
+    LoopbackHttpServer &server() { return m_server; }
+    testsupport::AnswerGate &gate() { return m_gate; }
+
+private:
+    QString m_restoredEndpoint;
+    LoopbackHttpServer m_server;
+    testsupport::AnswerGate m_gate; // opened before the server goes
+};
+
 } // namespace
 
 class TstTMainFormSearch : public QObject
@@ -382,17 +415,9 @@ void TstTMainFormSearch::heldDocumentLeavesTheWindowResponsive()
         expected << QStringLiteral("more%1.pdf").arg(i);
     }
     expected.sort();
-    testsupport::LoopbackHttpServer server;
-    testsupport::AnswerGate gate; // opened before the server goes
-    server.setHandler(gate.echoWhenOpen());
-    gate.close();
-    dv::SetExtractionServerEndpoint(server.baseUrl());
-    dv::SetTextCacheEnabled(false); // the second search asks the server again
-    const auto restore = qScopeGuard([&] {
-        gate.open();
-        dv::SetTextCacheEnabled(true);
-        dv::SetExtractionServerEndpoint(m_server.baseUrl());
-    });
+    HeldExtractionServer extraction(m_server.baseUrl());
+    LoopbackHttpServer &server = extraction.server();
+    testsupport::AnswerGate &gate = extraction.gate();
 
     TMainForm form;
     form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
@@ -442,17 +467,8 @@ void TstTMainFormSearch::statusNamesTheDocumentTheSearchWaitsFor()
     testsupport::writeFile(dir.path(), "a.txt", "needle");
     testsupport::writeFile(dir.path(), "b.txt", "needle");
     const QString held = testsupport::writeFile(dir.path(), "held.pdf", "%PDF-1.7 needle");
-    testsupport::LoopbackHttpServer server;
-    testsupport::AnswerGate gate; // opened before the server goes
-    server.setHandler(gate.echoWhenOpen());
-    gate.close();
-    dv::SetExtractionServerEndpoint(server.baseUrl());
-    dv::SetTextCacheEnabled(false);
-    const auto restore = qScopeGuard([&] {
-        gate.open();
-        dv::SetTextCacheEnabled(true);
-        dv::SetExtractionServerEndpoint(m_server.baseUrl());
-    });
+    HeldExtractionServer extraction(m_server.baseUrl());
+    testsupport::AnswerGate &gate = extraction.gate();
 
     TMainForm form;
     form.SelectionList()->SetPaths({dir.path() + QStringLiteral("/*")});
@@ -490,16 +506,9 @@ void TstTMainFormSearch::heldSingleDocumentLeavesTheWindowResponsive()
     const QString staging = dir.filePath(QStringLiteral("staging"));
     testsupport::writeFile(watched, "a.txt", "needle");
     testsupport::writeFile(dir.path(), "other/b.txt", "needle");
-    LoopbackHttpServer server;
-    testsupport::AnswerGate gate; // opened before the server goes
-    server.setHandler(gate.echoWhenOpen());
-    dv::SetExtractionServerEndpoint(server.baseUrl());
-    dv::SetTextCacheEnabled(false);
-    const auto restore = qScopeGuard([&] {
-        gate.open();
-        dv::SetTextCacheEnabled(true);
-        dv::SetExtractionServerEndpoint(m_server.baseUrl());
-    });
+    HeldExtractionServer extraction(m_server.baseUrl(), false);
+    LoopbackHttpServer &server = extraction.server();
+    testsupport::AnswerGate &gate = extraction.gate();
 
     auto form = std::make_unique<TMainForm>();
     form->edtTextToFind->setText(QStringLiteral("needle"));
@@ -857,17 +866,8 @@ void TstTMainFormSearch::previewWaitsForNoDocument()
     QVERIFY(dir.isValid());
     const QString held = testsupport::writeFile(dir.path(), "a.pdf", "%PDF-1.7 needle");
     const QString plain = testsupport::writeFile(dir.path(), "b.txt", "a needle, a NEEDLE");
-    testsupport::LoopbackHttpServer server;
-    testsupport::AnswerGate gate; // opened before the server goes
-    server.setHandler(gate.echoWhenOpen());
-    gate.close();
-    dv::SetExtractionServerEndpoint(server.baseUrl());
-    dv::SetTextCacheEnabled(false);
-    const auto restore = qScopeGuard([&] {
-        gate.open();
-        dv::SetTextCacheEnabled(true);
-        dv::SetExtractionServerEndpoint(m_server.baseUrl());
-    });
+    HeldExtractionServer extraction(m_server.baseUrl());
+    testsupport::AnswerGate &gate = extraction.gate();
 
     TMainForm form;
     form.resize(900, 600);

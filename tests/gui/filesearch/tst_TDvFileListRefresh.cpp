@@ -2,6 +2,7 @@
 #include "core/platform/Ticks.h"
 #include "core/platform/WatchBudget.h"
 #include "core/search/FileAcceptance.h"
+#include "core/threads/MainThreadSlice.h"
 #include "core/threads/MainThreadWaker.h"
 #include "gui/filesearch/TDvFileList.h"
 #include "tests/support/TestSupport.h"
@@ -233,22 +234,32 @@ private slots:
     }
 
     // Changes the refresh once lost, each driven through a real search and real files; the
-    // rows must end up being exactly the files on disk that match.
+    // rows must end up being exactly the files on disk that match. Each case runs again with
+    // the main thread's work cut into slices of one change or one row per turn.
     void refreshCases_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char *name :
-             {"created and moved away during the search", "saved during the search",
-              "finished download renamed to a matching name", "saved by renaming over the file",
-              "folder renamed", "renamed onto a listed file",
-              "renamed to a name that does not match", "second folder moved out within a second",
-              "queue overflow", "burst stops at the limit", "folders beyond the watch budget"})
-            QTest::newRow(name) << QString::fromLatin1(name);
+        QTest::addColumn<bool>("oneItemPerSlice");
+        for (const bool sliced : {false, true})
+            for (const char *name :
+                 {"created and moved away during the search", "saved during the search",
+                  "finished download renamed to a matching name", "saved by renaming over the file",
+                  "folder renamed", "renamed onto a listed file",
+                  "renamed to a name that does not match",
+                  "second folder moved out within a second", "queue overflow",
+                  "burst stops at the limit", "folders beyond the watch budget"})
+                QTest::addRow("%s%s", name, sliced ? ", one item per slice" : "")
+                    << QString::fromLatin1(name) << sliced;
     }
 
     void refreshCases()
     {
         QFETCH(QString, name);
+        QFETCH(bool, oneItemPerSlice);
+        const std::chrono::microseconds slice = MainThreadSlice::Length();
+        if (oneItemPerSlice)
+            MainThreadSlice::SetLength(std::chrono::microseconds(0));
+        const auto restoreSlice = qScopeGuard([slice] { MainThreadSlice::SetLength(slice); });
         QTemporaryDir dir;
         QTemporaryDir outside;
         const QString d = dir.path();
