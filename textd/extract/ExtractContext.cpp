@@ -101,7 +101,16 @@ void ExtractContext::append(QStringView text)
 {
     if (text.isEmpty())
         return;
-    appendUtf8(text.toUtf8());
+    flushPending();
+    // The encoder writes valid UTF-8 whatever the text holds (a lone surrogate becomes U+FFFD).
+    // A long text's buffer is not kept.
+    const qsizetype room = m_encoder.requiredSpace(text.size());
+    QByteArray once;
+    QByteArray &buffer = room <= 64 * 1024 ? m_encoded : once;
+    if (buffer.size() < room)
+        buffer.resize(room);
+    const char *end = m_encoder.appendToBuffer(buffer.data(), text);
+    countAndCheck(buffer.constData(), end - buffer.constData());
 }
 
 void ExtractContext::appendCollapsed(const char *data, qsizetype size)
