@@ -73,7 +73,13 @@ void ExtractContext::countAndCheck(const char *data, qsizetype size)
     if (m_chars > m_limits.maxOutputChars && m_chars > m_limits.maxCompressionRatio * m_inputBytes)
         throw ExtractError(ExtractError::Kind::Limit,
                            "output exceeds the allowed ratio to the input (possible bomb)");
-    m_text.append(data, size);
+    // QByteArray::append goes through its general insert; a cell or a separator at a time that
+    // cost more than the bytes.
+    const qsizetype at = m_text.size();
+    if (m_text.capacity() - at < size)
+        m_text.reserve(std::max(2 * m_text.capacity(), at + size));
+    m_text.resize(at + size);
+    std::memcpy(m_text.data() + at, data, size_t(size));
     if (size >= 2) {
         m_last[0] = data[size - 2];
         m_last[1] = data[size - 1];
