@@ -53,16 +53,17 @@ for ext in doc xls ppt; do
     printf 'upload-file = "%s"\nurl = "%s"\noutput = "/dev/null"\n' "$f" "$url" >>"$work/$ext.curl"
   done
 done
-# Sanity: both sides really extract the text.
-curl -s --noproxy '*' -H 'Expect:' -T "$work/doc/f001.doc" "$url" | grep -q 'Minutes of the harbour council'
-catdoc "$work/doc/f001.doc" | grep -q 'Minutes of the harbour council'
-curl -s --noproxy '*' -H 'Expect:' -T "$work/xls/f001.xls" "$url" | grep -q 'Harbour dues'
-xls2csv "$work/xls/f001.xls" | grep -q 'Harbour dues'
-curl -s --noproxy '*' -H 'Expect:' -T "$work/ppt/f001.ppt" "$url" | grep -q 'First slide title'
-curl -s --noproxy '*' -H 'Expect:' -T "$work/large.doc" "$url" | grep -q 'Paragraph 19999 of'
-catdoc "$work/large.doc" | grep -q 'Paragraph 19999 of'
-curl -s --noproxy '*' -H 'Expect:' -T "$work/large.xls" "$url" | grep -q 'Berth 9999-8'
-xls2csv "$work/large.xls" | grep -q 'Berth 9999-8'
+# Sanity: both sides really extract the text (grep reads all: with -q it could stop early and
+# fail the writer under pipefail).
+curl -s --noproxy '*' -H 'Expect:' -T "$work/doc/f001.doc" "$url" | grep -F 'Minutes of the harbour council' >/dev/null
+catdoc "$work/doc/f001.doc" | grep -F 'Minutes of the harbour council' >/dev/null
+curl -s --noproxy '*' -H 'Expect:' -T "$work/xls/f001.xls" "$url" | grep -F 'Harbour dues' >/dev/null
+xls2csv "$work/xls/f001.xls" | grep -F 'Harbour dues' >/dev/null
+curl -s --noproxy '*' -H 'Expect:' -T "$work/ppt/f001.ppt" "$url" | grep -F 'First slide title' >/dev/null
+curl -s --noproxy '*' -H 'Expect:' -T "$work/large.doc" "$url" | grep -F 'Paragraph 19999 of' >/dev/null
+catdoc "$work/large.doc" | grep -F 'Paragraph 19999 of' >/dev/null
+curl -s --noproxy '*' -H 'Expect:' -T "$work/large.xls" "$url" | grep -F 'Berth 9999-8' >/dev/null
+xls2csv "$work/large.xls" | grep -F 'Berth 9999-8' >/dev/null
 
 curl_all() { echo "curl -s --fail --noproxy '*' -H 'Expect:' --config '$work/$1.curl'"; }
 one() { echo "curl -s --fail --noproxy '*' -H 'Expect:' -o /dev/null -T '$work/$1' '$url'"; }

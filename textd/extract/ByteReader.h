@@ -56,8 +56,9 @@ public:
     {
         const QByteArrayView bytes = view(offset, chars * 2);
         QString text(chars, Qt::Uninitialized);
+        char16_t *out = reinterpret_cast<char16_t *>(text.data());
         for (qsizetype i = 0; i < chars; ++i)
-            text[i] = QChar(char16_t(quint8(bytes[2 * i]) | quint8(bytes[2 * i + 1]) << 8));
+            out[i] = char16_t(quint8(bytes[2 * i]) | quint8(bytes[2 * i + 1]) << 8);
         return text;
     }
     // Unicode with the high bytes left out, as the Office formats store Latin-1 text.

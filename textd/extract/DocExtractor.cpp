@@ -71,12 +71,15 @@ std::vector<Piece> readPieces(const ByteReader &table, quint32 fcClx, quint32 lc
     throw ExtractError(ExtractError::Kind::Corrupt, "Word document without a piece table");
 }
 
-// The characters from cpFrom to cpTo, from whichever pieces hold them.
+// The characters from cpFrom to cpTo, from whichever pieces hold them, handed to `take` a
+// block at a time: a story of a large document is never held whole.
 // Pieces may all point at the same bytes: the budget keeps a small file from claiming gigabytes.
-QString charactersOf(const ByteReader &word, const std::vector<Piece> &pieces, qint64 cpFrom,
-                     qint64 cpTo, qint64 &budget)
+template <typename Take>
+void readCharacters(const ByteReader &word, const std::vector<Piece> &pieces, qint64 cpFrom,
+                    qint64 cpTo, qint64 &budget, Take take)
 {
-    QString text;
+    constexpr qint64 Block = 4096;
+    char16_t block[Block];
     for (const Piece &piece : pieces) {
         const qint64 from = std::max(cpFrom, piece.cpStart);
         const qint64 to = std::min(cpTo, piece.cpEnd);
@@ -88,86 +91,104 @@ QString charactersOf(const ByteReader &word, const std::vector<Piece> &pieces, q
         if (budget < 0)
             throw ExtractError(ExtractError::Kind::Limit,
                                "Word pieces claim far more text than the file holds");
-        if (piece.compressed) {
-            const QByteArrayView bytes = word.view(piece.offset + skip, count);
-            const qsizetype at = text.size();
-            text.resize(at + count);
-            for (qint64 i = 0; i < count; ++i)
-                text[at + i] = QChar(ByteReader::windows1252(quint8(bytes[i])));
-        } else {
-            text += word.utf16(piece.offset + 2 * skip, count);
+        const QByteArrayView bytes = piece.compressed
+                                         ? word.view(piece.offset + skip, count)
+                                         : word.view(piece.offset + 2 * skip, 2 * count);
+        for (qint64 done = 0; done < count; done += Block) {
+            const qint64 n = std::min(Block, count - done);
+            if (piece.compressed) {
+                for (qint64 i = 0; i < n; ++i)
+                    block[i] = ByteReader::windows1252(quint8(bytes[done + i]));
+            } else {
+                for (qint64 i = 0; i < n; ++i)
+                    block[i] = char16_t(quint8(bytes[2 * (done + i)]) |
+                                        quint8(bytes[2 * (done + i) + 1]) << 8);
+            }
+            take(QStringView(block, n));
         }
     }
-    return text;
 }
 
-// Writes a story: fields show their result, not their instructions; marks become breaks.
-void emitStory(QStringView text, ExtractContext &context)
+// Writes a story as it is read: fields show their result, not their instructions; marks
+// become breaks.
+class StoryWriter
 {
-    std::vector<bool> fields; // per open field: still in its instructions
-    int hidden = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c == 0x13) {
-            if (qsizetype(fields.size()) >= context.limits().maxDepth)
-                throw ExtractError(ExtractError::Kind::Limit, "Word fields nested too deeply");
-            fields.push_back(true);
-            ++hidden;
-            continue;
-        }
-        if (c == 0x14) {
-            if (!fields.empty() && fields.back()) {
-                fields.back() = false;
-                --hidden;
+public:
+    explicit StoryWriter(ExtractContext &context) : m_context(context) {}
+
+    void write(QStringView text)
+    {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            const char16_t previous = std::exchange(m_previous, c);
+            if (c == 0x13) {
+                if (qsizetype(m_fields.size()) >= m_context.limits().maxDepth)
+                    throw ExtractError(ExtractError::Kind::Limit, "Word fields nested too deeply");
+                m_fields.push_back(true);
+                ++m_hidden;
+                continue;
             }
-            continue;
-        }
-        if (c == 0x15) {
-            if (!fields.empty()) {
-                if (fields.back())
-                    --hidden;
-                fields.pop_back();
+            if (c == 0x14) {
+                if (!m_fields.empty() && m_fields.back()) {
+                    m_fields.back() = false;
+                    --m_hidden;
+                }
+                continue;
             }
-            continue;
-        }
-        if (hidden > 0 || c == 0xFEFF)
-            continue;
-        if (c >= 0x20) {
-            // A run of plain characters goes out in one piece.
-            qsizetype end = i + 1;
-            while (end < text.size() && text[end].unicode() >= 0x20 &&
-                   text[end].unicode() != 0xFEFF)
-                ++end;
-            context.append(text.sliced(i, end - i));
-            i = end - 1;
-            continue;
-        }
-        switch (c) {
-        case 0x07: // end of a cell; a second one ends the row
-            if (i > 0 && text[i - 1].unicode() == 0x07)
-                context.lineBreak();
-            else
-                context.tab();
-            break;
-        case 0x09:
-            context.tab();
-            break;
-        case 0x0B:
-        case 0x0D:
-        case 0x0E:
-            context.lineBreak();
-            break;
-        case 0x0C:
-            context.paragraphBreak();
-            break;
-        case 0x1E:
-            context.appendUtf8("-", 1);
-            break;
-        default: // pictures, note references, separators, optional hyphens
-            break;
+            if (c == 0x15) {
+                if (!m_fields.empty()) {
+                    if (m_fields.back())
+                        --m_hidden;
+                    m_fields.pop_back();
+                }
+                continue;
+            }
+            if (m_hidden > 0 || c == 0xFEFF)
+                continue;
+            if (c >= 0x20) {
+                // A run of plain characters goes out in one piece.
+                qsizetype end = i + 1;
+                while (end < text.size() && text[end].unicode() >= 0x20 &&
+                       text[end].unicode() != 0xFEFF)
+                    ++end;
+                m_context.append(text.sliced(i, end - i));
+                m_previous = text[end - 1].unicode();
+                i = end - 1;
+                continue;
+            }
+            switch (c) {
+            case 0x07: // end of a cell; a second one ends the row
+                if (previous == 0x07)
+                    m_context.lineBreak();
+                else
+                    m_context.tab();
+                break;
+            case 0x09:
+                m_context.tab();
+                break;
+            case 0x0B:
+            case 0x0D:
+            case 0x0E:
+                m_context.lineBreak();
+                break;
+            case 0x0C:
+                m_context.paragraphBreak();
+                break;
+            case 0x1E:
+                m_context.appendUtf8("-", 1);
+                break;
+            default: // pictures, note references, separators, optional hyphens
+                break;
+            }
         }
     }
-}
+
+private:
+    ExtractContext &m_context;
+    std::vector<bool> m_fields; // per open field: still in its instructions
+    int m_hidden = 0;
+    char16_t m_previous = 0;
+};
 
 struct Fib
 {
@@ -223,13 +244,17 @@ void extractWordStreams(const QByteArray &wordDocument, const QByteArray &table0
         storyStart[story + 1] = storyStart[story] + fib.ccp[story];
     qint64 budget = context.limits().maxOutputChars +
                     context.limits().maxCompressionRatio * wordDocument.size();
-    const auto story = [&](Story which) {
-        return charactersOf(word, pieces, storyStart[which], storyStart[which + 1], budget);
+    const auto writeStory = [&](Story which) {
+        StoryWriter writer(context);
+        readCharacters(word, pieces, storyStart[which], storyStart[which + 1], budget,
+                       [&](QStringView block) { writer.write(block); });
     };
 
     // Headers and footers come as one story, cut into parts by a table: six separators
     // first, then per section even, odd header, even, odd footer, first header, footer.
-    const QString headerStory = story(Headers);
+    QString headerStory;
+    readCharacters(word, pieces, storyStart[Headers], storyStart[Headers + 1], budget,
+                   [&](QStringView block) { headerStory += block; });
     QStringList headers, footers;
     QSet<QString> seen;
     const qint64 hddCount = fib.lcbPlcfHdd / 4;
@@ -251,18 +276,18 @@ void extractWordStreams(const QByteArray &wordDocument, const QByteArray &table0
     }
 
     for (const QString &header : headers) {
-        emitStory(header, context);
+        StoryWriter(context).write(header);
         context.lineBreak();
     }
     context.paragraphBreak();
-    emitStory(story(MainText), context);
+    writeStory(MainText);
     for (Story other : {Footnotes, Endnotes, Comments, TextBoxes, HeaderTextBoxes}) {
         context.paragraphBreak();
-        emitStory(story(other), context);
+        writeStory(other);
     }
     for (const QString &footer : footers) {
         context.paragraphBreak();
-        emitStory(footer, context);
+        StoryWriter(context).write(footer);
     }
 }
 

@@ -5,9 +5,32 @@
 #include <QString>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace dv::textd {
+
+namespace {
+
+// Characters, not bytes: every byte that does not continue a UTF-8 sequence (10xxxxxx) counts;
+// eight at a time, as all text passes here.
+qint64 utf8Characters(const char *data, qsizetype size)
+{
+    constexpr quint64 HighBits = 0x8080808080808080ull;
+    qint64 continuing = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, sizeof word);
+        if (word & HighBits) // bit 7 set and bit 6 clear
+            continuing += std::popcount(word & ~(word << 1) & HighBits);
+    }
+    for (; i < size; ++i)
+        continuing += (static_cast<unsigned char>(data[i]) & 0xC0) == 0x80;
+    return size - continuing;
+}
+
+} // namespace
 
 ExtractContext::ExtractContext(const ExtractLimits &limits, qint64 inputBytes)
     : m_limits(limits), m_inputBytes(std::max<qint64>(inputBytes, 1))
@@ -46,15 +69,17 @@ void ExtractContext::flushPending()
 
 void ExtractContext::countAndCheck(const char *data, qsizetype size)
 {
-    // Characters, not bytes: count every byte that starts a UTF-8 sequence.
-    qint64 chars = 0;
-    for (qsizetype i = 0; i < size; ++i)
-        chars += (static_cast<unsigned char>(data[i]) & 0xC0) != 0x80;
-    m_chars += chars;
+    m_chars += utf8Characters(data, size);
     if (m_chars > m_limits.maxOutputChars && m_chars > m_limits.maxCompressionRatio * m_inputBytes)
         throw ExtractError(ExtractError::Kind::Limit,
                            "output exceeds the allowed ratio to the input (possible bomb)");
-    m_text.append(data, size);
+    // QByteArray::append goes through its general insert; a cell or a separator at a time that
+    // cost more than the bytes.
+    const qsizetype at = m_text.size();
+    if (m_text.capacity() - at < size)
+        m_text.reserve(std::max(2 * m_text.capacity(), at + size));
+    m_text.resize(at + size);
+    std::memcpy(m_text.data() + at, data, size_t(size));
     if (size >= 2) {
         m_last[0] = data[size - 2];
         m_last[1] = data[size - 1];
@@ -101,7 +126,16 @@ void ExtractContext::append(QStringView text)
 {
     if (text.isEmpty())
         return;
-    appendUtf8(text.toUtf8());
+    flushPending();
+    // The encoder writes valid UTF-8 whatever the text holds (a lone surrogate becomes U+FFFD).
+    // A long text's buffer is not kept.
+    const qsizetype room = m_encoder.requiredSpace(text.size());
+    QByteArray once;
+    QByteArray &buffer = room <= 64 * 1024 ? m_encoded : once;
+    if (buffer.size() < room)
+        buffer.resize(room);
+    const char *end = m_encoder.appendToBuffer(buffer.data(), text);
+    countAndCheck(buffer.constData(), end - buffer.constData());
 }
 
 void ExtractContext::appendCollapsed(const char *data, qsizetype size)

@@ -3,6 +3,7 @@
 #include "textd/extract/Extract.h"
 
 #include <QByteArray>
+#include <QStringEncoder>
 #include <QStringView>
 
 #include <chrono>
@@ -58,6 +59,9 @@ private:
     ExtractLimits m_limits;
     qint64 m_inputBytes;
     QByteArray m_text;
+    // append()'s UTF-8, kept between calls so a cell or a run of text costs no allocation.
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+    QByteArray m_encoded;
     // The last bytes written, also when m_text went to the sink.
     char m_last[2] = {0, 0};
     Sink m_sink;

@@ -2,8 +2,8 @@
 
 #include <QDate>
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace dv::textd {
 
@@ -12,67 +12,100 @@ namespace {
 using Token = NumberFormat::Token;
 using Section = NumberFormat::Section;
 
-// |value| in decimal, rounded half away from zero to `decimals` places at Excel's precision of
-// fifteen significant digits: 2.675 with two places is 2.68, as the cell shows it.
-void roundDecimal(double value, int decimals, QString &integer, QString &fraction)
+// |value| in decimal at Excel's precision of fifteen significant digits, rounded half away
+// from zero to `decimals` places: 2.675 with two places is 2.68, as the cell shows it. The
+// digits are digits[0..count) with the point after the first pointAt of them; the digits
+// before, beyond and after them are zeros.
+struct RoundedDigits
 {
-    integer.clear();
-    fraction.clear();
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
-    QString digits;
+    char digits[16] = {};
+    int count = 0;
+    int pointAt = 1;
+
+    char at(int index) const { return index >= 0 && index < count ? digits[index] : '0'; }
+};
+
+RoundedDigits roundedDigits(double value, int decimals)
+{
+    RoundedDigits r;
+    const double magnitude = std::fabs(value);
+    if (magnitude == 0 || !std::isfinite(magnitude))
+        return r;
+    // d.dddddddddddddde+XX, correctly rounded like printf's %.14e but without its locale and
+    // stream machinery: this runs for every number cell.
+    char buffer[40];
+    const char *end =
+        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 14)
+            .ptr;
     const char *p = buffer;
-    for (; *p && *p != 'e'; ++p) {
-        if (*p >= '0' && *p <= '9')
-            digits.append(QLatin1Char(*p));
+    for (; p < end && *p != 'e'; ++p) {
+        if (*p >= '0' && *p <= '9' && r.count < int(sizeof r.digits))
+            r.digits[r.count++] = *p;
     }
-    int pointAt = (*p == 'e' ? std::atoi(p + 1) : 0) + 1; // digits before the point
-    if (std::fabs(value) == 0)
-        pointAt = 1;
-    const int keep = pointAt + decimals;
+    int exponent = 0;
+    if (p + 2 < end) {
+        std::from_chars(p + 2, end, exponent);
+        if (p[1] == '-')
+            exponent = -exponent;
+    }
+    r.pointAt = exponent + 1;
+    const int keep = r.pointAt + decimals;
     if (keep < 0) {
-        digits.clear();
-    } else if (keep < digits.size()) {
-        const bool up = digits[keep] >= u'5';
-        digits.truncate(keep);
+        r.count = 0;
+    } else if (keep < r.count) {
+        const bool up = r.digits[keep] >= '5';
+        r.count = keep;
         if (up) {
             int i = keep - 1;
-            for (; i >= 0; --i) {
-                if (digits[i] == u'9') {
-                    digits[i] = u'0';
-                } else {
-                    digits[i] = QChar(digits[i].unicode() + 1);
-                    break;
-                }
-            }
-            if (i < 0) {
-                digits.prepend(u'1');
-                ++pointAt;
+            for (; i >= 0 && r.digits[i] == '9'; --i)
+                r.digits[i] = '0';
+            if (i >= 0) {
+                ++r.digits[i];
+            } else { // 9.99 became 10.0
+                r.digits[0] = '1';
+                r.count = 1;
+                ++r.pointAt;
             }
         }
     }
-    if (pointAt > 0) {
-        integer = digits.left(pointAt);
-        while (integer.size() < pointAt)
-            integer.append(u'0');
-    }
-    for (int i = 0; i < decimals; ++i) {
-        const int at = pointAt + i;
-        fraction.append(at >= 0 && at < digits.size() ? digits[at] : QChar(u'0'));
-    }
-    qsizetype leading = 0;
-    while (leading < integer.size() && integer[leading] == u'0')
-        ++leading;
-    integer.remove(0, leading);
+    return r;
 }
 
-QString stripZeros(QString integer, QString fraction)
+// Rounded as above, as the integer's digits without leading zeros (empty for zero) and exactly
+// `decimals` fraction digits.
+void roundDecimal(double value, int decimals, QString &integer, QString &fraction)
 {
-    while (fraction.endsWith(u'0'))
-        fraction.chop(1);
-    if (integer.isEmpty())
-        integer = QStringLiteral("0");
-    return fraction.isEmpty() ? integer : integer + u'.' + fraction;
+    const RoundedDigits r = roundedDigits(value, decimals);
+    int first = 0;
+    while (first < r.pointAt && r.at(first) == '0')
+        ++first;
+    integer.resize(std::max(0, r.pointAt - first));
+    for (int i = first; i < r.pointAt; ++i)
+        integer[i - first] = QLatin1Char(r.at(i));
+    fraction.resize(std::max(0, decimals));
+    for (int i = 0; i < decimals; ++i)
+        fraction[i] = QLatin1Char(r.at(r.pointAt + i));
+}
+
+// The rounded digits as General shows them: at least one integer digit, the fraction without
+// its trailing zeros.
+char *writeGeneralDigits(char *out, const RoundedDigits &r, int decimals)
+{
+    int first = 0;
+    while (first < r.pointAt && r.at(first) == '0')
+        ++first;
+    if (first >= r.pointAt)
+        *out++ = '0';
+    for (int i = first; i < r.pointAt; ++i)
+        *out++ = r.at(i);
+    int last = decimals;
+    while (last > 0 && r.at(r.pointAt + last - 1) == '0')
+        --last;
+    if (last > 0)
+        *out++ = '.';
+    for (int i = 0; i < last; ++i)
+        *out++ = r.at(r.pointAt + i);
+    return out;
 }
 
 // Integer digits into placeholders, right-aligned: missing digits become '0', a space or
@@ -467,25 +500,35 @@ QString NumberFormat::general(double value)
     if (!std::isfinite(value))
         return QStringLiteral("#NUM!");
     const double magnitude = std::fabs(value);
-    const QString sign = value < 0 ? QStringLiteral("-") : QString();
     if (magnitude == 0)
         return QStringLiteral("0");
     if (magnitude < 1e11 && value == std::trunc(value)) // whole numbers, the common case
         return QString::number(qint64(value));
-    QString integer, fraction;
+    // At most "-0.000012346" or "-1.23457E-300": one buffer, one string.
+    char buffer[32];
+    char *out = buffer;
+    if (value < 0)
+        *out++ = '-';
     if (magnitude >= 1e-5 && magnitude < 1e11) {
         const int digits = magnitude >= 1 ? int(std::floor(std::log10(magnitude))) + 1 : 1;
-        roundDecimal(magnitude, std::max(0, 10 - digits), integer, fraction);
-        return sign + stripZeros(integer, fraction);
+        const int decimals = std::max(0, 10 - digits);
+        out = writeGeneralDigits(out, roundedDigits(magnitude, decimals), decimals);
+        return QString::fromLatin1(buffer, out - buffer);
     }
     int exponent = int(std::floor(std::log10(magnitude)));
-    roundDecimal(magnitude / std::pow(10.0, exponent), 5, integer, fraction);
-    if (integer.size() > 1) { // 9.999995 became 10
+    RoundedDigits mantissa = roundedDigits(magnitude / std::pow(10.0, exponent), 5);
+    if (mantissa.pointAt > 1) { // 9.999995 became 10
         ++exponent;
-        roundDecimal(magnitude / std::pow(10.0, exponent), 5, integer, fraction);
+        mantissa = roundedDigits(magnitude / std::pow(10.0, exponent), 5);
     }
-    return sign + stripZeros(integer, fraction) + QLatin1StringView(exponent < 0 ? "E-" : "E+") +
-           padded(std::abs(exponent), 2);
+    out = writeGeneralDigits(out, mantissa, 5);
+    *out++ = 'E';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int shown = std::abs(exponent);
+    if (shown < 10)
+        *out++ = '0';
+    out = std::to_chars(out, buffer + sizeof buffer, shown).ptr;
+    return QString::fromLatin1(buffer, out - buffer);
 }
 
 bool NumberFormat::isDate() const

@@ -1,4 +1,5 @@
 #include "textd/extract/CellFormats.h"
+#include "textd/extract/ExcelHeaderFooter.h"
 #include "textd/extract/ExtractContext.h"
 #include "textd/extract/ExtractError.h"
 #include "textd/extract/Extractors.h"
@@ -270,51 +271,14 @@ SharedStrings readSharedStrings(ZipArchive &archive, const QString &part, Extrac
     return strings;
 }
 
-// The text of an Excel header or footer. "&L", "&C" and "&R" start its left, centre and right
-// sections; the other codes are fields (page number, date, file name), fonts and formatting.
-QByteArray headerFooterText(const QByteArray &codes)
-{
-    QByteArray text;
-    for (qsizetype i = 0; i < codes.size(); ++i) {
-        const char c = codes[i];
-        if (c != '&') {
-            text += c;
-            continue;
-        }
-        if (++i >= codes.size())
-            break;
-        const char code = codes[i];
-        if (code == '&') {
-            text += '&';
-        } else if (code == 'L' || code == 'C' || code == 'R') {
-            text += '\t';
-        } else if (code == '"') { // &"font,style"
-            const qsizetype end = codes.indexOf('"', i + 1);
-            i = end < 0 ? codes.size() : end;
-        } else if (code >= '0' && code <= '9') { // font size
-            while (i + 1 < codes.size() && codes[i + 1] >= '0' && codes[i + 1] <= '9')
-                ++i;
-        } else if (code == 'K') { // colour: RRGGBB, or a theme colour and tint as 01+033
-            i = std::min(i + 6, codes.size());
-        }
-    }
-    QByteArrayList sections;
-    for (const QByteArray &section : text.split('\t')) {
-        const QByteArray simplified = section.simplified();
-        if (!simplified.isEmpty())
-            sections.append(simplified);
-    }
-    return sections.join('\t');
-}
-
 // A sheet's <headerFooter>: the reader is on its start; leaves it on its end. Headers, then
 // footers, each text once (odd, even and first pages often repeat it).
-void walkHeaderFooter(XmlReader &reader, ExtractContext &context)
+void walkHeaderFooter(XmlReader &reader, const QString &sheetName, ExtractContext &context)
 {
     if (reader.isEmptyElement())
         return;
     const int depth = reader.depth();
-    QByteArrayList headers, footers;
+    QStringList headers, footers;
     QByteArray codes;
     while (reader.next()) {
         if (reader.node() == XmlReader::Node::EndElement && reader.depth() == depth)
@@ -324,18 +288,18 @@ void walkHeaderFooter(XmlReader &reader, ExtractContext &context)
         } else if (reader.node() == XmlReader::Node::Text) {
             codes += reader.text();
         } else if (reader.node() == XmlReader::Node::EndElement && reader.depth() == depth + 1) {
-            QByteArrayList &list =
+            QStringList &list =
                 QByteArrayView(reader.name()).endsWith("Footer") ? footers : headers;
             // A page has at most three: odd, even and first.
-            const QByteArray text = headerFooterText(codes);
+            const QString text = excelHeaderFooterText(QString::fromUtf8(codes), sheetName);
             if (!text.isEmpty() && list.size() < 3 && !list.contains(text))
                 list.append(text);
         }
     }
     context.paragraphBreak();
-    for (const QByteArrayList *list : {&headers, &footers}) {
-        for (const QByteArray &text : *list) {
-            context.appendUtf8(text);
+    for (const QStringList *list : {&headers, &footers}) {
+        for (const QString &text : *list) {
+            context.append(text);
             context.lineBreak();
         }
     }
@@ -365,8 +329,8 @@ void readNumberFormats(ZipArchive &archive, const QString &part, CellFormats &fo
     }
 }
 
-void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, CellFormats &formats,
-               ExtractContext &context)
+void walkSheet(const QByteArray &xml, const QString &sheetName, const SharedStrings &sharedStrings,
+               CellFormats &formats, ExtractContext &context)
 {
     XmlReader reader(xml, context.limits().maxMarkupDepth);
     QByteArray type;
@@ -389,7 +353,7 @@ void walkSheet(const QByteArray &xml, const SharedStrings &sharedStrings, CellFo
             } else if (inCell && reader.isName("is")) {
                 inInline = true;
             } else if (reader.isName("headerFooter")) {
-                walkHeaderFooter(reader, context);
+                walkHeaderFooter(reader, sheetName, context);
             } else if (reader.isName("rPh") || reader.isName("f") || reader.isName("extLst")) {
                 reader.skipElement();
             } else if (reader.isName("t")) {
@@ -549,7 +513,7 @@ void extractWorkbook(ZipArchive &archive, const QString &mainPart, const QByteAr
         context.paragraphBreak();
         context.appendUtf8(sheet.name);
         context.lineBreak();
-        walkSheet(xml, sharedStrings, formats, context);
+        walkSheet(xml, QString::fromUtf8(sheet.name), sharedStrings, formats, context);
         walkSheetParts(archive, sheet.part, context);
     }
 }

@@ -3,6 +3,7 @@
 #include "textd/extract/ByteReader.h"
 #include "textd/extract/CellFormats.h"
 #include "textd/extract/CompoundFile.h"
+#include "textd/extract/ExcelHeaderFooter.h"
 #include "textd/extract/ExtractContext.h"
 #include "textd/extract/ExtractError.h"
 #include "textd/extract/Extractors.h"
@@ -198,38 +199,6 @@ double rkValue(quint32 rk)
         std::memcpy(&value, &bits, sizeof value);
     }
     return rk & 1 ? value / 100 : value;
-}
-
-// Header and footer text without its codes: &L &C &R start sections, &P &D &"font" &12 and
-// the like are page numbers, dates and formatting.
-QString headerText(const QString &code, const QString &sheetName)
-{
-    QString out;
-    for (qsizetype i = 0; i < code.size(); ++i) {
-        if (code[i] != u'&') {
-            out += code[i];
-            continue;
-        }
-        if (++i >= code.size())
-            break;
-        const QChar c = code[i];
-        if (c == u'&') {
-            out += u'&';
-        } else if (c == u'"') {
-            const qsizetype end = code.indexOf(u'"', i + 1);
-            i = end < 0 ? code.size() : end;
-        } else if (c.isDigit()) {
-            while (i + 1 < code.size() && code[i + 1].isDigit())
-                ++i;
-        } else if (c == u'K') {
-            i += 6;
-        } else if (c == u'A') {
-            out += sheetName;
-        } else if (c == u'L' || c == u'C' || c == u'R') {
-            out += u' ';
-        }
-    }
-    return out.simplified();
 }
 
 class Workbook
@@ -452,7 +421,7 @@ private:
             case Footer:
                 if (!record.data.isEmpty()) {
                     const QString text =
-                        headerText(readString(record.data, 0, !m_biff8), sheet.name);
+                        excelHeaderFooterText(readString(record.data, 0, !m_biff8), sheet.name);
                     (record.type == Header ? header : footer) = text;
                 }
                 break;

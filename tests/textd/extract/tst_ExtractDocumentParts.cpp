@@ -364,13 +364,13 @@ void tst_ExtractDocumentParts::excel_data()
     QTest::newRow("header and footer codes, each text once")
         << workbook("<headerFooter><oddHeader>&amp;L&amp;\"Arial,Bold\"&amp;14Harbour &amp;&amp; "
                     "dock&amp;C&amp;P of &amp;N&amp;RPrinted &amp;D</oddHeader>"
-                    "<oddFooter>&amp;CConfidential &amp;KFF0000draft</oddFooter>"
+                    "<oddFooter>&amp;CConfidential &amp;KFF0000draft of &amp;A</oddFooter>"
                     "<evenHeader>&amp;L&amp;\"Arial,Bold\"&amp;14Harbour &amp;&amp; "
                     "dock&amp;C&amp;P of &amp;N&amp;RPrinted &amp;D</evenHeader>"
                     "<firstFooter>&amp;RFirst page only</firstFooter></headerFooter>",
                     {}, {})
         << QStringList{"Dues\nHarbour dues\t120\n\nHarbour & dock\tof\tPrinted\n"
-                       "Confidential draft\nFirst page only"}
+                       "Confidential draft of Dues\nFirst page only"}
         << QStringList{"Arial", "14", "FF0000", "&D"};
 
     const QByteArray comments =
