@@ -65,8 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     frame = stored.constData();
     const auto ignore = [](const char *, qsizetype) { return true; };
     const auto stop = [](const char *, qsizetype) { return false; };
+    // Checked first, a damaged frame hands on nothing at all.
+    const auto never = [](const char *, qsizetype) -> bool { std::abort(); };
     if (DecompressTextPieces(frameSize, expected, read, ignore) != TextPiecesEnd::Damaged ||
-        DecompressTextPieces(frameSize, expected, read, stop) != TextPiecesEnd::Damaged)
+        DecompressTextPieces(frameSize, expected, read, stop) != TextPiecesEnd::Damaged ||
+        DecompressTextPieces(frameSize, expected, read, never, true) != TextPiecesEnd::Damaged)
         std::abort();
     return 0;
 }

@@ -511,7 +511,8 @@ public:
 
     ExtractedTextCache::Read readUtf8(const QByteArray &path, const FileIdentity &identity,
                                       const TextPieceVisitor &visit,
-                                      const ExtractedTextCache::FingerprintFilter &filter = {})
+                                      const ExtractedTextCache::FingerprintFilter &filter = {},
+                                      bool checkFirst = false)
     {
         using Read = ExtractedTextCache::Read;
         if (!m_available || m_damaged || path.isEmpty())
@@ -546,7 +547,7 @@ public:
                     return true;
                 };
                 // A frame that does not give back its recorded size is a miss, never a text.
-                end = DecompressTextPieces(blob.size(), lookup.integer(1), read, visit);
+                end = DecompressTextPieces(blob.size(), lookup.integer(1), read, visit, checkFirst);
             }
         } catch (const SqliteError &e) {
             failed(e);
@@ -1200,9 +1201,10 @@ bool ExtractedTextCache::lookupUtf8(const QByteArray &path, const FileIdentity &
 ExtractedTextCache::Read ExtractedTextCache::readUtf8(const QByteArray &path,
                                                       const FileIdentity &identity,
                                                       const TextPieceVisitor &visit,
-                                                      const FingerprintFilter &filter)
+                                                      const FingerprintFilter &filter,
+                                                      bool checkFirst)
 {
-    return d->readUtf8(path, identity, visit, filter);
+    return d->readUtf8(path, identity, visit, filter, checkFirst);
 }
 
 void ExtractedTextCache::store(const QByteArray &path, const FileIdentity &identity,

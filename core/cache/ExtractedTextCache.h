@@ -78,9 +78,10 @@ public:
     // The same text handed to Visit as its UTF-8 bytes a piece at a time, while it is read and
     // decompressed: a search needs no memory for the whole text, and reads and decompresses
     // none of the rest once it has its answer. Filter, when given, first sees the text's
-    // fingerprint.
+    // fingerprint. With CheckFirst, a damaged text hands Visit nothing (it is read twice).
     Read readUtf8(const QByteArray &path, const FileIdentity &identity,
-                  const TextPieceVisitor &visit, const FingerprintFilter &filter = {});
+                  const TextPieceVisitor &visit, const FingerprintFilter &filter = {},
+                  bool checkFirst = false);
     // Queues the whole text of Path, whose contents had Identity when they were read (take it
     // from the open descriptor, before and after reading, and store only when both agree),
     // with a Fingerprint of it (TextFingerprint; none when empty) kept beside it.

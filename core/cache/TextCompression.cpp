@@ -58,7 +58,7 @@ QByteArray CompressText(const QByteArray &bytes)
 }
 
 TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const FrameReader &read,
-                                   const TextPieceVisitor &visit)
+                                   const TextPieceVisitor &visit, bool checkFirst)
 {
     const qint64 frameSize = storedSize - kFrameCheckBytes;
     if (expectedSize < 0 || expectedSize > kMaxCachedTextBytes || frameSize <= 0)
@@ -91,6 +91,12 @@ TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const
                 return false;
         return XXH3_64bits_digest(hash.state) == check;
     };
+    if (checkFirst) {
+        if (!checked())
+            return TextPiecesEnd::Damaged;
+        offset = 0;
+        XXH3_64bits_reset(hash.state);
+    }
     qint64 produced = 0;
     ZSTD_inBuffer in{input.get(), 0, 0};
     for (;;) {

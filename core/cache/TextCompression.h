@@ -39,7 +39,9 @@ using TextPieceVisitor = std::function<bool(const char *bytes, qsizetype size)>;
 // memory stays that of a block whatever the text's size, and once Visit has seen enough the
 // rest is only read for the check, not decompressed. Pieces already seen are not the text when
 // the end is Damaged (the check failed, also after a stop).
+// With CheckFirst, the whole frame is read and checked before the first piece: a damaged one
+// hands Visit nothing at all, for callers that cannot take back what they were handed.
 TextPiecesEnd DecompressTextPieces(qint64 storedSize, qint64 expectedSize, const FrameReader &read,
-                                   const TextPieceVisitor &visit);
+                                   const TextPieceVisitor &visit, bool checkFirst = false);
 
 } // namespace dv

@@ -8,16 +8,13 @@
 #include "core/search/ReadOnlyFile.h"
 #include "core/search/TextFingerprint.h"
 
-#include <QScopeGuard>
+#include <QStringDecoder>
 
 #include <atomic>
 
 namespace dv {
 
 namespace {
-
-// Largest buffer of a cached text a thread keeps for the next one.
-constexpr qsizetype kKeptCachedTextBuffer = 16 * 1024 * 1024;
 
 std::atomic<bool> cacheEnabled{true};
 std::atomic<ExtractedTextCache *> cacheOverride{nullptr};
@@ -80,13 +77,6 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
 
         // The name's own bytes: a name that is not UTF-8 is keyed as the disk has it.
         const QByteArray key = EncodeFileName(fileName);
-        // One buffer per thread for the cached texts: fresh memory for each costs more than
-        // decompressing it. A very large one is not kept after its text.
-        thread_local QByteArray cached;
-        const auto release = qScopeGuard([] {
-            if (cached.capacity() > kKeptCachedTextBuffer)
-                cached = QByteArray();
-        });
         bool stored = true;
         if (probe.feed) {
             const ExtractedTextCache::Read read =
@@ -97,10 +87,24 @@ ExtractionEnd StreamTextThroughCache(const QString &fileName, const ExtractedTex
             if (stored && probe.settled())
                 return ExtractionEnd::Complete;
         }
-        if (stored && cache->lookupUtf8(key, *before, cached)) {
-            if (cached.isEmpty() || sink(QString::fromUtf8(cached)))
+        if (stored) {
+            // Decoded a piece at a time, never held whole: a long text costs a piece's memory.
+            // The sink cannot take back what it saw, so a damaged text must reach it not at
+            // all: its check comes first.
+            QStringDecoder decoder(QStringDecoder::Utf8);
+            const auto decode = [&](const char *bytes, qsizetype size) {
+                const QString piece = decoder(QByteArrayView(bytes, size));
+                return piece.isEmpty() || sink(piece);
+            };
+            switch (cache->readUtf8(key, *before, decode, {}, true)) {
+            case ExtractedTextCache::Read::Whole:
                 return ExtractionEnd::Complete;
-            return ExtractionEnd::Stopped;
+            case ExtractedTextCache::Read::Stopped:
+                return ExtractionEnd::Stopped;
+            case ExtractedTextCache::Read::Missing:
+            case ExtractedTextCache::Read::RuledOut:
+                break;
+            }
         }
         // The text is compressed for the cache as it arrives, beside the sink's work, and its
         // fingerprint taken: only its frame is held, never the whole text. Past the bound, or

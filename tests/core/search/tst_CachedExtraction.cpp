@@ -19,6 +19,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <memory>
+#include <sqlite3.h>
 #include <thread>
 #include <unistd.h>
 
@@ -134,6 +135,15 @@ private slots:
         QTest::newRow("dotted capital I blocks later")
             << block + block + QString::fromUtf16(u"\u0130stanbul").toUtf8() << "istanbul" << true;
         QTest::newRow("absent from every block") << block + block + block << "needle" << false;
+        // A text to find beyond ASCII is looked for in the decoded text, a piece at a time:
+        // across a piece's end that splits a character, and far into a long text.
+        const QByteArray piece(32 * 1024 - 2, 'x');
+        QTest::newRow("beyond ASCII, character split between pieces")
+            << piece + QString::fromUtf16(u"FÜR alle").toUtf8() << QString::fromUtf16(u"für")
+            << true;
+        QTest::newRow("beyond ASCII, blocks later")
+            << block + block + QString::fromUtf16(u"Müller").toUtf8()
+            << QString::fromUtf16(u"müller") << true;
     }
     void cachedTextGivesTheDecodedTextsAnswer()
     {
@@ -409,6 +419,49 @@ private slots:
         // A text the preview stored serves the content test as well.
         QVERIFY(FileContainsText(m_doc, QStringLiteral("beta"), cache()));
         QCOMPARE(m_server.requestCount(), 1);
+    }
+
+    // A stored text damaged near its end is extracted again, and what the damaged one held
+    // reaches the caller not at all (a text read piece by piece cannot be taken back).
+    void damagedTextIsNotHandedOn()
+    {
+        QByteArray long_;
+        const QByteArray word = QString::fromUtf16(u"gr\u00FC\u00DFe ").toUtf8();
+        for (int i = 0; long_.size() < 200 * 1024; ++i)
+            long_ += word + QByteArray::number(i * 7919) + ' ';
+        m_server.setAnswer("/tika", HttpAnswer::text(long_));
+        QString text;
+        QVERIFY(ExtractText(m_doc, 1 << 20, text, nullptr, cache()));
+        QCOMPARE(text, QString::fromUtf8(long_));
+        m_cache->flush();
+        sqlite3 *db = nullptr;
+        const QByteArray dbPath = QFile::encodeName(m_dir.filePath(
+            QStringLiteral("cache%1/%2").arg(m_docNumber).arg(ExtractedTextCache::FileName())));
+        QCOMPARE(sqlite3_open(dbPath.constData(), &db), SQLITE_OK);
+        const auto close = qScopeGuard([&] { sqlite3_close(db); });
+        // One bit flipped in the frame's last ten bytes.
+        sqlite3_stmt *read = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(db, "SELECT id, data FROM texts", -1, &read, nullptr),
+                 SQLITE_OK);
+        QCOMPARE(sqlite3_step(read), SQLITE_ROW);
+        const qint64 id = sqlite3_column_int64(read, 0);
+        QByteArray frame(static_cast<const char *>(sqlite3_column_blob(read, 1)),
+                         sqlite3_column_bytes(read, 1));
+        sqlite3_finalize(read);
+        QVERIFY(frame.size() > 1000);
+        frame[frame.size() - 10] = char(frame[frame.size() - 10] ^ 1);
+        sqlite3_stmt *write = nullptr;
+        QCOMPARE(
+            sqlite3_prepare_v2(db, "UPDATE texts SET data = ?1 WHERE id = ?2", -1, &write, nullptr),
+            SQLITE_OK);
+        sqlite3_bind_blob(write, 1, frame.constData(), int(frame.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(write, 2, id);
+        QCOMPARE(sqlite3_step(write), SQLITE_DONE);
+        sqlite3_finalize(write);
+        m_server.setAnswer("/tika", HttpAnswer::text("fresh text"));
+        QVERIFY(ExtractText(m_doc, 1 << 20, text, nullptr, cache()));
+        QCOMPARE(text, QStringLiteral("fresh text"));
+        QCOMPARE(m_server.requestCount(), 2);
     }
 
     // Plain-text files are read directly, never stored.
